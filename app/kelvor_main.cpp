@@ -1,0 +1,182 @@
+#include "app/kelvor_main.h"
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "app/console_log.h"
+#include "modem/sms_modem.h"
+#include "routing/destination_file.h"
+#include "routing/destination_list.h"
+
+namespace kelvor {
+namespace {
+
+constexpr uint32_t kPauseAfterRecord = 100;    // ms after an alarm record
+constexpr uint32_t kPauseAfterNothing = 1000;  // ms after an empty or failed queue read
+
+const char* const kUsage[] = {
+    "Usage : Kelvor COMx=[baud,parity,bits,stopbits] SERVICE=+nnn DEST=+xxx,y,z,d,f\r\n",
+    "COMx sets the serial port x, you can omit the parameters for an IR link\r\n",
+    "SEVICE is the SMS service centre number, for most phones you can omit this\r\n",
+    "       if the Number is programmed into the SIM card, for nokia always set this\r\n",
+    "DEST is the alarm destination where\r\n",
+    " xxx - is destination mobile number\r\n",
+    " y - is a list of plant areas active for this destination eg ABC\r\n",
+    " z - is the alarm priority active for this destination eg. H,M or L\r\n",
+    "     the logic is :: if alarm priority greater than or equal to dest priority\r\n",
+    " d - is the delay (s) before send, allowing >1 alarms per SMS to reduce SMS's\r\n",
+    " f - If set to 'F' full alarm messages else description field only\r\n\r\n",
+    "example - COM5=9600,n,8,1 SERVICE=+99912345 DEST=+99955501234,AD,H,30\r\n",
+    "this sends all High priority alarms in Plant areas A&D to +99955501234\r\n",
+    "The Message will be buffered for 30 sec, If another alarm arrives in this time\r\n",
+    "It will be sent in the same SMS, this feature is limited to 160 chars per msg\r\n",
+    "\r\nHit any Key to Exit\r\n",
+};
+
+class Kelvor {
+ public:
+  explicit Kelvor(Platform& platform)
+      : platform_(platform),
+        destinations_(platform.console),
+        log_(platform.console, "Kelvor Startup") {}
+
+  int Run(int argc, char** argv);
+
+ private:
+  void ReadArgument(const char* argument);
+  void AddDestination(const char* argument);
+  void PrintUsage();
+  void RunLoop(RoutingContext& routing);
+  bool Pass(RoutingContext& routing);
+  bool TakeAlarm(RoutingContext& routing);
+  void HandleKeys();
+  void ReportStatus();
+
+  Platform& platform_;
+  // Members are destroyed in reverse order: the modem (closing its port), then the log,
+  // then the destinations with their unsent batches.
+  DestinationList destinations_;
+  ConsoleLog log_;
+  std::unique_ptr<SmsModem> modem_;
+  int32_t running_ = 0;
+  AlarmRecord record_{};
+};
+
+int Kelvor::Run(int argc, char** argv) {
+  log_.LogMessage(kNormal, "starting SMS Alarm Router %d\r\n", argc);
+  for (int i = 1; i < argc; ++i) ReadArgument(argv[i]);
+
+  if (!modem_ || destinations_.Count() == 0) {
+    PrintUsage();
+    return 0;
+  }
+
+  RoutingContext routing{platform_.console, platform_.scada, platform_.clock, *modem_};
+  running_ = platform_.scada.ScadaRunning();
+  if (running_ != 0) RunLoop(routing);
+
+  log_.LogMessage(kAlarmQueue, "Exiting ....\r\n");
+  modem_.reset();
+  return destinations_.Count();
+}
+
+// Arguments are told apart by the first of these texts they contain, in this order.
+void Kelvor::ReadArgument(const char* argument) {
+  if (strstr(argument, "COM") != nullptr) {
+    modem_.reset();  // the earlier modem lets go of its port before the new one opens it
+    modem_ = std::make_unique<SmsModem>(argument, platform_.newSerialPort(), log_, platform_.clock);
+  } else if (strstr(argument, "SER") != nullptr) {
+    if (modem_) modem_->SetServiceNumber(argument);
+  } else if (strstr(argument, "DEST=") != nullptr) {
+    AddDestination(strchr(argument, '='));
+  } else if (strstr(argument, "FILE=") != nullptr) {
+    ReadDestinationFile(argument, destinations_);
+  }
+}
+
+// The specification is cut up in place while it is read, so it is read from a copy.
+void Kelvor::AddDestination(const char* specification) {
+  std::vector<char> text(specification, specification + strlen(specification) + 1);
+  destinations_.Add(text.data());
+}
+
+void Kelvor::PrintUsage() {
+  for (const char* line : kUsage) log_.LogMessage(kAlarmQueue, "%s", line);
+}
+
+void Kelvor::RunLoop(RoutingContext& routing) {
+  while (Pass(routing)) {
+  }
+}
+
+// One pass of the loop; false when the loop is to end.
+bool Kelvor::Pass(RoutingContext& routing) {
+  running_ = platform_.scada.ScadaRunning();
+  HandleKeys();
+  if (!TakeAlarm(routing)) return false;
+  destinations_.FlushIfDue(routing);
+  modem_->PollModem();
+  return running_ != 0;
+}
+
+// Reads the alarm queue once and acts on its status; false when the SCADA system has
+// shut down, which ends the loop at once.
+bool Kelvor::TakeAlarm(RoutingContext& routing) {
+  int16_t status = platform_.scada.ReadAlarmQueue(kAlarmQueueMode, record_);
+  switch (status) {
+    case kAlarmDelivered:
+      log_.LogMessage(kAlarmQueue, "------------------------------------\r\n");
+      if (record_.RoutingFlag() == 0 || record_.StatusCode() == 0) {
+        log_.LogMessage(kAlarmQueue, "Prefilter Ignoring - %s.60", record_.AlarmText().c_str());
+      } else {
+        destinations_.OfferAlarm(record_, routing);
+      }
+      platform_.clock.Sleep(kPauseAfterRecord);
+      return true;
+    case kShutDown:
+    case kShutDown2:
+    case kShutDown3:
+      log_.LogMessage(kAlarmQueue, "FIX has been shut down\r\n");
+      return false;
+    case kQueueEmpty:
+      platform_.clock.Sleep(kPauseAfterNothing);
+      return true;
+    default:
+      break;
+  }
+  if (status >= kIllegalStatusFirst && status <= kIllegalStatusLast) {
+    log_.LogMessage(kError, "Illegal alarm status %d\r\n", status);
+    return true;
+  }
+  log_.LogMessage(kError, "bad status = %d is WUSERQ1.EXE running ?\r\n", status);
+  platform_.clock.Sleep(kPauseAfterNothing);
+  return true;
+}
+
+void Kelvor::HandleKeys() {
+  while (platform_.keyboard.KeyWaiting()) {
+    int key = toupper(platform_.keyboard.ReadKey() & 0xFF);
+    if (key == 'Q') {
+      running_ = 0;
+      log_.LogMessage(kNormal, "Quitting...r\n");
+    } else if (key == 'S') {
+      ReportStatus();
+    }
+  }
+}
+
+void Kelvor::ReportStatus() {
+  log_.LogMessage(kStatusReport, "Signal Strength = %d %%\r\n", modem_->SignalStrength());
+  log_.LogMessage(kStatusReport, "Messages in Que = %d \r\n", modem_->QueuedCount());
+  log_.LogMessage(kStatusReport, "Last Error      = %d \r\n", modem_->LastError());
+}
+
+}  // namespace
+
+int KelvorMain(int argc, char** argv, Platform& platform) {
+  Kelvor kelvor(platform);
+  return kelvor.Run(argc, argv);
+}
+
+}  // namespace kelvor

@@ -1,0 +1,38 @@
+// The GSM phone or modem: serial link, outgoing queue and AT dialogue.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "app/console_log.h"
+#include "modem/sms_outbox.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+
+namespace kelvor {
+
+class SmsModem : public SmsOutbox {
+ public:
+  // `argument` is the whole COM argument, for example "COM5=9600,n,8,1". The modem is
+  // always made, whether or not the port opens.
+  SmsModem(const char* argument, std::unique_ptr<SerialPort> port, ConsoleLog& log, Clock& clock);
+  ~SmsModem() override;
+  SmsModem(const SmsModem&) = delete;
+  SmsModem& operator=(const SmsModem&) = delete;
+
+  bool QueueMessage(const char* text, const char* number) override;
+  int QueuedCount() const;
+  bool SetServiceNumber(const char* argument);
+  // One step of the AT dialogue.
+  bool PollModem();
+  int SignalStrength() const;
+  int LastError() const;
+
+ private:
+  std::unique_ptr<SerialPort> port_;
+  ConsoleLog& log_;
+  Clock& clock_;
+  int queued_ = 0;
+};
+
+}  // namespace kelvor

@@ -1,0 +1,13 @@
+// Where finished alarm batches are handed for sending.
+#pragma once
+
+namespace kelvor {
+
+class SmsOutbox {
+ public:
+  virtual ~SmsOutbox() = default;
+  // Queues an SMS; both texts are copied. False when it was refused.
+  virtual bool QueueMessage(const char* text, const char* number) = 0;
+};
+
+}  // namespace kelvor

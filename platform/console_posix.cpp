@@ -1,0 +1,58 @@
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/console.h"
+
+namespace kelvor {
+namespace {
+
+// The six console attributes as ANSI colours, each distinct, written only when standard
+// output is a terminal; elsewhere the output is plain text.
+const char* AnsiSequence(uint16_t attribute) {
+  switch (attribute) {
+    case kModem:
+      return "\x1b[0;37;44m";  // grey on blue
+    case kStatusReport:
+      return "\x1b[0;37;42m";  // grey on green
+    case kWriteTimeout:
+      return "\x1b[0;33;41m";  // yellow on red
+    case kError:
+      return "\x1b[0;37;41m";  // grey on red
+    case kAlarmQueue:
+      return "\x1b[0;94;43m";  // bright blue on yellow
+    default:
+      return "\x1b[0m";  // plain
+  }
+}
+
+class AnsiConsole : public Console {
+ public:
+  AnsiConsole() : colour_(isatty(STDOUT_FILENO) == 1) {}
+
+  void SetAttribute(uint16_t attribute) override {
+    if (!colour_) return;
+    const char* sequence = AnsiSequence(attribute);
+    fwrite(sequence, 1, strlen(sequence), stdout);
+  }
+
+  // Everything goes through one stdio stream, so lines of the log and plain prints come
+  // out in the order they were written. Flushed per write: the log is read live.
+  void Write(const char* text, size_t length) override {
+    fwrite(text, 1, length, stdout);
+    fflush(stdout);
+  }
+
+ private:
+  bool colour_;
+};
+
+}  // namespace
+
+Console& StandardConsole() {
+  static AnsiConsole console;
+  return console;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,23 @@
+#include "routing/destination_list.h"
+
+namespace kelvor {
+
+bool DestinationList::Add(char* specification) {
+  if (count_ >= kCapacity) {
+    ConsolePrint(console_, "Destination list full (%d), ignoring %s\r\n", kCapacity, specification);
+    return false;
+  }
+  slots_[count_].emplace(specification, console_);
+  ++count_;
+  return true;
+}
+
+void DestinationList::OfferAlarm(const AlarmRecord& record, RoutingContext& context) {
+  for (int i = 0; i < count_; ++i) slots_[i]->OfferAlarm(record, context);
+}
+
+void DestinationList::FlushIfDue(RoutingContext& context) {
+  for (int i = 0; i < count_; ++i) slots_[i]->FlushIfDue(context);
+}
+
+}  // namespace kelvor

@@ -1,0 +1,122 @@
+// Stand-ins for the program's surroundings, for tests in virtual time.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/keyboard.h"
+#include "platform/serial.h"
+#include "scada/scada.h"
+
+namespace kelvor::test {
+
+// A clock whose sleep advances the tick; nothing takes wall time.
+class VirtualClock : public Clock {
+ public:
+  explicit VirtualClock(uint32_t start = 0) : now_(start) {}
+  uint32_t TickCount() override { return now_; }
+  void Sleep(uint32_t milliseconds) override {
+    now_ += milliseconds;
+    slept_ += milliseconds;
+    if (onSleep) onSleep(milliseconds);
+  }
+  void Advance(uint32_t milliseconds) { now_ += milliseconds; }
+  void Set(uint32_t tick) { now_ = tick; }
+  uint64_t slept() const { return slept_; }
+
+  std::function<void(uint32_t)> onSleep;  // runs after every sleep
+
+ private:
+  uint32_t now_;
+  uint64_t slept_ = 0;
+};
+
+// Captures console output. Text written while an attribute other than 7 is set is kept
+// between "<attribute|" and "|>" markers, so tests see the colour of each stretch.
+class FakeConsole : public Console {
+ public:
+  void SetAttribute(uint16_t attribute) override;
+  void Write(const char* text, size_t length) override;
+
+  const std::string& text() const { return text_; }  // plain text, markers left out
+  const std::string& coloured() const { return coloured_; }
+  std::vector<std::string> Lines() const;  // plain text split at "\r\n"
+  void Clear();
+
+ private:
+  uint16_t attribute_ = kNormal;
+  bool open_ = false;
+  std::string text_;
+  std::string coloured_;
+};
+
+class FakeKeyboard : public Keyboard {
+ public:
+  bool KeyWaiting() override { return !keys.empty(); }
+  int ReadKey() override {
+    int key = keys.front();
+    keys.pop_front();
+    return key;
+  }
+  std::deque<int> keys;
+};
+
+// A SCADA system whose answers tests script.
+class FakeScada : public Scada {
+ public:
+  struct Read {
+    int16_t status;
+    AlarmRecord record;
+  };
+
+  int32_t ScadaRunning() override;
+  int16_t ReadAlarmQueue(int32_t mode, AlarmRecord& record) override;
+  int16_t ReadTagText(const char* node, const char* tag, const char* field, char* text) override;
+  int16_t ReadTagNumber(const char* node, const char* tag, const char* field,
+                        float* value) override;
+
+  // Queue-read results in order; once they run out, the queue reads empty (6510).
+  std::deque<Read> alarms;
+  void PushStatus(int16_t status) { alarms.push_back({status, {}}); }
+  void PushRecord(const AlarmRecord& record) { alarms.push_back({kAlarmDelivered, record}); }
+
+  int32_t running = 1;
+  // Optional: the running result for each call in turn, then `running`.
+  std::deque<int32_t> runningSequence;
+
+  // Tag database, keyed "node|tag|field". A missing text leaves the buffer as it was.
+  std::function<int16_t(const std::string& key, std::string* text)> textReader;
+  std::function<int16_t(const std::string& key, float* value)> numberReader;
+  void SetText(const std::string& node, const std::string& tag, const std::string& field,
+               const std::string& text);
+  void SetNumber(const std::string& node, const std::string& tag, const std::string& field,
+                 float value);
+
+  int runningCalls = 0;
+  int alarmReads = 0;
+  std::vector<std::string> tagReads;  // every tag read, as "TEXT key" or "NUMBER key"
+
+ private:
+  std::vector<std::pair<std::string, std::string>> texts_;
+  std::vector<std::pair<std::string, float>> numbers_;
+};
+
+// Builds alarm records field by field.
+struct AlarmBuilder {
+  uint16_t areas = 1;
+  std::string text = "ALARM";
+  uint8_t routing = 1;
+  std::string tag = "TAG1";
+  std::string node = "NODE1";
+  int8_t day = 7, hour = 9, minute = 5;
+  int8_t priority = 0;
+  int8_t status = 3;
+  AlarmRecord Build() const;
+};
+
+}  // namespace kelvor::test
