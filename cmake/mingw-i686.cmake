@@ -1,17 +1,3 @@
 # Cross-build of the 32-bit Windows console program with MinGW-w64.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-# The posix thread model: the C++ runtime then has std::mutex, which GoogleTest needs.
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Tests of the Windows build run under Wine when it is there.
-find_program(KELVOR_WINE NAMES wine)
-if(KELVOR_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KELVOR_WINE})
-endif()
+set(KELVOR_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

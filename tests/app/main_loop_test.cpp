@@ -1,22 +1,227 @@
-#include "app/kelvor_main.h"
-
+// The program's start-up, loop and shutdown, run in virtual time against fakes.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "app/kelvor_main.h"
 #include "support/fakes.h"
 
 namespace kelvor {
 namespace {
 
-TEST(KelvorMain, NoArgumentsPrintsTheUsageAndExitsWith0) {
+using ::testing::ElementsAre;
+
+// A port that opens and stays silent; counts the ports alive so tests can see when one is
+// let go.
+class QuietPort : public SerialPort {
+ public:
+  explicit QuietPort(int* alive) : alive_(alive) { ++*alive_; }
+  ~QuietPort() override { --*alive_; }
+  bool Open(const char*) override { return true; }
+  bool SetMode(const char*, char* error, size_t size) override {
+    if (size > 0) error[0] = '\0';
+    return true;
+  }
+  uint32_t Read(char*, uint32_t) override { return 0; }
+  bool Write(const char*, uint32_t) override { return true; }
+  void Purge() override {}
+  void Close() override {}
+
+ private:
+  int* alive_;
+};
+
+class MainLoopTest : public ::testing::Test {
+ protected:
+  MainLoopTest() {
+    clock.onSleep = [this](uint32_t ms) { sleeps.push_back(ms); };
+  }
+
+  int Run(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "kelvor");
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    Platform platform{console, keyboard, clock, scada, [this] {
+                        ++portsMade;
+                        portsAliveAtMaking.push_back(portsAlive);
+                        return std::make_unique<QuietPort>(&portsAlive);
+                      }};
+    return KelvorMain(static_cast<int>(arguments.size()), argv.data(), platform);
+  }
+
+  // Lines from the given one on that contain `text`.
+  int CountLines(const std::string& text) const {
+    int count = 0;
+    for (auto& line : console.Lines()) count += line.find(text) != std::string::npos;
+    return count;
+  }
+
   test::FakeConsole console;
   test::FakeKeyboard keyboard;
   test::VirtualClock clock;
   test::FakeScada scada;
-  Platform platform{console, keyboard, clock, scada, [] { return nullptr; }};
-  char name[] = "kelvor";
-  char* argv[] = {name, nullptr};
-  EXPECT_EQ(KelvorMain(1, argv, platform), 0);
-  EXPECT_EQ(console.Lines().size(), 2u + 16u);
+  std::vector<uint32_t> sleeps;
+  int portsMade = 0;
+  int portsAlive = 0;
+  std::vector<int> portsAliveAtMaking;
+};
+
+const std::vector<std::string> kMinimal = {"COM5=9600,n,8,1", "DEST=+99955501234,AD,H,30"};
+
+TEST_F(MainLoopTest, NoArgumentsGivesTheStartupLinesAndTheUsageText) {
+  EXPECT_EQ(Run({}), 0);
+  auto lines = console.Lines();
+  ASSERT_EQ(lines.size(), 18u);
+  EXPECT_EQ(lines[0], "Kelvor Startup");
+  EXPECT_EQ(lines[1], "starting SMS Alarm Router 1");
+  EXPECT_EQ(lines[2],
+            "Usage : Kelvor COMx=[baud,parity,bits,stopbits] SERVICE=+nnn DEST=+xxx,y,z,d,f");
+  EXPECT_EQ(lines[4], "SEVICE is the SMS service centre number, for most phones you can omit this");
+  EXPECT_EQ(lines[12], " f - If set to 'F' full alarm messages else description field only");
+  EXPECT_EQ(lines[17], "");
+  EXPECT_EQ(console.coloured().find("<105|Usage"), console.coloured().find("<105|"));
+  EXPECT_EQ(scada.runningCalls, 0);
+}
+
+TEST_F(MainLoopTest, AModemOrDestinationsAloneGiveTheUsageText) {
+  EXPECT_EQ(Run({"COM5=9600,n,8,1"}), 0);
+  EXPECT_EQ(CountLines("Usage : Kelvor"), 1);
+  console.Clear();
+  EXPECT_EQ(Run({"DEST=+1,A,H,1", "DEST=+2,B,L,1"}), 0);
+  EXPECT_EQ(CountLines("Usage : Kelvor"), 1);
+  EXPECT_EQ(scada.alarmReads, 0);
+}
+
+TEST_F(MainLoopTest, ArgumentsAreClassifiedByTheFirstTextTheyContain) {
+  // "COM" anywhere makes a modem, even inside a file name; "SER" without "COM" is the
+  // service number; the rest has no effect.
+  scada.running = 0;
+  Run({"FILE=C:\\COMMON\\dest.csv", "nonsense", "DEST=+1,A,H,1"});
+  EXPECT_EQ(portsMade, 1);
+  EXPECT_EQ(CountLines("Usage"), 0);
+}
+
+TEST_F(MainLoopTest, ALaterComArgumentReleasesTheEarlierPortFirst) {
+  scada.running = 0;
+  Run({"COM5=9600,n,8,1", "COM5=19200,n,8,1", "DEST=+1,A,H,1"});
+  EXPECT_EQ(portsMade, 2);
+  EXPECT_THAT(portsAliveAtMaking, ElementsAre(0, 0));
+  EXPECT_EQ(portsAlive, 0);  // and the last one is closed at shutdown
+}
+
+TEST_F(MainLoopTest, ThirtyTwoDestinationsKeepTheFirst31AndReportTheLast) {
+  std::vector<std::string> arguments = {"COM1"};
+  for (int i = 1; i <= 32; ++i) arguments.push_back("DEST=+" + std::to_string(i) + ",A,H,1");
+  scada.running = 0;
+  EXPECT_EQ(Run(arguments), 31);
+  EXPECT_EQ(CountLines("+32"), 1);
+  EXPECT_EQ(CountLines("ignoring"), 1);
+}
+
+TEST_F(MainLoopTest, ScadaNotRunningAtStartupGoesStraightToShutdown) {
+  scada.running = 0;
+  EXPECT_EQ(Run(kMinimal), 1);
+  EXPECT_EQ(scada.alarmReads, 0);
+  EXPECT_EQ(console.Lines().back(), "Exiting ....");
+  EXPECT_NE(console.coloured().find("<105|Exiting ....|>"), std::string::npos);
+}
+
+TEST_F(MainLoopTest, EachQueueStatusGivesItsLineAndItsPause) {
+  test::AlarmBuilder alarm;
+  scada.PushRecord(alarm.Build());
+  scada.PushStatus(1711);
+  scada.PushStatus(1713);
+  scada.PushStatus(kQueueEmpty);
+  scada.PushStatus(-1);
+  scada.PushStatus(6000);
+  scada.PushStatus(kShutDown);
+  EXPECT_EQ(Run(kMinimal), 1);
+
+  EXPECT_THAT(sleeps, ElementsAre(100, 1000, 1000, 1000));
+  EXPECT_EQ(scada.alarmReads, 7);
+  const std::string& out = console.coloured();
+  EXPECT_NE(out.find("<105|------------------------------------|>"), std::string::npos);
+  EXPECT_NE(out.find("<71|Illegal alarm status 1711|>"), std::string::npos);
+  EXPECT_NE(out.find("<71|Illegal alarm status 1713|>"), std::string::npos);
+  EXPECT_NE(out.find("<71|bad status = -1 is WUSERQ1.EXE running ?|>"), std::string::npos);
+  EXPECT_NE(out.find("<71|bad status = 6000 is WUSERQ1.EXE running ?|>"), std::string::npos);
+  EXPECT_NE(out.find("<105|FIX has been shut down|>\r\n<105|Exiting ....|>"), std::string::npos);
+}
+
+TEST_F(MainLoopTest, EveryShutdownStatusEndsTheRun) {
+  for (int16_t status : {kShutDown, kShutDown2, kShutDown3}) {
+    scada.PushStatus(status);
+    console.Clear();
+    EXPECT_EQ(Run(kMinimal), 1);
+    EXPECT_EQ(CountLines("FIX has been shut down"), 1) << status;
+  }
+  EXPECT_EQ(scada.alarmReads, 3);
+}
+
+TEST_F(MainLoopTest, ThePrefilterDropsRecordsWithoutRoutingFlagOrStatus) {
+  test::AlarmBuilder alarm;
+  alarm.text = "FIC101 100% HIGH";
+  alarm.routing = 0;
+  scada.PushRecord(alarm.Build());
+  alarm.routing = 1;
+  alarm.status = 0;
+  scada.PushRecord(alarm.Build());
+  scada.PushStatus(kShutDown);
+  Run(kMinimal);
+  EXPECT_EQ(CountLines("Prefilter Ignoring - FIC101 100% HIGH.60"), 2);
+  EXPECT_EQ(scada.tagReads.size(), 0u);  // no destination was asked
+  EXPECT_THAT(sleeps, ElementsAre(100, 100));
+}
+
+TEST_F(MainLoopTest, TheAlarmTextIsReadWithinItsFieldWhenUnterminated) {
+  test::AlarmBuilder alarm;
+  alarm.text = std::string(136, 'x');
+  alarm.routing = 0;
+  AlarmRecord record = alarm.Build();
+  record.bytes[138] = 0;  // routing flag 0 right after a full text field
+  scada.PushRecord(record);
+  scada.PushStatus(kShutDown);
+  Run(kMinimal);
+  EXPECT_EQ(CountLines("Prefilter Ignoring - " + std::string(136, 'x') + ".60"), 1);
+}
+
+TEST_F(MainLoopTest, QEndsTheRunAfterThePassCompletes) {
+  keyboard.keys = {'q'};
+  EXPECT_EQ(Run(kMinimal), 1);
+  EXPECT_EQ(scada.alarmReads, 1);
+  EXPECT_THAT(sleeps, ElementsAre(1000));
+  auto lines = console.Lines();
+  EXPECT_EQ(lines[lines.size() - 2], "Quitting...r");
+  EXPECT_EQ(lines.back(), "Exiting ....");
+}
+
+TEST_F(MainLoopTest, SShowsTheStatusReportAndOtherKeysAreIgnored) {
+  keyboard.keys = {'x', 's', 'Q'};
+  Run(kMinimal);
+  const std::string& out = console.coloured();
+  EXPECT_NE(out.find("<39|Signal Strength = 0 %|>\r\n<39|Messages in Que = 0 |>\r\n"
+                     "<39|Last Error      = 0 |>"),
+            std::string::npos);
+  EXPECT_EQ(scada.alarmReads, 1);
+}
+
+TEST_F(MainLoopTest, TheRunEndsWhenTheScadaSystemStops) {
+  scada.runningSequence = {1, 1, 1, 0};
+  EXPECT_EQ(Run(kMinimal), 1);
+  EXPECT_EQ(scada.alarmReads, 3);  // the pass that saw the stop still completes
+  EXPECT_EQ(console.Lines().back(), "Exiting ....");
+}
+
+TEST_F(MainLoopTest, TheLoopRunsAcrossTheTickWrap) {
+  clock.Set(0xFFFFFFFFu - 2500);
+  scada.runningSequence.assign(6, 1);
+  scada.running = 0;
+  EXPECT_EQ(Run(kMinimal), 1);
+  EXPECT_EQ(scada.alarmReads, 6);
+  EXPECT_EQ(clock.TickCount(), 3499u);
 }
 
 }  // namespace
