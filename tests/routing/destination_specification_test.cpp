@@ -10,7 +10,7 @@ namespace {
 
 const char kFormatError[] = "Error format is DEST=<cell no>,<A Area>,<priority>,<delay in sec>,[F]";
 
-struct SpecCase {
+struct DestinationCase {
   const char* specification;
   const char* line;  // the one console line creation prints
   const char* number;
@@ -19,7 +19,7 @@ struct SpecCase {
 };
 
 TEST(SpecificationTest, FillsFieldsAndPrintsOneLine) {
-  const SpecCase cases[] = {
+  const DestinationCase cases[] = {
       {"=+99955501234,AD,H,30", "New dest = +99955501234,9,0,30", "+99955501234", 9, 0, 30},
       {"=+1,ad,l,5,OFF", "New dest = +1,9,2,5", "+1", 9, 2, 5, true},
       {"=+1,AZP0,m,-5", "New dest = +1,FFFF8001,1,-5", "+1", -32767, 1, -5},  // 0 sets P too
@@ -35,7 +35,7 @@ TEST(SpecificationTest, FillsFieldsAndPrintsOneLine) {
       {"=1234567890123456789012345678901,A,H,1", "New dest = 1234567890123456789012345678901,1,0,1",
        "1234567890123456789012345678901", 1, 0, 1},
   };
-  for (const SpecCase& c : cases) {
+  for (const DestinationCase& c : cases) {
     SCOPED_TRACE(c.specification);
     test::RoutingWorld world;
     AlarmDestination destination = world.Make(c.specification);
