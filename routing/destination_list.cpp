@@ -4,7 +4,9 @@ namespace kelvor {
 
 bool DestinationList::Add(char* specification) {
   if (count_ >= kCapacity) {
-    ConsolePrint(console_, "Destination list full (%d), ignoring %s\r\n", kCapacity, specification);
+    // Cut so that even a file line of 253 characters keeps its line end.
+    ConsolePrint(console_, "Destination list full (%d), ignoring %.120s\r\n", kCapacity,
+                 specification);
     return false;
   }
   slots_[count_].emplace(specification, console_);

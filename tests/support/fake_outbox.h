@@ -1,0 +1,41 @@
+// A modem queue that records what it is handed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "modem/sms_outbox.h"
+#include "platform/clock.h"
+
+namespace kelvor::test {
+
+class FakeOutbox : public SmsOutbox {
+ public:
+  struct Sms {
+    std::string text;
+    std::string number;
+    uint32_t tick;  // when it was queued, if a clock was given
+  };
+
+  explicit FakeOutbox(Clock* clock = nullptr) : clock_(clock) {}
+
+  // Refuses once `capacity` SMS were accepted, like a full queue; refused ones are counted.
+  bool QueueMessage(const char* text, const char* number) override {
+    if (static_cast<int>(queued.size()) >= capacity) {
+      ++refused;
+      return false;
+    }
+    queued.push_back({text, number, clock_ != nullptr ? clock_->TickCount() : 0});
+    return true;
+  }
+
+  int capacity = 21;
+  int refused = 0;
+  std::vector<Sms> queued;
+
+ private:
+  Clock* clock_;
+};
+
+}  // namespace kelvor::test
