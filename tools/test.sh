@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds Kelvor for Linux and Windows and runs every test.
+#   - the Linux program and its tests;
+#   - kelvor.exe, the 32-bit Windows console program that ships;
+#   - the same Windows code built 64-bit, with its tests run under Wine (wine64): this
+#     machine's kernel runs no 32-bit processes, so a 32-bit Wine cannot start here.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "Linux build"
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j"$jobs"
+step "Linux tests"
+ctest --preset linux -j"$jobs"
+
+step "32-bit Windows build (kelvor.exe)"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$jobs"
+
+step "64-bit Windows build and its tests under Wine"
+cmake --preset windows64 >/dev/null
+cmake --build --preset windows64 -j"$jobs"
+if wine=$(tools/wine.sh --which 2>/dev/null); then
+  tools/wine.sh --prefix >/dev/null
+  ctest --preset windows64 -j"$jobs"
+else
+  echo "Wine (wine64) is not installed: the Windows tests are skipped." \
+    "Install it with: apt-get install wine64"
+fi

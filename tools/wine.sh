@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Wine for the Windows tests: a 64-bit Wine with a prefix of its own in build/.
+#   tools/wine.sh --which    print the Wine loader, or fail when there is none
+#   tools/wine.sh --prefix   make the prefix if it is not there yet, print its path
+#   tools/wine.sh PROGRAM... run a Windows program in the prefix
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+export WINEPREFIX="${KELVOR_WINEPREFIX:-$root/build/wine-prefix}"
+export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+loader=""
+for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
+  if [ -n "$candidate" ] && [ -x "$candidate" ]; then loader=$candidate; break; fi
+done
+[ -n "$loader" ] || { echo "no wine64" >&2; exit 1; }
+
+case "${1:-}" in
+  --which) echo "$loader" ;;
+  --prefix)
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      mkdir -p "$WINEPREFIX"
+      "$loader" wineboot -i >/dev/null 2>&1 || true
+      "$(dirname "$loader")/wineserver" -w 2>/dev/null || true
+    fi
+    echo "$WINEPREFIX" ;;
+  *) exec "$loader" "$@" ;;
+esac
