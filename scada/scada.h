@@ -34,8 +34,9 @@ class Scada {
   // Reads one alarm into `record`; returns 0 when one was delivered, otherwise a status.
   virtual int16_t ReadAlarmQueue(int32_t mode, AlarmRecord& record) = 0;
 
-  // Reads a field of a database block as text into `text` (kTagTextSize bytes). A failed
-  // read leaves `text` as it was and returns non-zero.
+  // Reads a field of a database block as text into `text` (kTagTextSize bytes), cut to 47
+  // characters. A failed read leaves `text` as it was; the node reports it as non-zero, the
+  // SCADA libraries do not report it at all (0).
   virtual int16_t ReadTagText(const char* node, const char* tag, const char* field, char* text) = 0;
 
   // Reads a field of a database block as a number; 0 when read.

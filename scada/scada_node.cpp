@@ -1,22 +1,21 @@
-// Placeholder until the SCADA node client lands: the SCADA system reads as not running.
+// The SCADA system on Linux: a SCADA node reached over TCP, at the address SCADA_NODE gives
+// (host:port), else the default one.
+#include <cstdlib>
+#include <memory>
+
+#include "scada/node_client.h"
 #include "scada/scada.h"
 
 namespace kelvor {
-namespace {
-
-class NoScada : public Scada {
- public:
-  int32_t ScadaRunning() override { return 0; }
-  int16_t ReadAlarmQueue(int32_t, AlarmRecord&) override { return -1; }
-  int16_t ReadTagText(const char*, const char*, const char*, char*) override { return -1; }
-  int16_t ReadTagNumber(const char*, const char*, const char*, float*) override { return -1; }
-};
-
-}  // namespace
 
 Scada& SystemScada() {
-  static NoScada scada;
-  return scada;
+  static const char* address = [] {
+    const char* configured = getenv("SCADA_NODE");
+    return configured && *configured ? configured : kDefaultNodeAddress;
+  }();
+  static std::unique_ptr<LineTransport> transport = NewSocketTransport(address, SystemClock());
+  static NodeClient client(*transport);
+  return client;
 }
 
 }  // namespace kelvor

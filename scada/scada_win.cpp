@@ -1,21 +1,71 @@
-// Placeholder until the SCADA node client lands: the SCADA system reads as not running.
+// The SCADA system on Windows: the SCADA libraries' own operations, bound by ordinal at load
+// time through the import libraries that scada/scada_libraries.cmake makes.
+//
+// Nothing else belongs in this file: a program that pulls it in needs EDA.dll and
+// FIXTOOLS.dll to start, and only kelvor.exe may.
+#include <cstring>
+
 #include "scada/scada.h"
+
+#ifndef KELVOR_SCADA_CALL
+#error "KELVOR_SCADA_CALL (the libraries' calling convention) comes from the build"
+#endif
+
+extern "C" {
+// FIXTOOLS.dll ordinal 72.
+__declspec(dllimport) int32_t KELVOR_SCADA_CALL KelvorFixRunning(void);
+// EDA.dll ordinal 37.
+__declspec(dllimport) int16_t KELVOR_SCADA_CALL KelvorEdaReadAlarm(int32_t mode, void* record);
+// EDA.dll ordinal 86. No buffer length is passed.
+__declspec(dllimport) int16_t KELVOR_SCADA_CALL
+    KelvorEdaReadText(const char* node, const char* tag, const char* field, char* text);
+// EDA.dll ordinal 88.
+__declspec(dllimport) int16_t KELVOR_SCADA_CALL
+    KelvorEdaReadNumber(const char* node, const char* tag, const char* field, float* value);
+}
 
 namespace kelvor {
 namespace {
 
-class NoScada : public Scada {
+// Room the libraries get beyond what the program keeps, so that a text or record longer
+// than its contract lands in this margin and not past the caller's buffer.
+constexpr size_t kLibraryBufferSize = 1024;
+
+class ScadaLibraries : public Scada {
  public:
-  int32_t ScadaRunning() override { return 0; }
-  int16_t ReadAlarmQueue(int32_t, AlarmRecord&) override { return -1; }
-  int16_t ReadTagText(const char*, const char*, const char*, char*) override { return -1; }
-  int16_t ReadTagNumber(const char*, const char*, const char*, float*) override { return -1; }
+  int32_t ScadaRunning() override { return KelvorFixRunning(); }
+
+  // The record reaches the caller only when one was delivered.
+  int16_t ReadAlarmQueue(int32_t mode, AlarmRecord& record) override {
+    int16_t status = KelvorEdaReadAlarm(mode, buffer_);
+    if (status == kAlarmDelivered) memcpy(record.bytes, buffer_, kAlarmRecordSize);
+    return status;
+  }
+
+  // The library's result is not examined. Its buffer starts as a copy of the caller's, so a
+  // read that writes nothing leaves the caller's text as it was; a longer text is cut.
+  int16_t ReadTagText(const char* node, const char* tag, const char* field, char* text) override {
+    memset(buffer_, 0, sizeof buffer_);
+    memcpy(buffer_, text, kTagTextSize);
+    KelvorEdaReadText(node, tag, field, buffer_);
+    memcpy(text, buffer_, kTagTextSize - 1);
+    text[kTagTextSize - 1] = '\0';
+    return 0;
+  }
+
+  int16_t ReadTagNumber(const char* node, const char* tag, const char* field,
+                        float* value) override {
+    return KelvorEdaReadNumber(node, tag, field, value);
+  }
+
+ private:
+  char buffer_[kLibraryBufferSize];
 };
 
 }  // namespace
 
 Scada& SystemScada() {
-  static NoScada scada;
+  static ScadaLibraries scada;
   return scada;
 }
 

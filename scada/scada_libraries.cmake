@@ -1,0 +1,61 @@
+# The SCADA libraries EDA.dll and FIXTOOLS.dll, bound by ordinal at load time through import
+# libraries that dlltool makes here from .def files. Included by scada/CMakeLists.txt for
+# the Windows build only.
+#
+# The libraries' calling convention is not documented. KELVOR_SCADA_CALL is the one place
+# that sets it: it defines the KELVOR_SCADA_CALL macro of the declarations in scada_win.cpp
+# and decides the .def names (a stdcall name carries "@<bytes of arguments>"). A wrong choice
+# still links, and breaks the stack at the first call into the library: a site that knows
+# better configures with -DKELVOR_SCADA_CALL=stdcall.
+set(KELVOR_SCADA_CALL cdecl CACHE STRING
+    "Calling convention of the EDA.dll and FIXTOOLS.dll operations: cdecl or stdcall")
+set_property(CACHE KELVOR_SCADA_CALL PROPERTY STRINGS cdecl stdcall)
+if(NOT KELVOR_SCADA_CALL MATCHES "^(cdecl|stdcall)$")
+  message(FATAL_ERROR "KELVOR_SCADA_CALL must be cdecl or stdcall, not '${KELVOR_SCADA_CALL}'")
+endif()
+
+find_program(KELVOR_DLLTOOL NAMES i686-w64-mingw32-dlltool dlltool REQUIRED)
+
+# Each operation: "<name in scada_win.cpp> <ordinal> <bytes of arguments>".
+set(KELVOR_EDA_OPERATIONS
+    "KelvorEdaReadAlarm 37 8"     # int32 mode, record pointer -> int16 status
+    "KelvorEdaReadText 86 16"     # node, tag, field, char* text -> result not examined
+    "KelvorEdaReadNumber 88 16")  # node, tag, field, float* value -> int16 status
+set(KELVOR_FIXTOOLS_OPERATIONS
+    "KelvorFixRunning 72 0")      # -> int32, non-zero while the SCADA system runs
+
+set(KELVOR_SCADA_IMPORT_LIBS)
+function(kelvor_scada_import_library dll)
+  set(content "LIBRARY \"${dll}.dll\"\nEXPORTS\n")
+  foreach(operation ${ARGN})
+    separate_arguments(fields UNIX_COMMAND "${operation}")
+    list(GET fields 0 name)
+    list(GET fields 1 ordinal)
+    list(GET fields 2 bytes)
+    if(KELVOR_SCADA_CALL STREQUAL "stdcall")
+      string(APPEND name "@${bytes}")
+    endif()
+    string(APPEND content "  ${name} @${ordinal} NONAME\n")
+  endforeach()
+  set(def ${CMAKE_CURRENT_BINARY_DIR}/${dll}.def)
+  set(lib ${CMAKE_CURRENT_BINARY_DIR}/libkelvor_${dll}.a)
+  file(CONFIGURE OUTPUT ${def} CONTENT "${content}")
+  add_custom_command(OUTPUT ${lib}
+                     COMMAND ${KELVOR_DLLTOOL} -d ${def} -l ${lib} -D ${dll}.dll
+                     DEPENDS ${def}
+                     COMMENT "Import library for ${dll}.dll (${KELVOR_SCADA_CALL})")
+  set(KELVOR_SCADA_IMPORT_LIBS ${KELVOR_SCADA_IMPORT_LIBS} ${lib} PARENT_SCOPE)
+endfunction()
+
+kelvor_scada_import_library(EDA ${KELVOR_EDA_OPERATIONS})
+kelvor_scada_import_library(FIXTOOLS ${KELVOR_FIXTOOLS_OPERATIONS})
+add_custom_target(kelvor_scada_import_libs DEPENDS ${KELVOR_SCADA_IMPORT_LIBS})
+
+# scada_win.cpp is the only file that calls the libraries. It sits in kelvor_core but only a
+# program that uses SystemScada() (kelvor.exe) pulls it in, and with it the imports: the
+# tests link the same import libraries and need no EDA.dll to start.
+target_sources(kelvor_core PRIVATE scada_win.cpp)
+set_source_files_properties(scada_win.cpp TARGET_DIRECTORY kelvor_core PROPERTIES
+                            COMPILE_DEFINITIONS "KELVOR_SCADA_CALL=__${KELVOR_SCADA_CALL}")
+add_dependencies(kelvor_core kelvor_scada_import_libs)
+target_link_libraries(kelvor_core INTERFACE ${KELVOR_SCADA_IMPORT_LIBS})
