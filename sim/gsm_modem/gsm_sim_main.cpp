@@ -205,6 +205,8 @@ bool OpenTerminal(int* master, int* slave, std::string* path) {
   return true;
 }
 
+constexpr size_t kMaxPending = 1000;  // answers and pieces waiting to go out
+
 struct Piece {
   long due;
   std::string bytes;
@@ -257,7 +259,8 @@ class Simulator {
 
   // Answers go out after the delay, in pieces when asked, never overtaking each other.
   void Queue(const std::string& answer) {
-    if (answer.empty()) return;
+    // Nobody reading (no program on the device): keep a bounded backlog only.
+    if (answer.empty() || pending_.size() >= kMaxPending) return;
     long due = std::max(NowMs() + options_.delay, pending_.empty() ? 0 : pending_.back().due);
     size_t piece = options_.split > 0 ? options_.split : answer.size();
     for (size_t at = 0; at < answer.size(); at += piece) {

@@ -109,18 +109,5 @@ TEST_F(LinkTest, AFullReadIsStillFollowedByAZeroByte) {
   EXPECT_STREQ(link_->ReceiveBuffer(), "");
 }
 
-TEST_F(LinkTest, AFailedWriteIsReportedAndTheClosedPortIsLeftAlone) {
-  link_->Create("COM5");
-  port_->writeResult = false;
-  link_->WriteBytes("ATZ\r", 4);
-  EXPECT_EQ(console_.coloured().substr(console_.coloured().find("<70|")),
-            "<70|Write timeout|>\r\n");
-  link_->ClosePort();
-  link_->ClosePort();
-  link_->PurgePort();
-  EXPECT_EQ(port_->calls.back(), "Close");
-  EXPECT_EQ(std::count(port_->calls.begin(), port_->calls.end(), "Close"), 1);
-}
-
 }  // namespace
 }  // namespace kelvor::test
