@@ -179,7 +179,7 @@ void ModemDialogue::DropExhausted() {
 bool ModemDialogue::TakeError(const char* marker) {
   const char* found = strstr(response_, marker);
   const char* colon = found != nullptr ? strchr(found, ':') : nullptr;
-  if (colon == nullptr) return false;
+  if (colon == nullptr || !LineEnded(colon)) return false;
   lastError_ = ReadDecimal(colon + 1);
   DiscardResponse();
   return true;
@@ -222,7 +222,7 @@ bool ModemDialogue::RefusedSend(const char* marker) {
 
 void ModemDialogue::StepSignal() {
   const char* found = strstr(response_, "+CSQ:");
-  if (found == nullptr) return;
+  if (found == nullptr || !LineEnded(found)) return;
   signalStrength_ = SignalPercent(ReadDecimal(found + 5));
   log_.LogMessage(kModem, "Signal Strength = %d %%\r\n", static_cast<int>(signalStrength_));
   state_ = Ready;
@@ -268,6 +268,12 @@ void ModemDialogue::DiscardResponse() {
   accumulatedLength_ = 0;
   response_[0] = '\0';
   link_.PurgePort();
+}
+
+// An answer split over several reads may stop inside its number: the number is read only
+// once the line it stands on has ended.
+bool ModemDialogue::LineEnded(const char* answer) const {
+  return strpbrk(answer, "\r\n") != nullptr;
 }
 
 bool ModemDialogue::Contains(const char* text) const {

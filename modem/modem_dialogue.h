@@ -60,6 +60,7 @@ class ModemDialogue {
 
  private:
   bool Contains(const char* text) const;
+  bool LineEnded(const char* answer) const;
   bool TimedOut();
   void Step();
   void Advance(const char* logLine, ModemState next);

@@ -202,6 +202,25 @@ TEST_F(ModemTest, ErrorsInReadyBecomeTheLastError) {
   }
 }
 
+TEST_F(ModemTest, NumbersSplitOverTwoReadsAreReadWhole) {
+  MakeReady();
+  port_->Arrive("\r\n+CME ERROR: 5");
+  Step();
+  EXPECT_EQ(modem_->LastError(), 0);
+  port_->Arrive("00\r\n");
+  Step();
+  EXPECT_EQ(modem_->LastError(), 500);
+
+  phone_.signal = "\r\n+CSQ: 1";
+  Step(10000);
+  Step();
+  EXPECT_EQ(modem_->State(), WaitSignal);
+  port_->Arrive("5,99\r\n");
+  Step();
+  EXPECT_EQ(modem_->SignalStrength(), 48);
+  EXPECT_EQ(modem_->State(), Ready);
+}
+
 TEST(ReadDecimal, ReadsAsTheModemWritesNumbers) {
   struct Case {
     const char* text;
