@@ -1,39 +1,42 @@
-// Placeholder until the modem lands: holds a count, sends nothing.
 #include "modem/sms_modem.h"
 
 namespace kelvor {
 
 SmsModem::SmsModem(const char* argument, std::unique_ptr<SerialPort> port, ConsoleLog& log,
                    Clock& clock)
-    : port_(std::move(port)), log_(log), clock_(clock) {
-  (void)argument;
+    : link_(std::move(port), log), queue_(log), dialogue_(link_, queue_, log, clock) {
+  link_.Create(argument);
+  dialogue_.Start();
+  link_.PurgePort();
 }
 
-SmsModem::~SmsModem() = default;
+SmsModem::~SmsModem() {
+  queue_.Clear();
+  link_.ClosePort();
+}
 
 bool SmsModem::QueueMessage(const char* text, const char* number) {
-  (void)text;
-  (void)number;
-  if (queued_ >= 21) return false;
-  ++queued_;
-  return true;
+  return queue_.QueueMessage(text, number);
 }
 
 int SmsModem::QueuedCount() const {
-  return queued_;
+  return queue_.Count();
 }
+
 bool SmsModem::SetServiceNumber(const char* argument) {
-  (void)argument;
-  return true;
+  return dialogue_.SetServiceNumber(argument);
 }
+
 bool SmsModem::PollModem() {
-  return true;
+  return dialogue_.PollModem();
 }
+
 int SmsModem::SignalStrength() const {
-  return 0;
+  return dialogue_.SignalStrength();
 }
+
 int SmsModem::LastError() const {
-  return 0;
+  return dialogue_.LastError();
 }
 
 }  // namespace kelvor

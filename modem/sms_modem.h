@@ -5,6 +5,9 @@
 #include <memory>
 
 #include "app/console_log.h"
+#include "modem/modem_dialogue.h"
+#include "modem/outgoing_queue.h"
+#include "modem/serial_link.h"
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"
 #include "platform/serial.h"
@@ -14,8 +17,9 @@ namespace kelvor {
 class SmsModem : public SmsOutbox {
  public:
   // `argument` is the whole COM argument, for example "COM5=9600,n,8,1". The modem is
-  // always made, whether or not the port opens.
+  // always made, whether or not the port opens; a null `port` never opens.
   SmsModem(const char* argument, std::unique_ptr<SerialPort> port, ConsoleLog& log, Clock& clock);
+  // Discards the SMS still waiting, then closes the port.
   ~SmsModem() override;
   SmsModem(const SmsModem&) = delete;
   SmsModem& operator=(const SmsModem&) = delete;
@@ -28,11 +32,15 @@ class SmsModem : public SmsOutbox {
   int SignalStrength() const;
   int LastError() const;
 
+  ModemState State() const { return dialogue_.State(); }
+  const char* PortName() const { return link_.PortName(); }
+  const char* ServiceNumber() const { return dialogue_.ServiceNumber(); }
+  const char* Response() const { return dialogue_.Response(); }
+
  private:
-  std::unique_ptr<SerialPort> port_;
-  ConsoleLog& log_;
-  Clock& clock_;
-  int queued_ = 0;
+  SerialLink link_;
+  OutgoingQueue queue_;
+  ModemDialogue dialogue_;
 };
 
 }  // namespace kelvor

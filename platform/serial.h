@@ -11,16 +11,21 @@ class SerialPort {
  public:
   virtual ~SerialPort() = default;
 
-  // Opens the port for exclusive use. On Windows a name COMn opens \\.\COMn; on Linux COMn
-  // names /dev/ttyS(n-1) and any other name is a device path. False when it cannot be had.
+  // Opens the port for exclusive use. A name COMn opens \\.\COMn on Windows and
+  // /dev/ttyS(n-1) on Linux; a name COM:<path> opens the device at <path>. False when the
+  // port cannot be had.
   virtual bool Open(const char* name) = 0;
 
-  // Applies a line-settings text, in the syntax BuildCommDCB reads, to the port's current
-  // settings, and sets time-outs under which a read returns at once with what has arrived.
-  // When the text cannot be read, copies the system's text for the error into `error`
-  // (NUL-terminated, within `errorSize`) and returns false; the settings as they were and
-  // the time-outs are applied all the same.
-  virtual bool SetMode(const char* mode, char* error, size_t errorSize) = 0;
+  // Reads the port's current line settings and changes those that `mode` names; `mode`
+  // has the syntax BuildCommDCB reads. When the text cannot be read (or names a setting
+  // the port cannot take), copies the system's text for the error into `error`
+  // (NUL-terminated, within `errorSize`) and returns false; the settings are then those
+  // the port had, plus whatever the system changed before it gave up.
+  virtual bool BuildMode(const char* mode, char* error, size_t errorSize) = 0;
+
+  // Applies the settings BuildMode left, and time-outs under which a read returns at once
+  // with what has arrived and a write has no time-out. Results are not reported.
+  virtual void ApplyMode() = 0;
 
   // Reads what has arrived, at most `capacity` bytes, without waiting. A failed read clears
   // the port's error state and returns what it delivered (normally 0).
@@ -30,7 +35,8 @@ class SerialPort {
   // follows never discards them. False when the write failed (the error state is cleared).
   virtual bool Write(const char* data, uint32_t length) = 0;
 
-  // Clears the error state and throws away both driver buffers.
+  // Clears the error state and throws away what has arrived and was not read, and what
+  // is still waiting to go out.
   virtual void Purge() = 0;
 
   // Closes the port if it is open.

@@ -1,26 +1,268 @@
-// Placeholder until the serial link lands: no port ever opens.
+// The serial port on Linux: a terminal device in raw mode, held exclusively, read without
+// waiting. Writes drain before they return, so a purge never throws a command away.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
 #include "platform/serial.h"
+#include "platform/serial_mode.h"
 
 namespace kelvor {
 namespace {
 
-class NoPort : public SerialPort {
+// The text Windows gives for a line-settings text it cannot read.
+constexpr char kBadParameter[] = "The parameter is incorrect.\r\n";
+// A write that makes no progress for this long (flow control holding it) fails.
+constexpr int kWriteStallMs = 5000;
+
+struct ModemLines {
+  int on = 0;   // TIOCM_ bits to raise
+  int off = 0;  // TIOCM_ bits to drop
+};
+
+// COMn names the n-th serial port, /dev/ttyS(n-1); COM:<path> names a device by its path.
+bool DevicePath(const char* name, char* path, size_t size) {
+  if (strncmp(name, "COM:", 4) == 0 && name[4] != '\0') {
+    return snprintf(path, size, "%s", name + 4) < static_cast<int>(size);
+  }
+  if (strncmp(name, "COM", 3) != 0) return false;
+  unsigned number = 0;
+  const char* digit = name + 3;
+  if (*digit == '\0' || strlen(digit) > 4) return false;
+  for (; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return false;
+    number = number * 10 + static_cast<unsigned>(*digit - '0');
+  }
+  if (number == 0) return false;
+  return snprintf(path, size, "/dev/ttyS%u", number - 1) < static_cast<int>(size);
+}
+
+bool SpeedCode(uint32_t baud, speed_t* code) {
+  static const struct {
+    uint32_t baud;
+    speed_t code;
+  } kSpeeds[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
+                 {150, B150},       {200, B200},       {300, B300},       {600, B600},
+                 {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+                 {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+                 {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
+  for (const auto& entry : kSpeeds) {
+    if (entry.baud == baud) {
+      *code = entry.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ApplyParity(char parity, termios* t) {
+  tcflag_t bits = 0;
+  switch (parity) {
+    case 0:
+      return true;
+    case 'N':
+      break;
+    case 'O':
+      bits = PARENB | PARODD;
+      break;
+    case 'E':
+      bits = PARENB;
+      break;
+#ifdef CMSPAR
+    case 'M':
+      bits = PARENB | PARODD | CMSPAR;
+      break;
+    case 'S':
+      bits = PARENB | CMSPAR;
+      break;
+#endif
+    default:
+      return false;
+  }
+  tcflag_t mask = PARENB | PARODD;
+#ifdef CMSPAR
+  mask |= CMSPAR;
+#endif
+  t->c_cflag = (t->c_cflag & ~mask) | bits;
+  return true;
+}
+
+bool ApplyFraming(const SerialSettings& s, termios* t) {
+  if (s.baud != 0) {
+    speed_t code;
+    if (!SpeedCode(s.baud, &code)) return false;
+    cfsetispeed(t, code);
+    cfsetospeed(t, code);
+  }
+  if (!ApplyParity(s.parity, t)) return false;
+  if (s.dataBits != 0) {
+    static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    t->c_cflag = (t->c_cflag & ~CSIZE) | kSizes[s.dataBits - 5];
+  }
+  if (s.stopBits == StopBits::kOnePointFive) return false;
+  if (s.stopBits == StopBits::kOne) t->c_cflag &= ~CSTOPB;
+  if (s.stopBits == StopBits::kTwo) t->c_cflag |= CSTOPB;
+  return true;
+}
+
+void SetFlag(tcflag_t* flags, tcflag_t bits, bool on) {
+  *flags = on ? (*flags | bits) : (*flags & ~bits);
+}
+
+// Termios has one switch for RTS/CTS flow both ways, none for DSR flow or a toggled RTS:
+// texts asking for those are refused rather than approximated.
+bool ApplyHandshake(const SerialSettings& s, termios* t, ModemLines* lines) {
+  if (s.outDsr == LineSwitch::kOn || s.inDsr == LineSwitch::kOn) return false;
+  if (s.dtr == LineSwitch::kHandshake || s.rts == LineSwitch::kToggle) return false;
+  if (s.handshake == Handshake::kXonXoff) {
+    SetFlag(&t->c_iflag, IXON | IXOFF, true);
+    SetFlag(&t->c_cflag, CRTSCTS, false);
+  } else if (s.handshake == Handshake::kHardware) {
+    SetFlag(&t->c_iflag, IXON | IXOFF, false);
+    SetFlag(&t->c_cflag, CRTSCTS, true);
+  }
+  if (s.xon != LineSwitch::kUnset) SetFlag(&t->c_iflag, IXON | IXOFF, s.xon == LineSwitch::kOn);
+
+  bool flow = (t->c_cflag & CRTSCTS) != 0;
+  bool outFlow = s.outCts == LineSwitch::kUnset ? flow : s.outCts == LineSwitch::kOn;
+  bool inFlow = s.rts == LineSwitch::kUnset ? flow : s.rts == LineSwitch::kHandshake;
+  if (outFlow != inFlow) return false;
+  SetFlag(&t->c_cflag, CRTSCTS, outFlow);
+
+  if (s.dtr == LineSwitch::kOn) lines->on |= TIOCM_DTR;
+  if (s.dtr == LineSwitch::kOff) lines->off |= TIOCM_DTR;
+  if (s.rts == LineSwitch::kOn) lines->on |= TIOCM_RTS;
+  if (s.rts == LineSwitch::kOff) lines->off |= TIOCM_RTS;
+  return true;
+}
+
+// What a Windows port always is: bytes pass untouched both ways, nothing is echoed, the
+// carrier is ignored, and a read returns at once with what has arrived.
+void MakeRaw(termios* t) {
+  t->c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+  t->c_oflag &= ~OPOST;
+  t->c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  t->c_cflag |= CREAD | CLOCAL;
+  t->c_cc[VMIN] = 0;
+  t->c_cc[VTIME] = 0;
+}
+
+class PosixSerialPort : public SerialPort {
  public:
-  bool Open(const char*) override { return false; }
-  bool SetMode(const char*, char* error, size_t errorSize) override {
-    if (errorSize > 0) error[0] = '\0';
+  ~PosixSerialPort() override { Close(); }
+
+  bool Open(const char* name) override {
+    Close();
+    char path[512];
+    if (!DevicePath(name, path, sizeof path)) return false;
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    // TIOCEXCL keeps out other opens; the lock also keeps out a second Kelvor run as root.
+    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+      close(fd);
+      return false;
+    }
+    termios t{};
+    if (tcgetattr(fd, &t) == 0) {
+      MakeRaw(&t);
+      tcsetattr(fd, TCSANOW, &t);
+    }
+    fd_ = fd;
     return true;
   }
-  uint32_t Read(char*, uint32_t) override { return 0; }
-  bool Write(const char*, uint32_t) override { return false; }
-  void Purge() override {}
-  void Close() override {}
+
+  bool BuildMode(const char* mode, char* error, size_t errorSize) override {
+    lines_ = ModemLines();
+    if (tcgetattr(fd_, &pending_) != 0) pending_ = termios{};
+    SerialSettings settings;
+    termios changed = pending_;
+    ModemLines lines;
+    if (!ParseSerialMode(mode, &settings) || !ApplyFraming(settings, &changed) ||
+        !ApplyHandshake(settings, &changed, &lines)) {
+      snprintf(error, errorSize, "%s", kBadParameter);
+      return false;
+    }
+    pending_ = changed;
+    lines_ = lines;
+    return true;
+  }
+
+  void ApplyMode() override {
+    if (fd_ < 0) return;
+    MakeRaw(&pending_);
+    tcsetattr(fd_, TCSANOW, &pending_);
+    // Ports without modem lines (a pseudo-terminal) refuse these; that changes nothing.
+    if (lines_.on != 0) ioctl(fd_, TIOCMBIS, &lines_.on);
+    if (lines_.off != 0) ioctl(fd_, TIOCMBIC, &lines_.off);
+  }
+
+  uint32_t Read(char* buffer, uint32_t capacity) override {
+    if (fd_ < 0) return 0;
+    ssize_t count;
+    do {
+      count = read(fd_, buffer, capacity);
+    } while (count < 0 && errno == EINTR);
+    return count > 0 ? static_cast<uint32_t>(count) : 0;
+  }
+
+  bool Write(const char* data, uint32_t length) override {
+    if (fd_ < 0) return false;
+    uint32_t done = 0;
+    while (done < length) {
+      ssize_t count = write(fd_, data + done, length - done);
+      if (count > 0) {
+        done += static_cast<uint32_t>(count);
+      } else if (count < 0 && errno == EINTR) {
+        continue;
+      } else if (count < 0 && errno == EAGAIN && WaitWritable()) {
+        continue;
+      } else {
+        return false;
+      }
+    }
+    // Wait until the bytes have left, as a synchronous Windows write does: only then may
+    // a purge follow without losing them.
+    while (tcdrain(fd_) != 0 && errno == EINTR) {
+    }
+    return true;
+  }
+
+  // Only the input side: Write has drained the output already, and on a pseudo-terminal
+  // flushing the output side discards what the other end has not read yet.
+  void Purge() override {
+    if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
+  }
+
+  void Close() override {
+    if (fd_ < 0) return;
+    // The exclusive flag stays with the terminal while the other end holds it open.
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  bool WaitWritable() {
+    pollfd ready{fd_, POLLOUT, 0};
+    return poll(&ready, 1, kWriteStallMs) > 0;
+  }
+
+  int fd_ = -1;
+  termios pending_{};
+  ModemLines lines_;
 };
 
 }  // namespace
 
 std::unique_ptr<SerialPort> NewSerialPort() {
-  return std::make_unique<NoPort>();
+  return std::make_unique<PosixSerialPort>();
 }
 
 }  // namespace kelvor

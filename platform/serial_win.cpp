@@ -1,26 +1,102 @@
-// Placeholder until the serial link lands: no port ever opens.
+// The serial port on Windows: synchronous file I/O on a COM handle opened without sharing.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
 #include "platform/serial.h"
 
 namespace kelvor {
 namespace {
 
-class NoPort : public SerialPort {
- public:
-  bool Open(const char*) override { return false; }
-  bool SetMode(const char*, char* error, size_t errorSize) override {
-    if (errorSize > 0) error[0] = '\0';
-    return true;
+// COMn is opened through the device namespace, \\.\COMn, the only name under which
+// ports above COM9 open; COM:<name> opens <name> as written; anything else as it stands.
+void DeviceName(const char* name, char* device, size_t size) {
+  if (strncmp(name, "COM:", 4) == 0) {
+    snprintf(device, size, "%s", name + 4);
+  } else if (strncmp(name, "COM", 3) == 0 && name[3] >= '0' && name[3] <= '9') {
+    snprintf(device, size, "\\\\.\\%s", name);
+  } else {
+    snprintf(device, size, "%s", name);
   }
-  uint32_t Read(char*, uint32_t) override { return 0; }
-  bool Write(const char*, uint32_t) override { return false; }
-  void Purge() override {}
-  void Close() override {}
+}
+
+class WinSerialPort : public SerialPort {
+ public:
+  ~WinSerialPort() override { Close(); }
+
+  bool Open(const char* name) override {
+    Close();
+    char device[512];
+    DeviceName(name, device, sizeof device);
+    handle_ = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle_ != INVALID_HANDLE_VALUE;
+  }
+
+  bool BuildMode(const char* mode, char* error, size_t errorSize) override {
+    memset(&dcb_, 0, sizeof dcb_);
+    dcb_.DCBlength = sizeof dcb_;
+    GetCommState(handle_, &dcb_);
+    if (BuildCommDCBA(mode, &dcb_)) return true;
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                   GetLastError(), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                   reinterpret_cast<char*>(&text), 0, nullptr);
+    snprintf(error, errorSize, "%s", text != nullptr ? text : "");
+    LocalFree(text);
+    return false;
+  }
+
+  void ApplyMode() override {
+    SetCommState(handle_, &dcb_);
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;  // with the rest 0: reads return at once
+    SetCommTimeouts(handle_, &timeouts);
+  }
+
+  uint32_t Read(char* buffer, uint32_t capacity) override {
+    DWORD count = 0;
+    if (!ReadFile(handle_, buffer, capacity, &count, nullptr)) {
+      ClearError();
+      if (count >= capacity) PurgeComm(handle_, PURGE_RXCLEAR);
+    }
+    return count;
+  }
+
+  bool Write(const char* data, uint32_t length) override {
+    DWORD written = 0;
+    if (WriteFile(handle_, data, length, &written, nullptr)) return true;
+    ClearError();
+    return false;
+  }
+
+  void Purge() override {
+    ClearError();
+    PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR);
+  }
+
+  void Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return;
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  void ClearError() {
+    DWORD errors = 0;
+    COMSTAT status;
+    ClearCommError(handle_, &errors, &status);
+  }
+
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  DCB dcb_{};
 };
 
 }  // namespace
 
 std::unique_ptr<SerialPort> NewSerialPort() {
-  return std::make_unique<NoPort>();
+  return std::make_unique<WinSerialPort>();
 }
 
 }  // namespace kelvor

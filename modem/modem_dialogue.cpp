@@ -1,0 +1,287 @@
+#include "modem/modem_dialogue.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace kelvor {
+namespace {
+
+constexpr char kCtrlZ = 26;
+constexpr size_t kSkippedBytes = 2;  // the CR LF that opens a modem answer
+// "RX<<" and 251 characters fill the log's 255-character line exactly.
+constexpr int kShownChunk = 251;
+
+bool IsSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+}  // namespace
+
+int32_t ReadDecimal(const char* text) {
+  while (IsSpace(*text)) ++text;
+  bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  int64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    if (value <= INT32_MAX) value = value * 10 + (*text - '0');
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+int32_t SignalPercent(int32_t rssi) {
+  if (rssi < 0 || rssi > 31) return 0;
+  return rssi * 100 / 31;
+}
+
+ModemDialogue::ModemDialogue(SerialLink& link, OutgoingQueue& queue, ConsoleLog& log, Clock& clock)
+    : link_(link), queue_(queue), log_(log), clock_(clock) {}
+
+void ModemDialogue::Start() {
+  state_ = WaitReset;
+  serviceNumber_[0] = '\0';
+  accumulatedLength_ = 0;
+  response_[0] = '\0';
+  deadline_ = 0;
+  lastError_ = 0;
+  signalStrength_ = 0;
+}
+
+bool ModemDialogue::SetServiceNumber(const char* argument) {
+  const char* number = strchr(argument, '+');
+  if (number != nullptr) {
+    if (strlen(number) >= sizeof serviceNumber_) {
+      log_.LogMessage(kError, "Service number longer than %d characters - ignored\r\n",
+                      static_cast<int>(sizeof serviceNumber_ - 1));
+    } else if (!SafeForCommand(number)) {
+      log_.LogMessage(kError, "Bad Service number - ignored\r\n");
+    } else {
+      memcpy(serviceNumber_, number, strlen(number) + 1);
+    }
+  }
+  log_.LogMessage(kModem, "Service number Set to %s\r\n", serviceNumber_);
+  return true;
+}
+
+bool ModemDialogue::PollModem() {
+  if (TimedOut()) {
+    state_ = WaitReset;
+    log_.LogMessage(kModem, "Timeout\r\n");
+    SendRaw("ATZ\r", 4);
+    DiscardResponse();
+    return true;
+  }
+  Step();
+  return true;
+}
+
+// Reads first; only a step that brought nothing new can time out, and never in Ready.
+bool ModemDialogue::TimedOut() {
+  bool received = ReceiveResponse();
+  return !received && DeadlinePassed(clock_.TickCount(), deadline_) && state_ != Ready;
+}
+
+void ModemDialogue::Step() {
+  switch (state_) {
+    case WaitReset:
+      StepReset();
+      break;
+    case WaitErrorMode:
+      if (Contains("OK")) {
+        Advance("Going to ATE0\r\n", WaitEchoOff);
+        SendCommand("ATE0\r");
+      }
+      break;
+    case WaitEchoOff:
+      if (Contains("OK")) {
+        Advance("Going to text\r\n", WaitTextMode);
+        SendCommand("AT+CMGF=1\r");
+      }
+      break;
+    case WaitTextMode:
+      if (Contains("OK")) {
+        Advance("Query Service\r\n", WaitServiceQuery);
+        SendCommand("AT+CSCA?\r");
+      }
+      break;
+    case WaitServiceQuery:
+      StepServiceQuery();
+      break;
+    case WaitServiceSet:
+      if (Contains("OK")) Advance("Going to Ready\r\n", Ready);
+      break;
+    case Ready:
+      StepReady();
+      break;
+    case WaitPrompt:
+      StepPrompt();
+      break;
+    case WaitSendResult:
+      StepSendResult();
+      break;
+    case WaitSignal:
+      StepSignal();
+      break;
+  }
+}
+
+void ModemDialogue::Advance(const char* logLine, ModemState next) {
+  log_.LogMessage(kModem, "%s", logLine);
+  DiscardResponse();
+  state_ = next;
+}
+
+// A modem left waiting for SMS text takes every command as text; Ctrl-Z ends that text.
+// The ">" stays in the response, so Ctrl-Z goes out on every step until "OK" comes.
+void ModemDialogue::StepReset() {
+  if (Contains("OK")) {
+    Advance("Going to CMEE\r\n", WaitErrorMode);
+    SendCommand("AT+CMEE=1\r");
+  }
+  if (Contains(">")) SendCommand("%c", kCtrlZ);
+}
+
+void ModemDialogue::StepServiceQuery() {
+  if (Contains("OK")) {
+    Advance("Going to ready\r\n", Ready);
+  } else if (Contains("ERROR")) {
+    Advance("Query Service\r\n", WaitServiceSet);
+    SendCommand("AT+CSCA=\"%s\"\r", serviceNumber_);
+  }
+}
+
+void ModemDialogue::StepReady() {
+  DropExhausted();
+  if (!queue_.Empty()) {
+    SendCommand("AT+CMGS=\"%s\"\r", queue_.Head().number);
+    state_ = WaitPrompt;
+  } else if (DeadlinePassed(clock_.TickCount(), deadline_)) {
+    SendCommand("AT+CSQ\r");
+    state_ = WaitSignal;
+  }
+  TakeError("+CME");
+  TakeError("+CMS");
+}
+
+// An SMS whose text has gone out four times is given up; the operator is told, since it
+// carries alarms nobody will receive.
+void ModemDialogue::DropExhausted() {
+  while (!queue_.Empty() && queue_.Head().attempts >= kMaxAttempts) {
+    log_.LogMessage(kError, "SMS to %s dropped after %d failed sendings\r\n", queue_.Head().number,
+                    static_cast<int>(queue_.Head().attempts));
+    queue_.RemoveHead();
+  }
+}
+
+bool ModemDialogue::TakeError(const char* marker) {
+  const char* found = strstr(response_, marker);
+  const char* colon = found != nullptr ? strchr(found, ':') : nullptr;
+  if (colon == nullptr || !LineEnded(colon)) return false;
+  lastError_ = ReadDecimal(colon + 1);
+  DiscardResponse();
+  return true;
+}
+
+void ModemDialogue::StepPrompt() {
+  if (!Contains(">")) return;
+  if (queue_.Empty()) {  // nothing to send after all: start over from Ready
+    state_ = Ready;
+    DiscardResponse();
+    return;
+  }
+  SendCommand("%s%c", queue_.Head().text, kCtrlZ);
+  state_ = WaitSendResult;
+  ++queue_.Head().attempts;
+  DiscardResponse();
+}
+
+void ModemDialogue::StepSendResult() {
+  if (Contains("+CMGS")) {
+    queue_.RemoveHead();
+    state_ = Ready;
+    log_.LogMessage(kModem, "Successfull send\r\n");
+    clock_.Sleep(kPauseAfterSend);
+    DiscardResponse();
+  }
+  RefusedSend("+CME");
+  RefusedSend("+CMS");
+}
+
+// A refused SMS is sent again only after the time-out has reset the modem.
+bool ModemDialogue::RefusedSend(const char* marker) {
+  const char* found = strstr(response_, marker);
+  if (found == nullptr || strchr(found, ':') == nullptr) return false;
+  DiscardResponse();
+  lastError_ = kSendFailed;
+  RenewDeadline();
+  return true;
+}
+
+void ModemDialogue::StepSignal() {
+  const char* found = strstr(response_, "+CSQ:");
+  if (found == nullptr || !LineEnded(found)) return;
+  signalStrength_ = SignalPercent(ReadDecimal(found + 5));
+  log_.LogMessage(kModem, "Signal Strength = %d %%\r\n", static_cast<int>(signalStrength_));
+  state_ = Ready;
+  DiscardResponse();
+  RenewDeadline();
+}
+
+bool ModemDialogue::ReceiveResponse() {
+  uint32_t count = link_.ReadAvailable();
+  if (count == 0) return false;
+  if (accumulatedLength_ + count >= kResponseSize) return false;
+  const char* chunk = link_.ReceiveBuffer();
+  // A chunk of one or two bytes shows nothing; its terminator is where the text starts.
+  size_t skipped = count < kSkippedBytes ? count : kSkippedBytes;
+  log_.LogMessage(kModem, "RX<<%.*s", kShownChunk, chunk + skipped);
+  size_t held = strlen(response_);
+  size_t length = strnlen(chunk, count);
+  memcpy(response_ + held, chunk, length);
+  response_[held + length] = '\0';
+  accumulatedLength_ += count;
+  return true;
+}
+
+void ModemDialogue::SendRaw(const char* data, uint32_t length) {
+  link_.WriteBytes(data, length);
+  RenewDeadline();
+  log_.LogMessage(kError, "TX>>%s", data);
+}
+
+void ModemDialogue::SendCommand(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int length = vsnprintf(command_, sizeof command_, format, args);
+  va_end(args);
+  if (length < 0) length = 0;
+  if (length >= static_cast<int>(sizeof command_)) length = sizeof command_ - 1;
+  link_.WriteBytes(command_, static_cast<uint32_t>(length));
+  RenewDeadline();
+  log_.LogMessage(kError, "TX>>%s", command_);
+}
+
+void ModemDialogue::DiscardResponse() {
+  accumulatedLength_ = 0;
+  response_[0] = '\0';
+  link_.PurgePort();
+}
+
+// An answer split over several reads may stop inside its number: the number is read only
+// once the line it stands on has ended.
+bool ModemDialogue::LineEnded(const char* answer) const {
+  return strpbrk(answer, "\r\n") != nullptr;
+}
+
+bool ModemDialogue::Contains(const char* text) const {
+  return strstr(response_, text) != nullptr;
+}
+
+void ModemDialogue::RenewDeadline() {
+  deadline_ = clock_.TickCount() + kAnswerTimeout;
+}
+
+}  // namespace kelvor

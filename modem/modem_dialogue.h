@@ -1,0 +1,101 @@
+// The AT-command dialogue: resets and initialises the modem for SMS text mode, sends the
+// queued SMS one at a time and asks for the signal quality while nothing waits.
+#pragma once
+
+#include <cstdint>
+
+#include "app/console_log.h"
+#include "modem/outgoing_queue.h"
+#include "modem/serial_link.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+
+namespace kelvor {
+
+enum ModemState : int32_t {
+  WaitReset = 0,
+  WaitErrorMode = 1,
+  WaitEchoOff = 2,
+  WaitTextMode = 3,
+  WaitServiceSet = 4,
+  WaitServiceQuery = 5,
+  Ready = 6,
+  WaitPrompt = 7,
+  WaitSendResult = 8,
+  WaitSignal = 9,
+};
+
+constexpr uint32_t kAnswerTimeout = 10000;  // ms the modem has to answer a command
+constexpr uint32_t kPauseAfterSend = 1000;  // ms the program rests after a confirmed SMS
+constexpr int32_t kMaxAttempts = 4;         // sendings of one SMS text
+constexpr int32_t kSendFailed = 515;        // last error after a refused SMS
+constexpr size_t kResponseSize = 256;
+constexpr size_t kServiceNumberSize = 32;
+
+class ModemDialogue {
+ public:
+  ModemDialogue(SerialLink& link, OutgoingQueue& queue, ConsoleLog& log, Clock& clock);
+
+  // Back to the start: WaitReset, no service number, an empty response, deadline 0.
+  void Start();
+
+  // One step: read once, then take the time-out path or act on the state.
+  bool PollModem();
+  // Takes the service-centre number from the first "+" of `argument` on. A number that
+  // does not fit 31 characters or holds a character that would break the AT+CSCA command
+  // is refused with a console line, and the number held stays as it was.
+  bool SetServiceNumber(const char* argument);
+
+  ModemState State() const { return state_; }
+  int SignalStrength() const { return signalStrength_; }
+  int LastError() const { return lastError_; }
+  const char* ServiceNumber() const { return serviceNumber_; }
+  const char* Response() const { return response_; }
+
+  // The dialogue's own operations; public so that tests can drive them one by one.
+  bool ReceiveResponse();
+  void SendRaw(const char* data, uint32_t length);
+  void SendCommand(const char* format, ...) KELVOR_PRINTF(2, 3);
+  void DiscardResponse();
+
+ private:
+  bool Contains(const char* text) const;
+  bool LineEnded(const char* answer) const;
+  bool TimedOut();
+  void Step();
+  void Advance(const char* logLine, ModemState next);
+  void StepReset();
+  void StepServiceQuery();
+  void StepReady();
+  void StepPrompt();
+  void StepSendResult();
+  void StepSignal();
+  void DropExhausted();
+  bool TakeError(const char* marker);
+  bool RefusedSend(const char* marker);
+  void RenewDeadline();
+
+  SerialLink& link_;
+  OutgoingQueue& queue_;
+  ConsoleLog& log_;
+  Clock& clock_;
+  ModemState state_ = WaitReset;
+  char serviceNumber_[kServiceNumberSize] = {};
+  uint32_t deadline_ = 0;
+  uint32_t accumulatedLength_ = 0;
+  int32_t signalStrength_ = 0;
+  int32_t lastError_ = 0;
+  char response_[kResponseSize] = {};
+  char command_[kResponseSize] = {};
+};
+
+// The decimal after `text` as the modem writes it: leading white space, an optional sign,
+// then digits up to the first non-digit; no digits give 0. Values beyond 32 bits stop
+// growing at the largest ones.
+int32_t ReadDecimal(const char* text);
+
+// The percentage of a +CSQ rssi: 0 to 31 scale to 0 to 100; 99 (not measurable) and
+// anything else outside 0 to 31 give 0.
+int32_t SignalPercent(int32_t rssi);
+
+}  // namespace kelvor

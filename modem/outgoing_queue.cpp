@@ -1,0 +1,70 @@
+#include "modem/outgoing_queue.h"
+
+#include <cstring>
+
+namespace kelvor {
+namespace {
+
+constexpr char kCtrlZ = 26;
+constexpr char kEscape = 27;
+
+}  // namespace
+
+bool SafeForCommand(const char* number) {
+  return strpbrk(number, "\"\r\n\x1a\x1b") == nullptr;
+}
+
+void PrintableCopy(const char* text, char* printable, size_t size) {
+  size_t i = 0;
+  for (; i + 1 < size && text[i] != '\0'; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    printable[i] = (c < 32 || c == 127 || c == '"') ? '?' : text[i];
+  }
+  if (size > 0) printable[i] = '\0';
+}
+
+bool OutgoingQueue::QueueMessage(const char* text, const char* number) {
+  char shown[kNumberSize];
+  PrintableCopy(number, shown, sizeof shown);
+  if (count_ >= kQueueCapacity) {
+    // Refused SMS carry alarms: the operator has to see that they are lost.
+    log_.LogMessage(kError, "Message queue full - SMS to %s lost\r\n", shown);
+    return false;
+  }
+  if (number[0] == '\0') {
+    log_.LogMessage(kError, "No Destination number");
+    return false;
+  }
+  if (strlen(number) >= kNumberSize || !SafeForCommand(number)) {
+    log_.LogMessage(kError, "Bad Destination number %s - SMS refused\r\n", shown);
+    return false;
+  }
+
+  OutgoingSms& record = records_[(head_ + count_) % kQueueCapacity];
+  size_t length = strnlen(text, kSmsTextLimit + 1);
+  if (length > kSmsTextLimit) {
+    length = kSmsTextLimit;
+    log_.LogMessage(kModem, "truncating message");
+  }
+  for (size_t i = 0; i < length; ++i) {
+    record.text[i] = (text[i] == kCtrlZ || text[i] == kEscape) ? ' ' : text[i];
+  }
+  record.text[length] = '\0';
+  memcpy(record.number, number, strlen(number) + 1);
+  record.attempts = 0;
+  ++count_;
+  return true;
+}
+
+void OutgoingQueue::RemoveHead() {
+  if (count_ == 0) return;
+  head_ = (head_ + 1) % kQueueCapacity;
+  --count_;
+}
+
+void OutgoingQueue::Clear() {
+  head_ = 0;
+  count_ = 0;
+}
+
+}  // namespace kelvor

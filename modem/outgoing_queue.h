@@ -1,0 +1,52 @@
+// The SMS waiting to be sent: a fixed ring of records, oldest first.
+#pragma once
+
+#include <cstdint>
+
+#include "app/console_log.h"
+
+namespace kelvor {
+
+constexpr int kQueueCapacity = 21;
+constexpr size_t kSmsTextLimit = 159;  // characters of one SMS text
+constexpr size_t kNumberSize = 32;     // a destination number, at most 31 characters
+
+struct OutgoingSms {
+  int32_t attempts;  // times the text went out at the modem's prompt
+  char text[256];
+  char number[kNumberSize];
+};
+
+class OutgoingQueue {
+ public:
+  explicit OutgoingQueue(ConsoleLog& log) : log_(log) {}
+
+  // Copies the SMS in at the tail; false, with a console line, when it is refused: the
+  // queue is full, or the number is empty, too long or holds a character that would break
+  // the command it goes into. A text over 159 characters is cut; Ctrl-Z and ESC in it,
+  // which would end the text at the modem early, become spaces.
+  bool QueueMessage(const char* text, const char* number);
+
+  int Count() const { return count_; }
+  bool Empty() const { return count_ == 0; }
+  // The oldest record; only while the queue is not empty.
+  OutgoingSms& Head() { return records_[head_]; }
+  void RemoveHead();
+  void Clear();
+
+ private:
+  OutgoingSms records_[kQueueCapacity];
+  int head_ = 0;
+  int count_ = 0;
+  ConsoleLog& log_;
+};
+
+// True when `number` may go between the quotes of an AT command: no double quote, CR, LF,
+// Ctrl-Z or ESC.
+bool SafeForCommand(const char* number);
+
+// Copies `text` into `printable` (at most size-1 characters), any control character or
+// quote shown as '?', so that a refused number can be named on the console.
+void PrintableCopy(const char* text, char* printable, size_t size);
+
+}  // namespace kelvor

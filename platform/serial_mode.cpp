@@ -1,0 +1,205 @@
+#include "platform/serial_mode.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace kelvor {
+namespace {
+
+// A stretch of the mode text; never NUL-terminated on its own.
+struct Piece {
+  const char* text;
+  size_t length;
+};
+
+char Upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool Is(Piece piece, const char* word) {
+  size_t length = strlen(word);
+  if (piece.length != length) return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (Upper(piece.text[i]) != word[i]) return false;
+  }
+  return true;
+}
+
+Piece Trim(Piece piece) {
+  while (piece.length > 0 && IsBlank(piece.text[0])) {
+    ++piece.text;
+    --piece.length;
+  }
+  while (piece.length > 0 && IsBlank(piece.text[piece.length - 1])) --piece.length;
+  return piece;
+}
+
+// Skips a leading "COMn:" or "COMn " naming the port the text is meant for.
+Piece SkipPortPrefix(Piece piece) {
+  if (piece.length < 4 || !Is({piece.text, 3}, "COM") || !IsDigit(piece.text[3])) return piece;
+  size_t end = 3;
+  while (end < piece.length && IsDigit(piece.text[end])) ++end;
+  if (end < piece.length && (piece.text[end] == ':' || IsBlank(piece.text[end]))) {
+    return {piece.text + end + 1, piece.length - end - 1};
+  }
+  return piece;
+}
+
+// A decimal of at most nine digits, so it cannot overflow.
+bool ReadNumber(Piece piece, uint32_t* value) {
+  if (piece.length == 0 || piece.length > 9) return false;
+  uint32_t number = 0;
+  for (size_t i = 0; i < piece.length; ++i) {
+    if (!IsDigit(piece.text[i])) return false;
+    number = number * 10 + static_cast<uint32_t>(piece.text[i] - '0');
+  }
+  *value = number;
+  return true;
+}
+
+// Two-digit abbreviations stand for the old rates; any other number is the rate itself.
+bool ReadBaud(Piece piece, uint32_t* baud) {
+  static const struct {
+    uint32_t abbreviation, rate;
+  } kAbbreviations[] = {{11, 110},  {30, 300},  {60, 600},  {12, 1200},
+                        {24, 2400}, {48, 4800}, {96, 9600}, {19, 19200}};
+  uint32_t number = 0;
+  if (!ReadNumber(piece, &number) || number == 0) return false;
+  if (piece.length == 2) {
+    for (const auto& entry : kAbbreviations) {
+      if (entry.abbreviation == number) number = entry.rate;
+    }
+  }
+  *baud = number;
+  return true;
+}
+
+bool ReadParity(Piece piece, char* parity) {
+  if (piece.length != 1 || strchr("NOEMS", Upper(piece.text[0])) == nullptr) return false;
+  *parity = Upper(piece.text[0]);
+  return true;
+}
+
+bool ReadDataBits(Piece piece, uint8_t* bits) {
+  if (piece.length != 1 || piece.text[0] < '5' || piece.text[0] > '8') return false;
+  *bits = static_cast<uint8_t>(piece.text[0] - '0');
+  return true;
+}
+
+bool ReadStopBits(Piece piece, StopBits* stop) {
+  if (Is(piece, "1")) {
+    *stop = StopBits::kOne;
+  } else if (Is(piece, "1.5")) {
+    *stop = StopBits::kOnePointFive;
+  } else if (Is(piece, "2")) {
+    *stop = StopBits::kTwo;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// ON and OFF always; HS and TG only where the keyword takes them.
+bool ReadSwitch(Piece piece, bool handshake, bool toggle, LineSwitch* value) {
+  if (Is(piece, "ON")) {
+    *value = LineSwitch::kOn;
+  } else if (Is(piece, "OFF")) {
+    *value = LineSwitch::kOff;
+  } else if (handshake && Is(piece, "HS")) {
+    *value = LineSwitch::kHandshake;
+  } else if (toggle && Is(piece, "TG")) {
+    *value = LineSwitch::kToggle;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// "baud,parity,data,stop[,X|,P]" with trailing fields optional.
+bool ParseCommaForm(Piece text, SerialSettings* settings) {
+  Piece fields[5];
+  size_t count = 0;
+  const char* start = text.text;
+  const char* end = text.text + text.length;
+  for (const char* p = start;; ++p) {
+    if (p == end || *p == ',') {
+      if (count == 5) return false;
+      fields[count++] = Trim({start, static_cast<size_t>(p - start)});
+      if (p == end) break;
+      start = p + 1;
+    }
+  }
+  if (!ReadBaud(fields[0], &settings->baud)) return false;
+  if (count > 1 && !ReadParity(fields[1], &settings->parity)) return false;
+  if (count > 2 && !ReadDataBits(fields[2], &settings->dataBits)) return false;
+  if (count > 3 && !ReadStopBits(fields[3], &settings->stopBits)) return false;
+  if (count > 4) {
+    if (Is(fields[4], "X")) {
+      settings->handshake = Handshake::kXonXoff;
+    } else if (Is(fields[4], "P")) {
+      settings->handshake = Handshake::kHardware;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseKeyword(Piece key, Piece value, SerialSettings* settings) {
+  if (Is(key, "BAUD")) return ReadBaud(value, &settings->baud);
+  if (Is(key, "PARITY")) return ReadParity(value, &settings->parity);
+  if (Is(key, "DATA")) return ReadDataBits(value, &settings->dataBits);
+  if (Is(key, "STOP")) return ReadStopBits(value, &settings->stopBits);
+  if (Is(key, "TO")) return ReadSwitch(value, false, false, &settings->timeout);
+  if (Is(key, "XON")) return ReadSwitch(value, false, false, &settings->xon);
+  if (Is(key, "ODSR")) return ReadSwitch(value, false, false, &settings->outDsr);
+  if (Is(key, "OCTS")) return ReadSwitch(value, false, false, &settings->outCts);
+  if (Is(key, "DTR")) return ReadSwitch(value, true, false, &settings->dtr);
+  if (Is(key, "RTS")) return ReadSwitch(value, true, true, &settings->rts);
+  if (Is(key, "IDSR")) return ReadSwitch(value, false, false, &settings->inDsr);
+  return false;
+}
+
+// "KEY=VALUE" words separated by blanks; a comma anywhere mixes the forms.
+bool ParseKeywordForm(Piece text, SerialSettings* settings) {
+  const char* p = text.text;
+  const char* end = text.text + text.length;
+  while (p < end) {
+    while (p < end && IsBlank(*p)) ++p;
+    const char* word = p;
+    while (p < end && !IsBlank(*p)) ++p;
+    if (word == p) break;
+    const char* equals = static_cast<const char*>(memchr(word, '=', static_cast<size_t>(p - word)));
+    if (equals == nullptr || memchr(word, ',', static_cast<size_t>(p - word)) != nullptr) {
+      return false;
+    }
+    Piece key{word, static_cast<size_t>(equals - word)};
+    Piece value{equals + 1, static_cast<size_t>(p - equals - 1)};
+    if (!ParseKeyword(key, value, settings)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseSerialMode(const char* text, SerialSettings* settings) {
+  Piece whole = Trim(SkipPortPrefix(Trim({text, strlen(text)})));
+  SerialSettings parsed;
+  if (whole.length > 0) {
+    bool keywords = memchr(whole.text, '=', whole.length) != nullptr;
+    bool read = keywords ? ParseKeywordForm(whole, &parsed) : ParseCommaForm(whole, &parsed);
+    if (!read) return false;
+  }
+  *settings = parsed;
+  return true;
+}
+
+}  // namespace kelvor

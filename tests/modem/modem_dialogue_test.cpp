@@ -1,0 +1,393 @@
+// The AT dialogue in virtual time against a scripted phone, grouped by what can go wrong.
+#include <gtest/gtest.h>
+
+#include "modem/modem_dialogue.h"
+#include "modem_fixture.h"
+
+namespace kelvor::test {
+namespace {
+
+using Writes = std::vector<std::string>;
+
+// --- Initialisation -------------------------------------------------------------------
+
+TEST_F(ModemTest, AnAlwaysOkModemIsInitialisedOneCommandPerStep) {
+  Make();
+  for (int i = 0; i < 6; ++i) Step();
+  EXPECT_EQ(modem_->State(), Ready);
+  EXPECT_EQ(port_->writes, (Writes{"ATZ\r", "AT+CMEE=1\r", "ATE0\r", "AT+CMGF=1\r", "AT+CSCA?\r"}));
+  std::vector<std::string> expected = {
+      "Retrieved valid handle for COM5 driver",
+      "now getting the mode=9600,N,8,1",
+      "now setting the mode - 9600,N,8,1",
+      "Timeout",
+      "TX>>ATZ",
+      "RX<<OK",
+      "Going to CMEE",
+      "TX>>AT+CMEE=1",
+      "RX<<OK",
+      "Going to ATE0",
+      "TX>>ATE0",
+      "RX<<OK",
+      "Going to text",
+      "TX>>AT+CMGF=1",
+      "RX<<OK",
+      "Query Service",
+      "TX>>AT+CSCA?",
+      "RX<<+CSCA: \"+99912345\",145",
+      "Going to ready",
+  };
+  EXPECT_EQ(console_.Lines(), expected);
+  EXPECT_NE(console_.coloured().find("<23|Timeout|>\r\n<71|TX>>ATZ|>"), std::string::npos);
+}
+
+TEST_F(ModemTest, ServiceQueryErrorSetsTheServiceNumberGivenOrAnEmptyOne) {
+  struct Case {
+    const char* argument;  // SERVICE argument, or none
+    const char* command;
+  } cases[] = {{"SERVICE=+99912345", "AT+CSCA=\"+99912345\"\r"}, {nullptr, "AT+CSCA=\"\"\r"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    console_.Clear();
+    phone_.serviceQuery = "\r\n+CME ERROR: 30\r\n";
+    Make();
+    if (c.argument != nullptr) modem_->SetServiceNumber(c.argument);
+    ASSERT_TRUE(StepUntil(WaitServiceSet));
+    EXPECT_EQ(port_->writes.back(), c.command);
+    EXPECT_EQ(CountLogged("Query Service"), 2);
+    Step();
+    EXPECT_EQ(modem_->State(), Ready);
+    EXPECT_TRUE(Logged("Going to Ready"));
+    EXPECT_FALSE(Logged("Going to ready"));
+  }
+}
+
+TEST_F(ModemTest, ARefusedServiceNumberIsLeftOnlyByTheTimeOut) {
+  phone_.serviceQuery = "\r\nERROR\r\n";
+  phone_.serviceSet = "\r\nERROR\r\n";
+  Make();
+  ASSERT_TRUE(StepUntil(WaitServiceSet));
+  for (int i = 0; i < 99; ++i) Step();  // 9.9 s after the command
+  EXPECT_EQ(modem_->State(), WaitServiceSet);
+  Step(200);
+  EXPECT_EQ(modem_->State(), WaitReset);
+  EXPECT_EQ(port_->writes.back(), "ATZ\r");
+}
+
+TEST_F(ModemTest, ServiceNumbersThatDoNotFitOrWouldBreakTheCommandAreRefused) {
+  Make();
+  modem_->SetServiceNumber("SERVICE=+99912345");
+  struct Case {
+    const char* argument;
+    const char* refusal;
+  } cases[] = {
+      {"SERVICE=+12345678901234567890123456789012",
+       "Service number longer than 31 characters - ignored"},
+      {"SERVICE=+999\"\r\nATD112;", "Bad Service number - ignored"},
+      {"SERVICE=+999\x1a", "Bad Service number - ignored"},
+  };
+  for (const Case& c : cases) {
+    console_.Clear();
+    modem_->SetServiceNumber(c.argument);
+    EXPECT_EQ(console_.Lines(),
+              (std::vector<std::string>{c.refusal, "Service number Set to +99912345"}));
+  }
+  modem_->SetServiceNumber("SERVICE=none");  // no "+": kept as it was
+  EXPECT_STREQ(modem_->ServiceNumber(), "+99912345");
+  modem_->SetServiceNumber("SERVICE=+123456789012345678901234567890");  // 31 fit
+  EXPECT_STREQ(modem_->ServiceNumber(), "+123456789012345678901234567890");
+}
+
+// --- Sending --------------------------------------------------------------------------
+
+TEST_F(ModemTest, AConfirmedSendRemovesTheSmsAndPausesOneSecond) {
+  MakeReady();
+  modem_->QueueMessage("Pump 3 failed", "+99955501234");
+  Step();
+  EXPECT_EQ(modem_->State(), WaitPrompt);
+  Step();
+  EXPECT_EQ(modem_->State(), WaitSendResult);
+  EXPECT_EQ(modem_->QueuedCount(), 1);
+  uint64_t slept = clock_.slept();
+  Step();
+  EXPECT_EQ(modem_->State(), Ready);
+  EXPECT_EQ(modem_->QueuedCount(), 0);
+  EXPECT_EQ(clock_.slept() - slept, 1000u);
+  EXPECT_EQ(port_->writes, (Writes{"AT+CMGS=\"+99955501234\"\r", "Pump 3 failed\x1a"}));
+  EXPECT_NE(console_.coloured().find("<23|Successfull send|>"), std::string::npos);
+}
+
+TEST_F(ModemTest, QueuedSmsAreSentOldestFirst) {
+  MakeReady();
+  modem_->QueueMessage("one", "+111");
+  modem_->QueueMessage("two", "+222");
+  modem_->QueueMessage("three", "+333");
+  for (int i = 0; i < 12; ++i) Step();
+  EXPECT_EQ(port_->writes, (Writes{"AT+CMGS=\"+111\"\r", "one\x1a", "AT+CMGS=\"+222\"\r", "two\x1a",
+                                   "AT+CMGS=\"+333\"\r", "three\x1a"}));
+  EXPECT_EQ(modem_->QueuedCount(), 0);
+}
+
+TEST_F(ModemTest, ARefusedSmsIsRetriedAfterAResetAndDroppedAfterFourSendings) {
+  MakeReady();
+  phone_.sendResult = "\r\n+CMS ERROR: 500\r\n";
+  modem_->QueueMessage("Alarm A", "+111");
+  modem_->QueueMessage("Alarm B", "+222");
+  Step();
+  Step();
+  Step();  // the refusal
+  EXPECT_EQ(modem_->LastError(), 515);
+  EXPECT_EQ(modem_->State(), WaitSendResult);
+  for (int i = 0; i < 100; ++i) Step();  // 10 s after the refusal: not yet
+  EXPECT_FALSE(Logged("Timeout"));
+  Step();
+  EXPECT_TRUE(Logged("Timeout"));
+  EXPECT_EQ(port_->writes.back(), "ATZ\r");
+
+  for (int i = 0; i < 3000 && CountWrites("AT+CMGS=\"+222\"\r") == 0; ++i) Step();
+  EXPECT_EQ(CountWrites("Alarm A\x1a"), 4);
+  EXPECT_EQ(CountWrites("AT+CMGS=\"+111\"\r"), 4);
+  EXPECT_EQ(CountWrites("AT+CMGS=\"+222\"\r"), 1);
+  EXPECT_EQ(modem_->QueuedCount(), 1);
+  EXPECT_NE(console_.coloured().find("<71|SMS to +111 dropped after 4 failed sendings|>"),
+            std::string::npos);
+}
+
+TEST_F(ModemTest, AnErrorInsteadOfThePromptDoesNotCountAsASending) {
+  MakeReady();
+  phone_.prompt = "\r\n+CMS ERROR: 304\r\n";
+  modem_->QueueMessage("Alarm A", "+111");
+  for (int i = 0; i < 3000 && CountWrites("AT+CMGS=\"+111\"\r") < 6; ++i) Step();
+  EXPECT_EQ(CountWrites("AT+CMGS=\"+111\"\r"), 6);
+  EXPECT_EQ(modem_->QueuedCount(), 1);
+  EXPECT_EQ(CountWrites("ATZ\r"), 5);
+}
+
+TEST_F(ModemTest, AConfirmationArrivingAfterAnErrorStillCounts) {
+  MakeReady();
+  phone_.sendResult = "\r\n+CME ERROR: 1\r\n";
+  modem_->QueueMessage("late", "+111");
+  Step();
+  Step();
+  Step();
+  EXPECT_EQ(modem_->LastError(), 515);
+  port_->Arrive("\r\n+CMGS: 9\r\n");
+  Step();
+  EXPECT_EQ(modem_->State(), Ready);
+  EXPECT_EQ(modem_->QueuedCount(), 0);
+}
+
+// --- Errors and numbers in answers -----------------------------------------------------
+
+TEST_F(ModemTest, ErrorsInReadyBecomeTheLastError) {
+  struct Case {
+    const char* answer;
+    int lastError;
+  } cases[] = {
+      {"\r\n+CME ERROR: 10\r\n", 10},    {"\r\n+CMS ERROR: 500\r\n", 500},
+      {"\r\n+CME ERROR:   -7x\r\n", -7}, {"\r\n+CME ERROR: \r\n", 0},
+      {"\r\n+CME ERROR\r\n", 3},  // no colon: not read, the earlier value stays
+  };
+  MakeReady();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    port_->Arrive("\r\n+CME ERROR: 3\r\n");
+    Step();
+    port_->Arrive(c.answer);
+    Step();
+    EXPECT_EQ(modem_->LastError(), c.lastError);
+    EXPECT_EQ(modem_->State(), Ready);
+    modem_->PollModem();  // nothing new: Ready does not time out
+    EXPECT_EQ(modem_->State(), Ready);
+  }
+}
+
+TEST_F(ModemTest, NumbersSplitOverTwoReadsAreReadWhole) {
+  MakeReady();
+  port_->Arrive("\r\n+CME ERROR: 5");
+  Step();
+  EXPECT_EQ(modem_->LastError(), 0);
+  port_->Arrive("00\r\n");
+  Step();
+  EXPECT_EQ(modem_->LastError(), 500);
+
+  phone_.signal = "\r\n+CSQ: 1";
+  Step(10000);
+  Step();
+  EXPECT_EQ(modem_->State(), WaitSignal);
+  port_->Arrive("5,99\r\n");
+  Step();
+  EXPECT_EQ(modem_->SignalStrength(), 48);
+  EXPECT_EQ(modem_->State(), Ready);
+}
+
+TEST(ReadDecimal, ReadsAsTheModemWritesNumbers) {
+  struct Case {
+    const char* text;
+    int32_t value;
+  } cases[] = {{" 15,99", 15},
+               {"\t+42", 42},
+               {"-3", -3},
+               {"", 0},
+               {"x5", 0},
+               {"007", 7},
+               {"99999999999", INT32_MAX},
+               {"-99999999999", INT32_MIN}};
+  for (const Case& c : cases) EXPECT_EQ(ReadDecimal(c.text), c.value) << c.text;
+}
+
+TEST_F(ModemTest, SignalQualityShowsAsPercentNeverBeyondTheScale) {
+  struct Case {
+    const char* answer;
+    int percent;
+  } cases[] = {{"\r\n+CSQ: 15,99\r\n\r\nOK\r\n", 48},
+               {"\r\n+CSQ: 31,0\r\n", 100},
+               {"\r\n+CSQ: 0,0\r\n", 0},
+               {"\r\n+CSQ: 99,99\r\n", 0},
+               {"\r\n+CSQ: 32,0\r\n", 0},
+               {"\r\n+CSQ: -5,0\r\n", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    phone_.signal = "\r\n+CSQ: 20,0\r\n";  // 64 %, so that every case has to change it
+    MakeReady();
+    Step(10000);
+    ASSERT_EQ(modem_->State(), WaitSignal);
+    Step();
+    ASSERT_EQ(modem_->SignalStrength(), 64);
+    phone_.signal = c.answer;
+    Step(10000);  // the deadline itself has not passed yet
+    EXPECT_EQ(modem_->State(), Ready);
+    Step();
+    Step();
+    EXPECT_EQ(modem_->SignalStrength(), c.percent);
+    EXPECT_TRUE(Logged("Signal Strength = " + std::to_string(c.percent) + " %"));
+  }
+}
+
+// --- Time-outs --------------------------------------------------------------------------
+
+TEST_F(ModemTest, ASilentModemIsResetEveryTenSeconds) {
+  phone_.silent = true;
+  Make();
+  for (int i = 0; i < 350; ++i) Step();  // 35 s
+  EXPECT_EQ(CountWrites("ATZ\r"), 4);
+  EXPECT_EQ(CountLogged("Timeout"), 4);
+}
+
+TEST_F(ModemTest, TheTimeOutWaitsForAStepWithoutNewData) {
+  phone_.silent = true;
+  Make();
+  Step();
+  for (int i = 0; i < 95; ++i) Step();  // 9.5 s after the reset command
+  for (int i = 0; i < 25; ++i) {        // chatter, well past the deadline
+    port_->Arrive("\r\nRING\r\n");
+    Step();
+  }
+  EXPECT_EQ(CountWrites("ATZ\r"), 1);
+  Step();
+  EXPECT_EQ(CountWrites("ATZ\r"), 2);
+}
+
+TEST_F(ModemTest, ReadyNeverTimesOutASwitchedOffModemShowsAtTheNextSignalQuery) {
+  MakeReady();
+  phone_.silent = true;
+  uint32_t queried = 0;
+  uint32_t reset = 0;
+  port_->onWrite = [&](const std::string& command) {
+    if (command == "AT+CSQ\r" && queried == 0) queried = clock_.TickCount();
+    if (command == "ATZ\r" && reset == 0) reset = clock_.TickCount();
+  };
+  for (int i = 0; i < 300; ++i) Step();
+  ASSERT_NE(queried, 0u);
+  ASSERT_NE(reset, 0u);
+  EXPECT_GT(reset - queried, 10000u);
+  EXPECT_LE(reset - queried, 10100u);
+}
+
+TEST_F(ModemTest, APromptLeftAfterTheResetGetsCtrlZUntilOk) {
+  Make();
+  int ctrlZ = 0;
+  port_->onWrite = [&](const std::string& command) {
+    if (command == "ATZ\r") port_->Answer("\r\n> ");
+    if (command == "\x1a" && ++ctrlZ == 3) port_->Answer("\r\nOK\r\n");
+  };
+  for (int i = 0; i < 5; ++i) Step();
+  EXPECT_EQ(port_->writes, (Writes{"ATZ\r", "\x1a", "\x1a", "\x1a", "AT+CMEE=1\r"}));
+  EXPECT_EQ(modem_->State(), WaitErrorMode);
+}
+
+// --- The accumulated response ---------------------------------------------------------
+
+TEST_F(ModemTest, AChunkThatWouldFillTheResponseIsDroppedUnlogged) {
+  MakeReady();
+  port_->Arrive("\r\n" + std::string(198, 'x'));
+  Step();
+  port_->Arrive(std::string(56, 'y'));
+  Step();
+  EXPECT_EQ(std::string(modem_->Response()).find('y'), std::string::npos);
+  EXPECT_EQ(console_.Lines().size(), 1u);
+  port_->Arrive(std::string(55, 'z'));
+  Step();
+  EXPECT_EQ(strlen(modem_->Response()), 255u);
+  EXPECT_EQ(console_.Lines().size(), 2u);
+}
+
+TEST_F(ModemTest, AFloodOfUnexpectedAnswersEndsInAReset) {
+  MakeReady();
+  port_->Arrive(std::string(250, 'R'));
+  Step();
+  Step(10000);  // the signal query goes out; its answer no longer fits
+  EXPECT_EQ(modem_->State(), WaitSignal);
+  for (int i = 0; i < 100; ++i) Step();
+  EXPECT_EQ(CountWrites("ATZ\r"), 0);
+  Step();
+  EXPECT_EQ(CountWrites("ATZ\r"), 1);
+  EXPECT_EQ(modem_->State(), WaitReset);
+}
+
+TEST_F(ModemTest, ReceivedLinesAreLoggedFromTheThirdByteAndCut) {
+  MakeReady();
+  struct Case {
+    std::string chunk;
+    std::string line;
+  } cases[] = {
+      {"ABCDEFGH", "RX<<CDEFGH"},
+      {"\r\nOK\r\n", "RX<<OK"},
+      {"z", "RX<<"},  // nothing of the earlier, longer chunk may show
+      {"zz", "RX<<"},
+      {"\r\n100 % sure", "RX<<100 % sure"},
+  };
+  for (const Case& c : cases) {
+    console_.Clear();
+    port_->Arrive(c.chunk);
+    modem_->PollModem();
+    EXPECT_EQ(console_.Lines(), std::vector<std::string>{c.line}) << c.chunk;
+    port_->Arrive("\r\n+CME ERROR: 1\r\n");  // empties the response
+    modem_->PollModem();
+  }
+  console_.Clear();
+  port_->Arrive("\r\n" + std::string(253, 'a'));
+  modem_->PollModem();
+  EXPECT_EQ(console_.Lines(), std::vector<std::string>{"RX<<" + std::string(251, 'a')});
+}
+
+// --- No port ------------------------------------------------------------------------------
+
+TEST_F(ModemTest, APortThatDoesNotOpenLeavesTheDialogueResettingAndQueueing) {
+  auto port = std::make_unique<FakeSerialPort>();
+  port->openResult = false;
+  port_ = port.get();
+  modem_ = std::make_unique<SmsModem>("COM9", std::move(port), log_, clock_);
+  EXPECT_EQ(console_.Lines(), std::vector<std::string>{"Can't get a handle to COM9 driver"});
+  Step();
+  EXPECT_NE(console_.coloured().find("<70|Write timeout|>"), std::string::npos);
+  EXPECT_TRUE(port_->writes.empty());
+  EXPECT_TRUE(modem_->QueueMessage("text", "+111"));
+
+  modem_ = std::make_unique<SmsModem>("COM1", nullptr, log_, clock_);  // no port at all
+  Step();
+  EXPECT_EQ(modem_->State(), WaitReset);
+}
+
+}  // namespace
+}  // namespace kelvor::test

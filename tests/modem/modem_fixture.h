@@ -1,0 +1,93 @@
+// An SmsModem on a scripted port, run step by step in virtual time.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/console_log.h"
+#include "modem/sms_modem.h"
+#include "support/fake_serial.h"
+#include "support/fakes.h"
+
+namespace kelvor::test {
+
+// A phone in SMS text mode as the dialogue expects one; each answer can be changed.
+struct ScriptedPhone {
+  bool silent = false;
+  std::string ok = "\r\nOK\r\n";
+  std::string serviceQuery = "\r\n+CSCA: \"+99912345\",145\r\n\r\nOK\r\n";
+  std::string prompt = "\r\n> ";
+  std::string sendResult = "\r\n+CMGS: 5\r\n\r\nOK\r\n";
+  std::string signal = "\r\n+CSQ: 15,99\r\n\r\nOK\r\n";
+  std::string serviceSet = "\r\nOK\r\n";
+
+  std::string AnswerTo(const std::string& command) const {
+    if (command.rfind("AT+CMGS=", 0) == 0) return prompt;
+    if (!command.empty() && command.back() == '\x1a') return command.size() > 1 ? sendResult : "";
+    if (command == "AT+CSCA?\r") return serviceQuery;
+    if (command == "AT+CSQ\r") return signal;
+    if (command.rfind("AT+CSCA=", 0) == 0) return serviceSet;
+    return ok;
+  }
+};
+
+class ModemTest : public ::testing::Test {
+ protected:
+  void Make(const char* argument = "COM5=9600,n,8,1") {
+    auto port = std::make_unique<FakeSerialPort>();
+    port_ = port.get();
+    port_->onWrite = [this](const std::string& command) {
+      std::string answer = phone_.silent ? "" : phone_.AnswerTo(command);
+      if (!answer.empty()) port_->Answer(answer);
+    };
+    modem_ = std::make_unique<SmsModem>(argument, std::move(port), log_, clock_);
+  }
+
+  void Step(uint32_t milliseconds = 100) {
+    clock_.Advance(milliseconds);
+    modem_->PollModem();
+  }
+
+  // Steps until the state is reached; false if it is not within `limit` steps.
+  bool StepUntil(ModemState state, int limit = 30) {
+    for (int i = 0; i < limit; ++i) {
+      Step();
+      if (modem_->State() == state) return true;
+    }
+    return false;
+  }
+
+  void MakeReady() {
+    Make();
+    ASSERT_TRUE(StepUntil(Ready));
+    port_->writes.clear();
+    console_.Clear();
+  }
+
+  bool Logged(const std::string& line) const {
+    std::vector<std::string> lines = console_.Lines();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+
+  int CountLogged(const std::string& line) const {
+    std::vector<std::string> lines = console_.Lines();
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+  }
+
+  int CountWrites(const std::string& command) const {
+    return static_cast<int>(std::count(port_->writes.begin(), port_->writes.end(), command));
+  }
+
+  FakeConsole console_;
+  ConsoleLog log_{console_, nullptr};
+  VirtualClock clock_{1000};
+  ScriptedPhone phone_;
+  FakeSerialPort* port_ = nullptr;
+  std::unique_ptr<SmsModem> modem_;
+};
+
+}  // namespace kelvor::test

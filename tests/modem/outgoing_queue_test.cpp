@@ -1,0 +1,113 @@
+// The outgoing queue: its limit, its refusals and what it makes of texts.
+#include "modem/outgoing_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/console_log.h"
+#include "support/fakes.h"
+
+namespace kelvor::test {
+namespace {
+
+class QueueTest : public ::testing::Test {
+ protected:
+  void Fill(int count) {
+    for (int i = 0; i < count; ++i) {
+      ASSERT_TRUE(queue_.QueueMessage("text", ("+" + std::to_string(100 + i)).c_str()));
+    }
+  }
+
+  FakeConsole console_;
+  ConsoleLog log_{console_, nullptr};
+  OutgoingQueue queue_{log_};
+};
+
+TEST_F(QueueTest, HoldsTwentyOneAndNamesTheNumberOfTheOneRefused) {
+  Fill(21);
+  EXPECT_EQ(queue_.Count(), 21);
+  EXPECT_TRUE(console_.Lines().empty());
+  EXPECT_FALSE(queue_.QueueMessage("lost", "+99955501234"));
+  EXPECT_EQ(console_.coloured(), "<71|Message queue full - SMS to +99955501234 lost|>\r\n");
+  EXPECT_EQ(queue_.Count(), 21);
+
+  queue_.RemoveHead();
+  EXPECT_TRUE(queue_.QueueMessage("again", "+1"));
+  EXPECT_EQ(queue_.Count(), 21);
+}
+
+TEST_F(QueueTest, TheFullTestComesBeforeTheNumberTest) {
+  Fill(21);
+  EXPECT_FALSE(queue_.QueueMessage("text", ""));
+  EXPECT_EQ(console_.Lines(), std::vector<std::string>{"Message queue full - SMS to  lost"});
+}
+
+TEST_F(QueueTest, RefusesNumbersThatAreEmptyTooLongOrWouldBreakTheCommand) {
+  struct Case {
+    std::string number;
+    std::string line;
+  } cases[] = {
+      {"", "No Destination number"},
+      {"+12345678901234567890123456789012",
+       "Bad Destination number +123456789012345678901234567890 - SMS refused"},
+      {"+999\"\r\nATD112", "Bad Destination number +999???ATD112 - SMS refused"},
+      {"+999\x1a", "Bad Destination number +999? - SMS refused"},
+      {"+999\x1b", "Bad Destination number +999? - SMS refused"},
+  };
+  for (const Case& c : cases) {
+    console_.Clear();
+    EXPECT_FALSE(queue_.QueueMessage("text", c.number.c_str()));
+    EXPECT_EQ(console_.Lines(), std::vector<std::string>{c.line});
+    EXPECT_NE(console_.coloured().find("<71|"), std::string::npos);
+  }
+  EXPECT_EQ(queue_.Count(), 0);
+  EXPECT_TRUE(queue_.QueueMessage("text", "+123456789012345678901234567890"));  // 31 fit
+}
+
+TEST_F(QueueTest, TextsAreCutAt159Characters) {
+  struct Case {
+    size_t length;
+    size_t kept;
+    bool notice;
+  } cases[] = {{0, 0, false}, {159, 159, false}, {160, 159, true}, {400, 159, true}};
+  for (const Case& c : cases) {
+    console_.Clear();
+    std::string text(c.length, 'a');
+    if (c.length > 0) text[c.length - 1] = 'z';
+    ASSERT_TRUE(queue_.QueueMessage(text.c_str(), "+1"));
+    EXPECT_EQ(std::string(queue_.Head().text), text.substr(0, c.kept));
+    EXPECT_EQ(queue_.Head().attempts, 0);
+    EXPECT_EQ(console_.coloured() == "<23|truncating message|>\r\n", c.notice) << c.length;
+    queue_.RemoveHead();
+  }
+}
+
+TEST_F(QueueTest, CtrlZAndEscapeInATextBecomeSpaces) {
+  ASSERT_TRUE(
+      queue_.QueueMessage("A\x1a"
+                          "AT+CMGS\x1b"
+                          "B%s",
+                          "+1"));
+  EXPECT_STREQ(queue_.Head().text, "A AT+CMGS B%s");
+}
+
+TEST_F(QueueTest, RecordsLeaveOldestFirstAroundTheRing) {
+  for (int round = 0; round < 3; ++round) {
+    Fill(21);
+    for (int i = 0; i < 21; ++i) {
+      EXPECT_EQ(std::string(queue_.Head().number), "+" + std::to_string(100 + i));
+      queue_.RemoveHead();
+    }
+    EXPECT_TRUE(queue_.Empty());
+    queue_.QueueMessage("shift", "+5");  // moves the head around the ring
+    queue_.RemoveHead();
+  }
+  queue_.Clear();
+  EXPECT_EQ(queue_.Count(), 0);
+  queue_.RemoveHead();  // harmless on an empty queue
+  EXPECT_EQ(queue_.Count(), 0);
+}
+
+}  // namespace
+}  // namespace kelvor::test

@@ -1,0 +1,284 @@
+// The Linux serial port on a real pseudo-terminal, and the modem against the simulator.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "app/console_log.h"
+#include "modem/sms_modem.h"
+#include "platform/serial.h"
+#include "support/fakes.h"
+
+namespace kelvor {
+namespace {
+
+// A pseudo-terminal whose far end the test plays.
+class PtyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[256];
+    ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+    termios t;
+    tcgetattr(slave_, &t);
+    cfmakeraw(&t);
+    cfsetospeed(&t, B9600);
+    cfsetispeed(&t, B9600);
+    tcsetattr(slave_, TCSANOW, &t);
+    path_ = name;
+    port_ = NewSerialPort();
+    ASSERT_TRUE(port_->Open(("COM:" + path_).c_str()));
+  }
+  void TearDown() override {
+    port_.reset();
+    close(slave_);
+    close(master_);
+  }
+
+  termios Settings() {
+    termios t{};
+    tcgetattr(slave_, &t);
+    return t;
+  }
+
+  // What the far end has received within `ms` milliseconds.
+  std::string Received(int ms = 200) {
+    std::string data;
+    pollfd ready{master_, POLLIN, 0};
+    while (poll(&ready, 1, ms) > 0) {
+      char buffer[256];
+      ssize_t count = read(master_, buffer, sizeof buffer);
+      if (count <= 0) break;
+      data.append(buffer, count);
+      ms = 20;
+    }
+    return data;
+  }
+
+  int master_ = -1;
+  int slave_ = -1;
+  std::string path_;
+  std::unique_ptr<SerialPort> port_;
+};
+
+TEST_F(PtyTest, ReadsReturnAtOnceWithWhatHasArrived) {
+  char buffer[513];
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port_->Read(buffer, 512), 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  ASSERT_EQ(write(master_, "\r\nOK\r\n", 6), 6);
+  usleep(20000);
+  ASSERT_EQ(port_->Read(buffer, 512), 6u);
+  EXPECT_EQ(std::string(buffer, 6), "\r\nOK\r\n");
+}
+
+TEST_F(PtyTest, APurgeNeverLosesACommandAlreadyWritten) {
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_TRUE(port_->Write("ATZ\r", 4));
+    port_->Purge();
+    ASSERT_EQ(Received(), "ATZ\r") << "command " << i;
+  }
+}
+
+TEST_F(PtyTest, APurgeThrowsAwayWhatArrivedUnread) {
+  ASSERT_EQ(write(master_, "junk", 4), 4);
+  usleep(20000);
+  port_->Purge();
+  char buffer[16];
+  EXPECT_EQ(port_->Read(buffer, sizeof buffer), 0u);
+}
+
+TEST_F(PtyTest, TheModeIsAppliedToTheLineSettings) {
+  char error[128] = "";
+  // A pseudo-terminal always keeps 8 data bits without parity: those cannot be seen here.
+  ASSERT_TRUE(port_->BuildMode("19200,O,7,2", error, sizeof error));
+  port_->ApplyMode();
+  termios t = Settings();
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+  EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), static_cast<tcflag_t>(PARODD));
+  EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_EQ(t.c_cc[VMIN], 0);
+
+  ASSERT_TRUE(port_->BuildMode("BAUD=115200 PARITY=M OCTS=ON RTS=HS XON=ON", error, sizeof error));
+  port_->ApplyMode();
+  t = Settings();
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+  EXPECT_NE(t.c_cflag & CSTOPB, 0u);  // not named: kept
+  EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), PARODD | CMSPAR);
+  EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+
+  ASSERT_TRUE(port_->BuildMode("9600,N,8,1,P", error, sizeof error));
+  port_->ApplyMode();
+  t = Settings();
+  EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+}
+
+TEST_F(PtyTest, SettingsTheLineCannotTakeAreRefusedAndChangeNothing) {
+  const char* refused[] = {"9600,N,8,1.5", "12345,N,8,1", "BAUD=9600 RTS=TG", "ODSR=ON",
+                           "IDSR=ON",      "DTR=HS",      "OCTS=ON",          "BAUD=2400 garbage"};
+  for (const char* mode : refused) {
+    char error[128] = "";
+    ASSERT_FALSE(port_->BuildMode(mode, error, sizeof error)) << mode;
+    EXPECT_STREQ(error, "The parameter is incorrect.\r\n");
+    port_->ApplyMode();  // the settings as they were, and the time-outs
+    termios t = Settings();
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600)) << mode;
+    EXPECT_EQ(t.c_cflag & CSTOPB, 0u) << mode;
+  }
+}
+
+TEST_F(PtyTest, ThePortIsHeldExclusivelyUntilClosed) {
+  auto second = NewSerialPort();
+  EXPECT_FALSE(second->Open(("COM:" + path_).c_str()));
+  port_->Close();
+  EXPECT_TRUE(second->Open(("COM:" + path_).c_str()));
+}
+
+TEST(PosixSerialPort, OnlyTerminalsThatExistOpen) {
+  const char* names[] = {
+      "COM:/dev/kelvor-no-such-port", "COM0", "COM", "COMX", "/dev/null", "COM:/dev/null", "COM:"};
+  for (const char* name : names) EXPECT_FALSE(NewSerialPort()->Open(name)) << name;
+  auto closed = NewSerialPort();
+  char buffer[8];
+  EXPECT_EQ(closed->Read(buffer, sizeof buffer), 0u);
+  EXPECT_FALSE(closed->Write("AT\r", 3));
+  closed->Purge();
+  closed->Close();
+}
+
+#ifdef KELVOR_GSM_SIM
+
+// The simulator as a child process; its first output line is the device path.
+class Simulator {
+ public:
+  explicit Simulator(std::vector<std::string> options) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      std::vector<char*> argv{const_cast<char*>(KELVOR_GSM_SIM)};
+      for (auto& option : options) argv.push_back(&option[0]);
+      argv.push_back(nullptr);
+      execv(KELVOR_GSM_SIM, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    out_ = out[0];
+    path = Line(5000);
+  }
+  ~Simulator() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+  }
+
+  // The next output line, or "" when none comes within `ms`.
+  std::string Line(int ms) {
+    std::string line;
+    pollfd ready{out_, POLLIN, 0};
+    while (poll(&ready, 1, ms) > 0) {
+      char c;
+      if (read(out_, &c, 1) != 1) break;
+      if (c == '\n') return line;
+      line += c;
+    }
+    return "";
+  }
+
+  std::string path;
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+TEST(GsmSimulator, AnswersOnTheLinkWithEchoUntilAte0) {
+  Simulator sim({"--delay", "10"});
+  ASSERT_EQ(sim.path.rfind("/dev/pts/", 0), 0u) << sim.path;
+  auto port = NewSerialPort();
+  ASSERT_TRUE(port->Open(("COM:" + sim.path).c_str()));
+  auto exchange = [&](const char* command) {
+    port->Write(command, strlen(command));
+    std::string answer;
+    char buffer[513];
+    for (int i = 0; i < 50 && answer.find("\r\n", answer.size() > 2 ? 2 : 0) == std::string::npos;
+         ++i) {
+      usleep(10000);
+      uint32_t count = port->Read(buffer, 512);
+      answer.append(buffer, count);
+    }
+    usleep(30000);
+    uint32_t count = port->Read(buffer, 512);
+    return answer + std::string(buffer, count);
+  };
+  EXPECT_EQ(exchange("AT\r"), "AT\r\r\nOK\r\n");
+  EXPECT_EQ(exchange("ATE0\r"), "ATE0\r\r\nOK\r\n");
+  EXPECT_EQ(exchange("AT+CSQ\r"), "\r\n+CSQ: 15,99\r\n\r\nOK\r\n");
+  EXPECT_EQ(exchange("AT+CMGS=\"+1\"\r"), "\r\nERROR\r\n");  // still in PDU mode
+}
+
+// The whole modem, in real time, against the simulator; true once `done` holds.
+bool RunModem(SmsModem& modem, const std::function<bool()>& done, int seconds) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    modem.PollModem();
+    if (done()) return true;
+    SystemClock().Sleep(20);
+  }
+  return false;
+}
+
+TEST(GsmSimulator, KelvorInitialisesThePhoneAndItsSmsAreDelivered) {
+  struct Case {
+    std::vector<std::string> faults;
+  } cases[] = {
+      {{}}, {{"--split", "3", "--split-gap", "30"}}, {{"--stray-prompt"}}, {{"--sca", ""}}};
+  for (const Case& c : cases) {
+    std::vector<std::string> options{"--delay", "20"};
+    options.insert(options.end(), c.faults.begin(), c.faults.end());
+    Simulator sim(options);
+    test::FakeConsole console;
+    ConsoleLog log(console, nullptr);
+    SmsModem modem(("COM:" + sim.path + "=9600,n,8,1").c_str(), NewSerialPort(), log,
+                   SystemClock());
+    modem.SetServiceNumber("SERVICE=+99912345");
+    modem.QueueMessage("Pump 3 failed 100 %", "+99955501234");
+    EXPECT_TRUE(RunModem(
+        modem, [&] { return modem.QueuedCount() == 0; }, 8))
+        << console.text();
+    EXPECT_EQ(sim.Line(2000), "SMS ref=1 to=+99955501234 text=Pump 3 failed 100 %");
+    std::string text = console.text();
+    EXPECT_EQ(text.find("Timeout"), text.rfind("Timeout")) << text;  // only the first
+  }
+}
+
+TEST(GsmSimulator, ARefusedSendIsReportedAsError515) {
+  Simulator sim({"--delay", "20", "--fail-sends", "1"});
+  test::FakeConsole console;
+  ConsoleLog log(console, nullptr);
+  SmsModem modem(("COM:" + sim.path).c_str(), NewSerialPort(), log, SystemClock());
+  modem.QueueMessage("x", "+1");
+  EXPECT_TRUE(RunModem(
+      modem, [&] { return modem.LastError() == 515; }, 5))
+      << console.text();
+}
+
+#endif  // KELVOR_GSM_SIM
+
+}  // namespace
+}  // namespace kelvor
