@@ -14,7 +14,12 @@ if(NOT KELVOR_SCADA_CALL MATCHES "^(cdecl|stdcall)$")
   message(FATAL_ERROR "KELVOR_SCADA_CALL must be cdecl or stdcall, not '${KELVOR_SCADA_CALL}'")
 endif()
 
-find_program(KELVOR_DLLTOOL NAMES i686-w64-mingw32-dlltool dlltool REQUIRED)
+# The toolchain's own dlltool: an import library is made for the target's architecture.
+if(CMAKE_DLLTOOL)
+  set(KELVOR_DLLTOOL ${CMAKE_DLLTOOL})
+else()
+  find_program(KELVOR_DLLTOOL NAMES dlltool REQUIRED)
+endif()
 
 # Each operation: "<name in scada_win.cpp> <ordinal> <bytes of arguments>".
 set(KELVOR_EDA_OPERATIONS
@@ -50,6 +55,8 @@ endfunction()
 kelvor_scada_import_library(EDA ${KELVOR_EDA_OPERATIONS})
 kelvor_scada_import_library(FIXTOOLS ${KELVOR_FIXTOOLS_OPERATIONS})
 add_custom_target(kelvor_scada_import_libs DEPENDS ${KELVOR_SCADA_IMPORT_LIBS})
+# The stand-in libraries (sim/scada_dlls) export by the same .def files.
+set(KELVOR_SCADA_DEF_DIR ${CMAKE_CURRENT_BINARY_DIR} CACHE INTERNAL "The SCADA libraries' .def files")
 
 # scada_win.cpp is the only file that calls the libraries. It sits in kelvor_core but only a
 # program that uses SystemScada() (kelvor.exe) pulls it in, and with it the imports: the

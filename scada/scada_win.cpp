@@ -6,23 +6,7 @@
 #include <cstring>
 
 #include "scada/scada.h"
-
-#ifndef KELVOR_SCADA_CALL
-#error "KELVOR_SCADA_CALL (the libraries' calling convention) comes from the build"
-#endif
-
-extern "C" {
-// FIXTOOLS.dll ordinal 72.
-__declspec(dllimport) int32_t KELVOR_SCADA_CALL KelvorFixRunning(void);
-// EDA.dll ordinal 37.
-__declspec(dllimport) int16_t KELVOR_SCADA_CALL KelvorEdaReadAlarm(int32_t mode, void* record);
-// EDA.dll ordinal 86. No buffer length is passed.
-__declspec(dllimport) int16_t KELVOR_SCADA_CALL
-    KelvorEdaReadText(const char* node, const char* tag, const char* field, char* text);
-// EDA.dll ordinal 88.
-__declspec(dllimport) int16_t KELVOR_SCADA_CALL
-    KelvorEdaReadNumber(const char* node, const char* tag, const char* field, float* value);
-}
+#include "scada/scada_library_operations.h"
 
 namespace kelvor {
 namespace {
