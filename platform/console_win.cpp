@@ -19,7 +19,12 @@ class WindowsConsole : public Console {
     SetConsoleTextAttribute(handle_, attribute);
   }
 
-  void Write(const char* text, size_t length) override { fwrite(text, 1, length, stdout); }
+  // Flushed per write, as on Linux: redirected to a file or a pipe, standard output is
+  // fully buffered, and a log that is read live must not lag behind.
+  void Write(const char* text, size_t length) override {
+    fwrite(text, 1, length, stdout);
+    fflush(stdout);
+  }
 
  private:
   HANDLE handle_;

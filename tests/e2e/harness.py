@@ -1,0 +1,290 @@
+"""Runs the real programs together: the SCADA node simulator, the GSM phone simulator on a
+pseudo-terminal, and Kelvor (the Linux program, or kelvor.exe under Wine), each watched
+through its output. Every wait has a time-out; every process started is ended."""
+import os
+import pty
+import re
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+
+SKIP = 77  # CTest's SKIP_RETURN_CODE
+
+
+class Failure(AssertionError):
+    pass
+
+
+class Output:
+    """The text a process writes, gathered by a thread, with line ends normalised."""
+
+    def __init__(self, stream_fd, log_path=None):
+        self._text = ""
+        self._cond = threading.Condition()
+        self._closed = False
+        self._log = open(log_path, "w", encoding="latin-1") if log_path else None
+        self._thread = threading.Thread(target=self._pump, args=(stream_fd,), daemon=True)
+        self._thread.start()
+
+    def _pump(self, fd):
+        while True:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:  # a pty master reads EIO once the other side is gone
+                chunk = b""
+            if not chunk:
+                break
+            text = chunk.decode("latin-1")
+            if self._log:
+                self._log.write(text)
+                self._log.flush()
+            with self._cond:
+                self._text += text.replace("\r", "")
+                self._cond.notify_all()
+        os.close(fd)
+        if self._log:
+            self._log.close()
+        with self._cond:
+            self._closed = True
+            self._cond.notify_all()
+
+    @property
+    def text(self):
+        with self._cond:
+            return self._text
+
+    def lines(self):
+        return self.text.split("\n")
+
+    def wait_for(self, pattern, timeout, start=0, what=None):
+        """The first match of `pattern` (a regular expression) at or after `start`."""
+        regex = re.compile(pattern)
+        deadline = time.monotonic() + timeout
+        with self._cond:
+            while True:
+                match = regex.search(self._text, start)
+                if match:
+                    return match
+                left = deadline - time.monotonic()
+                if left <= 0 or self._closed:
+                    tail = self._text[-1500:]
+                    raise Failure(f"{what or 'output'}: no {pattern!r} within {timeout} s"
+                                  f"{' (output ended)' if self._closed else ''}; last output:\n"
+                                  f"{tail}")
+                self._cond.wait(min(left, 0.5))
+
+    def count(self, pattern):
+        return len(re.findall(pattern, self.text))
+
+
+class Processes:
+    """Every process a scenario starts, ended (terminated, then killed) at cleanup."""
+
+    def __init__(self):
+        self._procs = []
+
+    def start(self, argv, **kwargs):
+        proc = subprocess.Popen(argv, **kwargs)
+        self._procs.append(proc)
+        return proc
+
+    def end_all(self):
+        for proc in reversed(self._procs):
+            if proc.poll() is None:
+                proc.terminate()
+        for proc in reversed(self._procs):
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+
+
+def _piped(processes, argv, log_path, env=None):
+    read_fd, write_fd = os.pipe()
+    proc = processes.start(argv, stdin=subprocess.DEVNULL, stdout=write_fd,
+                           stderr=subprocess.STDOUT, env=env)
+    os.close(write_fd)
+    return proc, Output(read_fd, log_path)
+
+
+class ScadaNode:
+    """kelvor-scada-node on a free port, steered by control commands."""
+
+    def __init__(self, processes, program, workdir, args=()):
+        self.proc, self.out = _piped(processes, [program, "--port", "0", *args],
+                                     os.path.join(workdir, "node.log"))
+        match = self.out.wait_for(r"listening on (\S+):(\d+)\n", 10, what="SCADA node")
+        self.address = f"{match.group(1)}:{match.group(2)}"
+        self._control = socket.create_connection((match.group(1), int(match.group(2))), 5)
+        self._answers = self._control.makefile("r", encoding="latin-1")
+
+    def command(self, line):
+        self._control.sendall((line + "\n").encode("latin-1"))
+        answer = self._answers.readline().strip()
+        if not answer.startswith("OK"):
+            raise Failure(f"node command {line!r}: {answer!r}")
+        return answer
+
+    def close(self):
+        self._control.close()
+
+
+SMS_LINE = re.compile(r"SMS ref=(\d+) to=(\S*) text=(.*)\n")
+
+
+def unescape(text):
+    return re.sub(r"\\(x[0-9A-Fa-f]{2}|.)", lambda m: {"n": "\n", "r": "\r", "\\": "\\"}.get(
+        m.group(1), chr(int(m.group(1)[1:], 16)) if m.group(1)[0] == "x" else m.group(1)), text)
+
+
+class Phone:
+    """kelvor-gsm-sim: a GSM phone on a pseudo-terminal; `link` names the device also as
+    that path (a Wine COM port)."""
+
+    def __init__(self, processes, program, workdir, args=(), link=None):
+        argv = [program, *args] + (["--link", link] if link else [])
+        self.proc, self.out = _piped(processes, argv, os.path.join(workdir, "phone.log"))
+        self.device = self.out.wait_for(r"^(/dev/\S+)\n", 10, what="GSM phone").group(1)
+        self.link = link
+        if link:  # the link is made before the path is printed; wait for it all the same
+            deadline = time.monotonic() + 5
+            while not os.path.islink(link) and time.monotonic() < deadline:
+                time.sleep(0.05)
+
+    def messages(self):
+        return [(to, unescape(text)) for _, to, text in SMS_LINE.findall(self.out.text)]
+
+    def wait_messages(self, count, timeout):
+        self.out.wait_for(r"(?:SMS ref=.*\n){%d}" % count, timeout, what="phone")
+        return self.messages()
+
+
+class Kelvor:
+    """The program under test: the Linux build, or kelvor.exe run by tools/wine.sh."""
+
+    def __init__(self, processes, config, workdir, node, args, terminal=False):
+        env = dict(os.environ, SCADA_NODE=node.address)
+        argv = config.command + args
+        self.terminal = terminal
+        if terminal:
+            self.proc, self.out, self.master = _in_terminal(processes, argv, env, workdir)
+        else:
+            self._start_piped(processes, config, argv, workdir, env)
+
+    def _start_piped(self, processes, config, argv, workdir, env):
+        # A Wine program started just as the previous one's wineserver exits loses its
+        # connection to it before it runs: started again, it gets a fresh server.
+        for attempt in range(3):
+            log = os.path.join(workdir, f"kelvor{attempt or ''}.log")
+            self.proc, self.out = _piped(processes, argv, log, env)
+            if not config.wine:
+                return
+            started = self.out.wait_for(r"Kelvor Startup|wine client error", 60, what="Kelvor")
+            if started.group(0) == "Kelvor Startup":
+                return
+            self.proc.wait(timeout=10)
+            time.sleep(1)
+        raise Failure("Wine could not start kelvor.exe")
+
+    def press(self, keys):
+        os.write(self.master, keys.encode())
+
+    def wait_exit(self, timeout):
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"Kelvor still running after {timeout} s; last output:\n"
+                          f"{self.out.text[-1500:]}")
+
+
+class _TerminalProcess:
+    """A child in a new session whose controlling terminal is a pseudo-terminal, shaped like
+    a Popen for Processes."""
+
+    def __init__(self, pid):
+        self.pid = pid
+        self.returncode = None
+
+    def poll(self):
+        if self.returncode is None:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                self.returncode = os.waitstatus_to_exitcode(status)
+        return self.returncode
+
+    def wait(self, timeout=None):
+        deadline = None if timeout is None else time.monotonic() + timeout
+        while self.poll() is None:
+            if deadline is not None and time.monotonic() > deadline:
+                raise subprocess.TimeoutExpired("kelvor", timeout)
+            time.sleep(0.05)
+        return self.returncode
+
+    def terminate(self):
+        if self.poll() is None:
+            os.kill(self.pid, signal.SIGTERM)
+
+    def kill(self):
+        if self.poll() is None:
+            os.kill(self.pid, signal.SIGKILL)
+
+
+def _in_terminal(processes, argv, env, workdir):
+    pid, master = pty.fork()
+    if pid == 0:
+        try:
+            os.execve(argv[0], argv, env)
+        finally:
+            os._exit(127)
+    proc = _TerminalProcess(pid)
+    processes._procs.append(proc)
+    # The keys go in through the master; a duplicate is read for the output.
+    return proc, Output(os.dup(master), os.path.join(workdir, "kelvor.log")), master
+
+
+class Config:
+    """Which Kelvor to run and the simulators to run it against."""
+
+    def __init__(self, kelvor, node, phone, wine=None):
+        self.node_program = node
+        self.phone_program = phone
+        self.wine = wine
+        self.command = [wine, kelvor] if wine else [kelvor]
+        self.prefix = None
+
+    def missing(self):
+        """Why the scenarios cannot run here, or None."""
+        for program in (self.node_program, self.phone_program):
+            if not os.access(program, os.X_OK):
+                return (f"{program} is not built: build the Linux preset first "
+                        "(cmake --preset linux && cmake --build --preset linux)")
+        if self.wine:
+            if subprocess.run([self.wine, "--which"], capture_output=True).returncode != 0:
+                return "wine64 is not installed (apt-get install wine64): Windows scenarios skipped"
+            self.prefix = _make_prefix(self.wine)
+        return None
+
+    def port_argument(self, phone, number):
+        if self.wine:
+            return f"COM{number}=9600,n,8,1"
+        return f"COM:{phone.device}=9600,n,8,1"
+
+    def com_link(self, number):
+        return os.path.join(self.prefix, "dosdevices", f"com{number}") if self.wine else None
+
+    def file_argument(self, path):
+        return "FILE=Z:" + path.replace("/", "\\") if self.wine else "FILE=" + path
+
+
+def _make_prefix(wine):
+    """The Wine prefix, made once even when several scenarios start together."""
+    import fcntl
+    lock_path = os.path.join(tempfile.gettempdir(), f"kelvor-wine-prefix-{os.getuid()}.lock")
+    with open(lock_path, "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        done = subprocess.run([wine, "--prefix"], capture_output=True, text=True, timeout=300)
+    return done.stdout.strip()

@@ -1,0 +1,215 @@
+"""End-to-end scenarios: Kelvor (the Linux program, or kelvor.exe under Wine) against the
+SCADA node simulator and the GSM phone simulator, in real time.
+
+    kelvor_e2e_test.py --kelvor PROGRAM --node kelvor-scada-node --phone kelvor-gsm-sim
+                       [--wine tools/wine.sh] [unittest arguments, e.g. a test name]
+
+Exits 77 (skipped) with the reason when the simulators are not built or Wine is missing.
+Each scenario's logs stay in a temporary folder that a failure names."""
+import argparse
+import os
+import shutil
+import sys
+import tempfile
+import termios
+import unittest
+
+import harness
+from harness import Failure, Kelvor, Phone, Processes, ScadaNode
+
+CONFIG = None
+
+# The modem is reset and initialised one step per second before anything is sent; an SMS
+# takes a few more seconds. Generous limits: the machine may be busy.
+INIT = 30
+SMS = 45
+EXIT = 20
+
+# Alarms of a fixed time, so that the texts can be compared whole.
+FEED = 'TAG NODE1 FIC101 A_DESC="Feed flow high" A_CV="   12.5" F_CV=12.5'
+TEMP = 'TAG NODE1 TIC200 A_DESC="Reactor temp low" A_CV="41 C" F_CV=41'
+FEED_ALARM = "PUSH NODE1 FIC101 areas=A priority=HIGH status=HI day=7 time=06:05"
+TEMP_ALARM = "PUSH NODE1 TIC200 areas=B priority=MEDIUM status=LO day=7 time=06:06"
+
+
+class Scenario(unittest.TestCase):
+    com = 5  # each scenario its own COM port under Wine, so that they can run together
+
+    def setUp(self):
+        self.workdir = tempfile.mkdtemp(prefix="kelvor-e2e-")
+        if "COM" in self.workdir or "SER" in self.workdir:
+            self.skipTest("the temporary folder's name would be read as a Kelvor argument")
+        self.processes = Processes()
+        self.addCleanup(self._clean)
+        self.node = ScadaNode(self.processes, CONFIG.node_program, self.workdir)
+
+    def _clean(self):
+        self.processes.end_all()
+        self.node.close()
+
+    # A failed scenario keeps its logs (node.log, phone.log, kelvor.log) and names them.
+    def run(self, result=None):
+        result = result or self.defaultTestResult()
+        before = len(result.failures) + len(result.errors)
+        self.workdir = None
+        super().run(result)
+        if self.workdir is None:
+            return result
+        if len(result.failures) + len(result.errors) > before:
+            print(f"\nlogs of {self.id()}: {self.workdir}", file=sys.stderr)
+        else:
+            shutil.rmtree(self.workdir, ignore_errors=True)
+        return result
+
+    def phone(self, *args):
+        return Phone(self.processes, CONFIG.phone_program, self.workdir, args,
+                     link=CONFIG.com_link(self.com))
+
+    def kelvor(self, phone, *dests, terminal=False):
+        args = [CONFIG.port_argument(phone, self.com), "SERVICE=+99912345", *dests]
+        return Kelvor(self.processes, CONFIG, self.workdir, self.node, args, terminal)
+
+    def shut_down(self, kelvor, destinations):
+        self.node.command("SHUTDOWN")
+        self.assertEqual(kelvor.wait_exit(EXIT), destinations)
+        kelvor.out.wait_for(r"FIX has been shut down\n(.*\n)*Exiting \.\.\.\.", 5)
+
+
+class AlarmToPhone(Scenario):
+    com = 5
+
+    def test_alarm_reaches_each_phone_as_its_exact_text(self):
+        phone = self.phone()
+        self.node.command(FEED)
+        self.node.command(TEMP)
+        self.node.command(FEED_ALARM)
+        # A description-only and a full destination take it; the third wants area B only.
+        kelvor = self.kelvor(phone, "DEST=+15550001,A,H,1", "DEST=+15550002,AB,L,1,F",
+                             "DEST=+15550003,B,L,1")
+        messages = phone.wait_messages(2, SMS)
+        self.assertCountEqual(messages, [
+            ("+15550001", "7/06:05\nFeed flow high\n"),
+            ("+15550002", "Fix Alarms\n7/06:05\nFIC101\nHI\nFeed flow high\n=12.5\n"),
+        ])
+        kelvor.out.wait_for(r"Ignoring alm FIC101", 1)
+        self.shut_down(kelvor, 3)
+        self.assertEqual(len(phone.messages()), 2)
+
+
+class Batching(Scenario):
+    com = 6
+
+    def test_two_alarms_close_together_go_as_one_sms(self):
+        phone = self.phone()
+        self.node.command(FEED)
+        self.node.command(TEMP)
+        kelvor = self.kelvor(phone, "DEST=+15550004,AB,L,5")
+        kelvor.out.wait_for(r"Going to ready", INIT)
+        self.node.command(FEED_ALARM)
+        self.node.out.wait_for(r"< ALARM 0 \[NODE1 FIC101", 10, what="SCADA node")
+        self.node.command(TEMP_ALARM)
+        messages = phone.wait_messages(1, SMS)
+        self.assertEqual(messages, [("+15550004", "7/06:05\nFeed flow high\n"
+                                                  "7/06:06\nReactor temp low\n")])
+        self.shut_down(kelvor, 1)
+        self.assertEqual(len(phone.messages()), 1)
+
+
+class RefusedSms(Scenario):
+    com = 7
+
+    def test_cms_error_is_answered_by_a_reset_and_the_sms_sent_again(self):
+        phone = self.phone("--fail-sends", "1")
+        self.node.command(FEED)
+        self.node.command(FEED_ALARM)
+        kelvor = self.kelvor(phone, "DEST=+15550005,A,H,0")
+        error = kelvor.out.wait_for(r"\+CMS ERROR: 500", SMS)
+        reset = kelvor.out.wait_for(r"Timeout\nTX>>ATZ", 20, error.end())
+        messages = phone.wait_messages(1, SMS)
+        self.assertEqual(messages, [("+15550005", "7/06:05\nFeed flow high\n")])
+        kelvor.out.wait_for(r"Successfull send", 10, reset.end())
+        self.shut_down(kelvor, 1)
+        self.assertEqual(len(phone.messages()), 1)
+
+
+class NodeEnds(Scenario):
+    """The run ends with the SCADA system; gathering batches are dropped, not sent."""
+
+    def end_run(self, ending, message):
+        path = os.path.join(self.workdir, "destinations.csv")
+        with open(path, "wb") as file:
+            file.write(b"Name,Number,Areas,Priority,Delay\r\n"
+                       b"Shift,+15550006,A,H,30\r\n"
+                       b"Manager,+15550007,AB,M,30,F\r\n")
+        self.node.command(FEED)
+        phone = self.phone()
+        kelvor = self.kelvor(phone, "DEST=+15550008,A,H,30", CONFIG.file_argument(path))
+        kelvor.out.wait_for(r"New dest = \+15550007", INIT)
+        self.node.command(FEED_ALARM)
+        kelvor.out.wait_for(r"(Buffering alm.*\n(.*\n)*){3}", 10)
+        self.node.command(ending)
+        self.assertEqual(kelvor.wait_exit(EXIT), 3)  # the number of destinations
+        kelvor.out.wait_for(message + r"(.*\n)*Exiting \.\.\.\.", 1)
+        self.assertEqual(phone.messages(), [])
+
+
+class NodeShutDown(NodeEnds):
+    com = 8
+
+    def test_shutdown_ends_the_run(self):
+        self.end_run("SHUTDOWN", "FIX has been shut down")
+
+
+class ScadaStops(NodeEnds):
+    com = 10
+
+    def test_scada_stopping_ends_the_run(self):
+        self.end_run("SCADA DOWN", "")
+
+
+class Keys(Scenario):
+    com = 9
+
+    def setUp(self):
+        if CONFIG.wine:
+            self.skipTest("keys through a terminal: Linux only")
+        super().setUp()
+
+    def test_s_reports_the_modem_and_q_stops_through_the_terminal(self):
+        phone = self.phone("--fail-sends", "1")
+        self.node.command(FEED)
+        self.node.command(FEED_ALARM)
+        kelvor = self.kelvor(phone, "DEST=+15550009,A,H,0", terminal=True)
+        error = kelvor.out.wait_for(r"\+CMS ERROR: 500", SMS)
+        kelvor.press("s")
+        report = kelvor.out.wait_for(
+            r"Signal Strength = 0 %.*\n.*Messages in Que = 1 .*\n.*Last Error      = 515 ",
+            10, error.end())
+        self.assertIn("\x1b[0;37;42m", report.group(0))  # the status report's own colour
+        kelvor.press("x")  # any other key is read and passed over
+        kelvor.press("q")
+        kelvor.out.wait_for(r"Quitting\.\.\.r(.*\n)*.*Exiting \.\.\.\.", 10, report.end())
+        self.assertEqual(kelvor.wait_exit(EXIT), 1)
+        settings = termios.tcgetattr(kelvor.master)
+        self.assertTrue(settings[3] & termios.ECHO and settings[3] & termios.ICANON,
+                        "the terminal was left without echo or line input")
+
+
+def main():
+    global CONFIG
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--kelvor", required=True)
+    parser.add_argument("--node", required=True)
+    parser.add_argument("--phone", required=True)
+    parser.add_argument("--wine")
+    options, rest = parser.parse_known_args()
+    CONFIG = harness.Config(options.kelvor, options.node, options.phone, options.wine)
+    reason = CONFIG.missing()
+    if reason:
+        print(f"SKIPPED: {reason}")
+        sys.exit(harness.SKIP)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
