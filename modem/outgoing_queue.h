@@ -4,12 +4,12 @@
 #include <cstdint>
 
 #include "app/console_log.h"
+#include "modem/sms_outbox.h"
 
 namespace kelvor {
 
 constexpr int kQueueCapacity = 21;
-constexpr size_t kSmsTextLimit = 159;  // characters of one SMS text
-constexpr size_t kNumberSize = 32;     // a destination number, at most 31 characters
+constexpr size_t kNumberSize = 32;  // a destination number, at most 31 characters
 
 struct OutgoingSms {
   int32_t attempts;  // times the text went out at the modem's prompt

@@ -1,7 +1,12 @@
 // Where finished alarm batches are handed for sending.
 #pragma once
 
+#include <cstddef>
+
 namespace kelvor {
+
+// The most characters one SMS text carries.
+constexpr size_t kSmsTextLimit = 159;
 
 class SmsOutbox {
  public:

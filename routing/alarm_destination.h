@@ -21,7 +21,6 @@ struct RoutingContext {
 
 // Sizes of the texts a destination works with.
 constexpr size_t kDestinationFieldSize = 32;  // number and enable tag parts: 31 and a NUL
-constexpr size_t kSmsTextLimit = 159;         // characters in one SMS
 constexpr size_t kHeaderLength = 12;          // "Fix Alarms\r\n", the longer header
 constexpr size_t kStatusNameMax = 5;          // longest status name, "ERROR"
 constexpr size_t kTagNameMax = 31;            // the alarm record's tag name field

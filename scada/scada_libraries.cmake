@@ -14,12 +14,10 @@ if(NOT KELVOR_SCADA_CALL MATCHES "^(cdecl|stdcall)$")
   message(FATAL_ERROR "KELVOR_SCADA_CALL must be cdecl or stdcall, not '${KELVOR_SCADA_CALL}'")
 endif()
 
-# The toolchain's own dlltool: an import library is made for the target's architecture.
-if(CMAKE_DLLTOOL)
-  set(KELVOR_DLLTOOL ${CMAKE_DLLTOOL})
-else()
-  find_program(KELVOR_DLLTOOL NAMES dlltool REQUIRED)
-endif()
+# The dlltool of the cross compiler in use (32-bit for the shipped program, 64-bit for the
+# build that tests run under Wine).
+string(REGEX REPLACE "-g\\+\\+(-posix|-win32)?$" "" KELVOR_MINGW_PREFIX "${CMAKE_CXX_COMPILER}")
+find_program(KELVOR_DLLTOOL NAMES ${KELVOR_MINGW_PREFIX}-dlltool dlltool REQUIRED)
 
 # Each operation: "<name in scada_win.cpp> <ordinal> <bytes of arguments>".
 set(KELVOR_EDA_OPERATIONS

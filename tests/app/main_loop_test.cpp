@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/kelvor_main.h"
+#include "support/fake_serial.h"
 #include "support/fakes.h"
 
 namespace kelvor {
@@ -13,21 +14,11 @@ namespace {
 
 using ::testing::ElementsAre;
 
-// A port that opens and stays silent; counts the ports alive so tests can see when one is
-// let go.
-class QuietPort : public SerialPort {
+// A silent port that counts the ports alive, so tests can see when one is let go.
+class CountedPort : public test::FakeSerialPort {
  public:
-  explicit QuietPort(int* alive) : alive_(alive) { ++*alive_; }
-  ~QuietPort() override { --*alive_; }
-  bool Open(const char*) override { return true; }
-  bool SetMode(const char*, char* error, size_t size) override {
-    if (size > 0) error[0] = '\0';
-    return true;
-  }
-  uint32_t Read(char*, uint32_t) override { return 0; }
-  bool Write(const char*, uint32_t) override { return true; }
-  void Purge() override {}
-  void Close() override {}
+  explicit CountedPort(int* alive) : alive_(alive) { ++*alive_; }
+  ~CountedPort() override { --*alive_; }
 
  private:
   int* alive_;
@@ -47,7 +38,7 @@ class MainLoopTest : public ::testing::Test {
     Platform platform{console, keyboard, clock, scada, [this] {
                         ++portsMade;
                         portsAliveAtMaking.push_back(portsAlive);
-                        return std::make_unique<QuietPort>(&portsAlive);
+                        return std::make_unique<CountedPort>(&portsAlive);
                       }};
     return KelvorMain(static_cast<int>(arguments.size()), argv.data(), platform);
   }
@@ -149,6 +140,10 @@ TEST_F(MainLoopTest, EachQueueStatusGivesItsLineAndItsPause) {
   EXPECT_NE(out.find("<71|bad status = -1 is WUSERQ1.EXE running ?|>"), std::string::npos);
   EXPECT_NE(out.find("<71|bad status = 6000 is WUSERQ1.EXE running ?|>"), std::string::npos);
   EXPECT_NE(out.find("<105|FIX has been shut down|>\r\n<105|Exiting ....|>"), std::string::npos);
+  // The modem stepped in every pass but the last: its first step resets it, and the pass
+  // that met the shutdown neither flushed nor stepped it.
+  EXPECT_EQ(CountLines("TX>>ATZ"), 1);
+  EXPECT_LT(out.find("TX>>ATZ"), out.find("Illegal alarm status 1711"));
 }
 
 TEST_F(MainLoopTest, EveryShutdownStatusEndsTheRun) {
@@ -193,9 +188,18 @@ TEST_F(MainLoopTest, QEndsTheRunAfterThePassCompletes) {
   EXPECT_EQ(Run(kMinimal), 1);
   EXPECT_EQ(scada.alarmReads, 1);
   EXPECT_THAT(sleeps, ElementsAre(1000));
-  auto lines = console.Lines();
-  EXPECT_EQ(lines[lines.size() - 2], "Quitting...r");
-  EXPECT_EQ(lines.back(), "Exiting ....");
+  // The pass goes on to its modem step after the key.
+  const std::string& out = console.text();
+  EXPECT_LT(out.find("Quitting...r\r\n"), out.find("TX>>ATZ\r\n"));
+  EXPECT_EQ(console.Lines().back(), "Exiting ....");
+}
+
+TEST_F(MainLoopTest, AServiceNumberTakesEffectOnlyAfterTheComArgument) {
+  scada.running = 0;
+  Run({"SERVICE=+111", "COM5", "SERVICE=+222", "DEST=+1,A,H,1", "COM6", "SERVICE=+333x"});
+  EXPECT_EQ(CountLines("Service number Set to"), 2);
+  EXPECT_EQ(CountLines("Service number Set to +222"), 1);
+  EXPECT_EQ(CountLines("Service number Set to +333x"), 1);
 }
 
 TEST_F(MainLoopTest, SShowsTheStatusReportAndOtherKeysAreIgnored) {
