@@ -22,7 +22,7 @@ CONFIG = None
 # The modem is reset and initialised one step per second before anything is sent; an SMS
 # takes a few more seconds. Generous limits: the machine may be busy.
 INIT = 30
-SMS = 45
+SMS = 60
 EXIT = 20
 
 # Alarms of a fixed time, so that the texts can be compared whole.
@@ -40,8 +40,26 @@ class Scenario(unittest.TestCase):
         if "COM" in self.workdir or "SER" in self.workdir:
             self.skipTest("the temporary folder's name would be read as a Kelvor argument")
         self.processes = Processes()
+        self.phones = []
         self.addCleanup(self._clean)
         self.node = ScadaNode(self.processes, CONFIG.node_program, self.workdir)
+
+    def _run_scenario(self, name):
+        """Under Wine, a scenario whose phone received the reset command as a text (the
+        artefact `Phone.messages` describes) may have been derailed by it, for instance
+        when that stray text was the one the phone refuses: it runs once more, afresh."""
+        try:
+            getattr(self, name)()
+        except AssertionError:
+            if not CONFIG.wine or not any(p.stray_texts() for p in self.phones):
+                raise
+            print(f"\n{self.id()}: Wine lost a text to the purge; running it again",
+                  file=sys.stderr)
+            self._clean()
+            self.processes = Processes()
+            self.phones = []
+            self.node = ScadaNode(self.processes, CONFIG.node_program, self.workdir)
+            getattr(self, name)()
 
     def _clean(self):
         self.processes.end_all()
@@ -62,8 +80,16 @@ class Scenario(unittest.TestCase):
         return result
 
     def phone(self, *args):
-        return Phone(self.processes, CONFIG.phone_program, self.workdir, args,
-                     link=CONFIG.com_link(self.com))
+        phone = Phone(self.processes, CONFIG.phone_program, self.workdir, args,
+                      link=CONFIG.com_link(self.com))
+        self.phones.append(phone)
+        return phone
+
+    def messages(self, phone, count=None, timeout=None):
+        """The SMS the phone received, waiting for `count` of them."""
+        if count is None:
+            return phone.messages(spurious=bool(CONFIG.wine))
+        return phone.wait_messages(count, timeout, spurious=bool(CONFIG.wine))
 
     def kelvor(self, phone, *dests, terminal=False):
         args = [CONFIG.port_argument(phone, self.com), "SERVICE=+99912345", *dests]
@@ -79,6 +105,9 @@ class AlarmToPhone(Scenario):
     com = 5
 
     def test_alarm_reaches_each_phone_as_its_exact_text(self):
+        self._run_scenario("alarm_reaches_each_phone_as_its_exact_text")
+
+    def alarm_reaches_each_phone_as_its_exact_text(self):
         phone = self.phone()
         self.node.command(FEED)
         self.node.command(TEMP)
@@ -86,20 +115,23 @@ class AlarmToPhone(Scenario):
         # A description-only and a full destination take it; the third wants area B only.
         kelvor = self.kelvor(phone, "DEST=+15550001,A,H,1", "DEST=+15550002,AB,L,1,F",
                              "DEST=+15550003,B,L,1")
-        messages = phone.wait_messages(2, SMS)
+        messages = self.messages(phone, 2, SMS)
         self.assertCountEqual(messages, [
             ("+15550001", "7/06:05\nFeed flow high\n"),
             ("+15550002", "Fix Alarms\n7/06:05\nFIC101\nHI\nFeed flow high\n=12.5\n"),
         ])
         kelvor.out.wait_for(r"Ignoring alm FIC101", 1)
         self.shut_down(kelvor, 3)
-        self.assertEqual(len(phone.messages()), 2)
+        self.assertEqual(len(self.messages(phone)), 2)
 
 
 class Batching(Scenario):
     com = 6
 
     def test_two_alarms_close_together_go_as_one_sms(self):
+        self._run_scenario("two_alarms_close_together_go_as_one_sms")
+
+    def two_alarms_close_together_go_as_one_sms(self):
         phone = self.phone()
         self.node.command(FEED)
         self.node.command(TEMP)
@@ -108,28 +140,31 @@ class Batching(Scenario):
         self.node.command(FEED_ALARM)
         self.node.out.wait_for(r"< ALARM 0 \[NODE1 FIC101", 10, what="SCADA node")
         self.node.command(TEMP_ALARM)
-        messages = phone.wait_messages(1, SMS)
+        messages = self.messages(phone, 1, SMS)
         self.assertEqual(messages, [("+15550004", "7/06:05\nFeed flow high\n"
                                                   "7/06:06\nReactor temp low\n")])
         self.shut_down(kelvor, 1)
-        self.assertEqual(len(phone.messages()), 1)
+        self.assertEqual(len(self.messages(phone)), 1)
 
 
 class RefusedSms(Scenario):
     com = 7
 
     def test_cms_error_is_answered_by_a_reset_and_the_sms_sent_again(self):
+        self._run_scenario("cms_error_is_answered_by_a_reset_and_the_sms_sent_again")
+
+    def cms_error_is_answered_by_a_reset_and_the_sms_sent_again(self):
         phone = self.phone("--fail-sends", "1")
         self.node.command(FEED)
         self.node.command(FEED_ALARM)
         kelvor = self.kelvor(phone, "DEST=+15550005,A,H,0")
         error = kelvor.out.wait_for(r"\+CMS ERROR: 500", SMS)
         reset = kelvor.out.wait_for(r"Timeout\nTX>>ATZ", 20, error.end())
-        messages = phone.wait_messages(1, SMS)
+        messages = self.messages(phone, 1, SMS)
         self.assertEqual(messages, [("+15550005", "7/06:05\nFeed flow high\n")])
         kelvor.out.wait_for(r"Successfull send", 10, reset.end())
         self.shut_down(kelvor, 1)
-        self.assertEqual(len(phone.messages()), 1)
+        self.assertEqual(len(self.messages(phone)), 1)
 
 
 class NodeEnds(Scenario):
@@ -150,7 +185,7 @@ class NodeEnds(Scenario):
         self.node.command(ending)
         self.assertEqual(kelvor.wait_exit(EXIT), 3)  # the number of destinations
         kelvor.out.wait_for(message + r"(.*\n)*Exiting \.\.\.\.", 1)
-        self.assertEqual(phone.messages(), [])
+        self.assertEqual(self.messages(phone), [])
 
 
 class NodeShutDown(NodeEnds):
