@@ -7,7 +7,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scenario=${1:-sim/demo/plant.scenario}
-build=build/linux
+# The Linux build of the test command when there is one; else a build of the programs alone,
+# which needs no test framework.
+if [ -f build/linux/CMakeCache.txt ]; then
+  build=build/linux configure=(--preset linux) build_args=(--preset linux)
+else
+  build=build/demo configure=(-S . -B build/demo -DKELVOR_TESTS=OFF) build_args=(build/demo)
+fi
 kelvor=$build/app/kelvor
 node=$build/sim/scada_node/kelvor-scada-node
 phone=$build/sim/gsm_modem/kelvor-gsm-sim
@@ -35,8 +41,8 @@ interrupted=0
 trap 'interrupted=1' INT
 trap 'exit 143' TERM HUP
 
-say "Building Kelvor and the simulators (cmake --preset linux)"
-if ! { cmake --preset linux && cmake --build --preset linux -j2 \
+say "Building Kelvor and the simulators in $build"
+if ! { cmake "${configure[@]}" && cmake --build "${build_args[@]}" -j2 \
          --target kelvor kelvor-scada-node kelvor-gsm-sim; } >"$work/build.log" 2>&1; then
   cat "$work/build.log"
   exit 1
