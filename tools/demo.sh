@@ -91,8 +91,17 @@ arguments=(
 say "SCADA node $address playing $scenario; GSM phone on $device"
 say "kelvor ${arguments[*]}"
 say "Keys: S status report, Q quit. The run ends by itself in about two minutes."
+# Kelvor runs as a child the script waits for, so that a TERM or HUP to the script reaches
+# it at once; it still owns the terminal's keys (it reads them from /dev/tty).
+SCADA_NODE=$address "$kelvor" "${arguments[@]}" &
+kelvor_pid=$!
+pids+=("$kelvor_pid")
+trap 'kill -TERM "$kelvor_pid" 2>/dev/null; exit 143' TERM HUP
 status=0
-SCADA_NODE=$address "$kelvor" "${arguments[@]}" || status=$?
+while :; do
+  wait "$kelvor_pid" && status=0 || status=$?
+  kill -0 "$kelvor_pid" 2>/dev/null || break  # else a trap cut the wait short
+done
 say "Kelvor ended with exit status $status (the number of destinations)"
 
 say "What each phone received"
