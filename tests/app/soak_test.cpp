@@ -99,6 +99,10 @@ class World {
     }
   }
   bool QueueFailing() const { return !Clean() && Slot() == 3; }
+  // A healthy phone for the last 20 minutes: the modem must have come back by then.
+  bool Healthy() const {
+    return Mode() == PhoneMode::kNormal && Elapsed() % (2 * kHour) >= 20 * 60 * 1000;
+  }
 
   // Whether destination j takes alarm `id`: its priority, its areas and its enable tag.
   bool Takes(int j, int id) const {
@@ -130,6 +134,7 @@ class World {
   int maxQueued = 0;
   int statusReports = 0;
   int timeouts = 0;
+  int timeoutsWhenHealthy = 0;
   int truncations = 0;
   int64_t liveAtDayTwo = -1;
   int64_t maxLiveAfterDayTwo = 0;
@@ -159,7 +164,10 @@ class SoakConsole : public Console {
       ++world_.statusReports;
       if (queued > world_.maxQueued) world_.maxQueued = queued;
     }
-    if (strcmp(line, "Timeout") == 0) ++world_.timeouts;
+    if (strcmp(line, "Timeout") == 0) {
+      ++world_.timeouts;
+      if (world_.Healthy()) ++world_.timeoutsWhenHealthy;
+    }
     if (strcmp(line, "truncating message") == 0) ++world_.truncations;
     // "Message queue full - SMS to <number> lost", "SMS to <number> dropped after ..."
     const char* sms = strstr(line, "SMS to +4479");
@@ -392,6 +400,7 @@ TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
   EXPECT_EQ(world.misrouted, 0) << "alarms on a phone whose destination does not take them";
   EXPECT_EQ(world.longSms, 0);
   EXPECT_LE(world.maxQueued, 21);
+  EXPECT_EQ(world.timeoutsWhenHealthy, 0) << "the modem did not come back after a fault";
   EXPECT_GE(world.statusReports, 60 * 24 - 1);
 
   // Every alarm a destination took reached its phone, or a loss was reported for that
