@@ -16,6 +16,13 @@ bool IsSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// Every deadline lies at most kAnswerTimeout ahead when it is set, so one that lies further
+// ahead than that was set before the tick wrapped and has passed: without this, a deadline
+// on the last ticks before the wrap would not pass again for 49 days.
+bool AnswerDeadlinePassed(uint32_t tick, uint32_t deadline) {
+  return DeadlinePassed(tick, deadline) || deadline - tick > kAnswerTimeout;
+}
+
 }  // namespace
 
 int32_t ReadDecimal(const char* text) {
@@ -81,7 +88,7 @@ bool ModemDialogue::PollModem() {
 // Reads first; only a step that brought nothing new can time out, and never in Ready.
 bool ModemDialogue::TimedOut() {
   bool received = ReceiveResponse();
-  return !received && DeadlinePassed(clock_.TickCount(), deadline_) && state_ != Ready;
+  return !received && AnswerDeadlinePassed(clock_.TickCount(), deadline_) && state_ != Ready;
 }
 
 void ModemDialogue::Step() {
@@ -158,7 +165,7 @@ void ModemDialogue::StepReady() {
   if (!queue_.Empty()) {
     SendCommand("AT+CMGS=\"%s\"\r", queue_.Head().number);
     state_ = WaitPrompt;
-  } else if (DeadlinePassed(clock_.TickCount(), deadline_)) {
+  } else if (AnswerDeadlinePassed(clock_.TickCount(), deadline_)) {
     SendCommand("AT+CSQ\r");
     state_ = WaitSignal;
   }

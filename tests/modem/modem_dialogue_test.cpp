@@ -288,6 +288,24 @@ TEST_F(ModemTest, TheTimeOutWaitsForAStepWithoutNewData) {
   EXPECT_EQ(CountWrites("ATZ\r"), 2);
 }
 
+// A command sent 10 s before the wrap has its deadline on the last tick, which no later
+// tick exceeds: it must still pass once the tick has wrapped.
+TEST_F(ModemTest, ADeadlineOnTheLastTickBeforeTheWrapStillPasses) {
+  phone_.silent = true;
+  clock_.Set(0xFFFFFFFFu - 10100);
+  Make();
+  for (int i = 0; i < 120; ++i) Step();  // the reset command, then 12 s, across the wrap
+  EXPECT_EQ(CountWrites("ATZ\r"), 2);
+
+  phone_.silent = false;
+  MakeReady();
+  clock_.Set(0xFFFFFFFFu - 10200);
+  for (int i = 0; i < 2; ++i) Step();  // a signal report 10 s before the wrap
+  ASSERT_EQ(modem_->State(), Ready);
+  for (int i = 0; i < 120; ++i) Step();
+  EXPECT_EQ(CountWrites("AT+CSQ\r"), 2);
+}
+
 TEST_F(ModemTest, ReadyNeverTimesOutASwitchedOffModemShowsAtTheNextSignalQuery) {
   MakeReady();
   phone_.silent = true;
