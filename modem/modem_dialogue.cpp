@@ -91,34 +91,40 @@ bool ModemDialogue::TimedOut() {
   return !received && AnswerDeadlinePassed(clock_.TickCount(), deadline_) && state_ != Ready;
 }
 
+// The initialisation: in each of these states an "OK" logs a line, empties the response,
+// moves on and sends the next command, if there is one.
+namespace {
+
+struct OkStep {
+  ModemState state;
+  const char* logLine;
+  ModemState next;
+  const char* command;
+};
+constexpr OkStep kOkSteps[] = {
+    {WaitReset, "Going to CMEE\r\n", WaitErrorMode, "AT+CMEE=1\r"},
+    {WaitErrorMode, "Going to ATE0\r\n", WaitEchoOff, "ATE0\r"},
+    {WaitEchoOff, "Going to text\r\n", WaitTextMode, "AT+CMGF=1\r"},
+    {WaitTextMode, "Query Service\r\n", WaitServiceQuery, "AT+CSCA?\r"},
+    {WaitServiceQuery, "Going to ready\r\n", Ready, nullptr},
+    {WaitServiceSet, "Going to Ready\r\n", Ready, nullptr},
+};
+
+}  // namespace
+
 void ModemDialogue::Step() {
   switch (state_) {
     case WaitReset:
-      StepReset();
-      break;
-    case WaitErrorMode:
-      if (Contains("OK")) {
-        Advance("Going to ATE0\r\n", WaitEchoOff);
-        SendCommand("ATE0\r");
-      }
-      break;
-    case WaitEchoOff:
-      if (Contains("OK")) {
-        Advance("Going to text\r\n", WaitTextMode);
-        SendCommand("AT+CMGF=1\r");
-      }
-      break;
-    case WaitTextMode:
-      if (Contains("OK")) {
-        Advance("Query Service\r\n", WaitServiceQuery);
-        SendCommand("AT+CSCA?\r");
-      }
+      AdvanceOnOk();
+      // A modem left waiting for SMS text takes every command as text; Ctrl-Z ends that
+      // text. The ">" stays in the response, so Ctrl-Z goes out on every step until "OK".
+      if (Contains(">")) SendCommand("%c", kCtrlZ);
       break;
     case WaitServiceQuery:
-      StepServiceQuery();
-      break;
-    case WaitServiceSet:
-      if (Contains("OK")) Advance("Going to Ready\r\n", Ready);
+      if (!AdvanceOnOk() && Contains("ERROR")) {
+        Advance("Query Service\r\n", WaitServiceSet);
+        SendCommand("AT+CSCA=\"%s\"\r", serviceNumber_);
+      }
       break;
     case Ready:
       StepReady();
@@ -132,32 +138,27 @@ void ModemDialogue::Step() {
     case WaitSignal:
       StepSignal();
       break;
+    default:
+      AdvanceOnOk();
+      break;
   }
+}
+
+bool ModemDialogue::AdvanceOnOk() {
+  if (!Contains("OK")) return false;
+  for (const OkStep& step : kOkSteps) {
+    if (step.state != state_) continue;
+    Advance(step.logLine, step.next);
+    if (step.command != nullptr) SendCommand("%s", step.command);
+    return true;
+  }
+  return false;
 }
 
 void ModemDialogue::Advance(const char* logLine, ModemState next) {
   log_.LogMessage(kModem, "%s", logLine);
   DiscardResponse();
   state_ = next;
-}
-
-// A modem left waiting for SMS text takes every command as text; Ctrl-Z ends that text.
-// The ">" stays in the response, so Ctrl-Z goes out on every step until "OK" comes.
-void ModemDialogue::StepReset() {
-  if (Contains("OK")) {
-    Advance("Going to CMEE\r\n", WaitErrorMode);
-    SendCommand("AT+CMEE=1\r");
-  }
-  if (Contains(">")) SendCommand("%c", kCtrlZ);
-}
-
-void ModemDialogue::StepServiceQuery() {
-  if (Contains("OK")) {
-    Advance("Going to ready\r\n", Ready);
-  } else if (Contains("ERROR")) {
-    Advance("Query Service\r\n", WaitServiceSet);
-    SendCommand("AT+CSCA=\"%s\"\r", serviceNumber_);
-  }
 }
 
 void ModemDialogue::StepReady() {

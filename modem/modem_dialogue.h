@@ -63,9 +63,8 @@ class ModemDialogue {
   bool LineEnded(const char* answer) const;
   bool TimedOut();
   void Step();
+  bool AdvanceOnOk();
   void Advance(const char* logLine, ModemState next);
-  void StepReset();
-  void StepServiceQuery();
   void StepReady();
   void StepPrompt();
   void StepSendResult();

@@ -16,6 +16,9 @@ cmake --build --preset linux -j"$jobs"
 step "Linux tests"
 ctest --preset linux -j"$jobs"
 
+step "Sanitizers, valgrind and fuzzing"
+bash tools/robustness.sh
+
 step "32-bit Windows build (kelvor.exe)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"

@@ -50,7 +50,6 @@ class FakeConsole : public Console {
 
  private:
   uint16_t attribute_ = kNormal;
-  bool open_ = false;
   std::string text_;
   std::string coloured_;
 };

@@ -1,0 +1,137 @@
+// What the main loop's work costs: a pass with an alarm offered to 31 destinations, the
+// flush check over 31 destinations, one modem step that takes a chunk, and reading a
+// destination specification. Console output is formatted and then thrown away.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/console_log.h"
+#include "modem/sms_modem.h"
+#include "routing/destination_list.h"
+#include "support/fake_outbox.h"
+#include "support/fakes.h"
+
+namespace kelvor {
+namespace {
+
+class NullConsole : public Console {
+ public:
+  void SetAttribute(uint16_t) override {}
+  void Write(const char*, size_t) override {}
+};
+
+class QuietScada : public Scada {
+ public:
+  int32_t ScadaRunning() override { return 1; }
+  int16_t ReadAlarmQueue(int32_t, AlarmRecord&) override { return kQueueEmpty; }
+  int16_t ReadTagText(const char*, const char*, const char* field, char* text) override {
+    strcpy(text, strcmp(field, "A_DESC") == 0 ? "Feed flow low" : "  12.5");
+    return 0;
+  }
+  int16_t ReadTagNumber(const char*, const char*, const char*, float* value) override {
+    *value = 1.0f;
+    return 0;
+  }
+};
+
+// Delivers the same chunk at every read.
+class ChunkPort : public SerialPort {
+ public:
+  explicit ChunkPort(const char* first) : chunk(first) {}
+  bool Open(const char*) override { return true; }
+  bool BuildMode(const char*, char*, size_t) override { return true; }
+  void ApplyMode() override {}
+  uint32_t Read(char* buffer, uint32_t capacity) override {
+    uint32_t length = static_cast<uint32_t>(strlen(chunk));
+    if (length > capacity) length = capacity;
+    memcpy(buffer, chunk, length);
+    return length;
+  }
+  bool Write(const char*, uint32_t) override { return true; }
+  void Purge() override {}
+  void Close() override {}
+
+  const char* chunk;
+};
+
+// 31 destinations that all take the alarm, half with full messages, a third with an
+// enable tag, with a modem whose queue takes their SMS.
+struct Routing {
+  Routing() : log(console, nullptr), list(console) {
+    for (int j = 0; j < DestinationList::kCapacity; ++j) {
+      std::string spec = "=+44790000" + std::to_string(100 + j) + ",ABCDEFGHIJKLMNOP,L," +
+                         std::to_string(5 + j % 30) + (j % 2 ? ",F" : ",S") +
+                         (j % 3 == 0 ? ",EN:E1.F_CV" : "");
+      list.Add(&spec[0]);
+    }
+    test::AlarmBuilder alarm;
+    alarm.areas = 0xFFFF;
+    alarm.text = "Feed pump tripped";
+    alarm.tag = "FEED_PUMP_1";
+    record = alarm.Build();
+  }
+  NullConsole console;
+  ConsoleLog log;
+  test::VirtualClock clock{1000};
+  QuietScada scada;
+  DestinationList list;
+  AlarmRecord record;
+};
+
+void BM_PassWithAnAlarmFor31Destinations(benchmark::State& state) {
+  Routing routing;
+  SmsModem modem("COM1=9600,n,8,1", std::make_unique<ChunkPort>(""), routing.log, routing.clock);
+  RoutingContext context{routing.console, routing.scada, routing.clock, modem};
+  for (auto _ : state) {
+    routing.list.OfferAlarm(routing.record, context);
+    routing.clock.Advance(100);
+    routing.list.FlushIfDue(context);
+    modem.PollModem();
+  }
+}
+BENCHMARK(BM_PassWithAnAlarmFor31Destinations);
+
+void BM_FlushIfDueOver31Destinations(benchmark::State& state) {
+  Routing routing;
+  test::FakeOutbox outbox;
+  RoutingContext context{routing.console, routing.scada, routing.clock, outbox};
+  routing.list.OfferAlarm(routing.record, context);  // every batch pending, none due yet
+  for (auto _ : state) routing.list.FlushIfDue(context);
+}
+BENCHMARK(BM_FlushIfDueOver31Destinations);
+
+void BM_PollModemStepWithAChunk(benchmark::State& state) {
+  NullConsole console;
+  ConsoleLog log(console, nullptr);
+  test::VirtualClock clock(1000);
+  auto owned = std::make_unique<ChunkPort>("\r\nOK\r\n");
+  ChunkPort* port = owned.get();
+  SmsModem modem("COM1=9600,n,8,1", std::move(owned), log, clock);
+  while (modem.State() != Ready) modem.PollModem();  // every command answered OK
+  // In Ready, each step reads an error report, takes its number and empties the response.
+  port->chunk = "\r\n+CME ERROR: 10\r\n";
+  for (auto _ : state) {
+    modem.PollModem();
+    benchmark::DoNotOptimize(modem.LastError());
+  }
+}
+BENCHMARK(BM_PollModemStepWithAChunk);
+
+void BM_DestinationSpecification(benchmark::State& state) {
+  NullConsole console;
+  const char kSpecification[] = "=+99955501234,AD,H,30,F,NODE1:ENABLE_TAG.F_CV";
+  char text[sizeof kSpecification];
+  for (auto _ : state) {
+    memcpy(text, kSpecification, sizeof text);
+    AlarmDestination destination(text, console);
+    benchmark::DoNotOptimize(destination.AreaMask());
+  }
+}
+BENCHMARK(BM_DestinationSpecification);
+
+}  // namespace
+}  // namespace kelvor
+
+BENCHMARK_MAIN();

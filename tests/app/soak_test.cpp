@@ -1,0 +1,445 @@
+// Sixty days of the real main loop in virtual time, across the wrap of the 32-bit tick:
+// alarm bursts over 31 destinations, a phone that goes silent, refuses texts and floods
+// the line, and an alarm queue that fails for hours. Every alarm a destination takes must
+// reach that destination's phone, or its loss must be reported on the console; the queue
+// never holds more than 21, no SMS is longer than 159 characters, the heap stays flat.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/kelvor_main.h"
+#include "counting_new.h"
+#include "gsm_phone.h"
+#include "support/fakes.h"
+
+namespace kelvor {
+namespace {
+
+constexpr uint64_t kHour = 3600ull * 1000;
+constexpr uint64_t kDay = 24 * kHour;
+constexpr uint64_t kRunLength = 60 * kDay;
+constexpr uint64_t kQuietEnd = 59 * kDay;  // the last day: no alarms, no faults
+constexpr uint32_t kStartTick = static_cast<uint32_t>((1ull << 32) - 10 * kDay);  // wraps on day 10
+constexpr uint64_t kWrap = 10 * kDay;
+constexpr int kDestinations = 31;
+constexpr int kMaxAlarms = 40000;
+constexpr int kAlarmsPerSmsAtMost = 10;  // the shortest alarm text is 17 characters
+
+enum class PhoneMode { kNormal, kSilent, kRefusing, kFlooding };
+
+// Cheap deterministic scatter.
+uint32_t Hash(uint64_t value) {
+  value ^= value >> 33;
+  value *= 0xff51afd7ed558ccdull;
+  value ^= value >> 33;
+  return static_cast<uint32_t>(value);
+}
+
+struct Destination {
+  std::string number;
+  uint16_t areas;
+  int priority;
+  bool enableTag;
+};
+
+// The world around the program: its clock, the plan of alarms and faults, and what was
+// seen, all sized up front so that the heap of a long run stays flat.
+class World {
+ public:
+  World() : clock(kStartTick) {
+    const char* delays[] = {"0", "5", "30", "60", "300", "7200", "-5"};
+    for (int j = 0; j < kDestinations; ++j) {
+      Destination d;
+      char number[16];
+      snprintf(number, sizeof number, "+447900000%02d", j);
+      d.number = number;
+      d.areas = static_cast<uint16_t>(1u << (j % 16) | 1u << ((j * 7 + 3) % 16));
+      d.priority = j % 3;
+      d.enableTag = j % 5 == 0;
+      destinations.push_back(d);
+      std::string areas;
+      for (int bit = 0; bit < 16; ++bit)
+        if (d.areas & (1u << bit)) areas += static_cast<char>('A' + bit);
+      std::string spec = "DEST=" + d.number + "," + areas + "," + "HML"[d.priority] + "," +
+                         delays[j % 7] + "," + (j % 2 ? "F" : "S");
+      if (d.enableTag) spec += ",EN:E" + std::to_string(j) + ".F_CV";
+      arguments.push_back(spec);
+    }
+    alarmAreas.assign(kMaxAlarms, 0);
+    alarmPriority.assign(kMaxAlarms, 0);
+    alarmRouted.assign(kMaxAlarms, 0);
+    offeredAt.assign(kMaxAlarms, 0);
+    delivered.assign(static_cast<size_t>(kMaxAlarms) * kDestinations, 0);
+    lossReports.assign(kDestinations, 0);
+    lastLossAt.assign(kDestinations, 0);
+  }
+
+  uint64_t Elapsed() const { return clock.slept(); }
+
+  // Faults come in two-hour slots; the first slot and the last day are clean.
+  uint32_t Slot() const { return Hash(Elapsed() / (2 * kHour) + 7) % 12; }
+  bool Clean() const { return Elapsed() < 2 * kHour || Elapsed() >= kQuietEnd; }
+  PhoneMode Mode() const {
+    if (Clean()) return PhoneMode::kNormal;
+    switch (Slot()) {
+      case 0:
+        return PhoneMode::kSilent;
+      case 1:
+        return PhoneMode::kRefusing;
+      case 2:
+        return PhoneMode::kFlooding;
+      default:
+        return PhoneMode::kNormal;
+    }
+  }
+  bool QueueFailing() const { return !Clean() && Slot() == 3; }
+  // A healthy phone for the last 20 minutes: the modem must have come back by then.
+  bool Healthy() const {
+    return Mode() == PhoneMode::kNormal && Elapsed() % (2 * kHour) >= 20 * 60 * 1000;
+  }
+
+  // Whether destination j takes alarm `id`: its priority, its areas and its enable tag.
+  bool Takes(int j, int id) const {
+    const Destination& d = destinations[j];
+    if (!alarmRouted[id] || alarmPriority[id] > d.priority) return false;
+    if ((alarmAreas[id] & d.areas) == 0) return false;
+    return !d.enableTag || (EnableReadFails(j, id) == false && EnableValue(j, id) != 0.0f);
+  }
+  static bool EnableReadFails(int j, int id) { return (id + j) % 11 == 0; }
+  static float EnableValue(int j, int id) { return (id + j) % 4 == 0 ? 0.0f : 1.0f; }
+
+  test::VirtualClock clock;
+  std::vector<Destination> destinations;
+  std::vector<std::string> arguments;
+  std::vector<uint16_t> alarmAreas;
+  std::vector<int8_t> alarmPriority;
+  std::vector<uint8_t> alarmRouted;
+  std::vector<uint64_t> offeredAt;
+  std::vector<uint8_t> delivered;  // [id * 31 + j]
+  std::vector<int> lossReports;
+  std::vector<uint64_t> lastLossAt;
+  int alarms = 0;  // ids handed out so far
+  int currentAlarm = 0;
+
+  // Findings along the way.
+  int misrouted = 0;
+  int longSms = 0;
+  int deliveredSms = 0;
+  int maxQueued = 0;
+  int statusReports = 0;
+  int timeouts = 0;
+  int timeoutsWhenHealthy = 0;
+  int truncations = 0;
+  int64_t liveAtDayTwo = -1;
+  int64_t maxLiveAfterDayTwo = 0;
+};
+
+// Keeps only the line being written; each line is read for the reports the test follows.
+class SoakConsole : public Console {
+ public:
+  explicit SoakConsole(World& world) : world_(world) {}
+  void SetAttribute(uint16_t) override {}
+  void Write(const char* text, size_t length) override {
+    for (size_t i = 0; i < length; ++i) {
+      if (text[i] == '\n' && used_ > 0 && line_[used_ - 1] == '\r') {
+        line_[used_ - 1] = '\0';
+        Line(line_);
+        used_ = 0;
+      } else if (used_ + 1 < sizeof line_) {
+        line_[used_++] = text[i];
+      }
+    }
+  }
+
+ private:
+  void Line(const char* line) {
+    int queued;
+    if (sscanf(line, "Messages in Que = %d", &queued) == 1) {
+      ++world_.statusReports;
+      if (queued > world_.maxQueued) world_.maxQueued = queued;
+    }
+    if (strcmp(line, "Timeout") == 0) {
+      ++world_.timeouts;
+      if (world_.Healthy()) ++world_.timeoutsWhenHealthy;
+    }
+    if (strcmp(line, "truncating message") == 0) ++world_.truncations;
+    // "Message queue full - SMS to <number> lost", "SMS to <number> dropped after ..."
+    const char* sms = strstr(line, "SMS to +4479");
+    if (sms != nullptr &&
+        (strstr(line, " lost") != nullptr || strstr(line, " dropped") != nullptr)) {
+      int j = atoi(sms + strlen("SMS to +44790000"));
+      if (j >= 0 && j < kDestinations) {
+        ++world_.lossReports[j];
+        world_.lastLossAt[j] = world_.Elapsed();
+      }
+    }
+  }
+
+  World& world_;
+  char line_[512];
+  size_t used_ = 0;
+};
+
+// The alarm queue: bursts at scattered times, one of them across the tick wrap; hours in
+// which the queue read fails (alarms wait in the queue meanwhile); the tag database.
+class SoakScada : public Scada {
+ public:
+  explicit SoakScada(World& world) : world_(world) {}
+
+  int32_t ScadaRunning() override { return world_.Elapsed() < kRunLength ? 1 : 0; }
+
+  int16_t ReadAlarmQueue(int32_t, AlarmRecord& record) override {
+    uint64_t now = world_.Elapsed();
+    if (world_.QueueFailing()) {
+      // Now and then an illegal status, which the loop follows without a pause.
+      return (++failures_ % 50 == 0) ? int16_t{1711} : int16_t{-1};
+    }
+    if (now >= nextBurst_ && now < kQuietEnd) {
+      waiting_ += 1 + static_cast<int>(Hash(now) % 40);
+      nextBurst_ = now + 15 * 60 * 1000 + Hash(now + 1) % (4 * kHour);
+    }
+    if (!wrapBurstDone_ && now + 3000 >= kWrap) {
+      waiting_ += 12;  // a burst whose batches are pending when the tick wraps
+      wrapBurstDone_ = true;
+    }
+    if (waiting_ == 0 || world_.alarms >= kMaxAlarms) return kQueueEmpty;
+    --waiting_;
+    record = Next();
+    return kAlarmDelivered;
+  }
+
+  int16_t ReadTagText(const char*, const char* tag, const char* field, char* text) override {
+    int id = atoi(tag + 1);  // tag "T<id>"
+    if (strcmp(field, "A_DESC") == 0) {
+      // "ALM<id> " and a filler to 8..47 characters, now and then with Ctrl-Z or ESC.
+      int length = snprintf(text, kTagTextSize, "ALM%d ", id);
+      int wanted = 8 + id % 40;
+      for (int i = length; i < wanted && i < kTagTextSize - 1; ++i) text[i] = 'a' + i % 26;
+      text[wanted > length ? wanted : length] = '\0';
+      if (id % 17 == 0 && wanted > length + 2) text[length + 1] = 26;
+      if (id % 19 == 0 && wanted > length + 3) text[length + 2] = 27;
+      return 0;
+    }
+    snprintf(text, kTagTextSize, "   %d.5", id % 1000);
+    return 0;
+  }
+
+  int16_t ReadTagNumber(const char*, const char* tag, const char*, float* value) override {
+    int j = atoi(tag + 1);  // enable tag "E<j>"
+    int id = world_.currentAlarm;
+    if (World::EnableReadFails(j, id)) return 1;
+    *value = World::EnableValue(j, id);
+    return 0;
+  }
+
+ private:
+  AlarmRecord Next() {
+    int id = world_.alarms++;
+    world_.currentAlarm = id;
+    uint32_t h = Hash(static_cast<uint64_t>(id) * 31 + 5);
+    test::AlarmBuilder alarm;
+    alarm.areas = static_cast<uint16_t>(1u << (h % 16) | (h & 0x100 ? 1u << ((h >> 4) % 16) : 0));
+    alarm.priority = static_cast<int8_t>((h >> 9) % 3);
+    alarm.status = static_cast<int8_t>(1 + (h >> 12) % 16);
+    alarm.routing = id % 23 == 7 ? 0 : 1;
+    alarm.day = static_cast<int8_t>(1 + id % 28);
+    alarm.hour = static_cast<int8_t>(id % 24);
+    alarm.minute = static_cast<int8_t>(id % 60);
+    char name[32];
+    snprintf(name, sizeof name, "T%d", id);
+    alarm.tag = name;
+    alarm.text = std::string(name) + " alarm text of the record";
+    world_.alarmAreas[id] = alarm.areas;
+    world_.alarmPriority[id] = alarm.priority;
+    world_.alarmRouted[id] = alarm.routing;
+    world_.offeredAt[id] = world_.Elapsed();
+    return alarm.Build();
+  }
+
+  World& world_;
+  uint64_t nextBurst_ = 10 * 60 * 1000;
+  int waiting_ = 0;
+  bool wrapBurstDone_ = false;
+  int failures_ = 0;
+};
+
+// The S key once an hour; the heap is looked at then too.
+class SoakKeyboard : public Keyboard {
+ public:
+  explicit SoakKeyboard(World& world) : world_(world) {}
+  bool KeyWaiting() override {
+    if (world_.Elapsed() < nextReport_) return false;
+    nextReport_ += kHour;
+    int64_t live = test::CurrentHeapCounts().live;
+    if (world_.Elapsed() >= 2 * kDay) {
+      if (world_.liveAtDayTwo < 0) world_.liveAtDayTwo = live;
+      if (live > world_.maxLiveAfterDayTwo) world_.maxLiveAfterDayTwo = live;
+    }
+    return true;
+  }
+  int ReadKey() override { return 'S'; }
+
+ private:
+  World& world_;
+  uint64_t nextReport_ = kHour;
+};
+
+// The serial port with a simulated phone behind it, in the mode the plan gives.
+class PhonePort : public SerialPort {
+ public:
+  explicit PhonePort(World& world) : world_(world), phone_(sim::PhoneOptions{}) {
+    phone_.onDelivered = [this](const sim::DeliveredSms& sms) { Delivered(sms); };
+  }
+  bool Open(const char*) override { return true; }
+  bool BuildMode(const char*, char*, size_t) override { return true; }
+  void ApplyMode() override {}
+
+  uint32_t Read(char* buffer, uint32_t capacity) override {
+    Follow();
+    for (Chunk& chunk : incoming_) chunk.onItsWay = false;
+    std::string data;
+    if (!incoming_.empty()) {
+      data.swap(incoming_.front().data);
+      incoming_.pop_front();
+    } else if (mode_ == PhoneMode::kFlooding) {
+      data = "\r\nRING\r\n";
+    }
+    uint32_t length = data.size() < capacity ? static_cast<uint32_t>(data.size()) : capacity;
+    memcpy(buffer, data.data(), length);
+    return length;
+  }
+
+  bool Write(const char* data, uint32_t length) override {
+    Follow();
+    if (length > 1 && data[length - 1] == 26 && length - 1 > kSmsLimit) ++world_.longSms;
+    if (mode_ == PhoneMode::kSilent) return true;
+    std::string answer;
+    if (mode_ == PhoneMode::kRefusing && length > 1 && data[length - 1] == 26) {
+      std::string abandoned(data, length - 1);
+      phone_.Receive((abandoned + '\x1b').data(), abandoned.size() + 1);
+      answer = "\r\n+CMS ERROR: 500\r\n";
+    } else {
+      answer = phone_.Receive(data, length);
+    }
+    if (!answer.empty()) incoming_.push_back({answer, true});
+    return true;
+  }
+
+  void Purge() override {
+    std::deque<Chunk> kept;
+    for (Chunk& chunk : incoming_)
+      if (chunk.onItsWay) kept.push_back(chunk);
+    incoming_.swap(kept);
+  }
+  void Close() override {}
+
+ private:
+  static constexpr size_t kSmsLimit = 159;
+  struct Chunk {
+    std::string data;
+    bool onItsWay;  // still on the line: a purge now does not reach it
+  };
+
+  // A phone switched off loses what it was doing.
+  void Follow() {
+    PhoneMode mode = world_.Mode();
+    if (mode_ == PhoneMode::kSilent && mode != PhoneMode::kSilent) phone_.Reset();
+    mode_ = mode;
+  }
+
+  void Delivered(const sim::DeliveredSms& sms) {
+    ++world_.deliveredSms;
+    if (sms.text.size() > kSmsLimit) ++world_.longSms;
+    int j = atoi(sms.number.c_str() + strlen("+44790000"));
+    if (sms.number.rfind("+44790000", 0) != 0 || j < 0 || j >= kDestinations) {
+      ++world_.misrouted;
+      return;
+    }
+    for (size_t at = sms.text.find("ALM"); at != std::string::npos;
+         at = sms.text.find("ALM", at + 3)) {
+      int id = atoi(sms.text.c_str() + at + 3);
+      if (id < 0 || id >= world_.alarms || !world_.Takes(j, id)) {
+        ++world_.misrouted;
+        continue;
+      }
+      world_.delivered[static_cast<size_t>(id) * kDestinations + j] = 1;
+    }
+  }
+
+  World& world_;
+  sim::GsmPhone phone_;
+  PhoneMode mode_ = PhoneMode::kNormal;
+  std::deque<Chunk> incoming_;
+};
+
+TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
+  auto started = std::chrono::steady_clock::now();
+  World world;
+  SoakConsole console(world);
+  SoakKeyboard keyboard(world);
+  SoakScada scada(world);
+  Platform platform{console, keyboard, world.clock, scada,
+                    [&world] { return std::make_unique<PhonePort>(world); }};
+
+  std::vector<std::string> arguments = {"kelvor", "COM1=9600,n,8,1", "SERVICE=+99912345"};
+  arguments.insert(arguments.end(), world.arguments.begin(), world.arguments.end());
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+
+  EXPECT_EQ(KelvorMain(static_cast<int>(arguments.size()), argv.data(), platform), kDestinations);
+
+  EXPECT_GE(world.Elapsed(), kRunLength);
+  EXPECT_LT(world.clock.TickCount(), kStartTick) << "the tick has wrapped";
+  EXPECT_EQ(world.misrouted, 0) << "alarms on a phone whose destination does not take them";
+  EXPECT_EQ(world.longSms, 0);
+  EXPECT_LE(world.maxQueued, 21);
+  EXPECT_EQ(world.timeoutsWhenHealthy, 0) << "the modem did not come back after a fault";
+  EXPECT_GE(world.statusReports, 60 * 24 - 1);
+
+  // Every alarm a destination took reached its phone, or a loss was reported for that
+  // destination after the alarm came, and never more alarms than the reported SMS held.
+  int taken = 0, reached = 0, unreported = 0;
+  std::vector<int> missing(kDestinations, 0);
+  for (int id = 0; id < world.alarms; ++id) {
+    for (int j = 0; j < kDestinations; ++j) {
+      if (!world.Takes(j, id)) continue;
+      ++taken;
+      if (world.delivered[static_cast<size_t>(id) * kDestinations + j]) {
+        ++reached;
+        continue;
+      }
+      ++missing[j];
+      if (world.lossReports[j] == 0 || world.lastLossAt[j] < world.offeredAt[id]) ++unreported;
+    }
+  }
+  EXPECT_EQ(unreported, 0);
+  for (int j = 0; j < kDestinations; ++j)
+    EXPECT_LE(missing[j], world.lossReports[j] * kAlarmsPerSmsAtMost) << "destination " << j;
+  EXPECT_GT(reached, taken / 2) << "most alarms get through";
+
+  // The heap does not grow once the run has settled.
+  EXPECT_GE(world.liveAtDayTwo, 0);
+  EXPECT_LE(world.maxLiveAfterDayTwo, world.liveAtDayTwo + 64);
+
+  int losses = 0;
+  for (int count : world.lossReports) losses += count;
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  printf(
+      "soak: %d alarms, %d taken by destinations, %d reached the phones in %d SMS; "
+      "%d SMS reported lost; %d modem time-outs; queue at most %d; live heap blocks %lld "
+      "at day 2, at most %lld after; %.1f s\n",
+      world.alarms, taken, reached, world.deliveredSms, losses, world.timeouts, world.maxQueued,
+      static_cast<long long>(world.liveAtDayTwo), static_cast<long long>(world.maxLiveAfterDayTwo),
+      seconds);
+}
+
+}  // namespace
+}  // namespace kelvor

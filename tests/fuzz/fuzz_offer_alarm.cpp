@@ -1,0 +1,148 @@
+// OfferAlarm fed arbitrary 196-byte records, with tag texts and numbers of any bytes (or
+// failing reads) from the SCADA side, and FlushIfDue as the clock jumps. Every batch stays
+// within its buffer and within one SMS unless it is a header and a single text; everything
+// handed to the real outgoing queue ends up within 159 characters, free of bytes 26 and 27,
+// for the destination's own number, and the queue never holds more than 21.
+#include <memory>
+
+#include "app/console_log.h"
+#include "fuzz_support.h"
+#include "modem/outgoing_queue.h"
+#include "routing/destination_list.h"
+#include "support/fakes.h"
+
+using namespace kelvor;
+
+namespace {
+
+// SCADA answers taken from the fuzzer's bytes.
+class FuzzScada : public Scada {
+ public:
+  explicit FuzzScada(fuzz::Input& input) : input_(input) {}
+  int32_t ScadaRunning() override { return 1; }
+  int16_t ReadAlarmQueue(int32_t, AlarmRecord&) override { return kQueueEmpty; }
+  int16_t ReadTagText(const char*, const char*, const char*, char* text) override {
+    uint8_t how = input_.Byte();
+    if (how % 5 == 0) return static_cast<int16_t>(how);  // a failed read leaves the buffer
+    // Up to the whole 48 bytes, a terminator only when shorter: the program must cut.
+    std::string bytes = input_.Bytes(how % (kTagTextSize + 1));
+    memcpy(text, bytes.data(), bytes.size());
+    if (bytes.size() < kTagTextSize) text[bytes.size()] = '\0';
+    return 0;
+  }
+  int16_t ReadTagNumber(const char*, const char*, const char*, float* value) override {
+    uint8_t how = input_.Byte();
+    if (how % 7 == 0) return -1;
+    uint32_t bits = input_.U32();
+    memcpy(value, &bits, sizeof bits);
+    return 0;
+  }
+
+ private:
+  fuzz::Input& input_;
+};
+
+// Checks every SMS a destination hands on, then queues it in the real queue.
+class CheckingOutbox : public SmsOutbox {
+ public:
+  CheckingOutbox(OutgoingQueue& queue, DestinationList& list) : queue_(queue), list_(list) {}
+  bool QueueMessage(const char* text, const char* number) override {
+    FUZZ_CHECK(strlen(text) < kBatchCapacity);
+    bool known = false;
+    for (int i = 0; i < list_.Count(); ++i) known |= strcmp(list_[i].Number(), number) == 0;
+    FUZZ_CHECK(known && number[0] != '\0');
+    bool queued = queue_.QueueMessage(text, number);
+    CheckQueue();
+    return queued;
+  }
+  void CheckQueue() {
+    FUZZ_CHECK(queue_.Count() >= 0 && queue_.Count() <= kQueueCapacity);
+    if (queue_.Empty()) return;
+    // Every record is checked here once it has reached the head, as the dialogue sends it.
+    OutgoingSms& head = queue_.Head();
+    FUZZ_CHECK(fuzz::Terminated(head.text, sizeof head.text));
+    FUZZ_CHECK(strlen(head.text) <= kSmsTextLimit);
+    FUZZ_CHECK(strpbrk(head.text, "\x1a\x1b") == nullptr);
+    FUZZ_CHECK(fuzz::Terminated(head.number, kNumberSize));
+  }
+
+ private:
+  OutgoingQueue& queue_;
+  DestinationList& list_;
+};
+
+const char* const kDestinations[] = {
+    "=+1001,ABCDEFGHIJKLMNOP,L,30,F",
+    "=+1002,A,H,0",
+    "=+1003,AP,M,-5,F",
+    "=+1004,ABCD,L,7200",
+    "=+1005,ALL,L,1,F,N1:T1.F_CV",
+    "=+1006,P,L,2,S,NODE:TAG.A_CV",
+};
+
+void CheckBatches(DestinationList& list) {
+  for (int i = 0; i < list.Count(); ++i) {
+    const AlarmDestination& destination = list[i];
+    FUZZ_CHECK(fuzz::Terminated(destination.Batch(), kBatchCapacity));
+    size_t length = strlen(destination.Batch());
+    // Beyond one SMS only as a header and a single full text, which the queue shortens.
+    if (length > kSmsTextLimit)
+      FUZZ_CHECK(destination.FullMessages() && destination.BatchPending());
+    if (!destination.BatchPending()) {
+      FUZZ_CHECK(strcmp(destination.Batch(), "") == 0 ||
+                 strcmp(destination.Batch(), "Fix Alarms\n") == 0 ||
+                 strcmp(destination.Batch(), "Fix Alarms\r\n") == 0);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::Input input(data, size);
+  fuzz::CheckingConsole console;
+  ConsoleLog log(console, nullptr);
+  test::VirtualClock clock(input.U32());
+  FuzzScada scada(input);
+  OutgoingQueue queue(log);
+  DestinationList list(console);
+  for (const char* specification : kDestinations) {
+    std::string text = specification;
+    list.Add(&text[0]);
+  }
+  CheckingOutbox outbox(queue, list);
+  RoutingContext context{console, scada, clock, outbox};
+
+  while (!input.Empty()) {
+    switch (input.Byte() % 5) {
+      case 0:
+      case 1: {
+        std::string bytes = input.Bytes(kAlarmRecordSize);
+        AlarmRecord record{};
+        memcpy(record.bytes, bytes.data(), bytes.size());
+        list.OfferAlarm(record, context);
+        break;
+      }
+      case 2:
+        clock.Advance(input.Byte() * 1000u);
+        list.FlushIfDue(context);
+        break;
+      case 3:
+        clock.Advance(input.U32());
+        list.FlushIfDue(context);
+        break;
+      default:
+        for (int i = input.Byte() % 8; i > 0 && !queue.Empty(); --i) {
+          outbox.CheckQueue();
+          queue.RemoveHead();
+        }
+        break;
+    }
+    CheckBatches(list);
+  }
+  while (!queue.Empty()) {
+    outbox.CheckQueue();
+    queue.RemoveHead();
+  }
+  return 0;
+}
