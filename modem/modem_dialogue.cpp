@@ -118,7 +118,7 @@ void ModemDialogue::Step() {
       AdvanceOnOk();
       // A modem left waiting for SMS text takes every command as text; Ctrl-Z ends that
       // text. The ">" stays in the response, so Ctrl-Z goes out on every step until "OK".
-      if (Contains(">")) SendCommand("%c", kCtrlZ);
+      if (Contains(">")) SendCtrlZ();
       break;
     case WaitServiceQuery:
       if (!AdvanceOnOk() && Contains("ERROR")) {
@@ -270,6 +270,13 @@ void ModemDialogue::SendCommand(const char* format, ...) {
   link_.WriteBytes(command_, static_cast<uint32_t>(length));
   RenewDeadline();
   log_.LogMessage(kError, "TX>>%s", command_);
+}
+
+// Ctrl-Z leaves the deadline alone: it goes out on every step, and a modem that answered
+// each one with an error instead of "OK" would otherwise put the reset off for ever.
+void ModemDialogue::SendCtrlZ() {
+  link_.WriteBytes(&kCtrlZ, 1);
+  log_.LogMessage(kError, "TX>>%c", kCtrlZ);
 }
 
 void ModemDialogue::DiscardResponse() {

@@ -56,6 +56,7 @@ class ModemDialogue {
   bool ReceiveResponse();
   void SendRaw(const char* data, uint32_t length);
   void SendCommand(const char* format, ...) KELVOR_PRINTF(2, 3);
+  void SendCtrlZ();
   void DiscardResponse();
 
  private:

@@ -64,16 +64,25 @@ class WinSerialPort : public SerialPort {
     return count;
   }
 
+  // Returns once the bytes have gone out: a driver that buffers writes (a USB adapter, a
+  // pseudo-terminal under Wine) is waited for, so the purge that follows a command or an
+  // SMS text cannot throw it away.
   bool Write(const char* data, uint32_t length) override {
     DWORD written = 0;
-    if (WriteFile(handle_, data, length, &written, nullptr)) return true;
+    if (WriteFile(handle_, data, length, &written, nullptr)) {
+      FlushFileBuffers(handle_);
+      return true;
+    }
     ClearError();
     return false;
   }
 
+  // Throws away what has arrived and not been read. Every write has gone out by now, so
+  // the transmit side holds nothing of ours: clearing it as well could only lose a command
+  // a driver reports as written but still holds.
   void Purge() override {
     ClearError();
-    PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    PurgeComm(handle_, PURGE_RXCLEAR);
   }
 
   void Close() override {

@@ -147,10 +147,6 @@ class Phone:
 
     def __init__(self, processes, program, workdir, args=(), link=None):
         argv = [program, *args] + (["--link", link] if link else [])
-        if link and os.geteuid() == 0:
-            # Under Wine, the phone that reads its line at once loses fewer texts to the
-            # purge (see `spurious`): give it the processor first where that is allowed.
-            argv = ["nice", "-n", "-10", *argv]
         self.proc, self.out = _piped(processes, argv, os.path.join(workdir, "phone.log"))
         self.device = self.out.wait_for(r"^(/dev/\S+)\n", 10, what="GSM phone").group(1)
         self.link = link
@@ -159,35 +155,22 @@ class Phone:
             while not os.path.islink(link) and time.monotonic() < deadline:
                 time.sleep(0.05)
 
-    # Under Wine a pseudo-terminal write returns before the phone has read it, so the
-    # purge that follows the text of an SMS can throw the text away (on a real port the
-    # write returns once the bytes are out). The dialogue then times out and resets, the
-    # phone takes the reset command as the text, Kelvor ends it with Ctrl-Z and sends the
-    # SMS again. Such reset-command messages are what `spurious` filters out.
-    RESET_TEXT = re.compile(r"ATZ\\[rn]")
+    def messages(self):
+        return [(to, unescape(text)) for _, to, text in SMS_LINE.findall(self.out.text)]
 
-    def messages(self, spurious=False):
-        found = SMS_LINE.findall(self.out.text)
-        if spurious:
-            found = [m for m in found if not self.RESET_TEXT.fullmatch(m[2])]
-        return [(to, unescape(text)) for _, to, text in found]
-
-    def stray_texts(self):
-        return [m for m in SMS_LINE.findall(self.out.text) if self.RESET_TEXT.fullmatch(m[2])]
-
-    def wait_messages(self, count, timeout, spurious=False):
+    def wait_messages(self, count, timeout):
         deadline = time.monotonic() + timeout
-        while len(self.messages(spurious)) < count:
+        while len(self.messages()) < count:
             left = deadline - time.monotonic()
             if left <= 0:
-                raise Failure(f"phone: {len(self.messages(spurious))} of {count} SMS within "
+                raise Failure(f"phone: {len(self.messages())} of {count} SMS within "
                               f"{timeout} s: {self.messages()}")
             start = len(self.out.text)
             try:
                 self.out.wait_for(r"SMS ref=.*\n", left, start)
             except Failure:
                 pass
-        return self.messages(spurious)
+        return self.messages()
 
 
 class Kelvor:

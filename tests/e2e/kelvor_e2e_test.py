@@ -44,23 +44,6 @@ class Scenario(unittest.TestCase):
         self.addCleanup(self._clean)
         self.node = ScadaNode(self.processes, CONFIG.node_program, self.workdir)
 
-    def _run_scenario(self, name):
-        """Under Wine, a scenario whose phone received the reset command as a text (the
-        artefact `Phone.messages` describes) may have been derailed by it, for instance
-        when that stray text was the one the phone refuses: it runs once more, afresh."""
-        try:
-            getattr(self, name)()
-        except AssertionError:
-            if not CONFIG.wine or not any(p.stray_texts() for p in self.phones):
-                raise
-            print(f"\n{self.id()}: Wine lost a text to the purge; running it again",
-                  file=sys.stderr)
-            self._clean()
-            self.processes = Processes()
-            self.phones = []
-            self.node = ScadaNode(self.processes, CONFIG.node_program, self.workdir)
-            getattr(self, name)()
-
     def _clean(self):
         self.processes.end_all()
         self.node.close()
@@ -88,8 +71,8 @@ class Scenario(unittest.TestCase):
     def messages(self, phone, count=None, timeout=None):
         """The SMS the phone received, waiting for `count` of them."""
         if count is None:
-            return phone.messages(spurious=bool(CONFIG.wine))
-        return phone.wait_messages(count, timeout, spurious=bool(CONFIG.wine))
+            return phone.messages()
+        return phone.wait_messages(count, timeout)
 
     def kelvor(self, phone, *dests, terminal=False):
         args = [CONFIG.port_argument(phone, self.com), "SERVICE=+99912345", *dests]
@@ -105,9 +88,6 @@ class AlarmToPhone(Scenario):
     com = 5
 
     def test_alarm_reaches_each_phone_as_its_exact_text(self):
-        self._run_scenario("alarm_reaches_each_phone_as_its_exact_text")
-
-    def alarm_reaches_each_phone_as_its_exact_text(self):
         phone = self.phone()
         self.node.command(FEED)
         self.node.command(TEMP)
@@ -129,9 +109,6 @@ class Batching(Scenario):
     com = 6
 
     def test_two_alarms_close_together_go_as_one_sms(self):
-        self._run_scenario("two_alarms_close_together_go_as_one_sms")
-
-    def two_alarms_close_together_go_as_one_sms(self):
         phone = self.phone()
         self.node.command(FEED)
         self.node.command(TEMP)
@@ -151,9 +128,6 @@ class RefusedSms(Scenario):
     com = 7
 
     def test_cms_error_is_answered_by_a_reset_and_the_sms_sent_again(self):
-        self._run_scenario("cms_error_is_answered_by_a_reset_and_the_sms_sent_again")
-
-    def cms_error_is_answered_by_a_reset_and_the_sms_sent_again(self):
         phone = self.phone("--fail-sends", "1")
         self.node.command(FEED)
         self.node.command(FEED_ALARM)

@@ -334,6 +334,17 @@ TEST_F(ModemTest, APromptLeftAfterTheResetGetsCtrlZUntilOk) {
   EXPECT_EQ(modem_->State(), WaitErrorMode);
 }
 
+TEST_F(ModemTest, APromptLeftAfterTheResetThatNeverGivesOkEndsInAReset) {
+  Make();
+  port_->onWrite = [&](const std::string& command) {
+    if (command == "ATZ\r") port_->Answer("\r\n> ");
+    if (command == "\x1a") port_->Answer("\r\n+CMS ERROR: 500\r\n");
+  };
+  Step();
+  for (int i = 0; i < 200 && CountLogged("TX>>ATZ") < 2; ++i) Step();
+  EXPECT_EQ(CountLogged("TX>>ATZ"), 2);  // within 20 s, not never
+}
+
 // --- The accumulated response ---------------------------------------------------------
 
 TEST_F(ModemTest, AChunkThatWouldFillTheResponseIsDroppedUnlogged) {
