@@ -9,6 +9,7 @@ Each scenario's logs stay in a temporary folder that a failure names."""
 import argparse
 import os
 import shutil
+import signal
 import sys
 import tempfile
 import termios
@@ -199,6 +200,24 @@ class Keys(Scenario):
         kelvor.press("q")
         kelvor.out.wait_for(r"Quitting\.\.\.r(.*\n)*.*Exiting \.\.\.\.", 10, report.end())
         self.assertEqual(kelvor.wait_exit(EXIT), 1)
+        self.assert_terminal_restored(kelvor)
+
+    def test_a_stop_signal_ends_the_run_as_q_does(self):
+        # A service manager's stop: the pass completes, the port is let go, the terminal
+        # is put back, and the exit status is the number of destinations.
+        self.node.command(FEED)
+        for signal_number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=signal_number.name):
+                phone = self.phone()
+                kelvor = self.kelvor(phone, "DEST=+15550010,A,H,0", "DEST=+15550011,B,H,0",
+                                     terminal=True)
+                ready = kelvor.out.wait_for(r"Going to ready", INIT)
+                os.kill(kelvor.proc.pid, signal_number)
+                kelvor.out.wait_for(r"Quitting\.\.\.r(.*\n)*.*Exiting \.\.\.\.", 10, ready.end())
+                self.assertEqual(kelvor.wait_exit(EXIT), 2)
+                self.assert_terminal_restored(kelvor)
+
+    def assert_terminal_restored(self, kelvor):
         settings = termios.tcgetattr(kelvor.master)
         self.assertTrue(settings[3] & termios.ECHO and settings[3] & termios.ICANON,
                         "the terminal was left without echo or line input")
