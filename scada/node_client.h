@@ -32,4 +32,9 @@ class NodeClient : public Scada {
   node::Answer parsed_;
 };
 
+// The node at SCADA_NODE (host:port), else at the default address, reached over one
+// connection opened at the first request. The address belongs to the SCADA side's own
+// configuration, like the real node's, not to the program's command line.
+Scada& ConfiguredNode();
+
 }  // namespace kelvor

@@ -2,15 +2,15 @@
 // number read (88) answered by a SCADA node.
 #include <cstring>
 
+#include "scada/node_client.h"
 #include "scada/scada_library_operations.h"
-#include "stand_in_node.h"
 
-using kelvor::StandInNode;
+using kelvor::ConfiguredNode;
 
 // The record is written only when one was delivered, as the program expects.
 extern "C" int16_t KELVOR_SCADA_CALL KelvorEdaReadAlarm(int32_t mode, void* record) {
   kelvor::AlarmRecord delivered;
-  int16_t status = StandInNode().ReadAlarmQueue(mode, delivered);
+  int16_t status = ConfiguredNode().ReadAlarmQueue(mode, delivered);
   if (status == kelvor::kAlarmDelivered && record)
     memcpy(record, delivered.bytes, kelvor::kAlarmRecordSize);
   return status;
@@ -20,10 +20,10 @@ extern "C" int16_t KELVOR_SCADA_CALL KelvorEdaReadAlarm(int32_t mode, void* reco
 // the caller's text as it was.
 extern "C" int16_t KELVOR_SCADA_CALL KelvorEdaReadText(const char* node, const char* tag,
                                                        const char* field, char* text) {
-  return StandInNode().ReadTagText(node, tag, field, text);
+  return ConfiguredNode().ReadTagText(node, tag, field, text);
 }
 
 extern "C" int16_t KELVOR_SCADA_CALL KelvorEdaReadNumber(const char* node, const char* tag,
                                                          const char* field, float* value) {
-  return StandInNode().ReadTagNumber(node, tag, field, value);
+  return ConfiguredNode().ReadTagNumber(node, tag, field, value);
 }

@@ -1,5 +1,3 @@
-#include "stand_in_node.h"
-
 #include <cstdlib>
 #include <memory>
 
@@ -7,7 +5,7 @@
 
 namespace kelvor {
 
-Scada& StandInNode() {
+Scada& ConfiguredNode() {
   static const char* address = [] {
     const char* configured = getenv("SCADA_NODE");
     return configured && *configured ? configured : kDefaultNodeAddress;
