@@ -95,7 +95,7 @@ void Kelvor::ReadArgument(const char* argument) {
   }
 }
 
-// The specification is cut up in place while it is read, so it is read from a copy.
+// A destination specification is cut up in place while it is read: it is read from a copy.
 void Kelvor::AddDestination(const char* specification) {
   std::vector<char> text(specification, specification + strlen(specification) + 1);
   destinations_.Add(text.data());
