@@ -49,9 +49,10 @@ class AlarmDestination {
   // Reads a destination specification; the text is cut up in place while it is read.
   // Echoes the destination, or prints the format error, as a plain console line.
   //
-  // Whatever the destination specification did not set keeps a fixed default: no number, area mask
-  // 0, priority -1, delay 0, description-only messages, no enable tag. So an incomplete
-  // specification, or one with a bad priority letter, never routes alarms on chance values.
+  // Whatever the destination specification did not set keeps a fixed default: no number,
+  // area mask 0, priority -1, delay 0, description-only messages, no enable tag. So an
+  // incomplete specification, or one with a bad priority letter, never routes alarms on
+  // chance values.
   // A token too long for its 32-byte field refuses the whole specification with a line
   // naming the token: a cut number or tag would name another phone or block than the
   // operator wrote. A refused destination keeps every default and takes no alarm.
