@@ -32,4 +32,6 @@ if wine=$(tools/wine.sh --which 2>/dev/null); then
 else
   echo "Wine (wine64) is not installed: the Windows tests are skipped." \
     "Install it with: apt-get install wine64"
+  # CI must not pass without the Windows tests.
+  if [ -n "${CI:-}" ]; then exit 1; fi
 fi
