@@ -35,6 +35,10 @@ const char* const kUsage[] = {
     "\r\nHit any Key to Exit\r\n",
 };
 
+bool StartsWith(const char* text, const char* prefix) {
+  return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
 class Kelvor {
  public:
   explicit Kelvor(Platform& platform)
@@ -46,6 +50,7 @@ class Kelvor {
   void ReadArgument(const char* argument);
   void ReadDestinationArgument(const char* argument);
   void PrintUsage();
+  void ReportDiscarded();
   void RunLoop(RoutingContext& routing);
   bool Pass(RoutingContext& routing);
   bool TakeAlarm(RoutingContext& routing);
@@ -75,14 +80,21 @@ int Kelvor::Run(int argc, char** argv) {
   running_ = platform_.scada.ScadaRunning();
   if (running_ != 0) RunLoop(routing);
 
+  ReportDiscarded();
   log_.LogMessage(Colour::kAlarmQueue, "Exiting ....\r\n");
   modem_.reset();
   return destinations_.Count();
 }
 
-// Arguments are told apart by the first of these texts they contain, in this order.
+// An argument that begins with DEST= or FILE= is that kind, whatever else it holds: a tag
+// name or a path may contain "COM" or "SER". Every other argument is told apart by the
+// first of these texts it contains, in this order, as command lines have always been read.
 void Kelvor::ReadArgument(const char* argument) {
-  if (strstr(argument, "COM") != nullptr) {
+  if (StartsWith(argument, "DEST=")) {
+    ReadDestinationArgument(argument + strlen("DEST"));
+  } else if (StartsWith(argument, "FILE=")) {
+    ReadDestinationFile(argument, destinations_, log_);
+  } else if (strstr(argument, "COM") != nullptr) {
     modem_.reset();  // the earlier modem lets go of its port before the new one opens it
     modem_ = std::make_unique<SmsModem>(argument, platform_.newSerialPort(), log_, platform_.clock);
   } else if (strstr(argument, "SER") != nullptr) {
@@ -98,6 +110,16 @@ void Kelvor::ReadArgument(const char* argument) {
 void Kelvor::ReadDestinationArgument(const char* specification) {
   std::vector<char> text(specification, specification + strlen(specification) + 1);
   AddDestination(text.data(), destinations_, log_);
+}
+
+// Nothing still on its way is dropped without a word: the operator learns how many SMS and
+// batches of alarms the run ends without sending.
+void Kelvor::ReportDiscarded() {
+  int sms = modem_->QueuedCount();
+  int batches = destinations_.PendingBatches();
+  if (sms == 0 && batches == 0) return;
+  log_.LogMessage(Colour::kError, "Shutdown discards SMS queued: %d, alarm batches pending: %d\r\n",
+                  sms, batches);
 }
 
 void Kelvor::PrintUsage() {
