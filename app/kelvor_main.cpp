@@ -48,7 +48,14 @@ class Kelvor {
 
  private:
   void ReadArgument(const char* argument);
+  struct KeywordArgument {
+    const char* keyword;
+    void (Kelvor::*read)(const char* argument);
+  };
+  static const KeywordArgument kKeywordArguments[];
+
   void ReadDestinationArgument(const char* argument);
+  void ReadFileArgument(const char* argument);
   void PrintUsage();
   void ReportDiscarded();
   void RunLoop(RoutingContext& routing);
@@ -86,30 +93,44 @@ int Kelvor::Run(int argc, char** argv) {
   return destinations_.Count();
 }
 
-// An argument that begins with DEST= or FILE= is that kind, whatever else it holds: a tag
-// name or a path may contain "COM" or "SER". Every other argument is told apart by the
-// first of these texts it contains, in this order, as command lines have always been read.
+// An argument that begins with one of these keywords is that kind, whatever else it holds:
+// a tag name or a path may well contain "COM" or "SER".
+const Kelvor::KeywordArgument Kelvor::kKeywordArguments[] = {
+    {"DEST=", &Kelvor::ReadDestinationArgument},
+    {"FILE=", &Kelvor::ReadFileArgument},
+};
+
+// Arguments with a leading keyword first; every other argument is told apart by the first
+// of these texts it contains, in this order, as command lines have always been read.
 void Kelvor::ReadArgument(const char* argument) {
-  if (StartsWith(argument, "DEST=")) {
-    ReadDestinationArgument(argument + strlen("DEST"));
-  } else if (StartsWith(argument, "FILE=")) {
-    ReadDestinationFile(argument, destinations_, log_);
-  } else if (strstr(argument, "COM") != nullptr) {
+  for (const KeywordArgument& keyword : kKeywordArguments) {
+    if (StartsWith(argument, keyword.keyword)) {
+      (this->*keyword.read)(argument);
+      return;
+    }
+  }
+  if (strstr(argument, "COM") != nullptr) {
     modem_.reset();  // the earlier modem lets go of its port before the new one opens it
     modem_ = std::make_unique<SmsModem>(argument, platform_.newSerialPort(), log_, platform_.clock);
   } else if (strstr(argument, "SER") != nullptr) {
     if (modem_) modem_->SetServiceNumber(argument);
   } else if (strstr(argument, "DEST=") != nullptr) {
-    ReadDestinationArgument(strchr(argument, '='));
+    ReadDestinationArgument(argument);
   } else if (strstr(argument, "FILE=") != nullptr) {
-    ReadDestinationFile(argument, destinations_, log_);
+    ReadFileArgument(argument);
   }
 }
 
-// A destination specification is cut up in place while it is read: it is read from a copy.
-void Kelvor::ReadDestinationArgument(const char* specification) {
+// The specification starts at the argument's first "=", which it keeps. It is cut up in
+// place while it is read, so it is read from a copy.
+void Kelvor::ReadDestinationArgument(const char* argument) {
+  const char* specification = strchr(argument, '=');
   std::vector<char> text(specification, specification + strlen(specification) + 1);
   AddDestination(text.data(), destinations_, log_);
+}
+
+void Kelvor::ReadFileArgument(const char* argument) {
+  ReadDestinationFile(argument, destinations_, log_);
 }
 
 // Nothing still on its way is dropped without a word: the operator learns how many SMS and
