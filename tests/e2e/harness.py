@@ -103,9 +103,9 @@ class Processes:
                 proc.wait()
 
 
-def _piped(processes, argv, log_path, env=None):
+def _piped(processes, argv, log_path, env=None, stdin=subprocess.DEVNULL):
     read_fd, write_fd = os.pipe()
-    proc = processes.start(argv, stdin=subprocess.DEVNULL, stdout=write_fd,
+    proc = processes.start(argv, stdin=stdin, stdout=write_fd,
                            stderr=subprocess.STDOUT, env=env)
     os.close(write_fd)
     return proc, Output(read_fd, log_path)
@@ -176,12 +176,13 @@ class Phone:
 class Kelvor:
     """The program under test: the Linux build, or kelvor.exe run by tools/wine.sh."""
 
-    def __init__(self, processes, config, workdir, node, args, terminal=False):
+    def __init__(self, processes, config, workdir, node, args, terminal=False, stdout=None):
         env = dict(os.environ, SCADA_NODE=node.address)
         argv = config.command + args
         self.terminal = terminal
         if terminal:
-            self.proc, self.out, self.master = _in_terminal(processes, argv, env, workdir)
+            self.proc, self.out, self.master = _in_terminal(processes, argv, env, workdir,
+                                                            stdout)
         else:
             self._start_piped(processes, config, argv, workdir, env)
 
@@ -243,10 +244,17 @@ class _TerminalProcess:
             os.kill(self.pid, signal.SIGKILL)
 
 
-def _in_terminal(processes, argv, env, workdir):
+def _in_terminal(processes, argv, env, workdir, stdout=None):
+    """Kelvor with the pseudo-terminal as its controlling terminal and, unless `stdout` (a
+    file descriptor) is given, as its standard output."""
     pid, master = pty.fork()
     if pid == 0:
         try:
+            if stdout is not None:
+                os.dup2(stdout, 1)
+            # Python ignores SIGPIPE, and exec keeps what is ignored; a shell starts programs
+            # with it at its default.
+            signal.signal(signal.SIGPIPE, signal.SIG_DFL)
             os.execve(argv[0], argv, env)
         finally:
             os._exit(127)

@@ -75,9 +75,9 @@ class Scenario(unittest.TestCase):
             return phone.messages()
         return phone.wait_messages(count, timeout)
 
-    def kelvor(self, phone, *dests, terminal=False):
+    def kelvor(self, phone, *dests, terminal=False, stdout=None):
         args = [CONFIG.port_argument(phone, self.com), "SERVICE=+99912345", *dests]
-        return Kelvor(self.processes, CONFIG, self.workdir, self.node, args, terminal)
+        return Kelvor(self.processes, CONFIG, self.workdir, self.node, args, terminal, stdout)
 
     def shut_down(self, kelvor, destinations):
         self.node.command("SHUTDOWN")
@@ -216,6 +216,21 @@ class Keys(Scenario):
                 kelvor.out.wait_for(r"Quitting\.\.\.r(.*\n)*.*Exiting \.\.\.\.", 10, ready.end())
                 self.assertEqual(kelvor.wait_exit(EXIT), 2)
                 self.assert_terminal_restored(kelvor)
+
+    def test_a_standard_output_nobody_reads_any_more_does_not_end_the_run(self):
+        # `kelvor ... | tee log`, and tee dies: the log is lost, the run goes on, Q ends it.
+        tee_in, kelvor_out = os.pipe()
+        tee, log = harness._piped(self.processes, ["cat"], os.path.join(self.workdir, "tee.log"),
+                                  stdin=tee_in)
+        os.close(tee_in)
+        kelvor = self.kelvor(self.phone(), "DEST=+15550012,A,H,0", terminal=True,
+                             stdout=kelvor_out)
+        os.close(kelvor_out)
+        log.wait_for(r"Going to ready", INIT, what="tee")
+        tee.kill()
+        kelvor.press("sq")  # a report into the pipe, then Q
+        self.assertEqual(kelvor.wait_exit(EXIT), 1)
+        self.assert_terminal_restored(kelvor)
 
     def assert_terminal_restored(self, kelvor):
         settings = termios.tcgetattr(kelvor.master)
