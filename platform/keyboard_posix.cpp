@@ -57,6 +57,9 @@ void TakeTerminal() {
   atexit(RestoreTerminal);
 }
 
+constexpr int kEscape = 0x1B;
+constexpr int kSequenceWait = 100;  // ms for the rest of an escape sequence
+
 class TerminalKeyboard : public Keyboard {
  public:
   TerminalKeyboard() {
@@ -80,15 +83,44 @@ class TerminalKeyboard : public Keyboard {
 
   int ReadKey() override {
     if (TakeStopRequest()) return 'Q';
-    unsigned char key = 0;
-    if (terminal < 0) return 0;
-    ssize_t got = read(terminal, &key, 1);
-    if (got == 1) return key;
-    if (got == 0 || (errno != EAGAIN && errno != EINTR)) DropTerminal();
-    return 0;
+    int key = ReadByte(0);
+    if (key == kEscape) {
+      SkipEscapeSequence();
+      return 0;
+    }
+    return key < 0 ? 0 : key;
   }
 
  private:
+  // Function, cursor and Alt keys send escape sequences, skipped whole as the Windows build
+  // skips extended keys: F2 is ESC O Q, F4 ESC O S and Alt+Q ESC q, none of them Q or S.
+  // The forms: ESC O and a byte; ESC [, bytes 0x20-0x3F and a final byte; the Linux
+  // console's ESC [ [ and a letter; ESC and any other byte, an Alt key (ESC ESC ... with
+  // some terminals). A lone ESC is the key Escape. A terminal writes a key's sequence at
+  // once; its tail is waited for briefly all the same, so that a sequence split across
+  // reads does not leak as keys.
+  void SkipEscapeSequence() {
+    int byte = ReadByte(kSequenceWait);
+    while (byte == kEscape) byte = ReadByte(kSequenceWait);
+    if (byte == 'O') ReadByte(kSequenceWait);
+    if (byte != '[') return;
+    byte = ReadByte(kSequenceWait);
+    if (byte == '[') byte = ReadByte(kSequenceWait);
+    while (byte >= 0x20 && byte <= 0x3F) byte = ReadByte(kSequenceWait);
+  }
+
+  // The next byte from the terminal, waiting up to `wait` ms for it; -1 when none came.
+  int ReadByte(int wait) {
+    if (terminal < 0) return -1;
+    pollfd waiting{terminal, POLLIN, 0};
+    if (wait > 0 && poll(&waiting, 1, wait) != 1) return -1;
+    unsigned char got = 0;
+    ssize_t count = read(terminal, &got, 1);
+    if (count == 1) return got;
+    if (count == 0 || (errno != EAGAIN && errno != EINTR)) DropTerminal();
+    return -1;
+  }
+
   static void DropTerminal() {
     close(terminal);
     terminal = -1;

@@ -191,11 +191,14 @@ class Keys(Scenario):
         self.node.command(FEED_ALARM)
         kelvor = self.kelvor(phone, "DEST=+15550009,A,H,0", terminal=True)
         error = kelvor.out.wait_for(r"\+CMS ERROR: 500", SMS)
+        kelvor.press("\x1bOQ\x1bOS\x1b[15~\x1b[A\x1bq")  # F2, F4, F5, Up, Alt+Q: not Q or S
         kelvor.press("s")
         report = kelvor.out.wait_for(
             r"Signal Strength = 0 %.*\n.*Messages in Que = 1 .*\n.*Last Error      = 515 ",
             10, error.end())
         self.assertIn("\x1b[0;37;42m", report.group(0))  # the status report's own colour
+        self.assertEqual((kelvor.out.count("Signal Strength"), kelvor.out.count("Quitting")),
+                         (1, 0))
         kelvor.press("x")  # any other key is read and passed over
         kelvor.press("q")
         kelvor.out.wait_for(r"Quitting\.\.\.r(.*\n)*.*Exiting \.\.\.\.", 10, report.end())
