@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Kelvor for Linux and Windows and runs every test.
 #   - the Linux program and its tests;
-#   - kelvor.exe, the 32-bit Windows console program that ships;
+#   - kelvor.exe, the 32-bit Windows console program that ships, and a check of what it needs
+#     from Windows (tools/check-exe.sh);
 #   - the same Windows code built 64-bit, with its tests run under Wine (wine64): this
 #     machine's kernel runs no 32-bit processes, so a 32-bit Wine cannot start here.
 set -euo pipefail
@@ -22,6 +23,8 @@ bash tools/robustness.sh
 step "32-bit Windows build (kelvor.exe)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
+step "kelvor.exe starts on Windows XP SP3: its header, imports and size"
+bash tools/check-exe.sh build/windows/app/kelvor.exe
 
 step "64-bit Windows build and its tests under Wine"
 cmake --preset windows64 >/dev/null
