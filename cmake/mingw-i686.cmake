@@ -13,5 +13,5 @@ set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0501 -DWINVER=0x0501")
 # versions 5.1: it says it needs Windows XP, and XP's loader refuses a program that asks for
 # more. Static libgcc and libstdc++ come from the top CMakeLists.txt, for every Windows build.
 # tools/check-exe.sh checks the result.
-set(CMAKE_EXE_LINKER_FLAGS_INIT
-    "-s -Wl,--major-os-version=5,--minor-os-version=1,--major-subsystem-version=5,--minor-subsystem-version=1")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-s -Wl,--major-os-version=5,--minor-os-version=1 \
+-Wl,--major-subsystem-version=5,--minor-subsystem-version=1")

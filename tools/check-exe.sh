@@ -18,8 +18,9 @@ objdump="${OBJDUMP:-i686-w64-mingw32-objdump}"
 missing_list="$root/tools/not-on-windows-xp.txt"
 max_bytes=300000
 
-[ -f "$exe" ] || { echo "check-exe: no $exe (build it with: cmake --build --preset windows)" >&2; exit 2; }
-command -v "$objdump" >/dev/null || { echo "check-exe: no $objdump (apt-get install binutils-mingw-w64-i686)" >&2; exit 2; }
+usage() { echo "check-exe: $*" >&2; exit 2; }
+[ -f "$exe" ] || usage "no $exe (build it with: cmake --build --preset windows)"
+command -v "$objdump" >/dev/null || usage "no $objdump (apt-get install binutils-mingw-w64-i686)"
 
 faults=0
 fault() { echo "FAIL: $*"; faults=$((faults + 1)); }
@@ -31,7 +32,8 @@ bytes=$(stat -c %s "$exe")
 echo "$exe: $bytes bytes"
 ((bytes <= max_bytes)) || fault "$bytes bytes, more than 300 KB ($max_bytes bytes)"
 
-grep -q 'file format pei-i386' <<<"$header" || fault "not a 32-bit x86 Windows program: $(grep -o 'file format .*' <<<"$header")"
+format=$(grep -o 'file format .*' <<<"$header")
+[ "$format" = "file format pei-i386" ] || fault "not a 32-bit x86 Windows program: $format"
 field() { awk -v f="$1" '$1 == f { print $2; exit }' <<<"$header"; }
 for kind in OSystem Subsystem; do
   major=$(field "Major${kind}Version") minor=$(field "Minor${kind}Version")
@@ -53,22 +55,24 @@ imports=$(awk '
 
 echo "  imports:"
 for dll in $(awk '{ print $1 }' <<<"$imports" | sort -fu); do
-  ordinals=$(awk -v d="$dll" '$1 == d && $2 == "ordinal" { print $3 }' <<<"$imports" | sort -n | xargs)
-  names=$(awk -v d="$dll" '$1 == d && $2 == "name" { print $3 }' <<<"$imports" | sort | xargs)
+  of() { awk -v d="$dll" -v k="$1" '$1 == d && $2 == k { print $3 }' <<<"$imports"; }
+  ordinals=$(of ordinal | sort -n | xargs)
+  names=$(of name | sort | xargs)
   echo "    $dll${ordinals:+ by ordinal: $ordinals}${names:+, $(wc -w <<<"$names") by name:}"
   [ -z "$names" ] || fold -s -w 88 <<<"$names" | sed 's/ *$//; s/^/      /'
   case "${dll,,}" in
     kernel32.dll | msvcrt.dll) ;;
     eda.dll | fixtools.dll)
       if [ "${dll,,}" = eda.dll ]; then want="37 86 88"; else want="72"; fi
-      [ "$ordinals" = "$want" ] || fault "$dll imported by ordinals '${ordinals}', not exactly '$want'"
+      [ "$ordinals" = "$want" ] || fault "$dll imported by ordinals '$ordinals', not '$want'"
       [ -z "$names" ] || fault "$dll imported by name: $names"
       ;;
-    *) fault "imports from $dll (only KERNEL32.dll, msvcrt.dll, EDA.dll and FIXTOOLS.dll are allowed)" ;;
+    *) fault "imports from $dll (only KERNEL32.dll, msvcrt.dll, EDA.dll and FIXTOOLS.dll may be)" ;;
   esac
 done
 for dll in EDA.dll FIXTOOLS.dll; do
-  grep -qiF "$dll " <<<"$imports" || fault "does not import $dll at all"
+  awk -v d="${dll,,}" 'tolower($1) == d { found = 1 } END { exit !found }' <<<"$imports" ||
+    fault "does not import $dll at all"
 done
 
 # --- functions that XP lacks: each imported name against each entry of its DLL's groups
@@ -90,7 +94,7 @@ while read -r line; do
 done <"$missing_list"
 
 if ((faults)); then
-  echo "check-exe: $faults fault(s): $(basename "$exe") would not start, or not as shipped, on Windows XP SP3"
+  echo "check-exe: $faults fault(s): $(basename "$exe") is not fit to ship to a Windows XP SP3 node"
   exit 1
 fi
 echo "check-exe: OK, $(basename "$exe") needs nothing that Windows XP SP3 lacks"
