@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/console_log.h"
+#include "log/console_log.h"
 #include "modem/sms_modem.h"
 #include "routing/destination_file.h"
 #include "routing/destination_list.h"
@@ -15,6 +15,7 @@ namespace {
 constexpr uint32_t kPauseAfterRecord = 100;    // ms after an alarm record
 constexpr uint32_t kPauseAfterNothing = 1000;  // ms after an empty or failed queue read
 
+// The usage text, as operators know it ("SEVICE" included).
 const char* const kUsage[] = {
     "Usage : Kelvor COMx=[baud,parity,bits,stopbits] SERVICE=+nnn DEST=+xxx,y,z,d,f\r\n",
     "COMx sets the serial port x, you can omit the parameters for an IR link\r\n",
@@ -37,15 +38,13 @@ const char* const kUsage[] = {
 class Kelvor {
  public:
   explicit Kelvor(Platform& platform)
-      : platform_(platform),
-        destinations_(platform.console),
-        log_(platform.console, "Kelvor Startup") {}
+      : platform_(platform), log_(platform.console, "Kelvor Startup") {}
 
   int Run(int argc, char** argv);
 
  private:
   void ReadArgument(const char* argument);
-  void AddDestination(const char* argument);
+  void ReadDestinationArgument(const char* argument);
   void PrintUsage();
   void RunLoop(RoutingContext& routing);
   bool Pass(RoutingContext& routing);
@@ -64,7 +63,7 @@ class Kelvor {
 };
 
 int Kelvor::Run(int argc, char** argv) {
-  log_.LogMessage(kNormal, "starting SMS Alarm Router %d\r\n", argc);
+  log_.LogMessage(Colour::kNormal, "starting SMS Alarm Router %d\r\n", argc);
   for (int i = 1; i < argc; ++i) ReadArgument(argv[i]);
 
   if (!modem_ || destinations_.Count() == 0) {
@@ -72,11 +71,11 @@ int Kelvor::Run(int argc, char** argv) {
     return 0;
   }
 
-  RoutingContext routing{platform_.console, platform_.scada, platform_.clock, *modem_};
+  RoutingContext routing{log_, platform_.scada, platform_.clock, *modem_};
   running_ = platform_.scada.ScadaRunning();
   if (running_ != 0) RunLoop(routing);
 
-  log_.LogMessage(kAlarmQueue, "Exiting ....\r\n");
+  log_.LogMessage(Colour::kAlarmQueue, "Exiting ....\r\n");
   modem_.reset();
   return destinations_.Count();
 }
@@ -89,20 +88,20 @@ void Kelvor::ReadArgument(const char* argument) {
   } else if (strstr(argument, "SER") != nullptr) {
     if (modem_) modem_->SetServiceNumber(argument);
   } else if (strstr(argument, "DEST=") != nullptr) {
-    AddDestination(strchr(argument, '='));
+    ReadDestinationArgument(strchr(argument, '='));
   } else if (strstr(argument, "FILE=") != nullptr) {
-    ReadDestinationFile(argument, destinations_);
+    ReadDestinationFile(argument, destinations_, log_);
   }
 }
 
 // A destination specification is cut up in place while it is read: it is read from a copy.
-void Kelvor::AddDestination(const char* specification) {
+void Kelvor::ReadDestinationArgument(const char* specification) {
   std::vector<char> text(specification, specification + strlen(specification) + 1);
-  destinations_.Add(text.data());
+  AddDestination(text.data(), destinations_, log_);
 }
 
 void Kelvor::PrintUsage() {
-  for (const char* line : kUsage) log_.LogMessage(kAlarmQueue, "%s", line);
+  for (const char* line : kUsage) log_.LogMessage(Colour::kAlarmQueue, "%s", line);
 }
 
 void Kelvor::RunLoop(RoutingContext& routing) {
@@ -126,9 +125,11 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
   int16_t status = platform_.scada.ReadAlarmQueue(kAlarmQueueMode, record_);
   switch (status) {
     case kAlarmDelivered:
-      log_.LogMessage(kAlarmQueue, "------------------------------------\r\n");
+      log_.LogMessage(Colour::kAlarmQueue, "------------------------------------\r\n");
       if (record_.RoutingFlag() == 0 || record_.StatusCode() == 0) {
-        log_.LogMessage(kAlarmQueue, "Prefilter Ignoring - %s.60", record_.AlarmText().c_str());
+        // The whole text, then ".60": the line as operators' scripts know it, not a cut.
+        log_.LogMessage(Colour::kAlarmQueue, "Prefilter Ignoring - %s.60",
+                        record_.AlarmText().c_str());
       } else {
         destinations_.OfferAlarm(record_, routing);
       }
@@ -137,7 +138,7 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
     case kShutDown:
     case kShutDown2:
     case kShutDown3:
-      log_.LogMessage(kAlarmQueue, "FIX has been shut down\r\n");
+      log_.LogMessage(Colour::kAlarmQueue, "FIX has been shut down\r\n");
       return false;
     case kQueueEmpty:
       platform_.clock.Sleep(kPauseAfterNothing);
@@ -146,10 +147,10 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
       break;
   }
   if (status >= kIllegalStatusFirst && status <= kIllegalStatusLast) {
-    log_.LogMessage(kError, "Illegal alarm status %d\r\n", status);
+    log_.LogMessage(Colour::kError, "Illegal alarm status %d\r\n", status);
     return true;
   }
-  log_.LogMessage(kError, "bad status = %d is WUSERQ1.EXE running ?\r\n", status);
+  log_.LogMessage(Colour::kError, "bad status = %d is WUSERQ1.EXE running ?\r\n", status);
   platform_.clock.Sleep(kPauseAfterNothing);
   return true;
 }
@@ -159,17 +160,18 @@ void Kelvor::HandleKeys() {
     int key = toupper(platform_.keyboard.ReadKey() & 0xFF);
     if (key == 'Q') {
       running_ = 0;
-      log_.LogMessage(kNormal, "Quitting...r\n");
+      log_.LogMessage(Colour::kNormal, "Quitting...r\n");  // "...r" kept as operators know it
     } else if (key == 'S') {
       ReportStatus();
     }
   }
 }
 
+// "Que" and the spaces before each value's line end are the report as operators know it.
 void Kelvor::ReportStatus() {
-  log_.LogMessage(kStatusReport, "Signal Strength = %d %%\r\n", modem_->SignalStrength());
-  log_.LogMessage(kStatusReport, "Messages in Que = %d \r\n", modem_->QueuedCount());
-  log_.LogMessage(kStatusReport, "Last Error      = %d \r\n", modem_->LastError());
+  log_.LogMessage(Colour::kStatusReport, "Signal Strength = %d %%\r\n", modem_->SignalStrength());
+  log_.LogMessage(Colour::kStatusReport, "Messages in Que = %d \r\n", modem_->QueuedCount());
+  log_.LogMessage(Colour::kStatusReport, "Last Error      = %d \r\n", modem_->LastError());
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/console_log.h"
+#include "log/console_log.h"
 #include "modem/sms_modem.h"
 #include "routing/destination_list.h"
 #include "support/fake_outbox.h"
@@ -18,7 +18,7 @@ namespace {
 
 class NullConsole : public Console {
  public:
-  void SetAttribute(uint16_t) override {}
+  void SetColour(Colour) override {}
   void Write(const char*, size_t) override {}
 };
 
@@ -59,12 +59,12 @@ class ChunkPort : public SerialPort {
 // 31 destinations that all take the alarm, half with full messages, a third with an
 // enable tag, with a modem whose queue takes their SMS.
 struct Routing {
-  Routing() : log(console, nullptr), list(console) {
+  Routing() : log(console, nullptr) {
     for (int j = 0; j < DestinationList::kCapacity; ++j) {
       std::string spec = "=+44790000" + std::to_string(100 + j) + ",ABCDEFGHIJKLMNOP,L," +
                          std::to_string(5 + j % 30) + (j % 2 ? ",F" : ",S") +
                          (j % 3 == 0 ? ",EN:E1.F_CV" : "");
-      list.Add(&spec[0]);
+      list.Add(ParseDestination(&spec[0]));
     }
     test::AlarmBuilder alarm;
     alarm.areas = 0xFFFF;
@@ -83,7 +83,7 @@ struct Routing {
 void BM_PassWithAnAlarmFor31Destinations(benchmark::State& state) {
   Routing routing;
   SmsModem modem("COM1=9600,n,8,1", std::make_unique<ChunkPort>(""), routing.log, routing.clock);
-  RoutingContext context{routing.console, routing.scada, routing.clock, modem};
+  RoutingContext context{routing.log, routing.scada, routing.clock, modem};
   for (auto _ : state) {
     routing.list.OfferAlarm(routing.record, context);
     routing.clock.Advance(100);
@@ -96,7 +96,7 @@ BENCHMARK(BM_PassWithAnAlarmFor31Destinations);
 void BM_FlushIfDueOver31Destinations(benchmark::State& state) {
   Routing routing;
   test::FakeOutbox outbox;
-  RoutingContext context{routing.console, routing.scada, routing.clock, outbox};
+  RoutingContext context{routing.log, routing.scada, routing.clock, outbox};
   routing.list.OfferAlarm(routing.record, context);  // every batch pending, none due yet
   for (auto _ : state) routing.list.FlushIfDue(context);
 }
@@ -109,7 +109,7 @@ void BM_PollModemStepWithAChunk(benchmark::State& state) {
   auto owned = std::make_unique<ChunkPort>("\r\nOK\r\n");
   ChunkPort* port = owned.get();
   SmsModem modem("COM1=9600,n,8,1", std::move(owned), log, clock);
-  while (modem.State() != Ready) modem.PollModem();  // every command answered OK
+  while (modem.Dialogue().State() != Ready) modem.PollModem();  // every command answered OK
   // In Ready, each step reads an error report, takes its number and empties the response.
   port->chunk = "\r\n+CME ERROR: 10\r\n";
   for (auto _ : state) {
@@ -121,11 +121,14 @@ BENCHMARK(BM_PollModemStepWithAChunk);
 
 void BM_DestinationSpecification(benchmark::State& state) {
   NullConsole console;
+  ConsoleLog log(console, nullptr);
   const char kSpecification[] = "=+99955501234,AD,H,30,F,NODE1:ENABLE_TAG.F_CV";
   char text[sizeof kSpecification];
   for (auto _ : state) {
     memcpy(text, kSpecification, sizeof text);
-    AlarmDestination destination(text, console);
+    ParsedDestination parsed = ParseDestination(text);
+    ReportDestination(parsed, log);
+    AlarmDestination destination(parsed);
     benchmark::DoNotOptimize(destination.AreaMask());
   }
 }

@@ -16,13 +16,6 @@ bool IsSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// Every deadline lies at most kAnswerTimeout ahead when it is set, so one that lies further
-// ahead than that was set before the tick wrapped and has passed: without this, a deadline
-// on the last ticks before the wrap would not pass again for 49 days.
-bool AnswerDeadlinePassed(uint32_t tick, uint32_t deadline) {
-  return DeadlinePassed(tick, deadline) || deadline - tick > kAnswerTimeout;
-}
-
 }  // namespace
 
 int32_t ReadDecimal(const char* text) {
@@ -44,7 +37,7 @@ int32_t SignalPercent(int32_t rssi) {
   return rssi * 100 / 31;
 }
 
-ModemDialogue::ModemDialogue(SerialLink& link, OutgoingQueue& queue, ConsoleLog& log, Clock& clock)
+ModemDialogue::ModemDialogue(SerialLink& link, OutgoingQueue& queue, Log& log, Clock& clock)
     : link_(link), queue_(queue), log_(log), clock_(clock) {}
 
 void ModemDialogue::Start() {
@@ -52,43 +45,41 @@ void ModemDialogue::Start() {
   serviceNumber_[0] = '\0';
   accumulatedLength_ = 0;
   response_[0] = '\0';
-  deadline_ = 0;
+  deadline_ = PassedDeadline(clock_.TickCount());
   lastError_ = 0;
   signalStrength_ = 0;
 }
 
-bool ModemDialogue::SetServiceNumber(const char* argument) {
+void ModemDialogue::SetServiceNumber(const char* argument) {
   const char* number = strchr(argument, '+');
   if (number != nullptr) {
     if (strlen(number) >= sizeof serviceNumber_) {
-      log_.LogMessage(kError, "Service number longer than %d characters - ignored\r\n",
+      log_.LogMessage(Colour::kError, "Service number longer than %d characters - ignored\r\n",
                       static_cast<int>(sizeof serviceNumber_ - 1));
     } else if (!SafeForCommand(number)) {
-      log_.LogMessage(kError, "Bad Service number - ignored\r\n");
+      log_.LogMessage(Colour::kError, "Bad Service number - ignored\r\n");
     } else {
       memcpy(serviceNumber_, number, strlen(number) + 1);
     }
   }
-  log_.LogMessage(kModem, "Service number Set to %s\r\n", serviceNumber_);
-  return true;
+  log_.LogMessage(Colour::kModem, "Service number Set to %s\r\n", serviceNumber_);
 }
 
-bool ModemDialogue::PollModem() {
-  if (TimedOut()) {
-    state_ = WaitReset;
-    log_.LogMessage(kModem, "Timeout\r\n");
-    SendRaw("ATZ\r", 4);
-    DiscardResponse();
-    return true;
+void ModemDialogue::PollModem() {
+  if (!TimedOut()) {
+    Step();
+    return;
   }
-  Step();
-  return true;
+  state_ = WaitReset;
+  log_.LogMessage(Colour::kModem, "Timeout\r\n");
+  SendRaw("ATZ\r", 4);
+  DiscardResponse();
 }
 
 // Reads first; only a step that brought nothing new can time out, and never in Ready.
 bool ModemDialogue::TimedOut() {
   bool received = ReceiveResponse();
-  return !received && AnswerDeadlinePassed(clock_.TickCount(), deadline_) && state_ != Ready;
+  return !received && DeadlinePassed(clock_.TickCount(), deadline_) && state_ != Ready;
 }
 
 // The initialisation: in each of these states an "OK" logs a line, empties the response,
@@ -106,6 +97,7 @@ constexpr OkStep kOkSteps[] = {
     {WaitErrorMode, "Going to ATE0\r\n", WaitEchoOff, "ATE0\r"},
     {WaitEchoOff, "Going to text\r\n", WaitTextMode, "AT+CMGF=1\r"},
     {WaitTextMode, "Query Service\r\n", WaitServiceQuery, "AT+CSCA?\r"},
+    // The two ways to Ready differ in the case of the R, as operators' logs have them.
     {WaitServiceQuery, "Going to ready\r\n", Ready, nullptr},
     {WaitServiceSet, "Going to Ready\r\n", Ready, nullptr},
 };
@@ -156,7 +148,7 @@ bool ModemDialogue::AdvanceOnOk() {
 }
 
 void ModemDialogue::Advance(const char* logLine, ModemState next) {
-  log_.LogMessage(kModem, "%s", logLine);
+  log_.LogMessage(Colour::kModem, "%s", logLine);
   DiscardResponse();
   state_ = next;
 }
@@ -166,7 +158,7 @@ void ModemDialogue::StepReady() {
   if (!queue_.Empty()) {
     SendCommand("AT+CMGS=\"%s\"\r", queue_.Head().number);
     state_ = WaitPrompt;
-  } else if (AnswerDeadlinePassed(clock_.TickCount(), deadline_)) {
+  } else if (DeadlinePassed(clock_.TickCount(), deadline_)) {
     SendCommand("AT+CSQ\r");
     state_ = WaitSignal;
   }
@@ -178,19 +170,18 @@ void ModemDialogue::StepReady() {
 // carries alarms nobody will receive.
 void ModemDialogue::DropExhausted() {
   while (!queue_.Empty() && queue_.Head().attempts >= kMaxAttempts) {
-    log_.LogMessage(kError, "SMS to %s dropped after %d failed sendings\r\n", queue_.Head().number,
-                    static_cast<int>(queue_.Head().attempts));
+    log_.LogMessage(Colour::kError, "SMS to %s dropped after %d failed sendings\r\n",
+                    queue_.Head().number, static_cast<int>(queue_.Head().attempts));
     queue_.RemoveHead();
   }
 }
 
-bool ModemDialogue::TakeError(const char* marker) {
+void ModemDialogue::TakeError(const char* marker) {
   const char* found = strstr(response_, marker);
   const char* colon = found != nullptr ? strchr(found, ':') : nullptr;
-  if (colon == nullptr || !LineEnded(colon)) return false;
+  if (colon == nullptr || !LineEnded(colon)) return;
   lastError_ = ReadDecimal(colon + 1);
   DiscardResponse();
-  return true;
 }
 
 void ModemDialogue::StepPrompt() {
@@ -210,7 +201,7 @@ void ModemDialogue::StepSendResult() {
   if (Contains("+CMGS")) {
     queue_.RemoveHead();
     state_ = Ready;
-    log_.LogMessage(kModem, "Successfull send\r\n");
+    log_.LogMessage(Colour::kModem, "Successfull send\r\n");  // spelt as operators know it
     clock_.Sleep(kPauseAfterSend);
     DiscardResponse();
   }
@@ -219,20 +210,19 @@ void ModemDialogue::StepSendResult() {
 }
 
 // A refused SMS is sent again only after the time-out has reset the modem.
-bool ModemDialogue::RefusedSend(const char* marker) {
+void ModemDialogue::RefusedSend(const char* marker) {
   const char* found = strstr(response_, marker);
-  if (found == nullptr || strchr(found, ':') == nullptr) return false;
+  if (found == nullptr || strchr(found, ':') == nullptr) return;
   DiscardResponse();
   lastError_ = kSendFailed;
   RenewDeadline();
-  return true;
 }
 
 void ModemDialogue::StepSignal() {
   const char* found = strstr(response_, "+CSQ:");
   if (found == nullptr || !LineEnded(found)) return;
   signalStrength_ = SignalPercent(ReadDecimal(found + 5));
-  log_.LogMessage(kModem, "Signal Strength = %d %%\r\n", static_cast<int>(signalStrength_));
+  log_.LogMessage(Colour::kModem, "Signal Strength = %d %%\r\n", static_cast<int>(signalStrength_));
   state_ = Ready;
   DiscardResponse();
   RenewDeadline();
@@ -245,7 +235,7 @@ bool ModemDialogue::ReceiveResponse() {
   const char* chunk = link_.ReceiveBuffer();
   // A chunk of one or two bytes shows nothing; its terminator is where the text starts.
   size_t skipped = count < kSkippedBytes ? count : kSkippedBytes;
-  log_.LogMessage(kModem, "RX<<%.*s", kShownChunk, chunk + skipped);
+  log_.LogMessage(Colour::kModem, "RX<<%.*s", kShownChunk, chunk + skipped);
   size_t held = strlen(response_);
   size_t length = strnlen(chunk, count);
   memcpy(response_ + held, chunk, length);
@@ -257,7 +247,7 @@ bool ModemDialogue::ReceiveResponse() {
 void ModemDialogue::SendRaw(const char* data, uint32_t length) {
   link_.WriteBytes(data, length);
   RenewDeadline();
-  log_.LogMessage(kError, "TX>>%s", data);
+  log_.LogMessage(Colour::kError, "TX>>%s", data);
 }
 
 void ModemDialogue::SendCommand(const char* format, ...) {
@@ -269,14 +259,14 @@ void ModemDialogue::SendCommand(const char* format, ...) {
   if (length >= static_cast<int>(sizeof command_)) length = sizeof command_ - 1;
   link_.WriteBytes(command_, static_cast<uint32_t>(length));
   RenewDeadline();
-  log_.LogMessage(kError, "TX>>%s", command_);
+  log_.LogMessage(Colour::kError, "TX>>%s", command_);
 }
 
 // Ctrl-Z leaves the deadline alone: it goes out on every step, and a modem that answered
 // each one with an error instead of "OK" would otherwise put the reset off for ever.
 void ModemDialogue::SendCtrlZ() {
   link_.WriteBytes(&kCtrlZ, 1);
-  log_.LogMessage(kError, "TX>>%c", kCtrlZ);
+  log_.LogMessage(Colour::kError, "TX>>%c", kCtrlZ);
 }
 
 void ModemDialogue::DiscardResponse() {

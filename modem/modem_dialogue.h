@@ -4,11 +4,10 @@
 
 #include <cstdint>
 
-#include "app/console_log.h"
+#include "log/log.h"
 #include "modem/outgoing_queue.h"
 #include "modem/serial_link.h"
 #include "platform/clock.h"
-#include "platform/console.h"
 
 namespace kelvor {
 
@@ -34,17 +33,18 @@ constexpr size_t kServiceNumberSize = 32;
 
 class ModemDialogue {
  public:
-  ModemDialogue(SerialLink& link, OutgoingQueue& queue, ConsoleLog& log, Clock& clock);
+  ModemDialogue(SerialLink& link, OutgoingQueue& queue, Log& log, Clock& clock);
 
-  // Back to the start: WaitReset, no service number, an empty response, deadline 0.
+  // Back to the start: WaitReset, no service number, an empty response, and a deadline
+  // that has passed, so the first step without an answer resets the modem.
   void Start();
 
   // One step: read once, then take the time-out path or act on the state.
-  bool PollModem();
+  void PollModem();
   // Takes the service-centre number from the first "+" of `argument` on. A number that
   // does not fit 31 characters or holds a character that would break the AT+CSCA command
   // is refused with a console line, and the number held stays as it was.
-  bool SetServiceNumber(const char* argument);
+  void SetServiceNumber(const char* argument);
 
   ModemState State() const { return state_; }
   int SignalStrength() const { return signalStrength_; }
@@ -52,14 +52,12 @@ class ModemDialogue {
   const char* ServiceNumber() const { return serviceNumber_; }
   const char* Response() const { return response_; }
 
-  // The dialogue's own operations; public so that tests can drive them one by one.
+ private:
   bool ReceiveResponse();
   void SendRaw(const char* data, uint32_t length);
   void SendCommand(const char* format, ...) KELVOR_PRINTF(2, 3);
   void SendCtrlZ();
   void DiscardResponse();
-
- private:
   bool Contains(const char* text) const;
   bool LineEnded(const char* answer) const;
   bool TimedOut();
@@ -71,13 +69,13 @@ class ModemDialogue {
   void StepSendResult();
   void StepSignal();
   void DropExhausted();
-  bool TakeError(const char* marker);
-  bool RefusedSend(const char* marker);
+  void TakeError(const char* marker);
+  void RefusedSend(const char* marker);
   void RenewDeadline();
 
   SerialLink& link_;
   OutgoingQueue& queue_;
-  ConsoleLog& log_;
+  Log& log_;
   Clock& clock_;
   ModemState state_ = WaitReset;
   char serviceNumber_[kServiceNumberSize] = {};

@@ -28,15 +28,15 @@ bool OutgoingQueue::QueueMessage(const char* text, const char* number) {
   PrintableCopy(number, shown, sizeof shown);
   if (count_ >= kQueueCapacity) {
     // Refused SMS carry alarms: the operator has to see that they are lost.
-    log_.LogMessage(kError, "Message queue full - SMS to %s lost\r\n", shown);
+    log_.LogMessage(Colour::kError, "Message queue full - SMS to %s lost\r\n", shown);
     return false;
   }
   if (number[0] == '\0') {
-    log_.LogMessage(kError, "No Destination number");
+    log_.LogMessage(Colour::kError, "No Destination number");
     return false;
   }
   if (strlen(number) >= kNumberSize || !SafeForCommand(number)) {
-    log_.LogMessage(kError, "Bad Destination number %s - SMS refused\r\n", shown);
+    log_.LogMessage(Colour::kError, "Bad Destination number %s - SMS refused\r\n", shown);
     return false;
   }
 
@@ -44,7 +44,7 @@ bool OutgoingQueue::QueueMessage(const char* text, const char* number) {
   size_t length = strnlen(text, kSmsTextLimit + 1);
   if (length > kSmsTextLimit) {
     length = kSmsTextLimit;
-    log_.LogMessage(kModem, "truncating message");
+    log_.LogMessage(Colour::kModem, "truncating message");
   }
   for (size_t i = 0; i < length; ++i) {
     record.text[i] = (text[i] == kCtrlZ || text[i] == kEscape) ? ' ' : text[i];

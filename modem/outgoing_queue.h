@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/console_log.h"
+#include "log/log.h"
 #include "modem/sms_outbox.h"
 
 namespace kelvor {
@@ -19,7 +19,7 @@ struct OutgoingSms {
 
 class OutgoingQueue {
  public:
-  explicit OutgoingQueue(ConsoleLog& log) : log_(log) {}
+  explicit OutgoingQueue(Log& log) : log_(log) {}
 
   // Copies the SMS in at the tail; false, with a console line, when it is refused: the
   // queue is full, or the number is empty, too long or holds a character that would break
@@ -38,7 +38,7 @@ class OutgoingQueue {
   OutgoingSms records_[kQueueCapacity];
   int head_ = 0;
   int count_ = 0;
-  ConsoleLog& log_;
+  Log& log_;
 };
 
 // True when `number` may go between the quotes of an AT command: no double quote, CR, LF,

@@ -37,7 +37,7 @@ bool SplitComArgument(const char* argument, ComArgument* split) {
   return true;
 }
 
-SerialLink::SerialLink(std::unique_ptr<SerialPort> port, ConsoleLog& log)
+SerialLink::SerialLink(std::unique_ptr<SerialPort> port, Log& log)
     : port_(std::move(port)), log_(log) {}
 
 SerialLink::~SerialLink() {
@@ -48,7 +48,7 @@ void SerialLink::Create(const char* argument) {
   ComArgument split;
   if (!SplitComArgument(argument, &split)) {
     // A cut argument could open the wrong port or set half a mode: nothing is opened.
-    log_.LogMessage(kError, "COM argument too long - %.40s...\r\n", argument);
+    log_.LogMessage(Colour::kError, "COM argument too long - %.40s...\r\n", argument);
     return;
   }
   OpenPort(split.copy, split.mode);
@@ -58,17 +58,17 @@ void SerialLink::OpenPort(const char* name, const char* mode) {
   snprintf(portName_, sizeof portName_, "%s", name);
   open_ = port_ != nullptr && port_->Open(portName_);
   if (!open_) {
-    log_.LogMessage(kNormal, "Can't get a handle to %s driver\n", portName_);
+    log_.LogMessage(Colour::kNormal, "Can't get a handle to %s driver\n", portName_);
     return;
   }
-  log_.LogMessage(kNormal, "Retrieved valid handle for %s driver\n", portName_);
+  log_.LogMessage(Colour::kNormal, "Retrieved valid handle for %s driver\n", portName_);
   if (mode != nullptr) {
-    log_.LogMessage(kNormal, "now getting the mode=%s\r\n", mode);
+    log_.LogMessage(Colour::kNormal, "now getting the mode=%s\r\n", mode);
     char error[256];
     if (!port_->BuildMode(mode, error, sizeof error)) {
-      log_.LogMessage(kNormal, "Bad mode parameters - %s", error);
+      log_.LogMessage(Colour::kNormal, "Bad mode parameters - %s", error);
     }
-    log_.LogMessage(kNormal, "now setting the mode - %s\r\n", mode);
+    log_.LogMessage(Colour::kNormal, "now setting the mode - %s\r\n", mode);
     port_->ApplyMode();
   }
   bytesRead_ = 0;
@@ -87,7 +87,8 @@ uint32_t SerialLink::ReadAvailable() {
 }
 
 void SerialLink::WriteBytes(const char* data, uint32_t length) {
-  if (!open_ || !port_->Write(data, length)) log_.LogMessage(kWriteTimeout, "Write timeout");
+  if (!open_ || !port_->Write(data, length))
+    log_.LogMessage(Colour::kWriteTimeout, "Write timeout");
 }
 
 void SerialLink::PurgePort() {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/console_log.h"
+#include "log/log.h"
 #include "platform/serial.h"
 
 namespace kelvor {
@@ -28,7 +28,7 @@ bool SplitComArgument(const char* argument, ComArgument* split);
 class SerialLink {
  public:
   // `port` may be null: the link then behaves as a port that failed to open.
-  SerialLink(std::unique_ptr<SerialPort> port, ConsoleLog& log);
+  SerialLink(std::unique_ptr<SerialPort> port, Log& log);
   ~SerialLink();
   SerialLink(const SerialLink&) = delete;
   SerialLink& operator=(const SerialLink&) = delete;
@@ -53,7 +53,7 @@ class SerialLink {
   std::unique_ptr<SerialPort> port_;
   bool open_ = false;
   uint32_t bytesRead_ = 0;
-  ConsoleLog& log_;
+  Log& log_;
 };
 
 }  // namespace kelvor

@@ -2,8 +2,7 @@
 
 namespace kelvor {
 
-SmsModem::SmsModem(const char* argument, std::unique_ptr<SerialPort> port, ConsoleLog& log,
-                   Clock& clock)
+SmsModem::SmsModem(const char* argument, std::unique_ptr<SerialPort> port, Log& log, Clock& clock)
     : link_(std::move(port), log), queue_(log), dialogue_(link_, queue_, log, clock) {
   link_.Create(argument);
   dialogue_.Start();
@@ -23,12 +22,12 @@ int SmsModem::QueuedCount() const {
   return queue_.Count();
 }
 
-bool SmsModem::SetServiceNumber(const char* argument) {
-  return dialogue_.SetServiceNumber(argument);
+void SmsModem::SetServiceNumber(const char* argument) {
+  dialogue_.SetServiceNumber(argument);
 }
 
-bool SmsModem::PollModem() {
-  return dialogue_.PollModem();
+void SmsModem::PollModem() {
+  dialogue_.PollModem();
 }
 
 int SmsModem::SignalStrength() const {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/console_log.h"
+#include "log/log.h"
 #include "modem/modem_dialogue.h"
 #include "modem/outgoing_queue.h"
 #include "modem/serial_link.h"
@@ -18,7 +18,7 @@ class SmsModem : public SmsOutbox {
  public:
   // `argument` is the whole COM argument, for example "COM5=9600,n,8,1". The modem is
   // always made, whether or not the port opens; a null `port` never opens.
-  SmsModem(const char* argument, std::unique_ptr<SerialPort> port, ConsoleLog& log, Clock& clock);
+  SmsModem(const char* argument, std::unique_ptr<SerialPort> port, Log& log, Clock& clock);
   // Discards the SMS still waiting, then closes the port.
   ~SmsModem() override;
   SmsModem(const SmsModem&) = delete;
@@ -26,16 +26,14 @@ class SmsModem : public SmsOutbox {
 
   bool QueueMessage(const char* text, const char* number) override;
   int QueuedCount() const;
-  bool SetServiceNumber(const char* argument);
+  void SetServiceNumber(const char* argument);
   // One step of the AT dialogue.
-  bool PollModem();
+  void PollModem();
   int SignalStrength() const;
   int LastError() const;
 
-  ModemState State() const { return dialogue_.State(); }
-  const char* PortName() const { return link_.PortName(); }
-  const char* ServiceNumber() const { return dialogue_.ServiceNumber(); }
-  const char* Response() const { return dialogue_.Response(); }
+  // The dialogue's state, for tests and the status line of a service manager.
+  const ModemDialogue& Dialogue() const { return dialogue_; }
 
  private:
   SerialLink link_;

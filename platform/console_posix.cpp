@@ -8,32 +8,33 @@
 namespace kelvor {
 namespace {
 
-// The six console attributes as ANSI colours, each distinct, written only when standard
+// The six colours as ANSI sequences, each distinct, written only when standard
 // output is a terminal; elsewhere the output is plain text.
-const char* AnsiSequence(uint16_t attribute) {
-  switch (attribute) {
-    case kModem:
+const char* AnsiSequence(Colour colour) {
+  switch (colour) {
+    case Colour::kModem:
       return "\x1b[0;37;44m";  // grey on blue
-    case kStatusReport:
+    case Colour::kStatusReport:
       return "\x1b[0;37;42m";  // grey on green
-    case kWriteTimeout:
+    case Colour::kWriteTimeout:
       return "\x1b[0;33;41m";  // yellow on red
-    case kError:
+    case Colour::kError:
       return "\x1b[0;37;41m";  // grey on red
-    case kAlarmQueue:
+    case Colour::kAlarmQueue:
       return "\x1b[0;94;43m";  // bright blue on yellow
-    default:
-      return "\x1b[0m";  // plain
+    case Colour::kNormal:
+      break;
   }
+  return "\x1b[0m";  // plain
 }
 
 class AnsiConsole : public Console {
  public:
   AnsiConsole() : colour_(isatty(STDOUT_FILENO) == 1) {}
 
-  void SetAttribute(uint16_t attribute) override {
+  void SetColour(Colour colour) override {
     if (!colour_) return;
-    const char* sequence = AnsiSequence(attribute);
+    const char* sequence = AnsiSequence(colour);
     fwrite(sequence, 1, strlen(sequence), stdout);
   }
 

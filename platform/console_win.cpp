@@ -8,15 +8,15 @@ namespace kelvor {
 namespace {
 
 // Text goes through the C runtime's standard output in text mode, as printf writes it;
-// the attribute is changed on the console itself, so buffered text is flushed first to
+// the colour is changed on the console itself, so buffered text is flushed first to
 // keep each stretch of text in the colour it was written in.
 class WindowsConsole : public Console {
  public:
   WindowsConsole() : handle_(GetStdHandle(STD_OUTPUT_HANDLE)) {}
 
-  void SetAttribute(uint16_t attribute) override {
+  void SetColour(Colour colour) override {
     fflush(stdout);
-    SetConsoleTextAttribute(handle_, attribute);
+    SetConsoleTextAttribute(handle_, static_cast<WORD>(colour));
   }
 
   // Flushed per write, as on Linux: redirected to a file or a pipe, standard output is

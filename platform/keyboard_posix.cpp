@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "platform/keyboard.h"
+#include "platform/stop_signals.h"
 
 namespace kelvor {
 namespace {
@@ -17,16 +18,11 @@ namespace {
 // file. The terminal is switched to non-canonical, unechoed input while the program runs
 // and put back on every way out: a normal return, exit, or a fatal signal.
 
-volatile sig_atomic_t stopRequested = 0;
 int terminal = -1;
 termios savedSettings;
 
 void RestoreTerminal() {
   if (terminal >= 0) tcsetattr(terminal, TCSANOW, &savedSettings);
-}
-
-void OnStopSignal(int) {
-  stopRequested = 1;
 }
 
 void OnFatalSignal(int signalNumber) {
@@ -35,11 +31,8 @@ void OnFatalSignal(int signalNumber) {
   raise(signalNumber);
 }
 
-void InstallSignalHandlers() {
-  struct sigaction stop {};
-  stop.sa_handler = OnStopSignal;
-  sigemptyset(&stop.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &stop, nullptr);
+// A crash must not leave the operator's terminal without echo.
+void RestoreTerminalOnCrash() {
   for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) signal(s, OnFatalSignal);
 }
 
@@ -67,13 +60,14 @@ void TakeTerminal() {
 class TerminalKeyboard : public Keyboard {
  public:
   TerminalKeyboard() {
-    InstallSignalHandlers();
+    CatchStopSignals();
+    RestoreTerminalOnCrash();
     TakeTerminal();
   }
   ~TerminalKeyboard() override { RestoreTerminal(); }
 
   bool KeyWaiting() override {
-    if (stopRequested) return true;
+    if (StopRequested()) return true;
     if (terminal < 0) return false;
     pollfd waiting{terminal, POLLIN, 0};
     if (poll(&waiting, 1, 0) != 1) return false;
@@ -85,10 +79,7 @@ class TerminalKeyboard : public Keyboard {
   }
 
   int ReadKey() override {
-    if (stopRequested) {
-      stopRequested = 0;
-      return 'Q';
-    }
+    if (TakeStopRequest()) return 'Q';
     unsigned char key = 0;
     if (terminal < 0) return 0;
     ssize_t got = read(terminal, &key, 1);

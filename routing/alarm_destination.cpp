@@ -1,15 +1,14 @@
 #include "routing/alarm_destination.h"
 
-#include <cctype>
-#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace kelvor {
 namespace {
 
+// The first batch's header ends in LF, every later one in CR LF: phones and the scripts
+// that read their SMS have always seen them so.
 constexpr char kFirstHeader[] = "Fix Alarms\n";
 constexpr char kLaterHeader[] = "Fix Alarms\r\n";
 static_assert(sizeof kLaterHeader - 1 == kHeaderLength, "the longer header");
@@ -17,140 +16,20 @@ static_assert(sizeof kLaterHeader - 1 == kHeaderLength, "the longer header");
 // A deadline further ahead than this is pulled in to now.
 constexpr uint32_t kLongestWait = 3600000;  // one hour in ms
 
-// Cuts a text into tokens, each with its own delimiter set. Delimiters before a token are
-// skipped, so a run of them counts as one and no token is empty; the one delimiter after a
-// token is overwritten with a NUL. Keeps its place in itself, not in hidden static state.
-class Tokeniser {
- public:
-  explicit Tokeniser(char* text) : rest_(text) {}
-
-  // The next token, or nullptr once the text is used up.
-  char* Next(const char* delimiters) {
-    char* start = rest_ + strspn(rest_, delimiters);
-    if (*start == '\0') {
-      rest_ = start;
-      return nullptr;
-    }
-    char* end = start + strcspn(start, delimiters);
-    rest_ = end;
-    if (*end != '\0') {
-      *end = '\0';
-      rest_ = end + 1;
-    }
-    return start;
-  }
-
- private:
-  char* rest_;
-};
-
-// Copies a token into a 32-byte field; false, leaving the field alone, when it is too long.
-bool CopyField(char (&field)[kDestinationFieldSize], const char* token) {
-  size_t length = strlen(token);
-  if (length >= kDestinationFieldSize) return false;
-  memcpy(field, token, length + 1);
-  return true;
-}
-
-// Each character c sets bit (c - 'A') mod 32 if that is 15 or less: 'A'..'P' and 'a'..'p'
-// give areas A to P; 'Q'..'Z' give nothing.
-int16_t AreaMaskOf(const char* token) {
-  uint32_t mask = 0;
-  for (const char* c = token; *c != '\0'; ++c) {
-    uint32_t bit = (static_cast<unsigned char>(*c) - 65u) & 31u;
-    if (bit <= 15) mask |= 1u << bit;
-  }
-  return static_cast<int16_t>(static_cast<uint16_t>(mask));
-}
-
-// As atol reads it, held within 32 bits.
-int32_t DelayOf(const char* token) {
-  long delay = strtol(token, nullptr, 10);
-  if (delay > INT32_MAX) return INT32_MAX;
-  if (delay < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(delay);
-}
-
 }  // namespace
 
-AlarmDestination::AlarmDestination(char* specification, Console& console) {
-  const char* longToken = nullptr;
-  switch (ReadSpecification(specification, &longToken)) {
-    case Parse::kComplete:
-      SetBatch(fullMessages_ ? kFirstHeader : "");
-      // The mask is printed as a signed 16-bit value widened to 32 bits: area P shows FFFF8001.
-      ConsolePrint(console, "New dest = %s,%X,%d,%d\r\n", number_,
-                   static_cast<unsigned>(static_cast<int32_t>(areaMask_)), priority_,
-                   static_cast<int>(delay_));
-      break;
-    case Parse::kIncomplete:
-      ConsolePrint(console,
-                   "Error format is DEST=<cell no>,<A Area>,<priority>,<delay in sec>,[F]\r\n");
-      break;
-    case Parse::kTooLong:
-      *this = AlarmDestination();
-      ConsolePrint(console, "Error field longer than %d characters, dest refused: %.60s\r\n",
-                   static_cast<int>(kDestinationFieldSize - 1), longToken);
-      break;
-  }
-}
-
-AlarmDestination::Parse AlarmDestination::ReadSpecification(char* specification,
-                                                            const char** longToken) {
-  if (specification == nullptr) return Parse::kIncomplete;
-  Tokeniser tokens(specification);
-
-  char* token = tokens.Next(specification[0] == '=' ? "=," : ",");
-  if (token == nullptr) return Parse::kIncomplete;
-  if (!CopyField(number_, token)) {
-    *longToken = token;
-    return Parse::kTooLong;
-  }
-  if ((token = tokens.Next(",")) == nullptr) return Parse::kIncomplete;
-  areaMask_ = AreaMaskOf(token);
-
-  if ((token = tokens.Next(",")) == nullptr) return Parse::kIncomplete;
-  switch (toupper(static_cast<unsigned char>(token[0]))) {
-    case 'H':
-      priority_ = 0;
-      break;
-    case 'M':
-      priority_ = 1;
-      break;
-    case 'L':
-      priority_ = 2;
-      break;
-    default:
-      break;  // the priority keeps its default
-  }
-
-  if ((token = tokens.Next(",")) == nullptr) return Parse::kIncomplete;
-  delay_ = DelayOf(token);
-
-  token = tokens.Next(",");
-  fullMessages_ = token != nullptr && strchr(token, 'F') != nullptr;
-
-  // node:tag.field, node.tag.field and node,tag,field read alike.
-  char* parts[3] = {tokens.Next(",:."), tokens.Next(",:."), tokens.Next(",:.\r\n")};
-  char(*fields[3])[kDestinationFieldSize] = {&enableNode_, &enableTag_, &enableField_};
-  for (int i = 0; i < 3; ++i) {
-    if (parts[i] != nullptr && !CopyField(*fields[i], parts[i])) {
-      *longToken = parts[i];
-      return Parse::kTooLong;
-    }
-  }
-  enableTagPresent_ = parts[0] != nullptr && parts[1] != nullptr && parts[2] != nullptr;
-  return Parse::kComplete;
+AlarmDestination::AlarmDestination(const ParsedDestination& parsed) : spec_(parsed.specification) {
+  SetBatch(spec_.fullMessages ? kFirstHeader : "");
 }
 
 void AlarmDestination::OfferAlarm(const AlarmRecord& record, RoutingContext& context) {
   const auto alarmText = record.AlarmText();
-  if (record.Priority() > priority_ ||
-      (record.AreaMask() & static_cast<uint16_t>(areaMask_)) == 0) {
-    ConsolePrint(context.console, "Ignoring alm %.60s\r\n", alarmText.c_str());
+  if (record.Priority() > spec_.priority ||
+      (record.AreaMask() & static_cast<uint16_t>(spec_.areaMask)) == 0) {
+    context.log.Print("Ignoring alm %.60s\r\n", alarmText.c_str());
     return;
   }
-  if (enableTagPresent_ && !EnabledFor(record, context)) return;
+  if (spec_.enableTagPresent && !EnabledFor(record, context)) return;
 
   char text[kAlarmTextSize];
   size_t length = FormatText(record, context, text);
@@ -158,29 +37,34 @@ void AlarmDestination::OfferAlarm(const AlarmRecord& record, RoutingContext& con
   AppendToBatch(text, length);
   if (!batchPending_) {
     // Wraps like the tick count itself; a negative delay lies before now.
-    deadline_ = context.clock.TickCount() + static_cast<uint32_t>(delay_) * 1000u;
+    deadline_ = context.clock.TickCount() + static_cast<uint32_t>(spec_.delay) * 1000u;
   }
   batchPending_ = true;
-  ConsolePrint(context.console, "Buffering alm %.60s\r\n", alarmText.c_str());
+  context.log.Print("Buffering alm %.60s\r\n", alarmText.c_str());
 }
 
 void AlarmDestination::FlushIfDue(RoutingContext& context) {
   if (!batchPending_) return;
   if (DeadlinePassed(context.clock.TickCount(), deadline_)) SendBatch(context);
-  uint32_t now = context.clock.TickCount();
+  PullInFarDeadline(context.clock.TickCount());
+}
+
+// A deadline more than an hour ahead is moved to now, so the batch goes out at the next
+// flush: a delay longer than an hour is not waited out.
+void AlarmDestination::PullInFarDeadline(uint32_t now) {
   if (deadline_ - now > kLongestWait) deadline_ = now;
 }
 
 // The enable tag's value, always read from "F_CV": zero or not a number disables.
 bool AlarmDestination::EnabledFor(const AlarmRecord& record, RoutingContext& context) {
   float value = 0.0f;
-  if (context.scada.ReadTagNumber(enableNode_, enableTag_, "F_CV", &value) != 0) {
-    ConsolePrint(context.console, "Error reading enable tag ignoringalm %.50s\r\n",
-                 record.AlarmText().c_str());
+  if (context.tags.ReadTagNumber(spec_.enableNode, spec_.enableTag, "F_CV", &value) != 0) {
+    // "ignoringalm" in one word, as operators' scripts match it.
+    context.log.Print("Error reading enable tag ignoringalm %.50s\r\n", record.AlarmText().c_str());
     return false;
   }
   if (value == 0.0f || std::isnan(value)) {
-    ConsolePrint(context.console, "Disabled send alm %.60s\r\n", record.AlarmText().c_str());
+    context.log.Print("Disabled send alm %.60s\r\n", record.AlarmText().c_str());
     return false;
   }
   return true;
@@ -193,13 +77,13 @@ size_t AlarmDestination::FormatText(const AlarmRecord& record, RoutingContext& c
   const auto tag = record.TagName();
   // A failed read leaves "desc" showing.
   char description[kTagTextSize] = {'d', 'e', 's', 'c'};
-  context.scada.ReadTagText(node.c_str(), tag.c_str(), "A_DESC", description);
+  context.tags.ReadTagText(node.c_str(), tag.c_str(), "A_DESC", description);
   description[kTagTextMax] = '\0';
 
   int written;
-  if (fullMessages_) {
+  if (spec_.fullMessages) {
     char value[kTagTextSize] = {};
-    if (context.scada.ReadTagText(node.c_str(), tag.c_str(), "A_CV", value) != 0) value[0] = '\0';
+    if (context.tags.ReadTagText(node.c_str(), tag.c_str(), "A_CV", value) != 0) value[0] = '\0';
     value[kTagTextMax] = '\0';
     const char* shown = value;
     while (*shown == ' ') ++shown;
@@ -221,9 +105,9 @@ size_t AlarmDestination::FormatText(const AlarmRecord& record, RoutingContext& c
 // Hands the batch to the modem, whose answer is not examined: a refused batch is lost all
 // the same. A destination without a number never queues anything.
 void AlarmDestination::SendBatch(RoutingContext& context) {
-  if (number_[0] != '\0') context.outbox.QueueMessage(batch_, number_);
+  if (spec_.number[0] != '\0') context.outbox.QueueMessage(batch_, spec_.number);
   batchPending_ = false;
-  SetBatch(fullMessages_ ? kLaterHeader : "");
+  SetBatch(spec_.fullMessages ? kLaterHeader : "");
 }
 
 void AlarmDestination::SetBatch(const char* header) {

@@ -47,7 +47,7 @@ int DestinationFile::FindLineEnd() const {
   return kNone;
 }
 
-void ReadDestinationFile(const char* argument, DestinationList& list) {
+void ReadDestinationFile(const char* argument, DestinationList& list, Log& log) {
   const char* equals = strchr(argument, '=');
   if (equals == nullptr) return;
   DestinationFile file;
@@ -55,7 +55,7 @@ void ReadDestinationFile(const char* argument, DestinationList& list) {
   file.SkipField();
   do {
     if (file.Field()[0] == '\0') return;
-    list.Add(file.Field());  // a full list names the line it passes over
+    AddDestination(file.Field(), list, log);
     if (!file.NextLine()) return;
     file.SkipField();
   } while (true);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "log/log.h"
 #include "platform/file.h"
 #include "routing/destination_list.h"
 
@@ -45,7 +46,8 @@ class DestinationFile {
 };
 
 // Reads the file named after the first "=" of `argument` and appends a destination for
-// each of its lines to `list`, up to the first empty field.
-void ReadDestinationFile(const char* argument, DestinationList& list);
+// each of its lines to `list`, up to the first empty field. Each line says on the console
+// what became of it; the reading itself prints nothing.
+void ReadDestinationFile(const char* argument, DestinationList& list, Log& log);
 
 }  // namespace kelvor

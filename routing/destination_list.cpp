@@ -2,14 +2,9 @@
 
 namespace kelvor {
 
-bool DestinationList::Add(char* specification) {
-  if (count_ >= kCapacity) {
-    // Cut so that even a file line of 253 characters keeps its line end.
-    ConsolePrint(console_, "Destination list full (%d), ignoring %.120s\r\n", kCapacity,
-                 specification);
-    return false;
-  }
-  slots_[count_].emplace(specification, console_);
+bool DestinationList::Add(const ParsedDestination& parsed) {
+  if (Full()) return false;
+  slots_[count_].emplace(parsed);
   ++count_;
   return true;
 }
@@ -20,6 +15,18 @@ void DestinationList::OfferAlarm(const AlarmRecord& record, RoutingContext& cont
 
 void DestinationList::FlushIfDue(RoutingContext& context) {
   for (int i = 0; i < count_; ++i) slots_[i]->FlushIfDue(context);
+}
+
+void AddDestination(char* specification, DestinationList& list, Log& log) {
+  if (list.Full()) {
+    // Cut so that even a file line of 253 characters keeps its line end.
+    log.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity,
+              specification);
+    return;
+  }
+  ParsedDestination parsed = ParseDestination(specification);
+  ReportDestination(parsed, log);
+  list.Add(parsed);
 }
 
 }  // namespace kelvor

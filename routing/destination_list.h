@@ -3,7 +3,9 @@
 
 #include <optional>
 
+#include "log/log.h"
 #include "routing/alarm_destination.h"
+#include "routing/destination_specification.h"
 
 namespace kelvor {
 
@@ -11,14 +13,17 @@ class DestinationList {
  public:
   static constexpr int kCapacity = 31;
 
-  explicit DestinationList(Console& console) : console_(console) {}
+  DestinationList() = default;
   DestinationList(const DestinationList&) = delete;
   DestinationList& operator=(const DestinationList&) = delete;
 
-  // Makes a destination from a specification and appends it. When the list is full the
-  // specification is passed over, with a console line naming it, and the result is false.
-  bool Add(char* specification);
+  // Appends a destination made from `parsed`; false, appending nothing, when the list is
+  // full. Every specification takes a slot, complete or not, as operators' configurations
+  // have always counted them (the exit status is the number of slots taken); one that is
+  // incomplete or refused takes no alarm.
+  bool Add(const ParsedDestination& parsed);
 
+  bool Full() const { return count_ >= kCapacity; }
   int Count() const { return count_; }
   AlarmDestination& operator[](int index) { return *slots_[index]; }
 
@@ -27,9 +32,13 @@ class DestinationList {
   void FlushIfDue(RoutingContext& context);
 
  private:
-  Console& console_;
   int count_ = 0;
   std::optional<AlarmDestination> slots_[kCapacity];  // fixed slots: no allocation
 };
+
+// Reads a specification (cut up in place), says on the console what became of it, and
+// appends the destination to `list`. A full list passes the specification over with a
+// line naming it.
+void AddDestination(char* specification, DestinationList& list, Log& log);
 
 }  // namespace kelvor

@@ -8,6 +8,28 @@ namespace kelvor {
 
 constexpr size_t kAlarmRecordSize = 196;
 
+// Where the fields the program uses lie in the record: byte offsets from its start, with
+// the widths of the text fields. Integers are little-endian; the other bytes are not used.
+namespace record_layout {
+constexpr size_t kAreaMask = 0;  // 16 bits: bit n stands for plant area 'A'+n
+constexpr size_t kAlarmText = 2;
+constexpr size_t kAlarmTextWidth = 136;
+constexpr size_t kRoutingFlag = 138;  // 0: the alarm is not routed
+constexpr size_t kTagName = 140;
+constexpr size_t kTagNameWidth = 31;
+constexpr size_t kNodeName = 171;
+constexpr size_t kNodeNameWidth = 10;
+constexpr size_t kDay = 181;  // day, hour and minute of the alarm time, signed 8-bit
+constexpr size_t kHour = 183;
+constexpr size_t kMinute = 184;
+constexpr size_t kPriority = 188;    // signed 8-bit: 0 high, 1 medium, 2 low
+constexpr size_t kStatusCode = 189;  // signed 8-bit: 0 no alarm, else a status name's index
+static_assert(kAlarmText + kAlarmTextWidth == kRoutingFlag, "alarm text, then routing flag");
+static_assert(kTagName + kTagNameWidth == kNodeName, "tag name, then node name");
+static_assert(kNodeName + kNodeNameWidth == kDay, "node name, then the alarm time");
+static_assert(kStatusCode < kAlarmRecordSize, "every field inside the record");
+}  // namespace record_layout
+
 // A text field of the record as a NUL-terminated copy: the SCADA side may fill a field to
 // its full width without a terminator, so every field is read within its width.
 template <size_t Width>
@@ -21,16 +43,25 @@ struct RecordText {
 struct AlarmRecord {
   uint8_t bytes[kAlarmRecordSize];
 
-  uint16_t AreaMask() const { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
-  RecordText<136> AlarmText() const { return Text<136>(2); }
-  uint8_t RoutingFlag() const { return bytes[138]; }
-  RecordText<31> TagName() const { return Text<31>(140); }
-  RecordText<10> NodeName() const { return Text<10>(171); }
-  int8_t Day() const { return Signed(181); }
-  int8_t Hour() const { return Signed(183); }
-  int8_t Minute() const { return Signed(184); }
-  int8_t Priority() const { return Signed(188); }
-  int8_t StatusCode() const { return Signed(189); }
+  uint16_t AreaMask() const {
+    return static_cast<uint16_t>(bytes[record_layout::kAreaMask] |
+                                 bytes[record_layout::kAreaMask + 1] << 8);
+  }
+  RecordText<record_layout::kAlarmTextWidth> AlarmText() const {
+    return Text<record_layout::kAlarmTextWidth>(record_layout::kAlarmText);
+  }
+  uint8_t RoutingFlag() const { return bytes[record_layout::kRoutingFlag]; }
+  RecordText<record_layout::kTagNameWidth> TagName() const {
+    return Text<record_layout::kTagNameWidth>(record_layout::kTagName);
+  }
+  RecordText<record_layout::kNodeNameWidth> NodeName() const {
+    return Text<record_layout::kNodeNameWidth>(record_layout::kNodeName);
+  }
+  int8_t Day() const { return Signed(record_layout::kDay); }
+  int8_t Hour() const { return Signed(record_layout::kHour); }
+  int8_t Minute() const { return Signed(record_layout::kMinute); }
+  int8_t Priority() const { return Signed(record_layout::kPriority); }
+  int8_t StatusCode() const { return Signed(record_layout::kStatusCode); }
 
  private:
   int8_t Signed(size_t offset) const { return static_cast<int8_t>(bytes[offset]); }
@@ -45,6 +76,25 @@ struct AlarmRecord {
     return field;
   }
 };
+
+// The fields of an alarm, as the SCADA node simulator and the tests' fake SCADA system
+// make records.
+struct AlarmFields {
+  uint16_t areas = 1;
+  const char* text = "";
+  uint8_t routing = 1;
+  const char* tag = "";
+  const char* node = "";
+  int8_t day = 0;
+  int8_t hour = 0;
+  int8_t minute = 0;
+  int8_t priority = 0;
+  int8_t status = 0;
+};
+
+// A record holding `fields` and zero bytes elsewhere. A text longer than its field is cut;
+// one as long as its field fills it without a NUL, as the SCADA side may deliver it.
+AlarmRecord MakeAlarmRecord(const AlarmFields& fields);
 
 // The name of an alarm status code; codes outside the table, negative ones included, get
 // the placeholder "???".

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "scada/node_socket.h"
+#include "platform/socket.h"
 
 namespace kelvor {
 
@@ -52,23 +52,23 @@ class SocketLineTransport : public LineTransport {
   bool Exchange(const char* request, size_t length, char* answer, size_t capacity,
                 size_t* answerLength) override {
     uint32_t start = clock_.TickCount();
-    if (socket_ != node_socket::kNone && !node_socket::Idle(socket_)) Close();
-    bool ok = (socket_ != node_socket::kNone || Connect(start)) &&
-              SendAll(request, length, start) && ReceiveLine(answer, capacity, answerLength, start);
+    if (socket_ != tcp::kNone && !tcp::Idle(socket_)) Close();
+    bool ok = (socket_ != tcp::kNone || Connect(start)) && SendAll(request, length, start) &&
+              ReceiveLine(answer, capacity, answerLength, start);
     if (!ok) Close();
     return ok;
   }
 
   void Close() override {
-    if (socket_ != node_socket::kNone) node_socket::Close(socket_);
-    socket_ = node_socket::kNone;
+    if (socket_ != tcp::kNone) tcp::Close(socket_);
+    socket_ = tcp::kNone;
   }
 
  private:
   // Waits for the socket until the request's time is up.
   bool Wait(bool forWrite, uint32_t start) {
     uint32_t elapsed = clock_.TickCount() - start;
-    return elapsed < timeout_ && node_socket::Wait(socket_, forWrite, timeout_ - elapsed);
+    return elapsed < timeout_ && tcp::Wait(socket_, forWrite, timeout_ - elapsed);
   }
 
   // The address is resolved once; one that does not resolve fails every exchange.
@@ -77,7 +77,7 @@ class SocketLineTransport : public LineTransport {
       char host[256];
       uint16_t port = 0;
       bool ok = ParseNodeAddress(address_, host, sizeof host, &port) &&
-                node_socket::Resolve(host, port, &resolved_);
+                tcp::Resolve(host, port, &resolved_);
       resolution_ = ok ? kResolved : kUnresolvable;
     }
     return resolution_ == kResolved;
@@ -86,14 +86,14 @@ class SocketLineTransport : public LineTransport {
   bool Connect(uint32_t start) {
     if (!Resolve()) return false;
     bool pending = false;
-    socket_ = node_socket::Connect(resolved_, &pending);
-    if (socket_ == node_socket::kNone) return false;
-    return !pending || (Wait(true, start) && node_socket::Connected(socket_));
+    socket_ = tcp::Connect(resolved_, &pending);
+    if (socket_ == tcp::kNone) return false;
+    return !pending || (Wait(true, start) && tcp::Connected(socket_));
   }
 
   bool SendAll(const char* data, size_t length, uint32_t start) {
     while (length > 0) {
-      long sent = node_socket::Send(socket_, data, length);
+      long sent = tcp::Send(socket_, data, length);
       if (sent < 0 || (sent == 0 && !Wait(true, start))) return false;
       data += sent;
       length -= static_cast<size_t>(sent);
@@ -106,7 +106,7 @@ class SocketLineTransport : public LineTransport {
   bool ReceiveLine(char* line, size_t capacity, size_t* length, uint32_t start) {
     size_t have = 0;
     while (have + 1 < capacity) {
-      long got = node_socket::Receive(socket_, line + have, capacity - 1 - have);
+      long got = tcp::Receive(socket_, line + have, capacity - 1 - have);
       if (got < 0) return false;  // closed by the node, or broken
       if (got == 0) {
         if (!Wait(false, start)) return false;
@@ -130,9 +130,9 @@ class SocketLineTransport : public LineTransport {
   Clock& clock_;
   uint32_t timeout_;
   char address_[256];
-  node_socket::Handle socket_ = node_socket::kNone;
+  tcp::Handle socket_ = tcp::kNone;
   Resolution resolution_ = kUnresolved;
-  node_socket::Address resolved_;
+  tcp::Address resolved_;
 };
 
 }  // namespace

@@ -3,7 +3,7 @@
 # the Windows build only.
 #
 # The libraries' calling convention is not documented. KELVOR_SCADA_CALL is the one place
-# that sets it: it defines the KELVOR_SCADA_CALL macro of the declarations in scada_win.cpp
+# that sets it: it defines the KELVOR_SCADA_CALL macro of the declarations in scada_library_operations.h
 # and decides the .def names (a stdcall name carries "@<bytes of arguments>"). A wrong choice
 # still links, and breaks the stack at the first call into the library: a site that knows
 # better configures with -DKELVOR_SCADA_CALL=stdcall.
@@ -19,7 +19,7 @@ endif()
 string(REGEX REPLACE "-g\\+\\+(-posix|-win32)?$" "" KELVOR_MINGW_PREFIX "${CMAKE_CXX_COMPILER}")
 find_program(KELVOR_DLLTOOL NAMES ${KELVOR_MINGW_PREFIX}-dlltool dlltool REQUIRED)
 
-# Each operation: "<name in scada_win.cpp> <ordinal> <bytes of arguments>".
+# Each operation: "<name in scada_library_operations.h> <ordinal> <bytes of arguments>".
 set(KELVOR_EDA_OPERATIONS
     "KelvorEdaReadAlarm 37 8"     # int32 mode, record pointer -> int16 status
     "KelvorEdaReadText 86 16"     # node, tag, field, char* text -> result not examined
@@ -56,11 +56,11 @@ add_custom_target(kelvor_scada_import_libs DEPENDS ${KELVOR_SCADA_IMPORT_LIBS})
 # The stand-in libraries (sim/scada_dlls) export by the same .def files.
 set(KELVOR_SCADA_DEF_DIR ${CMAKE_CURRENT_BINARY_DIR} CACHE INTERNAL "The SCADA libraries' .def files")
 
-# scada_win.cpp is the only file that calls the libraries. It sits in kelvor_core but only a
-# program that uses SystemScada() (kelvor.exe) pulls it in, and with it the imports: the
-# tests link the same import libraries and need no EDA.dll to start.
-target_sources(kelvor_core PRIVATE scada_win.cpp)
-set_source_files_properties(scada_win.cpp TARGET_DIRECTORY kelvor_core PROPERTIES
+# scada_libraries.cpp is the only file that calls the libraries. It sits in kelvor_scada but
+# only a program that uses SystemScada() (kelvor.exe) pulls it in, and with it the imports:
+# the tests link the same import libraries and need no EDA.dll to start.
+target_sources(kelvor_scada PRIVATE scada_libraries.cpp)
+set_source_files_properties(scada_libraries.cpp TARGET_DIRECTORY kelvor_scada PROPERTIES
                             COMPILE_DEFINITIONS "KELVOR_SCADA_CALL=__${KELVOR_SCADA_CALL}")
-add_dependencies(kelvor_core kelvor_scada_import_libs)
-target_link_libraries(kelvor_core INTERFACE ${KELVOR_SCADA_IMPORT_LIBS})
+add_dependencies(kelvor_scada kelvor_scada_import_libs)
+target_link_libraries(kelvor_scada INTERFACE ${KELVOR_SCADA_IMPORT_LIBS})

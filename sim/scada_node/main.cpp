@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "node_sim.h"
 #include "platform/clock.h"
 #include "scada/node_protocol.h"
-#include "sim/scada_node/node_sim.h"
 
 namespace kelvor::sim {
 namespace {

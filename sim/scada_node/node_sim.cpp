@@ -1,4 +1,4 @@
-#include "sim/scada_node/node_sim.h"
+#include "node_sim.h"
 
 #include <cctype>
 #include <cmath>
@@ -30,13 +30,6 @@ bool ParseInt(const std::string& text, long min, long max, int32_t* value) {
   long parsed = strtol(text.c_str(), &end, 10);
   if (*end != '\0' || parsed < min || parsed > max) return false;
   *value = static_cast<int32_t>(parsed);
-  return true;
-}
-
-// Writes `text` into a field of `width` bytes; a text of exactly that width has no NUL.
-bool PutText(AlarmRecord& record, size_t offset, size_t width, const std::string& text) {
-  if (text.size() > width) return false;
-  memcpy(record.bytes + offset, text.data(), text.size());
   return true;
 }
 
@@ -76,7 +69,6 @@ bool ParseClockTime(const std::string& value, int32_t* hour, int32_t* minute) {
 // PUSH <node> <tag> [key=value...]: an alarm record built field by field.
 bool ParsePush(const std::vector<std::string>& words, Command* command, std::string* error) {
   if (words.size() < 3) return *error = "PUSH needs a node and a tag", false;
-  AlarmRecord record{};
   time_t now = time(nullptr);
   tm local{};
   localtime_r(&now, &local);
@@ -85,8 +77,9 @@ bool ParsePush(const std::vector<std::string>& words, Command* command, std::str
   uint16_t areas = 1;
   std::string text;
   bool haveText = false;
-  if (!PutText(record, 171, 10, words[1])) return *error = "node name longer than 10", false;
-  if (!PutText(record, 140, 31, words[2])) return *error = "tag name longer than 31", false;
+  namespace at = record_layout;
+  if (words[1].size() > at::kNodeNameWidth) return *error = "node name longer than 10", false;
+  if (words[2].size() > at::kTagNameWidth) return *error = "tag name longer than 31", false;
   for (size_t i = 3; i < words.size(); ++i) {
     size_t equals = words[i].find('=');
     std::string key = Upper(words[i].substr(0, equals));
@@ -106,7 +99,7 @@ bool ParsePush(const std::vector<std::string>& words, Command* command, std::str
     } else if (key == "TIME") {
       ok = ParseClockTime(value, &hour, &minute);
     } else if (key == "TEXT") {
-      ok = value.size() <= 136;
+      ok = value.size() <= at::kAlarmTextWidth;
       text = value;
       haveText = true;
     } else {
@@ -115,15 +108,18 @@ bool ParsePush(const std::vector<std::string>& words, Command* command, std::str
     if (!ok) return *error = "bad PUSH setting: " + words[i], false;
   }
   if (!haveText) text = words[2] + " " + StatusName(status);
-  PutText(record, 2, 136, text.substr(0, 136));
-  record.bytes[0] = static_cast<uint8_t>(areas & 0xFF);
-  record.bytes[1] = static_cast<uint8_t>(areas >> 8);
-  record.bytes[138] = static_cast<uint8_t>(routing);
-  record.bytes[181] = static_cast<uint8_t>(day);
-  record.bytes[183] = static_cast<uint8_t>(hour);
-  record.bytes[184] = static_cast<uint8_t>(minute);
-  record.bytes[188] = static_cast<uint8_t>(priority);
-  record.bytes[189] = static_cast<uint8_t>(status);
+  AlarmFields fields;
+  fields.areas = areas;
+  fields.text = text.c_str();  // cut to its field by the writer
+  fields.routing = static_cast<uint8_t>(routing);
+  fields.tag = words[2].c_str();
+  fields.node = words[1].c_str();
+  fields.day = static_cast<int8_t>(day);
+  fields.hour = static_cast<int8_t>(hour);
+  fields.minute = static_cast<int8_t>(minute);
+  fields.priority = static_cast<int8_t>(priority);
+  fields.status = static_cast<int8_t>(status);
+  AlarmRecord record = MakeAlarmRecord(fields);
   *command = [record](NodeState& state) {
     state.queue.push_back({0, record});
     return "OK " + std::to_string(state.queue.size());

@@ -20,7 +20,7 @@ constexpr int kCounted = 20000;  // passes counted
 
 class NullConsole : public Console {
  public:
-  void SetAttribute(uint16_t) override {}
+  void SetColour(Colour) override {}
   void Write(const char*, size_t) override {}
 };
 

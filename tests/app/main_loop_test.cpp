@@ -62,7 +62,7 @@ class MainLoopTest : public ::testing::Test {
 
 const std::vector<std::string> kMinimal = {"COM5=9600,n,8,1", "DEST=+99955501234,AD,H,30"};
 
-TEST_F(MainLoopTest, NoArgumentsGivesTheStartupLinesAndTheUsageText) {
+TEST_F(MainLoopTest, NoArgumentsGiveTheUsageTextWithTheKeptMisspellingSevice) {
   EXPECT_EQ(Run({}), 0);
   auto lines = console.Lines();
   ASSERT_EQ(lines.size(), 18u);
@@ -156,7 +156,7 @@ TEST_F(MainLoopTest, EveryShutdownStatusEndsTheRun) {
   EXPECT_EQ(scada.alarmReads, 3);
 }
 
-TEST_F(MainLoopTest, ThePrefilterDropsRecordsWithoutRoutingFlagOrStatus) {
+TEST_F(MainLoopTest, ThePrefilterDropsRecordsWithTheKeptDot60AfterTheText) {
   test::AlarmBuilder alarm;
   alarm.text = "FIC101 100% HIGH";
   alarm.routing = 0;
@@ -183,7 +183,7 @@ TEST_F(MainLoopTest, TheAlarmTextIsReadWithinItsFieldWhenUnterminated) {
   EXPECT_EQ(CountLines("Prefilter Ignoring - " + std::string(136, 'x') + ".60"), 1);
 }
 
-TEST_F(MainLoopTest, QEndsTheRunAfterThePassCompletes) {
+TEST_F(MainLoopTest, QEndsTheRunAfterThePassWithTheKeptQuittingDotsR) {
   keyboard.keys = {'q'};
   EXPECT_EQ(Run(kMinimal), 1);
   EXPECT_EQ(scada.alarmReads, 1);

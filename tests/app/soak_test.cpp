@@ -144,7 +144,7 @@ class World {
 class SoakConsole : public Console {
  public:
   explicit SoakConsole(World& world) : world_(world) {}
-  void SetAttribute(uint16_t) override {}
+  void SetColour(Colour) override {}
   void Write(const char* text, size_t length) override {
     for (size_t i = 0; i < length; ++i) {
       if (text[i] == '\n' && used_ > 0 && line_[used_ - 1] == '\r') {

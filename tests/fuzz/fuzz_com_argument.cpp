@@ -3,8 +3,8 @@
 // refused without changing anything, and the port's error text stays within its buffer.
 #include <memory>
 
-#include "app/console_log.h"
 #include "fuzz_support.h"
+#include "log/console_log.h"
 #include "modem/serial_link.h"
 #include "platform/serial_mode.h"
 #include "support/fake_serial.h"

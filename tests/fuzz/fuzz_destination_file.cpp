@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "log/console_log.h"
 #include "routing/destination_file.h"
 
 using namespace kelvor;
@@ -65,8 +66,7 @@ void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
 void CheckSame(AlarmDestination& read, const std::string& specification) {
   std::vector<char> text(specification.begin(), specification.end());
   text.push_back('\0');
-  fuzz::CheckingConsole console;
-  AlarmDestination expected(text.data(), console);
+  AlarmDestination expected(ParseDestination(text.data()));
   FUZZ_CHECK(strcmp(read.Number(), expected.Number()) == 0);
   FUZZ_CHECK(read.AreaMask() == expected.AreaMask());
   FUZZ_CHECK(read.Priority() == expected.Priority());
@@ -84,13 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteFile(path, data, size);
 
   fuzz::CheckingConsole console;
-  DestinationList list(console);
+  ConsoleLog log(console, nullptr);
+  DestinationList list;
   // Two destinations come before the file, as DEST arguments would.
   char first[] = "=+1,A,H,1";
   char second[] = "=+2,B,L,2";
-  list.Add(first);
-  list.Add(second);
-  ReadDestinationFile(("FILE=" + path).c_str(), list);
+  list.Add(ParseDestination(first));
+  list.Add(ParseDestination(second));
+  ReadDestinationFile(("FILE=" + path).c_str(), list, log);
 
   std::vector<std::string> expected = Model(std::string(reinterpret_cast<const char*>(data), size));
   size_t kept = expected.size() < 29 ? expected.size() : 29;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "fuzz_support.h"
+#include "log/console_log.h"
 #include "routing/alarm_destination.h"
 #include "support/fake_outbox.h"
 #include "support/fakes.h"
@@ -37,7 +38,8 @@ void CheckSending(AlarmDestination& destination) {
   };
   test::FakeOutbox outbox;
   fuzz::CheckingConsole console;
-  RoutingContext context{console, scada, clock, outbox};
+  ConsoleLog log(console, nullptr);
+  RoutingContext context{log, scada, clock, outbox};
   test::AlarmBuilder alarm;
   alarm.areas = 0xFFFF;
   AlarmRecord record = alarm.Build();
@@ -64,8 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   text[size] = '\0';
 
   fuzz::CheckingConsole console;
-  AlarmDestination destination(text.get(), console);
+  ConsoleLog log(console, nullptr);
+  ParsedDestination parsed = ParseDestination(text.get());
+  ReportDestination(parsed, log);
   FUZZ_CHECK(console.written > 0);  // an echo or an error line, always
+  AlarmDestination destination(parsed);
 
   // The text is cut in place only where a delimiter stood.
   for (size_t i = 0; i < size; ++i) {

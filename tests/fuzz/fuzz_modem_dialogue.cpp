@@ -5,8 +5,8 @@
 // and free of the bytes that would end it early.
 #include <memory>
 
-#include "app/console_log.h"
 #include "fuzz_support.h"
+#include "log/console_log.h"
 #include "modem/sms_modem.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
@@ -50,12 +50,12 @@ void CheckWrite(const std::string& write) {
 }
 
 void CheckModem(const SmsModem& modem) {
-  FUZZ_CHECK(fuzz::Terminated(modem.Response(), kResponseSize));
+  FUZZ_CHECK(fuzz::Terminated(modem.Dialogue().Response(), kResponseSize));
   FUZZ_CHECK(modem.QueuedCount() >= 0 && modem.QueuedCount() <= kQueueCapacity);
-  FUZZ_CHECK(modem.State() >= WaitReset && modem.State() <= WaitSignal);
+  FUZZ_CHECK(modem.Dialogue().State() >= WaitReset && modem.Dialogue().State() <= WaitSignal);
   FUZZ_CHECK(modem.SignalStrength() >= 0 && modem.SignalStrength() <= 100);
-  FUZZ_CHECK(fuzz::Terminated(modem.ServiceNumber(), kServiceNumberSize));
-  FUZZ_CHECK(strpbrk(modem.ServiceNumber(), "\"\r\n\x1a\x1b") == nullptr);
+  FUZZ_CHECK(fuzz::Terminated(modem.Dialogue().ServiceNumber(), kServiceNumberSize));
+  FUZZ_CHECK(strpbrk(modem.Dialogue().ServiceNumber(), "\"\r\n\x1a\x1b") == nullptr);
 }
 
 }  // namespace
@@ -110,7 +110,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     CheckModem(modem);
     for (; checked < port->writes.size(); ++checked) {
-      if (trace) fprintf(stderr, "state %d TX %s\n", modem.State(), port->writes[checked].c_str());
+      if (trace)
+        fprintf(stderr, "state %d TX %s\n", modem.Dialogue().State(),
+                port->writes[checked].c_str());
       CheckWrite(port->writes[checked]);
     }
   }

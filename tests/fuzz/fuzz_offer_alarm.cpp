@@ -5,8 +5,8 @@
 // for the destination's own number, and the queue never holds more than 21.
 #include <memory>
 
-#include "app/console_log.h"
 #include "fuzz_support.h"
+#include "log/console_log.h"
 #include "modem/outgoing_queue.h"
 #include "routing/destination_list.h"
 #include "support/fakes.h"
@@ -105,13 +105,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   test::VirtualClock clock(input.U32());
   FuzzScada scada(input);
   OutgoingQueue queue(log);
-  DestinationList list(console);
+  DestinationList list;
   for (const char* specification : kDestinations) {
     std::string text = specification;
-    list.Add(&text[0]);
+    list.Add(ParseDestination(&text[0]));
   }
   CheckingOutbox outbox(queue, list);
-  RoutingContext context{console, scada, clock, outbox};
+  RoutingContext context{log, scada, clock, outbox};
 
   while (!input.Empty()) {
     switch (input.Byte() % 5) {

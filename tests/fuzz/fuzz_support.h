@@ -57,7 +57,7 @@ class Input {
 // of the log and the plain prints.
 class CheckingConsole : public Console {
  public:
-  void SetAttribute(uint16_t) override {}
+  void SetColour(Colour) override {}
   void Write(const char* text, size_t length) override {
     FUZZ_CHECK(length <= 255);
     FUZZ_CHECK(memchr(text, '\0', length) == nullptr);

@@ -14,7 +14,7 @@ using Writes = std::vector<std::string>;
 TEST_F(ModemTest, AnAlwaysOkModemIsInitialisedOneCommandPerStep) {
   Make();
   for (int i = 0; i < 6; ++i) Step();
-  EXPECT_EQ(modem_->State(), Ready);
+  EXPECT_EQ(modem_->Dialogue().State(), Ready);
   EXPECT_EQ(port_->writes, (Writes{"ATZ\r", "AT+CMEE=1\r", "ATE0\r", "AT+CMGF=1\r", "AT+CSCA?\r"}));
   std::vector<std::string> expected = {
       "Retrieved valid handle for COM5 driver",
@@ -41,7 +41,7 @@ TEST_F(ModemTest, AnAlwaysOkModemIsInitialisedOneCommandPerStep) {
   EXPECT_NE(console_.coloured().find("<23|Timeout|>\r\n<71|TX>>ATZ|>"), std::string::npos);
 }
 
-TEST_F(ModemTest, ServiceQueryErrorSetsTheServiceNumberGivenOrAnEmptyOne) {
+TEST_F(ModemTest, ServiceQueryErrorSetsTheNumberAndLogsTheKeptCapitalReady) {
   struct Case {
     const char* argument;  // SERVICE argument, or none
     const char* command;
@@ -56,7 +56,7 @@ TEST_F(ModemTest, ServiceQueryErrorSetsTheServiceNumberGivenOrAnEmptyOne) {
     EXPECT_EQ(port_->writes.back(), c.command);
     EXPECT_EQ(CountLogged("Query Service"), 2);
     Step();
-    EXPECT_EQ(modem_->State(), Ready);
+    EXPECT_EQ(modem_->Dialogue().State(), Ready);
     EXPECT_TRUE(Logged("Going to Ready"));
     EXPECT_FALSE(Logged("Going to ready"));
   }
@@ -68,9 +68,9 @@ TEST_F(ModemTest, ARefusedServiceNumberIsLeftOnlyByTheTimeOut) {
   Make();
   ASSERT_TRUE(StepUntil(WaitServiceSet));
   for (int i = 0; i < 99; ++i) Step();  // 9.9 s after the command
-  EXPECT_EQ(modem_->State(), WaitServiceSet);
+  EXPECT_EQ(modem_->Dialogue().State(), WaitServiceSet);
   Step(200);
-  EXPECT_EQ(modem_->State(), WaitReset);
+  EXPECT_EQ(modem_->Dialogue().State(), WaitReset);
   EXPECT_EQ(port_->writes.back(), "ATZ\r");
 }
 
@@ -93,24 +93,24 @@ TEST_F(ModemTest, ServiceNumbersThatDoNotFitOrWouldBreakTheCommandAreRefused) {
               (std::vector<std::string>{c.refusal, "Service number Set to +99912345"}));
   }
   modem_->SetServiceNumber("SERVICE=none");  // no "+": kept as it was
-  EXPECT_STREQ(modem_->ServiceNumber(), "+99912345");
+  EXPECT_STREQ(modem_->Dialogue().ServiceNumber(), "+99912345");
   modem_->SetServiceNumber("SERVICE=+123456789012345678901234567890");  // 31 fit
-  EXPECT_STREQ(modem_->ServiceNumber(), "+123456789012345678901234567890");
+  EXPECT_STREQ(modem_->Dialogue().ServiceNumber(), "+123456789012345678901234567890");
 }
 
 // --- Sending --------------------------------------------------------------------------
 
-TEST_F(ModemTest, AConfirmedSendRemovesTheSmsAndPausesOneSecond) {
+TEST_F(ModemTest, AConfirmedSendRemovesTheSmsLogsTheKeptSuccessfullAndPauses) {
   MakeReady();
   modem_->QueueMessage("Pump 3 failed", "+99955501234");
   Step();
-  EXPECT_EQ(modem_->State(), WaitPrompt);
+  EXPECT_EQ(modem_->Dialogue().State(), WaitPrompt);
   Step();
-  EXPECT_EQ(modem_->State(), WaitSendResult);
+  EXPECT_EQ(modem_->Dialogue().State(), WaitSendResult);
   EXPECT_EQ(modem_->QueuedCount(), 1);
   uint64_t slept = clock_.slept();
   Step();
-  EXPECT_EQ(modem_->State(), Ready);
+  EXPECT_EQ(modem_->Dialogue().State(), Ready);
   EXPECT_EQ(modem_->QueuedCount(), 0);
   EXPECT_EQ(clock_.slept() - slept, 1000u);
   EXPECT_EQ(port_->writes, (Writes{"AT+CMGS=\"+99955501234\"\r", "Pump 3 failed\x1a"}));
@@ -137,7 +137,7 @@ TEST_F(ModemTest, ARefusedSmsIsRetriedAfterAResetAndDroppedAfterFourSendings) {
   Step();
   Step();  // the refusal
   EXPECT_EQ(modem_->LastError(), 515);
-  EXPECT_EQ(modem_->State(), WaitSendResult);
+  EXPECT_EQ(modem_->Dialogue().State(), WaitSendResult);
   for (int i = 0; i < 100; ++i) Step();  // 10 s after the refusal: not yet
   EXPECT_FALSE(Logged("Timeout"));
   Step();
@@ -173,7 +173,7 @@ TEST_F(ModemTest, AConfirmationArrivingAfterAnErrorStillCounts) {
   EXPECT_EQ(modem_->LastError(), 515);
   port_->Arrive("\r\n+CMGS: 9\r\n");
   Step();
-  EXPECT_EQ(modem_->State(), Ready);
+  EXPECT_EQ(modem_->Dialogue().State(), Ready);
   EXPECT_EQ(modem_->QueuedCount(), 0);
 }
 
@@ -196,9 +196,9 @@ TEST_F(ModemTest, ErrorsInReadyBecomeTheLastError) {
     port_->Arrive(c.answer);
     Step();
     EXPECT_EQ(modem_->LastError(), c.lastError);
-    EXPECT_EQ(modem_->State(), Ready);
+    EXPECT_EQ(modem_->Dialogue().State(), Ready);
     modem_->PollModem();  // nothing new: Ready does not time out
-    EXPECT_EQ(modem_->State(), Ready);
+    EXPECT_EQ(modem_->Dialogue().State(), Ready);
   }
 }
 
@@ -214,11 +214,11 @@ TEST_F(ModemTest, NumbersSplitOverTwoReadsAreReadWhole) {
   phone_.signal = "\r\n+CSQ: 1";
   Step(10000);
   Step();
-  EXPECT_EQ(modem_->State(), WaitSignal);
+  EXPECT_EQ(modem_->Dialogue().State(), WaitSignal);
   port_->Arrive("5,99\r\n");
   Step();
   EXPECT_EQ(modem_->SignalStrength(), 48);
-  EXPECT_EQ(modem_->State(), Ready);
+  EXPECT_EQ(modem_->Dialogue().State(), Ready);
 }
 
 TEST(ReadDecimal, ReadsAsTheModemWritesNumbers) {
@@ -251,12 +251,12 @@ TEST_F(ModemTest, SignalQualityShowsAsPercentNeverBeyondTheScale) {
     phone_.signal = "\r\n+CSQ: 20,0\r\n";  // 64 %, so that every case has to change it
     MakeReady();
     Step(10000);
-    ASSERT_EQ(modem_->State(), WaitSignal);
+    ASSERT_EQ(modem_->Dialogue().State(), WaitSignal);
     Step();
     ASSERT_EQ(modem_->SignalStrength(), 64);
     phone_.signal = c.answer;
     Step(10000);  // the deadline itself has not passed yet
-    EXPECT_EQ(modem_->State(), Ready);
+    EXPECT_EQ(modem_->Dialogue().State(), Ready);
     Step();
     Step();
     EXPECT_EQ(modem_->SignalStrength(), c.percent);
@@ -288,22 +288,35 @@ TEST_F(ModemTest, TheTimeOutWaitsForAStepWithoutNewData) {
   EXPECT_EQ(CountWrites("ATZ\r"), 2);
 }
 
-// A command sent 10 s before the wrap has its deadline on the last tick, which no later
-// tick exceeds: it must still pass once the tick has wrapped.
-TEST_F(ModemTest, ADeadlineOnTheLastTickBeforeTheWrapStillPasses) {
-  phone_.silent = true;
-  clock_.Set(0xFFFFFFFFu - 10100);
-  Make();
-  for (int i = 0; i < 120; ++i) Step();  // the reset command, then 12 s, across the wrap
-  EXPECT_EQ(CountWrites("ATZ\r"), 2);
+// The 2^32 ms wrap of the tick: a deadline set before the wrap passes after it, and one
+// that lands past the wrap is waited out, not taken as passed at once (which would reset
+// the modem, or resend an SMS, the moment a command went out in the last 10 s).
+TEST_F(ModemTest, DeadlinesAcrossTheTickWrapAreWaitedOutExactly) {
+  for (uint32_t beforeWrap : {20000u, 10100u, 9000u, 5000u, 100u}) {
+    SCOPED_TRACE(beforeWrap);
+    std::vector<uint32_t> resets;  // ticks of the reset commands of a silent modem
+    phone_.silent = true;
+    clock_.Set(0u - beforeWrap);
+    Make();
+    port_->onWrite = [&](const std::string& command) {
+      if (command == "ATZ\r") resets.push_back(clock_.TickCount());
+    };
+    for (int i = 0; i < 350; ++i) Step();
+    ASSERT_GE(resets.size(), 3u);
+    for (size_t i = 1; i < resets.size(); ++i) EXPECT_EQ(resets[i] - resets[i - 1], 10100u);
 
-  phone_.silent = false;
-  MakeReady();
-  clock_.Set(0xFFFFFFFFu - 10200);
-  for (int i = 0; i < 2; ++i) Step();  // a signal report 10 s before the wrap
-  ASSERT_EQ(modem_->State(), Ready);
-  for (int i = 0; i < 120; ++i) Step();
-  EXPECT_EQ(CountWrites("AT+CSQ\r"), 2);
+    std::vector<uint32_t> queries;  // ticks of the signal queries of an idle, ready modem
+    phone_.silent = false;
+    clock_.Set(0u - beforeWrap - 10000);
+    MakeReady();
+    port_->onWrite = [&](const std::string& command) {
+      if (command == "AT+CSQ\r") queries.push_back(clock_.TickCount());
+      port_->Answer(phone_.AnswerTo(command));
+    };
+    for (int i = 0; i < 350; ++i) Step();
+    ASSERT_GE(queries.size(), 3u);
+    for (size_t i = 1; i < queries.size(); ++i) EXPECT_EQ(queries[i] - queries[i - 1], 10200u);
+  }
 }
 
 TEST_F(ModemTest, ReadyNeverTimesOutASwitchedOffModemShowsAtTheNextSignalQuery) {
@@ -331,7 +344,7 @@ TEST_F(ModemTest, APromptLeftAfterTheResetGetsCtrlZUntilOk) {
   };
   for (int i = 0; i < 5; ++i) Step();
   EXPECT_EQ(port_->writes, (Writes{"ATZ\r", "\x1a", "\x1a", "\x1a", "AT+CMEE=1\r"}));
-  EXPECT_EQ(modem_->State(), WaitErrorMode);
+  EXPECT_EQ(modem_->Dialogue().State(), WaitErrorMode);
 }
 
 TEST_F(ModemTest, APromptLeftAfterTheResetThatNeverGivesOkEndsInAReset) {
@@ -353,11 +366,11 @@ TEST_F(ModemTest, AChunkThatWouldFillTheResponseIsDroppedUnlogged) {
   Step();
   port_->Arrive(std::string(56, 'y'));
   Step();
-  EXPECT_EQ(std::string(modem_->Response()).find('y'), std::string::npos);
+  EXPECT_EQ(std::string(modem_->Dialogue().Response()).find('y'), std::string::npos);
   EXPECT_EQ(console_.Lines().size(), 1u);
   port_->Arrive(std::string(55, 'z'));
   Step();
-  EXPECT_EQ(strlen(modem_->Response()), 255u);
+  EXPECT_EQ(strlen(modem_->Dialogue().Response()), 255u);
   EXPECT_EQ(console_.Lines().size(), 2u);
 }
 
@@ -366,12 +379,12 @@ TEST_F(ModemTest, AFloodOfUnexpectedAnswersEndsInAReset) {
   port_->Arrive(std::string(250, 'R'));
   Step();
   Step(10000);  // the signal query goes out; its answer no longer fits
-  EXPECT_EQ(modem_->State(), WaitSignal);
+  EXPECT_EQ(modem_->Dialogue().State(), WaitSignal);
   for (int i = 0; i < 100; ++i) Step();
   EXPECT_EQ(CountWrites("ATZ\r"), 0);
   Step();
   EXPECT_EQ(CountWrites("ATZ\r"), 1);
-  EXPECT_EQ(modem_->State(), WaitReset);
+  EXPECT_EQ(modem_->Dialogue().State(), WaitReset);
 }
 
 TEST_F(ModemTest, ReceivedLinesAreLoggedFromTheThirdByteAndCut) {
@@ -415,7 +428,7 @@ TEST_F(ModemTest, APortThatDoesNotOpenLeavesTheDialogueResettingAndQueueing) {
 
   modem_ = std::make_unique<SmsModem>("COM1", nullptr, log_, clock_);  // no port at all
   Step();
-  EXPECT_EQ(modem_->State(), WaitReset);
+  EXPECT_EQ(modem_->Dialogue().State(), WaitReset);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/console_log.h"
+#include "log/console_log.h"
 #include "modem/sms_modem.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
@@ -56,7 +56,7 @@ class ModemTest : public ::testing::Test {
   bool StepUntil(ModemState state, int limit = 30) {
     for (int i = 0; i < limit; ++i) {
       Step();
-      if (modem_->State() == state) return true;
+      if (modem_->Dialogue().State() == state) return true;
     }
     return false;
   }

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/console_log.h"
+#include "log/console_log.h"
 #include "support/fakes.h"
 
 namespace kelvor::test {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/console_log.h"
+#include "log/console_log.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/console_log.h"
+#include "log/console_log.h"
 #include "modem/sms_modem.h"
 #include "platform/serial.h"
 #include "support/fakes.h"

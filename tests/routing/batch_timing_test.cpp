@@ -56,10 +56,10 @@ TEST_F(BatchTimingTest, DelaysAndTheirEdges) {
       {"one hour is waited out", "=+1,A,H,3600", 5000, 3600100},
       {"two hours are pulled in to now", "=+1,A,H,7200", 5000, 100},
       {"negative delay: due at once", "=+1,A,H,-5", 100000, 0},
-      {"negative delay wrapping below zero", "=+1,A,H,-5", 1000, 100},
-      {"deadline past the 2^32 wrap", "=+1,A,H,30", 0xFFFFFFFFu - 1000, 0},
-      // No tick exceeds the last one before the wrap: once wrapped, it is pulled in.
-      {"deadline on the last tick", "=+1,A,H,1", 0xFFFFFFFFu - 1000, 1200},
+      {"negative delay wrapping below zero", "=+1,A,H,-5", 1000, 0},
+      // A deadline past the 2^32 wrap is waited out, not taken as passed at once.
+      {"deadline past the 2^32 wrap", "=+1,A,H,30", 0xFFFFFFFFu - 1000, 30100},
+      {"deadline on the last tick", "=+1,A,H,1", 0xFFFFFFFFu - 1000, 1100},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "log/console_log.h"
 #include "routing/destination_file.h"
 #include "support/fakes.h"
 
@@ -23,8 +24,8 @@ std::string TempFile(const std::string& content) {
   return path;
 }
 
-std::vector<std::string> ReadNumbers(const std::string& content, DestinationList& list) {
-  ReadDestinationFile(("FILE=" + TempFile(content)).c_str(), list);
+std::vector<std::string> ReadNumbers(const std::string& content, DestinationList& list, Log& log) {
+  ReadDestinationFile(("FILE=" + TempFile(content)).c_str(), list, log);
   std::vector<std::string> numbers;
   for (int i = 0; i < list.Count(); ++i) numbers.push_back(list[i].Number());
   return numbers;
@@ -66,22 +67,23 @@ TEST(DestinationFileTest, LineEndsAndLimits) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     test::FakeConsole console;
-    DestinationList list(console);
-    EXPECT_EQ(ReadNumbers(c.content, list), c.numbers);
+    ConsoleLog log(console, nullptr);
+    DestinationList list;
+    EXPECT_EQ(ReadNumbers(c.content, list, log), c.numbers);
   }
 }
 
 TEST(DestinationFileTest, LinesBeyond31AreNamedAndTheFileReadToItsEnd) {
   test::FakeConsole console;
-  DestinationList list(console);
+  ConsoleLog log(console, nullptr);
+  DestinationList list;
   for (int i = 0; i < 29; ++i) {
     char specification[] = "=+9,A,H,1";
-    list.Add(specification);
+    list.Add(ParseDestination(specification));
   }
-  console.Clear();
   std::string content = "head\r\n";
   for (int i = 1; i <= 5; ++i) content += "n,+" + std::to_string(i) + ",AP,L,9\r\n";
-  EXPECT_EQ(ReadNumbers(content, list).size(), 31u);
+  EXPECT_EQ(ReadNumbers(content, list, log).size(), 31u);
   EXPECT_EQ(console.Lines(), (Numbers{
                                  "New dest = +1,FFFF8001,2,9",
                                  "New dest = +2,FFFF8001,2,9",
@@ -104,8 +106,10 @@ TEST(DestinationFileTest, FieldsOfALineAndAMissingFile) {
   EXPECT_FALSE(file.NextLine());  // stays at the end
 
   test::FakeConsole console;
-  DestinationList list(console);
-  ReadDestinationFile(("FILE=" + testing::TempDir() + "kelvor_no_such_file.csv").c_str(), list);
+  ConsoleLog log(console, nullptr);
+  DestinationList list;
+  ReadDestinationFile(("FILE=" + testing::TempDir() + "kelvor_no_such_file.csv").c_str(), list,
+                      log);
   EXPECT_EQ(list.Count(), 0);
   EXPECT_EQ(console.text(), "");
 }

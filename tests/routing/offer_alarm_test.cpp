@@ -60,7 +60,7 @@ TEST_F(OfferAlarmTest, PriorityAndAreaFilter) {
   }
 }
 
-TEST_F(OfferAlarmTest, EnableTagValue) {
+TEST_F(OfferAlarmTest, EnableTagValueWithTheKeptIgnoringalmLine) {
   const struct {
     int16_t status;
     float value;

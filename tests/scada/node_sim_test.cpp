@@ -1,5 +1,5 @@
 // The node simulator's state and commands, without sockets.
-#include "sim/scada_node/node_sim.h"
+#include "node_sim.h"
 
 #include <gtest/gtest.h>
 

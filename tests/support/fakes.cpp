@@ -4,15 +4,15 @@
 
 namespace kelvor::test {
 
-void FakeConsole::SetAttribute(uint16_t attribute) {
-  attribute_ = attribute;
+void FakeConsole::SetColour(Colour colour) {
+  colour_ = colour;
 }
 
 void FakeConsole::Write(const char* text, size_t length) {
   if (length == 0) return;
   text_.append(text, length);
-  if (attribute_ != kNormal) {
-    coloured_ += "<" + std::to_string(attribute_) + "|";
+  if (colour_ != Colour::kNormal) {
+    coloured_ += "<" + std::to_string(static_cast<int>(colour_)) + "|";
     coloured_.append(text, length);
     coloured_ += "|>";
   } else {
@@ -107,19 +107,18 @@ void FakeScada::SetNumber(const std::string& node, const std::string& tag, const
 }
 
 AlarmRecord AlarmBuilder::Build() const {
-  AlarmRecord record{};
-  record.bytes[0] = static_cast<uint8_t>(areas & 0xFF);
-  record.bytes[1] = static_cast<uint8_t>(areas >> 8);
-  memcpy(record.bytes + 2, text.data(), text.size() < 136 ? text.size() : 136);
-  record.bytes[138] = routing;
-  memcpy(record.bytes + 140, tag.data(), tag.size() < 31 ? tag.size() : 31);
-  memcpy(record.bytes + 171, node.data(), node.size() < 10 ? node.size() : 10);
-  record.bytes[181] = static_cast<uint8_t>(day);
-  record.bytes[183] = static_cast<uint8_t>(hour);
-  record.bytes[184] = static_cast<uint8_t>(minute);
-  record.bytes[188] = static_cast<uint8_t>(priority);
-  record.bytes[189] = static_cast<uint8_t>(status);
-  return record;
+  AlarmFields fields;
+  fields.areas = areas;
+  fields.text = text.c_str();
+  fields.routing = routing;
+  fields.tag = tag.c_str();
+  fields.node = node.c_str();
+  fields.day = day;
+  fields.hour = hour;
+  fields.minute = minute;
+  fields.priority = priority;
+  fields.status = status;
+  return MakeAlarmRecord(fields);
 }
 
 }  // namespace kelvor::test

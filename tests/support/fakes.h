@@ -36,11 +36,12 @@ class VirtualClock : public Clock {
   uint64_t slept_ = 0;
 };
 
-// Captures console output. Text written while an attribute other than 7 is set is kept
-// between "<attribute|" and "|>" markers, so tests see the colour of each stretch.
+// Captures console output. Text written in a colour other than the normal one is kept
+// between "<attribute|" and "|>" markers, the attribute as its number, so tests see the
+// colour of each stretch.
 class FakeConsole : public Console {
  public:
-  void SetAttribute(uint16_t attribute) override;
+  void SetColour(Colour colour) override;
   void Write(const char* text, size_t length) override;
 
   const std::string& text() const { return text_; }  // plain text, markers left out
@@ -49,7 +50,7 @@ class FakeConsole : public Console {
   void Clear();
 
  private:
-  uint16_t attribute_ = kNormal;
+  Colour colour_ = Colour::kNormal;
   std::string text_;
   std::string coloured_;
 };

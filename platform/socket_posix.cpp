@@ -1,4 +1,4 @@
-// Node sockets on POSIX: waits by poll(); sends never raise SIGPIPE.
+// TCP sockets on POSIX: waits by poll(); sends never raise SIGPIPE.
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "scada/node_socket.h"
+#include "platform/socket.h"
 
-namespace kelvor::node_socket {
+namespace kelvor::tcp {
 
 bool Resolve(const char* host, uint16_t port, Address* address) {
   char service[8];
@@ -89,4 +89,4 @@ void Close(Handle socket) {
   close(static_cast<int>(socket));
 }
 
-}  // namespace kelvor::node_socket
+}  // namespace kelvor::tcp

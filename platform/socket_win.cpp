@@ -1,4 +1,4 @@
-// Node sockets on Winsock: waits by select(). Used by the stand-in SCADA libraries, which
+// TCP sockets on Winsock: waits by select(). Used by the stand-in SCADA libraries, which
 // speak the node protocol where the SCADA system itself is not installed.
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "scada/node_socket.h"
+#include "platform/socket.h"
 
-namespace kelvor::node_socket {
+namespace kelvor::tcp {
 namespace {
 
 // Winsock is started once per process and left running: a process that talks to a node
@@ -109,4 +109,4 @@ void Close(Handle socket) {
   closesocket(Native(socket));
 }
 
-}  // namespace kelvor::node_socket
+}  // namespace kelvor::tcp

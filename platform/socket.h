@@ -1,11 +1,11 @@
-// The few socket operations the node connection needs; one implementation per platform
-// (node_socket_posix.cpp, node_socket_win.cpp). Every socket is non-blocking.
+// The few TCP socket operations the SCADA node connection needs; one implementation per
+// platform (socket_posix.cpp, socket_win.cpp). Every socket is non-blocking.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace kelvor::node_socket {
+namespace kelvor::tcp {
 
 using Handle = intptr_t;
 constexpr Handle kNone = -1;
@@ -40,4 +40,4 @@ long Receive(Handle socket, char* buffer, size_t capacity);
 
 void Close(Handle socket);
 
-}  // namespace kelvor::node_socket
+}  // namespace kelvor::tcp

@@ -1,0 +1,51 @@
+// The destination specification: number,areas,priority,delay[,form][,node:tag.field], as a
+// DEST argument or a line of a destination file gives it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "log/log.h"
+
+namespace kelvor {
+
+constexpr size_t kDestinationFieldSize = 32;  // number and enable tag parts: 31 and a NUL
+constexpr int8_t kNoPriority = -1;            // the priority letter was not H, M or L
+
+// The fields a specification sets. Whatever it does not set keeps these defaults, so an
+// incomplete specification, or one with a bad priority letter, never routes alarms on
+// chance values: no number, area mask 0, no priority, delay 0, description-only
+// messages, no enable tag.
+struct DestinationSpecification {
+  int8_t priority = kNoPriority;  // lowest priority taken: 0 high, 1 medium, 2 low
+  int16_t areaMask = 0;           // bit n stands for plant area 'A'+n
+  int32_t delay = 0;              // seconds from a batch's first alarm until it is due
+  bool fullMessages = false;
+  char number[kDestinationFieldSize] = {};
+  bool enableTagPresent = false;
+  char enableNode[kDestinationFieldSize] = {};
+  char enableTag[kDestinationFieldSize] = {};
+  char enableField[kDestinationFieldSize] = {};  // kept, not consulted
+};
+
+struct ParsedDestination {
+  enum Outcome {
+    kComplete,
+    kIncomplete,  // number, areas, priority or delay missing: the fields read so far are set
+    kTooLong,     // a token does not fit its field: the fields keep every default
+  };
+  Outcome outcome = kIncomplete;
+  DestinationSpecification specification;
+  const char* longToken = nullptr;  // kTooLong: the token, inside the text read
+};
+
+// Reads a specification; the text is cut up in place while it is read. A token too long
+// for its 32-byte field refuses the whole specification: a cut number or tag would name
+// another phone or block than the operator wrote.
+ParsedDestination ParseDestination(char* text);
+
+// The plain console line that says what became of a specification: the echo "New dest =
+// ...", the format error, or the refusal naming the long token.
+void ReportDestination(const ParsedDestination& parsed, Log& log);
+
+}  // namespace kelvor
