@@ -1,7 +1,8 @@
-// What the calls into EDA.dll and FIXTOOLS.dll rely on, checked when scada_win.cpp compiles.
-// The tests run the 64-bit build under Wine, where pointers are 8 bytes and cdecl and stdcall
-// are one convention: a fault in the 32-bit build's side of the contract would show only on a
-// node, as a broken stack or a record read askew. Included by scada_win.cpp alone.
+// What the calls into EDA.dll and FIXTOOLS.dll rely on, checked when scada_libraries.cpp
+// compiles. The tests run the 64-bit build under Wine, where pointers are 8 bytes and cdecl
+// and stdcall are one convention: a fault in the 32-bit build's side of the contract would
+// show only on a node, as a broken stack or a record read askew. Included by
+// scada_libraries.cpp alone (Windows builds).
 #pragma once
 
 #include <climits>
@@ -16,13 +17,25 @@
 namespace kelvor::scada_abi {
 
 // The record: the library writes its 196 bytes and the program copies them into an
-// AlarmRecord as they are. Its fields are read at byte offsets within them (alarm_record.h),
-// the same in every build, which the tests cover.
+// AlarmRecord as they are.
 static_assert(kAlarmRecordSize == 196 && sizeof(AlarmRecord) == kAlarmRecordSize,
               "the SCADA alarm record is 196 bytes, without padding");
 static_assert(offsetof(AlarmRecord, bytes) == 0, "the record's bytes start the AlarmRecord");
 static_assert(std::is_trivially_copyable_v<AlarmRecord> && std::is_standard_layout_v<AlarmRecord>,
               "an AlarmRecord is filled by memcpy from what the library wrote");
+
+// Its fields, where the library puts them. The program reads them at these byte offsets
+// (record_layout), the same in every build, and the tests check the reading; here the
+// offsets are held to the library's record, so that an edit of record_layout that the
+// library does not share stops the build of the program that calls it.
+namespace at = record_layout;
+static_assert(at::kAreaMask == 0 && at::kRoutingFlag == 138, "area mask and routing flag");
+static_assert(at::kAlarmText == 2 && at::kAlarmTextWidth == 136 && at::kTagName == 140 &&
+                  at::kTagNameWidth == 31 && at::kNodeName == 171 && at::kNodeNameWidth == 10,
+              "alarm text, tag name and node name, and their widths");
+static_assert(at::kDay == 181 && at::kHour == 183 && at::kMinute == 184,
+              "the alarm time: day, hour and minute");
+static_assert(at::kPriority == 188 && at::kStatusCode == 189, "priority and status code");
 
 // The arguments and results as the libraries have them: 16- and 32-bit integers, a float the
 // library writes as 4 IEEE bytes, texts of 8-bit chars.
