@@ -35,6 +35,10 @@ const char* const kUsage[] = {
     "\r\nHit any Key to Exit\r\n",
 };
 
+bool StartsWith(const char* text, const char* prefix) {
+  return strncmp(text, prefix, strlen(prefix)) == 0;
+}
+
 class Kelvor {
  public:
   explicit Kelvor(Platform& platform)
@@ -44,8 +48,16 @@ class Kelvor {
 
  private:
   void ReadArgument(const char* argument);
+  struct KeywordArgument {
+    const char* keyword;
+    void (Kelvor::*read)(const char* argument);
+  };
+  static const KeywordArgument kKeywordArguments[];
+
   void ReadDestinationArgument(const char* argument);
+  void ReadFileArgument(const char* argument);
   void PrintUsage();
+  void ReportDiscarded();
   void RunLoop(RoutingContext& routing);
   bool Pass(RoutingContext& routing);
   bool TakeAlarm(RoutingContext& routing);
@@ -75,29 +87,60 @@ int Kelvor::Run(int argc, char** argv) {
   running_ = platform_.scada.ScadaRunning();
   if (running_ != 0) RunLoop(routing);
 
+  ReportDiscarded();
   log_.LogMessage(Colour::kAlarmQueue, "Exiting ....\r\n");
   modem_.reset();
   return destinations_.Count();
 }
 
-// Arguments are told apart by the first of these texts they contain, in this order.
+// An argument that begins with one of these keywords is that kind, whatever else it holds:
+// a tag name or a path may well contain "COM" or "SER".
+const Kelvor::KeywordArgument Kelvor::kKeywordArguments[] = {
+    {"DEST=", &Kelvor::ReadDestinationArgument},
+    {"FILE=", &Kelvor::ReadFileArgument},
+};
+
+// Arguments with a leading keyword first; every other argument is told apart by the first
+// of these texts it contains, in this order, as command lines have always been read.
 void Kelvor::ReadArgument(const char* argument) {
+  for (const KeywordArgument& keyword : kKeywordArguments) {
+    if (StartsWith(argument, keyword.keyword)) {
+      (this->*keyword.read)(argument);
+      return;
+    }
+  }
   if (strstr(argument, "COM") != nullptr) {
     modem_.reset();  // the earlier modem lets go of its port before the new one opens it
     modem_ = std::make_unique<SmsModem>(argument, platform_.newSerialPort(), log_, platform_.clock);
   } else if (strstr(argument, "SER") != nullptr) {
     if (modem_) modem_->SetServiceNumber(argument);
   } else if (strstr(argument, "DEST=") != nullptr) {
-    ReadDestinationArgument(strchr(argument, '='));
+    ReadDestinationArgument(argument);
   } else if (strstr(argument, "FILE=") != nullptr) {
-    ReadDestinationFile(argument, destinations_, log_);
+    ReadFileArgument(argument);
   }
 }
 
-// A destination specification is cut up in place while it is read: it is read from a copy.
-void Kelvor::ReadDestinationArgument(const char* specification) {
+// The specification starts at the argument's first "=", which it keeps. It is cut up in
+// place while it is read, so it is read from a copy.
+void Kelvor::ReadDestinationArgument(const char* argument) {
+  const char* specification = strchr(argument, '=');
   std::vector<char> text(specification, specification + strlen(specification) + 1);
   AddDestination(text.data(), destinations_, log_);
+}
+
+void Kelvor::ReadFileArgument(const char* argument) {
+  ReadDestinationFile(argument, destinations_, log_);
+}
+
+// Nothing still on its way is dropped without a word: the operator learns how many SMS and
+// batches of alarms the run ends without sending.
+void Kelvor::ReportDiscarded() {
+  int sms = modem_->QueuedCount();
+  int batches = destinations_.PendingBatches();
+  if (sms == 0 && batches == 0) return;
+  log_.LogMessage(Colour::kError, "Shutdown discards SMS queued: %d, alarm batches pending: %d\r\n",
+                  sms, batches);
 }
 
 void Kelvor::PrintUsage() {

@@ -26,7 +26,7 @@ void PrintableCopy(const char* text, char* printable, size_t size) {
 bool OutgoingQueue::QueueMessage(const char* text, const char* number) {
   char shown[kNumberSize];
   PrintableCopy(number, shown, sizeof shown);
-  if (count_ >= kQueueCapacity) {
+  if (Full()) {
     // Refused SMS carry alarms: the operator has to see that they are lost.
     log_.LogMessage(Colour::kError, "Message queue full - SMS to %s lost\r\n", shown);
     return false;

@@ -29,6 +29,7 @@ class OutgoingQueue {
 
   int Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
+  bool Full() const { return count_ >= kQueueCapacity; }
   // The oldest record; only while the queue is not empty.
   OutgoingSms& Head() { return records_[head_]; }
   void RemoveHead();

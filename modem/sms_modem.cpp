@@ -18,6 +18,10 @@ bool SmsModem::QueueMessage(const char* text, const char* number) {
   return queue_.QueueMessage(text, number);
 }
 
+bool SmsModem::Full() const {
+  return queue_.Full();
+}
+
 int SmsModem::QueuedCount() const {
   return queue_.Count();
 }

@@ -25,6 +25,7 @@ class SmsModem : public SmsOutbox {
   SmsModem& operator=(const SmsModem&) = delete;
 
   bool QueueMessage(const char* text, const char* number) override;
+  bool Full() const override;
   int QueuedCount() const;
   void SetServiceNumber(const char* argument);
   // One step of the AT dialogue.

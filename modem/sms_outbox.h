@@ -13,6 +13,8 @@ class SmsOutbox {
   virtual ~SmsOutbox() = default;
   // Queues an SMS; both texts are copied. False when it was refused.
   virtual bool QueueMessage(const char* text, const char* number) = 0;
+  // True while no further SMS would be taken: a caller that can wait may offer it later.
+  virtual bool Full() const = 0;
 };
 
 }  // namespace kelvor

@@ -1,6 +1,8 @@
-// Read-only access to a file by offset.
+// Files: read by offset (the destination file), written and replaced (the program's own
+// files).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kelvor {
@@ -23,5 +25,40 @@ class FileReader {
  private:
   intptr_t handle_ = -1;
 };
+
+// A file the program writes, opened for writing alone and readable by other programs
+// meanwhile (an operator's tail, an editor).
+class FileWriter {
+ public:
+  enum Mode { kAppend, kTruncate };
+
+  FileWriter() = default;
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+  ~FileWriter() { Close(); }
+
+  // Opens the file, making it when it is not there. False when it cannot be had.
+  bool Open(const char* name, Mode mode);
+  bool IsOpen() const { return handle_ != -1; }
+  // Writes all `length` bytes; false when the system took fewer (a full disk, a lost
+  // share).
+  bool Write(const char* data, size_t length);
+  // Waits until what was written is on the disk.
+  bool Flush();
+  // The file's size, as written so far; 0 when it is not open.
+  uint64_t Size() const { return size_; }
+  void Close();
+
+ private:
+  intptr_t handle_ = -1;
+  uint64_t size_ = 0;
+};
+
+// Puts the file `from` in the place of `to`, replacing any file there, in one step that
+// either happens whole or not at all, and is on the disk when it returns true.
+bool RenameOver(const char* from, const char* to);
+
+// Removes a file; false when there was none or it could not be removed.
+bool RemoveFile(const char* name);
 
 }  // namespace kelvor

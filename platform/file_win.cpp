@@ -44,4 +44,55 @@ void FileReader::Close() {
   handle_ = -1;
 }
 
+// Shared for reading: an operator may look at the file while the program writes it.
+bool FileWriter::Open(const char* name, Mode mode) {
+  Close();
+  HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            mode == kAppend ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD high = 0;
+  DWORD low = GetFileSize(file, &high);
+  size_ = low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR
+              ? 0
+              : (static_cast<uint64_t>(high) << 32 | low);
+  if (mode == kAppend) SetFilePointer(file, 0, nullptr, FILE_END);
+  handle_ = reinterpret_cast<intptr_t>(file);
+  return true;
+}
+
+bool FileWriter::Write(const char* data, size_t length) {
+  if (handle_ == -1) return false;
+  while (length > 0) {
+    DWORD chunk = length > 0x10000000u ? 0x10000000u : static_cast<DWORD>(length);
+    DWORD written = 0;
+    if (!WriteFile(AsHandle(handle_), data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    length -= written;
+    size_ += written;
+  }
+  return true;
+}
+
+bool FileWriter::Flush() {
+  return handle_ != -1 && FlushFileBuffers(AsHandle(handle_)) != 0;
+}
+
+void FileWriter::Close() {
+  if (handle_ == -1) return;
+  CloseHandle(AsHandle(handle_));
+  handle_ = -1;
+  size_ = 0;
+}
+
+// Both flags are there since Windows XP: the replacement is one step, and on the disk when
+// the call returns.
+bool RenameOver(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool RemoveFile(const char* name) {
+  return DeleteFileA(name) != 0;
+}
+
 }  // namespace kelvor

@@ -18,14 +18,14 @@ constexpr uint32_t kLongestWait = 3600000;  // one hour in ms
 
 }  // namespace
 
-AlarmDestination::AlarmDestination(const ParsedDestination& parsed) : spec_(parsed.specification) {
+AlarmDestination::AlarmDestination(const ParsedDestination& parsed)
+    : spec_(parsed.specification), complete_(parsed.outcome == ParsedDestination::kComplete) {
   SetBatch(spec_.fullMessages ? kFirstHeader : "");
 }
 
 void AlarmDestination::OfferAlarm(const AlarmRecord& record, RoutingContext& context) {
   const auto alarmText = record.AlarmText();
-  if (record.Priority() > spec_.priority ||
-      (record.AreaMask() & static_cast<uint16_t>(spec_.areaMask)) == 0) {
+  if (!Concerns(record)) {
     context.log.Print("Ignoring alm %.60s\r\n", alarmText.c_str());
     return;
   }
@@ -43,10 +43,32 @@ void AlarmDestination::OfferAlarm(const AlarmRecord& record, RoutingContext& con
   context.log.Print("Buffering alm %.60s\r\n", alarmText.c_str());
 }
 
+// The priority and area filter: the alarm is at least as urgent as the destination's
+// priority and shares an area with it. A destination without a priority, or made from an
+// incomplete specification, takes nothing: its fields are not what the operator meant.
+bool AlarmDestination::Concerns(const AlarmRecord& record) const {
+  if (!complete_ || spec_.priority == kNoPriority) return false;
+  return record.Priority() <= spec_.priority &&
+         (record.AreaMask() & static_cast<uint16_t>(spec_.areaMask)) != 0;
+}
+
 void AlarmDestination::FlushIfDue(RoutingContext& context) {
   if (!batchPending_) return;
-  if (DeadlinePassed(context.clock.TickCount(), deadline_)) SendBatch(context);
+  if (DeadlinePassed(context.clock.TickCount(), deadline_)) {
+    if (context.outbox.Full()) {
+      WaitForRoom(context);
+    } else {
+      SendBatch(context);
+    }
+  }
   PullInFarDeadline(context.clock.TickCount());
+}
+
+// The batch stays pending, its deadline passed, so every later flush offers it again.
+// Said once per batch: the operator sees why its SMS is late, not a line per pass.
+void AlarmDestination::WaitForRoom(RoutingContext& context) {
+  if (!waiting_) context.log.Print("Message queue full - SMS to %s waits\r\n", spec_.number);
+  waiting_ = true;
 }
 
 // A deadline more than an hour ahead is moved to now, so the batch goes out at the next
@@ -102,11 +124,12 @@ size_t AlarmDestination::FormatText(const AlarmRecord& record, RoutingContext& c
                                                        : kAlarmTextSize - 1;
 }
 
-// Hands the batch to the modem, whose answer is not examined: a refused batch is lost all
-// the same. A destination without a number never queues anything.
+// Hands the batch to the modem, whose answer is not examined here: the queue reports a
+// batch it refuses as lost. A destination without a number never queues anything.
 void AlarmDestination::SendBatch(RoutingContext& context) {
   if (spec_.number[0] != '\0') context.outbox.QueueMessage(batch_, spec_.number);
   batchPending_ = false;
+  waiting_ = false;
   SetBatch(spec_.fullMessages ? kLaterHeader : "");
 }
 

@@ -47,13 +47,17 @@ static_assert(kShortTextMax < kFullTextMax, "the full form is the longest text")
 
 class AlarmDestination {
  public:
-  // A destination as `parsed` specifies it. A refused specification gives one with every
-  // default, which takes no alarm.
+  // A destination as `parsed` specifies it. One whose specification was incomplete or
+  // refused takes no alarm.
   explicit AlarmDestination(const ParsedDestination& parsed);
 
   // Filters one alarm and, if it concerns this destination, adds its text to the batch.
+  // When the text would take the batch past 159 characters, the batch is handed to the
+  // modem first; if the queue refuses it then, it is lost, and the queue says so.
   void OfferAlarm(const AlarmRecord& record, RoutingContext& context);
-  // Hands the batch to the modem once its delay has run out.
+  // Hands the batch to the modem once its delay has run out. A due batch that finds the
+  // queue full stays pending and is offered again at every call, taking later alarms
+  // while they fit.
   void FlushIfDue(RoutingContext& context);
 
   int8_t Priority() const { return spec_.priority; }
@@ -74,12 +78,16 @@ class AlarmDestination {
   void AppendToBatch(const char* text, size_t length);
   void SendBatch(RoutingContext& context);
   void PullInFarDeadline(uint32_t now);
+  void WaitForRoom(RoutingContext& context);
+  bool Concerns(const AlarmRecord& record) const;
   bool EnabledFor(const AlarmRecord& record, RoutingContext& context);
   size_t FormatText(const AlarmRecord& record, RoutingContext& context, char* text);
 
   DestinationSpecification spec_;
+  bool complete_;  // an incomplete or refused specification takes no alarm
   uint32_t deadline_ = 0;
   bool batchPending_ = false;
+  bool waiting_ = false;  // the due batch found the queue full
   char batch_[kBatchCapacity] = {};
   size_t batchLength_ = 0;
 };

@@ -9,6 +9,12 @@ bool DestinationList::Add(const ParsedDestination& parsed) {
   return true;
 }
 
+int DestinationList::PendingBatches() const {
+  int pending = 0;
+  for (int i = 0; i < count_; ++i) pending += slots_[i]->BatchPending() ? 1 : 0;
+  return pending;
+}
+
 void DestinationList::OfferAlarm(const AlarmRecord& record, RoutingContext& context) {
   for (int i = 0; i < count_; ++i) slots_[i]->OfferAlarm(record, context);
 }

@@ -25,6 +25,8 @@ class DestinationList {
 
   bool Full() const { return count_ >= kCapacity; }
   int Count() const { return count_; }
+  // Destinations holding alarm text not yet handed to the modem.
+  int PendingBatches() const;
   AlarmDestination& operator[](int index) { return *slots_[index]; }
 
   // OfferAlarm, or FlushIfDue, on every destination in list order.

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "modem/outgoing_queue.h"
+
 namespace kelvor {
 namespace {
 
@@ -110,7 +112,16 @@ ParsedDestination ParseDestination(char* text) {
   ParsedDestination parsed;
   if (text == nullptr) return parsed;
   parsed.outcome = Read(text, parsed.specification, &parsed.longToken);
-  if (parsed.outcome == ParsedDestination::kTooLong) parsed.specification = {};
+  bool complete = parsed.outcome == ParsedDestination::kComplete;
+  if (complete && !SafeForCommand(parsed.specification.number)) {
+    parsed.outcome = ParsedDestination::kBadNumber;
+    PrintableCopy(parsed.specification.number, parsed.shownNumber, sizeof parsed.shownNumber);
+  }
+  // A refused specification sets nothing: its fields keep every default.
+  if (parsed.outcome == ParsedDestination::kTooLong ||
+      parsed.outcome == ParsedDestination::kBadNumber) {
+    parsed.specification = {};
+  }
   return parsed;
 }
 
@@ -129,6 +140,10 @@ void ReportDestination(const ParsedDestination& parsed, Log& log) {
     case ParsedDestination::kTooLong:
       log.Print("Error field longer than %d characters, dest refused: %.60s\r\n",
                 static_cast<int>(kDestinationFieldSize - 1), parsed.longToken);
+      break;
+    case ParsedDestination::kBadNumber:
+      log.Print("Error number %s holds a quote, CR, LF, Ctrl-Z or ESC, dest refused\r\n",
+                parsed.shownNumber);
       break;
   }
 }

@@ -33,19 +33,22 @@ struct ParsedDestination {
     kComplete,
     kIncomplete,  // number, areas, priority or delay missing: the fields read so far are set
     kTooLong,     // a token does not fit its field: the fields keep every default
+    kBadNumber,   // the number holds a character an AT command cannot carry: the same
   };
   Outcome outcome = kIncomplete;
   DestinationSpecification specification;
-  const char* longToken = nullptr;  // kTooLong: the token, inside the text read
+  const char* longToken = nullptr;               // kTooLong: the token, inside the text read
+  char shownNumber[kDestinationFieldSize] = {};  // kBadNumber: the number, printable
 };
 
 // Reads a specification; the text is cut up in place while it is read. A token too long
 // for its 32-byte field refuses the whole specification: a cut number or tag would name
-// another phone or block than the operator wrote.
+// another phone or block than the operator wrote. So does a number holding a double
+// quote, CR, LF, Ctrl-Z or ESC, which every send to it would fail on or be broken by.
 ParsedDestination ParseDestination(char* text);
 
 // The plain console line that says what became of a specification: the echo "New dest =
-// ...", the format error, or the refusal naming the long token.
+// ...", the format error, or the refusal naming the long token or the bad number.
 void ReportDestination(const ParsedDestination& parsed, Log& log);
 
 }  // namespace kelvor

@@ -55,6 +55,7 @@ class CheckingOutbox : public SmsOutbox {
     CheckQueue();
     return queued;
   }
+  bool Full() const override { return queue_.Full(); }
   void CheckQueue() {
     FUZZ_CHECK(queue_.Count() >= 0 && queue_.Count() <= kQueueCapacity);
     if (queue_.Empty()) return;

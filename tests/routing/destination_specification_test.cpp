@@ -50,18 +50,30 @@ TEST(SpecificationTest, FillsFieldsAndPrintsOneLine) {
   }
 }
 
-// A cut number or tag would name another phone or block, so the whole specification is
-// refused; the destination keeps its defaults, takes no alarm and never queues.
-TEST(SpecificationTest, TooLongTokenRefusesTheSpecification) {
+// A cut number or tag would name another phone or block, and a number holding a quote,
+// CR, LF, Ctrl-Z or ESC would break every command it goes into: the whole specification
+// is refused; the destination keeps its defaults, takes no alarm and never queues.
+TEST(SpecificationTest, RefusedSpecificationsTakeNoAlarm) {
   const std::string token(32, '9');
-  for (const std::string& specification :
-       {"=" + token + ",A,H,1", "=+1,A,H,1,S," + token + ":T.F", "=+1,A,H,1,S,N:" + token + ".F",
-        "=+1,A,H,1,S,N:T." + token}) {
-    SCOPED_TRACE(specification);
+  const std::string tooLong = "Error field longer than 31 characters, dest refused: " + token;
+  const struct {
+    std::string specification;
+    std::string line;
+  } cases[] = {
+      {"=" + token + ",A,H,1", tooLong},
+      {"=+1,A,H,1,S," + token + ":T.F", tooLong},
+      {"=+1,A,H,1,S,N:" + token + ".F", tooLong},
+      {"=+1,A,H,1,S,N:T." + token, tooLong},
+      {"=+1\"x,A,H,1", "Error number +1?x holds a quote, CR, LF, Ctrl-Z or ESC, dest refused"},
+      {"+1\r2,A,H,1", "Error number +1?2 holds a quote, CR, LF, Ctrl-Z or ESC, dest refused"},
+      {"=+1\x1a,A,H,1", "Error number +1? holds a quote, CR, LF, Ctrl-Z or ESC, dest refused"},
+      {"=+1\x1b\n,A,H,1", "Error number +1?? holds a quote, CR, LF, Ctrl-Z or ESC, dest refused"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.specification);
     test::RoutingWorld world;
-    AlarmDestination destination = world.Make(specification);
-    EXPECT_EQ(world.console.text(),
-              "Error field longer than 31 characters, dest refused: " + token + "\r\n");
+    AlarmDestination destination = world.Make(c.specification);
+    EXPECT_EQ(world.console.text(), c.line + "\r\n");
     EXPECT_STREQ(destination.Number(), "");
     EXPECT_EQ(destination.AreaMask(), 0);
     EXPECT_FALSE(destination.HasEnableTag());
@@ -70,13 +82,14 @@ TEST(SpecificationTest, TooLongTokenRefusesTheSpecification) {
   }
 }
 
-// Incomplete specifications and bad priority letters must not route on chance values.
+// Incomplete specifications and bad priority letters must not route on chance values:
+// not even the fields read before the missing one, nor an alarm of a negative priority.
 TEST(SpecificationTest, IncompleteOrBadPriorityTakesNoAlarm) {
-  for (const char* specification : {"=+1", "=+1,A", "=+1,,H,30", "=+1,A,X,0"}) {
+  for (const char* specification : {"=+1", "=+1,A", "=+1,,H,30", "=+1,A,X,0", "=+1,A,H"}) {
     SCOPED_TRACE(specification);
     test::RoutingWorld world;
     AlarmDestination destination = world.Make(specification);
-    for (int8_t priority : {0, 1, 2}) {
+    for (int8_t priority : {-128, -1, 0, 1, 2}) {
       test::AlarmBuilder alarm;
       alarm.areas = 0xFFFF;
       alarm.priority = priority;

@@ -181,18 +181,38 @@ TEST_F(OfferAlarmTest, BatchOfExactly159StaysAndThe160thCharacterStartsANewOne) 
   EXPECT_EQ(over.Deadline(), firstDeadline + 5000);  // the new batch's delay starts now
 }
 
-TEST_F(OfferAlarmTest, FullQueueLosesTheBatchAndTheNextAlarmStartsAfresh) {
+// A due batch that finds the queue full waits, says so once, takes later alarms while
+// they fit and goes once there is room. Only a batch the 159-character rule must hand over
+// into a full queue is lost.
+TEST_F(OfferAlarmTest, ADueBatchWaitsForRoomAndOnlyAFullOneIsLost) {
+  const std::string text = "7/09:05\ndesc\n";  // 13 characters: 12 fit one SMS
   world.outbox.capacity = 0;
-  AlarmDestination destination = world.Make("=+1,A,H,10,F");
+  AlarmDestination destination = world.Make("=+1,A,H,10");
   Offer(destination, Alarm(0, 1));
-  EXPECT_EQ(Flushed(destination), "(none)");
-  EXPECT_EQ(world.outbox.refused, 1);
-  EXPECT_FALSE(destination.BatchPending());
+  world.console.Clear();
+  for (int pass = 0; pass < 200; ++pass) {  // 20 s of passes past the deadline
+    world.clock.Advance(100);
+    destination.FlushIfDue(world.context);
+  }
+  EXPECT_TRUE(destination.BatchPending());
+  EXPECT_EQ(world.console.Lines(), std::vector<std::string>{"Message queue full - SMS to +1 waits"});
+  for (int i = 1; i < 12; ++i) Offer(destination, Alarm(0, 1));  // they join, up to 156
+  EXPECT_EQ(destination.Batch(), [&] {
+    std::string batch;
+    for (int i = 0; i < 12; ++i) batch += text;
+    return batch;
+  }());
+  EXPECT_EQ(world.outbox.refused, 0);
 
-  world.outbox.capacity = 21;
-  Offer(destination, Alarm(0, 1));
-  EXPECT_EQ(destination.Deadline(), world.clock.TickCount() + 10000);
-  EXPECT_EQ(Flushed(destination), "Fix Alarms\r\n7/09:05\nTAG1\nHI\ndesc\n=\n");
+  Offer(destination, Alarm(0, 1));  // the 13th must hand the full batch over: lost
+  EXPECT_EQ(world.outbox.refused, 1);
+  EXPECT_EQ(destination.Batch(), text);
+
+  world.outbox.capacity = 21;  // room again: the new batch goes at its own deadline
+  world.console.Clear();
+  EXPECT_EQ(Flushed(destination), text);
+  EXPECT_EQ(world.console.text(), "");
+  EXPECT_FALSE(destination.BatchPending());
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ class FakeOutbox : public SmsOutbox {
     return true;
   }
 
+  bool Full() const override { return static_cast<int>(queued.size()) >= capacity; }
+
   int capacity = 21;
   int refused = 0;
   std::vector<Sms> queued;
