@@ -19,13 +19,17 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# Tests of the Windows build run under Wine when a Wine that can run them is there.
+# Tests of the Windows build run under Wine when a Wine that can run them is there, through
+# tools/wine.sh: every test, and every listing of a test program's cases, in the one prefix
+# of the build tree, made once.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL x86_64)
   find_program(KELVOR_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
   find_program(KELVOR_WINE NAMES wine64)
 else()
   find_program(KELVOR_WINE NAMES wine)
 endif()
-if(KELVOR_WINE)
+if(KELVOR_WINE AND CMAKE_SYSTEM_PROCESSOR STREQUAL x86_64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine.sh)
+elseif(KELVOR_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${KELVOR_WINE})
 endif()
