@@ -50,6 +50,9 @@ class Recorder : public SpoolRecordSink {
     FUZZ_CHECK(record.attempts >= 0 &&
                record.attempts <= (record.kind == SpoolRecord::kSms ? kMaxAttempts : 0));
     records.push_back(ModelRecord(record));
+    int& kept = record.kind == SpoolRecord::kSms ? sms : batches;
+    FUZZ_CHECK(++kept <=
+               (record.kind == SpoolRecord::kSms ? kQueueCapacity : DestinationList::kCapacity));
   }
   // The records' bytes lie one after the other from the header on.
   void CheckFoundIn(const std::string& file) const {
@@ -60,6 +63,8 @@ class Recorder : public SpoolRecordSink {
     }
   }
   std::vector<std::string> records;
+  int sms = 0;
+  int batches = 0;
 };
 
 SpoolReading Decode(const std::string& file, Recorder& recorder) {
