@@ -166,14 +166,19 @@ void Kelvor::RestoreSpool() {
                     spool_->Path());
     return;
   }
+  if (restored.unreadable) {
+    log_.LogMessage(Colour::kError, "Spool %.120s cannot be read - nothing restored\r\n",
+                    spool_->Path());
+    return;
+  }
   log_.LogMessage(Colour::kNormal,
                   "Spool restores SMS queued: %d, alarm batches pending: %d, batches queued as "
                   "SMS: %d, refused: %d\r\n",
                   restored.sms, restored.batches, restored.orphans, restored.refused);
   if (!restored.reading.damaged) return;
   log_.LogMessage(Colour::kError,
-                  "Spool %.100s damaged at byte %u: whole records before it "
-                  "restored, the file %s %.100s.bad\r\n",
+                  "Spool %.80s damaged at byte %u: whole records before it "
+                  "restored, the file %s %.80s.bad\r\n",
                   spool_->Path(), static_cast<unsigned>(restored.reading.damagedAt),
                   restored.keptBad ? "kept as" : "could not be kept as", spool_->Path());
 }

@@ -255,12 +255,20 @@ SpoolRestored Spool::Restore(OutgoingQueue& queue, DestinationList& destinations
   if (!reader.Open(path_)) return SpoolRestored{};
   uint32_t length = 0;
   uint32_t got = 0;
+  bool read = true;
   while (length < sizeof buffer_ &&
-         reader.Read(buffer_ + length, static_cast<uint32_t>(sizeof buffer_ - length), &got) &&
+         (read = reader.Read(buffer_ + length, static_cast<uint32_t>(sizeof buffer_ - length),
+                             &got)) &&
          got > 0) {
     length += got;
   }
   reader.Close();  // Windows renames no file that is open
+  if (!read) {
+    SpoolRestored unreadable;
+    unreadable.found = true;
+    unreadable.unreadable = true;
+    return unreadable;
+  }
   SpoolRestored restored = RestoreSpool(buffer_, length, queue, destinations, now);
   if (restored.reading.damaged) restored.keptBad = RenameOver(path_, badPath_);
   return restored;

@@ -83,11 +83,12 @@ SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink
 struct SpoolRestored {
   bool found = false;  // there was a file
   SpoolReading reading;
-  int sms = 0;           // SMS back in the queue
-  int batches = 0;       // batches back at a destination with their number
-  int orphans = 0;       // batches whose destination is gone, queued as SMS to their number
-  int refused = 0;       // records the queue refused (it says why)
-  bool keptBad = false;  // a damaged file was renamed to path.bad
+  int sms = 0;              // SMS back in the queue
+  int batches = 0;          // batches back at a destination with their number
+  int orphans = 0;          // batches whose destination is gone, queued as SMS to their number
+  int refused = 0;          // records the queue refused (it says why)
+  bool keptBad = false;     // a damaged file was renamed to path.bad
+  bool unreadable = false;  // the file is there but reading it failed (a folder, say)
 };
 
 // Puts the whole records of `bytes` back: SMS into the queue with their attempts; a batch
@@ -107,7 +108,8 @@ class Spool {
   Spool& operator=(const Spool&) = delete;
 
   // Reads the file, if there is one, back into the queue and the destinations. A damaged
-  // file is renamed to path.bad, so that it stays for a look and is not written over.
+  // file is renamed to path.bad, so that it stays for a look and is not written over; one
+  // that cannot be read is left where it is.
   SpoolRestored Restore(OutgoingQueue& queue, DestinationList& destinations, uint32_t now);
 
   // Writes the file when the queue or a batch changed since the last write, or tried to:
