@@ -53,6 +53,7 @@ bool OutgoingQueue::QueueMessage(const char* text, const char* number) {
   memcpy(record.number, number, strlen(number) + 1);
   record.attempts = 0;
   ++count_;
+  ++changes_;
   return true;
 }
 
@@ -60,11 +61,24 @@ void OutgoingQueue::RemoveHead() {
   if (count_ == 0) return;
   head_ = (head_ + 1) % kQueueCapacity;
   --count_;
+  ++changes_;
 }
 
 void OutgoingQueue::Clear() {
   head_ = 0;
   count_ = 0;
+  ++changes_;
+}
+
+bool OutgoingQueue::Requeue(const char* text, const char* number, int32_t attempts) {
+  if (!QueueMessage(text, number)) return false;
+  records_[(head_ + count_ - 1) % kQueueCapacity].attempts = attempts;
+  return true;
+}
+
+void OutgoingQueue::CountAttempt() {
+  ++Head().attempts;
+  ++changes_;
 }
 
 }  // namespace kelvor

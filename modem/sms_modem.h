@@ -33,6 +33,10 @@ class SmsModem : public SmsOutbox {
   int SignalStrength() const;
   int LastError() const;
 
+  // The SMS waiting, for a copy kept on disk and put back at the next start.
+  OutgoingQueue& Queue() { return queue_; }
+  const OutgoingQueue& Queue() const { return queue_; }
+
   // The dialogue's state, for tests and the status line of a service manager.
   const ModemDialogue& Dialogue() const { return dialogue_; }
 
