@@ -32,7 +32,8 @@ class SerialPort {
   virtual uint32_t Read(char* buffer, uint32_t capacity) = 0;
 
   // Writes all bytes and returns once they have gone out to the device, so a purge that
-  // follows never discards them. False when the write failed (the error state is cleared).
+  // follows never discards them. False when the write failed, or stalled (flow control
+  // holding it) for seconds (the error state is cleared).
   virtual bool Write(const char* data, uint32_t length) = 0;
 
   // Clears the error state and throws away what has arrived and was not read, and what

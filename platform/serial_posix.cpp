@@ -13,6 +13,7 @@
 
 #include "platform/serial.h"
 #include "platform/serial_mode.h"
+#include "platform/serial_posix.h"
 
 namespace kelvor {
 namespace {
@@ -21,6 +22,8 @@ namespace {
 constexpr char kBadParameter[] = "The parameter is incorrect.\r\n";
 // A write that makes no progress for this long (flow control holding it) fails.
 constexpr int kWriteStallMs = 5000;
+// How often a drain looks at the output queue: about a byte's time at 9600 baud.
+constexpr int kDrainCheckMs = 1;
 
 struct ModemLines {
   int on = 0;   // TIOCM_ bits to raise
@@ -227,11 +230,7 @@ class PosixSerialPort : public SerialPort {
         return false;
       }
     }
-    // Wait until the bytes have left, as a synchronous Windows write does: only then may
-    // a purge follow without losing them.
-    while (tcdrain(fd_) != 0 && errno == EINTR) {
-    }
-    return true;
+    return DrainOutput(fd_, kWriteStallMs);
   }
 
   // Only the input side: Write has drained the output already, and on a pseudo-terminal
@@ -260,6 +259,27 @@ class PosixSerialPort : public SerialPort {
 };
 
 }  // namespace
+
+// tcdrain has no time limit, and a signal does not end it either when it is restarted:
+// the queue is watched instead, with the write's own stall rule, so a slow line that
+// keeps sending is waited for however long its bytes take.
+bool DrainOutput(int fd, int stallMs) {
+  int held = 0;
+  int smallest = 0;
+  int stalled = 0;
+  while (ioctl(fd, TIOCOUTQ, &held) == 0) {
+    if (held == 0) return true;
+    if (smallest == 0 || held < smallest) {
+      smallest = held;
+      stalled = 0;
+    } else if (stalled >= stallMs) {
+      return false;
+    }
+    poll(nullptr, 0, kDrainCheckMs);
+    stalled += kDrainCheckMs;
+  }
+  return false;
+}
 
 std::unique_ptr<SerialPort> NewSerialPort() {
   return std::make_unique<PosixSerialPort>();

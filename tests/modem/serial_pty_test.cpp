@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,11 +12,13 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log/console_log.h"
 #include "modem/sms_modem.h"
 #include "platform/serial.h"
+#include "platform/serial_posix.h"
 #include "support/fakes.h"
 
 namespace kelvor {
@@ -155,6 +158,34 @@ TEST(PosixSerialPort, OnlyTerminalsThatExistOpen) {
   EXPECT_FALSE(closed->Write("AT\r", 3));
   closed->Purge();
   closed->Close();
+}
+
+// A socket's output queue stands in for a line whose handshake holds the bytes (a pseudo-
+// terminal never holds any): output nobody takes fails the drain once the stall time is up,
+// output taken slowly but steadily drains however long it takes in all.
+TEST(DrainOutput, IsBoundedByTheStallNotByTheTimeTheBytesTake) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  for (int i = 0; i < 8; ++i) ASSERT_EQ(write(pair[0], "0123456789", 10), 10);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(DrainOutput(pair[0], 200));
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(200));
+  EXPECT_LT(waited, std::chrono::milliseconds(2000));
+
+  std::thread reader([&] {
+    for (int i = 0; i < 8; ++i) {
+      usleep(100000);
+      char chunk[10];
+      EXPECT_EQ(read(pair[1], chunk, sizeof chunk), 10);
+    }
+  });
+  start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(DrainOutput(pair[0], 200));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
+  reader.join();
+  close(pair[0]);
+  close(pair[1]);
 }
 
 #ifdef KELVOR_GSM_SIM
