@@ -80,7 +80,8 @@ void SerialLink::ClosePort() {
 }
 
 uint32_t SerialLink::ReadAvailable() {
-  bytesRead_ = open_ ? port_->Read(receive_, kReceiveSize) : 0;
+  bytesRead_ = 0;
+  if (open_) port_->Read(receive_, kReceiveSize, &bytesRead_);
   if (bytesRead_ > kReceiveSize) bytesRead_ = kReceiveSize;
   receive_[bytesRead_] = '\0';
   return bytesRead_;

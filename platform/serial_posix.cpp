@@ -206,13 +206,19 @@ class PosixSerialPort : public SerialPort {
     if (lines_.off != 0) ioctl(fd_, TIOCMBIC, &lines_.off);
   }
 
-  uint32_t Read(char* buffer, uint32_t capacity) override {
-    if (fd_ < 0) return 0;
-    ssize_t count;
+  bool Read(char* buffer, uint32_t capacity, uint32_t* count) override {
+    *count = 0;
+    if (fd_ < 0) return false;
+    ssize_t got;
     do {
-      count = read(fd_, buffer, capacity);
-    } while (count < 0 && errno == EINTR);
-    return count > 0 ? static_cast<uint32_t>(count) : 0;
+      got = read(fd_, buffer, capacity);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+      *count = static_cast<uint32_t>(got);
+      return true;
+    }
+    if (got < 0) return errno == EAGAIN;
+    return !HungUp();
   }
 
   bool Write(const char* data, uint32_t length) override {
@@ -235,9 +241,7 @@ class PosixSerialPort : public SerialPort {
 
   // Only the input side: Write has drained the output already, and on a pseudo-terminal
   // flushing the output side discards what the other end has not read yet.
-  void Purge() override {
-    if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
-  }
+  bool Purge() override { return fd_ >= 0 && tcflush(fd_, TCIFLUSH) == 0; }
 
   void Close() override {
     if (fd_ < 0) return;
@@ -251,6 +255,14 @@ class PosixSerialPort : public SerialPort {
   bool WaitWritable() {
     pollfd ready{fd_, POLLOUT, 0};
     return poll(&ready, 1, kWriteStallMs) > 0;
+  }
+
+  // A raw terminal reads 0 bytes both when nothing has arrived and when the line has hung
+  // up (a pseudo-terminal whose other side closed, an unplugged USB adapter): only a poll
+  // tells the two apart.
+  bool HungUp() {
+    pollfd line{fd_, POLLIN, 0};
+    return poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
   }
 
   int fd_ = -1;
