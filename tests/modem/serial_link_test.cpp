@@ -98,6 +98,59 @@ TEST_F(LinkTest, AnArgumentTooLongForTheWorkingCopyOpensNothing) {
   EXPECT_EQ(console_.Lines()[0].rfind("COM argument too long", 0), 0u);
 }
 
+// Each way a port shows that it failed makes the next ReopenIfFailed close it and open it
+// again with its mode, with a line for the failure and one for the reopen; once, until it
+// fails again. A port that only worked is left alone.
+TEST_F(LinkTest, AFailedPortIsReopenedOnceWithItsModeAndAWorkingOneNever) {
+  struct Case {
+    const char* failure;
+    void (*use)(FakeSerialPort& port, SerialLink& link);
+  } cases[] = {
+      {"none",
+       [](FakeSerialPort&, SerialLink& link) {
+         link.ReadAvailable();
+         link.WriteBytes("AT\r", 3);
+         link.PurgePort();
+       }},
+      {"read",
+       [](FakeSerialPort& port, SerialLink& link) {
+         port.readResult = false;
+         link.ReadAvailable();
+       }},
+      {"write",
+       [](FakeSerialPort& port, SerialLink& link) {
+         port.writeResult = false;
+         link.WriteBytes("AT\r", 3);
+       }},
+      {"purge",
+       [](FakeSerialPort& port, SerialLink& link) {
+         port.purgeResult = false;
+         link.PurgePort();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failure);
+    auto owned = std::make_unique<FakeSerialPort>();
+    FakeSerialPort& port = *owned;
+    SerialLink link(std::move(owned), log_);
+    link.Create("COM5=9600,n,8,1");
+    c.use(port, link);
+    port.calls.clear();
+    console_.Clear();
+    link.ReopenIfFailed();
+    link.ReopenIfFailed();
+    if (std::string(c.failure) == "none") {
+      EXPECT_EQ(port.calls, std::vector<std::string>{});
+      EXPECT_EQ(console_.coloured(), "");
+      continue;
+    }
+    EXPECT_EQ(port.calls, (std::vector<std::string>{"Close", "Open COM5", "BuildMode 9600,N,8,1",
+                                                    "ApplyMode"}));
+    EXPECT_EQ(console_.coloured(), "<71|Port COM5 failed - reopening|>\r\nPort COM5 reopened\r\n");
+    EXPECT_TRUE(link.IsOpen());
+  }
+}
+
 TEST_F(LinkTest, AFullReadIsStillFollowedByAZeroByte) {
   link_->Create("COM5");
   port_->Arrive(std::string(600, 'x'));
