@@ -155,6 +155,12 @@ class Phone:
             while not os.path.islink(link) and time.monotonic() < deadline:
                 time.sleep(0.05)
 
+    def stop(self):
+        """Ends the phone as an unplugged device goes: its pseudo-terminal hangs up and the
+        link to it is removed."""
+        self.proc.terminate()
+        self.proc.wait(timeout=5)
+
     def messages(self):
         return [(to, unescape(text)) for _, to, text in SMS_LINE.findall(self.out.text)]
 
@@ -285,6 +291,15 @@ class Config:
 
     def com_link(self, number):
         return os.path.join(self.prefix, "dosdevices", f"com{number}") if self.wine else None
+
+    def device_link(self, number, workdir):
+        """A name that stays while the device behind it changes, as /dev/serial/by-id names
+        do: the prefix's comN under Wine, a symbolic link in `workdir` on Linux."""
+        return self.com_link(number) if self.wine else os.path.join(workdir, f"phone{number}")
+
+    def link_argument(self, link, number):
+        """The COM argument that opens the phone by the name `device_link` gave."""
+        return f"COM{number}=9600,n,8,1" if self.wine else f"COM:{link}=9600,n,8,1"
 
     def file_argument(self, path):
         return "FILE=Z:" + path.replace("/", "\\") if self.wine else "FILE=" + path
