@@ -102,52 +102,27 @@ TEST_F(LinkTest, AnArgumentTooLongForTheWorkingCopyOpensNothing) {
 // again with its mode, with a line for the failure and one for the reopen; once, until it
 // fails again. A port that only worked is left alone.
 TEST_F(LinkTest, AFailedPortIsReopenedOnceWithItsModeAndAWorkingOneNever) {
-  struct Case {
-    const char* failure;
-    void (*use)(FakeSerialPort& port, SerialLink& link);
-  } cases[] = {
-      {"none",
-       [](FakeSerialPort&, SerialLink& link) {
-         link.ReadAvailable();
-         link.WriteBytes("AT\r", 3);
-         link.PurgePort();
-       }},
-      {"read",
-       [](FakeSerialPort& port, SerialLink& link) {
-         port.readResult = false;
-         link.ReadAvailable();
-       }},
-      {"write",
-       [](FakeSerialPort& port, SerialLink& link) {
-         port.writeResult = false;
-         link.WriteBytes("AT\r", 3);
-       }},
-      {"purge",
-       [](FakeSerialPort& port, SerialLink& link) {
-         port.purgeResult = false;
-         link.PurgePort();
-       }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.failure);
+  for (std::string failing : {"", "read", "write", "purge"}) {
+    SCOPED_TRACE(failing);
     auto owned = std::make_unique<FakeSerialPort>();
     FakeSerialPort& port = *owned;
     SerialLink link(std::move(owned), log_);
     link.Create("COM5=9600,n,8,1");
-    c.use(port, link);
+    port.readResult = failing != "read";
+    port.writeResult = failing != "write";
+    port.purgeResult = failing != "purge";
+    link.ReadAvailable();
+    link.WriteBytes("AT\r", 3);
+    link.PurgePort();
     port.calls.clear();
     console_.Clear();
     link.ReopenIfFailed();
     link.ReopenIfFailed();
-    if (std::string(c.failure) == "none") {
-      EXPECT_EQ(port.calls, std::vector<std::string>{});
-      EXPECT_EQ(console_.coloured(), "");
-      continue;
-    }
-    EXPECT_EQ(port.calls, (std::vector<std::string>{"Close", "Open COM5", "BuildMode 9600,N,8,1",
-                                                    "ApplyMode"}));
-    EXPECT_EQ(console_.coloured(), "<71|Port COM5 failed - reopening|>\r\nPort COM5 reopened\r\n");
-    EXPECT_TRUE(link.IsOpen());
+    std::vector<std::string> reopen = {"Close", "Open COM5", "BuildMode 9600,N,8,1", "ApplyMode"};
+    bool failed = !failing.empty();
+    EXPECT_EQ(port.calls, failed ? reopen : std::vector<std::string>{});
+    EXPECT_EQ(console_.coloured(),
+              failed ? "<71|Port COM5 failed - reopening|>\r\nPort COM5 reopened\r\n" : "");
   }
 }
 
