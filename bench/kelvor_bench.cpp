@@ -47,14 +47,15 @@ class ChunkPort : public SerialPort {
   bool Open(const char*) override { return true; }
   bool BuildMode(const char*, char*, size_t) override { return true; }
   void ApplyMode() override {}
-  uint32_t Read(char* buffer, uint32_t capacity) override {
+  bool Read(char* buffer, uint32_t capacity, uint32_t* count) override {
     uint32_t length = static_cast<uint32_t>(strlen(chunk));
     if (length > capacity) length = capacity;
     memcpy(buffer, chunk, length);
-    return length;
+    *count = length;
+    return true;
   }
   bool Write(const char*, uint32_t) override { return true; }
-  void Purge() override {}
+  bool Purge() override { return true; }
   void Close() override {}
 
   const char* chunk;

@@ -72,6 +72,9 @@ void ModemDialogue::PollModem() {
   }
   state_ = WaitReset;
   log_.LogMessage(Colour::kModem, "Timeout\r\n");
+  // A modem that stays silent may be one whose port has gone (unplugged, re-enumerated):
+  // the reset command then goes out on a fresh handle. A working port is kept.
+  link_.ReopenIfFailed();
   SendRaw("ATZ\r", 4);
   DiscardResponse();
 }

@@ -35,6 +35,7 @@ class SerialLink {
 
   // Splits the COM argument and opens the port it names with its mode.
   void Create(const char* argument);
+  // Opens the port and keeps its name and mode, for ReopenIfFailed.
   void OpenPort(const char* name, const char* mode);
   void ClosePort();
 
@@ -43,15 +44,28 @@ class SerialLink {
   void WriteBytes(const char* data, uint32_t length);
   void PurgePort();
 
+  // A port that failed since the last call (a read, write or purge the system refused, a
+  // line that hung up, a port that did not open) is closed and opened again, by the same
+  // name and with the same mode, so that a device unplugged and plugged in again is found.
+  // Logs the failure and the reopen, or the open that failed again; a working port is left
+  // alone, without a line.
+  void ReopenIfFailed();
+
   const char* ReceiveBuffer() const { return receive_; }
   const char* PortName() const { return portName_; }
   bool IsOpen() const { return open_; }
 
  private:
+  bool OpenHandle();
+  void SetMode(bool announce);
+
   char receive_[kReceiveSize + 1] = {};
   char portName_[kPortNameSize] = {};
+  char mode_[kComArgumentSize] = {};
+  bool hasMode_ = false;
   std::unique_ptr<SerialPort> port_;
   bool open_ = false;
+  bool failed_ = false;  // since the last ReopenIfFailed
   uint32_t bytesRead_ = 0;
   Log& log_;
 };

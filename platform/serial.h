@@ -27,17 +27,20 @@ class SerialPort {
   // with what has arrived and a write has no time-out. Results are not reported.
   virtual void ApplyMode() = 0;
 
-  // Reads what has arrived, at most `capacity` bytes, without waiting. A failed read clears
-  // the port's error state and returns what it delivered (normally 0).
-  virtual uint32_t Read(char* buffer, uint32_t capacity) = 0;
+  // Reads what has arrived, at most `capacity` bytes, without waiting; `count` receives
+  // how many. Nothing having arrived is no failure. False when the read failed or the line
+  // has hung up (the device went away): the error state is then cleared, and `count` is
+  // what the read delivered (normally 0).
+  virtual bool Read(char* buffer, uint32_t capacity, uint32_t* count) = 0;
 
   // Writes all bytes and returns once they have gone out to the device, so a purge that
-  // follows never discards them. False when the write failed (the error state is cleared).
+  // follows never discards them. False when the write failed, or stalled (flow control
+  // holding it) for seconds (the error state is cleared).
   virtual bool Write(const char* data, uint32_t length) = 0;
 
   // Clears the error state and throws away what has arrived and was not read, and what
-  // is still waiting to go out.
-  virtual void Purge() = 0;
+  // is still waiting to go out. False when the port refused it, as a dead handle does.
+  virtual bool Purge() = 0;
 
   // Closes the port if it is open.
   virtual void Close() = 0;

@@ -69,7 +69,7 @@ bool ReadNumber(Piece piece, uint32_t* value) {
 bool ReadBaud(Piece piece, uint32_t* baud) {
   static const struct {
     uint32_t abbreviation, rate;
-  } kAbbreviations[] = {{11, 110},  {30, 300},  {60, 600},  {12, 1200},
+  } kAbbreviations[] = {{11, 110},  {15, 150},  {30, 300},  {60, 600},  {12, 1200},
                         {24, 2400}, {48, 4800}, {96, 9600}, {19, 19200}};
   uint32_t number = 0;
   if (!ReadNumber(piece, &number) || number == 0) return false;

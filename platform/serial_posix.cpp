@@ -13,6 +13,7 @@
 
 #include "platform/serial.h"
 #include "platform/serial_mode.h"
+#include "platform/serial_posix.h"
 
 namespace kelvor {
 namespace {
@@ -21,6 +22,8 @@ namespace {
 constexpr char kBadParameter[] = "The parameter is incorrect.\r\n";
 // A write that makes no progress for this long (flow control holding it) fails.
 constexpr int kWriteStallMs = 5000;
+// How often a drain looks at the output queue: about a byte's time at 9600 baud.
+constexpr int kDrainCheckMs = 1;
 
 struct ModemLines {
   int on = 0;   // TIOCM_ bits to raise
@@ -203,13 +206,19 @@ class PosixSerialPort : public SerialPort {
     if (lines_.off != 0) ioctl(fd_, TIOCMBIC, &lines_.off);
   }
 
-  uint32_t Read(char* buffer, uint32_t capacity) override {
-    if (fd_ < 0) return 0;
-    ssize_t count;
+  bool Read(char* buffer, uint32_t capacity, uint32_t* count) override {
+    *count = 0;
+    if (fd_ < 0) return false;
+    ssize_t got;
     do {
-      count = read(fd_, buffer, capacity);
-    } while (count < 0 && errno == EINTR);
-    return count > 0 ? static_cast<uint32_t>(count) : 0;
+      got = read(fd_, buffer, capacity);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+      *count = static_cast<uint32_t>(got);
+      return true;
+    }
+    if (got < 0) return errno == EAGAIN;
+    return !HungUp();
   }
 
   bool Write(const char* data, uint32_t length) override {
@@ -227,18 +236,12 @@ class PosixSerialPort : public SerialPort {
         return false;
       }
     }
-    // Wait until the bytes have left, as a synchronous Windows write does: only then may
-    // a purge follow without losing them.
-    while (tcdrain(fd_) != 0 && errno == EINTR) {
-    }
-    return true;
+    return DrainOutput(fd_, kWriteStallMs);
   }
 
   // Only the input side: Write has drained the output already, and on a pseudo-terminal
   // flushing the output side discards what the other end has not read yet.
-  void Purge() override {
-    if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
-  }
+  bool Purge() override { return fd_ >= 0 && tcflush(fd_, TCIFLUSH) == 0; }
 
   void Close() override {
     if (fd_ < 0) return;
@@ -254,12 +257,41 @@ class PosixSerialPort : public SerialPort {
     return poll(&ready, 1, kWriteStallMs) > 0;
   }
 
+  // A raw terminal reads 0 bytes both when nothing has arrived and when the line has hung
+  // up (a pseudo-terminal whose other side closed, an unplugged USB adapter): only a poll
+  // tells the two apart.
+  bool HungUp() {
+    pollfd line{fd_, POLLIN, 0};
+    return poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  }
+
   int fd_ = -1;
   termios pending_{};
   ModemLines lines_;
 };
 
 }  // namespace
+
+// tcdrain has no time limit, and a signal does not end it either when it is restarted:
+// the queue is watched instead, with the write's own stall rule, so a slow line that
+// keeps sending is waited for however long its bytes take.
+bool DrainOutput(int fd, int stallMs) {
+  int held = 0;
+  int smallest = 0;
+  int stalled = 0;
+  while (ioctl(fd, TIOCOUTQ, &held) == 0) {
+    if (held == 0) return true;
+    if (smallest == 0 || held < smallest) {
+      smallest = held;
+      stalled = 0;
+    } else if (stalled >= stallMs) {
+      return false;
+    }
+    poll(nullptr, 0, kDrainCheckMs);
+    stalled += kDrainCheckMs;
+  }
+  return false;
+}
 
 std::unique_ptr<SerialPort> NewSerialPort() {
   return std::make_unique<PosixSerialPort>();

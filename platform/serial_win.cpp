@@ -55,13 +55,18 @@ class WinSerialPort : public SerialPort {
     SetCommTimeouts(handle_, &timeouts);
   }
 
-  uint32_t Read(char* buffer, uint32_t capacity) override {
-    DWORD count = 0;
-    if (!ReadFile(handle_, buffer, capacity, &count, nullptr)) {
+  // A handle whose device went away (a USB adapter unplugged) stays dead even once the
+  // device is back: its reads, writes and ClearCommError fail, and the caller learns it
+  // from the results.
+  bool Read(char* buffer, uint32_t capacity, uint32_t* count) override {
+    DWORD got = 0;
+    bool read = ReadFile(handle_, buffer, capacity, &got, nullptr) != FALSE;
+    if (!read) {
       ClearError();
-      if (count >= capacity) PurgeComm(handle_, PURGE_RXCLEAR);
+      if (got >= capacity) PurgeComm(handle_, PURGE_RXCLEAR);
     }
-    return count;
+    *count = got;
+    return read;
   }
 
   // Returns once the bytes have gone out: a driver that buffers writes (a USB adapter, a
@@ -80,9 +85,10 @@ class WinSerialPort : public SerialPort {
   // Throws away what has arrived and not been read. Every write has gone out by now, so
   // the transmit side holds nothing of ours: clearing it as well could only lose a command
   // a driver reports as written but still holds.
-  void Purge() override {
-    ClearError();
+  bool Purge() override {
+    bool cleared = ClearError();
     PurgeComm(handle_, PURGE_RXCLEAR);
+    return cleared;
   }
 
   void Close() override {
@@ -92,10 +98,11 @@ class WinSerialPort : public SerialPort {
   }
 
  private:
-  void ClearError() {
+  // False on a handle that no longer reaches its device.
+  bool ClearError() {
     DWORD errors = 0;
     COMSTAT status;
-    ClearCommError(handle_, &errors, &status);
+    return ClearCommError(handle_, &errors, &status) != FALSE;
   }
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;

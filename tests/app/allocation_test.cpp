@@ -100,14 +100,16 @@ class AnsweringPort : public SerialPort {
   bool Open(const char*) override { return true; }
   bool BuildMode(const char*, char*, size_t) override { return true; }
   void ApplyMode() override {}
-  uint32_t Read(char* buffer, uint32_t capacity) override {
+  bool Read(char* buffer, uint32_t capacity, uint32_t* count) override {
     onItsWay_ = false;
-    if (answer_ == nullptr) return 0;
+    *count = 0;
+    if (answer_ == nullptr) return true;
     uint32_t length = static_cast<uint32_t>(strlen(answer_));
     if (length > capacity) length = capacity;
     memcpy(buffer, answer_, length);
     answer_ = nullptr;
-    return length;
+    *count = length;
+    return true;
   }
   bool Write(const char* data, uint32_t length) override {
     if (length > 1 && data[length - 1] == 26) {
@@ -123,8 +125,9 @@ class AnsweringPort : public SerialPort {
     onItsWay_ = true;
     return true;
   }
-  void Purge() override {
+  bool Purge() override {
     if (!onItsWay_) answer_ = nullptr;
+    return true;
   }
   void Close() override {}
 

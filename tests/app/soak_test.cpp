@@ -315,7 +315,7 @@ class PhonePort : public SerialPort {
   bool BuildMode(const char*, char*, size_t) override { return true; }
   void ApplyMode() override {}
 
-  uint32_t Read(char* buffer, uint32_t capacity) override {
+  bool Read(char* buffer, uint32_t capacity, uint32_t* count) override {
     Follow();
     for (Chunk& chunk : incoming_) chunk.onItsWay = false;
     std::string data;
@@ -327,7 +327,8 @@ class PhonePort : public SerialPort {
     }
     uint32_t length = data.size() < capacity ? static_cast<uint32_t>(data.size()) : capacity;
     memcpy(buffer, data.data(), length);
-    return length;
+    *count = length;
+    return true;
   }
 
   bool Write(const char* data, uint32_t length) override {
@@ -346,11 +347,12 @@ class PhonePort : public SerialPort {
     return true;
   }
 
-  void Purge() override {
+  bool Purge() override {
     std::deque<Chunk> kept;
     for (Chunk& chunk : incoming_)
       if (chunk.onItsWay) kept.push_back(chunk);
     incoming_.swap(kept);
+    return true;
   }
   void Close() override {}
 

@@ -103,11 +103,14 @@ class Processes:
                 proc.wait()
 
 
-def _piped(processes, argv, log_path, env=None, stdin=subprocess.DEVNULL):
+def _piped(processes, argv, log_path, env=None, errors_path=None, stdin=subprocess.DEVNULL):
+    """Standard output through a pipe, watched; standard error with it, or into a file."""
     read_fd, write_fd = os.pipe()
-    proc = processes.start(argv, stdin=stdin, stdout=write_fd,
-                           stderr=subprocess.STDOUT, env=env)
+    errors = open(errors_path, "wb") if errors_path else subprocess.STDOUT
+    proc = processes.start(argv, stdin=stdin, stdout=write_fd, stderr=errors, env=env)
     os.close(write_fd)
+    if errors_path:
+        errors.close()
     return proc, Output(read_fd, log_path)
 
 
@@ -155,6 +158,12 @@ class Phone:
             while not os.path.islink(link) and time.monotonic() < deadline:
                 time.sleep(0.05)
 
+    def stop(self):
+        """Ends the phone as an unplugged device goes: its pseudo-terminal hangs up and the
+        link to it is removed."""
+        self.proc.terminate()
+        self.proc.wait(timeout=5)
+
     def messages(self):
         return [(to, unescape(text)) for _, to, text in SMS_LINE.findall(self.out.text)]
 
@@ -196,17 +205,37 @@ class Kelvor:
     def _start_piped(self, processes, config, argv, workdir, env, name):
         # A Wine program started just as the previous one's wineserver exits loses its
         # connection to it before it runs: started again, it gets a fresh server.
+        # Wine's own messages go to a file, kelvor-wine.log: the Wine server inherits them from the
+        # program that started it, and writes a list of all its objects there (megabytes)
+        # whenever it gets SIGHUP, as it does when a serial device it opened hangs up (the
+        # first terminal it opens becomes its controlling one). Through the pipe, every Wine
+        # program stood still until the harness had read that list.
         for attempt in range(3):
             log = os.path.join(workdir, f"{name}{attempt or ''}.log")
-            self.proc, self.out = _piped(processes, argv, log, env)
             if not config.wine:
+                self.proc, self.out = _piped(processes, argv, log, env)
                 return
-            started = self.out.wait_for(r"Kelvor Startup|wine client error", 60, what="Kelvor")
-            if started.group(0) == "Kelvor Startup":
+            errors = os.path.join(workdir, f"{name}-wine{attempt or ''}.log")
+            self.proc, self.out = _piped(processes, argv, log, env, errors)
+            if self._started_under_wine(errors):
                 return
             self.proc.wait(timeout=10)
             time.sleep(1)
         raise Failure("Wine could not start kelvor.exe")
+
+    def _started_under_wine(self, errors):
+        """True once kelvor.exe starts; False when Wine lost its server first."""
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            try:
+                self.out.wait_for(r"Kelvor Startup", 0.5, what="Kelvor")
+                return True
+            except Failure:
+                with open(errors, encoding="latin-1") as file:
+                    if "wine client error" in file.read():
+                        return False
+        raise Failure(f"kelvor.exe did not start within 60 s; last output:\n"
+                      f"{self.out.text[-1500:]}")
 
     def press(self, keys):
         os.write(self.master, keys.encode())
@@ -332,6 +361,15 @@ class Config:
 
     def com_link(self, number):
         return os.path.join(self.prefix, "dosdevices", f"com{number}") if self.wine else None
+
+    def device_link(self, number, workdir):
+        """A name that stays while the device behind it changes, as /dev/serial/by-id names
+        do: the prefix's comN under Wine, a symbolic link in `workdir` on Linux."""
+        return self.com_link(number) if self.wine else os.path.join(workdir, f"phone{number}")
+
+    def link_argument(self, link, number):
+        """The COM argument that opens the phone by the name `device_link` gave."""
+        return f"COM{number}=9600,n,8,1" if self.wine else f"COM:{link}=9600,n,8,1"
 
     def file_argument(self, path):
         return "FILE=" + self.path(path)

@@ -66,10 +66,11 @@ class Scenario(unittest.TestCase):
             shutil.rmtree(self.workdir, ignore_errors=True)
         return result
 
-    def phone(self, *args, stable=False):
-        """A phone; a `stable` one is reached by the same path as the next stable one."""
-        link = CONFIG.com_link(self.com) or (os.path.join(self.workdir, "phone") if stable
-                                             else None)
+    def phone(self, *args, stable=False, link=None):
+        """A phone; a `stable` one is reached by the same path as the next stable one, and
+        one with a `link` by that name."""
+        link = link or CONFIG.com_link(self.com) or (os.path.join(self.workdir, "phone")
+                                                     if stable else None)
         phone = Phone(self.processes, CONFIG.phone_program, self.workdir, args, link=link)
         self.phones.append(phone)
         return phone
@@ -80,8 +81,8 @@ class Scenario(unittest.TestCase):
             return phone.messages()
         return phone.wait_messages(count, timeout)
 
-    def kelvor(self, phone, *dests, **how):
-        args = [CONFIG.port_argument(phone, self.com), "SERVICE=+99912345", *dests]
+    def kelvor(self, phone, *dests, port=None, **how):
+        args = [port or CONFIG.port_argument(phone, self.com), "SERVICE=+99912345", *dests]
         return Kelvor(self.processes, CONFIG, self.workdir, self.node, args, **how)
 
     def shut_down(self, kelvor, destinations):
@@ -145,6 +146,33 @@ class RefusedSms(Scenario):
         kelvor.out.wait_for(r"Successfull send", 10, reset.end())
         self.shut_down(kelvor, 1)
         self.assertEqual(len(self.messages(phone)), 1)
+
+
+class PortComesBack(Scenario):
+    """A phone unplugged and plugged in again: its device goes, and some seconds later a new
+    one appears behind the same name."""
+    com = 11
+
+    def test_an_alarm_raised_while_the_phone_is_away_reaches_the_phone_that_comes_back(self):
+        link = CONFIG.device_link(self.com, self.workdir)
+        first = self.phone(link=link)
+        self.node.command(FEED)
+        kelvor = self.kelvor(first, "DEST=+15550012,A,H,0",
+                             port=CONFIG.link_argument(link, self.com))
+        ready = kelvor.out.wait_for(r"Going to ready", INIT)
+        first.stop()
+        self.node.command(FEED_ALARM)
+        # The command for the alarm's SMS fails on the dead port; the reset after it finds
+        # no device yet.
+        away = kelvor.out.wait_for(r"Port (\S+) failed - reopening\nCan't get a handle to \1 "
+                                   r"driver\n", 2 * INIT, ready.end())
+        second = self.phone(link=link)
+        self.assertEqual(self.messages(second, 1, SMS),
+                         [("+15550012", "7/06:05\nFeed flow high\n")])
+        kelvor.out.wait_for(r"Port \S+ reopened\n", 1, away.end())
+        self.assertEqual(self.messages(first), [])
+        self.assertLessEqual(kelvor.out.count(r"failed - reopening"), kelvor.out.count(r"Timeout"))
+        self.shut_down(kelvor, 1)
 
 
 class NodeEnds(Scenario):

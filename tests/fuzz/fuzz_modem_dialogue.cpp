@@ -98,8 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 6:
         modem.SetServiceNumber(input.Text(60).c_str());
         break;
-      case 7:
-        port->writeResult = !port->writeResult;
+      case 7:  // the port failing and coming back, which the resets reopen
+        if (input.Byte() % 2 == 0) {
+          port->writeResult = !port->writeResult;
+        } else {
+          port->readResult = port->openResult = !port->openResult;
+        }
         break;
       default:
         for (int i = input.Byte() % 4 + 1; i > 0; --i, ++steps) {

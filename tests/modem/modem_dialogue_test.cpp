@@ -413,6 +413,38 @@ TEST_F(ModemTest, ReceivedLinesAreLoggedFromTheThirdByteAndCut) {
   EXPECT_EQ(console_.Lines(), std::vector<std::string>{"RX<<" + std::string(251, 'a')});
 }
 
+// --- A port that fails -------------------------------------------------------------------
+
+// A device that stays away is tried at every reset, with one pair of lines each time; at
+// the first reset after it is back, the reset command goes out on a fresh handle and the
+// SMS queued meanwhile is sent.
+TEST_F(ModemTest, APortThatStaysAwayIsTriedAtEachResetWithOnePairOfLines) {
+  MakeReady();
+  phone_.silent = true;
+  port_->readResult = port_->writeResult = port_->openResult = false;
+  modem_->QueueMessage("Pump 3 failed", "+99955501234");
+  for (int i = 0; i < 600; ++i) Step();  // a minute
+  int resets = CountLogged("Timeout");
+  EXPECT_GE(resets, 5);
+  EXPECT_EQ(CountLogged("Port COM5 failed - reopening"), resets);
+  EXPECT_EQ(CountLogged("Can't get a handle to COM5 driver"), resets);
+  EXPECT_EQ(CountLogged("Write timeout"), resets + 1);  // the resets' ATZ, and the AT+CMGS
+  EXPECT_EQ(console_.Lines().size(), 5u * resets + 2);
+  EXPECT_NE(console_.coloured().find(
+                "<71|Port COM5 failed - reopening|>\r\nCan't get a handle to COM5 driver\r\n"),
+            std::string::npos);
+
+  phone_.silent = false;
+  port_->readResult = port_->writeResult = port_->openResult = true;
+  console_.Clear();
+  for (int i = 0; i < 300 && modem_->QueuedCount() > 0; ++i) Step();
+  EXPECT_EQ(modem_->QueuedCount(), 0);
+  EXPECT_EQ(console_.coloured().find("<23|Timeout|>\r\n<71|Port COM5 failed - reopening|>\r\n"
+                                     "Port COM5 reopened\r\n<71|TX>>ATZ|>"),
+            0u);
+  EXPECT_EQ(CountLogged("Port COM5 reopened"), 1);
+}
+
 // --- No port ------------------------------------------------------------------------------
 
 TEST_F(ModemTest, APortThatDoesNotOpenLeavesTheDialogueResettingAndQueueing) {

@@ -98,6 +98,34 @@ TEST_F(LinkTest, AnArgumentTooLongForTheWorkingCopyOpensNothing) {
   EXPECT_EQ(console_.Lines()[0].rfind("COM argument too long", 0), 0u);
 }
 
+// Each way a port shows that it failed makes the next ReopenIfFailed close it and open it
+// again with its mode, with a line for the failure and one for the reopen; once, until it
+// fails again. A port that only worked is left alone.
+TEST_F(LinkTest, AFailedPortIsReopenedOnceWithItsModeAndAWorkingOneNever) {
+  for (std::string failing : {"", "read", "write", "purge"}) {
+    SCOPED_TRACE(failing);
+    auto owned = std::make_unique<FakeSerialPort>();
+    FakeSerialPort& port = *owned;
+    SerialLink link(std::move(owned), log_);
+    link.Create("COM5=9600,n,8,1");
+    port.readResult = failing != "read";
+    port.writeResult = failing != "write";
+    port.purgeResult = failing != "purge";
+    link.ReadAvailable();
+    link.WriteBytes("AT\r", 3);
+    link.PurgePort();
+    port.calls.clear();
+    console_.Clear();
+    link.ReopenIfFailed();
+    link.ReopenIfFailed();
+    std::vector<std::string> reopen = {"Close", "Open COM5", "BuildMode 9600,N,8,1", "ApplyMode"};
+    bool failed = !failing.empty();
+    EXPECT_EQ(port.calls, failed ? reopen : std::vector<std::string>{});
+    EXPECT_EQ(console_.coloured(),
+              failed ? "<71|Port COM5 failed - reopening|>\r\nPort COM5 reopened\r\n" : "");
+  }
+}
+
 TEST_F(LinkTest, AFullReadIsStillFollowedByAZeroByte) {
   link_->Create("COM5");
   port_->Arrive(std::string(600, 'x'));

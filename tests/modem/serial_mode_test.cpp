@@ -19,6 +19,7 @@ TEST(ParseSerialMode, TheCommaForm) {
       {"9600,n,8,1", 9600, 'N', 8, StopBits::kOne, Handshake::kUnset},
       {"96,e,7,2", 9600, 'E', 7, StopBits::kTwo, Handshake::kUnset},
       {"11,o,5,1.5", 110, 'O', 5, StopBits::kOnePointFive, Handshake::kUnset},
+      {"15,e,7,2", 150, 'E', 7, StopBits::kTwo, Handshake::kUnset},
       {"30,m,6,1", 300, 'M', 6, StopBits::kOne, Handshake::kUnset},
       {"60,s,8,1", 600, 'S', 8, StopBits::kOne, Handshake::kUnset},
       {"12", 1200, 0, 0, StopBits::kUnset, Handshake::kUnset},

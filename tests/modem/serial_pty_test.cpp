@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,15 +12,24 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log/console_log.h"
 #include "modem/sms_modem.h"
 #include "platform/serial.h"
+#include "platform/serial_posix.h"
 #include "support/fakes.h"
 
 namespace kelvor {
 namespace {
+
+// What a read delivered; a read that fails fails the test.
+uint32_t Take(SerialPort& port, char* buffer, uint32_t capacity) {
+  uint32_t count = 0;
+  EXPECT_TRUE(port.Read(buffer, capacity, &count));
+  return count;
+}
 
 // A pseudo-terminal whose far end the test plays.
 class PtyTest : public ::testing::Test {
@@ -72,11 +82,11 @@ class PtyTest : public ::testing::Test {
 TEST_F(PtyTest, ReadsReturnAtOnceWithWhatHasArrived) {
   char buffer[513];
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(port_->Read(buffer, 512), 0u);
+  EXPECT_EQ(Take(*port_, buffer, 512), 0u);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
   ASSERT_EQ(write(master_, "\r\nOK\r\n", 6), 6);
   usleep(20000);
-  ASSERT_EQ(port_->Read(buffer, 512), 6u);
+  ASSERT_EQ(Take(*port_, buffer, 512), 6u);
   EXPECT_EQ(std::string(buffer, 6), "\r\nOK\r\n");
 }
 
@@ -91,9 +101,25 @@ TEST_F(PtyTest, APurgeNeverLosesACommandAlreadyWritten) {
 TEST_F(PtyTest, APurgeThrowsAwayWhatArrivedUnread) {
   ASSERT_EQ(write(master_, "junk", 4), 4);
   usleep(20000);
-  port_->Purge();
+  EXPECT_TRUE(port_->Purge());
   char buffer[16];
-  EXPECT_EQ(port_->Read(buffer, sizeof buffer), 0u);
+  EXPECT_EQ(Take(*port_, buffer, sizeof buffer), 0u);
+}
+
+// The far end going away (the master closing, as an unplugged USB adapter hangs up its
+// line) fails reads, writes and purges, where a quiet line only reads nothing.
+TEST_F(PtyTest, AHungUpLineFailsWhereAQuietOneReadsNothing) {
+  char buffer[16];
+  uint32_t count = 99;
+  EXPECT_TRUE(port_->Read(buffer, sizeof buffer, &count));
+  EXPECT_EQ(count, 0u);
+  close(master_);
+  master_ = -1;
+  count = 99;
+  EXPECT_FALSE(port_->Read(buffer, sizeof buffer, &count));
+  EXPECT_EQ(count, 0u);
+  EXPECT_FALSE(port_->Write("ATZ\r", 4));
+  EXPECT_FALSE(port_->Purge());
 }
 
 TEST_F(PtyTest, TheModeIsAppliedToTheLineSettings) {
@@ -151,10 +177,40 @@ TEST(PosixSerialPort, OnlyTerminalsThatExistOpen) {
   for (const char* name : names) EXPECT_FALSE(NewSerialPort()->Open(name)) << name;
   auto closed = NewSerialPort();
   char buffer[8];
-  EXPECT_EQ(closed->Read(buffer, sizeof buffer), 0u);
+  uint32_t count = 99;
+  EXPECT_FALSE(closed->Read(buffer, sizeof buffer, &count));
+  EXPECT_EQ(count, 0u);
   EXPECT_FALSE(closed->Write("AT\r", 3));
-  closed->Purge();
+  EXPECT_FALSE(closed->Purge());
   closed->Close();
+}
+
+// A socket's output queue stands in for a line whose handshake holds the bytes (a pseudo-
+// terminal never holds any): output nobody takes fails the drain once the stall time is up,
+// output taken slowly but steadily drains however long it takes in all.
+TEST(DrainOutput, IsBoundedByTheStallNotByTheTimeTheBytesTake) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  for (int i = 0; i < 8; ++i) ASSERT_EQ(write(pair[0], "0123456789", 10), 10);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(DrainOutput(pair[0], 200));
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(200));
+  EXPECT_LT(waited, std::chrono::milliseconds(2000));
+
+  std::thread reader([&] {
+    for (int i = 0; i < 8; ++i) {
+      usleep(100000);
+      char chunk[10];
+      EXPECT_EQ(read(pair[1], chunk, sizeof chunk), 10);
+    }
+  });
+  start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(DrainOutput(pair[0], 200));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
+  reader.join();
+  close(pair[0]);
+  close(pair[1]);
 }
 
 #ifdef KELVOR_GSM_SIM
@@ -219,11 +275,11 @@ TEST(GsmSimulator, AnswersOnTheLinkWithEchoUntilAte0) {
     for (int i = 0; i < 50 && answer.find("\r\n", answer.size() > 2 ? 2 : 0) == std::string::npos;
          ++i) {
       usleep(10000);
-      uint32_t count = port->Read(buffer, 512);
+      uint32_t count = Take(*port, buffer, 512);
       answer.append(buffer, count);
     }
     usleep(30000);
-    uint32_t count = port->Read(buffer, 512);
+    uint32_t count = Take(*port, buffer, 512);
     return answer + std::string(buffer, count);
   };
   EXPECT_EQ(exchange("AT\r"), "AT\r\r\nOK\r\n");

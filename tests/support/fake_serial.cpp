@@ -20,17 +20,20 @@ void FakeSerialPort::ApplyMode() {
   calls.push_back("ApplyMode");
 }
 
-uint32_t FakeSerialPort::Read(char* buffer, uint32_t capacity) {
+bool FakeSerialPort::Read(char* buffer, uint32_t capacity, uint32_t* count) {
   ++reads;
+  *count = 0;
+  if (!readResult) return false;
   for (Chunk& chunk : incoming_) chunk.onItsWay = false;
-  if (incoming_.empty()) return 0;
+  if (incoming_.empty()) return true;
   Chunk& front = incoming_.front();
   uint32_t length =
       front.data.size() < capacity ? static_cast<uint32_t>(front.data.size()) : capacity;
   memcpy(buffer, front.data.data(), length);
   front.data.erase(0, length);
   if (front.data.empty()) incoming_.pop_front();
-  return length;
+  *count = length;
+  return true;
 }
 
 bool FakeSerialPort::Write(const char* data, uint32_t length) {
@@ -40,7 +43,7 @@ bool FakeSerialPort::Write(const char* data, uint32_t length) {
   return writeResult;
 }
 
-void FakeSerialPort::Purge() {
+bool FakeSerialPort::Purge() {
   ++purges;
   calls.push_back("Purge");
   std::deque<Chunk> kept;
@@ -48,6 +51,7 @@ void FakeSerialPort::Purge() {
     if (chunk.onItsWay) kept.push_back(chunk);
   }
   incoming_.swap(kept);
+  return purgeResult;
 }
 
 void FakeSerialPort::Close() {

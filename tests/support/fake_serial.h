@@ -19,9 +19,9 @@ class FakeSerialPort : public SerialPort {
   bool Open(const char* name) override;
   bool BuildMode(const char* mode, char* error, size_t errorSize) override;
   void ApplyMode() override;
-  uint32_t Read(char* buffer, uint32_t capacity) override;
+  bool Read(char* buffer, uint32_t capacity, uint32_t* count) override;
   bool Write(const char* data, uint32_t length) override;
-  void Purge() override;
+  bool Purge() override;
   void Close() override;
 
   // Data that is already waiting at the port.
@@ -33,6 +33,8 @@ class FakeSerialPort : public SerialPort {
   bool openResult = true;
   bool buildResult = true;
   bool writeResult = true;
+  bool readResult = true;  // false: every read fails, delivering nothing
+  bool purgeResult = true;
   std::string buildError = "The parameter is incorrect.\r\n";
   // Called with each write, after it is recorded; typically answers it.
   std::function<void(const std::string&)> onWrite;
