@@ -48,6 +48,7 @@ cmake --preset windows64 >/dev/null
 cmake --build --preset windows64 -j"$jobs"
 if wine=$(tools/wine.sh --which 2>/dev/null); then
   tools/wine.sh --prefix >/dev/null
+  tools/wine.sh --server
   ctest --preset windows64 -j"$jobs"
 else
   echo "Wine (wine64) is not installed: the Windows tests are skipped." \

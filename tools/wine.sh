@@ -2,6 +2,8 @@
 # Wine for the Windows tests: a 64-bit Wine with a prefix of its own in build/.
 #   tools/wine.sh --which    print the Wine loader, or fail when there is none
 #   tools/wine.sh --prefix   make the prefix if it is not there yet, print its path
+#   tools/wine.sh --server   keep the prefix's Wine server running for a run of tests, until
+#                            it has been idle for two minutes
 #   tools/wine.sh PROGRAM... run a Windows program in the prefix
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -33,6 +35,11 @@ case "${1:-}" in
   --prefix)
     make_prefix
     echo "$WINEPREFIX" ;;
+  --server)
+    # A program started just as the server of the one before it exits fails at once
+    # ("wine client error"): a server that stays between the tests leaves no such moment.
+    make_prefix
+    "$(dirname "$loader")/wineserver" -p120 2>/dev/null || true ;;
   *)
     [ -f "$WINEPREFIX/system.reg" ] || make_prefix
     exec "$loader" "$@" ;;

@@ -213,7 +213,7 @@ class ScadaStops(NodeEnds):
 class Spool(Scenario):
     """A run killed with alarms on their way; the next run with the same arguments sends
     them. Two SMS wait in the queue and a batch at its destination, for a silent phone."""
-    com = 11
+    com = 12
     TEXTS = [("+15550012", "7/06:05\nFeed flow high\n"),
              ("+15550012", "7/06:07\nTank level low\n"),
              ("+15550013", "7/06:06\nReactor temp low\n")]
