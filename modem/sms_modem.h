@@ -32,6 +32,8 @@ class SmsModem : public SmsOutbox {
   void PollModem();
   int SignalStrength() const;
   int LastError() const;
+  // What became of the SMS offered since the run started, for the heartbeat.
+  const SmsTally& Tally() const { return queue_.Tally(); }
 
   // The dialogue's state, for tests and the status line of a service manager.
   const ModemDialogue& Dialogue() const { return dialogue_; }
