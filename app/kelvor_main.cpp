@@ -4,7 +4,9 @@
 #include <cstring>
 #include <vector>
 
+#include "app/heartbeat.h"
 #include "log/console_log.h"
+#include "log/log_file.h"
 #include "modem/sms_modem.h"
 #include "routing/destination_file.h"
 #include "routing/destination_list.h"
@@ -39,10 +41,31 @@ bool StartsWith(const char* text, const char* prefix) {
   return strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
+// The run's log file, opened before the first line is logged so that it holds them all;
+// null when there is no LOG= argument or it was refused (said at its turn).
+LogFile* StartLogFile(LogFile& file, const char* argument) {
+  if (argument == nullptr) return nullptr;
+  LogFileArgument read = ParseLogArgument(argument);
+  if (read.outcome != LogFileArgument::kFine) return nullptr;
+  file.Start(read.path, read.kbytes);
+  return &file;
+}
+
+// The first LOG= argument, the one that names the log file; null when there is none.
+const char* FirstLogArgument(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (StartsWith(argv[i], "LOG=")) return argv[i];
+  }
+  return nullptr;
+}
+
 class Kelvor {
  public:
-  explicit Kelvor(Platform& platform)
-      : platform_(platform), log_(platform.console, "Kelvor Startup") {}
+  Kelvor(Platform& platform, const char* logArgument)
+      : platform_(platform),
+        logArgument_(logArgument),
+        logFile_(platform.clock),
+        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, logArgument)) {}
 
   int Run(int argc, char** argv);
 
@@ -56,6 +79,9 @@ class Kelvor {
 
   void ReadDestinationArgument(const char* argument);
   void ReadFileArgument(const char* argument);
+  void ReadLogArgument(const char* argument);
+  void ReadHeartbeatArgument(const char* argument);
+  void Supervise();
   void PrintUsage();
   void ReportDiscarded();
   void RunLoop(RoutingContext& routing);
@@ -65,13 +91,16 @@ class Kelvor {
   void ReportStatus();
 
   Platform& platform_;
-  // Members are destroyed in reverse order: the modem (closing its port), then the log,
-  // then the destinations with their unsent batches.
+  const char* logArgument_;
+  // Members are destroyed in reverse order: the modem (closing its port), then the log and
+  // its file, then the destinations with their unsent batches.
   DestinationList destinations_;
+  LogFile logFile_;
   ConsoleLog log_;
   std::unique_ptr<SmsModem> modem_;
   int32_t running_ = 0;
   AlarmRecord record_{};
+  Heartbeat heartbeat_;
 };
 
 int Kelvor::Run(int argc, char** argv) {
@@ -98,6 +127,8 @@ int Kelvor::Run(int argc, char** argv) {
 const Kelvor::KeywordArgument Kelvor::kKeywordArguments[] = {
     {"DEST=", &Kelvor::ReadDestinationArgument},
     {"FILE=", &Kelvor::ReadFileArgument},
+    {"LOG=", &Kelvor::ReadLogArgument},
+    {"HEARTBEAT=", &Kelvor::ReadHeartbeatArgument},
 };
 
 // Arguments with a leading keyword first; every other argument is told apart by the first
@@ -133,6 +164,59 @@ void Kelvor::ReadFileArgument(const char* argument) {
   ReadDestinationFile(argument, destinations_, log_);
 }
 
+// The file itself was opened before the first line (StartLogFile); here the operator is told,
+// in the order of the arguments, what became of each LOG= argument.
+void Kelvor::ReadLogArgument(const char* argument) {
+  if (argument != logArgument_) {
+    log_.LogMessage(Colour::kError, "Second LOG argument ignored - one log file per run: %.60s",
+                    argument);
+    return;
+  }
+  LogFileArgument read = ParseLogArgument(argument);
+  switch (read.outcome) {
+    case LogFileArgument::kFine:
+      log_.LogMessage(Colour::kNormal, "Log file %s, renamed to %s.1 at %u KB", read.path,
+                      read.path, static_cast<unsigned>(read.kbytes));
+      break;
+    case LogFileArgument::kBadPath:
+      log_.LogMessage(Colour::kError, "Bad log file path - 1 to %d characters: %.60s; no log file",
+                      static_cast<int>(kLogPathSize - 1), argument);
+      break;
+    case LogFileArgument::kBadSize:
+      log_.LogMessage(Colour::kError, "Bad log file size - 1 to %u KB: %.60s; no log file",
+                      static_cast<unsigned>(kLargestLogKbytes), argument);
+      break;
+  }
+}
+
+void Kelvor::ReadHeartbeatArgument(const char* argument) {
+  if (heartbeat_.IsSet()) {
+    log_.LogMessage(Colour::kError,
+                    "Second HEARTBEAT argument ignored - one heartbeat per run: %.60s", argument);
+    return;
+  }
+  HeartbeatArgument read = ParseHeartbeatArgument(argument);
+  switch (read.outcome) {
+    case HeartbeatArgument::kFine:
+      heartbeat_.Set(read);
+      log_.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u minutes", read.number,
+                      static_cast<unsigned>(read.minutes));
+      break;
+    case HeartbeatArgument::kBadNumber:
+      log_.LogMessage(Colour::kError,
+                      "Bad heartbeat number %s - 1 to %d characters, no quote, CR, LF, Ctrl-Z or "
+                      "ESC; no heartbeat",
+                      read.number, static_cast<int>(kNumberSize - 1));
+      break;
+    case HeartbeatArgument::kBadMinutes:
+      log_.LogMessage(Colour::kError,
+                      "Bad heartbeat minutes - HEARTBEAT=number,minutes with 1 to %u minutes: "
+                      "%.60s; no heartbeat",
+                      static_cast<unsigned>(kLongestHeartbeatMinutes), argument);
+      break;
+  }
+}
+
 // Nothing still on its way is dropped without a word: the operator learns how many SMS and
 // batches of alarms the run ends without sending.
 void Kelvor::ReportDiscarded() {
@@ -159,7 +243,13 @@ bool Kelvor::Pass(RoutingContext& routing) {
   if (!TakeAlarm(routing)) return false;
   destinations_.FlushIfDue(routing);
   modem_->PollModem();
+  Supervise();
   return running_ != 0;
+}
+
+// What watches the run from outside: the heartbeat SMS.
+void Kelvor::Supervise() {
+  heartbeat_.Beat(*modem_, platform_.clock);
 }
 
 // Reads the alarm queue once and acts on its status; false when the SCADA system has
@@ -168,6 +258,7 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
   int16_t status = platform_.scada.ReadAlarmQueue(kAlarmQueueMode, record_);
   switch (status) {
     case kAlarmDelivered:
+      heartbeat_.CountAlarm();
       log_.LogMessage(Colour::kAlarmQueue, "------------------------------------\r\n");
       if (record_.RoutingFlag() == 0 || record_.StatusCode() == 0) {
         // The whole text, then ".60": the line as operators' scripts know it, not a cut.
@@ -220,7 +311,7 @@ void Kelvor::ReportStatus() {
 }  // namespace
 
 int KelvorMain(int argc, char** argv, Platform& platform) {
-  Kelvor kelvor(platform);
+  Kelvor kelvor(platform, FirstLogArgument(argc, argv));
   return kelvor.Run(argc, argv);
 }
 

@@ -8,6 +8,7 @@
 #include "app/kelvor_main.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
+#include "support/temp_folder.h"
 
 namespace kelvor {
 namespace {
@@ -24,6 +25,48 @@ class CountedPort : public test::FakeSerialPort {
   int* alive_;
 };
 
+// A GSM phone in text mode behind the port, answering at once; it keeps the SMS it takes,
+// and can be switched off or made to refuse the texts to one number.
+struct AnsweringPhone {
+  struct Sms {
+    std::string number;
+    std::string text;
+    uint32_t tick;
+  };
+
+  void Answer(test::FakeSerialPort& port, const std::string& command, uint32_t tick) {
+    if (silent) return;
+    if (command.rfind("AT+CMGS=\"", 0) == 0) {
+      number = command.substr(9, command.find('"', 9) - 9);
+      port.Answer("\r\n> ");
+    } else if (!command.empty() && command.back() == '\x1a') {
+      if (number == refused) return port.Answer("\r\n+CMS ERROR: 500\r\n");
+      received.push_back({number, command.substr(0, command.size() - 1), tick});
+      port.Answer("\r\n+CMGS: 5\r\n\r\nOK\r\n");
+      if (onReceived) onReceived(received.back());
+    } else if (command == "AT+CSQ\r") {
+      port.Answer("\r\n+CSQ: 15,99\r\n\r\nOK\r\n");  // 48 %
+    } else {
+      port.Answer("\r\nOK\r\n");
+    }
+  }
+
+  // The SMS to `to`, in the order they came.
+  std::vector<Sms> To(const std::string& to) const {
+    std::vector<Sms> found;
+    for (const Sms& sms : received) {
+      if (sms.number == to) found.push_back(sms);
+    }
+    return found;
+  }
+
+  bool silent = false;
+  std::string refused;  // texts to this number are refused
+  std::string number;
+  std::vector<Sms> received;
+  std::function<void(const Sms&)> onReceived;
+};
+
 class MainLoopTest : public ::testing::Test {
  protected:
   MainLoopTest() {
@@ -38,7 +81,11 @@ class MainLoopTest : public ::testing::Test {
     Platform platform{console, keyboard, clock, scada, [this] {
                         ++portsMade;
                         portsAliveAtMaking.push_back(portsAlive);
-                        return std::make_unique<CountedPort>(&portsAlive);
+                        auto port = std::make_unique<CountedPort>(&portsAlive);
+                        port->onWrite = [this, p = port.get()](const std::string& command) {
+                          if (answering) phone.Answer(*p, command, clock.TickCount());
+                        };
+                        return port;
                       }};
     return KelvorMain(static_cast<int>(arguments.size()), argv.data(), platform);
   }
@@ -58,6 +105,8 @@ class MainLoopTest : public ::testing::Test {
   int portsMade = 0;
   int portsAlive = 0;
   std::vector<int> portsAliveAtMaking;
+  bool answering = false;  // the port is silent unless a phone answers on it
+  AnsweringPhone phone;
 };
 
 const std::vector<std::string> kMinimal = {"COM5=9600,n,8,1", "DEST=+99955501234,AD,H,30"};
@@ -103,6 +152,7 @@ TEST_F(MainLoopTest, ArgumentsAreClassifiedByLeadingKeywordThenByTheFirstTextThe
       {{"PORT=COM5", "SERVICE=+1", "XDEST=+1,A,H,1", "nonsense"}, 1, 1, 1},
       {{"COM5", "XFILE=COM6", "DEST=+1,A,H,1"}, 2, 1, 0},
       {{"COM5", "dest=+1,A,H,1"}, 1, 0, 0},
+      {{"COM5", "LOG=Z:/no-such-COMMON/k.log", "HEARTBEAT=+1SER,60", "DEST=+1,A,H,1"}, 1, 1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
@@ -251,6 +301,144 @@ TEST_F(MainLoopTest, TheLoopRunsAcrossTheTickWrap) {
   EXPECT_EQ(Run(kMinimal), 1);
   EXPECT_EQ(scada.alarmReads, 6);
   EXPECT_EQ(clock.TickCount(), 3499u);
+}
+
+// --- Log file and heartbeat -------------------------------------------------------------
+
+// The file is there before the first line: it holds the whole run as the console shows it,
+// each line after its time.
+TEST_F(MainLoopTest, ALogFileHoldsEveryLineOfTheRunFromTheFirst) {
+  test::TempFolder folder;
+  std::string path = folder.Path("kelvor.log");
+  scada.PushRecord(test::AlarmBuilder().Build());
+  scada.PushStatus(kShutDown);
+  Run({"COM5", "LOG=" + path + ",64", "DEST=+1,A,H,30"});
+  std::string expected;
+  for (const std::string& line : console.Lines())
+    expected += "2026-12-07 14:03:22 " + line + "\r\n";
+  EXPECT_EQ(test::TempFolder::Read(path), expected);
+  EXPECT_EQ(console.Lines()[3], "Log file " + path + ", renamed to " + path + ".1 at 64 KB");
+  EXPECT_EQ(CountLines("Buffering alm"), 1);
+}
+
+// Each LOG= and HEARTBEAT= argument is answered by one line in its turn: what it sets up,
+// or why it is refused. A refused heartbeat sends nothing once the modem is ready.
+TEST_F(MainLoopTest, LogAndHeartbeatArgumentsAreTakenOrRefusedWithALine) {
+  test::TempFolder folder;
+  std::string path = folder.Path("k.log");
+  const std::string noHeartbeat = "; no heartbeat";
+  const struct {
+    std::vector<std::string> arguments;
+    std::vector<std::string> lines;
+    size_t heartbeats;
+  } cases[] = {
+      {{"HEARTBEAT=+4479001,10080"}, {"Heartbeat SMS to +4479001 every 10080 minutes"}, 1},
+      {{"HEARTBEAT=+1,5", "HEARTBEAT=+2,5"},
+       {"Heartbeat SMS to +1 every 5 minutes",
+        "Second HEARTBEAT argument ignored - one heartbeat per run: HEARTBEAT=+2,5"},
+       1},
+      {{"HEARTBEAT=+4479001,0"},
+       {"Bad heartbeat minutes - HEARTBEAT=number,minutes with 1 to 10080 minutes: "
+        "HEARTBEAT=+4479001,0" +
+        noHeartbeat},
+       0},
+      {{"HEARTBEAT=+4479001,10081"}, {"HEARTBEAT=+4479001,10081" + noHeartbeat}, 0},
+      {{"HEARTBEAT=+4479001,1h"}, {"HEARTBEAT=+4479001,1h" + noHeartbeat}, 0},
+      {{"HEARTBEAT=+4479001"}, {"HEARTBEAT=+4479001" + noHeartbeat}, 0},
+      {{"HEARTBEAT=,60"},
+       {"Bad heartbeat number  - 1 to 31 characters, no quote, CR, LF, Ctrl-Z or ESC" +
+        noHeartbeat},
+       0},
+      {{"HEARTBEAT=+44\"79\x1a,60"}, {"Bad heartbeat number +44?79?"}, 0},
+      {{"HEARTBEAT=+12345678901234567890123456789012,60"},
+       {"Bad heartbeat number +123456789012345678901234567890 -"},
+       0},
+      {{"LOG=" + path + ",1048576", "LOG=k.log"},
+       {"Log file " + path + ", renamed to " + path + ".1 at 1048576 KB",
+        "Second LOG argument ignored - one log file per run: LOG=k.log"},
+       0},
+      {{"LOG="}, {"Bad log file path - 1 to 253 characters: LOG=; no log file"}, 0},
+      {{"LOG=" + std::string(254, 'x')}, {"Bad log file path - 1 to 253 characters"}, 0},
+      {{"LOG=k.log,0"}, {"Bad log file size - 1 to 1048576 KB: LOG=k.log,0; no log file"}, 0},
+      {{"LOG=k.log,1048577"}, {"Bad log file size"}, 0},
+      {{"LOG=k,log,"}, {"Bad log file size"}, 0},
+  };
+  answering = true;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    console.Clear();
+    phone.received.clear();
+    scada.runningSequence.assign(20, 1);  // the modem is ready after 6 passes
+    scada.running = 0;
+    std::vector<std::string> arguments = {"COM5"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    arguments.push_back("DEST=+1,A,H,30");
+    EXPECT_EQ(Run(arguments), 1);
+    std::vector<std::string> lines = console.Lines();
+    for (size_t i = 0; i < c.lines.size(); ++i) {
+      const std::string& line = lines[3 + i];
+      EXPECT_NE(line.find(c.lines[i]), std::string::npos) << line;
+      bool refusal = line.rfind("Bad", 0) == 0 || line.rfind("Second", 0) == 0;
+      std::string shown = (refusal ? "<71|" + line + "|>" : line) + "\r\n";
+      EXPECT_NE(console.coloured().find(shown), std::string::npos) << line;
+    }
+    EXPECT_EQ(phone.received.size(), c.heartbeats);
+  }
+}
+
+// The first heartbeat goes as soon as the modem is ready; the later ones keep to the period
+// from there, without drifting, each with what happened since the one before.
+TEST_F(MainLoopTest, TheHeartbeatGoesWhenTheModemIsFirstReadyThenEveryPeriod) {
+  answering = true;
+  for (int i = 0; i < 600; ++i) scada.PushStatus(kQueueEmpty);
+  scada.PushRecord(test::AlarmBuilder().Build());  // ten minutes in
+  scada.runningSequence.assign(11000, 1);          // just over three hours
+  scada.running = 0;
+  Run({"COM5", "HEARTBEAT=+4479001,60", "DEST=+4479002,A,H,0"});
+
+  std::vector<AnsweringPhone::Sms> beats = phone.To("+4479001");
+  ASSERT_EQ(beats.size(), 4u);
+  EXPECT_EQ(beats[0].text, "Kelvor started. Alarms read 0, SMS sent 0, SMS lost 0, SMS waiting 0.");
+  EXPECT_EQ(beats[1].text,
+            "Kelvor alive. Since the last heartbeat: alarms read 1, SMS sent 2, SMS lost 0. "
+            "Signal 48%, SMS waiting 0.");
+  EXPECT_EQ(beats[2].text,
+            "Kelvor alive. Since the last heartbeat: alarms read 0, SMS sent 1, SMS lost 0. "
+            "Signal 48%, SMS waiting 0.");
+  EXPECT_EQ(phone.received[0].text, beats[0].text);  // before the alarm's SMS
+  EXPECT_EQ(phone.To("+4479002").size(), 1u);
+  for (uint32_t k = 1; k < beats.size(); ++k) {
+    EXPECT_LE(beats[k].tick - beats[0].tick - k * 3600000, 1500u) << k;
+  }
+}
+
+// A heartbeat that finds the queue full is lost as any SMS would be, and the next one
+// counts it, with an SMS given up after four sendings, among the SMS lost.
+TEST_F(MainLoopTest, AHeartbeatTheQueueRefusesIsCountedLostByTheNext) {
+  answering = true;
+  phone.refused = "+4479050";
+  phone.onReceived = [this](const AnsweringPhone::Sms& sms) {
+    if (sms.text.rfind("Kelvor started", 0) == 0) phone.silent = true;  // the phone goes off
+  };
+  clock.onSleep = [this](uint32_t) {
+    if (clock.TickCount() > 90 * 60000) phone.silent = false;  // and comes back at 90 min
+  };
+  for (int i = 0; i < 600; ++i) scada.PushStatus(kQueueEmpty);
+  scada.PushRecord(test::AlarmBuilder().Build());
+  scada.runningSequence.assign(7500, 1);
+  scada.running = 0;
+  // 22 destinations: 21 SMS fill the queue, the last batch waits at its destination.
+  std::vector<std::string> arguments = {"COM5", "HEARTBEAT=+4479001,60"};
+  for (int i = 50; i < 72; ++i) arguments.push_back("DEST=+44790" + std::to_string(i) + ",A,H,0");
+  Run(arguments);
+
+  EXPECT_EQ(CountLines("Message queue full - SMS to +4479001 lost"), 1);
+  std::vector<AnsweringPhone::Sms> beats = phone.To("+4479001");
+  ASSERT_EQ(beats.size(), 2u);
+  EXPECT_EQ(beats[1].text,
+            "Kelvor alive. Since the last heartbeat: alarms read 0, SMS sent 21, SMS lost 2. "
+            "Signal 48%, SMS waiting 0.");
+  EXPECT_EQ(CountLines("SMS to +4479050 dropped after 4 failed sendings"), 1);
 }
 
 }  // namespace
