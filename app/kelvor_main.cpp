@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/heartbeat.h"
+#include "app/service_status.h"
 #include "log/console_log.h"
 #include "log/log_file.h"
 #include "modem/sms_modem.h"
@@ -101,6 +102,7 @@ class Kelvor {
   int32_t running_ = 0;
   AlarmRecord record_{};
   Heartbeat heartbeat_;
+  ServiceStatus serviceStatus_;
 };
 
 int Kelvor::Run(int argc, char** argv) {
@@ -232,8 +234,10 @@ void Kelvor::PrintUsage() {
 }
 
 void Kelvor::RunLoop(RoutingContext& routing) {
+  serviceStatus_.Ready(*modem_, platform_.clock);
   while (Pass(routing)) {
   }
+  serviceStatus_.Stopping();
 }
 
 // One pass of the loop; false when the loop is to end.
@@ -247,9 +251,10 @@ bool Kelvor::Pass(RoutingContext& routing) {
   return running_ != 0;
 }
 
-// What watches the run from outside: the heartbeat SMS.
+// What watches the run from outside: the heartbeat SMS and the service manager.
 void Kelvor::Supervise() {
   heartbeat_.Beat(*modem_, platform_.clock);
+  serviceStatus_.Pass(*modem_, platform_.clock);
 }
 
 // Reads the alarm queue once and acts on its status; false when the SCADA system has
