@@ -23,6 +23,7 @@ class Output:
 
     def __init__(self, stream_fd, log_path=None):
         self._text = ""
+        self._raw = ""
         self._cond = threading.Condition()
         self._closed = False
         self._log = open(log_path, "w", encoding="latin-1") if log_path else None
@@ -42,6 +43,7 @@ class Output:
                 self._log.write(text)
                 self._log.flush()
             with self._cond:
+                self._raw += text
                 self._text += text.replace("\r", "")
                 self._cond.notify_all()
         os.close(fd)
@@ -58,6 +60,14 @@ class Output:
 
     def lines(self):
         return self.text.split("\n")
+
+    def own_lines(self):
+        """The lines the program itself ended with CR LF (under Wine, whose standard output
+        makes that CR CR LF): what shares its output without them, such as Wine's own
+        messages, is left out."""
+        with self._cond:
+            raw = self._raw
+        return [line.replace("\r", "") for line in raw.split("\n") if line.endswith("\r")]
 
     def wait_for(self, pattern, timeout, start=0, what=None):
         """The first match of `pattern` (a regular expression) at or after `start`."""
@@ -173,11 +183,60 @@ class Phone:
         return self.messages()
 
 
+class NotifySocket:
+    """A stand-in for systemd's notification socket: a datagram socket at a path, or in the
+    abstract namespace for a name that starts with "@", gathering the messages it gets."""
+
+    def __init__(self, name):
+        self.name = name
+        self._socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self._socket.bind("\0" + name[1:] if name.startswith("@") else name)
+        self._messages = []
+        self._cond = threading.Condition()
+        threading.Thread(target=self._pump, daemon=True).start()
+
+    def _pump(self):
+        while True:
+            try:
+                message = self._socket.recv(4096)
+            except OSError:  # closed
+                return
+            with self._cond:
+                self._messages.append(message.decode("latin-1"))
+                self._cond.notify_all()
+
+    @property
+    def messages(self):
+        with self._cond:
+            return list(self._messages)
+
+    def wait_for(self, message, timeout, start=0):
+        """The index of the first message equal to `message`, or starting with it when it ends
+        in "=", at or after `start`."""
+        deadline = time.monotonic() + timeout
+        with self._cond:
+            while True:
+                for i in range(start, len(self._messages)):
+                    if self._messages[i] == message or (
+                            message.endswith("=") and self._messages[i].startswith(message)):
+                        return i
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise Failure(f"notify socket: no {message!r} within {timeout} s; "
+                                  f"got {self._messages[-20:]}")
+                self._cond.wait(min(left, 0.5))
+
+    def close(self):
+        self._socket.close()
+
+
 class Kelvor:
     """The program under test: the Linux build, or kelvor.exe run by tools/wine.sh."""
 
-    def __init__(self, processes, config, workdir, node, args, terminal=False):
-        env = dict(os.environ, SCADA_NODE=node.address)
+    def __init__(self, processes, config, workdir, node, args, terminal=False, env_extra=None):
+        # A service manager's socket reaches the program only when a scenario gives one.
+        env = {k: v for k, v in os.environ.items() if k != "NOTIFY_SOCKET"}
+        env.update(SCADA_NODE=node.address, **(env_extra or {}))
         argv = config.command + args
         self.terminal = terminal
         if terminal:
@@ -287,7 +346,11 @@ class Config:
         return os.path.join(self.prefix, "dosdevices", f"com{number}") if self.wine else None
 
     def file_argument(self, path):
-        return "FILE=Z:" + path.replace("/", "\\") if self.wine else "FILE=" + path
+        return "FILE=" + self.path(path)
+
+    def path(self, path):
+        """A path as the program under test names it."""
+        return "Z:" + path.replace("/", "\\") if self.wine else path
 
 
 def _make_prefix(wine):

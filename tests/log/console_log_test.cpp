@@ -114,6 +114,8 @@ TEST_F(LogFileTest, ALineThatWouldPassTheSizeStartsANewFileAfterRenamingTheOld) 
 
   Start(path, 1);  // 100 bytes: continued
   EXPECT_EQ(test::TempFolder::Read(path).size(), 136u);
+  log_.reset();
+  file_.reset();  // let go of the file: on Windows no other program may write it meanwhile
   std::ofstream(path, std::ios::binary | std::ios::app) << std::string(2000, '-');
   Start(path, 1);  // past the size: renamed at the first line
   EXPECT_EQ(test::TempFolder::Read(path + ".1").size(), 2136u);
