@@ -30,7 +30,6 @@ class Heartbeat {
  public:
   // Without a call to Set there is no heartbeat.
   void Set(const HeartbeatArgument& argument);
-  bool IsSet() const { return period_ != 0; }
 
   // One alarm record read from the SCADA system.
   void CountAlarm() { ++alarms_; }

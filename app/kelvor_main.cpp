@@ -96,12 +96,13 @@ class Kelvor {
   // Members are destroyed in reverse order: the modem (closing its port), then the log and
   // its file, then the destinations with their unsent batches.
   DestinationList destinations_;
-  LogFile logFile_;
+  LogFile logFile_;  // made before the log, which writes its title to it
   ConsoleLog log_;
   std::unique_ptr<SmsModem> modem_;
   int32_t running_ = 0;
   AlarmRecord record_{};
   Heartbeat heartbeat_;
+  bool heartbeatArgumentRead_ = false;
   ServiceStatus serviceStatus_;
 };
 
@@ -191,12 +192,14 @@ void Kelvor::ReadLogArgument(const char* argument) {
   }
 }
 
+// As with LOG=, the first HEARTBEAT= argument is the one, taken or refused.
 void Kelvor::ReadHeartbeatArgument(const char* argument) {
-  if (heartbeat_.IsSet()) {
+  if (heartbeatArgumentRead_) {
     log_.LogMessage(Colour::kError,
                     "Second HEARTBEAT argument ignored - one heartbeat per run: %.60s", argument);
     return;
   }
+  heartbeatArgumentRead_ = true;
   HeartbeatArgument read = ParseHeartbeatArgument(argument);
   switch (read.outcome) {
     case HeartbeatArgument::kFine:

@@ -337,6 +337,9 @@ TEST_F(MainLoopTest, LogAndHeartbeatArgumentsAreTakenOrRefusedWithALine) {
        {"Heartbeat SMS to +1 every 5 minutes",
         "Second HEARTBEAT argument ignored - one heartbeat per run: HEARTBEAT=+2,5"},
        1},
+      {{"HEARTBEAT=+1,0", "HEARTBEAT=+2,5"},
+       {"Bad heartbeat minutes", "Second HEARTBEAT argument ignored"},
+       0},
       {{"HEARTBEAT=+4479001,0"},
        {"Bad heartbeat minutes - HEARTBEAT=number,minutes with 1 to 10080 minutes: "
         "HEARTBEAT=+4479001,0" +
