@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/console.h"
+#include "platform/stop_signals.h"
 
 namespace kelvor {
 namespace {
@@ -30,7 +31,7 @@ const char* AnsiSequence(Colour colour) {
 
 class AnsiConsole : public Console {
  public:
-  AnsiConsole() : colour_(isatty(STDOUT_FILENO) == 1) {}
+  AnsiConsole() : colour_(isatty(STDOUT_FILENO) == 1) { IgnoreBrokenPipes(); }
 
   void SetColour(Colour colour) override {
     if (!colour_) return;
@@ -39,7 +40,9 @@ class AnsiConsole : public Console {
   }
 
   // Everything goes through one stdio stream, so lines of the log and plain prints come
-  // out in the order they were written. Flushed per write: the log is read live.
+  // out in the order they were written. Flushed per write: the log is read live. A write
+  // that fails (a pipe whose reader has gone, a full disk) loses its text and nothing
+  // more: the alarms still go out, and stdio drops the text rather than keep it.
   void Write(const char* text, size_t length) override {
     fwrite(text, 1, length, stdout);
     fflush(stdout);

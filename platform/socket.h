@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kelvor::tcp {
 
@@ -16,6 +17,17 @@ struct Address {
   int length = 0;
   int family = 0;
 };
+
+// Keeps the first address of a resolver's answer (an addrinfo of either platform); false
+// when it does not fit.
+template <typename AddressInfo>
+bool KeepFirstAddress(const AddressInfo& found, Address* address) {
+  if (found.ai_addrlen > sizeof address->bytes) return false;
+  memcpy(address->bytes, found.ai_addr, found.ai_addrlen);
+  address->length = static_cast<int>(found.ai_addrlen);
+  address->family = found.ai_family;
+  return true;
+}
 
 // Resolves a host (numeric first, then by name) and port. False when it does not resolve.
 bool Resolve(const char* host, uint16_t port, Address* address);

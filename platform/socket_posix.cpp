@@ -26,12 +26,7 @@ bool Resolve(const char* host, uint16_t port, Address* address) {
     hints.ai_flags = AI_NUMERICSERV;
     if (getaddrinfo(host, service, &hints, &found) != 0) return false;
   }
-  bool fits = found->ai_addrlen <= sizeof address->bytes;
-  if (fits) {
-    memcpy(address->bytes, found->ai_addr, found->ai_addrlen);
-    address->length = static_cast<int>(found->ai_addrlen);
-    address->family = found->ai_family;
-  }
+  bool fits = KeepFirstAddress(*found, address);
   freeaddrinfo(found);
   return fits;
 }

@@ -1,6 +1,7 @@
-// Requests to stop that come from outside the program: on Linux SIGINT, SIGTERM and
-// SIGHUP (Ctrl-C, systemctl stop, a closed terminal). The keyboard delivers a request as
-// the key Q, so the run ends as an operator's Q ends it: the pass completes, then shutdown.
+// Signals whose default is to end the program. Requests to stop that come from outside it,
+// on Linux SIGINT, SIGTERM and SIGHUP (Ctrl-C, systemctl stop, a closed terminal): the
+// keyboard delivers a request as the key Q, so the run ends as an operator's Q ends it: the
+// pass completes, then shutdown. And SIGPIPE, which only says a write failed.
 #pragma once
 
 namespace kelvor {
@@ -13,5 +14,9 @@ bool StopRequested();
 
 // Takes the waiting request: true once per request.
 bool TakeStopRequest();
+
+// Ignores SIGPIPE, which would otherwise end the program at the first write to a pipe whose
+// reader has gone (`kelvor ... | tee log` after tee died): the write fails instead.
+void IgnoreBrokenPipes();
 
 }  // namespace kelvor

@@ -32,4 +32,8 @@ bool TakeStopRequest() {
   return true;
 }
 
+void IgnoreBrokenPipes() {
+  signal(SIGPIPE, SIG_IGN);
+}
+
 }  // namespace kelvor

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "scada/scada.h"
+#include "scada/scada_library_abi.h"
 #include "scada/scada_library_operations.h"
 
 namespace kelvor {
@@ -14,6 +15,8 @@ namespace {
 // Room the libraries get beyond what the program keeps, so that a text or record longer
 // than its contract lands in this margin and not past the caller's buffer.
 constexpr size_t kLibraryBufferSize = 1024;
+static_assert(kLibraryBufferSize >= kAlarmRecordSize && kLibraryBufferSize >= kTagTextSize,
+              "the library's buffer holds a record and a text");
 
 class ScadaLibraries : public Scada {
  public:

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Kelvor for Linux and Windows and runs every test.
-#   - the Linux program and its tests;
-#   - kelvor.exe, the 32-bit Windows console program that ships;
+#   - the Linux program and its tests; its Debian package, installed, run and purged again
+#     (tools/package-deb.sh, tools/check-deb.sh);
+#   - kelvor.exe, the 32-bit Windows console program that ships, and a check of what it needs
+#     from Windows (tools/check-exe.sh);
 #   - the same Windows code built 64-bit, with its tests run under Wine (wine64): this
 #     machine's kernel runs no 32-bit processes, so a 32-bit Wine cannot start here.
 set -euo pipefail
@@ -16,12 +18,30 @@ cmake --build --preset linux -j"$jobs"
 step "Linux tests"
 ctest --preset linux -j"$jobs"
 
+step "Debian package: built, installed, run, purged"
+if command -v dpkg-shlibdeps >/dev/null; then
+  deb=$(bash tools/package-deb.sh | tail -n1)
+  if [ "$(id -u)" = 0 ]; then
+    bash tools/check-deb.sh "$deb"
+  else
+    echo "Not root: $deb is built but not installed." \
+      "Check it with: sudo bash tools/check-deb.sh $deb"
+    if [ -n "${CI:-}" ]; then exit 1; fi
+  fi
+else
+  echo "dpkg-dev is not installed: the Debian package is not built." \
+    "Install it with: apt-get install dpkg-dev"
+  if [ -n "${CI:-}" ]; then exit 1; fi
+fi
+
 step "Sanitizers, valgrind and fuzzing"
 bash tools/robustness.sh
 
 step "32-bit Windows build (kelvor.exe)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
+step "kelvor.exe starts on Windows XP SP3: its header, imports and size"
+bash tools/check-exe.sh build/windows/app/kelvor.exe
 
 step "64-bit Windows build and its tests under Wine"
 cmake --preset windows64 >/dev/null

@@ -14,14 +14,26 @@ for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
 done
 [ -n "$loader" ] || { echo "no wine64" >&2; exit 1; }
 
+# Makes the prefix once; tests started side by side wait for the first to make it rather
+# than make it twice at the same time.
+make_prefix() {
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  exec 9>"$WINEPREFIX.lock"
+  flock 9
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    "$loader" wineboot -i >/dev/null 2>&1 || true
+    "$(dirname "$loader")/wineserver" -w 2>/dev/null || true
+  fi
+  exec 9>&-
+}
+
 case "${1:-}" in
   --which) echo "$loader" ;;
   --prefix)
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      mkdir -p "$WINEPREFIX"
-      "$loader" wineboot -i >/dev/null 2>&1 || true
-      "$(dirname "$loader")/wineserver" -w 2>/dev/null || true
-    fi
+    make_prefix
     echo "$WINEPREFIX" ;;
-  *) exec "$loader" "$@" ;;
+  *)
+    [ -f "$WINEPREFIX/system.reg" ] || make_prefix
+    exec "$loader" "$@" ;;
 esac

@@ -113,9 +113,9 @@ class Processes:
                 proc.wait()
 
 
-def _piped(processes, argv, log_path, env=None):
+def _piped(processes, argv, log_path, env=None, stdin=subprocess.DEVNULL):
     read_fd, write_fd = os.pipe()
-    proc = processes.start(argv, stdin=subprocess.DEVNULL, stdout=write_fd,
+    proc = processes.start(argv, stdin=stdin, stdout=write_fd,
                            stderr=subprocess.STDOUT, env=env)
     os.close(write_fd)
     return proc, Output(read_fd, log_path)
@@ -227,20 +227,32 @@ class NotifySocket:
                 self._cond.wait(min(left, 0.5))
 
     def close(self):
+        try:
+            self._socket.shutdown(socket.SHUT_RDWR)  # wakes the pump
+        except OSError:
+            pass
         self._socket.close()
 
 
 class Kelvor:
     """The program under test: the Linux build, or kelvor.exe run by tools/wine.sh."""
 
-    def __init__(self, processes, config, workdir, node, args, terminal=False, env_extra=None):
+    def __init__(self, processes, config, workdir, node, args, terminal=False, stdout=None,
+                 background=False, env_extra=None):
         # A service manager's socket reaches the program only when a scenario gives one.
         env = {k: v for k, v in os.environ.items() if k != "NOTIFY_SOCKET"}
         env.update(SCADA_NODE=node.address, **(env_extra or {}))
         argv = config.command + args
         self.terminal = terminal
-        if terminal:
-            self.proc, self.out, self.master = _in_terminal(processes, argv, env, workdir)
+        self._shell = None
+        if background:  # a job of a stand-in shell, steered by job()
+            commands, self._shell = os.pipe()
+            self.proc, self.out, self.master = _in_terminal(
+                processes, argv, env, workdir, shell=(commands, self._shell))
+            os.close(commands)
+        elif terminal:
+            self.proc, self.out, self.master = _in_terminal(processes, argv, env, workdir,
+                                                            stdout)
         else:
             self._start_piped(processes, config, argv, workdir, env)
 
@@ -262,7 +274,15 @@ class Kelvor:
     def press(self, keys):
         os.write(self.master, keys.encode())
 
+    def job(self, command):
+        """'fg': Kelvor becomes the terminal's foreground job; 'away': the shell takes the
+        terminal back (as it does when a job stops, or fg's another). Either continues it."""
+        os.write(self._shell, command[0].encode())
+
     def wait_exit(self, timeout):
+        if self._shell is not None:  # no more commands: the shell waits for its job
+            os.close(self._shell)
+            self._shell = None
         try:
             return self.proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -302,17 +322,48 @@ class _TerminalProcess:
             os.kill(self.pid, signal.SIGKILL)
 
 
-def _in_terminal(processes, argv, env, workdir):
+def _in_terminal(processes, argv, env, workdir, stdout=None, shell=None):
+    """Kelvor with the pseudo-terminal as its controlling terminal and, unless `stdout` (a
+    file descriptor) is given, as its standard output; or as a job of a stand-in shell."""
     pid, master = pty.fork()
     if pid == 0:
         try:
-            os.execve(argv[0], argv, env)
+            if shell:
+                _shell(argv, env, *shell)
+            if stdout is not None:
+                os.dup2(stdout, 1)
+            _exec(argv, env)
         finally:
             os._exit(127)
     proc = _TerminalProcess(pid)
     processes._procs.append(proc)
     # The keys go in through the master; a duplicate is read for the output.
     return proc, Output(os.dup(master), os.path.join(workdir, "kelvor.log")), master
+
+
+def _exec(argv, env):
+    # Python ignores SIGPIPE, and exec keeps what is ignored; a shell starts programs with it
+    # at its default.
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+    os.execve(argv[0], argv, env)
+
+
+def _shell(argv, env, commands, test_end):
+    """The terminal's session leader as a shell with job control: runs Kelvor as a job in
+    the background (kelvor ... &), gives the terminal's foreground to it (f) or takes it back
+    (any other byte) for each command, continuing it each time, and exits as it does."""
+    os.close(test_end)
+    signal.signal(signal.SIGTTOU, signal.SIG_IGN)  # it moves the foreground from the background
+    job = os.fork()
+    if job == 0:
+        os.setpgid(0, 0)
+        signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+        _exec(argv, env)
+    signal.signal(signal.SIGTERM, lambda *_: (os.killpg(job, signal.SIGTERM), os._exit(1)))
+    for command in iter(lambda: os.read(commands, 1), b""):
+        os.tcsetpgrp(0, job if command == b"f" else os.getpgrp())
+        os.killpg(job, signal.SIGCONT)
+    os._exit(os.waitstatus_to_exitcode(os.waitpid(job, 0)[1]) & 0xFF)
 
 
 class Config:

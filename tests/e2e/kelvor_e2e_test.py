@@ -77,9 +77,9 @@ class Scenario(unittest.TestCase):
             return phone.messages()
         return phone.wait_messages(count, timeout)
 
-    def kelvor(self, phone, *dests, terminal=False, env=None):
+    def kelvor(self, phone, *dests, **how):
         args = [CONFIG.port_argument(phone, self.com), "SERVICE=+99912345", *dests]
-        return Kelvor(self.processes, CONFIG, self.workdir, self.node, args, terminal, env)
+        return Kelvor(self.processes, CONFIG, self.workdir, self.node, args, **how)
 
     def shut_down(self, kelvor, destinations):
         self.node.command("SHUTDOWN")
@@ -218,11 +218,14 @@ class Keys(Scenario):
         self.node.command(FEED_ALARM)
         kelvor = self.kelvor(phone, "DEST=+15550009,A,H,0", terminal=True)
         error = kelvor.out.wait_for(r"\+CMS ERROR: 500", SMS)
+        kelvor.press("\x1bOQ\x1bOS\x1b[15~\x1b[A\x1bq")  # F2, F4, F5, Up, Alt+Q: not Q or S
         kelvor.press("s")
         report = kelvor.out.wait_for(
             r"Signal Strength = 0 %.*\n.*Messages in Que = 1 .*\n.*Last Error      = 515 ",
             10, error.end())
         self.assertIn("\x1b[0;37;42m", report.group(0))  # the status report's own colour
+        self.assertEqual((kelvor.out.count("Signal Strength"), kelvor.out.count("Quitting")),
+                         (1, 0))
         kelvor.press("x")  # any other key is read and passed over
         kelvor.press("q")
         kelvor.out.wait_for(r"Quitting\.\.\.r(.*\n)*.*Exiting \.\.\.\.", 10, report.end())
@@ -245,7 +248,7 @@ class Keys(Scenario):
                 phone = self.phone()
                 kelvor = self.kelvor(phone, "DEST=+15550010,A,H,0", "DEST=+15550011,B,H,0",
                                      terminal=True,
-                                     env={"NOTIFY_SOCKET": socket_name} if notify else None)
+                                     env_extra={"NOTIFY_SOCKET": socket_name} if notify else None)
                 ready = kelvor.out.wait_for(r"Going to ready", INIT)
                 if notify:
                     self.assert_notified(notify)
@@ -254,7 +257,7 @@ class Keys(Scenario):
                 self.assertEqual(kelvor.wait_exit(EXIT), 2)
                 self.assert_terminal_restored(kelvor)
                 if notify:
-                    self.assertEqual(notify.messages[-1], "STOPPING=1")
+                    notify.wait_for("STOPPING=1", 5)
 
     def assert_notified(self, notify):
         ready = notify.wait_for("READY=1", 5)
@@ -264,10 +267,63 @@ class Keys(Scenario):
         notify.wait_for("STATUS=", 5, ready)
         self.assertIn("STATUS=Signal 0 %, SMS waiting 0, last error 0", notify.messages)
 
-    def assert_terminal_restored(self, kelvor):
+    def test_a_standard_output_nobody_reads_any_more_does_not_end_the_run(self):
+        # `kelvor ... | tee log`, and tee dies: the log is lost, the run goes on, Q ends it.
+        tee_in, kelvor_out = os.pipe()
+        tee, log = harness._piped(self.processes, ["cat"], os.path.join(self.workdir, "tee.log"),
+                                  stdin=tee_in)
+        os.close(tee_in)
+        kelvor = self.kelvor(self.phone(), "DEST=+15550012,A,H,0", terminal=True,
+                             stdout=kelvor_out)
+        os.close(kelvor_out)
+        log.wait_for(r"Going to ready", INIT, what="tee")
+        tee.kill()
+        kelvor.press("sq")  # a report into the pipe, then Q
+        self.assertEqual(kelvor.wait_exit(EXIT), 1)
+        self.assert_terminal_restored(kelvor)
+
+    def test_a_job_has_keys_in_the_foreground_and_lets_the_terminal_be_elsewhere(self):
+        # kelvor ... &, fg; then another job in the foreground; then Ctrl-Z and bg. Keys work
+        # whenever Kelvor is the foreground job, and nothing it does from the background
+        # stops it (SIGTTOU, SIGTTIN).
+        self.node.command(FEED)
+        kelvor = self.kelvor(self.phone(), "DEST=+15550013,A,H,0", terminal=True,
+                             background=True)
+        ready = kelvor.out.wait_for(r"Going to ready", INIT)
+        self.assert_terminal_restored(kelvor)  # not touched from the background
+        kelvor.job("fg")
+        self.wait_terminal(kelvor, taken=True)
+        kelvor.press("s")
+        kelvor.out.wait_for(r"Signal Strength", 10, ready.end())
+        kelvor.job("away")
+        self.wait_terminal(kelvor, taken=False)
+        kelvor.job("fg")
+        self.wait_terminal(kelvor, taken=True)
+        kelvor.press("\x1a")  # Ctrl-Z
+        self.wait_terminal(kelvor, taken=False)
+        kelvor.job("away")  # bg
+        mark = len(kelvor.out.text)
+        self.node.command(FEED_ALARM)
+        kelvor.out.wait_for(r"FIC101", 10, mark)
+        kelvor.job("fg")
+        self.wait_terminal(kelvor, taken=True)
+        kelvor.press("q")
+        self.assertEqual(kelvor.wait_exit(EXIT), 1)
+        self.assert_terminal_restored(kelvor)
+
+    def wait_terminal(self, kelvor, taken):
+        deadline = time.monotonic() + 10  # a pass or two
+        while self.echoing(kelvor) == taken:
+            if time.monotonic() > deadline:
+                self.fail(f"Kelvor did not {'take' if taken else 'give back'} the terminal")
+            time.sleep(0.05)
+
+    def echoing(self, kelvor):
         settings = termios.tcgetattr(kelvor.master)
-        self.assertTrue(settings[3] & termios.ECHO and settings[3] & termios.ICANON,
-                        "the terminal was left without echo or line input")
+        return bool(settings[3] & termios.ECHO and settings[3] & termios.ICANON)
+
+    def assert_terminal_restored(self, kelvor):
+        self.assertTrue(self.echoing(kelvor), "the terminal was left without echo or line input")
 
 
 def main():
