@@ -204,7 +204,7 @@ void Kelvor::ReadHeartbeatArgument(const char* argument) {
   switch (read.outcome) {
     case HeartbeatArgument::kFine:
       heartbeat_.Set(read);
-      log_.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u minutes", read.number,
+      log_.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", read.number,
                       static_cast<unsigned>(read.minutes));
       break;
     case HeartbeatArgument::kBadNumber:

@@ -332,9 +332,9 @@ TEST_F(MainLoopTest, LogAndHeartbeatArgumentsAreTakenOrRefusedWithALine) {
     std::vector<std::string> lines;
     size_t heartbeats;
   } cases[] = {
-      {{"HEARTBEAT=+4479001,10080"}, {"Heartbeat SMS to +4479001 every 10080 minutes"}, 1},
+      {{"HEARTBEAT=+4479001,10080"}, {"Heartbeat SMS to +4479001 every 10080 min"}, 1},
       {{"HEARTBEAT=+1,5", "HEARTBEAT=+2,5"},
-       {"Heartbeat SMS to +1 every 5 minutes",
+       {"Heartbeat SMS to +1 every 5 min",
         "Second HEARTBEAT argument ignored - one heartbeat per run: HEARTBEAT=+2,5"},
        1},
       {{"HEARTBEAT=+1,0", "HEARTBEAT=+2,5"},
