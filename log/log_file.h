@@ -62,7 +62,6 @@ class LogFile {
   Event TakeEvent();
 
   const char* Path() const { return path_; }
-  uint32_t Kbytes() const { return static_cast<uint32_t>(limit_ / 1024); }
 
  private:
   void Put(const char* text, size_t length, const char* lineEnd);

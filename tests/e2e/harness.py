@@ -185,52 +185,25 @@ class Phone:
 
 class NotifySocket:
     """A stand-in for systemd's notification socket: a datagram socket at a path, or in the
-    abstract namespace for a name that starts with "@", gathering the messages it gets."""
+    abstract namespace for a name that starts with "@"."""
 
     def __init__(self, name):
-        self.name = name
         self._socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         self._socket.bind("\0" + name[1:] if name.startswith("@") else name)
-        self._messages = []
-        self._cond = threading.Condition()
-        threading.Thread(target=self._pump, daemon=True).start()
 
-    def _pump(self):
-        while True:
-            try:
-                message = self._socket.recv(4096)
-            except OSError:  # closed
-                return
-            with self._cond:
-                self._messages.append(message.decode("latin-1"))
-                self._cond.notify_all()
-
-    @property
-    def messages(self):
-        with self._cond:
-            return list(self._messages)
-
-    def wait_for(self, message, timeout, start=0):
-        """The index of the first message equal to `message`, or starting with it when it ends
-        in "=", at or after `start`."""
+    def until(self, wanted, timeout):
+        """The messages received, up to and including the first that begins with `wanted`."""
+        got = []
         deadline = time.monotonic() + timeout
-        with self._cond:
-            while True:
-                for i in range(start, len(self._messages)):
-                    if self._messages[i] == message or (
-                            message.endswith("=") and self._messages[i].startswith(message)):
-                        return i
-                left = deadline - time.monotonic()
-                if left <= 0:
-                    raise Failure(f"notify socket: no {message!r} within {timeout} s; "
-                                  f"got {self._messages[-20:]}")
-                self._cond.wait(min(left, 0.5))
+        while not got or not got[-1].startswith(wanted):
+            self._socket.settimeout(max(deadline - time.monotonic(), 0.01))
+            try:
+                got.append(self._socket.recv(4096).decode("latin-1"))
+            except socket.timeout:
+                raise Failure(f"notify socket: no {wanted!r} within {timeout} s; got {got[-20:]}")
+        return got
 
     def close(self):
-        try:
-            self._socket.shutdown(socket.SHUT_RDWR)  # wakes the pump
-        except OSError:
-            pass
         self._socket.close()
 
 

@@ -257,15 +257,13 @@ class Keys(Scenario):
                 self.assertEqual(kelvor.wait_exit(EXIT), 2)
                 self.assert_terminal_restored(kelvor)
                 if notify:
-                    notify.wait_for("STOPPING=1", 5)
+                    notify.until("STOPPING=1", 5)
 
     def assert_notified(self, notify):
-        ready = notify.wait_for("READY=1", 5)
-        self.assertEqual(notify.messages[:ready], [])
-        first = notify.wait_for("WATCHDOG=1", 5, ready)
-        notify.wait_for("WATCHDOG=1", 5, first + 1)  # and again, a second or so later
-        notify.wait_for("STATUS=", 5, ready)
-        self.assertIn("STATUS=Signal 0 %, SMS waiting 0, last error 0", notify.messages)
+        self.assertEqual(notify.until("READY=1", 5), ["READY=1"])
+        self.assertEqual(notify.until("WATCHDOG=1", 5),
+                         ["STATUS=Signal 0 %, SMS waiting 0, last error 0", "WATCHDOG=1"])
+        notify.until("WATCHDOG=1", 5)  # and again, a second or so later
 
     def test_a_standard_output_nobody_reads_any_more_does_not_end_the_run(self):
         # `kelvor ... | tee log`, and tee dies: the log is lost, the run goes on, Q ends it.
