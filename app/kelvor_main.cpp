@@ -2,10 +2,12 @@
 
 #include <cctype>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "app/heartbeat.h"
 #include "app/service_status.h"
+#include "app/spool.h"
 #include "log/console_log.h"
 #include "log/log_file.h"
 #include "modem/sms_modem.h"
@@ -83,6 +85,9 @@ class Kelvor {
   void ReadLogArgument(const char* argument);
   void ReadHeartbeatArgument(const char* argument);
   void Supervise();
+  void ReadSpoolArgument(const char* argument);
+  void RestoreSpool();
+  void WriteSpool();
   void PrintUsage();
   void ReportDiscarded();
   void RunLoop(RoutingContext& routing);
@@ -104,6 +109,8 @@ class Kelvor {
   Heartbeat heartbeat_;
   bool heartbeatArgumentRead_ = false;
   ServiceStatus serviceStatus_;
+  std::optional<Spool> spool_;
+  bool spoolFailing_ = false;  // the last spool write failed, and the operator was told
 };
 
 int Kelvor::Run(int argc, char** argv) {
@@ -115,10 +122,12 @@ int Kelvor::Run(int argc, char** argv) {
     return 0;
   }
 
+  RestoreSpool();
   RoutingContext routing{log_, platform_.scada, platform_.clock, *modem_};
   running_ = platform_.scada.ScadaRunning();
   if (running_ != 0) RunLoop(routing);
 
+  WriteSpool();
   ReportDiscarded();
   log_.LogMessage(Colour::kAlarmQueue, "Exiting ....\r\n");
   modem_.reset();
@@ -128,10 +137,9 @@ int Kelvor::Run(int argc, char** argv) {
 // An argument that begins with one of these keywords is that kind, whatever else it holds:
 // a tag name or a path may well contain "COM" or "SER".
 const Kelvor::KeywordArgument Kelvor::kKeywordArguments[] = {
-    {"DEST=", &Kelvor::ReadDestinationArgument},
-    {"FILE=", &Kelvor::ReadFileArgument},
-    {"LOG=", &Kelvor::ReadLogArgument},
-    {"HEARTBEAT=", &Kelvor::ReadHeartbeatArgument},
+    {"DEST=", &Kelvor::ReadDestinationArgument}, {"FILE=", &Kelvor::ReadFileArgument},
+    {"LOG=", &Kelvor::ReadLogArgument},          {"HEARTBEAT=", &Kelvor::ReadHeartbeatArgument},
+    {"SPOOL=", &Kelvor::ReadSpoolArgument},
 };
 
 // Arguments with a leading keyword first; every other argument is told apart by the first
@@ -222,12 +230,74 @@ void Kelvor::ReadHeartbeatArgument(const char* argument) {
   }
 }
 
+// A later SPOOL= argument takes the place of an earlier one, as COM arguments do.
+void Kelvor::ReadSpoolArgument(const char* argument) {
+  SpoolArgument parsed = ParseSpoolArgument(argument);
+  if (parsed.outcome == SpoolArgument::kPath) {
+    spool_.emplace(parsed.path);
+  } else if (parsed.outcome == SpoolArgument::kEmpty) {
+    log_.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
+  } else {
+    log_.LogMessage(Colour::kError, "Spool path longer than %d characters - SPOOL ignored\r\n",
+                    static_cast<int>(kSpoolPathSize - 1 - kSpoolSuffixLength));
+  }
+}
+
+// Once the destinations and the modem exist: what the last run left on its way goes on.
+void Kelvor::RestoreSpool() {
+  if (!spool_) return;
+  SpoolRestored restored =
+      spool_->Restore(modem_->Queue(), destinations_, platform_.clock.TickCount());
+  if (!restored.found) {
+    log_.LogMessage(Colour::kNormal, "Spool %.120s: no file yet, nothing to restore\r\n",
+                    spool_->Path());
+    return;
+  }
+  if (restored.unreadable) {
+    log_.LogMessage(Colour::kError, "Spool %.120s cannot be read - nothing restored\r\n",
+                    spool_->Path());
+    return;
+  }
+  log_.LogMessage(Colour::kNormal,
+                  "Spool restores SMS queued: %d, alarm batches pending: %d, batches queued as "
+                  "SMS: %d, refused: %d\r\n",
+                  restored.sms, restored.batches, restored.orphans, restored.refused);
+  if (!restored.reading.damaged) return;
+  log_.LogMessage(Colour::kError,
+                  "Spool %.80s damaged at byte %u: whole records before it "
+                  "restored, the file %s %.80s.bad\r\n",
+                  spool_->Path(), static_cast<unsigned>(restored.reading.damagedAt),
+                  restored.keptBad ? "kept as" : "could not be kept as", spool_->Path());
+}
+
+// After every pass: a write when something changed. A spool that cannot be written is
+// said once; Kelvor goes on from memory and says when a write succeeds again.
+void Kelvor::WriteSpool() {
+  if (!spool_) return;
+  Spool::Write written = spool_->WriteIfChanged(modem_->Queue(), destinations_);
+  if (written == Spool::kFailed && !spoolFailing_) {
+    log_.LogMessage(Colour::kError, "Spool %.120s cannot be written - going on from memory\r\n",
+                    spool_->Path());
+    spoolFailing_ = true;
+  } else if (written == Spool::kWritten && spoolFailing_) {
+    log_.LogMessage(Colour::kNormal, "Spool %.120s written again\r\n", spool_->Path());
+    spoolFailing_ = false;
+  }
+}
+
 // Nothing still on its way is dropped without a word: the operator learns how many SMS and
-// batches of alarms the run ends without sending.
+// batches of alarms the run ends without sending, or that the spool keeps them.
 void Kelvor::ReportDiscarded() {
   int sms = modem_->QueuedCount();
   int batches = destinations_.PendingBatches();
   if (sms == 0 && batches == 0) return;
+  if (spool_ && spool_->UpToDate()) {
+    log_.LogMessage(Colour::kNormal,
+                    "Shutdown keeps for the next start SMS queued: %d, alarm batches pending: "
+                    "%d\r\n",
+                    sms, batches);
+    return;
+  }
   log_.LogMessage(Colour::kError, "Shutdown discards SMS queued: %d, alarm batches pending: %d\r\n",
                   sms, batches);
 }
@@ -251,6 +321,7 @@ bool Kelvor::Pass(RoutingContext& routing) {
   destinations_.FlushIfDue(routing);
   modem_->PollModem();
   Supervise();
+  WriteSpool();
   return running_ != 0;
 }
 

@@ -1,12 +1,16 @@
 // What the main loop's work costs: a pass with an alarm offered to 31 destinations, the
-// flush check over 31 destinations, one modem step that takes a chunk, and reading a
-// destination specification. Console output is formatted and then thrown away.
+// flush check over 31 destinations, one modem step that takes a chunk, reading a
+// destination specification, and one write of a full spool. Console output is formatted
+// and then thrown away.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "app/spool.h"
 #include "log/console_log.h"
 #include "modem/sms_modem.h"
 #include "routing/destination_list.h"
@@ -133,6 +137,32 @@ void BM_DestinationSpecification(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_DestinationSpecification);
+
+// The largest spool: 21 SMS of 159 characters and a batch at each of 31 destinations,
+// written to a file in TMPDIR (default /tmp) and renamed over the last one. Each round
+// confirms the head SMS and queues another, so the spool has changed.
+void BM_SpoolWriteOfAFullQueueAnd31Batches(benchmark::State& state) {
+  Routing routing;
+  OutgoingQueue queue(routing.log);
+  const std::string text(kSmsTextLimit, 'x');
+  for (int i = 0; i < kQueueCapacity; ++i) queue.QueueMessage(text.c_str(), "+44790000100");
+  for (int j = 0; j < DestinationList::kCapacity; ++j) {
+    routing.list[j].RestoreBatch(std::string(kBatchCapacity - 1, 'y').c_str(), 0);
+  }
+  const char* folder = getenv("TMPDIR");
+  const std::string path = std::string(folder != nullptr ? folder : "/tmp") + "/kelvor-bench.spool";
+  Spool spool(path.c_str());
+  for (auto _ : state) {
+    queue.RemoveHead();
+    queue.QueueMessage(text.c_str(), "+44790000100");
+    if (spool.WriteIfChanged(queue, routing.list) != Spool::kWritten) {
+      state.SkipWithError("the spool could not be written");
+      break;
+    }
+  }
+  std::remove(path.c_str());
+}
+BENCHMARK(BM_SpoolWriteOfAFullQueueAnd31Batches)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace kelvor

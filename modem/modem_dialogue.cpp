@@ -193,7 +193,7 @@ void ModemDialogue::StepPrompt() {
   }
   SendCommand("%s%c", queue_.Head().text, kCtrlZ);
   state_ = WaitSendResult;
-  ++queue_.Head().attempts;
+  queue_.CountAttempt();
   DiscardResponse();
 }
 

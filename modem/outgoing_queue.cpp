@@ -59,6 +59,7 @@ bool OutgoingQueue::Take(const char* text, const char* number) {
   memcpy(record.number, number, strlen(number) + 1);
   record.attempts = 0;
   ++count_;
+  ++changes_;
   return true;
 }
 
@@ -66,6 +67,7 @@ void OutgoingQueue::RemoveHead() {
   if (count_ == 0) return;
   head_ = (head_ + 1) % kQueueCapacity;
   --count_;
+  ++changes_;
 }
 
 void OutgoingQueue::RemoveSent() {
@@ -82,6 +84,18 @@ void OutgoingQueue::Clear() {
   tally_.discarded += static_cast<uint32_t>(count_);
   head_ = 0;
   count_ = 0;
+  ++changes_;
+}
+
+bool OutgoingQueue::Requeue(const char* text, const char* number, int32_t attempts) {
+  if (!QueueMessage(text, number)) return false;
+  records_[(head_ + count_ - 1) % kQueueCapacity].attempts = attempts;
+  return true;
+}
+
+void OutgoingQueue::CountAttempt() {
+  ++Head().attempts;
+  ++changes_;
 }
 
 }  // namespace kelvor

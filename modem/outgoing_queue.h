@@ -49,6 +49,16 @@ class OutgoingQueue {
   void RemoveSent();
   void RemoveGivenUp();
   const SmsTally& Tally() const { return tally_; }
+  // Queues an SMS that was waiting before a restart, as QueueMessage does, keeping the
+  // sendings it already had.
+  bool Requeue(const char* text, const char* number, int32_t attempts);
+  // Counts one more sending of the head record; only while the queue is not empty.
+  void CountAttempt();
+  // The record `index` places after the head (0 is the head); index below Count().
+  const OutgoingSms& At(int index) const { return records_[(head_ + index) % kQueueCapacity]; }
+  // Grows by one at every change of the records: one queued, removed or sent again. A
+  // copy of the queue kept elsewhere is up to date while this has not moved.
+  uint32_t Changes() const { return changes_; }
 
  private:
   bool Take(const char* text, const char* number);
@@ -56,6 +66,7 @@ class OutgoingQueue {
   OutgoingSms records_[kQueueCapacity];
   int head_ = 0;
   int count_ = 0;
+  uint32_t changes_ = 0;
   Log& log_;
   SmsTally tally_{};
 };

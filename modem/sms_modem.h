@@ -35,6 +35,10 @@ class SmsModem : public SmsOutbox {
   // What became of the SMS offered since the run started, for the heartbeat.
   const SmsTally& Tally() const { return queue_.Tally(); }
 
+  // The SMS waiting, for a copy kept on disk and put back at the next start.
+  OutgoingQueue& Queue() { return queue_; }
+  const OutgoingQueue& Queue() const { return queue_; }
+
   // The dialogue's state, for tests and the status line of a service manager.
   const ModemDialogue& Dialogue() const { return dialogue_; }
 

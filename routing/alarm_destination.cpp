@@ -35,12 +35,27 @@ void AlarmDestination::OfferAlarm(const AlarmRecord& record, RoutingContext& con
   size_t length = FormatText(record, context, text);
   if (batchLength_ + length > kSmsTextLimit) SendBatch(context);
   AppendToBatch(text, length);
-  if (!batchPending_) {
-    // Wraps like the tick count itself; a negative delay lies before now.
-    deadline_ = context.clock.TickCount() + static_cast<uint32_t>(spec_.delay) * 1000u;
-  }
+  if (!batchPending_) StartDeadline(context.clock.TickCount());
   batchPending_ = true;
+  ++changes_;
   context.log.Print("Buffering alm %.60s\r\n", alarmText.c_str());
+}
+
+// Wraps like the tick count itself; a negative delay lies before now.
+void AlarmDestination::StartDeadline(uint32_t now) {
+  deadline_ = now + static_cast<uint32_t>(spec_.delay) * 1000u;
+  pendingSince_ = now;
+}
+
+bool AlarmDestination::RestoreBatch(const char* text, uint32_t now) {
+  if (!complete_ || spec_.priority == kNoPriority) return false;
+  SetBatch("");
+  AppendToBatch(text, strlen(text));
+  StartDeadline(now);
+  batchPending_ = true;
+  waiting_ = false;
+  ++changes_;
+  return true;
 }
 
 // The priority and area filter: the alarm is at least as urgent as the destination's
@@ -130,6 +145,7 @@ void AlarmDestination::SendBatch(RoutingContext& context) {
   if (spec_.number[0] != '\0') context.outbox.QueueMessage(batch_, spec_.number);
   batchPending_ = false;
   waiting_ = false;
+  ++changes_;
   SetBatch(spec_.fullMessages ? kLaterHeader : "");
 }
 

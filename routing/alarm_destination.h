@@ -72,8 +72,17 @@ class AlarmDestination {
   const char* EnableTag() const { return spec_.enableTag; }
   const char* EnableField() const { return spec_.enableField; }
   const char* Batch() const { return batch_; }
+  // The tick at which the pending batch took its first alarm.
+  uint32_t PendingSince() const { return pendingSince_; }
+
+  // Takes back a batch that was pending before a restart; its delay starts again from
+  // `now`. False, taking nothing, when this destination takes no alarm.
+  bool RestoreBatch(const char* text, uint32_t now);
+  // Grows by one at every change of the batch: begun, grown, handed over or restored.
+  uint32_t Changes() const { return changes_; }
 
  private:
+  void StartDeadline(uint32_t now);
   void SetBatch(const char* header);
   void AppendToBatch(const char* text, size_t length);
   void SendBatch(RoutingContext& context);
@@ -90,6 +99,8 @@ class AlarmDestination {
   bool waiting_ = false;  // the due batch found the queue full
   char batch_[kBatchCapacity] = {};
   size_t batchLength_ = 0;
+  uint32_t pendingSince_ = 0;
+  uint32_t changes_ = 0;
 };
 
 }  // namespace kelvor

@@ -15,6 +15,12 @@ int DestinationList::PendingBatches() const {
   return pending;
 }
 
+uint32_t DestinationList::Changes() const {
+  uint32_t changes = 0;
+  for (int i = 0; i < count_; ++i) changes += slots_[i]->Changes();
+  return changes;
+}
+
 void DestinationList::OfferAlarm(const AlarmRecord& record, RoutingContext& context) {
   for (int i = 0; i < count_; ++i) slots_[i]->OfferAlarm(record, context);
 }

@@ -28,6 +28,9 @@ class DestinationList {
   // Destinations holding alarm text not yet handed to the modem.
   int PendingBatches() const;
   AlarmDestination& operator[](int index) { return *slots_[index]; }
+  const AlarmDestination& operator[](int index) const { return *slots_[index]; }
+  // The sum of the destinations' Changes(): moves whenever any batch changes.
+  uint32_t Changes() const;
 
   // OfferAlarm, or FlushIfDue, on every destination in list order.
   void OfferAlarm(const AlarmRecord& record, RoutingContext& context);

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -133,7 +134,7 @@ TEST_F(MainLoopTest, AModemOrDestinationsAloneGiveTheUsageText) {
   EXPECT_EQ(scada.alarmReads, 0);
 }
 
-// An argument that begins with DEST= or FILE= is that kind whatever it holds; any other
+// An argument that begins with DEST=, FILE= or SPOOL= is that kind whatever it holds; any other
 // is classified by the first text it contains: "COM" makes a modem, "SER" without "COM"
 // sets the service number, "DEST=" a destination, "FILE=" a file; the rest does nothing.
 TEST_F(MainLoopTest, ArgumentsAreClassifiedByLeadingKeywordThenByTheFirstTextTheyContain) {
@@ -149,6 +150,7 @@ TEST_F(MainLoopTest, ArgumentsAreClassifiedByLeadingKeywordThenByTheFirstTextThe
       {{"COM5", "FILE=/srv/SERVICE/dest.csv", "DEST=+1,A,H,1"}, 1, 1, 0},
       {{"PORT=COM5", "SERVICE=+1", "XDEST=+1,A,H,1", "nonsense"}, 1, 1, 1},
       {{"COM5", "XFILE=COM6", "DEST=+1,A,H,1"}, 2, 1, 0},
+      {{"COM5", "SPOOL=/nowhere/COMMON/SERVICE", "DEST=+1,A,H,1"}, 1, 1, 0},
       {{"COM5", "dest=+1,A,H,1"}, 1, 0, 0},
       {{"COM5", "LOG=Z:/no-such-COMMON/k.log", "HEARTBEAT=+1SER,60", "DEST=+1,A,H,1"}, 1, 1, 0},
   };
@@ -217,6 +219,36 @@ TEST_F(MainLoopTest, EachQueueStatusGivesItsLineAndItsPause) {
   // that met the shutdown neither flushed nor stepped it.
   EXPECT_EQ(CountLines("TX>>ATZ"), 1);
   EXPECT_LT(out.find("TX>>ATZ"), out.find("Illegal alarm status 1711"));
+}
+
+// With a spool, what shutdown would discard is kept, and the next run with the same
+// arguments takes it back; a spool that cannot be written is said once, and shutdown then
+// tells of the loss as without one.
+TEST_F(MainLoopTest, ASpoolKeepsWhatTheRunEndsWithForTheNextStart) {
+  const std::string path = testing::TempDir() + "kelvor-main-loop-spool";
+  std::remove(path.c_str());
+  const std::vector<std::string> arguments = {"COM5", "DEST=+1,A,H,30", "SPOOL=" + path};
+  for (const char* restoreLine :
+       {"kelvor-main-loop-spool: no file yet, nothing to restore",
+        "Spool restores SMS queued: 0, alarm batches pending: 1, batches queued as SMS: 0, "
+        "refused: 0"}) {
+    console.Clear();
+    scada.PushRecord(test::AlarmBuilder{}.Build());
+    scada.PushStatus(kShutDown);
+    Run(arguments);
+    EXPECT_EQ(CountLines(restoreLine), 1) << console.text();
+    EXPECT_EQ(CountLines("Shutdown keeps for the next start SMS queued: 0, alarm batches "
+                         "pending: 1"),
+              1);
+  }
+  std::remove(path.c_str());
+
+  console.Clear();
+  for (int i = 0; i < 3; ++i) scada.PushRecord(test::AlarmBuilder{}.Build());
+  scada.PushStatus(kShutDown);
+  Run({"COM5", "DEST=+1,A,H,30", "SPOOL=" + path + "-missing/spool"});
+  EXPECT_EQ(CountLines("-missing/spool cannot be written - going on from memory"), 1);
+  EXPECT_EQ(CountLines("Shutdown discards SMS queued: 0, alarm batches pending: 1"), 1);
 }
 
 TEST_F(MainLoopTest, EveryShutdownStatusEndsTheRun) {

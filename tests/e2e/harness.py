@@ -211,7 +211,7 @@ class Kelvor:
     """The program under test: the Linux build, or kelvor.exe run by tools/wine.sh."""
 
     def __init__(self, processes, config, workdir, node, args, terminal=False, stdout=None,
-                 background=False, env_extra=None):
+                 background=False, name="kelvor", env_extra=None):
         # A service manager's socket reaches the program only when a scenario gives one.
         env = {k: v for k, v in os.environ.items() if k != "NOTIFY_SOCKET"}
         env.update(SCADA_NODE=node.address, **(env_extra or {}))
@@ -227,13 +227,13 @@ class Kelvor:
             self.proc, self.out, self.master = _in_terminal(processes, argv, env, workdir,
                                                             stdout)
         else:
-            self._start_piped(processes, config, argv, workdir, env)
+            self._start_piped(processes, config, argv, workdir, env, name)
 
-    def _start_piped(self, processes, config, argv, workdir, env):
+    def _start_piped(self, processes, config, argv, workdir, env, name):
         # A Wine program started just as the previous one's wineserver exits loses its
         # connection to it before it runs: started again, it gets a fresh server.
         for attempt in range(3):
-            log = os.path.join(workdir, f"kelvor{attempt or ''}.log")
+            log = os.path.join(workdir, f"{name}{attempt or ''}.log")
             self.proc, self.out = _piped(processes, argv, log, env)
             if not config.wine:
                 return
@@ -364,7 +364,7 @@ class Config:
     def port_argument(self, phone, number):
         if self.wine:
             return f"COM{number}=9600,n,8,1"
-        return f"COM:{phone.device}=9600,n,8,1"
+        return f"COM:{phone.link or phone.device}=9600,n,8,1"
 
     def com_link(self, number):
         return os.path.join(self.prefix, "dosdevices", f"com{number}") if self.wine else None
@@ -372,8 +372,11 @@ class Config:
     def file_argument(self, path):
         return "FILE=" + self.path(path)
 
+    def spool_argument(self, path):
+        return "SPOOL=" + self.path(path)
+
     def path(self, path):
-        """A path as the program under test names it."""
+        """A path of this machine as the program sees it."""
         return "Z:" + path.replace("/", "\\") if self.wine else path
 
 

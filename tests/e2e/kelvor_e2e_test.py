@@ -31,8 +31,10 @@ EXIT = 20
 # Alarms of a fixed time, so that the texts can be compared whole.
 FEED = 'TAG NODE1 FIC101 A_DESC="Feed flow high" A_CV="   12.5" F_CV=12.5'
 TEMP = 'TAG NODE1 TIC200 A_DESC="Reactor temp low" A_CV="41 C" F_CV=41'
+LEVEL = 'TAG NODE1 LIC300 A_DESC="Tank level low" A_CV="2.1" F_CV=2.1'
 FEED_ALARM = "PUSH NODE1 FIC101 areas=A priority=HIGH status=HI day=7 time=06:05"
 TEMP_ALARM = "PUSH NODE1 TIC200 areas=B priority=MEDIUM status=LO day=7 time=06:06"
+LEVEL_ALARM = "PUSH NODE1 LIC300 areas=A priority=HIGH status=LO day=7 time=06:07"
 
 
 class Scenario(unittest.TestCase):
@@ -65,9 +67,11 @@ class Scenario(unittest.TestCase):
             shutil.rmtree(self.workdir, ignore_errors=True)
         return result
 
-    def phone(self, *args):
-        phone = Phone(self.processes, CONFIG.phone_program, self.workdir, args,
-                      link=CONFIG.com_link(self.com))
+    def phone(self, *args, stable=False):
+        """A phone; a `stable` one is reached by the same path as the next stable one."""
+        link = CONFIG.com_link(self.com) or (os.path.join(self.workdir, "phone") if stable
+                                             else None)
+        phone = Phone(self.processes, CONFIG.phone_program, self.workdir, args, link=link)
         self.phones.append(phone)
         return phone
 
@@ -202,6 +206,67 @@ class ScadaStops(NodeEnds):
 
     def test_scada_stopping_ends_the_run(self):
         self.end_run("SCADA DOWN", "")
+
+
+class Spool(Scenario):
+    """A run killed with alarms on their way; the next run with the same arguments sends
+    them. Two SMS wait in the queue and a batch at its destination, for a silent phone."""
+    com = 11
+    TEXTS = [("+15550012", "7/06:05\nFeed flow high\n"),
+             ("+15550012", "7/06:07\nTank level low\n"),
+             ("+15550013", "7/06:06\nReactor temp low\n")]
+
+    def killed_run(self):
+        self.spool = os.path.join(self.workdir, "kelvor.spool")
+        self.args = ["DEST=+15550012,A,H,0", "DEST=+15550013,B,L,15",
+                     CONFIG.spool_argument(self.spool)]
+        for command in (FEED, TEMP, LEVEL, FEED_ALARM, TEMP_ALARM, LEVEL_ALARM):
+            self.node.command(command)
+        phone = self.phone("--silent", stable=True)
+        kelvor = self.kelvor(phone, *self.args, name="killed")
+        deadline = time.monotonic() + INIT
+        while not all(text.encode() in self.read_spool() for _, text in self.TEXTS):
+            if time.monotonic() > deadline:
+                raise Failure(f"the spool lacks the three texts: {self.read_spool()!r}")
+            time.sleep(0.1)
+        kelvor.proc.kill()
+        kelvor.proc.wait()
+        phone.proc.terminate()
+        phone.proc.wait()
+
+    def read_spool(self):
+        try:
+            with open(self.spool, "rb") as file:
+                return file.read()
+        except FileNotFoundError:
+            return b""
+
+    def next_run(self, count):
+        phone = self.phone(stable=True)
+        kelvor = self.kelvor(phone, *self.args)
+        self.assertEqual(len(self.messages(phone, count, SMS)), count)
+        return phone, kelvor
+
+    def test_a_killed_run_leaves_its_alarms_to_the_next(self):
+        self.killed_run()
+        phone, kelvor = self.next_run(3)
+        kelvor.out.wait_for(r"Spool restores SMS queued: 2, alarm batches pending: 1", 1)
+        self.shut_down(kelvor, 2)
+        self.assertCountEqual(self.messages(phone), self.TEXTS)
+
+    def test_a_spool_cut_in_its_last_record_gives_back_the_whole_ones(self):
+        self.killed_run()
+        whole = self.read_spool()
+        cut = whole[:whole.index(b"Reactor temp low")]
+        with open(self.spool, "wb") as file:
+            file.write(cut)
+        phone, kelvor = self.next_run(2)
+        kelvor.out.wait_for(r"Spool restores SMS queued: 2, alarm batches pending: 0.*\n"
+                            r".*damaged at byte \d+: .* kept as .*kelvor\.spool\.bad", 1)
+        self.shut_down(kelvor, 2)
+        self.assertEqual(self.messages(phone), self.TEXTS[:2])
+        with open(self.spool + ".bad", "rb") as file:
+            self.assertEqual(file.read(), cut)
 
 
 class Keys(Scenario):

@@ -1,0 +1,101 @@
+// The spool file: what a run keeps and the next one gets back, and a spool that cannot be
+// written. Real files in the test's temporary folder; a damaged file is the fuzz target's
+// and the end-to-end scenarios' part.
+#include "app/spool.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "log/console_log.h"
+#include "routing/destination_specification.h"
+#include "support/fakes.h"
+
+namespace kelvor {
+namespace {
+
+// One run's queue and destinations.
+struct RunState {
+  explicit RunState(std::initializer_list<const char*> specifications) {
+    for (const char* specification : specifications) {
+      std::string text = specification;
+      destinations.Add(ParseDestination(&text[0]));
+    }
+  }
+  void Pend(int index, const std::string& text) {
+    ASSERT_TRUE(destinations[index].RestoreBatch(text.c_str(), 0));
+  }
+
+  test::FakeConsole console;
+  ConsoleLog log{console, nullptr};
+  OutgoingQueue queue{log};
+  DestinationList destinations;
+};
+
+class SpoolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path = testing::TempDir() + "kelvor-spool-" +
+           testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::remove(path.c_str());
+  }
+  std::string path;
+};
+
+TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) {
+  Spool spool(path.c_str());
+  RunState first{"=+1,A,H,5", "=+2,A,H,5", "=+3,A,H,5,F"};
+  first.queue.QueueMessage("one", "+11");
+  first.queue.QueueMessage("two", "+12");
+  first.queue.QueueMessage("three", "+13");
+  first.Pend(0, "7/06:05\nFeed flow high\n");
+  first.Pend(2, "Fix Alarms\n7/06:06\nTIC200\n");
+  EXPECT_EQ(spool.WriteIfChanged(first.queue, first.destinations), Spool::kWritten);
+  // Idle passes write nothing; any change writes.
+  EXPECT_EQ(spool.WriteIfChanged(first.queue, first.destinations), Spool::kUnchanged);
+  first.queue.RemoveHead();  // confirmed
+  EXPECT_EQ(spool.WriteIfChanged(first.queue, first.destinations), Spool::kWritten);
+  first.queue.CountAttempt();  // went out, not confirmed: sent again after the restart
+  EXPECT_EQ(spool.WriteIfChanged(first.queue, first.destinations), Spool::kWritten);
+
+  // The next run has +1 twice and no +3: its batch goes to the queue as an SMS.
+  RunState next{"=+2,B,L,9", "=+1,A,H,5", "=+1,B,H,7"};
+  SpoolRestored restored = Spool(path.c_str()).Restore(next.queue, next.destinations, 40000);
+  EXPECT_TRUE(restored.found);
+  EXPECT_FALSE(restored.reading.damaged);
+  EXPECT_EQ(restored.sms, 2);
+  EXPECT_EQ(restored.batches, 1);
+  EXPECT_EQ(restored.orphans, 1);
+  ASSERT_EQ(next.queue.Count(), 3);
+  EXPECT_STREQ(next.queue.At(0).text, "two");
+  EXPECT_EQ(next.queue.At(0).attempts, 1);
+  EXPECT_STREQ(next.queue.At(1).number, "+13");
+  EXPECT_EQ(next.queue.At(1).attempts, 0);
+  EXPECT_STREQ(next.queue.At(2).text, "Fix Alarms\n7/06:06\nTIC200\n");
+  EXPECT_STREQ(next.queue.At(2).number, "+3");
+  EXPECT_FALSE(next.destinations[0].BatchPending());
+  EXPECT_STREQ(next.destinations[1].Batch(), "7/06:05\nFeed flow high\n");
+  EXPECT_EQ(next.destinations[1].Deadline(), 45000u);  // its delay from the restore on
+  EXPECT_FALSE(next.destinations[2].BatchPending());
+}
+
+TEST_F(SpoolTest, AFailedWriteIsTriedAgainAtTheNextChangeOnly) {
+  const std::string folder = path + "-missing";
+  const std::string inFolder = folder + "/spool";
+  Spool spool(inFolder.c_str());
+  RunState run{"=+1,A,H,5"};
+  EXPECT_EQ(spool.WriteIfChanged(run.queue, run.destinations), Spool::kFailed);
+  EXPECT_FALSE(spool.UpToDate());
+  EXPECT_EQ(spool.WriteIfChanged(run.queue, run.destinations), Spool::kUnchanged);
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  EXPECT_EQ(spool.WriteIfChanged(run.queue, run.destinations), Spool::kUnchanged);
+  run.queue.QueueMessage("text", "+1");
+  EXPECT_EQ(spool.WriteIfChanged(run.queue, run.destinations), Spool::kWritten);
+  EXPECT_TRUE(spool.UpToDate());
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace kelvor

@@ -1,0 +1,139 @@
+// The spool reader fed any bytes as a spool file. Every record it hands on is, byte for
+// byte, a record as Kelvor writes it (a plain model of the layout and its CRC-32), lying
+// right after the one before; there are never more than 21 SMS or 31 batches; what the
+// restore puts into the real queue and destinations stays within their limits. Then the
+// state restored is written again and read back whole, and, cut short or with one byte
+// changed, gives back exactly the records before the damage.
+#include <string>
+#include <vector>
+
+#include "app/spool.h"
+#include "fuzz_support.h"
+#include "log/console_log.h"
+#include "modem/modem_dialogue.h"
+
+using namespace kelvor;
+
+namespace {
+
+uint32_t ModelCrc(const std::string& bytes) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char c : bytes) {
+    crc ^= c;
+    for (int bit = 0; bit < 8; ++bit) crc = crc & 1u ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
+  return ~crc;
+}
+
+std::string Le32(uint32_t value) {
+  std::string bytes;
+  for (int i = 0; i < 4; ++i) bytes += static_cast<char>(value >> (8 * i));
+  return bytes;
+}
+
+std::string ModelRecord(const SpoolRecord& record) {
+  std::string bytes{static_cast<char>(record.kind), static_cast<char>(record.attempts)};
+  bytes += Le32(record.pendingSince);
+  bytes += static_cast<char>(strlen(record.number));
+  bytes += static_cast<char>(strlen(record.text));
+  bytes += std::string(record.number) + record.text;
+  return bytes + Le32(ModelCrc(bytes));
+}
+
+// Keeps each record handed on, modelled, with where it lay.
+class Recorder : public SpoolRecordSink {
+ public:
+  void Take(const SpoolRecord& record) override {
+    size_t limit = record.kind == SpoolRecord::kSms ? kSmsTextLimit : kBatchCapacity - 1;
+    FUZZ_CHECK(fuzz::Terminated(record.number, kNumberSize) && record.number[0] != '\0');
+    FUZZ_CHECK(strnlen(record.text, kBatchCapacity) <= limit);
+    FUZZ_CHECK(record.attempts >= 0 &&
+               record.attempts <= (record.kind == SpoolRecord::kSms ? kMaxAttempts : 0));
+    records.push_back(ModelRecord(record));
+    int& kept = record.kind == SpoolRecord::kSms ? sms : batches;
+    FUZZ_CHECK(++kept <=
+               (record.kind == SpoolRecord::kSms ? kQueueCapacity : DestinationList::kCapacity));
+  }
+  // The records' bytes lie one after the other from the header on.
+  void CheckFoundIn(const std::string& file) const {
+    size_t at = kSpoolHeaderSize;
+    for (const std::string& record : records) {
+      FUZZ_CHECK(file.compare(at, record.size(), record) == 0);
+      at += record.size();
+    }
+  }
+  std::vector<std::string> records;
+  int sms = 0;
+  int batches = 0;
+};
+
+SpoolReading Decode(const std::string& file, Recorder& recorder) {
+  return DecodeSpool(file.data(), file.size(), recorder);
+}
+
+void CheckRestored(const OutgoingQueue& queue, const DestinationList& destinations) {
+  FUZZ_CHECK(queue.Count() >= 0 && queue.Count() <= kQueueCapacity);
+  for (int i = 0; i < queue.Count(); ++i) {
+    const OutgoingSms& sms = queue.At(i);
+    FUZZ_CHECK(strnlen(sms.text, sizeof sms.text) <= kSmsTextLimit);
+    FUZZ_CHECK(strpbrk(sms.text, "\x1a\x1b") == nullptr);
+    FUZZ_CHECK(fuzz::Terminated(sms.number, kNumberSize) && SafeForCommand(sms.number));
+  }
+  for (int i = 0; i < destinations.Count(); ++i) {
+    FUZZ_CHECK(fuzz::Terminated(destinations[i].Batch(), kBatchCapacity));
+  }
+}
+
+// Cut at `at`, or the byte there changed: the records wholly before `at` come back.
+void CheckDamage(const std::string& file, const std::vector<std::string>& records, size_t at,
+                 bool cut) {
+  std::string damaged = file;
+  if (cut) {
+    damaged.resize(at);
+  } else {
+    damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
+  }
+  size_t whole = 0;
+  for (size_t end = kSpoolHeaderSize; whole < records.size(); ++whole) {
+    end += records[whole].size();
+    if (end > at) break;
+  }
+  Recorder recorder;
+  SpoolReading reading = Decode(damaged, recorder);
+  FUZZ_CHECK(reading.damaged);
+  FUZZ_CHECK(recorder.records.size() == whole);
+  for (size_t i = 0; i < whole; ++i) FUZZ_CHECK(recorder.records[i] == records[i]);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  Recorder recorder;
+  SpoolReading reading = Decode(input, recorder);
+  FUZZ_CHECK(static_cast<size_t>(reading.records) == recorder.records.size());
+  recorder.CheckFoundIn(input);
+
+  fuzz::CheckingConsole console;
+  ConsoleLog log(console, nullptr);
+  OutgoingQueue queue(log);
+  DestinationList destinations;
+  for (const char* specification : {"=+1,A,H,5", "=+2,A,H,5,F", "=+1,B,L,0", "=+3,A,H"}) {
+    std::string text = specification;
+    destinations.Add(ParseDestination(&text[0]));
+  }
+  RestoreSpool(input.data(), input.size(), queue, destinations, 1000);
+  CheckRestored(queue, destinations);
+
+  std::vector<char> buffer(kSpoolCapacity);
+  size_t length = EncodeSpool(queue, destinations, buffer.data(), buffer.size());
+  FUZZ_CHECK(length > 0);
+  const std::string file(buffer.data(), length);
+  Recorder again;
+  FUZZ_CHECK(!Decode(file, again).damaged);
+  again.CheckFoundIn(file);
+  uint32_t spread = ModelCrc(input);
+  CheckDamage(file, again.records, spread % file.size(), true);
+  CheckDamage(file, again.records, (spread >> 16) % file.size(), false);
+  return 0;
+}
