@@ -5,8 +5,11 @@
 #include <optional>
 #include <vector>
 
+#include "app/heartbeat.h"
+#include "app/service_status.h"
 #include "app/spool.h"
 #include "log/console_log.h"
+#include "log/log_file.h"
 #include "modem/sms_modem.h"
 #include "routing/destination_file.h"
 #include "routing/destination_list.h"
@@ -41,10 +44,31 @@ bool StartsWith(const char* text, const char* prefix) {
   return strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
+// The run's log file, opened before the first line is logged so that it holds them all;
+// null when there is no LOG= argument or it was refused (said at its turn).
+LogFile* StartLogFile(LogFile& file, const char* argument) {
+  if (argument == nullptr) return nullptr;
+  LogFileArgument read = ParseLogArgument(argument);
+  if (read.outcome != LogFileArgument::kFine) return nullptr;
+  file.Start(read.path, read.kbytes);
+  return &file;
+}
+
+// The first LOG= argument, the one that names the log file; null when there is none.
+const char* FirstLogArgument(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (StartsWith(argv[i], "LOG=")) return argv[i];
+  }
+  return nullptr;
+}
+
 class Kelvor {
  public:
-  explicit Kelvor(Platform& platform)
-      : platform_(platform), log_(platform.console, "Kelvor Startup") {}
+  Kelvor(Platform& platform, const char* logArgument)
+      : platform_(platform),
+        logArgument_(logArgument),
+        logFile_(platform.clock),
+        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, logArgument)) {}
 
   int Run(int argc, char** argv);
 
@@ -58,6 +82,9 @@ class Kelvor {
 
   void ReadDestinationArgument(const char* argument);
   void ReadFileArgument(const char* argument);
+  void ReadLogArgument(const char* argument);
+  void ReadHeartbeatArgument(const char* argument);
+  void Supervise();
   void ReadSpoolArgument(const char* argument);
   void RestoreSpool();
   void WriteSpool();
@@ -70,13 +97,18 @@ class Kelvor {
   void ReportStatus();
 
   Platform& platform_;
-  // Members are destroyed in reverse order: the modem (closing its port), then the log,
-  // then the destinations with their unsent batches.
+  const char* logArgument_;
+  // Members are destroyed in reverse order: the modem (closing its port), then the log and
+  // its file, then the destinations with their unsent batches.
   DestinationList destinations_;
+  LogFile logFile_;  // made before the log, which writes its title to it
   ConsoleLog log_;
   std::unique_ptr<SmsModem> modem_;
   int32_t running_ = 0;
   AlarmRecord record_{};
+  Heartbeat heartbeat_;
+  bool heartbeatArgumentRead_ = false;
+  ServiceStatus serviceStatus_;
   std::optional<Spool> spool_;
   bool spoolFailing_ = false;  // the last spool write failed, and the operator was told
 };
@@ -105,8 +137,8 @@ int Kelvor::Run(int argc, char** argv) {
 // An argument that begins with one of these keywords is that kind, whatever else it holds:
 // a tag name or a path may well contain "COM" or "SER".
 const Kelvor::KeywordArgument Kelvor::kKeywordArguments[] = {
-    {"DEST=", &Kelvor::ReadDestinationArgument},
-    {"FILE=", &Kelvor::ReadFileArgument},
+    {"DEST=", &Kelvor::ReadDestinationArgument}, {"FILE=", &Kelvor::ReadFileArgument},
+    {"LOG=", &Kelvor::ReadLogArgument},          {"HEARTBEAT=", &Kelvor::ReadHeartbeatArgument},
     {"SPOOL=", &Kelvor::ReadSpoolArgument},
 };
 
@@ -141,6 +173,61 @@ void Kelvor::ReadDestinationArgument(const char* argument) {
 
 void Kelvor::ReadFileArgument(const char* argument) {
   ReadDestinationFile(argument, destinations_, log_);
+}
+
+// The file itself was opened before the first line (StartLogFile); here the operator is told,
+// in the order of the arguments, what became of each LOG= argument.
+void Kelvor::ReadLogArgument(const char* argument) {
+  if (argument != logArgument_) {
+    log_.LogMessage(Colour::kError, "Second LOG argument ignored - one log file per run: %.60s",
+                    argument);
+    return;
+  }
+  LogFileArgument read = ParseLogArgument(argument);
+  switch (read.outcome) {
+    case LogFileArgument::kFine:
+      log_.LogMessage(Colour::kNormal, "Log file %s, renamed to %s.1 at %u KB", read.path,
+                      read.path, static_cast<unsigned>(read.kbytes));
+      break;
+    case LogFileArgument::kBadPath:
+      log_.LogMessage(Colour::kError, "Bad log file path - 1 to %d characters: %.60s; no log file",
+                      static_cast<int>(kLogPathSize - 1), argument);
+      break;
+    case LogFileArgument::kBadSize:
+      log_.LogMessage(Colour::kError, "Bad log file size - 1 to %u KB: %.60s; no log file",
+                      static_cast<unsigned>(kLargestLogKbytes), argument);
+      break;
+  }
+}
+
+// As with LOG=, the first HEARTBEAT= argument is the one, taken or refused.
+void Kelvor::ReadHeartbeatArgument(const char* argument) {
+  if (heartbeatArgumentRead_) {
+    log_.LogMessage(Colour::kError,
+                    "Second HEARTBEAT argument ignored - one heartbeat per run: %.60s", argument);
+    return;
+  }
+  heartbeatArgumentRead_ = true;
+  HeartbeatArgument read = ParseHeartbeatArgument(argument);
+  switch (read.outcome) {
+    case HeartbeatArgument::kFine:
+      heartbeat_.Set(read);
+      log_.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", read.number,
+                      static_cast<unsigned>(read.minutes));
+      break;
+    case HeartbeatArgument::kBadNumber:
+      log_.LogMessage(Colour::kError,
+                      "Bad heartbeat number %s - 1 to %d characters, no quote, CR, LF, Ctrl-Z or "
+                      "ESC; no heartbeat",
+                      read.number, static_cast<int>(kNumberSize - 1));
+      break;
+    case HeartbeatArgument::kBadMinutes:
+      log_.LogMessage(Colour::kError,
+                      "Bad heartbeat minutes - HEARTBEAT=number,minutes with 1 to %u minutes: "
+                      "%.60s; no heartbeat",
+                      static_cast<unsigned>(kLongestHeartbeatMinutes), argument);
+      break;
+  }
 }
 
 // A later SPOOL= argument takes the place of an earlier one, as COM arguments do.
@@ -220,8 +307,10 @@ void Kelvor::PrintUsage() {
 }
 
 void Kelvor::RunLoop(RoutingContext& routing) {
+  serviceStatus_.Ready(*modem_, platform_.clock);
   while (Pass(routing)) {
   }
+  serviceStatus_.Stopping();
 }
 
 // One pass of the loop; false when the loop is to end.
@@ -231,8 +320,15 @@ bool Kelvor::Pass(RoutingContext& routing) {
   if (!TakeAlarm(routing)) return false;
   destinations_.FlushIfDue(routing);
   modem_->PollModem();
+  Supervise();
   WriteSpool();
   return running_ != 0;
+}
+
+// What watches the run from outside: the heartbeat SMS and the service manager.
+void Kelvor::Supervise() {
+  heartbeat_.Beat(*modem_, platform_.clock);
+  serviceStatus_.Pass(*modem_, platform_.clock);
 }
 
 // Reads the alarm queue once and acts on its status; false when the SCADA system has
@@ -241,6 +337,7 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
   int16_t status = platform_.scada.ReadAlarmQueue(kAlarmQueueMode, record_);
   switch (status) {
     case kAlarmDelivered:
+      heartbeat_.CountAlarm();
       log_.LogMessage(Colour::kAlarmQueue, "------------------------------------\r\n");
       if (record_.RoutingFlag() == 0 || record_.StatusCode() == 0) {
         // The whole text, then ".60": the line as operators' scripts know it, not a cut.
@@ -293,7 +390,7 @@ void Kelvor::ReportStatus() {
 }  // namespace
 
 int KelvorMain(int argc, char** argv, Platform& platform) {
-  Kelvor kelvor(platform);
+  Kelvor kelvor(platform, FirstLogArgument(argc, argv));
   return kelvor.Run(argc, argv);
 }
 

@@ -175,7 +175,7 @@ void ModemDialogue::DropExhausted() {
   while (!queue_.Empty() && queue_.Head().attempts >= kMaxAttempts) {
     log_.LogMessage(Colour::kError, "SMS to %s dropped after %d failed sendings\r\n",
                     queue_.Head().number, static_cast<int>(queue_.Head().attempts));
-    queue_.RemoveHead();
+    queue_.RemoveGivenUp();
   }
 }
 
@@ -202,7 +202,7 @@ void ModemDialogue::StepPrompt() {
 
 void ModemDialogue::StepSendResult() {
   if (Contains("+CMGS")) {
-    queue_.RemoveHead();
+    queue_.RemoveSent();
     state_ = Ready;
     log_.LogMessage(Colour::kModem, "Successfull send\r\n");  // spelt as operators know it
     clock_.Sleep(kPauseAfterSend);

@@ -24,6 +24,12 @@ void PrintableCopy(const char* text, char* printable, size_t size) {
 }
 
 bool OutgoingQueue::QueueMessage(const char* text, const char* number) {
+  bool taken = Take(text, number);
+  ++(taken ? tally_.queued : tally_.refused);
+  return taken;
+}
+
+bool OutgoingQueue::Take(const char* text, const char* number) {
   char shown[kNumberSize];
   PrintableCopy(number, shown, sizeof shown);
   if (Full()) {
@@ -64,7 +70,18 @@ void OutgoingQueue::RemoveHead() {
   ++changes_;
 }
 
+void OutgoingQueue::RemoveSent() {
+  if (count_ > 0) ++tally_.sent;
+  RemoveHead();
+}
+
+void OutgoingQueue::RemoveGivenUp() {
+  if (count_ > 0) ++tally_.givenUp;
+  RemoveHead();
+}
+
 void OutgoingQueue::Clear() {
+  tally_.discarded += static_cast<uint32_t>(count_);
   head_ = 0;
   count_ = 0;
   ++changes_;

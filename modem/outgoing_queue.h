@@ -17,6 +17,16 @@ struct OutgoingSms {
   char number[kNumberSize];
 };
 
+// What became of the SMS offered to the queue since the run started. Each count wraps at
+// 2^32; the difference of two readings stays right across the wrap.
+struct SmsTally {
+  uint32_t queued;     // taken in by QueueMessage
+  uint32_t refused;    // refused by QueueMessage: a full queue or a bad number
+  uint32_t sent;       // confirmed by the phone
+  uint32_t givenUp;    // dropped after kMaxAttempts sendings
+  uint32_t discarded;  // still waiting when the queue was cleared
+};
+
 class OutgoingQueue {
  public:
   explicit OutgoingQueue(Log& log) : log_(log) {}
@@ -35,6 +45,10 @@ class OutgoingQueue {
   void RemoveHead();
   void Clear();
 
+  // RemoveHead, counting the oldest SMS as confirmed by the phone, or as given up.
+  void RemoveSent();
+  void RemoveGivenUp();
+  const SmsTally& Tally() const { return tally_; }
   // Queues an SMS that was waiting before a restart, as QueueMessage does, keeping the
   // sendings it already had.
   bool Requeue(const char* text, const char* number, int32_t attempts);
@@ -47,11 +61,14 @@ class OutgoingQueue {
   uint32_t Changes() const { return changes_; }
 
  private:
+  bool Take(const char* text, const char* number);
+
   OutgoingSms records_[kQueueCapacity];
   int head_ = 0;
   int count_ = 0;
   uint32_t changes_ = 0;
   Log& log_;
+  SmsTally tally_{};
 };
 
 // True when `number` may go between the quotes of an AT command: no double quote, CR, LF,

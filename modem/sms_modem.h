@@ -32,6 +32,8 @@ class SmsModem : public SmsOutbox {
   void PollModem();
   int SignalStrength() const;
   int LastError() const;
+  // What became of the SMS offered since the run started, for the heartbeat.
+  const SmsTally& Tally() const { return queue_.Tally(); }
 
   // The SMS waiting, for a copy kept on disk and put back at the next start.
   OutgoingQueue& Queue() { return queue_; }

@@ -24,6 +24,14 @@ class MonotonicClock : public Clock {
 
 }  // namespace
 
+LocalTime Clock::Now() {
+  time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+          local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
 Clock& SystemClock() {
   static MonotonicClock clock;
   return clock;

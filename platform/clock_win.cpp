@@ -13,6 +13,12 @@ class TickClock : public Clock {
 
 }  // namespace
 
+LocalTime Clock::Now() {
+  SYSTEMTIME local{};
+  GetLocalTime(&local);
+  return {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+}
+
 Clock& SystemClock() {
   static TickClock clock;
   return clock;

@@ -1,5 +1,6 @@
 // A steady main loop allocates nothing: thousands of passes with alarms offered to 31
 // destinations, batches sent, SMS queued and confirmed, signal queries and status reports,
+// heartbeats, every line in a log file that is renamed and started anew many times over,
 // the spool written at every change, counted by a replaced operator new. Every fake here
 // works without the heap.
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "app/kelvor_main.h"
 #include "counting_new.h"
 #include "support/fakes.h"
+#include "support/temp_folder.h"
 
 namespace kelvor {
 namespace {
@@ -92,7 +94,8 @@ class SteadyScada : public Scada {
   AlarmRecord record_;
 };
 
-int textsSent = 0;  // SMS texts the phone confirmed
+int textsSent = 0;       // SMS texts the phone confirmed
+int heartbeatsSent = 0;  // of them, heartbeats after the first
 
 // A phone that answers every command at once from fixed texts.
 class AnsweringPort : public SerialPort {
@@ -115,6 +118,7 @@ class AnsweringPort : public SerialPort {
     if (length > 1 && data[length - 1] == 26) {
       answer_ = "\r\n+CMGS: 5\r\n\r\nOK\r\n";
       ++textsSent;
+      if (strncmp(data, "Kelvor alive", 12) == 0) ++heartbeatsSent;
     } else if (strncmp(data, "AT+CMGS=", 8) == 0) {
       answer_ = "\r\n> ";
     } else if (strncmp(data, "AT+CSQ", 6) == 0) {
@@ -148,7 +152,10 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   Platform platform{console, keyboard, clock, scada,
                     [] { return std::make_unique<AnsweringPort>(); }};
 
-  std::vector<std::string> arguments = {"kelvor", "COM1=9600,n,8,1", "SPOOL=" + spool};
+  test::TempFolder folder;
+  std::string logFile = folder.Path("kelvor.log");
+  std::vector<std::string> arguments = {"kelvor", "COM1=9600,n,8,1", "SPOOL=" + spool,
+                                        "LOG=" + logFile + ",64", "HEARTBEAT=+447900000999,1"};
   for (int j = 0; j < 31; ++j) {
     std::string number = "+4479000000" + std::to_string(10 + j);
     std::string form = j % 2 ? ",F" : ",S";
@@ -166,6 +173,8 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
       << "heap allocations in " << kCounted << " passes";
   EXPECT_EQ(scada.atEnd.live, scada.atWarmUp.live);
   EXPECT_GT(textsSent, 1000) << "SMS went out during the count";
+  EXPECT_GT(heartbeatsSent, 100);
+  EXPECT_GT(test::TempFolder::Read(logFile + ".1").size(), 60000u);
   EXPECT_NE(scada.spoolAtEnd, scada.spoolAtWarmUp) << "the spool was written during the count";
   EXPECT_NE(scada.spoolAtEnd, 0u);
   std::remove(spool.c_str());

@@ -9,6 +9,7 @@
 #include "app/kelvor_main.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
+#include "support/temp_folder.h"
 
 namespace kelvor {
 namespace {
@@ -25,6 +26,46 @@ class CountedPort : public test::FakeSerialPort {
   int* alive_;
 };
 
+// A GSM phone in text mode behind the port, answering at once. It keeps the SMS it takes
+// (number, text, tick), and can be switched off or made to refuse the texts to one number.
+struct AnsweringPhone {
+  struct Sms {
+    std::string number, text;
+    uint32_t tick;
+  };
+
+  void Answer(test::FakeSerialPort& port, const std::string& command, uint32_t tick) {
+    bool text = command.back() == '\x1a';
+    if (silent) return;
+    if (command.rfind("AT+CMGS=\"", 0) == 0) {
+      number = command.substr(9, command.find('"', 9) - 9);
+      port.Answer("\r\n> ");
+    } else if (text && number == refused) {
+      port.Answer("\r\n+CMS ERROR: 500\r\n");
+    } else if (text) {
+      received.push_back({number, command.substr(0, command.size() - 1), tick});
+      port.Answer("\r\n+CMGS: 5\r\n\r\nOK\r\n");
+      if (onReceived) onReceived(received.back());
+    } else {
+      port.Answer(command == "AT+CSQ\r" ? "\r\n+CSQ: 15,99\r\n\r\nOK\r\n" : "\r\nOK\r\n");  // 48 %
+    }
+  }
+
+  std::vector<Sms> To(const std::string& to) const {
+    std::vector<Sms> found;
+    for (const Sms& sms : received) {
+      if (sms.number == to) found.push_back(sms);
+    }
+    return found;
+  }
+
+  bool silent = false;
+  std::string refused;  // texts to this number are refused
+  std::string number;
+  std::vector<Sms> received;
+  std::function<void(const Sms&)> onReceived;
+};
+
 class MainLoopTest : public ::testing::Test {
  protected:
   MainLoopTest() {
@@ -39,7 +80,11 @@ class MainLoopTest : public ::testing::Test {
     Platform platform{console, keyboard, clock, scada, [this] {
                         ++portsMade;
                         portsAliveAtMaking.push_back(portsAlive);
-                        return std::make_unique<CountedPort>(&portsAlive);
+                        auto port = std::make_unique<CountedPort>(&portsAlive);
+                        port->onWrite = [this, p = port.get()](const std::string& command) {
+                          if (answering) phone.Answer(*p, command, clock.TickCount());
+                        };
+                        return port;
                       }};
     return KelvorMain(static_cast<int>(arguments.size()), argv.data(), platform);
   }
@@ -59,6 +104,8 @@ class MainLoopTest : public ::testing::Test {
   int portsMade = 0;
   int portsAlive = 0;
   std::vector<int> portsAliveAtMaking;
+  bool answering = false;  // the port is silent unless a phone answers on it
+  AnsweringPhone phone;
 };
 
 const std::vector<std::string> kMinimal = {"COM5=9600,n,8,1", "DEST=+99955501234,AD,H,30"};
@@ -105,6 +152,7 @@ TEST_F(MainLoopTest, ArgumentsAreClassifiedByLeadingKeywordThenByTheFirstTextThe
       {{"COM5", "XFILE=COM6", "DEST=+1,A,H,1"}, 2, 1, 0},
       {{"COM5", "SPOOL=/nowhere/COMMON/SERVICE", "DEST=+1,A,H,1"}, 1, 1, 0},
       {{"COM5", "dest=+1,A,H,1"}, 1, 0, 0},
+      {{"COM5", "LOG=Z:/no-such-COMMON/k.log", "HEARTBEAT=+1SER,60", "DEST=+1,A,H,1"}, 1, 1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
@@ -283,6 +331,131 @@ TEST_F(MainLoopTest, TheLoopRunsAcrossTheTickWrap) {
   EXPECT_EQ(Run(kMinimal), 1);
   EXPECT_EQ(scada.alarmReads, 6);
   EXPECT_EQ(clock.TickCount(), 3499u);
+}
+
+// --- Log file and heartbeat -------------------------------------------------------------
+
+// The file is there before the first line: it holds the whole run as the console shows it,
+// each line after its time.
+TEST_F(MainLoopTest, ALogFileHoldsEveryLineOfTheRunFromTheFirst) {
+  test::TempFolder folder;
+  std::string path = folder.Path("kelvor.log");
+  scada.PushRecord(test::AlarmBuilder().Build());
+  scada.PushStatus(kShutDown);
+  Run({"COM5", "LOG=" + path + ",64", "DEST=+1,A,H,30"});
+  std::string expected;
+  for (const std::string& line : console.Lines())
+    expected += "2026-12-07 14:03:22 " + line + "\r\n";
+  EXPECT_EQ(test::TempFolder::Read(path), expected);
+  EXPECT_EQ(console.Lines()[3], "Log file " + path + ", renamed to " + path + ".1 at 64 KB");
+  EXPECT_EQ(CountLines("Buffering alm"), 1);
+}
+
+// Each LOG= and HEARTBEAT= argument is answered in its turn by one line: what it sets up
+// or, in red, why it is refused. Only the first of each counts; a refused heartbeat sends
+// nothing once the modem is ready.
+TEST_F(MainLoopTest, LogAndHeartbeatArgumentsAreTakenOrRefusedWithALine) {
+  test::TempFolder folder;
+  std::string path = folder.Path("k.log");
+  const struct {
+    std::vector<std::string> arguments;
+    std::string shown;  // on the console, colour markers included
+    size_t heartbeats;
+  } cases[] = {
+      {{"HEARTBEAT=+4479001,10080"}, "\nHeartbeat SMS to +4479001 every 10080 min\r", 1},
+      {{"HEARTBEAT=+1,5", "HEARTBEAT=+2,5"},
+       "<71|Second HEARTBEAT argument ignored - one heartbeat per run: HEARTBEAT=+2,5|>",
+       1},
+      {{"HEARTBEAT=+1,0", "HEARTBEAT=+2,5"}, "<71|Second HEARTBEAT argument ignored", 0},
+      {{"HEARTBEAT=+1,10081"},
+       "<71|Bad heartbeat minutes - HEARTBEAT=number,minutes with 1 to 10080 minutes: "
+       "HEARTBEAT=+1,10081; no heartbeat|>",
+       0},
+      {{"HEARTBEAT=+1"}, "<71|Bad heartbeat minutes", 0},
+      {{"HEARTBEAT=+44\"79\x1a,60"},
+       "<71|Bad heartbeat number +44?79? - 1 to 31 characters, no quote, CR, LF, Ctrl-Z or ESC; "
+       "no heartbeat|>",
+       0},
+      {{"HEARTBEAT=+12345678901234567890123456789012,60"},
+       "<71|Bad heartbeat number +123456789012345678901234567890 -",
+       0},
+      {{"LOG=" + path + ",1048576", "LOG=k.log"},
+       "\nLog file " + path + ", renamed to " + path + ".1 at 1048576 KB\r\n" +
+           "<71|Second LOG argument ignored - one log file per run: LOG=k.log|>",
+       0},
+      {{"LOG="}, "<71|Bad log file path - 1 to 253 characters: LOG=; no log file|>", 0},
+      {{"LOG=k.log,0"}, "<71|Bad log file size - 1 to 1048576 KB: LOG=k.log,0; no log file|>", 0},
+      {{"LOG=k,log,"}, "<71|Bad log file size", 0},
+  };
+  answering = true;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    console.Clear();
+    phone.received.clear();
+    scada.runningSequence.assign(20, 1);  // the modem is ready after 6 passes
+    scada.running = 0;
+    std::vector<std::string> arguments = {"COM5"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    arguments.push_back("DEST=+1,A,H,30");
+    EXPECT_EQ(Run(arguments), 1);
+    EXPECT_NE(console.coloured().find(c.shown), std::string::npos) << console.coloured();
+    EXPECT_EQ(phone.received.size(), c.heartbeats);
+  }
+}
+
+// The first heartbeat goes as soon as the modem is ready; the later ones keep to the period
+// from there, without drifting, each with what happened since the one before.
+TEST_F(MainLoopTest, TheHeartbeatGoesWhenTheModemIsFirstReadyThenEveryPeriod) {
+  answering = true;
+  for (int i = 0; i < 600; ++i) scada.PushStatus(kQueueEmpty);
+  scada.PushRecord(test::AlarmBuilder().Build());  // ten minutes in
+  scada.runningSequence.assign(11000, 1);          // just over three hours
+  scada.running = 0;
+  Run({"COM5", "HEARTBEAT=+4479001,60", "DEST=+4479002,A,H,0"});
+
+  std::vector<AnsweringPhone::Sms> beats = phone.To("+4479001");
+  ASSERT_EQ(beats.size(), 4u);
+  EXPECT_EQ(beats[0].text, "Kelvor started. Alarms read 0, SMS sent 0, SMS lost 0, SMS waiting 0.");
+  EXPECT_EQ(beats[1].text,
+            "Kelvor alive. Since the last heartbeat: alarms read 1, SMS sent 2, SMS lost 0. "
+            "Signal 48%, SMS waiting 0.");
+  EXPECT_EQ(beats[2].text,
+            "Kelvor alive. Since the last heartbeat: alarms read 0, SMS sent 1, SMS lost 0. "
+            "Signal 48%, SMS waiting 0.");
+  EXPECT_EQ(phone.received[0].text, beats[0].text);  // before the alarm's SMS
+  EXPECT_EQ(phone.To("+4479002").size(), 1u);
+  for (uint32_t k = 1; k < beats.size(); ++k) {
+    EXPECT_LE(beats[k].tick - beats[0].tick - k * 3600000, 1500u) << k;
+  }
+}
+
+// A heartbeat that finds the queue full is lost as any SMS would be, and the next one
+// counts it, with an SMS given up after four sendings, among the SMS lost.
+TEST_F(MainLoopTest, AHeartbeatTheQueueRefusesIsCountedLostByTheNext) {
+  answering = true;
+  phone.refused = "+4479050";
+  phone.onReceived = [this](const AnsweringPhone::Sms& sms) {
+    if (sms.text.rfind("Kelvor started", 0) == 0) phone.silent = true;  // the phone goes off
+  };
+  clock.onSleep = [this](uint32_t) {
+    if (clock.TickCount() > 90 * 60000) phone.silent = false;  // and comes back at 90 min
+  };
+  for (int i = 0; i < 600; ++i) scada.PushStatus(kQueueEmpty);
+  scada.PushRecord(test::AlarmBuilder().Build());
+  scada.runningSequence.assign(7500, 1);
+  scada.running = 0;
+  // 22 destinations: 21 SMS fill the queue, the last batch waits at its destination.
+  std::vector<std::string> arguments = {"COM5", "HEARTBEAT=+4479001,60"};
+  for (int i = 50; i < 72; ++i) arguments.push_back("DEST=+44790" + std::to_string(i) + ",A,H,0");
+  Run(arguments);
+
+  EXPECT_EQ(CountLines("Message queue full - SMS to +4479001 lost"), 1);
+  std::vector<AnsweringPhone::Sms> beats = phone.To("+4479001");
+  ASSERT_EQ(beats.size(), 2u);
+  EXPECT_EQ(beats[1].text,
+            "Kelvor alive. Since the last heartbeat: alarms read 0, SMS sent 21, SMS lost 2. "
+            "Signal 48%, SMS waiting 0.");
+  EXPECT_EQ(CountLines("SMS to +4479050 dropped after 4 failed sendings"), 1);
 }
 
 }  // namespace

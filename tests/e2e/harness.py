@@ -23,6 +23,7 @@ class Output:
 
     def __init__(self, stream_fd, log_path=None):
         self._text = ""
+        self._raw = ""
         self._cond = threading.Condition()
         self._closed = False
         self._log = open(log_path, "w", encoding="latin-1") if log_path else None
@@ -42,6 +43,7 @@ class Output:
                 self._log.write(text)
                 self._log.flush()
             with self._cond:
+                self._raw += text
                 self._text += text.replace("\r", "")
                 self._cond.notify_all()
         os.close(fd)
@@ -58,6 +60,14 @@ class Output:
 
     def lines(self):
         return self.text.split("\n")
+
+    def own_lines(self):
+        """The lines the program itself ended with CR LF (under Wine, whose standard output
+        makes that CR CR LF): what shares its output without them, such as Wine's own
+        messages, is left out."""
+        with self._cond:
+            raw = self._raw
+        return [line.replace("\r", "") for line in raw.split("\n") if line.endswith("\r")]
 
     def wait_for(self, pattern, timeout, start=0, what=None):
         """The first match of `pattern` (a regular expression) at or after `start`."""
@@ -182,12 +192,38 @@ class Phone:
         return self.messages()
 
 
+class NotifySocket:
+    """A stand-in for systemd's notification socket: a datagram socket at a path, or in the
+    abstract namespace for a name that starts with "@"."""
+
+    def __init__(self, name):
+        self._socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self._socket.bind("\0" + name[1:] if name.startswith("@") else name)
+
+    def until(self, wanted, timeout):
+        """The messages received, up to and including the first that begins with `wanted`."""
+        got = []
+        deadline = time.monotonic() + timeout
+        while not got or not got[-1].startswith(wanted):
+            self._socket.settimeout(max(deadline - time.monotonic(), 0.01))
+            try:
+                got.append(self._socket.recv(4096).decode("latin-1"))
+            except socket.timeout:
+                raise Failure(f"notify socket: no {wanted!r} within {timeout} s; got {got[-20:]}")
+        return got
+
+    def close(self):
+        self._socket.close()
+
+
 class Kelvor:
     """The program under test: the Linux build, or kelvor.exe run by tools/wine.sh."""
 
     def __init__(self, processes, config, workdir, node, args, terminal=False, stdout=None,
-                 background=False, name="kelvor"):
-        env = dict(os.environ, SCADA_NODE=node.address)
+                 background=False, name="kelvor", env_extra=None):
+        # A service manager's socket reaches the program only when a scenario gives one.
+        env = {k: v for k, v in os.environ.items() if k != "NOTIFY_SOCKET"}
+        env.update(SCADA_NODE=node.address, **(env_extra or {}))
         argv = config.command + args
         self.terminal = terminal
         self._shell = None

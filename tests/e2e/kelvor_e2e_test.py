@@ -8,6 +8,7 @@ Exits 77 (skipped) with the reason when the simulators are not built or Wine is 
 Each scenario's logs stay in a temporary folder that a failure names."""
 import argparse
 import os
+import re
 import shutil
 import signal
 import sys
@@ -17,7 +18,7 @@ import time
 import unittest
 
 import harness
-from harness import Failure, Kelvor, Phone, Processes, ScadaNode
+from harness import Failure, Kelvor, NotifySocket, Phone, Processes, ScadaNode
 
 CONFIG = None
 
@@ -99,17 +100,42 @@ class AlarmToPhone(Scenario):
         self.node.command(FEED)
         self.node.command(TEMP)
         self.node.command(FEED_ALARM)
+        log = os.path.join(self.workdir, "kelvor-file.log")
+        started = time.time()
         # A description-only and a full destination take it; the third wants area B only.
+        # The run has a log file, and a heartbeat that starts with the modem.
         kelvor = self.kelvor(phone, "DEST=+15550001,A,H,1", "DEST=+15550002,AB,L,1,F",
-                             "DEST=+15550003,B,L,1")
-        messages = self.messages(phone, 2, SMS)
-        self.assertCountEqual(messages, [
+                             "DEST=+15550003,B,L,1", "LOG=" + CONFIG.path(log),
+                             "HEARTBEAT=+15550099,60")
+        messages = self.messages(phone, 3, SMS)
+        self.assertCountEqual(messages[:2], [
             ("+15550001", "7/06:05\nFeed flow high\n"),
             ("+15550002", "Fix Alarms\n7/06:05\nFIC101\nHI\nFeed flow high\n=12.5\n"),
         ])
+        self.assertEqual(messages[2][0], "+15550099")
+        self.assertRegex(messages[2][1], r"^Kelvor started\. Alarms read 1, SMS sent 0, "
+                                         r"SMS lost 0, SMS waiting \d+\.$")
         kelvor.out.wait_for(r"Ignoring alm FIC101", 1)
         self.shut_down(kelvor, 3)
-        self.assertEqual(len(self.messages(phone)), 2)
+        self.assertEqual(len(self.messages(phone)), 3)
+        self.assert_log_file_is_the_console(log, kelvor, started, time.time())
+
+    def assert_log_file_is_the_console(self, log, kelvor, started, ended):
+        """Every line of the console, in order, after a local time of the run's."""
+        with open(log, "rb") as file:
+            text = file.read().decode("latin-1")
+        self.assertTrue(text.endswith("\r\n"))
+        stamp = re.compile(r"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) ")
+        earliest = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(started - 1))
+        latest = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(ended + 1))
+        lines = []
+        for line in text[:-2].split("\r\n"):
+            match = stamp.match(line)
+            self.assertTrue(match, f"no time before {line!r}")
+            self.assertTrue(earliest <= match.group(1) <= latest, line)
+            lines.append(line[match.end():])
+        self.assertEqual(lines, kelvor.out.own_lines())
+        self.assertEqual(lines[0], "Kelvor Startup")
 
 
 class Batching(Scenario):
@@ -301,18 +327,36 @@ class Keys(Scenario):
 
     def test_a_stop_signal_ends_the_run_as_q_does(self):
         # A service manager's stop: the pass completes, the port is let go, the terminal
-        # is put back, and the exit status is the number of destinations.
+        # is put back, and the exit status is the number of destinations. Under systemd
+        # (a stand-in notification socket, at a path, then in the abstract namespace) the
+        # run says it is ready, pings the watchdog, publishes its status and says it stops.
         self.node.command(FEED)
-        for signal_number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        sockets = {signal.SIGTERM: os.path.join(self.workdir, "notify"),
+                   signal.SIGINT: f"@kelvor-e2e-{os.getpid()}", signal.SIGHUP: None}
+        for signal_number, socket_name in sockets.items():
             with self.subTest(signal=signal_number.name):
+                notify = NotifySocket(socket_name) if socket_name else None
+                if notify:
+                    self.addCleanup(notify.close)
                 phone = self.phone()
                 kelvor = self.kelvor(phone, "DEST=+15550010,A,H,0", "DEST=+15550011,B,H,0",
-                                     terminal=True)
+                                     terminal=True,
+                                     env_extra={"NOTIFY_SOCKET": socket_name} if notify else None)
                 ready = kelvor.out.wait_for(r"Going to ready", INIT)
+                if notify:
+                    self.assert_notified(notify)
                 os.kill(kelvor.proc.pid, signal_number)
                 kelvor.out.wait_for(r"Quitting\.\.\.r(.*\n)*.*Exiting \.\.\.\.", 10, ready.end())
                 self.assertEqual(kelvor.wait_exit(EXIT), 2)
                 self.assert_terminal_restored(kelvor)
+                if notify:
+                    notify.until("STOPPING=1", 5)
+
+    def assert_notified(self, notify):
+        self.assertEqual(notify.until("READY=1", 5), ["READY=1"])
+        self.assertEqual(notify.until("WATCHDOG=1", 5),
+                         ["STATUS=Signal 0 %, SMS waiting 0, last error 0", "WATCHDOG=1"])
+        notify.until("WATCHDOG=1", 5)  # and again, a second or so later
 
     def test_a_standard_output_nobody_reads_any_more_does_not_end_the_run(self):
         # `kelvor ... | tee log`, and tee dies: the log is lost, the run goes on, Q ends it.

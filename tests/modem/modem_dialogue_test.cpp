@@ -126,6 +126,7 @@ TEST_F(ModemTest, QueuedSmsAreSentOldestFirst) {
   EXPECT_EQ(port_->writes, (Writes{"AT+CMGS=\"+111\"\r", "one\x1a", "AT+CMGS=\"+222\"\r", "two\x1a",
                                    "AT+CMGS=\"+333\"\r", "three\x1a"}));
   EXPECT_EQ(modem_->QueuedCount(), 0);
+  EXPECT_EQ(modem_->Tally().sent, 3u);
 }
 
 TEST_F(ModemTest, ARefusedSmsIsRetriedAfterAResetAndDroppedAfterFourSendings) {
@@ -151,6 +152,8 @@ TEST_F(ModemTest, ARefusedSmsIsRetriedAfterAResetAndDroppedAfterFourSendings) {
   EXPECT_EQ(modem_->QueuedCount(), 1);
   EXPECT_NE(console_.coloured().find("<71|SMS to +111 dropped after 4 failed sendings|>"),
             std::string::npos);
+  EXPECT_EQ(modem_->Tally().givenUp, 1u);
+  EXPECT_EQ(modem_->Tally().sent, 0u);
 }
 
 TEST_F(ModemTest, AnErrorInsteadOfThePromptDoesNotCountAsASending) {

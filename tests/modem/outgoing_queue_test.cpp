@@ -65,6 +65,25 @@ TEST_F(QueueTest, RefusesNumbersThatAreEmptyTooLongOrWouldBreakTheCommand) {
   EXPECT_TRUE(queue_.QueueMessage("text", "+123456789012345678901234567890"));  // 31 fit
 }
 
+// What the heartbeat reports: every SMS offered is queued or refused, and every one queued
+// is at last sent, given up, or discarded with the queue.
+TEST_F(QueueTest, TheTallyCountsWhatBecameOfEachSms) {
+  Fill(21);
+  EXPECT_FALSE(queue_.QueueMessage("text", "+1"));
+  queue_.RemoveSent();
+  EXPECT_FALSE(queue_.QueueMessage("text", ""));
+  queue_.RemoveSent();
+  queue_.RemoveGivenUp();
+  queue_.Clear();
+  queue_.RemoveSent();  // nothing left: nothing counted
+  const SmsTally& tally = queue_.Tally();
+  EXPECT_EQ(tally.queued, 21u);
+  EXPECT_EQ(tally.refused, 2u);
+  EXPECT_EQ(tally.sent, 2u);
+  EXPECT_EQ(tally.givenUp, 1u);
+  EXPECT_EQ(tally.discarded, 18u);
+}
+
 TEST_F(QueueTest, TextsAreCutAt159Characters) {
   struct Case {
     size_t length;

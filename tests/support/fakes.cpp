@@ -1,8 +1,17 @@
 #include "support/fakes.h"
 
 #include <cstring>
+#include <ctime>
 
 namespace kelvor::test {
+
+// Counted in UTC, so that the machine's own time zone changes nothing.
+LocalTime VirtualClock::Now() {
+  const time_t kStart = 1796652202;  // 2026-12-07 14:03:22 UTC
+  time_t now = kStart + static_cast<time_t>(elapsed_ / 1000);
+  const tm* t = gmtime(&now);
+  return {t->tm_year + 1900, t->tm_mon + 1, t->tm_mday, t->tm_hour, t->tm_min, t->tm_sec};
+}
 
 void FakeConsole::SetColour(Colour colour) {
   colour_ = colour;

@@ -15,7 +15,8 @@
 
 namespace kelvor::test {
 
-// A clock whose sleep advances the tick; nothing takes wall time.
+// A clock whose sleep advances the tick; nothing takes wall time. Its local time starts at
+// 2026-12-07 14:03:22 and runs with every sleep and advance.
 class VirtualClock : public Clock {
  public:
   explicit VirtualClock(uint32_t start = 0) : now_(start) {}
@@ -23,9 +24,14 @@ class VirtualClock : public Clock {
   void Sleep(uint32_t milliseconds) override {
     now_ += milliseconds;
     slept_ += milliseconds;
+    elapsed_ += milliseconds;
     if (onSleep) onSleep(milliseconds);
   }
-  void Advance(uint32_t milliseconds) { now_ += milliseconds; }
+  LocalTime Now() override;
+  void Advance(uint32_t milliseconds) {
+    now_ += milliseconds;
+    elapsed_ += milliseconds;
+  }
   void Set(uint32_t tick) { now_ = tick; }
   uint64_t slept() const { return slept_; }
 
@@ -34,6 +40,7 @@ class VirtualClock : public Clock {
  private:
   uint32_t now_;
   uint64_t slept_ = 0;
+  uint64_t elapsed_ = 0;  // ms of sleeps and advances: the local time's run
 };
 
 // Captures console output. Text written in a colour other than the normal one is kept

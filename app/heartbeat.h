@@ -1,0 +1,59 @@
+// The heartbeat: an SMS that proves the path to the people on call, at start and then
+// every so many minutes, with what the run did since the last one.
+#pragma once
+
+#include <cstdint>
+
+#include "modem/outgoing_queue.h"
+#include "modem/sms_modem.h"
+#include "modem/sms_outbox.h"
+#include "platform/clock.h"
+
+namespace kelvor {
+
+constexpr uint32_t kLongestHeartbeatMinutes = 7 * 24 * 60;  // a week
+
+// A HEARTBEAT=number,minutes argument.
+struct HeartbeatArgument {
+  enum Outcome { kFine, kBadNumber, kBadMinutes };
+  Outcome outcome;
+  char number[kNumberSize];  // as the argument gives it, cut to fit; usable when kFine
+  uint32_t minutes;
+};
+
+// Reads the argument, which begins with "HEARTBEAT=". The number passes the checks of a
+// destination's number (not empty, at most 31 characters, nothing that would break the
+// AT command); the minutes, after the last comma, are a whole number from 1 to 10080.
+HeartbeatArgument ParseHeartbeatArgument(const char* argument);
+
+class Heartbeat {
+ public:
+  // Without a call to Set there is no heartbeat.
+  void Set(const HeartbeatArgument& argument);
+
+  // One alarm record read from the SCADA system.
+  void CountAlarm() { ++alarms_; }
+
+  // Once a pass, after the modem's step: queues the "started" heartbeat when the modem has
+  // reached Ready for the first time, and a heartbeat each period after that one.
+  void Beat(SmsModem& modem, Clock& clock);
+
+ private:
+  void Queue(SmsModem& modem);
+  // Counts since the last heartbeat; unsigned, as they wrap.
+  unsigned Alarms() const;
+  unsigned Sent(const SmsTally& now) const;
+  unsigned Lost(const SmsTally& now) const;
+
+  char number_[kNumberSize] = {};
+  uint32_t period_ = 0;  // ms; 0 while there is no heartbeat
+  bool started_ = false;
+  uint32_t deadline_ = 0;
+  uint32_t alarms_ = 0;
+  // The counts at the last heartbeat: the next one tells what happened since.
+  uint32_t alarmsThen_ = 0;
+  SmsTally tallyThen_{};
+  char text_[kSmsTextLimit + 1] = {};
+};
+
+}  // namespace kelvor

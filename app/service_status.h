@@ -1,0 +1,30 @@
+// What a service manager (systemd, with Type=notify) learns of the run: that it is ready
+// when the loop starts, that the loop still passes, the modem's state in one line, and
+// that the run is stopping. Without a service manager each call costs a test and nothing
+// more.
+#pragma once
+
+#include <cstdint>
+
+#include "modem/sms_modem.h"
+#include "platform/clock.h"
+
+namespace kelvor {
+
+class ServiceStatus {
+ public:
+  void Ready(const SmsModem& modem, Clock& clock);
+  // Every pass. A loop that stops passing (a hung SCADA read, a wedged port) stops the
+  // watchdog pings, and the service manager restarts the program after its WatchdogSec.
+  void Pass(const SmsModem& modem, Clock& clock);
+  void Stopping();
+
+ private:
+  void Publish(const SmsModem& modem);
+
+  uint32_t nextPing_ = 0;
+  char status_[96] = {};  // the STATUS= message sent last
+  char next_[96] = {};
+};
+
+}  // namespace kelvor

@@ -1,0 +1,127 @@
+#include "log/log_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace kelvor {
+namespace {
+
+// A whole number from 1 to `largest`, digits only; 0 when the text is anything else.
+uint32_t ReadKbytes(const char* text, uint32_t largest) {
+  if (*text == '\0' || strspn(text, "0123456789") != strlen(text) || strlen(text) > 7) return 0;
+  unsigned long value = strtoul(text, nullptr, 10);
+  return value <= largest ? static_cast<uint32_t>(value) : 0;
+}
+
+}  // namespace
+
+LogFileArgument ParseLogArgument(const char* argument) {
+  LogFileArgument read{LogFileArgument::kFine, {}, kDefaultLogKbytes};
+  const char* path = argument + strlen("LOG=");
+  const char* comma = strrchr(path, ',');
+  size_t length = comma != nullptr ? static_cast<size_t>(comma - path) : strlen(path);
+  if (comma != nullptr) read.kbytes = ReadKbytes(comma + 1, kLargestLogKbytes);
+  if (length == 0 || length >= kLogPathSize) {
+    read.outcome = LogFileArgument::kBadPath;
+  } else if (read.kbytes == 0) {
+    read.outcome = LogFileArgument::kBadSize;
+  } else {
+    memcpy(read.path, path, length);
+    read.path[length] = '\0';
+  }
+  return read;
+}
+
+void LogFile::Start(const char* path, uint32_t kbytes) {
+  snprintf(path_, sizeof path_, "%s", path);
+  snprintf(older_, sizeof older_, "%s.1", path_);
+  limit_ = static_cast<uint64_t>(kbytes) * 1024;
+  // A file left from an earlier run is continued; one already past the size is renamed
+  // at the first line.
+  rotateAt_ = limit_;
+  Open();
+}
+
+void LogFile::WriteLine(const char* text, size_t length) {
+  Put(text, length, "\r\n");
+}
+
+void LogFile::WritePlain(const char* text, size_t length) {
+  while (length > 0) {
+    const char* end = static_cast<const char*>(memchr(text, '\n', length));
+    size_t piece = end != nullptr ? static_cast<size_t>(end - text) + 1 : length;
+    Put(text, piece, nullptr);
+    text += piece;
+    length -= piece;
+  }
+}
+
+LogFile::Event LogFile::TakeEvent() {
+  Event event = event_;
+  event_ = kNoEvent;
+  return event;
+}
+
+// One write per piece: the stamp when the piece starts a line, the text, the line end if
+// one is given. A line is never split between two files: the size is only tested where a
+// line starts.
+void LogFile::Put(const char* text, size_t length, const char* lineEnd) {
+  bool startsLine = atLineStart_;
+  size_t used = startsLine ? Stamp(line_) : 0;
+  size_t room = sizeof line_ - used - (lineEnd != nullptr ? strlen(lineEnd) : 0);
+  if (length > room) length = room;
+  memcpy(line_ + used, text, length);
+  used += length;
+  if (lineEnd != nullptr) {
+    memcpy(line_ + used, lineEnd, strlen(lineEnd));
+    used += strlen(lineEnd);
+  }
+  atLineStart_ = used > 0 && line_[used - 1] == '\n';
+
+  if (startsLine && reached_ > 0 && reached_ + used > rotateAt_) Rotate();
+  reached_ += used;
+  if (!writer_.IsOpen()) return;
+  if (!writer_.Write(line_, used)) {
+    writer_.Close();
+    Fail();
+  }
+}
+
+void LogFile::Rotate() {
+  writer_.Close();
+  if (RenameOver(path_, older_)) reached_ = 0;
+  Open();
+  rotateAt_ = reached_ + limit_;
+}
+
+// A file that opens again after a failure is reported as written again; the lines it
+// missed meanwhile are the gap that report explains.
+void LogFile::Open() {
+  if (!writer_.Open(path_, FileWriter::kAppend)) {
+    Fail();
+    return;
+  }
+  reached_ = writer_.Size();
+  if (failed_) {
+    failed_ = false;
+    event_ = kResumed;
+  }
+}
+
+void LogFile::Fail() {
+  if (failed_) return;
+  failed_ = true;
+  event_ = kFailed;
+}
+
+size_t LogFile::Stamp(char* line) {
+  LocalTime now = clock_.Now();
+  int length =
+      snprintf(line, kStampLength + 1, "%04d-%02d-%02d %02d:%02d:%02d ", now.year % 10000,
+               now.month % 100, now.day % 100, now.hour % 100, now.minute % 100, now.second % 100);
+  if (length < 0) return 0;
+  return static_cast<size_t>(length) < kStampLength ? static_cast<size_t>(length) : kStampLength;
+}
+
+}  // namespace kelvor
