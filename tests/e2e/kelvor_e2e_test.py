@@ -202,7 +202,8 @@ class PortComesBack(Scenario):
 
 
 class NodeEnds(Scenario):
-    """The run ends with the SCADA system; gathering batches are dropped, not sent."""
+    """The run ends with the SCADA system; gathering batches are dropped, not sent, and the
+    run says so."""
 
     def end_run(self, ending, message):
         path = os.path.join(self.workdir, "destinations.csv")
@@ -218,7 +219,8 @@ class NodeEnds(Scenario):
         kelvor.out.wait_for(r"(Buffering alm.*\n(.*\n)*){3}", 10)
         self.node.command(ending)
         self.assertEqual(kelvor.wait_exit(EXIT), 3)  # the number of destinations
-        kelvor.out.wait_for(message + r"(.*\n)*Exiting \.\.\.\.", 1)
+        kelvor.out.wait_for(message + r"(.*\n)*Shutdown discards SMS queued: 0, "
+                            r"alarm batches pending: 3\r?\nExiting \.\.\.\.", 1)
         self.assertEqual(self.messages(phone), [])
 
 
