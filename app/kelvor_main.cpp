@@ -110,6 +110,7 @@ class Kelvor {
   bool heartbeatArgumentRead_ = false;
   ServiceStatus serviceStatus_;
   std::optional<Spool> spool_;
+  bool spoolArgumentRead_ = false;
   bool spoolFailing_ = false;  // the last spool write failed, and the operator was told
 };
 
@@ -232,6 +233,12 @@ void Kelvor::ReadHeartbeatArgument(const char* argument) {
 
 // A later SPOOL= argument takes the place of an earlier one, as COM arguments do.
 void Kelvor::ReadSpoolArgument(const char* argument) {
+  if (spoolArgumentRead_) {
+    log_.LogMessage(Colour::kError, "Second SPOOL argument ignored - one spool per run: %.60s",
+                    argument);
+    return;
+  }
+  spoolArgumentRead_ = true;
   SpoolArgument parsed = ParseSpoolArgument(argument);
   if (parsed.outcome == SpoolArgument::kPath) {
     spool_.emplace(parsed.path);

@@ -354,7 +354,7 @@ TEST_F(MainLoopTest, ALogFileHoldsEveryLineOfTheRunFromTheFirst) {
 // Each LOG= and HEARTBEAT= argument is answered in its turn by one line: what it sets up
 // or, in red, why it is refused. Only the first of each counts; a refused heartbeat sends
 // nothing once the modem is ready.
-TEST_F(MainLoopTest, LogAndHeartbeatArgumentsAreTakenOrRefusedWithALine) {
+TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
   test::TempFolder folder;
   std::string path = folder.Path("k.log");
   const struct {
@@ -386,6 +386,9 @@ TEST_F(MainLoopTest, LogAndHeartbeatArgumentsAreTakenOrRefusedWithALine) {
       {{"LOG="}, "<71|Bad log file path - 1 to 253 characters: LOG=; no log file|>", 0},
       {{"LOG=k.log,0"}, "<71|Bad log file size - 1 to 1048576 KB: LOG=k.log,0; no log file|>", 0},
       {{"LOG=k,log,"}, "<71|Bad log file size", 0},
+      {{"SPOOL=" + folder.Path("a.spool"), "SPOOL=b.spool"},
+       "<71|Second SPOOL argument ignored - one spool per run: SPOOL=b.spool|>",
+       0},
   };
   answering = true;
   for (const auto& c : cases) {
