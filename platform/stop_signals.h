@@ -1,12 +1,13 @@
 // Signals whose default is to end the program. Requests to stop that come from outside it,
-// on Linux SIGINT, SIGTERM and SIGHUP (Ctrl-C, systemctl stop, a closed terminal): the
-// keyboard delivers a request as the key Q, so the run ends as an operator's Q ends it: the
-// pass completes, then shutdown. And SIGPIPE, which only says a write failed.
+// on Linux SIGINT, SIGTERM and SIGHUP (Ctrl-C, systemctl stop, a closed terminal), on
+// Windows the console's Ctrl-C, Ctrl-Break, close, log-off and shutdown events: the keyboard
+// delivers a request as the key Q, so the run ends as an operator's Q ends it: the pass
+// completes, then shutdown. And, on Linux, SIGPIPE, which only says a write failed.
 #pragma once
 
 namespace kelvor {
 
-// Installs the handlers; each of the three signals then only sets a flag.
+// Installs the handlers; each request then only sets a flag.
 void CatchStopSignals();
 
 // True while a request is waiting.

@@ -202,10 +202,11 @@ class PortComesBack(Scenario):
 
 
 class NodeEnds(Scenario):
-    """The run ends with the SCADA system; gathering batches are dropped, not sent, and the
-    run says so."""
+    """The run ends with the SCADA system, or as an operator ends it; gathering batches are
+    dropped, not sent, and the run says so."""
 
     def end_run(self, ending, message):
+        """`ending`: a command to the node, or what is done to the running Kelvor."""
         path = os.path.join(self.workdir, "destinations.csv")
         with open(path, "wb") as file:
             file.write(b"Name,Number,Areas,Priority,Delay\r\n"
@@ -217,7 +218,10 @@ class NodeEnds(Scenario):
         kelvor.out.wait_for(r"New dest = \+15550007", INIT)
         self.node.command(FEED_ALARM)
         kelvor.out.wait_for(r"(Buffering alm.*\n(.*\n)*){3}", 10)
-        self.node.command(ending)
+        if callable(ending):
+            ending(kelvor)
+        else:
+            self.node.command(ending)
         self.assertEqual(kelvor.wait_exit(EXIT), 3)  # the number of destinations
         kelvor.out.wait_for(message + r"(.*\n)*Shutdown discards SMS queued: 0, "
                             r"alarm batches pending: 3\r?\nExiting \.\.\.\.", 1)
@@ -236,6 +240,16 @@ class ScadaStops(NodeEnds):
 
     def test_scada_stopping_ends_the_run(self):
         self.end_run("SCADA DOWN", "")
+
+
+class Interrupted(NodeEnds):
+    com = 13
+
+    def test_ctrl_c_ends_the_run_as_q_does(self):
+        # SIGINT; under Wine, kelvor.exe gets it as the console's Ctrl-C event, which a
+        # service wrapper also sends to stop a console program.
+        self.end_run(lambda kelvor: os.kill(kelvor.proc.pid, signal.SIGINT),
+                     r"Quitting\.\.\.r")
 
 
 class Spool(Scenario):
