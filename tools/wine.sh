@@ -38,8 +38,12 @@ case "${1:-}" in
   --server)
     # A program started just as the server of the one before it exits fails at once
     # ("wine client error"): a server that stays between the tests leaves no such moment.
+    # Wine's own processes (services, devices, desktop) live as long as the server, and the
+    # first program of a prefix starts them with its own output: started here, with none,
+    # they hold no test's output pipe open after the test has ended.
     make_prefix
-    "$(dirname "$loader")/wineserver" -p120 2>/dev/null || true ;;
+    "$(dirname "$loader")/wineserver" -p120 2>/dev/null || true
+    "$loader" wineboot </dev/null >/dev/null 2>&1 || true ;;
   *)
     [ -f "$WINEPREFIX/system.reg" ] || make_prefix
     exec "$loader" "$@" ;;
