@@ -164,11 +164,11 @@ void Kelvor::ReadArgument(const char* argument) {
   }
 }
 
-// The specification starts at the argument's first "=", which it keeps. It is cut up in
+// The destination's text starts at the argument's first "=", which it keeps. It is cut up in
 // place while it is read, so it is read from a copy.
 void Kelvor::ReadDestinationArgument(const char* argument) {
-  const char* specification = strchr(argument, '=');
-  std::vector<char> text(specification, specification + strlen(specification) + 1);
+  const char* from = strchr(argument, '=');
+  std::vector<char> text(from, from + strlen(from) + 1);
   AddDestination(text.data(), destinations_, log_);
 }
 

@@ -47,9 +47,9 @@ void FileReader::Close() {
 // Shared for reading: an operator may look at the file while the program writes it.
 bool FileWriter::Open(const char* name, Mode mode) {
   Close();
-  HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            mode == kAppend ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file =
+      CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                  mode == kAppend ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD high = 0;
   DWORD low = GetFileSize(file, &high);

@@ -60,7 +60,7 @@ bool AlarmDestination::RestoreBatch(const char* text, uint32_t now) {
 
 // The priority and area filter: the alarm is at least as urgent as the destination's
 // priority and shares an area with it. A destination without a priority, or made from an
-// incomplete specification, takes nothing: its fields are not what the operator meant.
+// incomplete destination specification, takes nothing: its fields are not what the operator meant.
 bool AlarmDestination::Concerns(const AlarmRecord& record) const {
   if (!complete_ || spec_.priority == kNoPriority) return false;
   return record.Priority() <= spec_.priority &&

@@ -47,8 +47,8 @@ static_assert(kShortTextMax < kFullTextMax, "the full form is the longest text")
 
 class AlarmDestination {
  public:
-  // A destination as `parsed` specifies it. One whose specification was incomplete or
-  // refused takes no alarm.
+  // A destination as `parsed` gives it. One whose destination specification was
+  // incomplete or refused takes no alarm.
   explicit AlarmDestination(const ParsedDestination& parsed);
 
   // Filters one alarm and, if it concerns this destination, adds its text to the batch.
@@ -93,7 +93,7 @@ class AlarmDestination {
   size_t FormatText(const AlarmRecord& record, RoutingContext& context, char* text);
 
   DestinationSpecification spec_;
-  bool complete_;  // an incomplete or refused specification takes no alarm
+  bool complete_;  // an incomplete or refused destination takes no alarm
   uint32_t deadline_ = 0;
   bool batchPending_ = false;
   bool waiting_ = false;  // the due batch found the queue full

@@ -29,14 +29,13 @@ void DestinationList::FlushIfDue(RoutingContext& context) {
   for (int i = 0; i < count_; ++i) slots_[i]->FlushIfDue(context);
 }
 
-void AddDestination(char* specification, DestinationList& list, Log& log) {
+void AddDestination(char* text, DestinationList& list, Log& log) {
   if (list.Full()) {
     // Cut so that even a file line of 253 characters keeps its line end.
-    log.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity,
-              specification);
+    log.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity, text);
     return;
   }
-  ParsedDestination parsed = ParseDestination(specification);
+  ParsedDestination parsed = ParseDestination(text);
   ReportDestination(parsed, log);
   list.Add(parsed);
 }

@@ -18,7 +18,7 @@ class DestinationList {
   DestinationList& operator=(const DestinationList&) = delete;
 
   // Appends a destination made from `parsed`; false, appending nothing, when the list is
-  // full. Every specification takes a slot, complete or not, as operators' configurations
+  // full. Every destination given takes a slot, complete or not, as operators' configurations
   // have always counted them (the exit status is the number of slots taken); one that is
   // incomplete or refused takes no alarm.
   bool Add(const ParsedDestination& parsed);
@@ -41,9 +41,9 @@ class DestinationList {
   std::optional<AlarmDestination> slots_[kCapacity];  // fixed slots: no allocation
 };
 
-// Reads a specification (cut up in place), says on the console what became of it, and
-// appends the destination to `list`. A full list passes the specification over with a
+// Reads a destination's text (cut up in place), says on the console what became of it,
+// and appends the destination to `list`. A full list passes the text over with a
 // line naming it.
-void AddDestination(char* specification, DestinationList& list, Log& log);
+void AddDestination(char* text, DestinationList& list, Log& log);
 
 }  // namespace kelvor

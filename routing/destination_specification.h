@@ -12,7 +12,7 @@ namespace kelvor {
 constexpr size_t kDestinationFieldSize = 32;  // number and enable tag parts: 31 and a NUL
 constexpr int8_t kNoPriority = -1;            // the priority letter was not H, M or L
 
-// The fields a specification sets. Whatever it does not set keeps these defaults, so an
+// The fields a destination specification sets. Whatever it does not set keeps these defaults, so an
 // incomplete specification, or one with a bad priority letter, never routes alarms on
 // chance values: no number, area mask 0, no priority, delay 0, description-only
 // messages, no enable tag.
@@ -41,13 +41,13 @@ struct ParsedDestination {
   char shownNumber[kDestinationFieldSize] = {};  // kBadNumber: the number, printable
 };
 
-// Reads a specification; the text is cut up in place while it is read. A token too long
+// Reads a destination specification; the text is cut up in place while it is read. A token too long
 // for its 32-byte field refuses the whole specification: a cut number or tag would name
 // another phone or block than the operator wrote. So does a number holding a double
 // quote, CR, LF, Ctrl-Z or ESC, which every send to it would fail on or be broken by.
 ParsedDestination ParseDestination(char* text);
 
-// The plain console line that says what became of a specification: the echo "New dest =
+// The plain console line that says what became of a destination specification: the echo "New dest =
 // ...", the format error, or the refusal naming the long token or the bad number.
 void ReportDestination(const ParsedDestination& parsed, Log& log);
 

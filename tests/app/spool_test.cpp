@@ -18,9 +18,9 @@ namespace {
 
 // One run's queue and destinations.
 struct RunState {
-  explicit RunState(std::initializer_list<const char*> specifications) {
-    for (const char* specification : specifications) {
-      std::string text = specification;
+  explicit RunState(std::initializer_list<const char*> given) {
+    for (const char* destination : given) {
+      std::string text = destination;
       destinations.Add(ParseDestination(&text[0]));
     }
   }

@@ -53,7 +53,7 @@ TEST(SpecificationTest, FillsFieldsAndPrintsOneLine) {
 // A cut number or tag would name another phone or block, and a number holding a quote,
 // CR, LF, Ctrl-Z or ESC would break every command it goes into: the whole specification
 // is refused; the destination keeps its defaults, takes no alarm and never queues.
-TEST(SpecificationTest, RefusedSpecificationsTakeNoAlarm) {
+TEST(SpecificationTest, RefusedDestinationsTakeNoAlarm) {
   const std::string token(32, '9');
   const std::string tooLong = "Error field longer than 31 characters, dest refused: " + token;
   const struct {
@@ -82,7 +82,7 @@ TEST(SpecificationTest, RefusedSpecificationsTakeNoAlarm) {
   }
 }
 
-// Incomplete specifications and bad priority letters must not route on chance values:
+// Incomplete destinations and bad priority letters must not route on chance values:
 // not even the fields read before the missing one, nor an alarm of a negative priority.
 TEST(SpecificationTest, IncompleteOrBadPriorityTakesNoAlarm) {
   for (const char* specification : {"=+1", "=+1,A", "=+1,,H,30", "=+1,A,X,0", "=+1,A,H"}) {

@@ -195,7 +195,8 @@ TEST_F(OfferAlarmTest, ADueBatchWaitsForRoomAndOnlyAFullOneIsLost) {
     destination.FlushIfDue(world.context);
   }
   EXPECT_TRUE(destination.BatchPending());
-  EXPECT_EQ(world.console.Lines(), std::vector<std::string>{"Message queue full - SMS to +1 waits"});
+  EXPECT_EQ(world.console.Lines(),
+            std::vector<std::string>{"Message queue full - SMS to +1 waits"});
   for (int i = 1; i < 12; ++i) Offer(destination, Alarm(0, 1));  // they join, up to 156
   EXPECT_EQ(destination.Batch(), [&] {
     std::string batch;
