@@ -49,13 +49,14 @@ void Heartbeat::Set(const HeartbeatArgument& argument) {
 void Heartbeat::Beat(SmsModem& modem, Clock& clock) {
   if (period_ == 0) return;
   uint32_t now = clock.TickCount();
+  char text[kSmsTextLimit + 1];
   if (!started_) {
     if (modem.Dialogue().State() != Ready) return;
     started_ = true;
     deadline_ = now + period_;
     // No signal strength: the modem is asked for it only once it is ready, so at this
     // point it has not been measured.
-    snprintf(text_, sizeof text_,
+    snprintf(text, sizeof text,
              "Kelvor started. Alarms read %u, SMS sent %u, SMS lost %u, SMS waiting %d.", Alarms(),
              Sent(modem.Tally()), Lost(modem.Tally()), modem.QueuedCount());
   } else {
@@ -63,21 +64,21 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock) {
     // The next one keeps to the period, unless a pass took so long that it is due already.
     deadline_ += period_;
     if (DeadlinePassed(now, deadline_)) deadline_ = now + period_;
-    snprintf(text_, sizeof text_,
+    snprintf(text, sizeof text,
              "Kelvor alive. Since the last heartbeat: alarms read %u, SMS sent %u, SMS lost %u. "
              "Signal %d%%, SMS waiting %d.",
              Alarms(), Sent(modem.Tally()), Lost(modem.Tally()), modem.SignalStrength(),
              modem.QueuedCount());
   }
-  Queue(modem);
+  Queue(modem, text);
 }
 
 // The counts are taken before the heartbeat is queued: if the queue refuses it, that loss
 // is in the next heartbeat's count.
-void Heartbeat::Queue(SmsModem& modem) {
+void Heartbeat::Queue(SmsModem& modem, const char* text) {
   alarmsThen_ = alarms_;
   tallyThen_ = modem.Tally();
-  modem.QueueMessage(text_, number_);
+  modem.QueueMessage(text, number_);
 }
 
 unsigned Heartbeat::Alarms() const {

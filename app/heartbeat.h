@@ -39,7 +39,7 @@ class Heartbeat {
   void Beat(SmsModem& modem, Clock& clock);
 
  private:
-  void Queue(SmsModem& modem);
+  void Queue(SmsModem& modem, const char* text);
   // Counts since the last heartbeat; unsigned, as they wrap.
   unsigned Alarms() const;
   unsigned Sent(const SmsTally& now) const;
@@ -53,7 +53,6 @@ class Heartbeat {
   // The counts at the last heartbeat: the next one tells what happened since.
   uint32_t alarmsThen_ = 0;
   SmsTally tallyThen_{};
-  char text_[kSmsTextLimit + 1] = {};
 };
 
 }  // namespace kelvor

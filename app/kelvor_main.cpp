@@ -44,31 +44,30 @@ bool StartsWith(const char* text, const char* prefix) {
   return strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
+// The first LOG= argument, the one that names the log file, read; a refusal when there is
+// none, which no one reports.
+LogFileArgument FirstLogArgument(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (StartsWith(argv[i], "LOG=")) return ParseLogArgument(argv[i]);
+  }
+  return LogFileArgument{LogFileArgument::kBadPath, {}, 0};
+}
+
 // The run's log file, opened before the first line is logged so that it holds them all;
 // null when there is no LOG= argument or it was refused (said at its turn).
-LogFile* StartLogFile(LogFile& file, const char* argument) {
-  if (argument == nullptr) return nullptr;
-  LogFileArgument read = ParseLogArgument(argument);
+LogFile* StartLogFile(LogFile& file, const LogFileArgument& read) {
   if (read.outcome != LogFileArgument::kFine) return nullptr;
   file.Start(read.path, read.kbytes);
   return &file;
 }
 
-// The first LOG= argument, the one that names the log file; null when there is none.
-const char* FirstLogArgument(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (StartsWith(argv[i], "LOG=")) return argv[i];
-  }
-  return nullptr;
-}
-
 class Kelvor {
  public:
-  Kelvor(Platform& platform, const char* logArgument)
+  Kelvor(Platform& platform, const LogFileArgument& logArgument)
       : platform_(platform),
         logArgument_(logArgument),
         logFile_(platform.clock),
-        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, logArgument)) {}
+        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, logArgument_)) {}
 
   int Run(int argc, char** argv);
 
@@ -77,8 +76,10 @@ class Kelvor {
   struct KeywordArgument {
     const char* keyword;
     void (Kelvor::*read)(const char* argument);
+    const char* once;  // what a run has one of, the first argument giving it; or null
   };
   static const KeywordArgument kKeywordArguments[];
+  static constexpr int kKeywords = 5;
 
   void ReadDestinationArgument(const char* argument);
   void ReadFileArgument(const char* argument);
@@ -97,7 +98,7 @@ class Kelvor {
   void ReportStatus();
 
   Platform& platform_;
-  const char* logArgument_;
+  LogFileArgument logArgument_;  // the first LOG= argument, read
   // Members are destroyed in reverse order: the modem (closing its port), then the log and
   // its file, then the destinations with their unsent batches.
   DestinationList destinations_;
@@ -106,11 +107,10 @@ class Kelvor {
   std::unique_ptr<SmsModem> modem_;
   int32_t running_ = 0;
   AlarmRecord record_{};
+  bool keywordSeen_[kKeywords] = {};
   Heartbeat heartbeat_;
-  bool heartbeatArgumentRead_ = false;
   ServiceStatus serviceStatus_;
   std::optional<Spool> spool_;
-  bool spoolArgumentRead_ = false;
   bool spoolFailing_ = false;  // the last spool write failed, and the operator was told
 };
 
@@ -137,20 +137,30 @@ int Kelvor::Run(int argc, char** argv) {
 
 // An argument that begins with one of these keywords is that kind, whatever else it holds:
 // a tag name or a path may well contain "COM" or "SER".
-const Kelvor::KeywordArgument Kelvor::kKeywordArguments[] = {
-    {"DEST=", &Kelvor::ReadDestinationArgument}, {"FILE=", &Kelvor::ReadFileArgument},
-    {"LOG=", &Kelvor::ReadLogArgument},          {"HEARTBEAT=", &Kelvor::ReadHeartbeatArgument},
-    {"SPOOL=", &Kelvor::ReadSpoolArgument},
+// Of a log file, a heartbeat and a spool a run has one: the first argument that gives it.
+const Kelvor::KeywordArgument Kelvor::kKeywordArguments[kKeywords] = {
+    {"DEST=", &Kelvor::ReadDestinationArgument, nullptr},
+    {"FILE=", &Kelvor::ReadFileArgument, nullptr},
+    {"LOG=", &Kelvor::ReadLogArgument, "log file"},
+    {"HEARTBEAT=", &Kelvor::ReadHeartbeatArgument, "heartbeat"},
+    {"SPOOL=", &Kelvor::ReadSpoolArgument, "spool"},
 };
 
 // Arguments with a leading keyword first; every other argument is told apart by the first
 // of these texts it contains, in this order, as command lines have always been read.
 void Kelvor::ReadArgument(const char* argument) {
-  for (const KeywordArgument& keyword : kKeywordArguments) {
-    if (StartsWith(argument, keyword.keyword)) {
+  for (int i = 0; i < kKeywords; ++i) {
+    const KeywordArgument& keyword = kKeywordArguments[i];
+    if (!StartsWith(argument, keyword.keyword)) continue;
+    if (keyword.once != nullptr && keywordSeen_[i]) {
+      log_.LogMessage(Colour::kError, "Second %.*s argument ignored - one %s per run: %.60s",
+                      static_cast<int>(strlen(keyword.keyword) - 1), keyword.keyword, keyword.once,
+                      argument);
+    } else {
+      keywordSeen_[i] = true;
       (this->*keyword.read)(argument);
-      return;
     }
+    return;
   }
   if (strstr(argument, "COM") != nullptr) {
     modem_.reset();  // the earlier modem lets go of its port before the new one opens it
@@ -177,14 +187,9 @@ void Kelvor::ReadFileArgument(const char* argument) {
 }
 
 // The file itself was opened before the first line (StartLogFile); here the operator is told,
-// in the order of the arguments, what became of each LOG= argument.
+// in the order of the arguments, what became of the LOG= argument.
 void Kelvor::ReadLogArgument(const char* argument) {
-  if (argument != logArgument_) {
-    log_.LogMessage(Colour::kError, "Second LOG argument ignored - one log file per run: %.60s",
-                    argument);
-    return;
-  }
-  LogFileArgument read = ParseLogArgument(argument);
+  const LogFileArgument& read = logArgument_;
   switch (read.outcome) {
     case LogFileArgument::kFine:
       log_.LogMessage(Colour::kNormal, "Log file %s, renamed to %s.1 at %u KB", read.path,
@@ -201,14 +206,7 @@ void Kelvor::ReadLogArgument(const char* argument) {
   }
 }
 
-// As with LOG=, the first HEARTBEAT= argument is the one, taken or refused.
 void Kelvor::ReadHeartbeatArgument(const char* argument) {
-  if (heartbeatArgumentRead_) {
-    log_.LogMessage(Colour::kError,
-                    "Second HEARTBEAT argument ignored - one heartbeat per run: %.60s", argument);
-    return;
-  }
-  heartbeatArgumentRead_ = true;
   HeartbeatArgument read = ParseHeartbeatArgument(argument);
   switch (read.outcome) {
     case HeartbeatArgument::kFine:
@@ -231,14 +229,7 @@ void Kelvor::ReadHeartbeatArgument(const char* argument) {
   }
 }
 
-// A later SPOOL= argument takes the place of an earlier one, as COM arguments do.
 void Kelvor::ReadSpoolArgument(const char* argument) {
-  if (spoolArgumentRead_) {
-    log_.LogMessage(Colour::kError, "Second SPOOL argument ignored - one spool per run: %.60s",
-                    argument);
-    return;
-  }
-  spoolArgumentRead_ = true;
   SpoolArgument parsed = ParseSpoolArgument(argument);
   if (parsed.outcome == SpoolArgument::kPath) {
     spool_.emplace(parsed.path);

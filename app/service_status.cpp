@@ -36,10 +36,11 @@ void ServiceStatus::Stopping() {
 
 // The status line systemctl shows: the S key's report on one line, sent when it changes.
 void ServiceStatus::Publish(const SmsModem& modem) {
-  snprintf(next_, sizeof next_, "STATUS=Signal %d %%, SMS waiting %d, last error %d",
+  char next[sizeof status_];
+  snprintf(next, sizeof next, "STATUS=Signal %d %%, SMS waiting %d, last error %d",
            modem.SignalStrength(), modem.QueuedCount(), modem.LastError());
-  if (strcmp(next_, status_) == 0) return;
-  memcpy(status_, next_, sizeof status_);
+  if (strcmp(next, status_) == 0) return;
+  memcpy(status_, next, sizeof status_);
   NotifyServiceManager(status_);
 }
 

@@ -24,7 +24,6 @@ class ServiceStatus {
 
   uint32_t nextPing_ = 0;
   char status_[96] = {};  // the STATUS= message sent last
-  char next_[96] = {};
 };
 
 }  // namespace kelvor

@@ -1,7 +1,5 @@
 #include "log/console_log.h"
 
-#include <cstdio>
-
 namespace kelvor {
 
 ConsoleLog::ConsoleLog(Console& console, const char* title, LogFile* file)
@@ -35,14 +33,12 @@ void ConsoleLog::ConsoleLine(Colour colour, const char* text, size_t length) {
 void ConsoleLog::ReportFile() {
   switch (file_->TakeEvent()) {
     case LogFile::kFailed: {
-      char line[kLineSize];
-      int length = snprintf(line, sizeof line,
-                            "Log file %s cannot be written - console only until its next rotation",
-                            file_->Path());
-      if (length < 0) return;
-      ConsoleLine(Colour::kError, line,
-                  static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length)
-                                                            : sizeof line - 1);
+      LogFile* file = file_;
+      file_ = nullptr;
+      LogMessage(Colour::kError,
+                 "Log file %s cannot be written - console only until its next rotation",
+                 file->Path());
+      file_ = file;
       break;
     }
     case LogFile::kResumed:

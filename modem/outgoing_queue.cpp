@@ -94,7 +94,7 @@ bool OutgoingQueue::Requeue(const char* text, const char* number, int32_t attemp
 }
 
 void OutgoingQueue::CountAttempt() {
-  ++Head().attempts;
+  ++records_[head_].attempts;
   ++changes_;
 }
 

@@ -40,8 +40,9 @@ class OutgoingQueue {
   int Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
   bool Full() const { return count_ >= kQueueCapacity; }
-  // The oldest record; only while the queue is not empty.
-  OutgoingSms& Head() { return records_[head_]; }
+  // The oldest record; only while the queue is not empty. Its sendings change through
+  // CountAttempt alone.
+  const OutgoingSms& Head() const { return records_[head_]; }
   void RemoveHead();
   void Clear();
 

@@ -19,7 +19,11 @@ constexpr uint32_t kLongestWait = 3600000;  // one hour in ms
 }  // namespace
 
 AlarmDestination::AlarmDestination(const ParsedDestination& parsed)
-    : spec_(parsed.specification), complete_(parsed.outcome == ParsedDestination::kComplete) {
+    : spec_(parsed.specification),
+      // An incomplete or refused specification, or one without a priority, is not what the
+      // operator meant: such a destination takes nothing.
+      takesAlarms_(parsed.outcome == ParsedDestination::kComplete &&
+                   spec_.priority != kNoPriority) {
   SetBatch(spec_.fullMessages ? kFirstHeader : "");
 }
 
@@ -48,7 +52,7 @@ void AlarmDestination::StartDeadline(uint32_t now) {
 }
 
 bool AlarmDestination::RestoreBatch(const char* text, uint32_t now) {
-  if (!complete_ || spec_.priority == kNoPriority) return false;
+  if (!takesAlarms_) return false;
   SetBatch("");
   AppendToBatch(text, strlen(text));
   StartDeadline(now);
@@ -59,10 +63,9 @@ bool AlarmDestination::RestoreBatch(const char* text, uint32_t now) {
 }
 
 // The priority and area filter: the alarm is at least as urgent as the destination's
-// priority and shares an area with it. A destination without a priority, or made from an
-// incomplete destination specification, takes nothing: its fields are not what the operator meant.
+// priority and shares an area with it.
 bool AlarmDestination::Concerns(const AlarmRecord& record) const {
-  if (!complete_ || spec_.priority == kNoPriority) return false;
+  if (!takesAlarms_) return false;
   return record.Priority() <= spec_.priority &&
          (record.AreaMask() & static_cast<uint16_t>(spec_.areaMask)) != 0;
 }

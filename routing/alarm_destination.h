@@ -93,7 +93,7 @@ class AlarmDestination {
   size_t FormatText(const AlarmRecord& record, RoutingContext& context, char* text);
 
   DestinationSpecification spec_;
-  bool complete_;  // an incomplete or refused destination takes no alarm
+  bool takesAlarms_;
   uint32_t deadline_ = 0;
   bool batchPending_ = false;
   bool waiting_ = false;  // the due batch found the queue full

@@ -60,7 +60,7 @@ class CheckingOutbox : public SmsOutbox {
     FUZZ_CHECK(queue_.Count() >= 0 && queue_.Count() <= kQueueCapacity);
     if (queue_.Empty()) return;
     // Every record is checked here once it has reached the head, as the dialogue sends it.
-    OutgoingSms& head = queue_.Head();
+    const OutgoingSms& head = queue_.Head();
     FUZZ_CHECK(fuzz::Terminated(head.text, sizeof head.text));
     FUZZ_CHECK(strlen(head.text) <= kSmsTextLimit);
     FUZZ_CHECK(strpbrk(head.text, "\x1a\x1b") == nullptr);
