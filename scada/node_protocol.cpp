@@ -1,12 +1,9 @@
 #include "scada/node_protocol.h"
 
 #include <cstring>
-#include <initializer_list>
 
 namespace kelvor::node {
 namespace {
-
-const char kHexDigits[] = "0123456789ABCDEF";
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -110,23 +107,6 @@ LineWriter& LineWriter::Text(const char* text) {
   return *this;
 }
 
-LineWriter& LineWriter::Record(const AlarmRecord& record) {
-  if (!StartField()) return *this;
-  for (uint8_t byte : record.bytes) {
-    Put(kHexDigits[byte >> 4]);
-    Put(kHexDigits[byte & 0xF]);
-  }
-  return *this;
-}
-
-LineWriter& LineWriter::Float(float value) {
-  uint32_t bits;
-  memcpy(&bits, &value, sizeof bits);
-  if (!StartField()) return *this;
-  for (int shift = 28; shift >= 0; shift -= 4) Put(kHexDigits[(bits >> shift) & 0xF]);
-  return *this;
-}
-
 // ---- FieldReader
 
 FieldReader::FieldReader(const char* line, size_t length)
@@ -146,12 +126,6 @@ void FieldReader::Skip(size_t fieldLength) {
   pos_ += fieldLength;
   afterSeparator_ = pos_ < length_;  // the byte there is the one separating space
   if (afterSeparator_) ++pos_;
-}
-
-bool FieldReader::Raw(const char** field, size_t* length) {
-  if (!NextField(field, length)) return false;
-  Skip(*length);
-  return true;
 }
 
 bool FieldReader::Word(const char* expected) {
@@ -259,53 +233,6 @@ size_t FormatTagRequest(Op op, const char* node, const char* tag, const char* fi
                         size_t capacity) {
   if (op != Op::kText && op != Op::kNumber) return 0;
   return LineWriter(line, capacity).Word(Keyword(op)).Text(node).Text(tag).Text(field).length();
-}
-
-size_t FormatStatusAnswer(Op op, int32_t status, char* line, size_t capacity) {
-  return LineWriter(line, capacity).Word(Keyword(op)).Int(status).length();
-}
-
-size_t FormatRecordAnswer(const AlarmRecord& record, char* line, size_t capacity) {
-  return LineWriter(line, capacity).Word("ALARM").Int(0).Record(record).length();
-}
-
-size_t FormatTextAnswer(const char* text, char* line, size_t capacity) {
-  return LineWriter(line, capacity).Word("TEXT").Int(0).Text(text).length();
-}
-
-size_t FormatNumberAnswer(float value, char* line, size_t capacity) {
-  return LineWriter(line, capacity).Word("NUMBER").Int(0).Float(value).length();
-}
-
-bool ParseRequest(const char* line, size_t length, Request* request) {
-  FieldReader reader(line, length);
-  Request parsed;
-  if (reader.Word("RUNNING")) {
-    parsed.op = Op::kRunning;
-  } else if (reader.Word("ALARM")) {
-    parsed.op = Op::kAlarm;
-    if (!reader.Int(INT32_MIN, INT32_MAX, &parsed.mode)) return false;
-  } else {
-    if (reader.Word("TEXT")) {
-      parsed.op = Op::kText;
-    } else if (reader.Word("NUMBER")) {
-      parsed.op = Op::kNumber;
-    } else {
-      return false;
-    }
-    // A name too long for its field is refused rather than cut, so it never matches
-    // another block by its first characters.
-    const char* field;
-    size_t fieldLength;
-    bool cut = false;
-    for (char* name : {parsed.node, parsed.tag, parsed.field}) {
-      if (!reader.Raw(&field, &fieldLength)) return false;
-      if (!DecodeText(field, fieldLength, name, kMaxName, &cut) || cut) return false;
-    }
-  }
-  if (!reader.AtEnd()) return false;
-  *request = parsed;
-  return true;
 }
 
 bool ParseAnswer(Op op, const char* line, size_t length, Answer* answer) {

@@ -7,7 +7,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "scada/node_protocol.h"
+#include "alarm_record_writer.h"
+#include "node_protocol_server.h"
 #include "scada/scada.h"
 
 namespace kelvor::sim {
