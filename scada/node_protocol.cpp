@@ -3,7 +3,6 @@
 #include <cstring>
 
 namespace kelvor::node {
-namespace {
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -11,6 +10,8 @@ int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
+
+namespace {
 
 // Bytes that stand for themselves in a text field; every other byte is escaped.
 bool PlainByte(unsigned char c) {

@@ -69,6 +69,9 @@ class FieldReader {
   bool afterSeparator_ = false;
 };
 
+// The value of a hexadecimal digit, upper or lower case; -1 for any other byte.
+int HexValue(char c);
+
 // Percent-decodes `field` into `text`, cut to fit `capacity` with its NUL (`cut` tells);
 // false when the field holds a byte a text field may not carry or a malformed escape.
 bool DecodeText(const char* field, size_t length, char* text, size_t capacity, bool* cut = nullptr);

@@ -14,11 +14,7 @@
 namespace kelvor::sim {
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
+using node::HexValue;
 
 std::string Upper(std::string word) {
   for (char& c : word) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
