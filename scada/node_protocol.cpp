@@ -239,7 +239,6 @@ size_t FormatTagRequest(Op op, const char* node, const char* tag, const char* fi
 bool ParseAnswer(Op op, const char* line, size_t length, Answer* answer) {
   FieldReader reader(line, length);
   if (!reader.Word(Keyword(op))) return false;
-  answer->op = op;
   int32_t min = op == Op::kRunning ? INT32_MIN : INT16_MIN;
   int32_t max = op == Op::kRunning ? INT32_MAX : INT16_MAX;
   if (!reader.Int(min, max, &answer->status)) return false;

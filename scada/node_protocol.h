@@ -25,14 +25,13 @@ enum class Op { kRunning, kAlarm, kText, kNumber };
 const char* Keyword(Op op);
 
 // Builds one line in a fixed buffer. A field that does not fit marks the line as failed
-// and leaves it unusable; ok() tells.
+// and leaves it unusable: its length is then 0.
 class LineWriter {
  public:
   LineWriter(char* buffer, size_t capacity);
   LineWriter& Word(const char* word);  // written as is
   LineWriter& Int(int32_t value);
   LineWriter& Text(const char* text);  // percent-encoded; the empty text is "%00"
-  bool ok() const { return ok_; }
   size_t length() const { return ok_ ? length_ : 0; }
 
  private:
@@ -79,7 +78,6 @@ bool DecodeText(const char* field, size_t length, char* text, size_t capacity, b
 // An answer line as the program sees it. `status` is the value of RUNNING, otherwise 0
 // when a value follows.
 struct Answer {
-  Op op = Op::kRunning;
   int32_t status = 0;
   AlarmRecord record{};
   char text[kMaxText] = "";

@@ -172,9 +172,8 @@ Command Simple(std::function<void(NodeState&)> change) {
 
 std::string Encoded(const std::string& text) {
   char line[node::kMaxLine + 1];
-  node::LineWriter writer(line, sizeof line);
-  writer.Text(text.c_str());
-  return writer.ok() ? line : "%3F";
+  bool written = node::LineWriter(line, sizeof line).Text(text.c_str()).length() > 0;
+  return written ? line : "%3F";
 }
 
 }  // namespace
