@@ -77,25 +77,6 @@ struct AlarmRecord {
   }
 };
 
-// The fields of an alarm, as the SCADA node simulator and the tests' fake SCADA system
-// make records.
-struct AlarmFields {
-  uint16_t areas = 1;
-  const char* text = "";
-  uint8_t routing = 1;
-  const char* tag = "";
-  const char* node = "";
-  int8_t day = 0;
-  int8_t hour = 0;
-  int8_t minute = 0;
-  int8_t priority = 0;
-  int8_t status = 0;
-};
-
-// A record holding `fields` and zero bytes elsewhere. A text longer than its field is cut;
-// one as long as its field fills it without a NUL, as the SCADA side may deliver it.
-AlarmRecord MakeAlarmRecord(const AlarmFields& fields);
-
 // The name of an alarm status code; codes outside the table, negative ones included, get
 // the placeholder "???".
 const char* StatusName(int statusCode);

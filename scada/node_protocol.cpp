@@ -1,12 +1,8 @@
 #include "scada/node_protocol.h"
 
 #include <cstring>
-#include <initializer_list>
 
 namespace kelvor::node {
-namespace {
-
-const char kHexDigits[] = "0123456789ABCDEF";
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -14,6 +10,8 @@ int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
+
+namespace {
 
 // Bytes that stand for themselves in a text field; every other byte is escaped.
 bool PlainByte(unsigned char c) {
@@ -110,23 +108,6 @@ LineWriter& LineWriter::Text(const char* text) {
   return *this;
 }
 
-LineWriter& LineWriter::Record(const AlarmRecord& record) {
-  if (!StartField()) return *this;
-  for (uint8_t byte : record.bytes) {
-    Put(kHexDigits[byte >> 4]);
-    Put(kHexDigits[byte & 0xF]);
-  }
-  return *this;
-}
-
-LineWriter& LineWriter::Float(float value) {
-  uint32_t bits;
-  memcpy(&bits, &value, sizeof bits);
-  if (!StartField()) return *this;
-  for (int shift = 28; shift >= 0; shift -= 4) Put(kHexDigits[(bits >> shift) & 0xF]);
-  return *this;
-}
-
 // ---- FieldReader
 
 FieldReader::FieldReader(const char* line, size_t length)
@@ -146,12 +127,6 @@ void FieldReader::Skip(size_t fieldLength) {
   pos_ += fieldLength;
   afterSeparator_ = pos_ < length_;  // the byte there is the one separating space
   if (afterSeparator_) ++pos_;
-}
-
-bool FieldReader::Raw(const char** field, size_t* length) {
-  if (!NextField(field, length)) return false;
-  Skip(*length);
-  return true;
 }
 
 bool FieldReader::Word(const char* expected) {
@@ -261,57 +236,9 @@ size_t FormatTagRequest(Op op, const char* node, const char* tag, const char* fi
   return LineWriter(line, capacity).Word(Keyword(op)).Text(node).Text(tag).Text(field).length();
 }
 
-size_t FormatStatusAnswer(Op op, int32_t status, char* line, size_t capacity) {
-  return LineWriter(line, capacity).Word(Keyword(op)).Int(status).length();
-}
-
-size_t FormatRecordAnswer(const AlarmRecord& record, char* line, size_t capacity) {
-  return LineWriter(line, capacity).Word("ALARM").Int(0).Record(record).length();
-}
-
-size_t FormatTextAnswer(const char* text, char* line, size_t capacity) {
-  return LineWriter(line, capacity).Word("TEXT").Int(0).Text(text).length();
-}
-
-size_t FormatNumberAnswer(float value, char* line, size_t capacity) {
-  return LineWriter(line, capacity).Word("NUMBER").Int(0).Float(value).length();
-}
-
-bool ParseRequest(const char* line, size_t length, Request* request) {
-  FieldReader reader(line, length);
-  Request parsed;
-  if (reader.Word("RUNNING")) {
-    parsed.op = Op::kRunning;
-  } else if (reader.Word("ALARM")) {
-    parsed.op = Op::kAlarm;
-    if (!reader.Int(INT32_MIN, INT32_MAX, &parsed.mode)) return false;
-  } else {
-    if (reader.Word("TEXT")) {
-      parsed.op = Op::kText;
-    } else if (reader.Word("NUMBER")) {
-      parsed.op = Op::kNumber;
-    } else {
-      return false;
-    }
-    // A name too long for its field is refused rather than cut, so it never matches
-    // another block by its first characters.
-    const char* field;
-    size_t fieldLength;
-    bool cut = false;
-    for (char* name : {parsed.node, parsed.tag, parsed.field}) {
-      if (!reader.Raw(&field, &fieldLength)) return false;
-      if (!DecodeText(field, fieldLength, name, kMaxName, &cut) || cut) return false;
-    }
-  }
-  if (!reader.AtEnd()) return false;
-  *request = parsed;
-  return true;
-}
-
 bool ParseAnswer(Op op, const char* line, size_t length, Answer* answer) {
   FieldReader reader(line, length);
   if (!reader.Word(Keyword(op))) return false;
-  answer->op = op;
   int32_t min = op == Op::kRunning ? INT32_MIN : INT16_MIN;
   int32_t max = op == Op::kRunning ? INT32_MAX : INT16_MAX;
   if (!reader.Int(min, max, &answer->status)) return false;

@@ -1,5 +1,7 @@
-// The line protocol spoken with a SCADA node: one request line, one answer line, fields
-// separated by one space. Shared by the node client, the node simulator and stand-ins.
+// The line protocol spoken with a SCADA node, as the program speaks it: the four requests
+// out, their answers back; one request line, one answer line, fields separated by one
+// space. The node's half (reading requests, writing answers) builds on these fields and
+// their coding in sim/node_protocol.
 //
 // Every parser here reads untrusted input: it looks at no byte past the length it is
 // given, writes no byte past the capacity it is given, and rejects what does not match.
@@ -13,26 +15,23 @@
 namespace kelvor::node {
 
 constexpr size_t kMaxLine = 1024;  // longest line, its line feed not counted
-constexpr size_t kMaxName = 64;    // node, tag and field names in a request, with the NUL
 constexpr size_t kMaxText = 256;   // a text in an answer, with the NUL; longer ones are cut
 constexpr size_t kRecordDigits = 2 * kAlarmRecordSize;
 constexpr size_t kFloatDigits = 8;
+constexpr char kHexDigits[] = "0123456789ABCDEF";  // as escapes, records and floats are written
 
 // The four operations, named by the first field of their request and answer lines.
 enum class Op { kRunning, kAlarm, kText, kNumber };
 const char* Keyword(Op op);
 
 // Builds one line in a fixed buffer. A field that does not fit marks the line as failed
-// and leaves it unusable; ok() tells.
+// and leaves it unusable: its length is then 0.
 class LineWriter {
  public:
   LineWriter(char* buffer, size_t capacity);
   LineWriter& Word(const char* word);  // written as is
   LineWriter& Int(int32_t value);
   LineWriter& Text(const char* text);  // percent-encoded; the empty text is "%00"
-  LineWriter& Record(const AlarmRecord& record);
-  LineWriter& Float(float value);
-  bool ok() const { return ok_; }
   size_t length() const { return ok_ ? length_ : 0; }
 
  private:
@@ -58,8 +57,6 @@ class FieldReader {
   bool Record(AlarmRecord* record);
   bool Float(float* value);
   bool AtEnd() const { return pos_ == length_ && !afterSeparator_; }
-  // The next field as it stands, without decoding.
-  bool Raw(const char** field, size_t* length);
 
  private:
   bool NextField(const char** field, size_t* length);
@@ -71,23 +68,16 @@ class FieldReader {
   bool afterSeparator_ = false;
 };
 
+// The value of a hexadecimal digit, upper or lower case; -1 for any other byte.
+int HexValue(char c);
+
 // Percent-decodes `field` into `text`, cut to fit `capacity` with its NUL (`cut` tells);
 // false when the field holds a byte a text field may not carry or a malformed escape.
 bool DecodeText(const char* field, size_t length, char* text, size_t capacity, bool* cut = nullptr);
 
-// A request line as the node sees it.
-struct Request {
-  Op op = Op::kRunning;
-  int32_t mode = 0;  // ALARM
-  char node[kMaxName] = "";
-  char tag[kMaxName] = "";
-  char field[kMaxName] = "";
-};
-
 // An answer line as the program sees it. `status` is the value of RUNNING, otherwise 0
 // when a value follows.
 struct Answer {
-  Op op = Op::kRunning;
   int32_t status = 0;
   AlarmRecord record{};
   char text[kMaxText] = "";
@@ -100,16 +90,6 @@ size_t FormatRunningRequest(char* line, size_t capacity);
 size_t FormatAlarmRequest(int32_t mode, char* line, size_t capacity);
 size_t FormatTagRequest(Op op, const char* node, const char* tag, const char* field, char* line,
                         size_t capacity);
-
-// Answer lines, likewise. A status answer of ALARM, TEXT or NUMBER carries a non-zero status;
-// RUNNING carries its value.
-size_t FormatStatusAnswer(Op op, int32_t status, char* line, size_t capacity);
-size_t FormatRecordAnswer(const AlarmRecord& record, char* line, size_t capacity);
-size_t FormatTextAnswer(const char* text, char* line, size_t capacity);
-size_t FormatNumberAnswer(float value, char* line, size_t capacity);
-
-// False when the line is not one of the four requests, well formed.
-bool ParseRequest(const char* line, size_t length, Request* request);
 
 // Parses the answer to a request of `op`; false when it is anything else. Statuses must fit
 // 16 bits (the RUNNING value 32 bits) and a status answer never carries 0.

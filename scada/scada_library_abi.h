@@ -24,18 +24,41 @@ static_assert(offsetof(AlarmRecord, bytes) == 0, "the record's bytes start the A
 static_assert(std::is_trivially_copyable_v<AlarmRecord> && std::is_standard_layout_v<AlarmRecord>,
               "an AlarmRecord is filled by memcpy from what the library wrote");
 
-// Its fields, where the library puts them. The program reads them at these byte offsets
-// (record_layout), the same in every build, and the tests check the reading; here the
-// offsets are held to the library's record, so that an edit of record_layout that the
-// library does not share stops the build of the program that calls it.
+// Its fields, where the program reads them: at the offsets of record_layout, the one
+// statement of the library's record, which the tests check field by field. Every field the
+// program reads lies wholly within the 196 bytes the library wrote, and no byte is read as
+// part of two fields, so an edit of record_layout that moves a field past the record's end
+// or onto its neighbour stops the build. An integer is as wide as the type it is read as.
 namespace at = record_layout;
-static_assert(at::kAreaMask == 0 && at::kRoutingFlag == 138, "area mask and routing flag");
-static_assert(at::kAlarmText == 2 && at::kAlarmTextWidth == 136 && at::kTagName == 140 &&
-                  at::kTagNameWidth == 31 && at::kNodeName == 171 && at::kNodeNameWidth == 10,
-              "alarm text, tag name and node name, and their widths");
-static_assert(at::kDay == 181 && at::kHour == 183 && at::kMinute == 184,
-              "the alarm time: day, hour and minute");
-static_assert(at::kPriority == 188 && at::kStatusCode == 189, "priority and status code");
+struct Field {
+  size_t offset;
+  size_t width;
+};
+constexpr Field kFields[] = {
+    {at::kAreaMask, sizeof(AlarmRecord().AreaMask())},
+    {at::kAlarmText, at::kAlarmTextWidth},
+    {at::kRoutingFlag, sizeof(AlarmRecord().RoutingFlag())},
+    {at::kTagName, at::kTagNameWidth},
+    {at::kNodeName, at::kNodeNameWidth},
+    {at::kDay, sizeof(AlarmRecord().Day())},
+    {at::kHour, sizeof(AlarmRecord().Hour())},
+    {at::kMinute, sizeof(AlarmRecord().Minute())},
+    {at::kPriority, sizeof(AlarmRecord().Priority())},
+    {at::kStatusCode, sizeof(AlarmRecord().StatusCode())},
+};
+constexpr bool FieldsLieApartWithinTheRecord() {
+  for (const Field& field : kFields) {
+    if (field.width == 0 || field.offset + field.width > kAlarmRecordSize) return false;
+    for (const Field& other : kFields) {
+      bool apart = &other == &field || field.offset + field.width <= other.offset ||
+                   other.offset + other.width <= field.offset;
+      if (!apart) return false;
+    }
+  }
+  return true;
+}
+static_assert(FieldsLieApartWithinTheRecord(),
+              "every field of record_layout within the 196 bytes, and no two overlapping");
 
 // The arguments and results as the libraries have them: 16- and 32-bit integers, a float the
 // library writes as 4 IEEE bytes, texts of 8-bit chars.

@@ -7,17 +7,14 @@
 #include <cstring>
 #include <ctime>
 
-#include "scada/node_protocol.h"
+#include "alarm_record_writer.h"
+#include "node_protocol_server.h"
 #include "scada/scada.h"
 
 namespace kelvor::sim {
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
+using node::HexValue;
 
 std::string Upper(std::string word) {
   for (char& c : word) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -175,9 +172,8 @@ Command Simple(std::function<void(NodeState&)> change) {
 
 std::string Encoded(const std::string& text) {
   char line[node::kMaxLine + 1];
-  node::LineWriter writer(line, sizeof line);
-  writer.Text(text.c_str());
-  return writer.ok() ? line : "%3F";
+  bool written = node::LineWriter(line, sizeof line).Text(text.c_str()).length() > 0;
+  return written ? line : "%3F";
 }
 
 }  // namespace

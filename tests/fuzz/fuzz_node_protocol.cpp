@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "node_protocol_server.h"
 #include "scada/node_client.h"
 #include "scada/node_protocol.h"
 

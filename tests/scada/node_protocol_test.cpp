@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "node_protocol_server.h"
+
 namespace kelvor::node {
 namespace {
 

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "alarm_record_writer.h"
+
 namespace kelvor::test {
 
 // Counted in UTC, so that the machine's own time zone changes nothing.
