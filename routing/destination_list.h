@@ -32,11 +32,15 @@ class DestinationList {
   // The sum of the destinations' Changes(): moves whenever any batch changes.
   uint32_t Changes() const;
 
-  // OfferAlarm, or FlushIfDue, on every destination in list order.
+  // OfferAlarm, or FlushIfDue, on every destination: in list order, except that those
+  // waiting for room in the queue come first, the longest waiting at the head.
   void OfferAlarm(const AlarmRecord& record, RoutingContext& context);
   void FlushIfDue(RoutingContext& context);
 
  private:
+  // The destinations' indexes in the order they take their turn.
+  void TurnOrder(uint32_t now, int* order) const;
+
   int count_ = 0;
   std::optional<AlarmDestination> slots_[kCapacity];  // fixed slots: no allocation
 };
