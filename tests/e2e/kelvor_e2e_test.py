@@ -368,6 +368,22 @@ class Keys(Scenario):
                 if notify:
                     notify.until("STOPPING=1", 5)
 
+    def test_a_run_started_with_sighup_ignored_outlives_it_and_ctrl_backslash_ends_it(self):
+        # nohup kelvor ... &: the session's SIGHUP stays ignored. Ctrl-\ (SIGQUIT) ends the
+        # run as Q does, and the terminal is as it was.
+        self.node.command(FEED)
+        kelvor = self.kelvor(self.phone(), "DEST=+15550014,A,H,0", terminal=True,
+                             ignored=(signal.SIGHUP,))
+        ready = kelvor.out.wait_for(r"Going to ready", INIT)
+        os.kill(kelvor.proc.pid, signal.SIGHUP)
+        kelvor.press("s")
+        report = kelvor.out.wait_for(r"Signal Strength", 10, ready.end())
+        self.assertEqual(kelvor.out.count("Quitting"), 0)
+        kelvor.press("\x1c")  # Ctrl-\
+        kelvor.out.wait_for(r"Quitting\.\.\.r(.*\n)*.*Exiting \.\.\.\.", 10, report.end())
+        self.assertEqual(kelvor.wait_exit(EXIT), 1)
+        self.assert_terminal_restored(kelvor)
+
     def assert_notified(self, notify):
         self.assertEqual(notify.until("READY=1", 5), ["READY=1"])
         self.assertEqual(notify.until("WATCHDOG=1", 5),
@@ -441,6 +457,7 @@ def main():
     parser.add_argument("--phone", required=True)
     parser.add_argument("--wine")
     options, rest = parser.parse_known_args()
+    harness.start_signals_at_default()
     CONFIG = harness.Config(options.kelvor, options.node, options.phone, options.wine)
     reason = CONFIG.missing()
     if reason:
