@@ -24,6 +24,10 @@ struct LogFileArgument {
   uint32_t kbytes;
 };
 
+// The line a file written again after a gap begins with; the console shows it too.
+constexpr char kLogResumedFormat[] =
+    "Log file %s written again - some earlier lines are missing from it";
+
 // Reads the argument, which begins with "LOG=". The path must not be empty nor longer than
 // 253 characters; the size, when given, is a whole number of KB from 1 to 1048576.
 LogFileArgument ParseLogArgument(const char* argument);
@@ -58,7 +62,8 @@ class LogFile {
   void WritePlain(const char* text, size_t length);
 
   // The last event since the previous call: a failure is reported once, until the file
-  // is written again.
+  // is written again. The file itself begins again with the kLogResumedFormat line, ahead
+  // of the line that found it writable.
   Event TakeEvent();
 
   const char* Path() const { return path_; }
@@ -68,6 +73,7 @@ class LogFile {
   void Rotate();
   void Open();
   void Fail();
+  void WriteResumedLine();
   size_t Stamp(char* line);
 
   Clock& clock_;
