@@ -58,13 +58,18 @@ class Output:
         with self._cond:
             return self._text
 
+    @property
+    def raw(self):
+        """The text as written, line ends included."""
+        with self._cond:
+            return self._raw
+
     def lines(self):
         return self.text.split("\n")
 
     def own_lines(self):
-        """The lines the program itself ended with CR LF (under Wine, whose standard output
-        makes that CR CR LF): what shares its output without them, such as Wine's own
-        messages, is left out."""
+        """The lines the program itself ended with CR LF: what shares its output without
+        them, such as Wine's own messages, is left out."""
         with self._cond:
             raw = self._raw
         return [line.replace("\r", "") for line in raw.split("\n") if line.endswith("\r")]

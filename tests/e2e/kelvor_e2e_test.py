@@ -136,6 +136,9 @@ class AlarmToPhone(Scenario):
             lines.append(line[match.end():])
         self.assertEqual(lines, kelvor.out.own_lines())
         self.assertEqual(lines[0], "Kelvor Startup")
+        # Standard output, a pipe here, ends its lines as the file does (on Windows, not
+        # CR CR LF as a text-mode standard output in a file would).
+        self.assertNotIn("\r\r\n", kelvor.out.raw)
 
 
 class Batching(Scenario):
