@@ -95,4 +95,20 @@ bool RemoveFile(const char* name) {
   return DeleteFileA(name) != 0;
 }
 
+// Shared with nobody: while this handle is open, every other open of the file fails.
+bool FileLock::Take(const char* name) {
+  Release();
+  HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<intptr_t>(file);
+  return true;
+}
+
+void FileLock::Release() {
+  if (handle_ == -1) return;
+  CloseHandle(AsHandle(handle_));
+  handle_ = -1;
+}
+
 }  // namespace kelvor
