@@ -1,10 +1,10 @@
 #include "app/heartbeat.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "modem/modem_dialogue.h"
+#include "platform/text.h"
 
 namespace kelvor {
 namespace {
@@ -13,10 +13,9 @@ constexpr uint32_t kMinute = 60000;  // ms
 
 // A whole number from 1 to `largest`, digits only; 0 when the text is anything else.
 uint32_t ReadMinutes(const char* text, uint32_t largest) {
-  size_t length = strlen(text);
-  if (length == 0 || length > 5 || strspn(text, "0123456789") != length) return 0;
-  unsigned long value = strtoul(text, nullptr, 10);
-  return value <= largest ? static_cast<uint32_t>(value) : 0;
+  uint32_t value = 0;
+  if (!ReadNumber(text, strlen(text), 5, &value) || value > largest) return 0;
+  return value;
 }
 
 }  // namespace

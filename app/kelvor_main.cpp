@@ -1,6 +1,5 @@
 #include "app/kelvor_main.h"
 
-#include <cctype>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "log/console_log.h"
 #include "log/log_file.h"
 #include "modem/sms_modem.h"
+#include "platform/text.h"
 #include "routing/destination_file.h"
 #include "routing/destination_list.h"
 
@@ -368,7 +368,7 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
 
 void Kelvor::HandleKeys() {
   while (platform_.keyboard.KeyWaiting()) {
-    int key = toupper(platform_.keyboard.ReadKey() & 0xFF);
+    char key = Upper(static_cast<char>(platform_.keyboard.ReadKey() & 0xFF));
     if (key == 'Q') {
       running_ = 0;
       log_.LogMessage(Colour::kNormal, "Quitting...r\n");  // "...r" kept as operators know it

@@ -1,17 +1,18 @@
 #include "log/log_file.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+
+#include "platform/text.h"
 
 namespace kelvor {
 namespace {
 
 // A whole number from 1 to `largest`, digits only; 0 when the text is anything else.
 uint32_t ReadKbytes(const char* text, uint32_t largest) {
-  if (*text == '\0' || strspn(text, "0123456789") != strlen(text) || strlen(text) > 7) return 0;
-  unsigned long value = strtoul(text, nullptr, 10);
-  return value <= largest ? static_cast<uint32_t>(value) : 0;
+  uint32_t value = 0;
+  if (!ReadNumber(text, strlen(text), 7, &value) || value > largest) return 0;
+  return value;
 }
 
 }  // namespace

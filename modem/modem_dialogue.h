@@ -87,11 +87,6 @@ class ModemDialogue {
   char command_[kResponseSize] = {};
 };
 
-// The decimal after `text` as the modem writes it: leading white space, an optional sign,
-// then digits up to the first non-digit; no digits give 0. Values beyond 32 bits stop
-// growing at the largest ones.
-int32_t ReadDecimal(const char* text);
-
 // The percentage of a +CSQ rssi: 0 to 31 scale to 0 to 100; 99 (not measurable) and
 // anything else outside 0 to 31 give 0.
 int32_t SignalPercent(int32_t rssi);

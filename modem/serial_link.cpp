@@ -3,15 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace kelvor {
 namespace {
 
 constexpr char kPathPrefix[] = "COM:";
 constexpr size_t kPathPrefixLength = sizeof kPathPrefix - 1;
-
-char Upper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 }  // namespace
 

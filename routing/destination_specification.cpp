@@ -1,11 +1,9 @@
 #include "routing/destination_specification.h"
 
-#include <cctype>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "modem/outgoing_queue.h"
+#include "platform/text.h"
 
 namespace kelvor {
 namespace {
@@ -58,7 +56,7 @@ int16_t AreaMaskOf(const char* token) {
 
 // Only the first letter counts: "high" is H.
 int8_t PriorityOf(const char* token) {
-  switch (toupper(static_cast<unsigned char>(token[0]))) {
+  switch (Upper(token[0])) {
     case 'H':
       return 0;
     case 'M':
@@ -68,14 +66,6 @@ int8_t PriorityOf(const char* token) {
     default:
       return kNoPriority;
   }
-}
-
-// As atol reads it, held within 32 bits.
-int32_t DelayOf(const char* token) {
-  long delay = strtol(token, nullptr, 10);
-  if (delay > INT32_MAX) return INT32_MAX;
-  if (delay < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(delay);
 }
 
 ParsedDestination::Outcome Read(char* text, DestinationSpecification& s, const char** longToken) {
@@ -88,7 +78,7 @@ ParsedDestination::Outcome Read(char* text, DestinationSpecification& s, const c
   if ((token = tokens.Next(",")) == nullptr) return ParsedDestination::kIncomplete;
   s.priority = PriorityOf(token);
   if ((token = tokens.Next(",")) == nullptr) return ParsedDestination::kIncomplete;
-  s.delay = DelayOf(token);
+  s.delay = ReadLeadingInteger(token);  // as atol reads it
 
   token = tokens.Next(",");
   s.fullMessages = token != nullptr && strchr(token, 'F') != nullptr;

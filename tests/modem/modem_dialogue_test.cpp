@@ -3,6 +3,7 @@
 
 #include "modem/modem_dialogue.h"
 #include "modem_fixture.h"
+#include "platform/text.h"
 
 namespace kelvor::test {
 namespace {
@@ -224,7 +225,7 @@ TEST_F(ModemTest, NumbersSplitOverTwoReadsAreReadWhole) {
   EXPECT_EQ(modem_->Dialogue().State(), Ready);
 }
 
-TEST(ReadDecimal, ReadsAsTheModemWritesNumbers) {
+TEST(ReadLeadingInteger, ReadsAsTheModemWritesNumbers) {
   struct Case {
     const char* text;
     int32_t value;
@@ -236,7 +237,7 @@ TEST(ReadDecimal, ReadsAsTheModemWritesNumbers) {
                {"007", 7},
                {"99999999999", INT32_MAX},
                {"-99999999999", INT32_MIN}};
-  for (const Case& c : cases) EXPECT_EQ(ReadDecimal(c.text), c.value) << c.text;
+  for (const Case& c : cases) EXPECT_EQ(ReadLeadingInteger(c.text), c.value) << c.text;
 }
 
 TEST_F(ModemTest, SignalQualityShowsAsPercentNeverBeyondTheScale) {
