@@ -1,6 +1,7 @@
 // The destinations of a run, in the order they were given.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "log/log.h"
@@ -8,6 +9,13 @@
 #include "routing/destination_specification.h"
 
 namespace kelvor {
+
+// A batch waiting at its destination, as a copy kept elsewhere needs it.
+struct PendingBatch {
+  const char* number;
+  const char* text;
+  uint32_t since;  // the tick at which it took its first alarm
+};
 
 class DestinationList {
  public:
@@ -31,6 +39,20 @@ class DestinationList {
   const AlarmDestination& operator[](int index) const { return *slots_[index]; }
   // The sum of the destinations' Changes(): moves whenever any batch changes.
   uint32_t Changes() const;
+
+  // Calls `visit(const PendingBatch&)` for each destination's pending batch, in list order.
+  template <typename Visit>
+  void ForEachPendingBatch(Visit visit) const {
+    for (int i = 0; i < count_; ++i) {
+      const AlarmDestination& destination = *slots_[i];
+      if (!destination.BatchPending()) continue;
+      visit(PendingBatch{destination.Number(), destination.Batch(), destination.PendingSince()});
+    }
+  }
+  // Gives a batch kept from before a restart back to the first destination with its number
+  // that takes alarms and has no batch pending; its delay starts at `now`. False when there
+  // is none.
+  bool RestoreBatch(const char* number, const char* text, uint32_t now);
 
   // OfferAlarm, or FlushIfDue, on every destination in list order.
   void OfferAlarm(const AlarmRecord& record, RoutingContext& context);
