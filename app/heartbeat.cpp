@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "modem/modem_dialogue.h"
 #include "platform/text.h"
 
 namespace kelvor {
@@ -50,7 +49,7 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock) {
   uint32_t now = clock.TickCount();
   char text[kSmsTextLimit + 1];
   if (!started_) {
-    if (modem.Dialogue().State() != Ready) return;
+    if (!modem.HasBeenReady()) return;
     started_ = true;
     deadline_ = now + period_;
     // No signal strength: the modem is asked for it only once it is ready, so at this

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-#include "modem/outgoing_queue.h"
 #include "modem/sms_modem.h"
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"

@@ -244,8 +244,7 @@ void Kelvor::ReadSpoolArgument(const char* argument) {
 // Once the destinations and the modem exist: what the last run left on its way goes on.
 void Kelvor::RestoreSpool() {
   if (!spool_) return;
-  SpoolRestored restored =
-      spool_->Restore(modem_->Queue(), destinations_, platform_.clock.TickCount());
+  SpoolRestored restored = spool_->Restore(*modem_, destinations_, platform_.clock.TickCount());
   if (!restored.found) {
     log_.LogMessage(Colour::kNormal, "Spool %.120s: no file yet, nothing to restore\r\n",
                     spool_->Path());
@@ -272,7 +271,7 @@ void Kelvor::RestoreSpool() {
 // said once; Kelvor goes on from memory and says when a write succeeds again.
 void Kelvor::WriteSpool() {
   if (!spool_) return;
-  Spool::Write written = spool_->WriteIfChanged(modem_->Queue(), destinations_);
+  Spool::Write written = spool_->WriteIfChanged(*modem_, destinations_);
   if (written == Spool::kFailed && !spoolFailing_) {
     log_.LogMessage(Colour::kError, "Spool %.120s cannot be written - going on from memory\r\n",
                     spool_->Path());

@@ -8,27 +8,26 @@
 namespace kelvor {
 namespace {
 
-// Hands restored records to the queue and the destinations.
+// Hands restored records to the modem's queue and the destinations.
 class Restorer : public SpoolRecordSink {
  public:
-  Restorer(OutgoingQueue& queue, DestinationList& destinations, uint32_t now,
-           SpoolRestored& restored)
-      : queue_(queue), destinations_(destinations), now_(now), restored_(restored) {}
+  Restorer(SmsModem& modem, DestinationList& destinations, uint32_t now, SpoolRestored& restored)
+      : modem_(modem), destinations_(destinations), now_(now), restored_(restored) {}
 
   void Take(const SpoolRecord& record) override {
     if (record.kind == SpoolRecord::kSms) {
-      Count(queue_.Requeue(record.text, record.number, record.attempts), restored_.sms);
+      Count(modem_.Requeue(record.text, record.number, record.attempts), restored_.sms);
     } else if (destinations_.RestoreBatch(record.number, record.text, now_)) {
       ++restored_.batches;
     } else {
-      Count(queue_.QueueMessage(record.text, record.number), restored_.orphans);
+      Count(modem_.QueueMessage(record.text, record.number), restored_.orphans);
     }
   }
 
  private:
   void Count(bool taken, int& counter) { ++(taken ? counter : restored_.refused); }
 
-  OutgoingQueue& queue_;
+  SmsModem& modem_;
   DestinationList& destinations_;
   uint32_t now_;
   SpoolRestored& restored_;
@@ -52,11 +51,11 @@ SpoolArgument ParseSpoolArgument(const char* argument) {
   return parsed;
 }
 
-size_t EncodeSpool(const OutgoingQueue& queue, const DestinationList& destinations, char* buffer,
+size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations, char* buffer,
                    size_t capacity) {
   SpoolEncoder encoder(buffer, capacity);
-  for (int i = 0; i < queue.Count(); ++i) {
-    const OutgoingSms& sms = queue.At(i);
+  for (int i = 0; i < modem.QueuedCount(); ++i) {
+    const OutgoingSms& sms = modem.Queued(i);
     encoder.Sms(sms.attempts, sms.number, sms.text);
   }
   destinations.ForEachPendingBatch([&encoder](const PendingBatch& batch) {
@@ -66,11 +65,11 @@ size_t EncodeSpool(const OutgoingQueue& queue, const DestinationList& destinatio
   return encoder.Finish();
 }
 
-SpoolRestored RestoreSpool(const char* bytes, size_t length, OutgoingQueue& queue,
+SpoolRestored RestoreSpool(const char* bytes, size_t length, SmsModem& modem,
                            DestinationList& destinations, uint32_t now) {
   SpoolRestored restored;
   restored.found = true;
-  Restorer restorer(queue, destinations, now, restored);
+  Restorer restorer(modem, destinations, now, restored);
   restored.reading = DecodeSpool(bytes, length, restorer);
   return restored;
 }
@@ -81,7 +80,7 @@ Spool::Spool(const char* path) {
   snprintf(badPath_, sizeof badPath_, "%s.bad", path_);
 }
 
-SpoolRestored Spool::Restore(OutgoingQueue& queue, DestinationList& destinations, uint32_t now) {
+SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, uint32_t now) {
   FileReader reader;
   if (!reader.Open(path_)) return SpoolRestored{};
   uint32_t length = 0;
@@ -100,18 +99,17 @@ SpoolRestored Spool::Restore(OutgoingQueue& queue, DestinationList& destinations
     unreadable.unreadable = true;
     return unreadable;
   }
-  SpoolRestored restored = RestoreSpool(buffer_, length, queue, destinations, now);
+  SpoolRestored restored = RestoreSpool(buffer_, length, modem, destinations, now);
   if (restored.reading.damaged) restored.keptBad = RenameOver(path_, badPath_);
   return restored;
 }
 
-Spool::Write Spool::WriteIfChanged(const OutgoingQueue& queue,
-                                   const DestinationList& destinations) {
-  uint32_t changes = queue.Changes() + destinations.Changes();
+Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList& destinations) {
+  uint32_t changes = modem.QueueChanges() + destinations.Changes();
   if (written_ && changes == changes_) return kUnchanged;
   written_ = true;
   changes_ = changes;
-  size_t length = EncodeSpool(queue, destinations, buffer_, sizeof buffer_);
+  size_t length = EncodeSpool(modem, destinations, buffer_, sizeof buffer_);
   upToDate_ = length > 0 && WriteFile(length);
   return upToDate_ ? kWritten : kFailed;
 }

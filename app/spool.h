@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "app/spool_format.h"
-#include "modem/outgoing_queue.h"
+#include "modem/sms_modem.h"
 #include "routing/destination_list.h"
 
 namespace kelvor {
@@ -30,9 +30,9 @@ struct SpoolArgument {
 };
 SpoolArgument ParseSpoolArgument(const char* argument);
 
-// Writes the queue and the pending batches into `buffer`; returns the length, or 0 when
-// `capacity` (at least kSpoolCapacity) is too small.
-size_t EncodeSpool(const OutgoingQueue& queue, const DestinationList& destinations, char* buffer,
+// Writes the modem's queue and the pending batches into `buffer`; returns the length, or 0
+// when `capacity` (at least kSpoolCapacity) is too small.
+size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations, char* buffer,
                    size_t capacity);
 
 // What a restore did.
@@ -50,7 +50,7 @@ struct SpoolRestored {
 // Puts the whole records of `bytes` back: SMS into the queue with their attempts; a batch
 // to the first destination with its number that takes alarms and has none pending, its
 // delay starting at `now`; a batch without such a destination into the queue.
-SpoolRestored RestoreSpool(const char* bytes, size_t length, OutgoingQueue& queue,
+SpoolRestored RestoreSpool(const char* bytes, size_t length, SmsModem& modem,
                            DestinationList& destinations, uint32_t now);
 
 // The spool file of a run.
@@ -63,14 +63,14 @@ class Spool {
   Spool(const Spool&) = delete;
   Spool& operator=(const Spool&) = delete;
 
-  // Reads the file, if there is one, back into the queue and the destinations. A damaged
-  // file is renamed to path.bad, so that it stays for a look and is not written over; one
-  // that cannot be read is left where it is.
-  SpoolRestored Restore(OutgoingQueue& queue, DestinationList& destinations, uint32_t now);
+  // Reads the file, if there is one, back into the modem's queue and the destinations. A
+  // damaged file is renamed to path.bad, so that it stays for a look and is not written
+  // over; one that cannot be read is left where it is.
+  SpoolRestored Restore(SmsModem& modem, DestinationList& destinations, uint32_t now);
 
   // Writes the file when the queue or a batch changed since the last write, or tried to:
   // an idle pass costs two sums. A failed write is tried again at the next change.
-  Write WriteIfChanged(const OutgoingQueue& queue, const DestinationList& destinations);
+  Write WriteIfChanged(const SmsModem& modem, const DestinationList& destinations);
   // True when the file holds what the last call saw.
   bool UpToDate() const { return upToDate_; }
   const char* Path() const { return path_; }

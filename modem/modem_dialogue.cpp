@@ -9,7 +9,6 @@
 namespace kelvor {
 namespace {
 
-constexpr char kCtrlZ = 26;
 constexpr size_t kSkippedBytes = 2;  // the CR LF that opens a modem answer
 // "RX<<" and 251 characters fill the log's 255-character line exactly.
 constexpr int kShownChunk = 251;
@@ -32,6 +31,7 @@ void ModemDialogue::Start() {
   deadline_ = PassedDeadline(clock_.TickCount());
   lastError_ = 0;
   signalStrength_ = 0;
+  hasBeenReady_ = false;
 }
 
 void ModemDialogue::SetServiceNumber(const char* argument) {
@@ -138,6 +138,7 @@ void ModemDialogue::Advance(const char* logLine, ModemState next) {
   log_.LogMessage(Colour::kModem, "%s", logLine);
   DiscardResponse();
   state_ = next;
+  if (next == Ready) hasBeenReady_ = true;
 }
 
 void ModemDialogue::StepReady() {

@@ -29,7 +29,6 @@ constexpr uint32_t kPauseAfterSend = 1000;  // ms the program rests after a conf
 constexpr int32_t kMaxAttempts = 4;         // sendings of one SMS text
 constexpr int32_t kSendFailed = 515;        // last error after a refused SMS
 constexpr size_t kResponseSize = 256;
-constexpr size_t kServiceNumberSize = 32;
 
 class ModemDialogue {
  public:
@@ -47,6 +46,8 @@ class ModemDialogue {
   void SetServiceNumber(const char* argument);
 
   ModemState State() const { return state_; }
+  // True once the dialogue has reached Ready, since Start.
+  bool HasBeenReady() const { return hasBeenReady_; }
   int SignalStrength() const { return signalStrength_; }
   int LastError() const { return lastError_; }
   const char* ServiceNumber() const { return serviceNumber_; }
@@ -78,7 +79,8 @@ class ModemDialogue {
   Log& log_;
   Clock& clock_;
   ModemState state_ = WaitReset;
-  char serviceNumber_[kServiceNumberSize] = {};
+  bool hasBeenReady_ = false;
+  char serviceNumber_[kNumberSize] = {};
   uint32_t deadline_ = 0;
   uint32_t accumulatedLength_ = 0;
   int32_t signalStrength_ = 0;

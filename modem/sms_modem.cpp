@@ -42,4 +42,24 @@ int SmsModem::LastError() const {
   return dialogue_.LastError();
 }
 
+bool SmsModem::HasBeenReady() const {
+  return dialogue_.HasBeenReady();
+}
+
+const SmsTally& SmsModem::Tally() const {
+  return queue_.Tally();
+}
+
+const OutgoingSms& SmsModem::Queued(int index) const {
+  return queue_.At(index);
+}
+
+uint32_t SmsModem::QueueChanges() const {
+  return queue_.Changes();
+}
+
+bool SmsModem::Requeue(const char* text, const char* number, int32_t attempts) {
+  return queue_.Requeue(text, number, attempts);
+}
+
 }  // namespace kelvor

@@ -1,4 +1,5 @@
-// The GSM phone or modem: serial link, outgoing queue and AT dialogue.
+// The GSM phone or modem: serial link, outgoing queue and AT dialogue. App and routing see
+// the modem through this face alone.
 #pragma once
 
 #include <cstdint>
@@ -32,15 +33,17 @@ class SmsModem : public SmsOutbox {
   void PollModem();
   int SignalStrength() const;
   int LastError() const;
+  // True once the modem has been initialised and ready, since it was made.
+  bool HasBeenReady() const;
   // What became of the SMS offered since the run started, for the heartbeat.
-  const SmsTally& Tally() const { return queue_.Tally(); }
+  const SmsTally& Tally() const;
 
-  // The SMS waiting, for a copy kept on disk and put back at the next start.
-  OutgoingQueue& Queue() { return queue_; }
-  const OutgoingQueue& Queue() const { return queue_; }
-
-  // The dialogue's state, for tests and the status line of a service manager.
-  const ModemDialogue& Dialogue() const { return dialogue_; }
+  // For a copy of the SMS waiting kept elsewhere, and put back at the next start: the SMS
+  // `index` places after the oldest (0), index below QueuedCount(); a count that grows at
+  // every change of the SMS waiting; and an SMS queued again with the sendings it had.
+  const OutgoingSms& Queued(int index) const;
+  uint32_t QueueChanges() const;
+  bool Requeue(const char* text, const char* number, int32_t attempts);
 
  private:
   SerialLink link_;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "modem/outgoing_queue.h"
+#include "modem/sms_outbox.h"
 #include "platform/text.h"
 
 namespace kelvor {
