@@ -1,7 +1,6 @@
 #include "app/spool.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "platform/file.h"
 
@@ -34,22 +33,6 @@ class Restorer : public SpoolRecordSink {
 };
 
 }  // namespace
-
-SpoolArgument ParseSpoolArgument(const char* argument) {
-  SpoolArgument parsed;
-  const char* path = strchr(argument, '=');
-  path = path != nullptr ? path + 1 : "";
-  size_t length = strlen(path);
-  if (length == 0) {
-    parsed.outcome = SpoolArgument::kEmpty;
-  } else if (length > kSpoolPathSize - 1 - kSpoolSuffixLength) {
-    parsed.outcome = SpoolArgument::kTooLong;
-  } else {
-    parsed.outcome = SpoolArgument::kPath;
-    memcpy(parsed.path, path, length + 1);
-  }
-  return parsed;
-}
 
 size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations, char* buffer,
                    size_t capacity) {

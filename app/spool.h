@@ -22,14 +22,6 @@ namespace kelvor {
 constexpr size_t kSpoolPathSize = 260;
 constexpr size_t kSpoolSuffixLength = 4;
 
-// What a SPOOL= argument asks for; parsed apart from the console line about it.
-struct SpoolArgument {
-  enum Outcome { kPath, kEmpty, kTooLong };
-  Outcome outcome = kEmpty;
-  char path[kSpoolPathSize] = {};
-};
-SpoolArgument ParseSpoolArgument(const char* argument);
-
 // Writes the modem's queue and the pending batches into `buffer`; returns the length, or 0
 // when `capacity` (at least kSpoolCapacity) is too small.
 size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations, char* buffer,

@@ -87,7 +87,7 @@ struct Routing {
 
 void BM_PassWithAnAlarmFor31Destinations(benchmark::State& state) {
   Routing routing;
-  SmsModem modem("COM1=9600,n,8,1", std::make_unique<ChunkPort>(""), routing.log, routing.clock);
+  SmsModem modem("COM1", "9600,N,8,1", std::make_unique<ChunkPort>(""), routing.log, routing.clock);
   RoutingContext context{routing.log, routing.scada, routing.clock, modem};
   for (auto _ : state) {
     routing.list.OfferAlarm(routing.record, context);
@@ -113,7 +113,7 @@ void BM_PollModemStepWithAChunk(benchmark::State& state) {
   test::VirtualClock clock(1000);
   auto owned = std::make_unique<ChunkPort>("\r\nOK\r\n");
   ChunkPort* port = owned.get();
-  SmsModem modem("COM1=9600,n,8,1", std::move(owned), log, clock);
+  SmsModem modem("COM1", "9600,N,8,1", std::move(owned), log, clock);
   while (!modem.HasBeenReady()) modem.PollModem();  // every command answered OK
   // In Ready, each step reads an error report, takes its number and empties the response.
   port->chunk = "\r\n+CME ERROR: 10\r\n";
@@ -144,7 +144,7 @@ BENCHMARK(BM_DestinationSpecification);
 // gives the first destination its batch anew, so the spool has changed.
 void BM_SpoolWriteOfAFullQueueAnd31Batches(benchmark::State& state) {
   Routing routing;
-  SmsModem modem("COM1", nullptr, routing.log, routing.clock);
+  SmsModem modem(nullptr, nullptr, nullptr, routing.log, routing.clock);
   const std::string text(kSmsTextLimit, 'x');
   for (int i = 0; i < kQueueCapacity; ++i) modem.QueueMessage(text.c_str(), "+44790000100");
   const std::string batch(kBatchCapacity - 1, 'y');

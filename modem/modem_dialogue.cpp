@@ -34,8 +34,7 @@ void ModemDialogue::Start() {
   hasBeenReady_ = false;
 }
 
-void ModemDialogue::SetServiceNumber(const char* argument) {
-  const char* number = strchr(argument, '+');
+void ModemDialogue::SetServiceNumber(const char* number) {
   if (number != nullptr) {
     if (strlen(number) >= sizeof serviceNumber_) {
       log_.LogMessage(Colour::kError, "Service number longer than %d characters - ignored\r\n",

@@ -40,10 +40,10 @@ class ModemDialogue {
 
   // One step: read once, then take the time-out path or act on the state.
   void PollModem();
-  // Takes the service-centre number from the first "+" of `argument` on. A number that
-  // does not fit 31 characters or holds a character that would break the AT+CSCA command
-  // is refused with a console line, and the number held stays as it was.
-  void SetServiceNumber(const char* argument);
+  // Takes the service-centre number and logs the number held. A null `number` takes
+  // nothing; one that does not fit 31 characters or holds a character that would break the
+  // AT+CSCA command is refused with a console line: the number held stays as it was.
+  void SetServiceNumber(const char* number);
 
   ModemState State() const { return state_; }
   // True once the dialogue has reached Ready, since Start.

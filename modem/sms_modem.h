@@ -17,9 +17,11 @@ namespace kelvor {
 
 class SmsModem : public SmsOutbox {
  public:
-  // `argument` is the whole COM argument, for example "COM5=9600,n,8,1". The modem is
-  // always made, whether or not the port opens; a null `port` never opens.
-  SmsModem(const char* argument, std::unique_ptr<SerialPort> port, Log& log, Clock& clock);
+  // Opens the port by its name with its mode, or with the settings it has when `mode` is
+  // null. A null `portName` opens nothing. The modem is always made, whether or not the
+  // port opens; a null `port` never opens.
+  SmsModem(const char* portName, const char* mode, std::unique_ptr<SerialPort> port, Log& log,
+           Clock& clock);
   // Discards the SMS still waiting, then closes the port.
   ~SmsModem() override;
   SmsModem(const SmsModem&) = delete;
@@ -28,7 +30,8 @@ class SmsModem : public SmsOutbox {
   bool QueueMessage(const char* text, const char* number) override;
   bool Full() const override;
   int QueuedCount() const;
-  void SetServiceNumber(const char* argument);
+  // Takes the service-centre number (null: none given) and logs the number held.
+  void SetServiceNumber(const char* number);
   // One step of the AT dialogue.
   void PollModem();
   int SignalStrength() const;

@@ -5,7 +5,7 @@
 namespace kelvor {
 
 bool DestinationList::Add(const ParsedDestination& parsed) {
-  if (Full()) return false;
+  if (count_ >= kCapacity) return false;
   slots_[count_].emplace(parsed);
   ++count_;
   return true;
@@ -38,17 +38,6 @@ void DestinationList::OfferAlarm(const AlarmRecord& record, RoutingContext& cont
 
 void DestinationList::FlushIfDue(RoutingContext& context) {
   for (int i = 0; i < count_; ++i) slots_[i]->FlushIfDue(context);
-}
-
-void AddDestination(char* text, DestinationList& list, Log& log) {
-  if (list.Full()) {
-    // Cut so that even a file line of 253 characters keeps its line end.
-    log.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity, text);
-    return;
-  }
-  ParsedDestination parsed = ParseDestination(text);
-  ReportDestination(parsed, log);
-  list.Add(parsed);
 }
 
 }  // namespace kelvor

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 
-#include "log/log.h"
 #include "routing/alarm_destination.h"
 #include "routing/destination_specification.h"
 
@@ -31,7 +30,6 @@ class DestinationList {
   // incomplete or refused takes no alarm.
   bool Add(const ParsedDestination& parsed);
 
-  bool Full() const { return count_ >= kCapacity; }
   int Count() const { return count_; }
   // Destinations holding alarm text not yet handed to the modem.
   int PendingBatches() const;
@@ -62,10 +60,5 @@ class DestinationList {
   int count_ = 0;
   std::optional<AlarmDestination> slots_[kCapacity];  // fixed slots: no allocation
 };
-
-// Reads a destination's text (cut up in place), says on the console what became of it,
-// and appends the destination to `list`. A full list passes the text over with a
-// line naming it.
-void AddDestination(char* text, DestinationList& list, Log& log);
 
 }  // namespace kelvor

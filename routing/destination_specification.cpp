@@ -1,5 +1,6 @@
 #include "routing/destination_specification.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "modem/sms_outbox.h"
@@ -101,7 +102,12 @@ ParsedDestination::Outcome Read(char* text, DestinationSpecification& s, const c
 ParsedDestination ParseDestination(char* text) {
   ParsedDestination parsed;
   if (text == nullptr) return parsed;
-  parsed.outcome = Read(text, parsed.specification, &parsed.longToken);
+  const char* longToken = nullptr;
+  parsed.outcome = Read(text, parsed.specification, &longToken);
+  if (longToken != nullptr) {
+    snprintf(parsed.longToken, sizeof parsed.longToken, "%.*s", static_cast<int>(kShownTokenLength),
+             longToken);
+  }
   bool complete = parsed.outcome == ParsedDestination::kComplete;
   if (complete && !SafeForCommand(parsed.specification.number)) {
     parsed.outcome = ParsedDestination::kBadNumber;
@@ -128,7 +134,7 @@ void ReportDestination(const ParsedDestination& parsed, Log& log) {
       log.Print("Error format is DEST=<cell no>,<A Area>,<priority>,<delay in sec>,[F]\r\n");
       break;
     case ParsedDestination::kTooLong:
-      log.Print("Error field longer than %d characters, dest refused: %.60s\r\n",
+      log.Print("Error field longer than %d characters, dest refused: %s\r\n",
                 static_cast<int>(kDestinationFieldSize - 1), parsed.longToken);
       break;
     case ParsedDestination::kBadNumber:

@@ -37,7 +37,7 @@ struct RunState {
         port->Answer("\r\n+CMGS: 5\r\n\r\nOK\r\n");
       }
     };
-    modem = std::make_unique<SmsModem>("COM5", std::move(owned), log, clock);
+    modem = std::make_unique<SmsModem>("COM5", nullptr, std::move(owned), log, clock);
   }
   void Pend(int index, const std::string& text) {
     ASSERT_TRUE(destinations[index].RestoreBatch(text.c_str(), 0));

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto owned = std::make_unique<test::FakeSerialPort>();
   test::FakeSerialPort* port = owned.get();
   size_t checked = 0;
-  test::ModemParts modem("COM5=9600,n,8,1", std::move(owned), log, clock);
+  test::ModemParts modem("COM5", "9600,N,8,1", std::move(owned), log, clock);
 
   static const bool trace = getenv("KELVOR_FUZZ_TRACE") != nullptr;  // to follow a crash
   int steps = 0;

@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::CheckingConsole console;
   ConsoleLog log(console, nullptr);
   test::VirtualClock clock;
-  SmsModem modem("COM1", nullptr, log, clock);
+  SmsModem modem(nullptr, nullptr, nullptr, log, clock);
   DestinationList destinations;
   for (const char* specification : {"=+1,A,H,5", "=+2,A,H,5,F", "=+1,B,L,0", "=+3,A,H"}) {
     std::string text = specification;

@@ -44,15 +44,15 @@ TEST_F(ModemTest, AnAlwaysOkModemIsInitialisedOneCommandPerStep) {
 
 TEST_F(ModemTest, ServiceQueryErrorSetsTheNumberAndLogsTheKeptCapitalReady) {
   struct Case {
-    const char* argument;  // SERVICE argument, or none
+    const char* number;  // from a SERVICE argument, or none
     const char* command;
-  } cases[] = {{"SERVICE=+99912345", "AT+CSCA=\"+99912345\"\r"}, {nullptr, "AT+CSCA=\"\"\r"}};
+  } cases[] = {{"+99912345", "AT+CSCA=\"+99912345\"\r"}, {nullptr, "AT+CSCA=\"\"\r"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);
     console_.Clear();
     phone_.serviceQuery = "\r\n+CME ERROR: 30\r\n";
     Make();
-    if (c.argument != nullptr) modem_->dialogue.SetServiceNumber(c.argument);
+    if (c.number != nullptr) modem_->dialogue.SetServiceNumber(c.number);
     ASSERT_TRUE(StepUntil(WaitServiceSet));
     EXPECT_EQ(port_->writes.back(), c.command);
     EXPECT_EQ(CountLogged("Query Service"), 2);
@@ -77,25 +77,24 @@ TEST_F(ModemTest, ARefusedServiceNumberIsLeftOnlyByTheTimeOut) {
 
 TEST_F(ModemTest, ServiceNumbersThatDoNotFitOrWouldBreakTheCommandAreRefused) {
   Make();
-  modem_->dialogue.SetServiceNumber("SERVICE=+99912345");
+  modem_->dialogue.SetServiceNumber("+99912345");
   struct Case {
-    const char* argument;
+    const char* number;
     const char* refusal;
   } cases[] = {
-      {"SERVICE=+12345678901234567890123456789012",
-       "Service number longer than 31 characters - ignored"},
-      {"SERVICE=+999\"\r\nATD112;", "Bad Service number - ignored"},
-      {"SERVICE=+999\x1a", "Bad Service number - ignored"},
+      {"+12345678901234567890123456789012", "Service number longer than 31 characters - ignored"},
+      {"+999\"\r\nATD112;", "Bad Service number - ignored"},
+      {"+999\x1a", "Bad Service number - ignored"},
   };
   for (const Case& c : cases) {
     console_.Clear();
-    modem_->dialogue.SetServiceNumber(c.argument);
+    modem_->dialogue.SetServiceNumber(c.number);
     EXPECT_EQ(console_.Lines(),
               (std::vector<std::string>{c.refusal, "Service number Set to +99912345"}));
   }
-  modem_->dialogue.SetServiceNumber("SERVICE=none");  // no "+": kept as it was
+  modem_->dialogue.SetServiceNumber(nullptr);  // none given: kept as it was
   EXPECT_STREQ(modem_->dialogue.ServiceNumber(), "+99912345");
-  modem_->dialogue.SetServiceNumber("SERVICE=+123456789012345678901234567890");  // 31 fit
+  modem_->dialogue.SetServiceNumber("+123456789012345678901234567890");  // 31 fit
   EXPECT_STREQ(modem_->dialogue.ServiceNumber(), "+123456789012345678901234567890");
 }
 
@@ -455,14 +454,14 @@ TEST_F(ModemTest, APortThatDoesNotOpenLeavesTheDialogueResettingAndQueueing) {
   auto port = std::make_unique<FakeSerialPort>();
   port->openResult = false;
   port_ = port.get();
-  modem_ = std::make_unique<ModemParts>("COM9", std::move(port), log_, clock_);
+  modem_ = std::make_unique<ModemParts>("COM9", nullptr, std::move(port), log_, clock_);
   EXPECT_EQ(console_.Lines(), std::vector<std::string>{"Can't get a handle to COM9 driver"});
   Step();
   EXPECT_NE(console_.coloured().find("<70|Write timeout|>"), std::string::npos);
   EXPECT_TRUE(port_->writes.empty());
   EXPECT_TRUE(modem_->queue.QueueMessage("text", "+111"));
 
-  modem_ = std::make_unique<ModemParts>("COM1", nullptr, log_, clock_);  // no port at all
+  modem_ = std::make_unique<ModemParts>("COM1", nullptr, nullptr, log_, clock_);  // no port
   Step();
   EXPECT_EQ(modem_->dialogue.State(), WaitReset);
 }

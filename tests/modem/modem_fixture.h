@@ -37,14 +37,14 @@ struct ScriptedPhone {
 
 class ModemTest : public ::testing::Test {
  protected:
-  void Make(const char* argument = "COM5=9600,n,8,1") {
+  void Make(const char* name = "COM5", const char* mode = "9600,N,8,1") {
     auto port = std::make_unique<FakeSerialPort>();
     port_ = port.get();
     port_->onWrite = [this](const std::string& command) {
       std::string answer = phone_.silent ? "" : phone_.AnswerTo(command);
       if (!answer.empty()) port_->Answer(answer);
     };
-    modem_ = std::make_unique<ModemParts>(argument, std::move(port), log_, clock_);
+    modem_ = std::make_unique<ModemParts>(name, mode, std::move(port), log_, clock_);
   }
 
   void Step(uint32_t milliseconds = 100) {

@@ -11,10 +11,11 @@
 namespace kelvor::test {
 
 struct ModemParts {
-  // `argument` is the whole COM argument.
-  ModemParts(const char* argument, std::unique_ptr<SerialPort> port, Log& log, Clock& clock)
+  // A null `name` opens nothing, a null `mode` keeps the port's settings.
+  ModemParts(const char* name, const char* mode, std::unique_ptr<SerialPort> port, Log& log,
+             Clock& clock)
       : link(std::move(port), log), queue(log), dialogue(link, queue, log, clock) {
-    link.Create(argument);
+    if (name != nullptr) link.OpenPort(name, mode);
     dialogue.Start();
     link.PurgePort();
   }
