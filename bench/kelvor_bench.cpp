@@ -134,7 +134,7 @@ void BM_DestinationSpecification(benchmark::State& state) {
     ParsedDestination parsed = ParseDestination(text);
     ReportDestination(parsed, log);
     AlarmDestination destination(parsed);
-    benchmark::DoNotOptimize(destination.AreaMask());
+    benchmark::DoNotOptimize(destination.Batch());
   }
 }
 BENCHMARK(BM_DestinationSpecification);

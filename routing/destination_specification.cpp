@@ -36,11 +36,14 @@ class Tokeniser {
   char* rest_;
 };
 
+bool Fits(const char* token) {
+  return strlen(token) < kDestinationFieldSize;
+}
+
 // Copies a token into a 32-byte field; false, leaving the field alone, when it is too long.
 bool CopyField(char (&field)[kDestinationFieldSize], const char* token) {
-  size_t length = strlen(token);
-  if (length >= kDestinationFieldSize) return false;
-  memcpy(field, token, length + 1);
+  if (!Fits(token)) return false;
+  memcpy(field, token, strlen(token) + 1);
   return true;
 }
 
@@ -84,15 +87,14 @@ ParsedDestination::Outcome Read(char* text, DestinationSpecification& s, const c
   token = tokens.Next(",");
   s.fullMessages = token != nullptr && strchr(token, 'F') != nullptr;
 
-  // node:tag.field, node.tag.field and node,tag,field read alike.
+  // node:tag.field, node.tag.field and node,tag,field read alike. The field must be there,
+  // but the value is always read from F_CV: it is checked and not kept.
   char* parts[3] = {tokens.Next(",:."), tokens.Next(",:."), tokens.Next(",:.\r\n")};
-  char(*fields[3])[kDestinationFieldSize] = {&s.enableNode, &s.enableTag, &s.enableField};
-  for (int i = 0; i < 3; ++i) {
-    if (parts[i] != nullptr && !CopyField(*fields[i], parts[i])) {
-      *longToken = parts[i];
-      return ParsedDestination::kTooLong;
-    }
+  for (char* part : parts) {
+    if (part != nullptr && !Fits(part)) return *longToken = part, ParsedDestination::kTooLong;
   }
+  if (parts[0] != nullptr) CopyField(s.enableNode, parts[0]);
+  if (parts[1] != nullptr) CopyField(s.enableTag, parts[1]);
   s.enableTagPresent = parts[0] != nullptr && parts[1] != nullptr && parts[2] != nullptr;
   return ParsedDestination::kComplete;
 }

@@ -26,7 +26,6 @@ struct DestinationSpecification {
   bool enableTagPresent = false;
   char enableNode[kDestinationFieldSize] = {};
   char enableTag[kDestinationFieldSize] = {};
-  char enableField[kDestinationFieldSize] = {};  // kept, not consulted
 };
 
 struct ParsedDestination {

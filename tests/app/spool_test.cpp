@@ -113,7 +113,7 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   EXPECT_STREQ(next.modem->Queued(2).number, "+3");
   EXPECT_FALSE(next.destinations[0].BatchPending());
   EXPECT_STREQ(next.destinations[1].Batch(), "7/06:05\nFeed flow high\n");
-  EXPECT_EQ(next.destinations[1].Deadline(), 45000u);  // its delay from the restore on
+  EXPECT_EQ(next.destinations[1].PendingSince(), 40000u);  // its delay from the restore on
   EXPECT_FALSE(next.destinations[2].BatchPending());
 }
 
