@@ -87,7 +87,7 @@ struct Routing {
 
 void BM_PassWithAnAlarmFor31Destinations(benchmark::State& state) {
   Routing routing;
-  SmsModem modem("COM1=9600,n,8,1", std::make_unique<ChunkPort>(""), routing.log, routing.clock);
+  SmsModem modem("COM1", "9600,N,8,1", std::make_unique<ChunkPort>(""), routing.log, routing.clock);
   RoutingContext context{routing.log, routing.scada, routing.clock, modem};
   for (auto _ : state) {
     routing.list.OfferAlarm(routing.record, context);
@@ -113,8 +113,8 @@ void BM_PollModemStepWithAChunk(benchmark::State& state) {
   test::VirtualClock clock(1000);
   auto owned = std::make_unique<ChunkPort>("\r\nOK\r\n");
   ChunkPort* port = owned.get();
-  SmsModem modem("COM1=9600,n,8,1", std::move(owned), log, clock);
-  while (modem.Dialogue().State() != Ready) modem.PollModem();  // every command answered OK
+  SmsModem modem("COM1", "9600,N,8,1", std::move(owned), log, clock);
+  while (!modem.HasBeenReady()) modem.PollModem();  // every command answered OK
   // In Ready, each step reads an error report, takes its number and empties the response.
   port->chunk = "\r\n+CME ERROR: 10\r\n";
   for (auto _ : state) {
@@ -134,29 +134,29 @@ void BM_DestinationSpecification(benchmark::State& state) {
     ParsedDestination parsed = ParseDestination(text);
     ReportDestination(parsed, log);
     AlarmDestination destination(parsed);
-    benchmark::DoNotOptimize(destination.AreaMask());
+    benchmark::DoNotOptimize(destination.Batch());
   }
 }
 BENCHMARK(BM_DestinationSpecification);
 
 // The largest spool: 21 SMS of 159 characters and a batch at each of 31 destinations,
 // written to a file in TMPDIR (default /tmp) and renamed over the last one. Each round
-// confirms the head SMS and queues another, so the spool has changed.
+// gives the first destination its batch anew, so the spool has changed.
 void BM_SpoolWriteOfAFullQueueAnd31Batches(benchmark::State& state) {
   Routing routing;
-  OutgoingQueue queue(routing.log);
+  SmsModem modem(nullptr, nullptr, nullptr, routing.log, routing.clock);
   const std::string text(kSmsTextLimit, 'x');
-  for (int i = 0; i < kQueueCapacity; ++i) queue.QueueMessage(text.c_str(), "+44790000100");
+  for (int i = 0; i < kQueueCapacity; ++i) modem.QueueMessage(text.c_str(), "+44790000100");
+  const std::string batch(kBatchCapacity - 1, 'y');
   for (int j = 0; j < DestinationList::kCapacity; ++j) {
-    routing.list[j].RestoreBatch(std::string(kBatchCapacity - 1, 'y').c_str(), 0);
+    routing.list[j].RestoreBatch(batch.c_str(), 0);
   }
   const char* folder = getenv("TMPDIR");
   const std::string path = std::string(folder != nullptr ? folder : "/tmp") + "/kelvor-bench.spool";
   Spool spool(path.c_str());
   for (auto _ : state) {
-    queue.RemoveHead();
-    queue.QueueMessage(text.c_str(), "+44790000100");
-    if (spool.WriteIfChanged(queue, routing.list) != Spool::kWritten) {
+    routing.list[0].RestoreBatch(batch.c_str(), 0);
+    if (spool.WriteIfChanged(modem, routing.list) != Spool::kWritten) {
       state.SkipWithError("the spool could not be written");
       break;
     }

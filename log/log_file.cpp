@@ -1,37 +1,9 @@
 #include "log/log_file.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace kelvor {
-namespace {
-
-// A whole number from 1 to `largest`, digits only; 0 when the text is anything else.
-uint32_t ReadKbytes(const char* text, uint32_t largest) {
-  if (*text == '\0' || strspn(text, "0123456789") != strlen(text) || strlen(text) > 7) return 0;
-  unsigned long value = strtoul(text, nullptr, 10);
-  return value <= largest ? static_cast<uint32_t>(value) : 0;
-}
-
-}  // namespace
-
-LogFileArgument ParseLogArgument(const char* argument) {
-  LogFileArgument read{LogFileArgument::kFine, {}, kDefaultLogKbytes};
-  const char* path = argument + strlen("LOG=");
-  const char* comma = strrchr(path, ',');
-  size_t length = comma != nullptr ? static_cast<size_t>(comma - path) : strlen(path);
-  if (comma != nullptr) read.kbytes = ReadKbytes(comma + 1, kLargestLogKbytes);
-  if (length == 0 || length >= kLogPathSize) {
-    read.outcome = LogFileArgument::kBadPath;
-  } else if (read.kbytes == 0) {
-    read.outcome = LogFileArgument::kBadSize;
-  } else {
-    memcpy(read.path, path, length);
-    read.path[length] = '\0';
-  }
-  return read;
-}
 
 void LogFile::Start(const char* path, uint32_t kbytes) {
   snprintf(path_, sizeof path_, "%s", path);

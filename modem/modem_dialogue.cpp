@@ -4,33 +4,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace kelvor {
 namespace {
 
-constexpr char kCtrlZ = 26;
 constexpr size_t kSkippedBytes = 2;  // the CR LF that opens a modem answer
 // "RX<<" and 251 characters fill the log's 255-character line exactly.
 constexpr int kShownChunk = 251;
 
-bool IsSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 }  // namespace
-
-int32_t ReadDecimal(const char* text) {
-  while (IsSpace(*text)) ++text;
-  bool negative = *text == '-';
-  if (*text == '-' || *text == '+') ++text;
-  int64_t value = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) {
-    if (value <= INT32_MAX) value = value * 10 + (*text - '0');
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
-}
 
 int32_t SignalPercent(int32_t rssi) {
   if (rssi < 0 || rssi > 31) return 0;
@@ -48,10 +31,10 @@ void ModemDialogue::Start() {
   deadline_ = PassedDeadline(clock_.TickCount());
   lastError_ = 0;
   signalStrength_ = 0;
+  hasBeenReady_ = false;
 }
 
-void ModemDialogue::SetServiceNumber(const char* argument) {
-  const char* number = strchr(argument, '+');
+void ModemDialogue::SetServiceNumber(const char* number) {
   if (number != nullptr) {
     if (strlen(number) >= sizeof serviceNumber_) {
       log_.LogMessage(Colour::kError, "Service number longer than %d characters - ignored\r\n",
@@ -154,6 +137,7 @@ void ModemDialogue::Advance(const char* logLine, ModemState next) {
   log_.LogMessage(Colour::kModem, "%s", logLine);
   DiscardResponse();
   state_ = next;
+  if (next == Ready) hasBeenReady_ = true;
 }
 
 void ModemDialogue::StepReady() {
@@ -183,7 +167,7 @@ void ModemDialogue::TakeError(const char* marker) {
   const char* found = strstr(response_, marker);
   const char* colon = found != nullptr ? strchr(found, ':') : nullptr;
   if (colon == nullptr || !LineEnded(colon)) return;
-  lastError_ = ReadDecimal(colon + 1);
+  lastError_ = ReadLeadingInteger(colon + 1);
   DiscardResponse();
 }
 
@@ -224,7 +208,7 @@ void ModemDialogue::RefusedSend(const char* marker) {
 void ModemDialogue::StepSignal() {
   const char* found = strstr(response_, "+CSQ:");
   if (found == nullptr || !LineEnded(found)) return;
-  signalStrength_ = SignalPercent(ReadDecimal(found + 5));
+  signalStrength_ = SignalPercent(ReadLeadingInteger(found + 5));
   log_.LogMessage(Colour::kModem, "Signal Strength = %d %%\r\n", static_cast<int>(signalStrength_));
   state_ = Ready;
   DiscardResponse();
@@ -250,7 +234,7 @@ bool ModemDialogue::ReceiveResponse() {
 void ModemDialogue::SendRaw(const char* data, uint32_t length) {
   link_.WriteBytes(data, length);
   RenewDeadline();
-  log_.LogMessage(Colour::kError, "TX>>%s", data);
+  log_.LogMessage(Colour::kCommand, "TX>>%s", data);
 }
 
 void ModemDialogue::SendCommand(const char* format, ...) {
@@ -262,14 +246,14 @@ void ModemDialogue::SendCommand(const char* format, ...) {
   if (length >= static_cast<int>(sizeof command_)) length = sizeof command_ - 1;
   link_.WriteBytes(command_, static_cast<uint32_t>(length));
   RenewDeadline();
-  log_.LogMessage(Colour::kError, "TX>>%s", command_);
+  log_.LogMessage(Colour::kCommand, "TX>>%s", command_);
 }
 
 // Ctrl-Z leaves the deadline alone: it goes out on every step, and a modem that answered
 // each one with an error instead of "OK" would otherwise put the reset off for ever.
 void ModemDialogue::SendCtrlZ() {
   link_.WriteBytes(&kCtrlZ, 1);
-  log_.LogMessage(Colour::kError, "TX>>%c", kCtrlZ);
+  log_.LogMessage(Colour::kCommand, "TX>>%c", kCtrlZ);
 }
 
 void ModemDialogue::DiscardResponse() {

@@ -29,7 +29,6 @@ constexpr uint32_t kPauseAfterSend = 1000;  // ms the program rests after a conf
 constexpr int32_t kMaxAttempts = 4;         // sendings of one SMS text
 constexpr int32_t kSendFailed = 515;        // last error after a refused SMS
 constexpr size_t kResponseSize = 256;
-constexpr size_t kServiceNumberSize = 32;
 
 class ModemDialogue {
  public:
@@ -41,12 +40,14 @@ class ModemDialogue {
 
   // One step: read once, then take the time-out path or act on the state.
   void PollModem();
-  // Takes the service-centre number from the first "+" of `argument` on. A number that
-  // does not fit 31 characters or holds a character that would break the AT+CSCA command
-  // is refused with a console line, and the number held stays as it was.
-  void SetServiceNumber(const char* argument);
+  // Takes the service-centre number and logs the number held. A null `number` takes
+  // nothing; one that does not fit 31 characters or holds a character that would break the
+  // AT+CSCA command is refused with a console line: the number held stays as it was.
+  void SetServiceNumber(const char* number);
 
   ModemState State() const { return state_; }
+  // True once the dialogue has reached Ready, since Start.
+  bool HasBeenReady() const { return hasBeenReady_; }
   int SignalStrength() const { return signalStrength_; }
   int LastError() const { return lastError_; }
   const char* ServiceNumber() const { return serviceNumber_; }
@@ -78,7 +79,8 @@ class ModemDialogue {
   Log& log_;
   Clock& clock_;
   ModemState state_ = WaitReset;
-  char serviceNumber_[kServiceNumberSize] = {};
+  bool hasBeenReady_ = false;
+  char serviceNumber_[kNumberSize] = {};
   uint32_t deadline_ = 0;
   uint32_t accumulatedLength_ = 0;
   int32_t signalStrength_ = 0;
@@ -86,11 +88,6 @@ class ModemDialogue {
   char response_[kResponseSize] = {};
   char command_[kResponseSize] = {};
 };
-
-// The decimal after `text` as the modem writes it: leading white space, an optional sign,
-// then digits up to the first non-digit; no digits give 0. Values beyond 32 bits stop
-// growing at the largest ones.
-int32_t ReadDecimal(const char* text);
 
 // The percentage of a +CSQ rssi: 0 to 31 scale to 0 to 100; 99 (not measurable) and
 // anything else outside 0 to 31 give 0.

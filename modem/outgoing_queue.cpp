@@ -3,25 +3,6 @@
 #include <cstring>
 
 namespace kelvor {
-namespace {
-
-constexpr char kCtrlZ = 26;
-constexpr char kEscape = 27;
-
-}  // namespace
-
-bool SafeForCommand(const char* number) {
-  return strpbrk(number, "\"\r\n\x1a\x1b") == nullptr;
-}
-
-void PrintableCopy(const char* text, char* printable, size_t size) {
-  size_t i = 0;
-  for (; i + 1 < size && text[i] != '\0'; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    printable[i] = (c < 32 || c == 127 || c == '"') ? '?' : text[i];
-  }
-  if (size > 0) printable[i] = '\0';
-}
 
 bool OutgoingQueue::QueueMessage(const char* text, const char* number) {
   bool taken = Take(text, number);

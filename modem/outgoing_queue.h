@@ -9,7 +9,6 @@
 namespace kelvor {
 
 constexpr int kQueueCapacity = 21;
-constexpr size_t kNumberSize = 32;  // a destination number, at most 31 characters
 
 struct OutgoingSms {
   int32_t attempts;  // times the text went out at the modem's prompt
@@ -71,13 +70,5 @@ class OutgoingQueue {
   Log& log_;
   SmsTally tally_{};
 };
-
-// True when `number` may go between the quotes of an AT command: no double quote, CR, LF,
-// Ctrl-Z or ESC.
-bool SafeForCommand(const char* number);
-
-// Copies `text` into `printable` (at most size-1 characters), any control character or
-// quote shown as '?', so that a refused number can be named on the console.
-void PrintableCopy(const char* text, char* printable, size_t size);
 
 }  // namespace kelvor

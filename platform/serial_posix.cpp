@@ -31,19 +31,14 @@ struct ModemLines {
 
 // COMn names the n-th serial port, /dev/ttyS(n-1); COM:<path> names a device by its path.
 bool DevicePath(const char* name, char* path, size_t size) {
-  if (strncmp(name, "COM:", 4) == 0 && name[4] != '\0') {
-    return snprintf(path, size, "%s", name + 4) < static_cast<int>(size);
+  PortAddress port = ReadPortName(name);
+  int length = -1;
+  if (port.kind == PortAddress::kPath && port.path[0] != '\0') {
+    length = snprintf(path, size, "%s", port.path);
+  } else if (port.kind == PortAddress::kNumbered) {
+    length = snprintf(path, size, "/dev/ttyS%u", static_cast<unsigned>(port.number - 1));
   }
-  if (strncmp(name, "COM", 3) != 0) return false;
-  unsigned number = 0;
-  const char* digit = name + 3;
-  if (*digit == '\0' || strlen(digit) > 4) return false;
-  for (; *digit != '\0'; ++digit) {
-    if (*digit < '0' || *digit > '9') return false;
-    number = number * 10 + static_cast<unsigned>(*digit - '0');
-  }
-  if (number == 0) return false;
-  return snprintf(path, size, "/dev/ttyS%u", number - 1) < static_cast<int>(size);
+  return length >= 0 && length < static_cast<int>(size);
 }
 
 bool SpeedCode(uint32_t baud, speed_t* code) {

@@ -6,6 +6,7 @@
 
 #include "platform/output_drain.h"
 #include "platform/serial.h"
+#include "platform/serial_mode.h"
 
 namespace kelvor {
 namespace {
@@ -17,9 +18,10 @@ constexpr DWORD kWriteCallMs = 1000;
 // COMn is opened through the device namespace, \\.\COMn, the only name under which
 // ports above COM9 open; COM:<name> opens <name> as written; anything else as it stands.
 void DeviceName(const char* name, char* device, size_t size) {
-  if (strncmp(name, "COM:", 4) == 0) {
-    snprintf(device, size, "%s", name + 4);
-  } else if (strncmp(name, "COM", 3) == 0 && name[3] >= '0' && name[3] <= '9') {
+  PortAddress port = ReadPortName(name);
+  if (port.kind == PortAddress::kPath) {
+    snprintf(device, size, "%s", port.path);
+  } else if (port.kind == PortAddress::kNumbered) {
     snprintf(device, size, "\\\\.\\%s", name);
   } else {
     snprintf(device, size, "%s", name);

@@ -60,17 +60,8 @@ class AlarmDestination {
   // while they fit.
   void FlushIfDue(RoutingContext& context);
 
-  int8_t Priority() const { return spec_.priority; }
-  int16_t AreaMask() const { return spec_.areaMask; }
-  int32_t Delay() const { return spec_.delay; }
-  uint32_t Deadline() const { return deadline_; }
   bool BatchPending() const { return batchPending_; }
-  bool FullMessages() const { return spec_.fullMessages; }
   const char* Number() const { return spec_.number; }
-  bool HasEnableTag() const { return spec_.enableTagPresent; }
-  const char* EnableNode() const { return spec_.enableNode; }
-  const char* EnableTag() const { return spec_.enableTag; }
-  const char* EnableField() const { return spec_.enableField; }
   const char* Batch() const { return batch_; }
   // The tick at which the pending batch took its first alarm.
   uint32_t PendingSince() const { return pendingSince_; }

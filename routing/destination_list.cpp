@@ -1,9 +1,11 @@
 #include "routing/destination_list.h"
 
+#include <cstring>
+
 namespace kelvor {
 
 bool DestinationList::Add(const ParsedDestination& parsed) {
-  if (Full()) return false;
+  if (count_ >= kCapacity) return false;
   slots_[count_].emplace(parsed);
   ++count_;
   return true;
@@ -19,6 +21,15 @@ uint32_t DestinationList::Changes() const {
   uint32_t changes = 0;
   for (int i = 0; i < count_; ++i) changes += slots_[i]->Changes();
   return changes;
+}
+
+bool DestinationList::RestoreBatch(const char* number, const char* text, uint32_t now) {
+  for (int i = 0; i < count_; ++i) {
+    AlarmDestination& destination = *slots_[i];
+    if (destination.BatchPending() || strcmp(destination.Number(), number) != 0) continue;
+    if (destination.RestoreBatch(text, now)) return true;
+  }
+  return false;
 }
 
 void DestinationList::OfferAlarm(const AlarmRecord& record, RoutingContext& context) {
@@ -52,17 +63,6 @@ void DestinationList::TurnOrder(uint32_t now, int* order) const {
     order[at] = i;
     waited[at] = wait;
   }
-}
-
-void AddDestination(char* text, DestinationList& list, Log& log) {
-  if (list.Full()) {
-    // Cut so that even a file line of 253 characters keeps its line end.
-    log.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity, text);
-    return;
-  }
-  ParsedDestination parsed = ParseDestination(text);
-  ReportDestination(parsed, log);
-  list.Add(parsed);
 }
 
 }  // namespace kelvor

@@ -134,44 +134,21 @@ TEST_F(MainLoopTest, AModemOrDestinationsAloneGiveTheUsageText) {
   EXPECT_EQ(scada.alarmReads, 0);
 }
 
-// An argument that begins with DEST=, FILE= or SPOOL= is that kind whatever it holds; any other
-// is classified by the first text it contains: "COM" makes a modem, "SER" without "COM"
-// sets the service number, "DEST=" a destination, "FILE=" a file; the rest does nothing.
-TEST_F(MainLoopTest, ArgumentsAreClassifiedByLeadingKeywordThenByTheFirstTextTheyContain) {
-  const struct {
-    std::vector<std::string> arguments;
-    int ports;
-    int destinations;
-    int serviceLines;
-  } cases[] = {
-      {{"COM5", "DEST=+1,A,H,30,S,NODE1:COMP101.F_CV"}, 1, 1, 0},
-      {{"COM5", "DEST=+1,A,H,30,S,SERVER:T.F_CV"}, 1, 1, 0},
-      {{"COM5", "FILE=C:\\COMMON\\dest.csv", "DEST=+1,A,H,1"}, 1, 1, 0},
-      {{"COM5", "FILE=/srv/SERVICE/dest.csv", "DEST=+1,A,H,1"}, 1, 1, 0},
-      {{"PORT=COM5", "SERVICE=+1", "XDEST=+1,A,H,1", "nonsense"}, 1, 1, 1},
-      {{"COM5", "XFILE=COM6", "DEST=+1,A,H,1"}, 2, 1, 0},
-      {{"COM5", "SPOOL=/nowhere/COMMON/SERVICE", "DEST=+1,A,H,1"}, 1, 1, 0},
-      {{"COM5", "dest=+1,A,H,1"}, 1, 0, 0},
-      {{"COM5", "LOG=Z:/no-such-COMMON/k.log", "HEARTBEAT=+1SER,60", "DEST=+1,A,H,1"}, 1, 1, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.arguments));
-    console.Clear();
-    portsMade = 0;
-    scada.running = 0;
-    int status = Run(c.arguments);
-    EXPECT_EQ(portsMade, c.ports);
-    EXPECT_EQ(status, c.destinations);
-    EXPECT_EQ(CountLines("Service number Set to"), c.serviceLines);
-  }
-}
-
 TEST_F(MainLoopTest, ALaterComArgumentReleasesTheEarlierPortFirst) {
   scada.running = 0;
   Run({"COM5=9600,n,8,1", "COM5=19200,n,8,1", "DEST=+1,A,H,1"});
   EXPECT_EQ(portsMade, 2);
   EXPECT_THAT(portsAliveAtMaking, ElementsAre(0, 0));
   EXPECT_EQ(portsAlive, 0);  // and the last one is closed at shutdown
+}
+
+// A cut argument could open another port or set half a mode: nothing is opened.
+TEST_F(MainLoopTest, AComArgumentTooLongToBeReadWholeOpensNothing) {
+  scada.running = 0;
+  EXPECT_EQ(Run({"COM1=" + std::string(300, '9'), "DEST=+1,A,H,1"}), 1);
+  EXPECT_EQ(portsMade, 1);
+  EXPECT_EQ(console.Lines()[2].rfind("COM argument too long", 0), 0u);
+  EXPECT_EQ(CountLines("driver"), 0);
 }
 
 TEST_F(MainLoopTest, ThirtyTwoDestinationsKeepTheFirst31AndReportTheLast) {
@@ -181,6 +158,30 @@ TEST_F(MainLoopTest, ThirtyTwoDestinationsKeepTheFirst31AndReportTheLast) {
   EXPECT_EQ(Run(arguments), 31);
   EXPECT_EQ(CountLines("+32"), 1);
   EXPECT_EQ(CountLines("ignoring"), 1);
+}
+
+// A file's lines count with the DEST arguments before it; those beyond 31 are each named,
+// and the file is read to its end.
+TEST_F(MainLoopTest, FileLinesBeyond31AreNamedAndTheFileReadToItsEnd) {
+  test::TempFolder folder;
+  std::string path = folder.Path("five.csv");
+  std::string content = "head\r\n";
+  for (int i = 1; i <= 5; ++i) content += "n,+" + std::to_string(i) + ",AP,L,9\r\n";
+  std::ofstream(path, std::ios::binary) << content;
+  std::vector<std::string> arguments = {"COM1"};
+  for (int i = 0; i < 29; ++i) arguments.push_back("DEST=+9,A,H,1");
+  arguments.push_back("FILE=" + path);
+  scada.running = 0;
+  EXPECT_EQ(Run(arguments), 31);
+  std::vector<std::string> lines = console.Lines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 32, lines.begin() + 37),
+            (std::vector<std::string>{
+                "New dest = +1,FFFF8001,2,9",
+                "New dest = +2,FFFF8001,2,9",
+                "Destination list full (31), ignoring +3,AP,L,9",
+                "Destination list full (31), ignoring +4,AP,L,9",
+                "Destination list full (31), ignoring +5,AP,L,9",
+            }));
 }
 
 TEST_F(MainLoopTest, ScadaNotRunningAtStartupGoesStraightToShutdown) {

@@ -159,12 +159,21 @@ def unescape(text):
         m.group(1), chr(int(m.group(1)[1:], 16)) if m.group(1)[0] == "x" else m.group(1)), text)
 
 
+def escape(text):
+    """A text as the phone simulator's event lines write it and its control lines take it."""
+    return "".join({"\\": "\\\\", "\n": "\\n", "\r": "\\r"}.get(c) or
+                   (c if " " <= c <= "~" else f"\\x{ord(c):02X}") for c in text)
+
+
 class Phone:
     """kelvor-gsm-sim: a GSM phone on a pseudo-terminal; `link` names the device also as
-    that path (a Wine COM port)."""
+    that path (a Wine COM port). With `control`, a path, the phone takes commands there
+    while it runs (see tell)."""
 
-    def __init__(self, processes, program, workdir, args=(), link=None):
+    def __init__(self, processes, program, workdir, args=(), link=None, control=None):
         argv = [program, *args] + (["--link", link] if link else [])
+        argv += ["--control", control] if control else []
+        self.control = control
         self.proc, self.out = _piped(processes, argv, os.path.join(workdir, "phone.log"))
         self.device = self.out.wait_for(r"^(/dev/\S+)\n", 10, what="GSM phone").group(1)
         self.link = link
@@ -181,6 +190,20 @@ class Phone:
 
     def messages(self):
         return [(to, unescape(text)) for _, to, text in SMS_LINE.findall(self.out.text)]
+
+    def tell(self, line):
+        """A control command: "RECEIVE <sender> <text>" (both written by escape, a blank
+        in the sender as \\x20), "NETWORK <stat>", "POWER off" or "POWER on"."""
+        fifo = os.open(self.control, os.O_WRONLY | os.O_NONBLOCK)  # fails if the phone is gone
+        try:
+            os.write(fifo, (line + "\n").encode("latin-1"))
+        finally:
+            os.close(fifo)
+
+    def receive(self, sender, text):
+        """An SMS from `sender` reaches the phone now."""
+        sender = escape(sender).replace(" ", r"\x20")
+        self.tell(f"RECEIVE {sender} {escape(text)}")
 
     def wait_messages(self, count, timeout):
         deadline = time.monotonic() + timeout

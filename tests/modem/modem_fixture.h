@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "log/console_log.h"
-#include "modem/sms_modem.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
+#include "support/modem_parts.h"
 
 namespace kelvor::test {
 
@@ -37,26 +37,26 @@ struct ScriptedPhone {
 
 class ModemTest : public ::testing::Test {
  protected:
-  void Make(const char* argument = "COM5=9600,n,8,1") {
+  void Make(const char* name = "COM5", const char* mode = "9600,N,8,1") {
     auto port = std::make_unique<FakeSerialPort>();
     port_ = port.get();
     port_->onWrite = [this](const std::string& command) {
       std::string answer = phone_.silent ? "" : phone_.AnswerTo(command);
       if (!answer.empty()) port_->Answer(answer);
     };
-    modem_ = std::make_unique<SmsModem>(argument, std::move(port), log_, clock_);
+    modem_ = std::make_unique<ModemParts>(name, mode, std::move(port), log_, clock_);
   }
 
   void Step(uint32_t milliseconds = 100) {
     clock_.Advance(milliseconds);
-    modem_->PollModem();
+    modem_->dialogue.PollModem();
   }
 
   // Steps until the state is reached; false if it is not within `limit` steps.
   bool StepUntil(ModemState state, int limit = 30) {
     for (int i = 0; i < limit; ++i) {
       Step();
-      if (modem_->Dialogue().State() == state) return true;
+      if (modem_->dialogue.State() == state) return true;
     }
     return false;
   }
@@ -87,7 +87,7 @@ class ModemTest : public ::testing::Test {
   VirtualClock clock_{1000};
   ScriptedPhone phone_;
   FakeSerialPort* port_ = nullptr;
-  std::unique_ptr<SmsModem> modem_;
+  std::unique_ptr<ModemParts> modem_;
 };
 
 }  // namespace kelvor::test

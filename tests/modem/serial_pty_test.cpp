@@ -310,9 +310,8 @@ TEST(GsmSimulator, KelvorInitialisesThePhoneAndItsSmsAreDelivered) {
     Simulator sim(options);
     test::FakeConsole console;
     ConsoleLog log(console, nullptr);
-    SmsModem modem(("COM:" + sim.path + "=9600,n,8,1").c_str(), NewSerialPort(), log,
-                   SystemClock());
-    modem.SetServiceNumber("SERVICE=+99912345");
+    SmsModem modem(("COM:" + sim.path).c_str(), "9600,N,8,1", NewSerialPort(), log, SystemClock());
+    modem.SetServiceNumber("+99912345");
     modem.QueueMessage("Pump 3 failed 100 %", "+99955501234");
     EXPECT_TRUE(RunModem(
         modem, [&] { return modem.QueuedCount() == 0; }, 8))
@@ -327,7 +326,7 @@ TEST(GsmSimulator, ARefusedSendIsReportedAsError515) {
   Simulator sim({"--delay", "20", "--fail-sends", "1"});
   test::FakeConsole console;
   ConsoleLog log(console, nullptr);
-  SmsModem modem(("COM:" + sim.path).c_str(), NewSerialPort(), log, SystemClock());
+  SmsModem modem(("COM:" + sim.path).c_str(), nullptr, NewSerialPort(), log, SystemClock());
   modem.QueueMessage("x", "+1");
   EXPECT_TRUE(RunModem(
       modem, [&] { return modem.LastError() == 515; }, 5))
