@@ -258,18 +258,21 @@ void Kelvor::WriteSpool() {
 }
 
 // Nothing still on its way is dropped without a word: the operator learns how many SMS and
-// batches of alarms the run ends without sending, or that the spool keeps them.
+// batches of alarms the run ends without sending, or that the spool keeps them (not a
+// heartbeat still waiting: the next run says its own).
 void Kelvor::ReportDiscarded() {
-  int sms = modem_->QueuedCount();
   int batches = destinations_.PendingBatches();
-  if (sms == 0 && batches == 0) return;
   if (spool_ && spool_->UpToDate()) {
+    int kept = SpooledCount(*modem_);
+    if (kept == 0 && batches == 0) return;
     log_.LogMessage(Colour::kNormal,
                     "Shutdown keeps for the next start SMS queued: %d, alarm batches pending: "
                     "%d\r\n",
-                    sms, batches);
+                    kept, batches);
     return;
   }
+  int sms = modem_->QueuedCount();
+  if (sms == 0 && batches == 0) return;
   log_.LogMessage(Colour::kError, "Shutdown discards SMS queued: %d, alarm batches pending: %d\r\n",
                   sms, batches);
 }

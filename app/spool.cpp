@@ -34,12 +34,22 @@ class Restorer : public SpoolRecordSink {
 
 }  // namespace
 
+bool Spooled(const OutgoingSms& sms) {
+  return sms.kind == SmsKind::kAlarm;
+}
+
+int SpooledCount(const SmsModem& modem) {
+  int count = 0;
+  for (int i = 0; i < modem.QueuedCount(); ++i) count += Spooled(modem.Queued(i)) ? 1 : 0;
+  return count;
+}
+
 size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations, char* buffer,
                    size_t capacity) {
   SpoolEncoder encoder(buffer, capacity);
   for (int i = 0; i < modem.QueuedCount(); ++i) {
     const OutgoingSms& sms = modem.Queued(i);
-    encoder.Sms(sms.attempts, sms.number, sms.text);
+    if (Spooled(sms)) encoder.Sms(sms.attempts, sms.number, sms.text);
   }
   destinations.ForEachPendingBatch([&encoder](const PendingBatch& batch) {
     // A batch without a number is never sent, so it is not kept either.

@@ -22,8 +22,15 @@ namespace kelvor {
 constexpr size_t kSpoolPathSize = 260;
 constexpr size_t kSpoolSuffixLength = 4;
 
-// Writes the modem's queue and the pending batches into `buffer`; returns the length, or 0
-// when `capacity` (at least kSpoolCapacity) is too small.
+// Whether the spool keeps an SMS of the queue: it does those that carry alarms. One that
+// Kelvor wrote about itself (a heartbeat) would be stale after a restart, whose run says
+// its own.
+bool Spooled(const OutgoingSms& sms);
+// The SMS of the modem's queue that the spool keeps.
+int SpooledCount(const SmsModem& modem);
+
+// Writes the spooled SMS of the modem's queue and the pending batches into `buffer`;
+// returns the length, or 0 when `capacity` (at least kSpoolCapacity) is too small.
 size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations, char* buffer,
                    size_t capacity);
 

@@ -255,18 +255,24 @@ class Interrupted(NodeEnds):
                      r"Quitting\.\.\.r")
 
 
-class Spool(Scenario):
-    """A run killed with alarms on their way; the next run with the same arguments sends
-    them. Two SMS wait in the queue and a batch at its destination, for a silent phone."""
-    com = 12
+class SpoolRuns(Scenario):
+    """Runs with a spool, killed with alarms on their way, and the next run with the same
+    arguments."""
     TEXTS = [("+15550012", "7/06:05\nFeed flow high\n"),
              ("+15550012", "7/06:07\nTank level low\n"),
              ("+15550013", "7/06:06\nReactor temp low\n")]
 
-    def killed_run(self):
+    def setUp(self):
+        super().setUp()
         self.spool = os.path.join(self.workdir, "kelvor.spool")
         self.args = ["DEST=+15550012,A,H,0", "DEST=+15550013,B,L,15",
                      CONFIG.spool_argument(self.spool)]
+
+    def killed_run(self):
+        kelvor, phone = self.run_with_texts_spooled()
+        self.kill(kelvor, phone)
+
+    def run_with_texts_spooled(self):
         for command in (FEED, TEMP, LEVEL, FEED_ALARM, TEMP_ALARM, LEVEL_ALARM):
             self.node.command(command)
         phone = self.phone("--silent", stable=True)
@@ -276,6 +282,9 @@ class Spool(Scenario):
             if time.monotonic() > deadline:
                 raise Failure(f"the spool lacks the three texts: {self.read_spool()!r}")
             time.sleep(0.1)
+        return kelvor, phone
+
+    def kill(self, kelvor, phone):
         kelvor.proc.kill()
         kelvor.proc.wait()
         phone.proc.terminate()
@@ -288,11 +297,17 @@ class Spool(Scenario):
         except FileNotFoundError:
             return b""
 
-    def next_run(self, count):
+    def next_run(self, count, *args):
         phone = self.phone(stable=True)
-        kelvor = self.kelvor(phone, *self.args)
+        kelvor = self.kelvor(phone, *(args or self.args))
         self.assertEqual(len(self.messages(phone, count, SMS)), count)
         return phone, kelvor
+
+
+class Spool(SpoolRuns):
+    """The next run sends what a killed one had on its way: two SMS in the queue and a
+    batch at its destination, for a silent phone."""
+    com = 12
 
     def test_a_killed_run_leaves_its_alarms_to_the_next(self):
         self.killed_run()
@@ -314,6 +329,26 @@ class Spool(Scenario):
         self.assertEqual(self.messages(phone), self.TEXTS[:2])
         with open(self.spool + ".bad", "rb") as file:
             self.assertEqual(file.read(), cut)
+
+
+class SpoolDurable(SpoolRuns):
+    """A heartbeat is not kept in the spool."""
+    com = 14
+
+    def test_a_heartbeat_left_in_the_queue_is_not_sent_after_the_restart(self):
+        # The start-up heartbeat is refused, and the run killed while it waits to go again.
+        args = [*self.args, "HEARTBEAT=+15550099,60"]
+        phone = self.phone("--fail-sends", "1", stable=True)
+        kelvor = self.kelvor(phone, *args, name="killed")
+        kelvor.out.wait_for(r"\+CMS ERROR: 500", SMS)
+        self.kill(kelvor, phone)
+        phone, kelvor = self.next_run(1, *args)
+        ready = kelvor.out.wait_for(r"Going to ready", 1)
+        kelvor.out.wait_for(r"TX>>AT\+CSQ", INIT, ready.end())  # its queue is empty
+        self.shut_down(kelvor, 2)
+        [(number, text)] = self.messages(phone)
+        self.assertEqual(number, "+15550099")
+        self.assertRegex(text, r"^Kelvor started\. Alarms read 0, SMS sent 0, SMS lost 0")
 
 
 class Keys(Scenario):
