@@ -64,6 +64,7 @@ class Kelvor {
   void StartHeartbeat(const HeartbeatSetting& read, const char* argument);
   void StartSpool(const SpoolSetting& read);
   void Supervise();
+  void LetGoOfSpool();
   void RestoreSpool();
   void WriteSpool();
   void PrintUsage();
@@ -205,6 +206,7 @@ void Kelvor::StartSpool(const SpoolSetting& read) {
   switch (read.outcome) {
     case SpoolSetting::kPath:
       spool_.emplace(read.path);
+      if (spool_->TakeClaim() == Spool::kInUse) LetGoOfSpool();
       break;
     case SpoolSetting::kEmpty:
       log_.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
@@ -214,6 +216,15 @@ void Kelvor::StartSpool(const SpoolSetting& read) {
                       static_cast<int>(kSpoolPathSize - 1 - kSpoolSuffixLength));
       break;
   }
+}
+
+// A spool another run holds is left to it, read and written by that run alone; this one
+// goes on as without SPOOL=.
+void Kelvor::LetGoOfSpool() {
+  log_.LogMessage(Colour::kError, "Spool %.120s in use by another run - SPOOL ignored\r\n",
+                  spool_->Path());
+  spool_.reset();
+  spoolFailing_ = false;
 }
 
 // Once the destinations and the modem exist: what the last run left on its way goes on.
@@ -247,7 +258,9 @@ void Kelvor::RestoreSpool() {
 void Kelvor::WriteSpool() {
   if (!spool_) return;
   Spool::Write written = spool_->WriteIfChanged(*modem_, destinations_);
-  if (written == Spool::kFailed && !spoolFailing_) {
+  if (written == Spool::kTaken) {
+    LetGoOfSpool();
+  } else if (written == Spool::kFailed && !spoolFailing_) {
     log_.LogMessage(Colour::kError, "Spool %.120s cannot be written - going on from memory\r\n",
                     spool_->Path());
     spoolFailing_ = true;

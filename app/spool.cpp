@@ -71,6 +71,19 @@ Spool::Spool(const char* path) {
   snprintf(path_, sizeof path_, "%s", path);
   snprintf(newPath_, sizeof newPath_, "%s.new", path_);
   snprintf(badPath_, sizeof badPath_, "%s.bad", path_);
+  snprintf(lockPath_, sizeof lockPath_, "%s.lck", path_);
+}
+
+Spool::Claim Spool::TakeClaim() {
+  switch (lock_.Take(lockPath_)) {
+    case FileLock::kTaken:
+      return kClaimed;
+    case FileLock::kInUse:
+      return kInUse;
+    case FileLock::kCannotBeMade:
+      break;
+  }
+  return kUnclaimed;
 }
 
 SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, uint32_t now) {
@@ -100,6 +113,7 @@ SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, uin
 Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList& destinations) {
   uint32_t changes = modem.QueueChanges() + destinations.Changes();
   if (written_ && changes == changes_) return kUnchanged;
+  if (!lock_.Held() && TakeClaim() == kInUse) return kTaken;
   written_ = true;
   changes_ = changes;
   size_t length = EncodeSpool(modem, destinations, buffer_, sizeof buffer_);

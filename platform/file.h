@@ -64,9 +64,13 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
   ~FileLock() { Release(); }
 
-  // Takes the lock, making the file when it is not there. False when another process holds
-  // it, or the file cannot be had (a missing folder).
-  bool Take(const char* name);
+  enum Outcome {
+    kTaken,
+    kInUse,        // another process holds it
+    kCannotBeMade  // the file cannot be had (a missing folder)
+  };
+  // Takes the lock, making the file when it is not there.
+  Outcome Take(const char* name);
   bool Held() const { return handle_ != -1; }
   void Release();
 

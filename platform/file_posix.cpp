@@ -102,16 +102,17 @@ bool RemoveFile(const char* name) {
 
 // flock, not fcntl's record locks: it belongs to the open file, so no other descriptor of
 // this process that closes the file (a read of it, say) lets go of it.
-bool FileLock::Take(const char* name) {
+FileLock::Outcome FileLock::Take(const char* name) {
   Release();
   int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) return kCannotBeMade;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    bool inUse = errno == EWOULDBLOCK;
     close(fd);
-    return false;
+    return inUse ? kInUse : kCannotBeMade;
   }
   handle_ = fd;
-  return true;
+  return kTaken;
 }
 
 void FileLock::Release() {

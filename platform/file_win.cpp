@@ -96,13 +96,17 @@ bool RemoveFile(const char* name) {
 }
 
 // Shared with nobody: while this handle is open, every other open of the file fails.
-bool FileLock::Take(const char* name) {
+FileLock::Outcome FileLock::Take(const char* name) {
   Release();
   HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? kInUse
+                                                                             : kCannotBeMade;
+  }
   handle_ = reinterpret_cast<intptr_t>(file);
-  return true;
+  return kTaken;
 }
 
 void FileLock::Release() {

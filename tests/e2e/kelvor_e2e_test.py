@@ -332,8 +332,26 @@ class Spool(SpoolRuns):
 
 
 class SpoolDurable(SpoolRuns):
-    """A heartbeat is not kept in the spool."""
+    """One run at a time has the spool; a heartbeat is not kept in it."""
     com = 14
+
+    def test_a_second_run_on_the_same_spool_leaves_it_to_the_first(self):
+        # Started while the first runs, it goes on without the spool: it sends none of the
+        # first's SMS and writes nothing over its file.
+        first, first_phone = self.run_with_texts_spooled()
+        other_com = 15
+        phone = self.phone(link=CONFIG.com_link(other_com))
+        second = self.kelvor(phone, *self.args, port=CONFIG.port_argument(phone, other_com),
+                             name="second")
+        second.out.wait_for(r"Spool .*kelvor\.spool in use by another run - SPOOL ignored", INIT)
+        ready = second.out.wait_for(r"Going to ready", INIT)
+        second.out.wait_for(r"TX>>AT\+CSQ", INIT, ready.end())  # its queue is empty
+        second.proc.kill()
+        self.assertEqual(self.messages(phone), [])
+        self.kill(first, first_phone)
+        phone, kelvor = self.next_run(3)
+        self.shut_down(kelvor, 2)
+        self.assertCountEqual(self.messages(phone), self.TEXTS)
 
     def test_a_heartbeat_left_in_the_queue_is_not_sent_after_the_restart(self):
         # The start-up heartbeat is refused, and the run killed while it waits to go again.
