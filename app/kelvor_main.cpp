@@ -66,6 +66,7 @@ class Kelvor {
   void Supervise();
   void LetGoOfSpool();
   void RestoreSpool();
+  void ReportRestore(const SpoolRestored& restored);
   void WriteSpool();
   void PrintUsage();
   void ReportDiscarded();
@@ -227,10 +228,15 @@ void Kelvor::LetGoOfSpool() {
   spoolFailing_ = false;
 }
 
-// Once the destinations and the modem exist: what the last run left on its way goes on.
+// Once the destinations and the modem exist: what the last run left on its way goes on,
+// and is on the disk again at once (a damaged file has just been renamed).
 void Kelvor::RestoreSpool() {
   if (!spool_) return;
-  SpoolRestored restored = spool_->Restore(*modem_, destinations_, platform_.clock.TickCount());
+  ReportRestore(spool_->Restore(*modem_, destinations_, platform_.clock.TickCount()));
+  WriteSpool();
+}
+
+void Kelvor::ReportRestore(const SpoolRestored& restored) {
   if (!restored.found) {
     log_.LogMessage(Colour::kNormal, "Spool %.120s: no file yet, nothing to restore\r\n",
                     spool_->Path());
@@ -253,8 +259,9 @@ void Kelvor::RestoreSpool() {
                   restored.keptBad ? "kept as" : "could not be kept as", spool_->Path());
 }
 
-// After every pass: a write when something changed. A spool that cannot be written is
-// said once; Kelvor goes on from memory and says when a write succeeds again.
+// After every step that may change what the spool holds, before the loop pauses or the
+// modem's step can stall: a write when something changed. A spool that cannot be written
+// is said once; Kelvor goes on from memory and says when a write succeeds again.
 void Kelvor::WriteSpool() {
   if (!spool_) return;
   Spool::Write written = spool_->WriteIfChanged(*modem_, destinations_);
@@ -307,6 +314,7 @@ bool Kelvor::Pass(RoutingContext& routing) {
   HandleKeys();
   if (!TakeAlarm(routing)) return false;
   destinations_.FlushIfDue(routing);
+  WriteSpool();
   modem_->PollModem();
   Supervise();
   WriteSpool();
@@ -333,6 +341,7 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
                         record_.AlarmText().c_str());
       } else {
         destinations_.OfferAlarm(record_, routing);
+        WriteSpool();  // the alarm is on the disk before the pause: the queue hands it out once
       }
       platform_.clock.Sleep(kPauseAfterRecord);
       return true;

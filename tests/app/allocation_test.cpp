@@ -178,6 +178,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   EXPECT_NE(scada.spoolAtEnd, scada.spoolAtWarmUp) << "the spool was written during the count";
   EXPECT_NE(scada.spoolAtEnd, 0u);
   std::remove(spool.c_str());
+  std::remove((spool + ".lck").c_str());
 }
 
 }  // namespace

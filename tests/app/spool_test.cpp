@@ -77,6 +77,7 @@ class SpoolTest : public ::testing::Test {
            testing::UnitTest::GetInstance()->current_test_info()->name();
     std::remove(path.c_str());
   }
+  void TearDown() override { std::remove((path + ".lck").c_str()); }
   std::string path;
 };
 

@@ -277,12 +277,26 @@ class SpoolRuns(Scenario):
             self.node.command(command)
         phone = self.phone("--silent", stable=True)
         kelvor = self.kelvor(phone, *self.args, name="killed")
+        # The two texts of the delay-0 destination queued as SMS, the other one's pending.
+        wanted = sorted([("S", self.TEXTS[0][1]), ("S", self.TEXTS[1][1]),
+                         ("B", self.TEXTS[2][1])])
         deadline = time.monotonic() + INIT
-        while not all(text.encode() in self.read_spool() for _, text in self.TEXTS):
+        while sorted(self.spooled()) != wanted:
             if time.monotonic() > deadline:
                 raise Failure(f"the spool lacks the three texts: {self.read_spool()!r}")
             time.sleep(0.1)
         return kelvor, phone
+
+    def spooled(self):
+        """The spool's records, (kind, text) each: after the 16-byte header, a kind, the
+        sendings, a tick, the two lengths, the number and the text, and a CRC; "E" ends."""
+        data, at, records = self.read_spool(), 16, []
+        while at + 8 <= len(data) and data[at:at + 1] != b"E":
+            number, text = data[at + 6], data[at + 7]
+            body = data[at + 8 + number:at + 8 + number + text]
+            records.append((chr(data[at]), body.decode("latin-1")))
+            at += 8 + number + text + 4
+        return records
 
     def kill(self, kelvor, phone):
         kelvor.proc.kill()
@@ -332,7 +346,8 @@ class Spool(SpoolRuns):
 
 
 class SpoolDurable(SpoolRuns):
-    """One run at a time has the spool; a heartbeat is not kept in it."""
+    """One run at a time has the spool; it is on the disk before the loop pauses; a
+    heartbeat is not kept in it."""
     com = 14
 
     def test_a_second_run_on_the_same_spool_leaves_it_to_the_first(self):
@@ -352,6 +367,20 @@ class SpoolDurable(SpoolRuns):
         phone, kelvor = self.next_run(3)
         self.shut_down(kelvor, 2)
         self.assertCountEqual(self.messages(phone), self.TEXTS)
+
+    def test_a_run_killed_just_after_it_took_an_alarm_leaves_it_to_the_next(self):
+        # It is killed in the pause after the alarm, before the batch is due.
+        self.node.command(FEED)
+        phone = self.phone(stable=True)
+        kelvor = self.kelvor(phone, *self.args, name="killed")
+        kelvor.out.wait_for(r"Spool .*: no file yet", INIT)
+        self.node.command(FEED_ALARM)
+        kelvor.out.wait_for(r"Buffering alm FIC101", 10)
+        time.sleep(0.06)
+        self.kill(kelvor, phone)
+        phone, kelvor = self.next_run(1)
+        self.shut_down(kelvor, 2)
+        self.assertEqual(self.messages(phone), [self.TEXTS[0]])
 
     def test_a_heartbeat_left_in_the_queue_is_not_sent_after_the_restart(self):
         # The start-up heartbeat is refused, and the run killed while it waits to go again.
