@@ -10,6 +10,7 @@
 #include "app/kelvor_main.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
+#include "support/scripted_phone.h"
 #include "support/temp_folder.h"
 
 namespace kelvor {
@@ -17,60 +18,11 @@ namespace {
 
 using ::testing::ElementsAre;
 
-// A silent port that counts the ports alive, so tests can see when one is let go.
-class CountedPort : public test::FakeSerialPort {
- public:
-  explicit CountedPort(int* alive) : alive_(alive) { ++*alive_; }
-  ~CountedPort() override { --*alive_; }
-
- private:
-  int* alive_;
-};
-
-// A GSM phone in text mode behind the port, answering at once. It keeps the SMS it takes
-// (number, text, tick), and can be switched off or made to refuse the texts to one number.
-struct AnsweringPhone {
-  struct Sms {
-    std::string number, text;
-    uint32_t tick;
-  };
-
-  void Answer(test::FakeSerialPort& port, const std::string& command, uint32_t tick) {
-    bool text = command.back() == '\x1a';
-    if (silent) return;
-    if (command.rfind("AT+CMGS=\"", 0) == 0) {
-      number = command.substr(9, command.find('"', 9) - 9);
-      port.Answer("\r\n> ");
-    } else if (text && number == refused) {
-      port.Answer("\r\n+CMS ERROR: 500\r\n");
-    } else if (text) {
-      received.push_back({number, command.substr(0, command.size() - 1), tick});
-      port.Answer("\r\n+CMGS: 5\r\n\r\nOK\r\n");
-      if (onReceived) onReceived(received.back());
-    } else {
-      port.Answer(command == "AT+CSQ\r" ? "\r\n+CSQ: 15,99\r\n\r\nOK\r\n" : "\r\nOK\r\n");  // 48 %
-    }
-  }
-
-  std::vector<Sms> To(const std::string& to) const {
-    std::vector<Sms> found;
-    for (const Sms& sms : received) {
-      if (sms.number == to) found.push_back(sms);
-    }
-    return found;
-  }
-
-  bool silent = false;
-  std::string refused;  // texts to this number are refused
-  std::string number;
-  std::vector<Sms> received;
-  std::function<void(const Sms&)> onReceived;
-};
-
 class MainLoopTest : public ::testing::Test {
  protected:
   MainLoopTest() {
     clock.onSleep = [this](uint32_t ms) { sleeps.push_back(ms); };
+    phone.serviceQuery = phone.ok;  // a phone that does not tell its service centre
   }
 
   int Run(std::vector<std::string> arguments) {
@@ -81,9 +33,9 @@ class MainLoopTest : public ::testing::Test {
     Platform platform{console, keyboard, clock, scada, [this] {
                         ++portsMade;
                         portsAliveAtMaking.push_back(portsAlive);
-                        auto port = std::make_unique<CountedPort>(&portsAlive);
+                        auto port = std::make_unique<test::FakeSerialPort>(&portsAlive);
                         port->onWrite = [this, p = port.get()](const std::string& command) {
-                          if (answering) phone.Answer(*p, command, clock.TickCount());
+                          if (answering) phone.Take(*p, command, clock.TickCount());
                         };
                         return port;
                       }};
@@ -106,7 +58,7 @@ class MainLoopTest : public ::testing::Test {
   int portsAlive = 0;
   std::vector<int> portsAliveAtMaking;
   bool answering = false;  // the port is silent unless a phone answers on it
-  AnsweringPhone phone;
+  test::ScriptedPhone phone;
 };
 
 const std::vector<std::string> kMinimal = {"COM5=9600,n,8,1", "DEST=+99955501234,AD,H,30"};
@@ -433,7 +385,7 @@ TEST_F(MainLoopTest, TheHeartbeatGoesWhenTheModemIsFirstReadyThenEveryPeriod) {
   scada.running = 0;
   Run({"COM5", "HEARTBEAT=+4479001,60", "DEST=+4479002,A,H,0"});
 
-  std::vector<AnsweringPhone::Sms> beats = phone.To("+4479001");
+  std::vector<test::ScriptedPhone::Sms> beats = phone.To("+4479001");
   ASSERT_EQ(beats.size(), 4u);
   EXPECT_EQ(beats[0].text, "Kelvor started. Alarms read 0, SMS sent 0, SMS lost 0, SMS waiting 0.");
   EXPECT_EQ(beats[1].text,
@@ -454,7 +406,7 @@ TEST_F(MainLoopTest, TheHeartbeatGoesWhenTheModemIsFirstReadyThenEveryPeriod) {
 TEST_F(MainLoopTest, AHeartbeatTheQueueRefusesIsCountedLostByTheNext) {
   answering = true;
   phone.refused = "+4479050";
-  phone.onReceived = [this](const AnsweringPhone::Sms& sms) {
+  phone.onReceived = [this](const test::ScriptedPhone::Sms& sms) {
     if (sms.text.rfind("Kelvor started", 0) == 0) phone.silent = true;  // the phone goes off
   };
   clock.onSleep = [this](uint32_t) {
@@ -470,7 +422,7 @@ TEST_F(MainLoopTest, AHeartbeatTheQueueRefusesIsCountedLostByTheNext) {
   Run(arguments);
 
   EXPECT_EQ(CountLines("Message queue full - SMS to +4479001 lost"), 1);
-  std::vector<AnsweringPhone::Sms> beats = phone.To("+4479001");
+  std::vector<test::ScriptedPhone::Sms> beats = phone.To("+4479001");
   ASSERT_EQ(beats.size(), 2u);
   EXPECT_EQ(beats[1].text,
             "Kelvor alive. Since the last heartbeat: alarms read 0, SMS sent 21, SMS lost 2. "

@@ -13,6 +13,7 @@
 #include "routing/destination_specification.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
+#include "support/scripted_phone.h"
 
 namespace kelvor {
 namespace {
@@ -27,16 +28,7 @@ struct RunState {
     }
     auto owned = std::make_unique<test::FakeSerialPort>();
     port = owned.get();
-    port->onWrite = [this](const std::string& command) {
-      bool text = command.back() == '\x1a';
-      if (command.rfind("AT+CMGS=", 0) == 0) {
-        port->Answer("\r\n> ");
-      } else if (!text) {
-        port->Answer("\r\nOK\r\n");
-      } else if (confirming) {
-        port->Answer("\r\n+CMGS: 5\r\n\r\nOK\r\n");
-      }
-    };
+    phone.Plug(*port);
     modem = std::make_unique<SmsModem>("COM5", nullptr, std::move(owned), log, clock);
   }
   void Pend(int index, const std::string& text) {
@@ -45,7 +37,7 @@ struct RunState {
   // Steps the modem until the oldest SMS has gone out at the prompt and was confirmed, or,
   // with the phone silent, until it went out.
   void SendOldest(bool confirm) {
-    confirming = confirm;
+    phone.confirming = confirm;
     int queued = modem->QueuedCount();
     size_t writes = port->writes.size();
     auto sent = [&] {
@@ -65,7 +57,7 @@ struct RunState {
   ConsoleLog log{console, nullptr};
   test::VirtualClock clock{1000};
   test::FakeSerialPort* port;
-  bool confirming = true;
+  test::ScriptedPhone phone;
   std::unique_ptr<SmsModem> modem;
   DestinationList destinations;
 };

@@ -15,12 +15,10 @@ using namespace kelvor;
 
 namespace {
 
-// SCADA answers taken from the fuzzer's bytes.
-class FuzzScada : public Scada {
+// Tag answers taken from the fuzzer's bytes.
+class FuzzScada : public test::FakeScada {
  public:
   explicit FuzzScada(fuzz::Input& input) : input_(input) {}
-  int32_t ScadaRunning() override { return 1; }
-  int16_t ReadAlarmQueue(int32_t, AlarmRecord&) override { return kQueueEmpty; }
   int16_t ReadTagText(const char*, const char*, const char*, char* text) override {
     uint8_t how = input_.Byte();
     if (how % 5 == 0) return static_cast<int16_t>(how);  // a failed read leaves the buffer

@@ -12,38 +12,16 @@
 #include "support/fake_serial.h"
 #include "support/fakes.h"
 #include "support/modem_parts.h"
+#include "support/scripted_phone.h"
 
 namespace kelvor::test {
-
-// A phone in SMS text mode as the dialogue expects one; each answer can be changed.
-struct ScriptedPhone {
-  bool silent = false;
-  std::string ok = "\r\nOK\r\n";
-  std::string serviceQuery = "\r\n+CSCA: \"+99912345\",145\r\n\r\nOK\r\n";
-  std::string prompt = "\r\n> ";
-  std::string sendResult = "\r\n+CMGS: 5\r\n\r\nOK\r\n";
-  std::string signal = "\r\n+CSQ: 15,99\r\n\r\nOK\r\n";
-  std::string serviceSet = "\r\nOK\r\n";
-
-  std::string AnswerTo(const std::string& command) const {
-    if (command.rfind("AT+CMGS=", 0) == 0) return prompt;
-    if (!command.empty() && command.back() == '\x1a') return command.size() > 1 ? sendResult : "";
-    if (command == "AT+CSCA?\r") return serviceQuery;
-    if (command == "AT+CSQ\r") return signal;
-    if (command.rfind("AT+CSCA=", 0) == 0) return serviceSet;
-    return ok;
-  }
-};
 
 class ModemTest : public ::testing::Test {
  protected:
   void Make(const char* name = "COM5", const char* mode = "9600,N,8,1") {
     auto port = std::make_unique<FakeSerialPort>();
     port_ = port.get();
-    port_->onWrite = [this](const std::string& command) {
-      std::string answer = phone_.silent ? "" : phone_.AnswerTo(command);
-      if (!answer.empty()) port_->Answer(answer);
-    };
+    phone_.Plug(*port_, &clock_);
     modem_ = std::make_unique<ModemParts>(name, mode, std::move(port), log_, clock_);
   }
 

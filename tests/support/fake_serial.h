@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,9 +12,14 @@ namespace kelvor::test {
 
 // Incoming data comes in chunks, one chunk (or its first `capacity` bytes) per read.
 // Data that has arrived is lost to a purge; an answer to a command is still on its way
-// when the purge after that command happens, and arrives at the next read.
+// when the purge after that command happens, and arrives at the next read. With
+// `recording` off, a steady run takes nothing from the heap.
 class FakeSerialPort : public SerialPort {
  public:
+  // `alive`, when given, counts the ports in existence, so tests see when one is let go.
+  explicit FakeSerialPort(int* alive = nullptr);
+  ~FakeSerialPort() override;
+
   bool Open(const char* name) override;
   bool BuildMode(const char* mode, char* error, size_t errorSize) override;
   void ApplyMode() override;
@@ -25,10 +29,10 @@ class FakeSerialPort : public SerialPort {
   void Close() override;
 
   // Data that is already waiting at the port.
-  void Arrive(const std::string& chunk) { incoming_.push_back({chunk, false}); }
+  void Arrive(const std::string& chunk) { Push(chunk, false); }
   // An answer that arrives after any purge that follows now.
-  void Answer(const std::string& chunk) { incoming_.push_back({chunk, true}); }
-  size_t Waiting() const { return incoming_.size(); }
+  void Answer(const std::string& chunk) { Push(chunk, true); }
+  size_t Waiting() const { return waiting_; }
 
   bool openResult = true;
   bool buildResult = true;
@@ -36,9 +40,12 @@ class FakeSerialPort : public SerialPort {
   bool readResult = true;  // false: every read fails, delivering nothing
   bool purgeResult = true;
   std::string buildError = "The parameter is incorrect.\r\n";
+  // Delivered whole at every read while nothing else waits: a line that chatters.
+  std::string idle;
   // Called with each write, after it is recorded; typically answers it.
   std::function<void(const std::string&)> onWrite;
 
+  bool recording = true;            // false: `calls` and `writes` stay empty
   std::vector<std::string> calls;   // "Open COM5", "BuildMode 9600,N,8,1", "ApplyMode", ...
   std::vector<std::string> writes;  // every write, in order
   int purges = 0;
@@ -49,7 +56,16 @@ class FakeSerialPort : public SerialPort {
     std::string data;
     bool onItsWay;
   };
-  std::deque<Chunk> incoming_;
+  void Push(const std::string& data, bool onItsWay);
+  Chunk& At(size_t i) { return ring_[(first_ + i) % ring_.size()]; }
+
+  // The chunks waiting, from `first_` round the ring; slots are used again with the room
+  // their text had.
+  std::vector<Chunk> ring_;
+  size_t first_ = 0;
+  size_t waiting_ = 0;
+  std::string write_;  // the last write, as onWrite sees it
+  int* alive_;
 };
 
 }  // namespace kelvor::test
