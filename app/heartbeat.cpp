@@ -48,7 +48,7 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock) {
 void Heartbeat::Queue(SmsModem& modem, const char* text) {
   alarmsThen_ = alarms_;
   tallyThen_ = modem.Tally();
-  modem.QueueMessage(text, number_);
+  modem.QueueServiceMessage(text, number_);
 }
 
 unsigned Heartbeat::Alarms() const {

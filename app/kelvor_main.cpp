@@ -64,7 +64,9 @@ class Kelvor {
   void StartHeartbeat(const HeartbeatSetting& read, const char* argument);
   void StartSpool(const SpoolSetting& read);
   void Supervise();
+  void LetGoOfSpool();
   void RestoreSpool();
+  void ReportRestore(const SpoolRestored& restored);
   void WriteSpool();
   void PrintUsage();
   void ReportDiscarded();
@@ -205,6 +207,7 @@ void Kelvor::StartSpool(const SpoolSetting& read) {
   switch (read.outcome) {
     case SpoolSetting::kPath:
       spool_.emplace(read.path);
+      if (spool_->TakeClaim() == Spool::kInUse) LetGoOfSpool();
       break;
     case SpoolSetting::kEmpty:
       log_.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
@@ -216,10 +219,24 @@ void Kelvor::StartSpool(const SpoolSetting& read) {
   }
 }
 
-// Once the destinations and the modem exist: what the last run left on its way goes on.
+// A spool another run holds is left to it, read and written by that run alone; this one
+// goes on as without SPOOL=.
+void Kelvor::LetGoOfSpool() {
+  log_.LogMessage(Colour::kError, "Spool %.120s in use by another run - SPOOL ignored\r\n",
+                  spool_->Path());
+  spool_.reset();
+  spoolFailing_ = false;
+}
+
+// Once the destinations and the modem exist: what the last run left on its way goes on,
+// and is on the disk again at once (a damaged file has just been renamed).
 void Kelvor::RestoreSpool() {
   if (!spool_) return;
-  SpoolRestored restored = spool_->Restore(*modem_, destinations_, platform_.clock.TickCount());
+  ReportRestore(spool_->Restore(*modem_, destinations_, platform_.clock.TickCount()));
+  WriteSpool();
+}
+
+void Kelvor::ReportRestore(const SpoolRestored& restored) {
   if (!restored.found) {
     log_.LogMessage(Colour::kNormal, "Spool %.120s: no file yet, nothing to restore\r\n",
                     spool_->Path());
@@ -242,12 +259,15 @@ void Kelvor::RestoreSpool() {
                   restored.keptBad ? "kept as" : "could not be kept as", spool_->Path());
 }
 
-// After every pass: a write when something changed. A spool that cannot be written is
-// said once; Kelvor goes on from memory and says when a write succeeds again.
+// After every step that may change what the spool holds, before the loop pauses or the
+// modem's step can stall: a write when something changed. A spool that cannot be written
+// is said once; Kelvor goes on from memory and says when a write succeeds again.
 void Kelvor::WriteSpool() {
   if (!spool_) return;
   Spool::Write written = spool_->WriteIfChanged(*modem_, destinations_);
-  if (written == Spool::kFailed && !spoolFailing_) {
+  if (written == Spool::kTaken) {
+    LetGoOfSpool();
+  } else if (written == Spool::kFailed && !spoolFailing_) {
     log_.LogMessage(Colour::kError, "Spool %.120s cannot be written - going on from memory\r\n",
                     spool_->Path());
     spoolFailing_ = true;
@@ -258,18 +278,21 @@ void Kelvor::WriteSpool() {
 }
 
 // Nothing still on its way is dropped without a word: the operator learns how many SMS and
-// batches of alarms the run ends without sending, or that the spool keeps them.
+// batches of alarms the run ends without sending, or that the spool keeps them (not a
+// heartbeat still waiting: the next run says its own).
 void Kelvor::ReportDiscarded() {
-  int sms = modem_->QueuedCount();
   int batches = destinations_.PendingBatches();
-  if (sms == 0 && batches == 0) return;
   if (spool_ && spool_->UpToDate()) {
+    int kept = SpooledCount(*modem_);
+    if (kept == 0 && batches == 0) return;
     log_.LogMessage(Colour::kNormal,
                     "Shutdown keeps for the next start SMS queued: %d, alarm batches pending: "
                     "%d\r\n",
-                    sms, batches);
+                    kept, batches);
     return;
   }
+  int sms = modem_->QueuedCount();
+  if (sms == 0 && batches == 0) return;
   log_.LogMessage(Colour::kError, "Shutdown discards SMS queued: %d, alarm batches pending: %d\r\n",
                   sms, batches);
 }
@@ -291,6 +314,7 @@ bool Kelvor::Pass(RoutingContext& routing) {
   HandleKeys();
   if (!TakeAlarm(routing)) return false;
   destinations_.FlushIfDue(routing);
+  WriteSpool();
   modem_->PollModem();
   Supervise();
   WriteSpool();
@@ -317,6 +341,7 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
                         record_.AlarmText().c_str());
       } else {
         destinations_.OfferAlarm(record_, routing);
+        WriteSpool();  // the alarm is on the disk before the pause: the queue hands it out once
       }
       platform_.clock.Sleep(kPauseAfterRecord);
       return true;

@@ -34,12 +34,22 @@ class Restorer : public SpoolRecordSink {
 
 }  // namespace
 
+bool Spooled(const OutgoingSms& sms) {
+  return sms.kind == SmsKind::kAlarm;
+}
+
+int SpooledCount(const SmsModem& modem) {
+  int count = 0;
+  for (int i = 0; i < modem.QueuedCount(); ++i) count += Spooled(modem.Queued(i)) ? 1 : 0;
+  return count;
+}
+
 size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations, char* buffer,
                    size_t capacity) {
   SpoolEncoder encoder(buffer, capacity);
   for (int i = 0; i < modem.QueuedCount(); ++i) {
     const OutgoingSms& sms = modem.Queued(i);
-    encoder.Sms(sms.attempts, sms.number, sms.text);
+    if (Spooled(sms)) encoder.Sms(sms.attempts, sms.number, sms.text);
   }
   destinations.ForEachPendingBatch([&encoder](const PendingBatch& batch) {
     // A batch without a number is never sent, so it is not kept either.
@@ -61,6 +71,19 @@ Spool::Spool(const char* path) {
   snprintf(path_, sizeof path_, "%s", path);
   snprintf(newPath_, sizeof newPath_, "%s.new", path_);
   snprintf(badPath_, sizeof badPath_, "%s.bad", path_);
+  snprintf(lockPath_, sizeof lockPath_, "%s.lck", path_);
+}
+
+Spool::Claim Spool::TakeClaim() {
+  switch (lock_.Take(lockPath_)) {
+    case FileLock::kTaken:
+      return kClaimed;
+    case FileLock::kInUse:
+      return kInUse;
+    case FileLock::kCannotBeMade:
+      break;
+  }
+  return kUnclaimed;
 }
 
 SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, uint32_t now) {
@@ -90,6 +113,7 @@ SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, uin
 Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList& destinations) {
   uint32_t changes = modem.QueueChanges() + destinations.Changes();
   if (written_ && changes == changes_) return kUnchanged;
+  if (!lock_.Held() && TakeClaim() == kInUse) return kTaken;
   written_ = true;
   changes_ = changes;
   size_t length = EncodeSpool(modem, destinations, buffer_, sizeof buffer_);

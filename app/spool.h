@@ -13,17 +13,25 @@
 
 #include "app/spool_format.h"
 #include "modem/sms_modem.h"
+#include "platform/file.h"
 #include "routing/destination_list.h"
 
 namespace kelvor {
 
-// A path and its NUL, as Windows' MAX_PATH counts them, with room left for the ".new" and
-// ".bad" files beside it.
+// A path and its NUL, as Windows' MAX_PATH counts them, with room left for the ".new",
+// ".bad" and ".lck" files beside it.
 constexpr size_t kSpoolPathSize = 260;
 constexpr size_t kSpoolSuffixLength = 4;
 
-// Writes the modem's queue and the pending batches into `buffer`; returns the length, or 0
-// when `capacity` (at least kSpoolCapacity) is too small.
+// Whether the spool keeps an SMS of the queue: it does those that carry alarms. One that
+// Kelvor wrote about itself (a heartbeat) would be stale after a restart, whose run says
+// its own.
+bool Spooled(const OutgoingSms& sms);
+// The SMS of the modem's queue that the spool keeps.
+int SpooledCount(const SmsModem& modem);
+
+// Writes the spooled SMS of the modem's queue and the pending batches into `buffer`;
+// returns the length, or 0 when `capacity` (at least kSpoolCapacity) is too small.
 size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations, char* buffer,
                    size_t capacity);
 
@@ -45,15 +53,26 @@ struct SpoolRestored {
 SpoolRestored RestoreSpool(const char* bytes, size_t length, SmsModem& modem,
                            DestinationList& destinations, uint32_t now);
 
-// The spool file of a run.
+// The spool file of a run. One run at a time has it: two would each write the file from
+// their own memory, wiping the other's SMS, and a second would send again what the first
+// has on its way. A run holds a lock file of its own beside the spool, path.lck, from its
+// claim to its end; the system lets go of it when the process ends, however it ends.
 class Spool {
  public:
-  enum Write { kUnchanged, kWritten, kFailed };
+  enum Claim {
+    kClaimed,
+    kInUse,     // another run holds it: this run must neither read nor write it
+    kUnclaimed  // the lock file cannot be made (a missing folder): claimed again at each write
+  };
+  enum Write { kUnchanged, kWritten, kFailed, kTaken };  // kTaken: another run claimed it
 
   // `path` holds at most kSpoolPathSize - 1 - kSpoolSuffixLength characters.
   explicit Spool(const char* path);
   Spool(const Spool&) = delete;
   Spool& operator=(const Spool&) = delete;
+
+  // Takes the lock for this run.
+  Claim TakeClaim();
 
   // Reads the file, if there is one, back into the modem's queue and the destinations. A
   // damaged file is renamed to path.bad, so that it stays for a look and is not written
@@ -61,7 +80,8 @@ class Spool {
   SpoolRestored Restore(SmsModem& modem, DestinationList& destinations, uint32_t now);
 
   // Writes the file when the queue or a batch changed since the last write, or tried to:
-  // an idle pass costs two sums. A failed write is tried again at the next change.
+  // an idle pass costs two sums. A failed write is tried again at the next change. A spool
+  // not claimed yet is claimed first, and not written when another run has it.
   Write WriteIfChanged(const SmsModem& modem, const DestinationList& destinations);
   // True when the file holds what the last call saw.
   bool UpToDate() const { return upToDate_; }
@@ -73,6 +93,8 @@ class Spool {
   char path_[kSpoolPathSize - kSpoolSuffixLength] = {};
   char newPath_[kSpoolPathSize] = {};
   char badPath_[kSpoolPathSize] = {};
+  char lockPath_[kSpoolPathSize] = {};
+  FileLock lock_;
   bool written_ = false;  // a write was tried; `changes_` is what it saw
   uint32_t changes_ = 0;
   bool upToDate_ = false;

@@ -67,8 +67,8 @@ void LogFile::Rotate() {
   rotateAt_ = reached_ + limit_;
 }
 
-// A file that opens again after a failure is reported as written again; the lines it
-// missed meanwhile are the gap that report explains.
+// A file that opens again after a failure says first that it is written again: the lines
+// it missed meanwhile are the gap that line explains.
 void LogFile::Open() {
   if (!writer_.Open(path_, FileWriter::kAppend)) {
     Fail();
@@ -78,6 +78,26 @@ void LogFile::Open() {
   if (failed_) {
     failed_ = false;
     event_ = kResumed;
+    WriteResumedLine();
+  }
+}
+
+// The line as the log would write it, cut where the log cuts its lines.
+void LogFile::WriteResumedLine() {
+  char line[sizeof line_];
+  size_t used = Stamp(line);
+  char text[Log::kLineSize];
+  int length = snprintf(text, sizeof text, kLogResumedFormat, path_);
+  if (length < 0) length = 0;
+  if (static_cast<size_t>(length) >= sizeof text) length = sizeof text - 1;
+  memcpy(line + used, text, static_cast<size_t>(length));
+  used += static_cast<size_t>(length);
+  memcpy(line + used, "\r\n", 2);
+  used += 2;
+  reached_ += used;
+  if (!writer_.Write(line, used)) {
+    writer_.Close();
+    Fail();
   }
 }
 

@@ -14,6 +14,10 @@ constexpr size_t kLogPathSize = 254;  // a path of at most 253 characters, so "p
 constexpr uint32_t kLargestLogKbytes = 1048576;  // 1 GB: the file stays within 32-bit sizes
 constexpr size_t kStampLength = 20;              // "2026-12-07 14:03:22 "
 
+// The line a file written again after a gap begins with; the console shows it too.
+constexpr char kLogResumedFormat[] =
+    "Log file %s written again - some earlier lines are missing from it";
+
 // Appends each line it is given, and each plain print split at its line ends, to the file,
 // each line after its local date and time: "2026-12-07 14:03:22 Going to ready\r\n". Every
 // line goes to the system with one write as it comes, so a crash of the program loses none;
@@ -45,7 +49,8 @@ class LogFile {
   void WritePlain(const char* text, size_t length);
 
   // The last event since the previous call: a failure is reported once, until the file
-  // is written again.
+  // is written again. The file itself begins again with the kLogResumedFormat line, ahead
+  // of the line that found it writable.
   Event TakeEvent();
 
   const char* Path() const { return path_; }
@@ -55,6 +60,7 @@ class LogFile {
   void Rotate();
   void Open();
   void Fail();
+  void WriteResumedLine();
   size_t Stamp(char* line);
 
   Clock& clock_;

@@ -4,13 +4,13 @@
 
 namespace kelvor {
 
-bool OutgoingQueue::QueueMessage(const char* text, const char* number) {
-  bool taken = Take(text, number);
+bool OutgoingQueue::QueueMessage(const char* text, const char* number, SmsKind kind) {
+  bool taken = Take(text, number, kind);
   ++(taken ? tally_.queued : tally_.refused);
   return taken;
 }
 
-bool OutgoingQueue::Take(const char* text, const char* number) {
+bool OutgoingQueue::Take(const char* text, const char* number, SmsKind kind) {
   char shown[kNumberSize];
   PrintableCopy(number, shown, sizeof shown);
   if (Full()) {
@@ -38,6 +38,7 @@ bool OutgoingQueue::Take(const char* text, const char* number) {
   }
   record.text[length] = '\0';
   memcpy(record.number, number, strlen(number) + 1);
+  record.kind = kind;
   record.attempts = 0;
   ++count_;
   ++changes_;

@@ -10,7 +10,12 @@ namespace kelvor {
 
 constexpr int kQueueCapacity = 21;
 
+// What an SMS carries: alarms, or what Kelvor says about itself (a heartbeat), which is
+// worth nothing once that run has ended.
+enum class SmsKind : uint8_t { kAlarm, kService };
+
 struct OutgoingSms {
+  SmsKind kind;
   int32_t attempts;  // times the text went out at the modem's prompt
   char text[256];
   char number[kNumberSize];
@@ -34,7 +39,7 @@ class OutgoingQueue {
   // queue is full, or the number is empty, too long or holds a character that would break
   // the command it goes into. A text over 159 characters is cut; Ctrl-Z and ESC in it,
   // which would end the text at the modem early, become spaces.
-  bool QueueMessage(const char* text, const char* number);
+  bool QueueMessage(const char* text, const char* number, SmsKind kind = SmsKind::kAlarm);
 
   int Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
@@ -61,7 +66,7 @@ class OutgoingQueue {
   uint32_t Changes() const { return changes_; }
 
  private:
-  bool Take(const char* text, const char* number);
+  bool Take(const char* text, const char* number, SmsKind kind);
 
   OutgoingSms records_[kQueueCapacity];
   int head_ = 0;

@@ -19,6 +19,10 @@ bool SmsModem::QueueMessage(const char* text, const char* number) {
   return queue_.QueueMessage(text, number);
 }
 
+bool SmsModem::QueueServiceMessage(const char* text, const char* number) {
+  return queue_.QueueMessage(text, number, SmsKind::kService);
+}
+
 bool SmsModem::Full() const {
   return queue_.Full();
 }

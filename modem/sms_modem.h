@@ -28,6 +28,8 @@ class SmsModem : public SmsOutbox {
   SmsModem& operator=(const SmsModem&) = delete;
 
   bool QueueMessage(const char* text, const char* number) override;
+  // Queues an SMS Kelvor writes about itself, not about alarms (a heartbeat).
+  bool QueueServiceMessage(const char* text, const char* number);
   bool Full() const override;
   int QueuedCount() const;
   // Takes the service-centre number (null: none given) and logs the number held.

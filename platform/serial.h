@@ -24,7 +24,7 @@ class SerialPort {
   virtual bool BuildMode(const char* mode, char* error, size_t errorSize) = 0;
 
   // Applies the settings BuildMode left, and time-outs under which a read returns at once
-  // with what has arrived and a write has no time-out. Results are not reported.
+  // with what has arrived. Results are not reported.
   virtual void ApplyMode() = 0;
 
   // Reads what has arrived, at most `capacity` bytes, without waiting; `count` receives
@@ -34,8 +34,10 @@ class SerialPort {
   virtual bool Read(char* buffer, uint32_t capacity, uint32_t* count) = 0;
 
   // Writes all bytes and returns once they have gone out to the device, so a purge that
-  // follows never discards them. False when the write failed, or stalled (flow control
-  // holding it) for seconds (the error state is cleared).
+  // follows never discards them. False when the write failed, or when its bytes stopped
+  // going out for kWriteStallMs (flow control holding the line; the error state is
+  // cleared): a write never holds up the program for longer, however long the port has
+  // been open with or without a mode.
   virtual bool Write(const char* data, uint32_t length) = 0;
 
   // Clears the error state and throws away what has arrived and was not read, and what

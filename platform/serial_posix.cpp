@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/output_drain.h"
 #include "platform/serial.h"
 #include "platform/serial_mode.h"
 #include "platform/serial_posix.h"
@@ -20,10 +21,8 @@ namespace {
 
 // The text Windows gives for a line-settings text it cannot read.
 constexpr char kBadParameter[] = "The parameter is incorrect.\r\n";
-// A write that makes no progress for this long (flow control holding it) fails.
-constexpr int kWriteStallMs = 5000;
-// How often a drain looks at the output queue: about a byte's time at 9600 baud.
-constexpr int kDrainCheckMs = 1;
+// How long a write blocked by a full output buffer waits for room before it looks again.
+constexpr int kWritableWaitMs = 100;
 
 struct ModemLines {
   int on = 0;   // TIOCM_ bits to raise
@@ -218,6 +217,7 @@ class PosixSerialPort : public SerialPort {
 
   bool Write(const char* data, uint32_t length) override {
     if (fd_ < 0) return false;
+    StallWatch watch(kWriteStallMs);
     uint32_t done = 0;
     while (done < length) {
       ssize_t count = write(fd_, data + done, length - done);
@@ -225,8 +225,9 @@ class PosixSerialPort : public SerialPort {
         done += static_cast<uint32_t>(count);
       } else if (count < 0 && errno == EINTR) {
         continue;
-      } else if (count < 0 && errno == EAGAIN && WaitWritable()) {
-        continue;
+      } else if (count < 0 && errno == EAGAIN &&
+                 watch.Moving(length - done, SystemClock().TickCount())) {
+        WaitWritable();
       } else {
         return false;
       }
@@ -240,6 +241,11 @@ class PosixSerialPort : public SerialPort {
 
   void Close() override {
     if (fd_ < 0) return;
+    // Output a stalled write left (flow control holding the line) is thrown away: close
+    // would wait up to 30 s for it. A pseudo-terminal holds none, so what its other end
+    // has not read yet stays.
+    int held = 0;
+    if (ioctl(fd_, TIOCOUTQ, &held) == 0 && held > 0) tcflush(fd_, TCOFLUSH);
     // The exclusive flag stays with the terminal while the other end holds it open.
     ioctl(fd_, TIOCNXCL);
     close(fd_);
@@ -247,9 +253,9 @@ class PosixSerialPort : public SerialPort {
   }
 
  private:
-  bool WaitWritable() {
+  void WaitWritable() {
     pollfd ready{fd_, POLLOUT, 0};
-    return poll(&ready, 1, kWriteStallMs) > 0;
+    poll(&ready, 1, kWritableWaitMs);
   }
 
   // A raw terminal reads 0 bytes both when nothing has arrived and when the line has hung
@@ -270,22 +276,21 @@ class PosixSerialPort : public SerialPort {
 // tcdrain has no time limit, and a signal does not end it either when it is restarted:
 // the queue is watched instead, with the write's own stall rule, so a slow line that
 // keeps sending is waited for however long its bytes take.
-bool DrainOutput(int fd, int stallMs) {
-  int held = 0;
-  int smallest = 0;
-  int stalled = 0;
-  while (ioctl(fd, TIOCOUTQ, &held) == 0) {
-    if (held == 0) return true;
-    if (smallest == 0 || held < smallest) {
-      smallest = held;
-      stalled = 0;
-    } else if (stalled >= stallMs) {
-      return false;
+bool DrainOutput(int fd, uint32_t stallMs) {
+  class TerminalOutput : public OutputQueue {
+   public:
+    explicit TerminalOutput(int fd) : fd_(fd) {}
+    bool Held(uint32_t* bytes) override {
+      int held = 0;
+      if (ioctl(fd_, TIOCOUTQ, &held) != 0 || held < 0) return false;
+      *bytes = static_cast<uint32_t>(held);
+      return true;
     }
-    poll(nullptr, 0, kDrainCheckMs);
-    stalled += kDrainCheckMs;
-  }
-  return false;
+
+   private:
+    int fd_;
+  } output(fd);
+  return DrainOutput(output, SystemClock(), stallMs);
 }
 
 std::unique_ptr<SerialPort> NewSerialPort() {

@@ -33,11 +33,36 @@ bool DestinationList::RestoreBatch(const char* number, const char* text, uint32_
 }
 
 void DestinationList::OfferAlarm(const AlarmRecord& record, RoutingContext& context) {
-  for (int i = 0; i < count_; ++i) slots_[i]->OfferAlarm(record, context);
+  int order[kCapacity];
+  TurnOrder(context.clock.TickCount(), order);
+  for (int i = 0; i < count_; ++i) slots_[order[i]]->OfferAlarm(record, context);
 }
 
 void DestinationList::FlushIfDue(RoutingContext& context) {
-  for (int i = 0; i < count_; ++i) slots_[i]->FlushIfDue(context);
+  int order[kCapacity];
+  TurnOrder(context.clock.TickCount(), order);
+  for (int i = 0; i < count_; ++i) slots_[order[i]]->FlushIfDue(context);
+}
+
+// While the queue is full, a place it frees goes to whichever destination comes first
+// with a batch to hand over, at its deadline or when the next text would not fit. The
+// list order would give it to the first destination every time, so that in a long burst
+// the later ones wait, and overflow, the most: those waiting for room come first, the one
+// that has waited longest at the head, then the others in list order.
+void DestinationList::TurnOrder(uint32_t now, int* order) const {
+  uint32_t waited[kCapacity];
+  for (int i = 0; i < count_; ++i) {
+    const AlarmDestination& destination = *slots_[i];
+    // Waits are far below 2^32 ms; one that waited 0 ms still comes before the others.
+    uint32_t wait = destination.WaitingForRoom() ? now - destination.WaitingSince() + 1 : 0;
+    int at = i;  // insertion, keeping the list order among equal waits
+    for (; at > 0 && waited[at - 1] < wait; --at) {
+      order[at] = order[at - 1];
+      waited[at] = waited[at - 1];
+    }
+    order[at] = i;
+    waited[at] = wait;
+  }
 }
 
 }  // namespace kelvor

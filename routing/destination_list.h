@@ -52,11 +52,15 @@ class DestinationList {
   // is none.
   bool RestoreBatch(const char* number, const char* text, uint32_t now);
 
-  // OfferAlarm, or FlushIfDue, on every destination in list order.
+  // OfferAlarm, or FlushIfDue, on every destination: in list order, except that those
+  // waiting for room in the queue come first, the longest waiting at the head.
   void OfferAlarm(const AlarmRecord& record, RoutingContext& context);
   void FlushIfDue(RoutingContext& context);
 
  private:
+  // The destinations' indexes in the order they take their turn.
+  void TurnOrder(uint32_t now, int* order) const;
+
   int count_ = 0;
   std::optional<AlarmDestination> slots_[kCapacity];  // fixed slots: no allocation
 };

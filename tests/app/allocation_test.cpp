@@ -107,6 +107,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   EXPECT_NE(spoolAtEnd, spoolAtWarmUp) << "the spool was written during the count";
   EXPECT_NE(spoolAtEnd, 0u);
   std::remove(spool.c_str());
+  std::remove((spool + ".lck").c_str());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -176,16 +177,22 @@ TEST_F(MainLoopTest, EachQueueStatusGivesItsLineAndItsPause) {
 
 // With a spool, what shutdown would discard is kept, and the next run with the same
 // arguments takes it back; a spool that cannot be written is said once, and shutdown then
-// tells of the loss as without one.
+// tells of the loss as without one. The file is written before the loop pauses: after the
+// alarm is taken, and after a restore from a damaged file, which is renamed.
 TEST_F(MainLoopTest, ASpoolKeepsWhatTheRunEndsWithForTheNextStart) {
   const std::string path = testing::TempDir() + "kelvor-main-loop-spool";
   std::remove(path.c_str());
   const std::vector<std::string> arguments = {"COM5", "DEST=+1,A,H,30", "SPOOL=" + path};
+  std::string atFirstPause;
+  clock.onSleep = [&](uint32_t) {
+    if (atFirstPause.empty()) atFirstPause = test::TempFolder::Read(path);
+  };
   for (const char* restoreLine :
        {"kelvor-main-loop-spool: no file yet, nothing to restore",
         "Spool restores SMS queued: 0, alarm batches pending: 1, batches queued as SMS: 0, "
         "refused: 0"}) {
     console.Clear();
+    atFirstPause.clear();
     scada.PushRecord(test::AlarmBuilder{}.Build());
     scada.PushStatus(kShutDown);
     Run(arguments);
@@ -193,8 +200,17 @@ TEST_F(MainLoopTest, ASpoolKeepsWhatTheRunEndsWithForTheNextStart) {
     EXPECT_EQ(CountLines("Shutdown keeps for the next start SMS queued: 0, alarm batches "
                          "pending: 1"),
               1);
+    EXPECT_NE(atFirstPause.find("\ndesc\n"), std::string::npos);
   }
+  std::ofstream(path, std::ios::binary | std::ios::app) << "x";  // damaged after its records
+  atFirstPause.clear();
+  scada.PushStatus(kQueueEmpty);
+  scada.PushStatus(kShutDown);
+  Run(arguments);
+  EXPECT_NE(atFirstPause.find("\ndesc\n"), std::string::npos);
   std::remove(path.c_str());
+  std::remove((path + ".bad").c_str());
+  std::remove((path + ".lck").c_str());
 
   console.Clear();
   for (int i = 0; i < 3; ++i) scada.PushRecord(test::AlarmBuilder{}.Build());

@@ -69,6 +69,7 @@ class SpoolTest : public ::testing::Test {
            testing::UnitTest::GetInstance()->current_test_info()->name();
     std::remove(path.c_str());
   }
+  void TearDown() override { std::remove((path + ".lck").c_str()); }
   std::string path;
 };
 
@@ -112,16 +113,18 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
 TEST_F(SpoolTest, AFailedWriteIsTriedAgainAtTheNextChangeOnly) {
   const std::string folder = path + "-missing";
   const std::string inFolder = folder + "/spool";
-  Spool spool(inFolder.c_str());
-  RunState run{"=+1,A,H,5"};
-  EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kFailed);
-  EXPECT_FALSE(spool.UpToDate());
-  EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kUnchanged);
-  ASSERT_TRUE(std::filesystem::create_directory(folder));
-  EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kUnchanged);
-  run.modem->QueueMessage("text", "+1");
-  EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kWritten);
-  EXPECT_TRUE(spool.UpToDate());
+  {
+    Spool spool(inFolder.c_str());
+    RunState run{"=+1,A,H,5"};
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kFailed);
+    EXPECT_FALSE(spool.UpToDate());
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kUnchanged);
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kUnchanged);
+    run.modem->QueueMessage("text", "+1");
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kWritten);
+    EXPECT_TRUE(spool.UpToDate());
+  }  // the spool lets go of its lock file, which Windows deletes no folder around
   std::filesystem::remove_all(folder);
 }
 

@@ -58,13 +58,18 @@ class Output:
         with self._cond:
             return self._text
 
+    @property
+    def raw(self):
+        """The text as written, line ends included."""
+        with self._cond:
+            return self._raw
+
     def lines(self):
         return self.text.split("\n")
 
     def own_lines(self):
-        """The lines the program itself ended with CR LF (under Wine, whose standard output
-        makes that CR CR LF): what shares its output without them, such as Wine's own
-        messages, is left out."""
+        """The lines the program itself ended with CR LF: what shares its output without
+        them, such as Wine's own messages, is left out."""
         with self._cond:
             raw = self._raw
         return [line.replace("\r", "") for line in raw.split("\n") if line.endswith("\r")]
@@ -243,7 +248,7 @@ class Kelvor:
     """The program under test: the Linux build, or kelvor.exe run by tools/wine.sh."""
 
     def __init__(self, processes, config, workdir, node, args, terminal=False, stdout=None,
-                 background=False, name="kelvor", env_extra=None):
+                 background=False, name="kelvor", env_extra=None, ignored=()):
         # A service manager's socket reaches the program only when a scenario gives one.
         env = {k: v for k, v in os.environ.items() if k != "NOTIFY_SOCKET"}
         env.update(SCADA_NODE=node.address, **(env_extra or {}))
@@ -257,7 +262,7 @@ class Kelvor:
             os.close(commands)
         elif terminal:
             self.proc, self.out, self.master = _in_terminal(processes, argv, env, workdir,
-                                                            stdout)
+                                                            stdout, ignored=ignored)
         else:
             self._start_piped(processes, config, argv, workdir, env, name)
 
@@ -347,9 +352,10 @@ class _TerminalProcess:
             os.kill(self.pid, signal.SIGKILL)
 
 
-def _in_terminal(processes, argv, env, workdir, stdout=None, shell=None):
+def _in_terminal(processes, argv, env, workdir, stdout=None, shell=None, ignored=()):
     """Kelvor with the pseudo-terminal as its controlling terminal and, unless `stdout` (a
-    file descriptor) is given, as its standard output; or as a job of a stand-in shell."""
+    file descriptor) is given, as its standard output; or as a job of a stand-in shell.
+    The signals `ignored` it starts with ignored, as nohup starts a program with SIGHUP."""
     pid, master = pty.fork()
     if pid == 0:
         try:
@@ -357,6 +363,8 @@ def _in_terminal(processes, argv, env, workdir, stdout=None, shell=None):
                 _shell(argv, env, *shell)
             if stdout is not None:
                 os.dup2(stdout, 1)
+            for number in ignored:
+                signal.signal(number, signal.SIG_IGN)
             _exec(argv, env)
         finally:
             os._exit(127)
@@ -389,6 +397,16 @@ def _shell(argv, env, commands, test_end):
         os.tcsetpgrp(0, job if command == b"f" else os.getpgrp())
         os.killpg(job, signal.SIGCONT)
     os._exit(os.waitstatus_to_exitcode(os.waitpid(job, 0)[1]) & 0xFF)
+
+
+def start_signals_at_default():
+    """The programs a scenario starts get the stop signals at their default, as from an
+    interactive shell, even where this runner was started with them ignored (nohup, a
+    script's background job): Kelvor keeps a stop signal that arrives ignored. The runner
+    itself stays as deaf to them as it was."""
+    for number in (signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM):
+        if signal.getsignal(number) == signal.SIG_IGN:
+            signal.signal(number, lambda *_: None)  # exec puts a caught signal at its default
 
 
 class Config:

@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "log/console_log.h"
+#include "platform/output_drain.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
 
@@ -92,4 +95,44 @@ TEST_F(LinkTest, AFullReadIsStillFollowedByAZeroByte) {
 }
 
 }  // namespace
+// The stall rule both serial ports write by, in virtual time: the output must keep
+// shrinking, however long it takes in all; once it has not for 5 s the write fails.
+TEST(DrainOutput, WaitsWhileTheOutputShrinksAndFailsFiveSecondsAfterItStops) {
+  // The bytes the line holds from each moment (ms) on; an empty list: it cannot be asked.
+  using Steps = std::vector<std::pair<uint32_t, uint32_t>>;
+  const struct {
+    const char* name;
+    Steps steps;
+    bool drained;
+    uint32_t endsAt;  // ms
+  } cases[] = {
+      {"nothing held", {{0, 0}}, true, 0},
+      {"a slow line, a byte every 4.9 s", {{0, 3}, {4900, 2}, {9800, 1}, {14700, 0}}, true, 14700},
+      {"held from the start", {{0, 5}}, false, 5001},
+      {"moving, then held", {{0, 5}, {1000, 4}}, false, 6001},
+      {"the line hung up", {}, false, 0},
+  };
+  class ScriptedOutput : public OutputQueue {
+   public:
+    ScriptedOutput(const Steps& steps, VirtualClock& clock) : steps_(steps), clock_(clock) {}
+    bool Held(uint32_t* bytes) override {
+      if (steps_.empty() || clock_.TickCount() > 60000) return false;  // 60 s: ran away
+      for (const auto& step : steps_)
+        if (step.first <= clock_.TickCount()) *bytes = step.second;
+      return true;
+    }
+
+   private:
+    const Steps& steps_;
+    VirtualClock& clock_;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    VirtualClock clock(0);
+    ScriptedOutput output(c.steps, clock);
+    EXPECT_EQ(DrainOutput(output, clock, kWriteStallMs), c.drained);
+    EXPECT_EQ(clock.TickCount(), c.endsAt);
+  }
+}
+
 }  // namespace kelvor::test
