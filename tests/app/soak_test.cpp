@@ -283,12 +283,14 @@ class SoakScada : public test::FakeScada {
   int failures_ = 0;
 };
 
-// The S key once an hour; the heap is looked at then too.
+// The S key once an hour, waiting until it is read; the heap is looked at then too.
 class SoakKeyboard : public Keyboard {
  public:
   explicit SoakKeyboard(World& world) : world_(world) {}
   bool KeyWaiting() override {
+    if (pressed_) return true;
     if (world_.Elapsed() < nextReport_) return false;
+    pressed_ = true;
     nextReport_ += kHour;
     int64_t live = test::CurrentHeapCounts().live;
     if (world_.Elapsed() >= 2 * kDay) {
@@ -297,11 +299,15 @@ class SoakKeyboard : public Keyboard {
     }
     return true;
   }
-  int ReadKey() override { return 'S'; }
+  int ReadKey() override {
+    pressed_ = false;
+    return 'S';
+  }
 
  private:
   World& world_;
   uint64_t nextReport_ = kHour;
+  bool pressed_ = false;
 };
 
 // The serial port with a simulated phone behind it, in the mode the plan gives: silent,
