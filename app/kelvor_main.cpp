@@ -18,6 +18,9 @@ namespace {
 
 constexpr uint32_t kPauseAfterRecord = 100;    // ms after an alarm record
 constexpr uint32_t kPauseAfterNothing = 1000;  // ms after an empty or failed queue read
+// A step taken on bytes is followed by this much sleep before the next wait for bytes, so
+// that a modem that chatters costs a few steps a second, not a spinning loop.
+constexpr uint32_t kStepGap = 20;  // ms
 
 // The usage text, as operators know it ("SEVICE" included).
 const char* const kUsage[] = {
@@ -73,6 +76,10 @@ class Kelvor {
   void RunLoop(RoutingContext& routing);
   bool Pass(RoutingContext& routing);
   bool TakeAlarm(RoutingContext& routing);
+  void StepModem();
+  void Sleep(uint32_t milliseconds);
+  bool WaitForAnswer(uint32_t milliseconds);
+  uint32_t Left(uint32_t end);
   void HandleKeys();
   void ReportStatus();
 
@@ -315,10 +322,70 @@ bool Kelvor::Pass(RoutingContext& routing) {
   if (!TakeAlarm(routing)) return false;
   destinations_.FlushIfDue(routing);
   WriteSpool();
-  modem_->PollModem();
+  StepModem();
   Supervise();
-  WriteSpool();
+  WriteSpool();  // a heartbeat may have been queued
   return running_ != 0;
+}
+
+// Every step of the modem, in a pass or within a sleep, comes here: a step that changed the
+// SMS waiting is written to the spool at once.
+void Kelvor::StepModem() {
+  modem_->PollModem();
+  WriteSpool();
+}
+
+// The loop's sleeps keep their length, but the modem does not wait for them: while its
+// dialogue awaits an answer, bytes from the port end the wait, the dialogue steps at once,
+// and the rest of the sleep follows; the pause after a confirmed SMS ends within a sleep
+// the same way. A key pressed meanwhile is handled then. An idle modem sleeps through.
+void Kelvor::Sleep(uint32_t milliseconds) {
+  Clock& clock = platform_.clock;
+  const uint32_t end = clock.TickCount() + milliseconds;
+  bool stepped = false;  // the last wait ended with bytes, which the dialogue took
+  for (uint32_t left = milliseconds; left > 0; left = Left(end)) {
+    NextStep next = modem_->WhenToStep();
+    switch (next.kind) {
+      case NextStep::kIdle:
+        clock.Sleep(left);
+        return;
+      case NextStep::kNow:
+        StepModem();
+        break;
+      case NextStep::kAfterPause:
+        clock.Sleep(next.milliseconds < left ? next.milliseconds : left);
+        break;
+      case NextStep::kOnBytes:
+        if (stepped) {
+          clock.Sleep(kStepGap < left ? kStepGap : left);
+          stepped = false;
+        } else {
+          stepped = WaitForAnswer(left);
+        }
+        break;
+    }
+  }
+}
+
+// True when bytes ended the wait and the dialogue stepped on them.
+bool Kelvor::WaitForAnswer(uint32_t milliseconds) {
+  switch (modem_->WaitForAnswer(milliseconds, platform_.keyboard)) {
+    case WaitEnd::kBytes:
+      StepModem();
+      return true;
+    case WaitEnd::kKey:
+      HandleKeys();
+      return false;
+    case WaitEnd::kTime:
+      break;
+  }
+  return false;
+}
+
+// Milliseconds from now until `end`; 0 once it has come.
+uint32_t Kelvor::Left(uint32_t end) {
+  uint32_t now = platform_.clock.TickCount();
+  return DeadlinePassed(end, now) ? end - now : 0;
 }
 
 // What watches the run from outside: the heartbeat SMS and the service manager.
@@ -343,7 +410,7 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
         destinations_.OfferAlarm(record_, routing);
         WriteSpool();  // the alarm is on the disk before the pause: the queue hands it out once
       }
-      platform_.clock.Sleep(kPauseAfterRecord);
+      Sleep(kPauseAfterRecord);
       return true;
     case kShutDown:
     case kShutDown2:
@@ -351,7 +418,7 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
       log_.LogMessage(Colour::kAlarmQueue, "FIX has been shut down\r\n");
       return false;
     case kQueueEmpty:
-      platform_.clock.Sleep(kPauseAfterNothing);
+      Sleep(kPauseAfterNothing);
       return true;
     default:
       break;
@@ -361,7 +428,7 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
     return true;
   }
   log_.LogMessage(Colour::kError, "bad status = %d is WUSERQ1.EXE running ?\r\n", status);
-  platform_.clock.Sleep(kPauseAfterNothing);
+  Sleep(kPauseAfterNothing);
   return true;
 }
 

@@ -32,6 +32,7 @@ void ModemDialogue::Start() {
   lastError_ = 0;
   signalStrength_ = 0;
   hasBeenReady_ = false;
+  pausing_ = false;
 }
 
 void ModemDialogue::SetServiceNumber(const char* number) {
@@ -49,6 +50,7 @@ void ModemDialogue::SetServiceNumber(const char* number) {
 }
 
 void ModemDialogue::PollModem() {
+  if (HeldByPause()) return;
   if (!TimedOut()) {
     Step();
     return;
@@ -60,6 +62,33 @@ void ModemDialogue::PollModem() {
   link_.ReopenIfFailed();
   SendRaw("ATZ\r", 4);
   DiscardResponse();
+}
+
+NextStep ModemDialogue::WhenToStep() const {
+  if (pausing_) {
+    uint32_t left = PauseLeft();
+    return left > 0 ? NextStep{NextStep::kAfterPause, left} : NextStep{NextStep::kNow, 0};
+  }
+  if (state_ != Ready) return {NextStep::kOnBytes, 0};
+  return {queue_.Empty() ? NextStep::kIdle : NextStep::kNow, 0};
+}
+
+// Some phones need a rest after a confirmed SMS. Only the dialogue rests: it neither reads
+// nor steps until the pause is over, then throws away the response and whatever arrived
+// meanwhile, and goes on.
+bool ModemDialogue::HeldByPause() {
+  if (!pausing_) return false;
+  if (PauseLeft() > 0) return true;
+  pausing_ = false;
+  DiscardResponse();
+  return false;
+}
+
+// A clock that has jumped past the pause's end (or far beyond, across the tick's wrap) has
+// ended it.
+uint32_t ModemDialogue::PauseLeft() const {
+  uint32_t left = pauseEnd_ - clock_.TickCount();
+  return left <= kPauseAfterSend ? left : 0;
 }
 
 // Reads first; only a step that brought nothing new can time out, and never in Ready.
@@ -189,8 +218,9 @@ void ModemDialogue::StepSendResult() {
     queue_.RemoveSent();
     state_ = Ready;
     log_.LogMessage(Colour::kModem, "Successfull send\r\n");  // spelt as operators know it
-    clock_.Sleep(kPauseAfterSend);
-    DiscardResponse();
+    pausing_ = true;
+    pauseEnd_ = clock_.TickCount() + kPauseAfterSend;
+    return;  // the response goes when the pause ends
   }
   RefusedSend("+CME");
   RefusedSend("+CMS");

@@ -25,10 +25,22 @@ enum ModemState : int32_t {
 };
 
 constexpr uint32_t kAnswerTimeout = 10000;  // ms the modem has to answer a command
-constexpr uint32_t kPauseAfterSend = 1000;  // ms the program rests after a confirmed SMS
+constexpr uint32_t kPauseAfterSend = 1000;  // ms the dialogue rests after a confirmed SMS
 constexpr int32_t kMaxAttempts = 4;         // sendings of one SMS text
 constexpr int32_t kSendFailed = 515;        // last error after a refused SMS
 constexpr size_t kResponseSize = 256;
+
+// When the dialogue's next step is worth taking, for a caller that sleeps between steps.
+struct NextStep {
+  enum Kind {
+    kIdle,        // Ready with nothing queued: whenever the caller steps anyway
+    kOnBytes,     // a command awaits its answer: as soon as bytes arrive
+    kAfterPause,  // the pause after a confirmed SMS holds the dialogue: in `milliseconds`
+    kNow,         // an SMS waits to be addressed, or the pause is over
+  };
+  Kind kind;
+  uint32_t milliseconds;
+};
 
 class ModemDialogue {
  public:
@@ -38,8 +50,10 @@ class ModemDialogue {
   // that has passed, so the first step without an answer resets the modem.
   void Start();
 
-  // One step: read once, then take the time-out path or act on the state.
+  // One step: read once, then take the time-out path or act on the state. While the pause
+  // after a confirmed SMS lasts, a step does nothing.
   void PollModem();
+  NextStep WhenToStep() const;
   // Takes the service-centre number and logs the number held. A null `number` takes
   // nothing; one that does not fit 31 characters or holds a character that would break the
   // AT+CSCA command is refused with a console line: the number held stays as it was.
@@ -62,6 +76,8 @@ class ModemDialogue {
   bool Contains(const char* text) const;
   bool LineEnded(const char* answer) const;
   bool TimedOut();
+  bool HeldByPause();
+  uint32_t PauseLeft() const;
   void Step();
   bool AdvanceOnOk();
   void Advance(const char* logLine, ModemState next);
@@ -82,6 +98,8 @@ class ModemDialogue {
   bool hasBeenReady_ = false;
   char serviceNumber_[kNumberSize] = {};
   uint32_t deadline_ = 0;
+  bool pausing_ = false;
+  uint32_t pauseEnd_ = 0;
   uint32_t accumulatedLength_ = 0;
   int32_t signalStrength_ = 0;
   int32_t lastError_ = 0;

@@ -75,6 +75,12 @@ void SerialLink::WriteBytes(const char* data, uint32_t length) {
   log_.LogMessage(Colour::kWriteTimeout, "Write timeout");
 }
 
+WaitEnd SerialLink::WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) {
+  if (open_) return port_->WaitForInput(milliseconds, clock, keyboard);
+  clock.Sleep(milliseconds);
+  return WaitEnd::kTime;
+}
+
 void SerialLink::PurgePort() {
   bytesRead_ = 0;
   if (open_ && !port_->Purge()) failed_ = true;

@@ -29,6 +29,9 @@ class SerialLink {
   uint32_t ReadAvailable();
   void WriteBytes(const char* data, uint32_t length);
   void PurgePort();
+  // Waits up to `milliseconds` for bytes from the modem or a key at `keyboard`; a port that
+  // is not open only sleeps.
+  WaitEnd WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard);
 
   // A port that failed since the last call (a read, write or purge the system refused, a
   // line that hung up, a port that did not open) is closed and opened again, by the same

@@ -4,7 +4,10 @@ namespace kelvor {
 
 SmsModem::SmsModem(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
                    Log& log, Clock& clock)
-    : link_(std::move(port), log), queue_(log), dialogue_(link_, queue_, log, clock) {
+    : clock_(clock),
+      link_(std::move(port), log),
+      queue_(log),
+      dialogue_(link_, queue_, log, clock) {
   if (portName != nullptr) link_.OpenPort(portName, mode);
   dialogue_.Start();
   link_.PurgePort();
@@ -37,6 +40,14 @@ void SmsModem::SetServiceNumber(const char* number) {
 
 void SmsModem::PollModem() {
   dialogue_.PollModem();
+}
+
+NextStep SmsModem::WhenToStep() const {
+  return dialogue_.WhenToStep();
+}
+
+WaitEnd SmsModem::WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard) {
+  return link_.WaitForInput(milliseconds, clock_, keyboard);
 }
 
 int SmsModem::SignalStrength() const {

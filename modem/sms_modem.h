@@ -11,6 +11,7 @@
 #include "modem/serial_link.h"
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"
+#include "platform/keyboard.h"
 #include "platform/serial.h"
 
 namespace kelvor {
@@ -36,6 +37,10 @@ class SmsModem : public SmsOutbox {
   void SetServiceNumber(const char* number);
   // One step of the AT dialogue.
   void PollModem();
+  // When the next step is worth taking, for a loop that sleeps between steps; and the wait
+  // for the bytes an answer brings, up to `milliseconds`, which a key at `keyboard` ends too.
+  NextStep WhenToStep() const;
+  WaitEnd WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard);
   int SignalStrength() const;
   int LastError() const;
   // True once the modem has been initialised and ready, since it was made.
@@ -51,6 +56,7 @@ class SmsModem : public SmsOutbox {
   bool Requeue(const char* text, const char* number, int32_t attempts);
 
  private:
+  Clock& clock_;
   SerialLink link_;
   OutgoingQueue queue_;
   ModemDialogue dialogue_;

@@ -5,7 +5,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/clock.h"
+#include "platform/keyboard.h"
+
 namespace kelvor {
+
+// What ended a wait for input at a serial port.
+enum class WaitEnd { kTime, kBytes, kKey };
 
 class SerialPort {
  public:
@@ -46,6 +52,15 @@ class SerialPort {
 
   // Closes the port if it is open.
   virtual void Close() = 0;
+
+  // Waits until bytes have arrived, a key is waiting at `keyboard`, or `milliseconds` have
+  // passed on `clock`, whichever comes first, and says which. A port that cannot be waited
+  // on (closed, or its line hung up) never ends a wait with bytes. This one, for ports that
+  // cannot tell when bytes arrive, only sleeps.
+  virtual WaitEnd WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) {
+    clock.Sleep(milliseconds);
+    return WaitEnd::kTime;
+  }
 };
 
 // A port of this platform, not yet open.

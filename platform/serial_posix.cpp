@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/keyboard_posix.h"
 #include "platform/output_drain.h"
 #include "platform/serial.h"
 #include "platform/serial_mode.h"
@@ -239,6 +240,25 @@ class PosixSerialPort : public SerialPort {
   // flushing the output side discards what the other end has not read yet.
   bool Purge() override { return fd_ >= 0 && tcflush(fd_, TCIFLUSH) == 0; }
 
+  // One poll on the port and the console's terminal for the time left. A signal (a request
+  // to stop, which the keyboard delivers as Q) ends the poll and is looked at as a key; a
+  // line that has hung up would end every poll at once, so its wait is slept instead.
+  WaitEnd WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) override {
+    const uint32_t end = clock.TickCount() + milliseconds;
+    for (;;) {
+      if (keyboard.KeyWaiting()) return WaitEnd::kKey;
+      uint32_t now = clock.TickCount();
+      if (!DeadlinePassed(end, now)) return WaitEnd::kTime;
+      pollfd waits[2] = {{fd_, POLLIN, 0}, {KeyDescriptor(keyboard), POLLIN, 0}};
+      if (poll(waits, 2, static_cast<int>(end - now)) <= 0) continue;
+      if ((waits[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        clock.Sleep(SleepLeft(clock, end));
+        return WaitEnd::kTime;
+      }
+      if ((waits[0].revents & POLLIN) != 0) return WaitEnd::kBytes;
+    }
+  }
+
   void Close() override {
     if (fd_ < 0) return;
     // Output a stalled write left (flow control holding the line) is thrown away: close
@@ -264,6 +284,11 @@ class PosixSerialPort : public SerialPort {
   bool HungUp() {
     pollfd line{fd_, POLLIN, 0};
     return poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  }
+
+  static uint32_t SleepLeft(Clock& clock, uint32_t end) {
+    uint32_t now = clock.TickCount();
+    return DeadlinePassed(end, now) ? end - now : 0;
   }
 
   int fd_ = -1;

@@ -14,6 +14,9 @@ namespace {
 // The longest one WriteFile waits for the line to take bytes; the stall rule decides, over
 // several such calls, when a write has waited long enough.
 constexpr DWORD kWriteCallMs = 1000;
+// How often a wait looks at the port's input count and the console: the port is opened
+// without overlapped I/O, so nothing can be waited on while it is read at once.
+constexpr uint32_t kWaitSlice = 15;  // ms
 
 // COMn is opened through the device namespace, \\.\COMn, the only name under which
 // ports above COM9 open; COM:<name> opens <name> as written; anything else as it stands.
@@ -112,6 +115,19 @@ class WinSerialPort : public SerialPort {
     return cleared;
   }
 
+  // A handle that no longer reaches its device counts no bytes, so its wait lasts.
+  WaitEnd WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) override {
+    const uint32_t end = clock.TickCount() + milliseconds;
+    for (;;) {
+      if (BytesWaiting()) return WaitEnd::kBytes;
+      if (keyboard.KeyWaiting()) return WaitEnd::kKey;
+      uint32_t now = clock.TickCount();
+      if (!DeadlinePassed(end, now)) return WaitEnd::kTime;
+      uint32_t left = end - now;
+      clock.Sleep(left < kWaitSlice ? left : kWaitSlice);
+    }
+  }
+
   void Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return;
     CloseHandle(handle_);
@@ -140,6 +156,12 @@ class WinSerialPort : public SerialPort {
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = kWriteCallMs;
     SetCommTimeouts(handle_, &timeouts);
+  }
+
+  bool BytesWaiting() {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ClearCommError(handle_, &errors, &status) != FALSE && status.cbInQue > 0;
   }
 
   // False on a handle that no longer reaches its device.

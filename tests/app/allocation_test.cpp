@@ -42,14 +42,16 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
       (access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm/") : testing::TempDir()) +
       "kelvor-allocation-spool-" + std::to_string(getpid());
 
-  // An alarm every tenth pass; the run ends after the counted passes, and the heap counts
-  // are taken on the way.
+  // An alarm every fortieth pass: its 31 SMS come about as fast as the phone takes them (one
+  // a second, with the pause after each), so the queue empties now and then and heartbeats
+  // find room in it. The run ends after the counted passes, and the heap counts are taken
+  // on the way.
   test::FakeScada scada;
   test::AlarmBuilder alarm;
   alarm.areas = 0xFFFF;
   alarm.text = "Feed pump tripped";
   alarm.tag = "FEED_PUMP_1";
-  scada.RepeatAlarm(alarm.Build(), 10);
+  scada.RepeatAlarm(alarm.Build(), 40);
   scada.AnswerEveryTag("Feed flow low", "  12.5", 1.0f);
   test::HeapCounts atWarmUp{}, atEnd{};
   ino_t spoolAtWarmUp = 0, spoolAtEnd = 0;
@@ -65,8 +67,8 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
     scada.running = scada.runningCalls < kWarmUp + kCounted ? 1 : 0;
   };
 
-  // A phone that answers every command at once; it counts the texts it takes, and the
-  // heartbeats after the first among them.
+  // A phone that answers every command at once, its answers ending the loop's sleeps; it
+  // counts the texts it takes, and the heartbeats after the first among them.
   test::ScriptedPhone phone;
   phone.serviceQuery = phone.ok;
   phone.keep = false;

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -17,6 +18,20 @@ namespace kelvor {
 namespace {
 
 using ::testing::ElementsAre;
+
+// A SCADA system that notes the tick of every alarm-queue read.
+class TimedScada : public test::FakeScada {
+ public:
+  explicit TimedScada(Clock& clock) : clock_(clock) {}
+  int16_t ReadAlarmQueue(int32_t mode, AlarmRecord& record) override {
+    readTicks.push_back(clock_.TickCount());
+    return FakeScada::ReadAlarmQueue(mode, record);
+  }
+  std::vector<uint32_t> readTicks;
+
+ private:
+  Clock& clock_;
+};
 
 class MainLoopTest : public ::testing::Test {
  protected:
@@ -34,6 +49,8 @@ class MainLoopTest : public ::testing::Test {
                         ++portsMade;
                         portsAliveAtMaking.push_back(portsAlive);
                         auto port = std::make_unique<test::FakeSerialPort>(&portsAlive);
+                        port->clock = &clock;
+                        lastPort = port.get();
                         port->onWrite = [this, p = port.get()](const std::string& command) {
                           if (answering) phone.Take(*p, command, clock.TickCount());
                         };
@@ -52,13 +69,14 @@ class MainLoopTest : public ::testing::Test {
   test::FakeConsole console;
   test::FakeKeyboard keyboard;
   test::VirtualClock clock;
-  test::FakeScada scada;
+  TimedScada scada{clock};
   std::vector<uint32_t> sleeps;
   int portsMade = 0;
   int portsAlive = 0;
   std::vector<int> portsAliveAtMaking;
   bool answering = false;  // the port is silent unless a phone answers on it
   test::ScriptedPhone phone;
+  test::FakeSerialPort* lastPort = nullptr;
 };
 
 const std::vector<std::string> kMinimal = {"COM5=9600,n,8,1", "DEST=+99955501234,AD,H,30"};
@@ -300,6 +318,79 @@ TEST_F(MainLoopTest, TheLoopRunsAcrossTheTickWrap) {
   EXPECT_EQ(Run(kMinimal), 1);
   EXPECT_EQ(scada.alarmReads, 6);
   EXPECT_EQ(clock.TickCount(), 3499u);
+}
+
+// --- The modem between passes ------------------------------------------------------------
+
+// The dialogue steps when its answer arrives, not at the next pass: with the queue empty
+// (a second a pass) five SMS go at the phone's pace, 0.35 s each and the pause of a second
+// after each confirmation. The pause holds the dialogue only: with an alarm record every
+// pass during the next five, the queue is still read every 100 ms.
+TEST_F(MainLoopTest, ABurstGoesAtThePhonesPaceAndAlarmsKeepTheirCadence) {
+  answering = true;
+  phone.delay = 50;
+  phone.sendDelay = 300;
+  test::AlarmBuilder alarm;
+  for (int i = 0; i < 10; ++i) scada.PushStatus(kQueueEmpty);
+  scada.PushRecord(alarm.Build());
+  for (int i = 0; i < 20; ++i) scada.PushStatus(kQueueEmpty);
+  scada.PushRecord(alarm.Build());
+  alarm.routing = 0;  // read, and offered to no destination
+  for (int i = 0; i < 80; ++i) scada.PushRecord(alarm.Build());
+  scada.runningSequence.assign(125, 1);
+  scada.running = 0;
+  std::vector<std::string> arguments = {"COM5"};
+  for (int i = 1; i <= 5; ++i) arguments.push_back("DEST=+1555000" + std::to_string(i) + ",A,H,0");
+  Run(arguments);
+
+  ASSERT_EQ(phone.received.size(), 10u);
+  for (size_t k = 1; k < 10; ++k) {
+    if (k == 5) continue;  // the second burst
+    EXPECT_LE(phone.received[k].tick - phone.received[k - 1].tick, 1350u) << k;
+  }
+  uint32_t from = phone.received[5].tick - 150;  // the read of the second burst's alarm
+  uint32_t to = phone.received[9].tick;
+  uint32_t longest = 0;
+  for (size_t i = 1; i < scada.readTicks.size(); ++i) {
+    if (scada.readTicks[i - 1] < from || scada.readTicks[i] > to) continue;
+    longest = std::max(longest, scada.readTicks[i] - scada.readTicks[i - 1]);
+  }
+  EXPECT_EQ(longest, 100u);
+}
+
+// A modem that chatters while it is awaited costs a few steps a second, not a spinning loop.
+TEST_F(MainLoopTest, AChatteringModemIsSteppedAtMost50TimesASecond) {
+  int reads = 0;  // of the port, which goes with the run
+  bool chattering = false;
+  clock.onSleep = [&](uint32_t) {
+    reads = lastPort->reads;
+    if (clock.TickCount() < 2000 || chattering) return;
+    for (int i = 0; i < 1000; ++i) lastPort->Arrive("\r\nRING\r\n");
+    chattering = true;
+  };
+  scada.runningSequence.assign(4, 1);  // four seconds, the modem silent after its ATZ
+  scada.running = 0;
+  Run(kMinimal);
+  EXPECT_TRUE(chattering);
+  EXPECT_LE(reads, 4 + 2 * 50);
+}
+
+// A key that comes while the modem is awaited is handled then, within the sleep, not after
+// the rest of the modem's initialisation.
+TEST_F(MainLoopTest, AKeyPressedWhileTheModemIsAwaitedIsHandledAtOnce) {
+  answering = true;
+  phone.delay = 300;
+  clock.onSleep = [this](uint32_t) {
+    if (lastPort->writes.size() < 2) return;  // pressed once AT+CMEE=1 has gone out
+    keyboard.keys.push_back('s');
+    clock.onSleep = nullptr;
+  };
+  scada.runningSequence.assign(3, 1);
+  scada.running = 0;
+  Run(kMinimal);
+  const std::string& out = console.text();
+  ASSERT_NE(out.find("Messages in Que = 0"), std::string::npos);
+  EXPECT_LT(out.find("Messages in Que = 0"), out.find("Going to ATE0"));
 }
 
 // --- Log file and heartbeat -------------------------------------------------------------

@@ -283,12 +283,14 @@ class SoakScada : public test::FakeScada {
   int failures_ = 0;
 };
 
-// The S key once an hour; the heap is looked at then too.
+// The S key once an hour, waiting until it is read; the heap is looked at then too.
 class SoakKeyboard : public Keyboard {
  public:
   explicit SoakKeyboard(World& world) : world_(world) {}
   bool KeyWaiting() override {
+    if (pressed_) return true;
     if (world_.Elapsed() < nextReport_) return false;
+    pressed_ = true;
     nextReport_ += kHour;
     int64_t live = test::CurrentHeapCounts().live;
     if (world_.Elapsed() >= 2 * kDay) {
@@ -297,19 +299,26 @@ class SoakKeyboard : public Keyboard {
     }
     return true;
   }
-  int ReadKey() override { return 'S'; }
+  int ReadKey() override {
+    pressed_ = false;
+    return 'S';
+  }
 
  private:
   World& world_;
   uint64_t nextReport_ = kHour;
+  bool pressed_ = false;
 };
 
 // The serial port with a simulated phone behind it, in the mode the plan gives: silent,
-// refusing texts, or flooding the line with RING.
+// refusing texts, or flooding the line with RING. It answers a command in 50 ms and a text
+// in 300 ms, and its answers end the loop's sleeps as they arrive; the flood fills every
+// read but wakes no sleep.
 class PhonePort : public test::FakeSerialPort {
  public:
   explicit PhonePort(World& world) : world_(world), phone_(sim::PhoneOptions{}) {
     recording = false;
+    clock = &world.clock;
     onWrite = [this](const std::string& write) { Take(write); };
     phone_.onDelivered = [this](const sim::DeliveredSms& sms) { Delivered(sms); };
   }
@@ -325,6 +334,8 @@ class PhonePort : public test::FakeSerialPort {
 
  private:
   static constexpr size_t kSmsLimit = 159;
+  static constexpr uint32_t kAnswerDelay = 50;  // ms
+  static constexpr uint32_t kTextDelay = 300;   // ms
 
   // A phone switched off loses what it was doing.
   void Follow() {
@@ -346,7 +357,7 @@ class PhonePort : public test::FakeSerialPort {
     } else {
       answer = phone_.Receive(write.data(), write.size());
     }
-    if (!answer.empty()) Answer(answer);
+    if (!answer.empty()) AnswerAfter(text ? kTextDelay : kAnswerDelay, answer);
   }
 
   void Delivered(const sim::DeliveredSms& sms) {

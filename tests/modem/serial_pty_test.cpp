@@ -106,6 +106,29 @@ TEST_F(PtyTest, APurgeThrowsAwayWhatArrivedUnread) {
   EXPECT_EQ(Take(*port_, buffer, sizeof buffer), 0u);
 }
 
+// A wait for input ends when bytes come, and not before; a line that has hung up, which
+// every poll reports at once, is waited out rather than spun on.
+TEST_F(PtyTest, AWaitEndsWithTheBytesAndAHungUpLineIsWaitedOut) {
+  test::FakeKeyboard keyboard;
+  Clock& clock = SystemClock();
+  std::thread answer([this] {
+    usleep(100000);
+    EXPECT_EQ(write(master_, "\r\nOK\r\n", 6), 6);
+  });
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port_->WaitForInput(2000, clock, keyboard), WaitEnd::kBytes);
+  auto waited = std::chrono::steady_clock::now() - start;
+  answer.join();
+  EXPECT_GE(waited, std::chrono::milliseconds(90));
+  EXPECT_LT(waited, std::chrono::milliseconds(1000));
+
+  close(master_);
+  master_ = -1;
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port_->WaitForInput(200, clock, keyboard), WaitEnd::kTime);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
+}
+
 // The far end going away (the master closing, as an unplugged USB adapter hangs up its
 // line) fails reads, writes and purges, where a quiet line only reads nothing.
 TEST_F(PtyTest, AHungUpLineFailsWhereAQuietOneReadsNothing) {

@@ -40,7 +40,7 @@ bool FakeSerialPort::Read(char* buffer, uint32_t capacity, uint32_t* count) {
   *count = 0;
   if (!readResult) return false;
   for (size_t i = 0; i < waiting_; ++i) At(i).onItsWay = false;
-  if (waiting_ == 0) {
+  if (waiting_ == 0 || !Arrived(At(0))) {
     *count = static_cast<uint32_t>(std::min<size_t>(idle.size(), capacity));
     memcpy(buffer, idle.data(), *count);
     return true;
@@ -68,7 +68,7 @@ bool FakeSerialPort::Purge() {
   if (recording) calls.push_back("Purge");
   size_t kept = 0;
   for (size_t i = 0; i < waiting_; ++i) {
-    if (!At(i).onItsWay) continue;
+    if (!At(i).onItsWay && Arrived(At(i))) continue;
     if (kept != i) std::swap(At(kept), At(i));
     ++kept;
   }
@@ -80,7 +80,26 @@ void FakeSerialPort::Close() {
   if (recording) calls.push_back("Close");
 }
 
-void FakeSerialPort::Push(const std::string& data, bool onItsWay) {
+WaitEnd FakeSerialPort::WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) {
+  if (keyboard.KeyWaiting()) return WaitEnd::kKey;
+  if (readResult && waiting_ > 0) {
+    const Chunk& first = At(0);
+    if (Arrived(first)) return WaitEnd::kBytes;
+    uint32_t in = first.at - clock.TickCount();
+    if (in <= milliseconds) {
+      clock.Sleep(in);
+      return WaitEnd::kBytes;
+    }
+  }
+  clock.Sleep(milliseconds);
+  return WaitEnd::kTime;
+}
+
+bool FakeSerialPort::Arrived(const Chunk& chunk) const {
+  return !chunk.timed || clock == nullptr || !DeadlinePassed(chunk.at, clock->TickCount());
+}
+
+void FakeSerialPort::Push(const std::string& data, bool onItsWay, bool timed, uint32_t at) {
   if (waiting_ == ring_.size()) {
     std::rotate(ring_.begin(), ring_.begin() + static_cast<std::ptrdiff_t>(first_), ring_.end());
     first_ = 0;
@@ -90,6 +109,8 @@ void FakeSerialPort::Push(const std::string& data, bool onItsWay) {
   Chunk& slot = At(waiting_);
   slot.data.assign(data);
   slot.onItsWay = onItsWay;
+  slot.timed = timed;
+  slot.at = at;
   ++waiting_;
 }
 

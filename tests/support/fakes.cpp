@@ -46,13 +46,18 @@ void FakeConsole::Clear() {
   coloured_.clear();
 }
 
+// A repeated key, once pressed, waits until it is read, as a key at a console does.
 bool FakeKeyboard::KeyWaiting() {
-  if (!keys.empty()) return true;
-  return repeatEvery_ > 0 && ++looks_ % repeatEvery_ == 0;
+  if (!keys.empty() || repeatWaiting_) return true;
+  repeatWaiting_ = repeatEvery_ > 0 && ++looks_ % repeatEvery_ == 0;
+  return repeatWaiting_;
 }
 
 int FakeKeyboard::ReadKey() {
-  if (keys.empty()) return repeatKey_;
+  if (keys.empty()) {
+    repeatWaiting_ = false;
+    return repeatKey_;
+  }
   int key = keys.front();
   keys.pop_front();
   return key;

@@ -86,6 +86,7 @@ class FakeKeyboard : public Keyboard {
   int repeatKey_ = 0;
   int repeatEvery_ = 0;
   int looks_ = 0;
+  bool repeatWaiting_ = false;
 };
 
 // A SCADA system whose answers tests script. Its options for long runs (a repeated alarm,

@@ -26,7 +26,7 @@ void ScriptedPhone::Take(FakeSerialPort& port, const std::string& write, uint32_
   if (write.rfind("AT+CMGS=\"", 0) == 0) number_.assign(write, 9, write.find('"', 9) - 9);
   if (IsText(write)) {
     if (!refused.empty() && number_ == refused) {
-      port.Answer(refusal);
+      Reply(port, refusal, sendDelay);
       return;
     }
     if (!confirming) return;
@@ -38,7 +38,15 @@ void ScriptedPhone::Take(FakeSerialPort& port, const std::string& write, uint32_
     if (onReceived) onReceived(last_);
   }
   const std::string& answer = AnswerTo(write);
-  if (!answer.empty()) port.Answer(answer);
+  if (!answer.empty()) Reply(port, answer, IsText(write) ? sendDelay : delay);
+}
+
+void ScriptedPhone::Reply(FakeSerialPort& port, const std::string& answer, uint32_t after) const {
+  if (after == 0) {
+    port.Answer(answer);
+  } else {
+    port.AnswerAfter(after, answer);
+  }
 }
 
 const std::string& ScriptedPhone::AnswerTo(const std::string& write) const {

@@ -11,8 +11,9 @@
 
 namespace kelvor::test {
 
-// Answers each write at once, the answer arriving after any purge that follows it, and
-// keeps the SMS texts it takes. Each answer can be changed; the phone can go silent, leave
+// Answers each write at once, the answer arriving after any purge that follows it (or, with
+// a delay, that many milliseconds later on the port's clock), and keeps the SMS texts it
+// takes. Each answer can be changed; the phone can go silent, leave
 // texts unconfirmed or refuse the texts to one number. With `keep` off, and a port that
 // does not record, a steady run takes nothing from the heap.
 class ScriptedPhone {
@@ -41,6 +42,8 @@ class ScriptedPhone {
   std::string serviceSet = "\r\nOK\r\n";
   std::string refusal = "\r\n+CMS ERROR: 500\r\n";  // to a text for `refused`
 
+  uint32_t delay = 0;      // ms to answer a command
+  uint32_t sendDelay = 0;  // ms from a text's Ctrl-Z to its answer
   bool silent = false;     // answers nothing, as a phone switched off
   bool confirming = true;  // false: texts go unanswered and are not taken
   std::string refused;     // texts to this number are refused
@@ -50,6 +53,8 @@ class ScriptedPhone {
   std::function<void(const Sms&)> onReceived;  // after each text taken
 
  private:
+  void Reply(FakeSerialPort& port, const std::string& answer, uint32_t after) const;
+
   std::string number_;  // of the SMS under way
   Sms last_;
   std::string none_;
