@@ -159,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       case 8: {  // a PIN, or none: taken only when it is 4 to 8 digits
         std::string pin = input.Text(10);
-        console.pin = modem.dialogue.SetPin(pin.c_str()) ? pin : "";
+        console.pin = modem.dialogue.SetPin(pin.c_str()) ? pin.c_str() : "";  // to a NUL
         break;
       }
       default:
