@@ -5,7 +5,7 @@
 //
 // How the arguments are read, as command lines have always been read:
 // - An argument that begins with a keyword of the table in command_line.cpp (DEST=, FILE=,
-//   LOG=, HEARTBEAT=, SPOOL=) is that kind, whatever else it holds: a path or a tag name
+//   LOG=, HEARTBEAT=, SPOOL=, PIN=) is that kind, whatever else it holds: a path or a tag name
 //   may well contain "COM" or "SER".
 // - Any other argument is the kind of the first of "COM", "SER", "DEST=" and "FILE=" it
 //   contains, case-sensitively; an argument with none of them is passed over silently.
@@ -15,7 +15,7 @@
 // - DEST arguments and the lines of the files FILE arguments name (read here, in the order
 //   of the arguments) give at most 31 destinations; each one beyond is passed over with a
 //   line. A destination whose specification is incomplete or refused still takes its place.
-// - Of LOG=, HEARTBEAT= and SPOOL= the first argument is the one, whether it is taken or
+// - Of LOG=, HEARTBEAT=, SPOOL= and PIN= the first argument is the one, whether it is taken or
 //   refused; a later one is ignored with a line.
 // - Without a COM argument or without a destination the run is the usage text, and its
 //   exit status 0; otherwise the exit status is the number of destinations.
@@ -29,6 +29,7 @@
 
 #include "app/spool.h"
 #include "log/log_file.h"
+#include "modem/modem_dialogue.h"
 #include "modem/sms_outbox.h"
 #include "platform/serial_mode.h"
 #include "routing/destination_list.h"
@@ -104,6 +105,12 @@ struct SpoolSetting {
   char path[kSpoolPathSize] = {};
 };
 
+// PIN=nnnn, the SIM's PIN: 4 to 8 digits. No line ever shows it, nor the argument.
+struct PinSetting {
+  bool fine = false;
+  char digits[kLongestPin + 1] = {};  // empty unless fine
+};
+
 // What start-up does at one argument's turn. A FILE argument has one step for each
 // destination its file gives.
 struct ArgumentStep {
@@ -115,10 +122,11 @@ struct ArgumentStep {
     kLog,          // the configuration's log, heartbeat or spool
     kHeartbeat,
     kSpool,
+    kPin,
     kRepeated,  // a keyword argument a run takes once, given again: ignored
   };
   Kind kind = kPort;
-  const char* argument = nullptr;  // the argument as given
+  const char* argument = nullptr;  // the argument as given (kRepeated: as it may be shown)
   size_t index = 0;
   const char* keyword = nullptr;  // kRepeated: the keyword, as "LOG="
   const char* once = nullptr;     // kRepeated: what a run has one of, as "log file"
@@ -139,6 +147,7 @@ struct Configuration {
   std::optional<LogSetting> log;
   std::optional<HeartbeatSetting> heartbeat;
   std::optional<SpoolSetting> spool;
+  std::optional<PinSetting> pin;
 
   // No modem or no destination: the run is the usage text.
   bool ShowsUsage() const { return ports.Count() == 0 || destinationCount == 0; }
