@@ -106,8 +106,18 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   EXPECT_STREQ(next.modem->Queued(2).number, "+3");
   EXPECT_FALSE(next.destinations[0].BatchPending());
   EXPECT_STREQ(next.destinations[1].Batch(), "7/06:05\nFeed flow high\n");
-  EXPECT_EQ(next.destinations[1].PendingSince(), 40000u);  // its delay from the restore on
   EXPECT_FALSE(next.destinations[2].BatchPending());
+
+  // The batch's delay of 5 s counts from the restore on: not due at once, due after it.
+  test::FakeScada scada;
+  RoutingContext routing{next.log, scada, next.clock, *next.modem};
+  next.clock.Set(45000);
+  next.destinations.FlushIfDue(routing);
+  EXPECT_TRUE(next.destinations[1].BatchPending());
+  next.clock.Set(45001);
+  next.destinations.FlushIfDue(routing);
+  EXPECT_FALSE(next.destinations[1].BatchPending());
+  EXPECT_EQ(next.modem->QueuedCount(), 4);
 }
 
 TEST_F(SpoolTest, AFailedWriteIsTriedAgainAtTheNextChangeOnly) {
