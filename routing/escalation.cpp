@@ -81,7 +81,9 @@ bool Escalation::EscalationConfirmed(const char* number, const char* text, uint3
     if (!record.used || record.delivered || record.holder != at) continue;
     FormatEscalated(record, sent, sizeof sent);
     if (strcmp(sent, text) != 0) continue;
+    // However late it came, the holder has its minutes from now.
     record.delivered = true;
+    record.due = false;
     record.confirmed |= Bit(at);
     record.deadline = now + minutes_[at] * kMinute;
     ++changes_;

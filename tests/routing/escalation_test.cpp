@@ -79,11 +79,18 @@ TEST_F(EscalationTest, TheNumberPassedOverCanStillStopTheChain) {
   EXPECT_EQ(After(60 * kMinute), Sms{std::string(kA) + "|Kelvor: 1 alarm SMS acknowledged"});
 }
 
-TEST_F(EscalationTest, AnEscalationThePhoneNeverConfirmsGoesOnAfterTheDeliveryWait) {
-  escalation_.AlarmConfirmed(kA, kAlarm, now_);
-  ASSERT_EQ(After(5 * kMinute + 1, false).size(), 1u);
+TEST_F(EscalationTest, AnEscalationConfirmedLateOrNeverGoesOnInTime) {
+  escalation_.AlarmConfirmed(kA, "never", now_);
+  escalation_.AlarmConfirmed(kA, "late", now_);
+  ASSERT_EQ(After(5 * kMinute + 1, false).size(), 2u);
   EXPECT_EQ(After(kEscalationDeliveryWait + 10 * kMinute), Sms{});
-  EXPECT_EQ(After(1).size(), 1u);  // to C
+  escalation_.Pass(now_ + 1);  // both due for C, waiting for room in the queue
+  // A confirmation that comes even later still gives B its ten minutes.
+  EXPECT_TRUE(
+      escalation_.EscalationConfirmed(kB, "No answer from +4917100001 in 5 min\nlate", now_ + 2));
+  EXPECT_EQ(After(2), Sms{std::string(kC) + "|No answer from +4917100002 in 10 min\nnever"});
+  EXPECT_EQ(After(10 * kMinute), Sms{});
+  EXPECT_EQ(After(1).size(), 1u);
 }
 
 // A phone that takes nothing for weeks: the escalation waits for room, and is not lost to
