@@ -82,7 +82,7 @@ class Escalation {
   // when it has one but no record is free: the caller says that it will not be escalated.
   Taken AlarmConfirmed(const char* number, const char* text, uint32_t now);
   // An SMS that TakeDue handed out as kEscalated was confirmed: the holder's time starts.
-  // False when no record waits for it (acknowledged meanwhile, or its wait ran out).
+  // False when no record waits for it (acknowledged meanwhile, or gone on already).
   bool EscalationConfirmed(const char* number, const char* text, uint32_t now);
   // A message from `number` that is not a status request: every alarm text confirmed to
   // it so far stops escalating. Returns how many; when any, a confirmation SMS follows
@@ -105,9 +105,8 @@ class Escalation {
   void Save(uint32_t now, EscalationRecordSink& sink) const;
   enum Restored { kRestored, kNoLongerConfigured, kNoRoom };
   // Puts a record back after a restart (its texts NUL-terminated within their fields), its
-  // wait starting at `now`. A holder that no rule
-  // names any more (the rules changed) is kNoLongerConfigured; numbers it reached that the
-  // rules no longer name are forgotten, as it can no more reach them.
+  // wait starting at `now`. A holder the rules no longer name is kNoLongerConfigured;
+  // numbers it reached that they no longer name are forgotten, as it can reach them no more.
   Restored Restore(const EscalationRecord& record, uint32_t now);
 
  private:
