@@ -37,6 +37,10 @@ constexpr size_t kLineKept = 168;          // bytes of a line looked at; the res
 constexpr size_t kExcerptSize = 41;        // 40 characters of a text for the console, a NUL
 
 constexpr char kListUnreadCommand[] = "AT+CMGL=\"REC UNREAD\"\r";
+// A phone marks what it lists as read. Messages listed but never read (their indexes beyond
+// the cap, or a run stopped in between) are found again by listing those read: every
+// message Kelvor reads it deletes, so a message read that stays is one not handled yet.
+constexpr char kListReadCommand[] = "AT+CMGL=\"REC READ\"\r";
 // "AT+CMGR=<index>\r" and "AT+CMGD=<index>\r": digits only between "=" and CR.
 void FormatReadCommand(uint16_t index, char* command, size_t size);
 void FormatDeleteCommand(uint16_t index, char* command, size_t size);
@@ -82,7 +86,7 @@ class IncomingSmsReader {
   int Waiting() const { return waiting_; }
   // Takes the oldest index waiting; false when none waits.
   bool NextIndex(uint16_t* index);
-  // Indexes not kept because kIndexCapacity were waiting; the next listing finds them.
+  // Indexes not kept because kIndexCapacity were waiting: a listing of those read finds them.
   uint32_t Dropped() const { return dropped_; }
 
  private:
