@@ -1,47 +1,17 @@
 #include "app/heartbeat.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
-#include "modem/modem_dialogue.h"
 
 namespace kelvor {
 namespace {
 
 constexpr uint32_t kMinute = 60000;  // ms
 
-// A whole number from 1 to `largest`, digits only; 0 when the text is anything else.
-uint32_t ReadMinutes(const char* text, uint32_t largest) {
-  size_t length = strlen(text);
-  if (length == 0 || length > 5 || strspn(text, "0123456789") != length) return 0;
-  unsigned long value = strtoul(text, nullptr, 10);
-  return value <= largest ? static_cast<uint32_t>(value) : 0;
-}
-
 }  // namespace
 
-HeartbeatArgument ParseHeartbeatArgument(const char* argument) {
-  HeartbeatArgument read{HeartbeatArgument::kFine, {}, 0};
-  const char* number = argument + strlen("HEARTBEAT=");
-  const char* comma = strrchr(number, ',');
-  size_t length = comma != nullptr ? static_cast<size_t>(comma - number) : strlen(number);
-  char copy[kNumberSize];
-  snprintf(copy, sizeof copy, "%.*s", static_cast<int>(length), number);
-  if (length == 0 || length >= kNumberSize || !SafeForCommand(copy)) {
-    read.outcome = HeartbeatArgument::kBadNumber;
-    PrintableCopy(copy, read.number, sizeof read.number);
-    return read;
-  }
-  memcpy(read.number, copy, length + 1);
-  read.minutes = comma != nullptr ? ReadMinutes(comma + 1, kLongestHeartbeatMinutes) : 0;
-  if (read.minutes == 0) read.outcome = HeartbeatArgument::kBadMinutes;
-  return read;
-}
-
-void Heartbeat::Set(const HeartbeatArgument& argument) {
-  memcpy(number_, argument.number, sizeof number_);
-  period_ = argument.minutes * kMinute;
+void Heartbeat::Set(const char* number, uint32_t minutes) {
+  snprintf(number_, sizeof number_, "%s", number);
+  period_ = minutes * kMinute;
 }
 
 // Everything is queued, never sent from here: the heartbeat takes its turn in the queue
@@ -51,7 +21,7 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock) {
   uint32_t now = clock.TickCount();
   char text[kSmsTextLimit + 1];
   if (!started_) {
-    if (modem.Dialogue().State() != Ready) return;
+    if (!modem.HasBeenReady()) return;
     started_ = true;
     deadline_ = now + period_;
     // No signal strength: the modem is asked for it only once it is ready, so at this
@@ -78,7 +48,7 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock) {
 void Heartbeat::Queue(SmsModem& modem, const char* text) {
   alarmsThen_ = alarms_;
   tallyThen_ = modem.Tally();
-  modem.QueueMessage(text, number_);
+  modem.QueueServiceMessage(text, number_);
 }
 
 unsigned Heartbeat::Alarms() const {

@@ -4,32 +4,17 @@
 
 #include <cstdint>
 
-#include "modem/outgoing_queue.h"
 #include "modem/sms_modem.h"
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"
 
 namespace kelvor {
 
-constexpr uint32_t kLongestHeartbeatMinutes = 7 * 24 * 60;  // a week
-
-// A HEARTBEAT=number,minutes argument.
-struct HeartbeatArgument {
-  enum Outcome { kFine, kBadNumber, kBadMinutes };
-  Outcome outcome;
-  char number[kNumberSize];  // as the argument gives it, cut to fit; usable when kFine
-  uint32_t minutes;
-};
-
-// Reads the argument, which begins with "HEARTBEAT=". The number passes the checks of a
-// destination's number (not empty, at most 31 characters, nothing that would break the
-// AT command); the minutes, after the last comma, are a whole number from 1 to 10080.
-HeartbeatArgument ParseHeartbeatArgument(const char* argument);
-
 class Heartbeat {
  public:
-  // Without a call to Set there is no heartbeat.
-  void Set(const HeartbeatArgument& argument);
+  // A heartbeat to `number` (at most kNumberSize - 1 characters) every `minutes`. Without
+  // a call to Set there is no heartbeat.
+  void Set(const char* number, uint32_t minutes);
 
   // One alarm record read from the SCADA system.
   void CountAlarm() { ++alarms_; }

@@ -1,17 +1,16 @@
 #include "app/kelvor_main.h"
 
-#include <cctype>
 #include <cstring>
 #include <optional>
-#include <vector>
 
+#include "app/command_line.h"
 #include "app/heartbeat.h"
 #include "app/service_status.h"
 #include "app/spool.h"
 #include "log/console_log.h"
 #include "log/log_file.h"
 #include "modem/sms_modem.h"
-#include "routing/destination_file.h"
+#include "platform/text.h"
 #include "routing/destination_list.h"
 
 namespace kelvor {
@@ -19,6 +18,9 @@ namespace {
 
 constexpr uint32_t kPauseAfterRecord = 100;    // ms after an alarm record
 constexpr uint32_t kPauseAfterNothing = 1000;  // ms after an empty or failed queue read
+// A step taken on bytes is followed by this much sleep before the next wait for bytes, so
+// that a modem that chatters costs a few steps a second, not a spinning loop.
+constexpr uint32_t kStepGap = 20;  // ms
 
 // The usage text, as operators know it ("SEVICE" included).
 const char* const kUsage[] = {
@@ -40,65 +42,49 @@ const char* const kUsage[] = {
     "\r\nHit any Key to Exit\r\n",
 };
 
-bool StartsWith(const char* text, const char* prefix) {
-  return strncmp(text, prefix, strlen(prefix)) == 0;
-}
-
-// The first LOG= argument, the one that names the log file, read; a refusal when there is
-// none, which no one reports.
-LogFileArgument FirstLogArgument(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (StartsWith(argv[i], "LOG=")) return ParseLogArgument(argv[i]);
-  }
-  return LogFileArgument{LogFileArgument::kBadPath, {}, 0};
-}
-
 // The run's log file, opened before the first line is logged so that it holds them all;
 // null when there is no LOG= argument or it was refused (said at its turn).
-LogFile* StartLogFile(LogFile& file, const LogFileArgument& read) {
-  if (read.outcome != LogFileArgument::kFine) return nullptr;
-  file.Start(read.path, read.kbytes);
+LogFile* StartLogFile(LogFile& file, const std::optional<LogSetting>& log) {
+  if (!log || log->outcome != LogSetting::kFine) return nullptr;
+  file.Start(log->path, log->kbytes);
   return &file;
 }
 
 class Kelvor {
  public:
-  Kelvor(Platform& platform, const LogFileArgument& logArgument)
+  Kelvor(Platform& platform, const Configuration& configuration)
       : platform_(platform),
-        logArgument_(logArgument),
+        configuration_(configuration),
         logFile_(platform.clock),
-        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, logArgument_)) {}
+        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, configuration.log)) {}
 
-  int Run(int argc, char** argv);
+  int Run();
 
  private:
-  void ReadArgument(const char* argument);
-  struct KeywordArgument {
-    const char* keyword;
-    void (Kelvor::*read)(const char* argument);
-    const char* once;  // what a run has one of, the first argument giving it; or null
-  };
-  static const KeywordArgument kKeywordArguments[];
-  static constexpr int kKeywords = 5;
-
-  void ReadDestinationArgument(const char* argument);
-  void ReadFileArgument(const char* argument);
-  void ReadLogArgument(const char* argument);
-  void ReadHeartbeatArgument(const char* argument);
+  void TakeStep(const ArgumentStep& step);
+  void MakeModem(const PortArgument& read, const char* argument);
+  void ReportLog(const LogSetting& read, const char* argument);
+  void StartHeartbeat(const HeartbeatSetting& read, const char* argument);
+  void StartSpool(const SpoolSetting& read);
   void Supervise();
-  void ReadSpoolArgument(const char* argument);
+  void LetGoOfSpool();
   void RestoreSpool();
+  void ReportRestore(const SpoolRestored& restored);
   void WriteSpool();
   void PrintUsage();
   void ReportDiscarded();
   void RunLoop(RoutingContext& routing);
   bool Pass(RoutingContext& routing);
   bool TakeAlarm(RoutingContext& routing);
+  void StepModem();
+  void Sleep(uint32_t milliseconds);
+  bool WaitForAnswer(uint32_t milliseconds);
+  uint32_t Left(uint32_t end);
   void HandleKeys();
   void ReportStatus();
 
   Platform& platform_;
-  LogFileArgument logArgument_;  // the first LOG= argument, read
+  const Configuration& configuration_;
   // Members are destroyed in reverse order: the modem (closing its port), then the log and
   // its file, then the destinations with their unsent batches.
   DestinationList destinations_;
@@ -107,20 +93,21 @@ class Kelvor {
   std::unique_ptr<SmsModem> modem_;
   int32_t running_ = 0;
   AlarmRecord record_{};
-  bool keywordSeen_[kKeywords] = {};
   Heartbeat heartbeat_;
   ServiceStatus serviceStatus_;
   std::optional<Spool> spool_;
   bool spoolFailing_ = false;  // the last spool write failed, and the operator was told
 };
 
-int Kelvor::Run(int argc, char** argv) {
-  log_.LogMessage(Colour::kNormal, "starting SMS Alarm Router %d\r\n", argc);
-  for (int i = 1; i < argc; ++i) ReadArgument(argv[i]);
+// Start-up reports what the command line gave, argument by argument, and builds the run
+// from it; then the loop, then shutdown.
+int Kelvor::Run() {
+  log_.LogMessage(Colour::kNormal, "starting SMS Alarm Router %d\r\n", configuration_.argc);
+  for (size_t i = 0; i < configuration_.steps.Count(); ++i) TakeStep(configuration_.steps[i]);
 
-  if (!modem_ || destinations_.Count() == 0) {
+  if (configuration_.ShowsUsage()) {
     PrintUsage();
-    return 0;
+    return configuration_.ExitStatus();
   }
 
   RestoreSpool();
@@ -132,95 +119,89 @@ int Kelvor::Run(int argc, char** argv) {
   ReportDiscarded();
   log_.LogMessage(Colour::kAlarmQueue, "Exiting ....\r\n");
   modem_.reset();
-  return destinations_.Count();
+  return configuration_.ExitStatus();
 }
 
-// An argument that begins with one of these keywords is that kind, whatever else it holds:
-// a tag name or a path may well contain "COM" or "SER".
-// Of a log file, a heartbeat and a spool a run has one: the first argument that gives it.
-const Kelvor::KeywordArgument Kelvor::kKeywordArguments[kKeywords] = {
-    {"DEST=", &Kelvor::ReadDestinationArgument, nullptr},
-    {"FILE=", &Kelvor::ReadFileArgument, nullptr},
-    {"LOG=", &Kelvor::ReadLogArgument, "log file"},
-    {"HEARTBEAT=", &Kelvor::ReadHeartbeatArgument, "heartbeat"},
-    {"SPOOL=", &Kelvor::ReadSpoolArgument, "spool"},
-};
-
-// Arguments with a leading keyword first; every other argument is told apart by the first
-// of these texts it contains, in this order, as command lines have always been read.
-void Kelvor::ReadArgument(const char* argument) {
-  for (int i = 0; i < kKeywords; ++i) {
-    const KeywordArgument& keyword = kKeywordArguments[i];
-    if (!StartsWith(argument, keyword.keyword)) continue;
-    if (keyword.once != nullptr && keywordSeen_[i]) {
+void Kelvor::TakeStep(const ArgumentStep& step) {
+  const Configuration& c = configuration_;
+  switch (step.kind) {
+    case ArgumentStep::kPort:
+      MakeModem(c.ports[step.index], step.argument);
+      break;
+    case ArgumentStep::kService:
+      modem_->SetServiceNumber(c.serviceNumbers[step.index]);
+      break;
+    case ArgumentStep::kDestination:
+      ReportDestination(c.destinations[step.index], log_);
+      destinations_.Add(c.destinations[step.index]);
+      break;
+    case ArgumentStep::kPassedOver:
+      // Cut so that even a file line of 253 characters keeps its line end.
+      log_.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity,
+                 c.passedOver[step.index].text);
+      break;
+    case ArgumentStep::kLog:
+      ReportLog(*c.log, step.argument);
+      break;
+    case ArgumentStep::kHeartbeat:
+      StartHeartbeat(*c.heartbeat, step.argument);
+      break;
+    case ArgumentStep::kSpool:
+      StartSpool(*c.spool);
+      break;
+    case ArgumentStep::kRepeated:
       log_.LogMessage(Colour::kError, "Second %.*s argument ignored - one %s per run: %.60s",
-                      static_cast<int>(strlen(keyword.keyword) - 1), keyword.keyword, keyword.once,
-                      argument);
-    } else {
-      keywordSeen_[i] = true;
-      (this->*keyword.read)(argument);
-    }
-    return;
-  }
-  if (strstr(argument, "COM") != nullptr) {
-    modem_.reset();  // the earlier modem lets go of its port before the new one opens it
-    modem_ = std::make_unique<SmsModem>(argument, platform_.newSerialPort(), log_, platform_.clock);
-  } else if (strstr(argument, "SER") != nullptr) {
-    if (modem_) modem_->SetServiceNumber(argument);
-  } else if (strstr(argument, "DEST=") != nullptr) {
-    ReadDestinationArgument(argument);
-  } else if (strstr(argument, "FILE=") != nullptr) {
-    ReadFileArgument(argument);
+                      static_cast<int>(strlen(step.keyword) - 1), step.keyword, step.once,
+                      step.argument);
+      break;
   }
 }
 
-// The destination's text starts at the argument's first "=", which it keeps. It is cut up in
-// place while it is read, so it is read from a copy.
-void Kelvor::ReadDestinationArgument(const char* argument) {
-  const char* from = strchr(argument, '=');
-  std::vector<char> text(from, from + strlen(from) + 1);
-  AddDestination(text.data(), destinations_, log_);
-}
-
-void Kelvor::ReadFileArgument(const char* argument) {
-  ReadDestinationFile(argument, destinations_, log_);
+void Kelvor::MakeModem(const PortArgument& read, const char* argument) {
+  modem_.reset();  // the earlier modem lets go of its port before the new one opens it
+  if (read.tooLong) {
+    // A cut argument could open the wrong port or set half a mode: nothing is opened.
+    log_.LogMessage(Colour::kError, "COM argument too long - %.40s...\r\n", argument);
+  }
+  const PortSetting& port = read.port;
+  modem_ = std::make_unique<SmsModem>(read.tooLong ? nullptr : port.name,
+                                      port.hasMode ? port.mode : nullptr, platform_.newSerialPort(),
+                                      log_, platform_.clock);
 }
 
 // The file itself was opened before the first line (StartLogFile); here the operator is told,
 // in the order of the arguments, what became of the LOG= argument.
-void Kelvor::ReadLogArgument(const char* argument) {
-  const LogFileArgument& read = logArgument_;
+void Kelvor::ReportLog(const LogSetting& read, const char* argument) {
   switch (read.outcome) {
-    case LogFileArgument::kFine:
+    case LogSetting::kFine:
       log_.LogMessage(Colour::kNormal, "Log file %s, renamed to %s.1 at %u KB", read.path,
                       read.path, static_cast<unsigned>(read.kbytes));
       break;
-    case LogFileArgument::kBadPath:
+    case LogSetting::kBadPath:
       log_.LogMessage(Colour::kError, "Bad log file path - 1 to %d characters: %.60s; no log file",
                       static_cast<int>(kLogPathSize - 1), argument);
       break;
-    case LogFileArgument::kBadSize:
+    case LogSetting::kBadSize:
       log_.LogMessage(Colour::kError, "Bad log file size - 1 to %u KB: %.60s; no log file",
                       static_cast<unsigned>(kLargestLogKbytes), argument);
       break;
   }
 }
 
-void Kelvor::ReadHeartbeatArgument(const char* argument) {
-  HeartbeatArgument read = ParseHeartbeatArgument(argument);
+void Kelvor::StartHeartbeat(const HeartbeatSetting& read, const char* argument) {
   switch (read.outcome) {
-    case HeartbeatArgument::kFine:
-      heartbeat_.Set(read);
+    case HeartbeatSetting::kFine:
+      heartbeat_.Set(read.number, read.minutes);
       log_.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", read.number,
                       static_cast<unsigned>(read.minutes));
       break;
-    case HeartbeatArgument::kBadNumber:
+    case HeartbeatSetting::kBadNumber:
       log_.LogMessage(Colour::kError,
                       "Bad heartbeat number %s - 1 to %d characters, no quote, CR, LF, Ctrl-Z or "
                       "ESC; no heartbeat",
                       read.number, static_cast<int>(kNumberSize - 1));
       break;
-    case HeartbeatArgument::kBadMinutes:
+    case HeartbeatSetting::kBadMinutes:
       log_.LogMessage(Colour::kError,
                       "Bad heartbeat minutes - HEARTBEAT=number,minutes with 1 to %u minutes: "
                       "%.60s; no heartbeat",
@@ -229,23 +210,40 @@ void Kelvor::ReadHeartbeatArgument(const char* argument) {
   }
 }
 
-void Kelvor::ReadSpoolArgument(const char* argument) {
-  SpoolArgument parsed = ParseSpoolArgument(argument);
-  if (parsed.outcome == SpoolArgument::kPath) {
-    spool_.emplace(parsed.path);
-  } else if (parsed.outcome == SpoolArgument::kEmpty) {
-    log_.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
-  } else {
-    log_.LogMessage(Colour::kError, "Spool path longer than %d characters - SPOOL ignored\r\n",
-                    static_cast<int>(kSpoolPathSize - 1 - kSpoolSuffixLength));
+void Kelvor::StartSpool(const SpoolSetting& read) {
+  switch (read.outcome) {
+    case SpoolSetting::kPath:
+      spool_.emplace(read.path);
+      if (spool_->TakeClaim() == Spool::kInUse) LetGoOfSpool();
+      break;
+    case SpoolSetting::kEmpty:
+      log_.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
+      break;
+    case SpoolSetting::kTooLong:
+      log_.LogMessage(Colour::kError, "Spool path longer than %d characters - SPOOL ignored\r\n",
+                      static_cast<int>(kSpoolPathSize - 1 - kSpoolSuffixLength));
+      break;
   }
 }
 
-// Once the destinations and the modem exist: what the last run left on its way goes on.
+// A spool another run holds is left to it, read and written by that run alone; this one
+// goes on as without SPOOL=.
+void Kelvor::LetGoOfSpool() {
+  log_.LogMessage(Colour::kError, "Spool %.120s in use by another run - SPOOL ignored\r\n",
+                  spool_->Path());
+  spool_.reset();
+  spoolFailing_ = false;
+}
+
+// Once the destinations and the modem exist: what the last run left on its way goes on,
+// and is on the disk again at once (a damaged file has just been renamed).
 void Kelvor::RestoreSpool() {
   if (!spool_) return;
-  SpoolRestored restored =
-      spool_->Restore(modem_->Queue(), destinations_, platform_.clock.TickCount());
+  ReportRestore(spool_->Restore(*modem_, destinations_, platform_.clock.TickCount()));
+  WriteSpool();
+}
+
+void Kelvor::ReportRestore(const SpoolRestored& restored) {
   if (!restored.found) {
     log_.LogMessage(Colour::kNormal, "Spool %.120s: no file yet, nothing to restore\r\n",
                     spool_->Path());
@@ -268,12 +266,15 @@ void Kelvor::RestoreSpool() {
                   restored.keptBad ? "kept as" : "could not be kept as", spool_->Path());
 }
 
-// After every pass: a write when something changed. A spool that cannot be written is
-// said once; Kelvor goes on from memory and says when a write succeeds again.
+// After every step that may change what the spool holds, before the loop pauses or the
+// modem's step can stall: a write when something changed. A spool that cannot be written
+// is said once; Kelvor goes on from memory and says when a write succeeds again.
 void Kelvor::WriteSpool() {
   if (!spool_) return;
-  Spool::Write written = spool_->WriteIfChanged(modem_->Queue(), destinations_);
-  if (written == Spool::kFailed && !spoolFailing_) {
+  Spool::Write written = spool_->WriteIfChanged(*modem_, destinations_);
+  if (written == Spool::kTaken) {
+    LetGoOfSpool();
+  } else if (written == Spool::kFailed && !spoolFailing_) {
     log_.LogMessage(Colour::kError, "Spool %.120s cannot be written - going on from memory\r\n",
                     spool_->Path());
     spoolFailing_ = true;
@@ -284,18 +285,21 @@ void Kelvor::WriteSpool() {
 }
 
 // Nothing still on its way is dropped without a word: the operator learns how many SMS and
-// batches of alarms the run ends without sending, or that the spool keeps them.
+// batches of alarms the run ends without sending, or that the spool keeps them (not a
+// heartbeat still waiting: the next run says its own).
 void Kelvor::ReportDiscarded() {
-  int sms = modem_->QueuedCount();
   int batches = destinations_.PendingBatches();
-  if (sms == 0 && batches == 0) return;
   if (spool_ && spool_->UpToDate()) {
+    int kept = SpooledCount(*modem_);
+    if (kept == 0 && batches == 0) return;
     log_.LogMessage(Colour::kNormal,
                     "Shutdown keeps for the next start SMS queued: %d, alarm batches pending: "
                     "%d\r\n",
-                    sms, batches);
+                    kept, batches);
     return;
   }
+  int sms = modem_->QueuedCount();
+  if (sms == 0 && batches == 0) return;
   log_.LogMessage(Colour::kError, "Shutdown discards SMS queued: %d, alarm batches pending: %d\r\n",
                   sms, batches);
 }
@@ -317,10 +321,71 @@ bool Kelvor::Pass(RoutingContext& routing) {
   HandleKeys();
   if (!TakeAlarm(routing)) return false;
   destinations_.FlushIfDue(routing);
-  modem_->PollModem();
-  Supervise();
   WriteSpool();
+  StepModem();
+  Supervise();
+  WriteSpool();  // a heartbeat may have been queued
   return running_ != 0;
+}
+
+// Every step of the modem, in a pass or within a sleep, comes here: a step that changed the
+// SMS waiting is written to the spool at once.
+void Kelvor::StepModem() {
+  modem_->PollModem();
+  WriteSpool();
+}
+
+// The loop's sleeps keep their length, but the modem does not wait for them: while its
+// dialogue awaits an answer, bytes from the port end the wait, the dialogue steps at once,
+// and the rest of the sleep follows; the pause after a confirmed SMS ends within a sleep
+// the same way. A key pressed meanwhile is handled then. An idle modem sleeps through.
+void Kelvor::Sleep(uint32_t milliseconds) {
+  Clock& clock = platform_.clock;
+  const uint32_t end = clock.TickCount() + milliseconds;
+  bool stepped = false;  // the last wait ended with bytes, which the dialogue took
+  for (uint32_t left = milliseconds; left > 0; left = Left(end)) {
+    NextStep next = modem_->WhenToStep();
+    switch (next.kind) {
+      case NextStep::kIdle:
+        clock.Sleep(left);
+        return;
+      case NextStep::kNow:
+        StepModem();
+        break;
+      case NextStep::kAfterPause:
+        clock.Sleep(next.milliseconds < left ? next.milliseconds : left);
+        break;
+      case NextStep::kOnBytes:
+        if (stepped) {
+          clock.Sleep(kStepGap < left ? kStepGap : left);
+          stepped = false;
+        } else {
+          stepped = WaitForAnswer(left);
+        }
+        break;
+    }
+  }
+}
+
+// True when bytes ended the wait and the dialogue stepped on them.
+bool Kelvor::WaitForAnswer(uint32_t milliseconds) {
+  switch (modem_->WaitForAnswer(milliseconds, platform_.keyboard)) {
+    case WaitEnd::kBytes:
+      StepModem();
+      return true;
+    case WaitEnd::kKey:
+      HandleKeys();
+      return false;
+    case WaitEnd::kTime:
+      break;
+  }
+  return false;
+}
+
+// Milliseconds from now until `end`; 0 once it has come.
+uint32_t Kelvor::Left(uint32_t end) {
+  uint32_t now = platform_.clock.TickCount();
+  return DeadlinePassed(end, now) ? end - now : 0;
 }
 
 // What watches the run from outside: the heartbeat SMS and the service manager.
@@ -343,8 +408,9 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
                         record_.AlarmText().c_str());
       } else {
         destinations_.OfferAlarm(record_, routing);
+        WriteSpool();  // the alarm is on the disk before the pause: the queue hands it out once
       }
-      platform_.clock.Sleep(kPauseAfterRecord);
+      Sleep(kPauseAfterRecord);
       return true;
     case kShutDown:
     case kShutDown2:
@@ -352,7 +418,7 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
       log_.LogMessage(Colour::kAlarmQueue, "FIX has been shut down\r\n");
       return false;
     case kQueueEmpty:
-      platform_.clock.Sleep(kPauseAfterNothing);
+      Sleep(kPauseAfterNothing);
       return true;
     default:
       break;
@@ -362,13 +428,13 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
     return true;
   }
   log_.LogMessage(Colour::kError, "bad status = %d is WUSERQ1.EXE running ?\r\n", status);
-  platform_.clock.Sleep(kPauseAfterNothing);
+  Sleep(kPauseAfterNothing);
   return true;
 }
 
 void Kelvor::HandleKeys() {
   while (platform_.keyboard.KeyWaiting()) {
-    int key = toupper(platform_.keyboard.ReadKey() & 0xFF);
+    char key = Upper(static_cast<char>(platform_.keyboard.ReadKey() & 0xFF));
     if (key == 'Q') {
       running_ = 0;
       log_.LogMessage(Colour::kNormal, "Quitting...r\n");  // "...r" kept as operators know it
@@ -388,8 +454,9 @@ void Kelvor::ReportStatus() {
 }  // namespace
 
 int KelvorMain(int argc, char** argv, Platform& platform) {
-  Kelvor kelvor(platform, FirstLogArgument(argc, argv));
-  return kelvor.Run(argc, argv);
+  const Configuration configuration = ReadCommandLine(argc, argv);
+  Kelvor kelvor(platform, configuration);
+  return kelvor.Run();
 }
 
 }  // namespace kelvor

@@ -1,6 +1,6 @@
 // SPOOL=path: the SMS waiting in the modem's queue and the destinations' pending batches,
 // kept in a file so that a restart (Q, a service manager, a crash, a power cut) sends them
-// instead of losing them.
+// instead of losing them. The file's format is spool_format.h's.
 //
 // The spool lives in app/ rather than routing/: it copies the modem's queue record by
 // record, attempts included, while routing sees the modem only as an SmsOutbox, and it is
@@ -11,73 +11,29 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "modem/outgoing_queue.h"
+#include "app/spool_format.h"
+#include "modem/sms_modem.h"
+#include "platform/file.h"
 #include "routing/destination_list.h"
 
 namespace kelvor {
 
-// A path and its NUL, as Windows' MAX_PATH counts them, with room left for the ".new" and
-// ".bad" files beside it.
+// A path and its NUL, as Windows' MAX_PATH counts them, with room left for the ".new",
+// ".bad" and ".lck" files beside it.
 constexpr size_t kSpoolPathSize = 260;
 constexpr size_t kSpoolSuffixLength = 4;
 
-// What a SPOOL= argument asks for; parsed apart from the console line about it.
-struct SpoolArgument {
-  enum Outcome { kPath, kEmpty, kTooLong };
-  Outcome outcome = kEmpty;
-  char path[kSpoolPathSize] = {};
-};
-SpoolArgument ParseSpoolArgument(const char* argument);
+// Whether the spool keeps an SMS of the queue: it does those that carry alarms. One that
+// Kelvor wrote about itself (a heartbeat) would be stale after a restart, whose run says
+// its own.
+bool Spooled(const OutgoingSms& sms);
+// The SMS of the modem's queue that the spool keeps.
+int SpooledCount(const SmsModem& modem);
 
-// The file's layout, every number little-endian:
-//   "KELVOR SPOOL 1\r\n"  the kind of file and its version
-//   records, each: kind (1 byte: 'S' an SMS of the queue, 'B' a pending batch, 'E' the
-//     end), attempts (1: sendings of the SMS so far), tick (4: when the batch took its
-//     first alarm; the end's count of records), number length (1), text length (1), the
-//     number, the text, CRC-32 (4) of the record's bytes before it
-//   the queue's SMS from the head, then the pending batches in the destinations' order,
-//   then the end record.
-// A file cut short or with changed bytes fails a CRC, a limit or the end's count.
-struct SpoolRecord {
-  enum Kind : char { kSms = 'S', kBatch = 'B' };
-  Kind kind = kSms;
-  int32_t attempts = 0;
-  uint32_t pendingSince = 0;
-  char number[kNumberSize] = {};
-  char text[kBatchCapacity] = {};
-};
-
-constexpr size_t kSpoolHeaderSize = 16;
-constexpr size_t kSpoolRecordOverhead = 12;  // kind, attempts, tick, two lengths, CRC
-// The largest file Kelvor writes: a full queue and a batch at every destination.
-constexpr size_t kSpoolCapacity =
-    kSpoolHeaderSize + kQueueCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + kSmsTextLimit) +
-    DestinationList::kCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + (kBatchCapacity - 1)) +
-    kSpoolRecordOverhead;
-
-class SpoolRecordSink {
- public:
-  virtual void Take(const SpoolRecord& record) = 0;
-
- protected:
-  ~SpoolRecordSink() = default;
-};
-
-// How far a file was whole.
-struct SpoolReading {
-  int records = 0;         // records handed on
-  bool damaged = false;    // something was wrong: cut short, changed, or too much
-  uint32_t damagedAt = 0;  // the byte where the first record not whole begins
-};
-
-// Writes the queue and the pending batches into `buffer`; returns the length, or 0 when
-// `capacity` (at least kSpoolCapacity) is too small.
-size_t EncodeSpool(const OutgoingQueue& queue, const DestinationList& destinations, char* buffer,
+// Writes the spooled SMS of the modem's queue and the pending batches into `buffer`;
+// returns the length, or 0 when `capacity` (at least kSpoolCapacity) is too small.
+size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations, char* buffer,
                    size_t capacity);
-
-// Hands `sink` every record, in order, up to the first that is not whole; never more SMS
-// than the queue holds or more batches than there are destination slots.
-SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink);
 
 // What a restore did.
 struct SpoolRestored {
@@ -94,27 +50,39 @@ struct SpoolRestored {
 // Puts the whole records of `bytes` back: SMS into the queue with their attempts; a batch
 // to the first destination with its number that takes alarms and has none pending, its
 // delay starting at `now`; a batch without such a destination into the queue.
-SpoolRestored RestoreSpool(const char* bytes, size_t length, OutgoingQueue& queue,
+SpoolRestored RestoreSpool(const char* bytes, size_t length, SmsModem& modem,
                            DestinationList& destinations, uint32_t now);
 
-// The spool file of a run.
+// The spool file of a run. One run at a time has it: two would each write the file from
+// their own memory, wiping the other's SMS, and a second would send again what the first
+// has on its way. A run holds a lock file of its own beside the spool, path.lck, from its
+// claim to its end; the system lets go of it when the process ends, however it ends.
 class Spool {
  public:
-  enum Write { kUnchanged, kWritten, kFailed };
+  enum Claim {
+    kClaimed,
+    kInUse,     // another run holds it: this run must neither read nor write it
+    kUnclaimed  // the lock file cannot be made (a missing folder): claimed again at each write
+  };
+  enum Write { kUnchanged, kWritten, kFailed, kTaken };  // kTaken: another run claimed it
 
   // `path` holds at most kSpoolPathSize - 1 - kSpoolSuffixLength characters.
   explicit Spool(const char* path);
   Spool(const Spool&) = delete;
   Spool& operator=(const Spool&) = delete;
 
-  // Reads the file, if there is one, back into the queue and the destinations. A damaged
-  // file is renamed to path.bad, so that it stays for a look and is not written over; one
-  // that cannot be read is left where it is.
-  SpoolRestored Restore(OutgoingQueue& queue, DestinationList& destinations, uint32_t now);
+  // Takes the lock for this run.
+  Claim TakeClaim();
+
+  // Reads the file, if there is one, back into the modem's queue and the destinations. A
+  // damaged file is renamed to path.bad, so that it stays for a look and is not written
+  // over; one that cannot be read is left where it is.
+  SpoolRestored Restore(SmsModem& modem, DestinationList& destinations, uint32_t now);
 
   // Writes the file when the queue or a batch changed since the last write, or tried to:
-  // an idle pass costs two sums. A failed write is tried again at the next change.
-  Write WriteIfChanged(const OutgoingQueue& queue, const DestinationList& destinations);
+  // an idle pass costs two sums. A failed write is tried again at the next change. A spool
+  // not claimed yet is claimed first, and not written when another run has it.
+  Write WriteIfChanged(const SmsModem& modem, const DestinationList& destinations);
   // True when the file holds what the last call saw.
   bool UpToDate() const { return upToDate_; }
   const char* Path() const { return path_; }
@@ -125,6 +93,8 @@ class Spool {
   char path_[kSpoolPathSize - kSpoolSuffixLength] = {};
   char newPath_[kSpoolPathSize] = {};
   char badPath_[kSpoolPathSize] = {};
+  char lockPath_[kSpoolPathSize] = {};
+  FileLock lock_;
   bool written_ = false;  // a write was tried; `changes_` is what it saw
   uint32_t changes_ = 0;
   bool upToDate_ = false;

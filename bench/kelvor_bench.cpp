@@ -15,56 +15,17 @@
 #include "modem/sms_modem.h"
 #include "routing/destination_list.h"
 #include "support/fake_outbox.h"
+#include "support/fake_serial.h"
 #include "support/fakes.h"
 
 namespace kelvor {
 namespace {
 
-class NullConsole : public Console {
- public:
-  void SetColour(Colour) override {}
-  void Write(const char*, size_t) override {}
-};
-
-class QuietScada : public Scada {
- public:
-  int32_t ScadaRunning() override { return 1; }
-  int16_t ReadAlarmQueue(int32_t, AlarmRecord&) override { return kQueueEmpty; }
-  int16_t ReadTagText(const char*, const char*, const char* field, char* text) override {
-    strcpy(text, strcmp(field, "A_DESC") == 0 ? "Feed flow low" : "  12.5");
-    return 0;
-  }
-  int16_t ReadTagNumber(const char*, const char*, const char*, float* value) override {
-    *value = 1.0f;
-    return 0;
-  }
-};
-
-// Delivers the same chunk at every read.
-class ChunkPort : public SerialPort {
- public:
-  explicit ChunkPort(const char* first) : chunk(first) {}
-  bool Open(const char*) override { return true; }
-  bool BuildMode(const char*, char*, size_t) override { return true; }
-  void ApplyMode() override {}
-  bool Read(char* buffer, uint32_t capacity, uint32_t* count) override {
-    uint32_t length = static_cast<uint32_t>(strlen(chunk));
-    if (length > capacity) length = capacity;
-    memcpy(buffer, chunk, length);
-    *count = length;
-    return true;
-  }
-  bool Write(const char*, uint32_t) override { return true; }
-  bool Purge() override { return true; }
-  void Close() override {}
-
-  const char* chunk;
-};
-
 // 31 destinations that all take the alarm, half with full messages, a third with an
 // enable tag, with a modem whose queue takes their SMS.
 struct Routing {
   Routing() : log(console, nullptr) {
+    scada.AnswerEveryTag("Feed flow low", "  12.5", 1.0f);
     for (int j = 0; j < DestinationList::kCapacity; ++j) {
       std::string spec = "=+44790000" + std::to_string(100 + j) + ",ABCDEFGHIJKLMNOP,L," +
                          std::to_string(5 + j % 30) + (j % 2 ? ",F" : ",S") +
@@ -77,17 +38,19 @@ struct Routing {
     alarm.tag = "FEED_PUMP_1";
     record = alarm.Build();
   }
-  NullConsole console;
+  test::NullConsole console;
   ConsoleLog log;
   test::VirtualClock clock{1000};
-  QuietScada scada;
+  test::FakeScada scada;
   DestinationList list;
   AlarmRecord record;
 };
 
 void BM_PassWithAnAlarmFor31Destinations(benchmark::State& state) {
   Routing routing;
-  SmsModem modem("COM1=9600,n,8,1", std::make_unique<ChunkPort>(""), routing.log, routing.clock);
+  auto port = std::make_unique<test::FakeSerialPort>();  // a silent phone
+  port->recording = false;
+  SmsModem modem("COM1", "9600,N,8,1", std::move(port), routing.log, routing.clock);
   RoutingContext context{routing.log, routing.scada, routing.clock, modem};
   for (auto _ : state) {
     routing.list.OfferAlarm(routing.record, context);
@@ -108,15 +71,17 @@ void BM_FlushIfDueOver31Destinations(benchmark::State& state) {
 BENCHMARK(BM_FlushIfDueOver31Destinations);
 
 void BM_PollModemStepWithAChunk(benchmark::State& state) {
-  NullConsole console;
+  test::NullConsole console;
   ConsoleLog log(console, nullptr);
   test::VirtualClock clock(1000);
-  auto owned = std::make_unique<ChunkPort>("\r\nOK\r\n");
-  ChunkPort* port = owned.get();
-  SmsModem modem("COM1=9600,n,8,1", std::move(owned), log, clock);
-  while (modem.Dialogue().State() != Ready) modem.PollModem();  // every command answered OK
+  auto owned = std::make_unique<test::FakeSerialPort>();
+  test::FakeSerialPort* port = owned.get();
+  port->recording = false;
+  port->idle = "\r\nOK\r\n";
+  SmsModem modem("COM1", "9600,N,8,1", std::move(owned), log, clock);
+  while (!modem.HasBeenReady()) modem.PollModem();  // every command answered OK
   // In Ready, each step reads an error report, takes its number and empties the response.
-  port->chunk = "\r\n+CME ERROR: 10\r\n";
+  port->idle = "\r\n+CME ERROR: 10\r\n";
   for (auto _ : state) {
     modem.PollModem();
     benchmark::DoNotOptimize(modem.LastError());
@@ -125,7 +90,7 @@ void BM_PollModemStepWithAChunk(benchmark::State& state) {
 BENCHMARK(BM_PollModemStepWithAChunk);
 
 void BM_DestinationSpecification(benchmark::State& state) {
-  NullConsole console;
+  test::NullConsole console;
   ConsoleLog log(console, nullptr);
   const char kSpecification[] = "=+99955501234,AD,H,30,F,NODE1:ENABLE_TAG.F_CV";
   char text[sizeof kSpecification];
@@ -134,29 +99,29 @@ void BM_DestinationSpecification(benchmark::State& state) {
     ParsedDestination parsed = ParseDestination(text);
     ReportDestination(parsed, log);
     AlarmDestination destination(parsed);
-    benchmark::DoNotOptimize(destination.AreaMask());
+    benchmark::DoNotOptimize(destination.Batch());
   }
 }
 BENCHMARK(BM_DestinationSpecification);
 
 // The largest spool: 21 SMS of 159 characters and a batch at each of 31 destinations,
 // written to a file in TMPDIR (default /tmp) and renamed over the last one. Each round
-// confirms the head SMS and queues another, so the spool has changed.
+// gives the first destination its batch anew, so the spool has changed.
 void BM_SpoolWriteOfAFullQueueAnd31Batches(benchmark::State& state) {
   Routing routing;
-  OutgoingQueue queue(routing.log);
+  SmsModem modem(nullptr, nullptr, nullptr, routing.log, routing.clock);
   const std::string text(kSmsTextLimit, 'x');
-  for (int i = 0; i < kQueueCapacity; ++i) queue.QueueMessage(text.c_str(), "+44790000100");
+  for (int i = 0; i < kQueueCapacity; ++i) modem.QueueMessage(text.c_str(), "+44790000100");
+  const std::string batch(kBatchCapacity - 1, 'y');
   for (int j = 0; j < DestinationList::kCapacity; ++j) {
-    routing.list[j].RestoreBatch(std::string(kBatchCapacity - 1, 'y').c_str(), 0);
+    routing.list[j].RestoreBatch(batch.c_str(), 0);
   }
   const char* folder = getenv("TMPDIR");
   const std::string path = std::string(folder != nullptr ? folder : "/tmp") + "/kelvor-bench.spool";
   Spool spool(path.c_str());
   for (auto _ : state) {
-    queue.RemoveHead();
-    queue.QueueMessage(text.c_str(), "+44790000100");
-    if (spool.WriteIfChanged(queue, routing.list) != Spool::kWritten) {
+    routing.list[0].RestoreBatch(batch.c_str(), 0);
+    if (spool.WriteIfChanged(modem, routing.list) != Spool::kWritten) {
       state.SkipWithError("the spool could not be written");
       break;
     }

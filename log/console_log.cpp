@@ -29,26 +29,21 @@ void ConsoleLog::ConsoleLine(Colour colour, const char* text, size_t length) {
 }
 
 // A failing file is reported on the console alone, once: alarms go on being forwarded and
-// logged there. Its return is logged everywhere, so that the file shows where its gap is.
+// logged there. Its return is shown on the console too; the file, where it marks the gap,
+// has begun with the same line already.
 void ConsoleLog::ReportFile() {
-  switch (file_->TakeEvent()) {
-    case LogFile::kFailed: {
-      LogFile* file = file_;
-      file_ = nullptr;
-      LogMessage(Colour::kError,
-                 "Log file %s cannot be written - console only until its next rotation",
-                 file->Path());
-      file_ = file;
-      break;
-    }
-    case LogFile::kResumed:
-      LogMessage(Colour::kNormal,
-                 "Log file %s written again - some earlier lines are missing from it",
-                 file_->Path());
-      break;
-    case LogFile::kNoEvent:
-      break;
+  LogFile::Event event = file_->TakeEvent();
+  if (event == LogFile::kNoEvent) return;
+  LogFile* file = file_;
+  file_ = nullptr;
+  if (event == LogFile::kFailed) {
+    LogMessage(Colour::kError,
+               "Log file %s cannot be written - console only until its next rotation",
+               file->Path());
+  } else {
+    LogMessage(Colour::kNormal, kLogResumedFormat, file->Path());
   }
+  file_ = file;
 }
 
 }  // namespace kelvor

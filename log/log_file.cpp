@@ -1,37 +1,9 @@
 #include "log/log_file.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace kelvor {
-namespace {
-
-// A whole number from 1 to `largest`, digits only; 0 when the text is anything else.
-uint32_t ReadKbytes(const char* text, uint32_t largest) {
-  if (*text == '\0' || strspn(text, "0123456789") != strlen(text) || strlen(text) > 7) return 0;
-  unsigned long value = strtoul(text, nullptr, 10);
-  return value <= largest ? static_cast<uint32_t>(value) : 0;
-}
-
-}  // namespace
-
-LogFileArgument ParseLogArgument(const char* argument) {
-  LogFileArgument read{LogFileArgument::kFine, {}, kDefaultLogKbytes};
-  const char* path = argument + strlen("LOG=");
-  const char* comma = strrchr(path, ',');
-  size_t length = comma != nullptr ? static_cast<size_t>(comma - path) : strlen(path);
-  if (comma != nullptr) read.kbytes = ReadKbytes(comma + 1, kLargestLogKbytes);
-  if (length == 0 || length >= kLogPathSize) {
-    read.outcome = LogFileArgument::kBadPath;
-  } else if (read.kbytes == 0) {
-    read.outcome = LogFileArgument::kBadSize;
-  } else {
-    memcpy(read.path, path, length);
-    read.path[length] = '\0';
-  }
-  return read;
-}
 
 void LogFile::Start(const char* path, uint32_t kbytes) {
   snprintf(path_, sizeof path_, "%s", path);
@@ -95,8 +67,8 @@ void LogFile::Rotate() {
   rotateAt_ = reached_ + limit_;
 }
 
-// A file that opens again after a failure is reported as written again; the lines it
-// missed meanwhile are the gap that report explains.
+// A file that opens again after a failure says first that it is written again: the lines
+// it missed meanwhile are the gap that line explains.
 void LogFile::Open() {
   if (!writer_.Open(path_, FileWriter::kAppend)) {
     Fail();
@@ -106,6 +78,26 @@ void LogFile::Open() {
   if (failed_) {
     failed_ = false;
     event_ = kResumed;
+    WriteResumedLine();
+  }
+}
+
+// The line as the log would write it, cut where the log cuts its lines.
+void LogFile::WriteResumedLine() {
+  char line[sizeof line_];
+  size_t used = Stamp(line);
+  char text[Log::kLineSize];
+  int length = snprintf(text, sizeof text, kLogResumedFormat, path_);
+  if (length < 0) length = 0;
+  if (static_cast<size_t>(length) >= sizeof text) length = sizeof text - 1;
+  memcpy(line + used, text, static_cast<size_t>(length));
+  used += static_cast<size_t>(length);
+  memcpy(line + used, "\r\n", 2);
+  used += 2;
+  reached_ += used;
+  if (!writer_.Write(line, used)) {
+    writer_.Close();
+    Fail();
   }
 }
 

@@ -11,22 +11,12 @@
 namespace kelvor {
 
 constexpr size_t kLogPathSize = 254;  // a path of at most 253 characters, so "path.1" fits 256
-constexpr uint32_t kDefaultLogKbytes = 1024;
 constexpr uint32_t kLargestLogKbytes = 1048576;  // 1 GB: the file stays within 32-bit sizes
 constexpr size_t kStampLength = 20;              // "2026-12-07 14:03:22 "
 
-// A LOG=path[,kbytes] argument. The size is the text after the last comma, so a path that
-// holds a comma must give the size as well.
-struct LogFileArgument {
-  enum Outcome { kFine, kBadPath, kBadSize };
-  Outcome outcome;
-  char path[kLogPathSize];  // empty unless kFine
-  uint32_t kbytes;
-};
-
-// Reads the argument, which begins with "LOG=". The path must not be empty nor longer than
-// 253 characters; the size, when given, is a whole number of KB from 1 to 1048576.
-LogFileArgument ParseLogArgument(const char* argument);
+// The line a file written again after a gap begins with; the console shows it too.
+constexpr char kLogResumedFormat[] =
+    "Log file %s written again - some earlier lines are missing from it";
 
 // Appends each line it is given, and each plain print split at its line ends, to the file,
 // each line after its local date and time: "2026-12-07 14:03:22 Going to ready\r\n". Every
@@ -48,7 +38,8 @@ class LogFile {
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  // Opens the file for appending; a file that cannot be opened is a kFailed event.
+  // Opens the file for appending; a file that cannot be opened is a kFailed event. `path`
+  // holds 1 to kLogPathSize - 1 characters, `kbytes` is 1 to kLargestLogKbytes.
   void Start(const char* path, uint32_t kbytes);
 
   // A whole line: `text` (no line end in it), then CR LF.
@@ -58,7 +49,8 @@ class LogFile {
   void WritePlain(const char* text, size_t length);
 
   // The last event since the previous call: a failure is reported once, until the file
-  // is written again.
+  // is written again. The file itself begins again with the kLogResumedFormat line, ahead
+  // of the line that found it writable.
   Event TakeEvent();
 
   const char* Path() const { return path_; }
@@ -68,6 +60,7 @@ class LogFile {
   void Rotate();
   void Open();
   void Fail();
+  void WriteResumedLine();
   size_t Stamp(char* line);
 
   Clock& clock_;

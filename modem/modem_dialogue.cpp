@@ -4,33 +4,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace kelvor {
 namespace {
 
-constexpr char kCtrlZ = 26;
 constexpr size_t kSkippedBytes = 2;  // the CR LF that opens a modem answer
 // "RX<<" and 251 characters fill the log's 255-character line exactly.
 constexpr int kShownChunk = 251;
 
-bool IsSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 }  // namespace
-
-int32_t ReadDecimal(const char* text) {
-  while (IsSpace(*text)) ++text;
-  bool negative = *text == '-';
-  if (*text == '-' || *text == '+') ++text;
-  int64_t value = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) {
-    if (value <= INT32_MAX) value = value * 10 + (*text - '0');
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
-}
 
 int32_t SignalPercent(int32_t rssi) {
   if (rssi < 0 || rssi > 31) return 0;
@@ -48,10 +31,11 @@ void ModemDialogue::Start() {
   deadline_ = PassedDeadline(clock_.TickCount());
   lastError_ = 0;
   signalStrength_ = 0;
+  hasBeenReady_ = false;
+  pausing_ = false;
 }
 
-void ModemDialogue::SetServiceNumber(const char* argument) {
-  const char* number = strchr(argument, '+');
+void ModemDialogue::SetServiceNumber(const char* number) {
   if (number != nullptr) {
     if (strlen(number) >= sizeof serviceNumber_) {
       log_.LogMessage(Colour::kError, "Service number longer than %d characters - ignored\r\n",
@@ -66,6 +50,7 @@ void ModemDialogue::SetServiceNumber(const char* argument) {
 }
 
 void ModemDialogue::PollModem() {
+  if (HeldByPause()) return;
   if (!TimedOut()) {
     Step();
     return;
@@ -77,6 +62,33 @@ void ModemDialogue::PollModem() {
   link_.ReopenIfFailed();
   SendRaw("ATZ\r", 4);
   DiscardResponse();
+}
+
+NextStep ModemDialogue::WhenToStep() const {
+  if (pausing_) {
+    uint32_t left = PauseLeft();
+    return left > 0 ? NextStep{NextStep::kAfterPause, left} : NextStep{NextStep::kNow, 0};
+  }
+  if (state_ != Ready) return {NextStep::kOnBytes, 0};
+  return {queue_.Empty() ? NextStep::kIdle : NextStep::kNow, 0};
+}
+
+// Some phones need a rest after a confirmed SMS. Only the dialogue rests: it neither reads
+// nor steps until the pause is over, then throws away the response and whatever arrived
+// meanwhile, and goes on.
+bool ModemDialogue::HeldByPause() {
+  if (!pausing_) return false;
+  if (PauseLeft() > 0) return true;
+  pausing_ = false;
+  DiscardResponse();
+  return false;
+}
+
+// A clock that has jumped past the pause's end (or far beyond, across the tick's wrap) has
+// ended it.
+uint32_t ModemDialogue::PauseLeft() const {
+  uint32_t left = pauseEnd_ - clock_.TickCount();
+  return left <= kPauseAfterSend ? left : 0;
 }
 
 // Reads first; only a step that brought nothing new can time out, and never in Ready.
@@ -154,6 +166,7 @@ void ModemDialogue::Advance(const char* logLine, ModemState next) {
   log_.LogMessage(Colour::kModem, "%s", logLine);
   DiscardResponse();
   state_ = next;
+  if (next == Ready) hasBeenReady_ = true;
 }
 
 void ModemDialogue::StepReady() {
@@ -183,7 +196,7 @@ void ModemDialogue::TakeError(const char* marker) {
   const char* found = strstr(response_, marker);
   const char* colon = found != nullptr ? strchr(found, ':') : nullptr;
   if (colon == nullptr || !LineEnded(colon)) return;
-  lastError_ = ReadDecimal(colon + 1);
+  lastError_ = ReadLeadingInteger(colon + 1);
   DiscardResponse();
 }
 
@@ -205,8 +218,9 @@ void ModemDialogue::StepSendResult() {
     queue_.RemoveSent();
     state_ = Ready;
     log_.LogMessage(Colour::kModem, "Successfull send\r\n");  // spelt as operators know it
-    clock_.Sleep(kPauseAfterSend);
-    DiscardResponse();
+    pausing_ = true;
+    pauseEnd_ = clock_.TickCount() + kPauseAfterSend;
+    return;  // the response goes when the pause ends
   }
   RefusedSend("+CME");
   RefusedSend("+CMS");
@@ -224,7 +238,7 @@ void ModemDialogue::RefusedSend(const char* marker) {
 void ModemDialogue::StepSignal() {
   const char* found = strstr(response_, "+CSQ:");
   if (found == nullptr || !LineEnded(found)) return;
-  signalStrength_ = SignalPercent(ReadDecimal(found + 5));
+  signalStrength_ = SignalPercent(ReadLeadingInteger(found + 5));
   log_.LogMessage(Colour::kModem, "Signal Strength = %d %%\r\n", static_cast<int>(signalStrength_));
   state_ = Ready;
   DiscardResponse();
@@ -250,7 +264,7 @@ bool ModemDialogue::ReceiveResponse() {
 void ModemDialogue::SendRaw(const char* data, uint32_t length) {
   link_.WriteBytes(data, length);
   RenewDeadline();
-  log_.LogMessage(Colour::kError, "TX>>%s", data);
+  log_.LogMessage(Colour::kCommand, "TX>>%s", data);
 }
 
 void ModemDialogue::SendCommand(const char* format, ...) {
@@ -262,14 +276,14 @@ void ModemDialogue::SendCommand(const char* format, ...) {
   if (length >= static_cast<int>(sizeof command_)) length = sizeof command_ - 1;
   link_.WriteBytes(command_, static_cast<uint32_t>(length));
   RenewDeadline();
-  log_.LogMessage(Colour::kError, "TX>>%s", command_);
+  log_.LogMessage(Colour::kCommand, "TX>>%s", command_);
 }
 
 // Ctrl-Z leaves the deadline alone: it goes out on every step, and a modem that answered
 // each one with an error instead of "OK" would otherwise put the reset off for ever.
 void ModemDialogue::SendCtrlZ() {
   link_.WriteBytes(&kCtrlZ, 1);
-  log_.LogMessage(Colour::kError, "TX>>%c", kCtrlZ);
+  log_.LogMessage(Colour::kCommand, "TX>>%c", kCtrlZ);
 }
 
 void ModemDialogue::DiscardResponse() {

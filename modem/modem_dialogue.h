@@ -25,11 +25,22 @@ enum ModemState : int32_t {
 };
 
 constexpr uint32_t kAnswerTimeout = 10000;  // ms the modem has to answer a command
-constexpr uint32_t kPauseAfterSend = 1000;  // ms the program rests after a confirmed SMS
+constexpr uint32_t kPauseAfterSend = 1000;  // ms the dialogue rests after a confirmed SMS
 constexpr int32_t kMaxAttempts = 4;         // sendings of one SMS text
 constexpr int32_t kSendFailed = 515;        // last error after a refused SMS
 constexpr size_t kResponseSize = 256;
-constexpr size_t kServiceNumberSize = 32;
+
+// When the dialogue's next step is worth taking, for a caller that sleeps between steps.
+struct NextStep {
+  enum Kind {
+    kIdle,        // Ready with nothing queued: whenever the caller steps anyway
+    kOnBytes,     // a command awaits its answer: as soon as bytes arrive
+    kAfterPause,  // the pause after a confirmed SMS holds the dialogue: in `milliseconds`
+    kNow,         // an SMS waits to be addressed, or the pause is over
+  };
+  Kind kind;
+  uint32_t milliseconds;
+};
 
 class ModemDialogue {
  public:
@@ -39,14 +50,18 @@ class ModemDialogue {
   // that has passed, so the first step without an answer resets the modem.
   void Start();
 
-  // One step: read once, then take the time-out path or act on the state.
+  // One step: read once, then take the time-out path or act on the state. While the pause
+  // after a confirmed SMS lasts, a step does nothing.
   void PollModem();
-  // Takes the service-centre number from the first "+" of `argument` on. A number that
-  // does not fit 31 characters or holds a character that would break the AT+CSCA command
-  // is refused with a console line, and the number held stays as it was.
-  void SetServiceNumber(const char* argument);
+  NextStep WhenToStep() const;
+  // Takes the service-centre number and logs the number held. A null `number` takes
+  // nothing; one that does not fit 31 characters or holds a character that would break the
+  // AT+CSCA command is refused with a console line: the number held stays as it was.
+  void SetServiceNumber(const char* number);
 
   ModemState State() const { return state_; }
+  // True once the dialogue has reached Ready, since Start.
+  bool HasBeenReady() const { return hasBeenReady_; }
   int SignalStrength() const { return signalStrength_; }
   int LastError() const { return lastError_; }
   const char* ServiceNumber() const { return serviceNumber_; }
@@ -61,6 +76,8 @@ class ModemDialogue {
   bool Contains(const char* text) const;
   bool LineEnded(const char* answer) const;
   bool TimedOut();
+  bool HeldByPause();
+  uint32_t PauseLeft() const;
   void Step();
   bool AdvanceOnOk();
   void Advance(const char* logLine, ModemState next);
@@ -78,19 +95,17 @@ class ModemDialogue {
   Log& log_;
   Clock& clock_;
   ModemState state_ = WaitReset;
-  char serviceNumber_[kServiceNumberSize] = {};
+  bool hasBeenReady_ = false;
+  char serviceNumber_[kNumberSize] = {};
   uint32_t deadline_ = 0;
+  bool pausing_ = false;
+  uint32_t pauseEnd_ = 0;
   uint32_t accumulatedLength_ = 0;
   int32_t signalStrength_ = 0;
   int32_t lastError_ = 0;
   char response_[kResponseSize] = {};
   char command_[kResponseSize] = {};
 };
-
-// The decimal after `text` as the modem writes it: leading white space, an optional sign,
-// then digits up to the first non-digit; no digits give 0. Values beyond 32 bits stop
-// growing at the largest ones.
-int32_t ReadDecimal(const char* text);
 
 // The percentage of a +CSQ rssi: 0 to 31 scale to 0 to 100; 99 (not measurable) and
 // anything else outside 0 to 31 give 0.

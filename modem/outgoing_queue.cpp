@@ -3,33 +3,14 @@
 #include <cstring>
 
 namespace kelvor {
-namespace {
 
-constexpr char kCtrlZ = 26;
-constexpr char kEscape = 27;
-
-}  // namespace
-
-bool SafeForCommand(const char* number) {
-  return strpbrk(number, "\"\r\n\x1a\x1b") == nullptr;
-}
-
-void PrintableCopy(const char* text, char* printable, size_t size) {
-  size_t i = 0;
-  for (; i + 1 < size && text[i] != '\0'; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    printable[i] = (c < 32 || c == 127 || c == '"') ? '?' : text[i];
-  }
-  if (size > 0) printable[i] = '\0';
-}
-
-bool OutgoingQueue::QueueMessage(const char* text, const char* number) {
-  bool taken = Take(text, number);
+bool OutgoingQueue::QueueMessage(const char* text, const char* number, SmsKind kind) {
+  bool taken = Take(text, number, kind);
   ++(taken ? tally_.queued : tally_.refused);
   return taken;
 }
 
-bool OutgoingQueue::Take(const char* text, const char* number) {
+bool OutgoingQueue::Take(const char* text, const char* number, SmsKind kind) {
   char shown[kNumberSize];
   PrintableCopy(number, shown, sizeof shown);
   if (Full()) {
@@ -57,6 +38,7 @@ bool OutgoingQueue::Take(const char* text, const char* number) {
   }
   record.text[length] = '\0';
   memcpy(record.number, number, strlen(number) + 1);
+  record.kind = kind;
   record.attempts = 0;
   ++count_;
   ++changes_;

@@ -9,9 +9,13 @@
 namespace kelvor {
 
 constexpr int kQueueCapacity = 21;
-constexpr size_t kNumberSize = 32;  // a destination number, at most 31 characters
+
+// What an SMS carries: alarms, or what Kelvor says about itself (a heartbeat), which is
+// worth nothing once that run has ended.
+enum class SmsKind : uint8_t { kAlarm, kService };
 
 struct OutgoingSms {
+  SmsKind kind;
   int32_t attempts;  // times the text went out at the modem's prompt
   char text[256];
   char number[kNumberSize];
@@ -35,7 +39,7 @@ class OutgoingQueue {
   // queue is full, or the number is empty, too long or holds a character that would break
   // the command it goes into. A text over 159 characters is cut; Ctrl-Z and ESC in it,
   // which would end the text at the modem early, become spaces.
-  bool QueueMessage(const char* text, const char* number);
+  bool QueueMessage(const char* text, const char* number, SmsKind kind = SmsKind::kAlarm);
 
   int Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
@@ -62,7 +66,7 @@ class OutgoingQueue {
   uint32_t Changes() const { return changes_; }
 
  private:
-  bool Take(const char* text, const char* number);
+  bool Take(const char* text, const char* number, SmsKind kind);
 
   OutgoingSms records_[kQueueCapacity];
   int head_ = 0;
@@ -71,13 +75,5 @@ class OutgoingQueue {
   Log& log_;
   SmsTally tally_{};
 };
-
-// True when `number` may go between the quotes of an AT command: no double quote, CR, LF,
-// Ctrl-Z or ESC.
-bool SafeForCommand(const char* number);
-
-// Copies `text` into `printable` (at most size-1 characters), any control character or
-// quote shown as '?', so that a refused number can be named on the console.
-void PrintableCopy(const char* text, char* printable, size_t size);
 
 }  // namespace kelvor

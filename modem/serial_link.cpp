@@ -4,54 +4,12 @@
 #include <cstring>
 
 namespace kelvor {
-namespace {
-
-constexpr char kPathPrefix[] = "COM:";
-constexpr size_t kPathPrefixLength = sizeof kPathPrefix - 1;
-
-char Upper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-}  // namespace
-
-bool SplitComArgument(const char* argument, ComArgument* split) {
-  size_t length = strlen(argument);
-  if (length >= sizeof split->copy) return false;
-  memcpy(split->copy, argument, length + 1);
-  const char* equals = strchr(argument, '=');
-  size_t portEnd = equals != nullptr ? static_cast<size_t>(equals - argument) : length;
-
-  // A device path keeps its case: Linux names are case-sensitive.
-  for (size_t i = 0; i < length; ++i) split->copy[i] = Upper(split->copy[i]);
-  if (portEnd >= kPathPrefixLength && strncmp(split->copy, kPathPrefix, kPathPrefixLength) == 0) {
-    memcpy(split->copy + kPathPrefixLength, argument + kPathPrefixLength,
-           portEnd - kPathPrefixLength);
-  }
-
-  split->mode = nullptr;
-  if (equals != nullptr) {
-    split->copy[portEnd] = '\0';
-    split->mode = split->copy + portEnd + 1;
-  }
-  return true;
-}
 
 SerialLink::SerialLink(std::unique_ptr<SerialPort> port, Log& log)
     : port_(std::move(port)), log_(log) {}
 
 SerialLink::~SerialLink() {
   ClosePort();
-}
-
-void SerialLink::Create(const char* argument) {
-  ComArgument split;
-  if (!SplitComArgument(argument, &split)) {
-    // A cut argument could open the wrong port or set half a mode: nothing is opened.
-    log_.LogMessage(Colour::kError, "COM argument too long - %.40s...\r\n", argument);
-    return;
-  }
-  OpenPort(split.copy, split.mode);
 }
 
 void SerialLink::OpenPort(const char* name, const char* mode) {
@@ -115,6 +73,12 @@ void SerialLink::WriteBytes(const char* data, uint32_t length) {
   if (open_ && port_->Write(data, length)) return;
   if (open_) failed_ = true;
   log_.LogMessage(Colour::kWriteTimeout, "Write timeout");
+}
+
+WaitEnd SerialLink::WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) {
+  if (open_) return port_->WaitForInput(milliseconds, clock, keyboard);
+  clock.Sleep(milliseconds);
+  return WaitEnd::kTime;
 }
 
 void SerialLink::PurgePort() {

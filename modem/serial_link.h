@@ -1,4 +1,4 @@
-// The modem's serial link: the COM argument, the port, and the bytes of the last read.
+// The modem's serial link: the port, and the bytes of the last read.
 #pragma once
 
 #include <cstdint>
@@ -6,24 +6,11 @@
 
 #include "log/log.h"
 #include "platform/serial.h"
+#include "platform/serial_mode.h"
 
 namespace kelvor {
 
-// Capacities. The port name and the working copy are larger than a COMn name needs, so
-// that a device path (COM:/dev/ttyUSB0) and its line settings fit.
 constexpr uint32_t kReceiveSize = 512;
-constexpr size_t kComArgumentSize = 256;  // working copy of the COM argument
-constexpr size_t kPortNameSize = 256;
-
-// A COM argument split at its first "=": the port name and, when there is an "=", the
-// mode after it (possibly empty). Upper-cased, except the path of a COM:<path> port name.
-struct ComArgument {
-  char copy[kComArgumentSize];  // the port name, ended where the "=" was
-  const char* mode;             // inside `copy`, or nullptr when there is no "="
-};
-
-// False when the argument does not fit the working copy; `split` is then unusable.
-bool SplitComArgument(const char* argument, ComArgument* split);
 
 class SerialLink {
  public:
@@ -33,9 +20,8 @@ class SerialLink {
   SerialLink(const SerialLink&) = delete;
   SerialLink& operator=(const SerialLink&) = delete;
 
-  // Splits the COM argument and opens the port it names with its mode.
-  void Create(const char* argument);
-  // Opens the port and keeps its name and mode, for ReopenIfFailed.
+  // Opens the port by its name (kPortTextSize at most) with its mode, or with the settings
+  // it has when `mode` is null, and keeps both for ReopenIfFailed.
   void OpenPort(const char* name, const char* mode);
   void ClosePort();
 
@@ -43,6 +29,9 @@ class SerialLink {
   uint32_t ReadAvailable();
   void WriteBytes(const char* data, uint32_t length);
   void PurgePort();
+  // Waits up to `milliseconds` for bytes from the modem or a key at `keyboard`; a port that
+  // is not open only sleeps.
+  WaitEnd WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard);
 
   // A port that failed since the last call (a read, write or purge the system refused, a
   // line that hung up, a port that did not open) is closed and opened again, by the same
@@ -52,16 +41,14 @@ class SerialLink {
   void ReopenIfFailed();
 
   const char* ReceiveBuffer() const { return receive_; }
-  const char* PortName() const { return portName_; }
-  bool IsOpen() const { return open_; }
 
  private:
   bool OpenHandle();
   void SetMode(bool announce);
 
   char receive_[kReceiveSize + 1] = {};
-  char portName_[kPortNameSize] = {};
-  char mode_[kComArgumentSize] = {};
+  char portName_[kPortTextSize] = {};
+  char mode_[kPortTextSize] = {};
   bool hasMode_ = false;
   std::unique_ptr<SerialPort> port_;
   bool open_ = false;

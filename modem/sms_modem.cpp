@@ -2,9 +2,13 @@
 
 namespace kelvor {
 
-SmsModem::SmsModem(const char* argument, std::unique_ptr<SerialPort> port, Log& log, Clock& clock)
-    : link_(std::move(port), log), queue_(log), dialogue_(link_, queue_, log, clock) {
-  link_.Create(argument);
+SmsModem::SmsModem(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
+                   Log& log, Clock& clock)
+    : clock_(clock),
+      link_(std::move(port), log),
+      queue_(log),
+      dialogue_(link_, queue_, log, clock) {
+  if (portName != nullptr) link_.OpenPort(portName, mode);
   dialogue_.Start();
   link_.PurgePort();
 }
@@ -18,6 +22,10 @@ bool SmsModem::QueueMessage(const char* text, const char* number) {
   return queue_.QueueMessage(text, number);
 }
 
+bool SmsModem::QueueServiceMessage(const char* text, const char* number) {
+  return queue_.QueueMessage(text, number, SmsKind::kService);
+}
+
 bool SmsModem::Full() const {
   return queue_.Full();
 }
@@ -26,12 +34,20 @@ int SmsModem::QueuedCount() const {
   return queue_.Count();
 }
 
-void SmsModem::SetServiceNumber(const char* argument) {
-  dialogue_.SetServiceNumber(argument);
+void SmsModem::SetServiceNumber(const char* number) {
+  dialogue_.SetServiceNumber(number);
 }
 
 void SmsModem::PollModem() {
   dialogue_.PollModem();
+}
+
+NextStep SmsModem::WhenToStep() const {
+  return dialogue_.WhenToStep();
+}
+
+WaitEnd SmsModem::WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard) {
+  return link_.WaitForInput(milliseconds, clock_, keyboard);
 }
 
 int SmsModem::SignalStrength() const {
@@ -40,6 +56,26 @@ int SmsModem::SignalStrength() const {
 
 int SmsModem::LastError() const {
   return dialogue_.LastError();
+}
+
+bool SmsModem::HasBeenReady() const {
+  return dialogue_.HasBeenReady();
+}
+
+const SmsTally& SmsModem::Tally() const {
+  return queue_.Tally();
+}
+
+const OutgoingSms& SmsModem::Queued(int index) const {
+  return queue_.At(index);
+}
+
+uint32_t SmsModem::QueueChanges() const {
+  return queue_.Changes();
+}
+
+bool SmsModem::Requeue(const char* text, const char* number, int32_t attempts) {
+  return queue_.Requeue(text, number, attempts);
 }
 
 }  // namespace kelvor

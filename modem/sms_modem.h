@@ -1,4 +1,5 @@
-// The GSM phone or modem: serial link, outgoing queue and AT dialogue.
+// The GSM phone or modem: serial link, outgoing queue and AT dialogue. App and routing see
+// the modem through this face alone.
 #pragma once
 
 #include <cstdint>
@@ -10,39 +11,52 @@
 #include "modem/serial_link.h"
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"
+#include "platform/keyboard.h"
 #include "platform/serial.h"
 
 namespace kelvor {
 
 class SmsModem : public SmsOutbox {
  public:
-  // `argument` is the whole COM argument, for example "COM5=9600,n,8,1". The modem is
-  // always made, whether or not the port opens; a null `port` never opens.
-  SmsModem(const char* argument, std::unique_ptr<SerialPort> port, Log& log, Clock& clock);
+  // Opens the port by its name with its mode, or with the settings it has when `mode` is
+  // null. A null `portName` opens nothing. The modem is always made, whether or not the
+  // port opens; a null `port` never opens.
+  SmsModem(const char* portName, const char* mode, std::unique_ptr<SerialPort> port, Log& log,
+           Clock& clock);
   // Discards the SMS still waiting, then closes the port.
   ~SmsModem() override;
   SmsModem(const SmsModem&) = delete;
   SmsModem& operator=(const SmsModem&) = delete;
 
   bool QueueMessage(const char* text, const char* number) override;
+  // Queues an SMS Kelvor writes about itself, not about alarms (a heartbeat).
+  bool QueueServiceMessage(const char* text, const char* number);
   bool Full() const override;
   int QueuedCount() const;
-  void SetServiceNumber(const char* argument);
+  // Takes the service-centre number (null: none given) and logs the number held.
+  void SetServiceNumber(const char* number);
   // One step of the AT dialogue.
   void PollModem();
+  // When the next step is worth taking, for a loop that sleeps between steps; and the wait
+  // for the bytes an answer brings, up to `milliseconds`, which a key at `keyboard` ends too.
+  NextStep WhenToStep() const;
+  WaitEnd WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard);
   int SignalStrength() const;
   int LastError() const;
+  // True once the modem has been initialised and ready, since it was made.
+  bool HasBeenReady() const;
   // What became of the SMS offered since the run started, for the heartbeat.
-  const SmsTally& Tally() const { return queue_.Tally(); }
+  const SmsTally& Tally() const;
 
-  // The SMS waiting, for a copy kept on disk and put back at the next start.
-  OutgoingQueue& Queue() { return queue_; }
-  const OutgoingQueue& Queue() const { return queue_; }
-
-  // The dialogue's state, for tests and the status line of a service manager.
-  const ModemDialogue& Dialogue() const { return dialogue_; }
+  // For a copy of the SMS waiting kept elsewhere, and put back at the next start: the SMS
+  // `index` places after the oldest (0), index below QueuedCount(); a count that grows at
+  // every change of the SMS waiting; and an SMS queued again with the sendings it had.
+  const OutgoingSms& Queued(int index) const;
+  uint32_t QueueChanges() const;
+  bool Requeue(const char* text, const char* number, int32_t attempts);
 
  private:
+  Clock& clock_;
   SerialLink link_;
   OutgoingQueue queue_;
   ModemDialogue dialogue_;

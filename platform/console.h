@@ -13,7 +13,8 @@ enum class Colour : uint16_t {
   kModem = 23,         // grey on blue: the modem dialogue
   kStatusReport = 39,  // grey on green: the S key's report
   kWriteTimeout = 70,  // dark yellow on red: a write to the port that failed
-  kError = 71,         // grey on red: commands sent, alarm-queue errors, losses
+  kCommand = 71,       // grey on red: what is sent to the modem, as it has always shown
+  kError = 71,         // grey on red: refusals, alarm-queue errors, losses
   kAlarmQueue = 105,   // bright blue on dark yellow: alarm-queue events, usage, exit
 };
 

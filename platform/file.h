@@ -54,6 +54,30 @@ class FileWriter {
   uint64_t size_ = 0;
 };
 
+// A file of its own held open, and locked, by one process at a time: two runs that would
+// share what the file stands for (a spool) cannot both have it. The system lets go of it
+// when the process ends, however it ends. The file stays when the lock is let go.
+class FileLock {
+ public:
+  FileLock() = default;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  ~FileLock() { Release(); }
+
+  enum Outcome {
+    kTaken,
+    kInUse,        // another process holds it
+    kCannotBeMade  // the file cannot be had (a missing folder)
+  };
+  // Takes the lock, making the file when it is not there.
+  Outcome Take(const char* name);
+  bool Held() const { return handle_ != -1; }
+  void Release();
+
+ private:
+  intptr_t handle_ = -1;
+};
+
 // Puts the file `from` in the place of `to`, replacing any file there, in one step that
 // either happens whole or not at all, and is on the disk when it returns true.
 bool RenameOver(const char* from, const char* to);

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +98,27 @@ bool RenameOver(const char* from, const char* to) {
 
 bool RemoveFile(const char* name) {
   return unlink(name) == 0;
+}
+
+// flock, not fcntl's record locks: it belongs to the open file, so no other descriptor of
+// this process that closes the file (a read of it, say) lets go of it.
+FileLock::Outcome FileLock::Take(const char* name) {
+  Release();
+  int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return kCannotBeMade;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    bool inUse = errno == EWOULDBLOCK;
+    close(fd);
+    return inUse ? kInUse : kCannotBeMade;
+  }
+  handle_ = fd;
+  return kTaken;
+}
+
+void FileLock::Release() {
+  if (handle_ < 0) return;
+  close(static_cast<int>(handle_));
+  handle_ = -1;
 }
 
 }  // namespace kelvor

@@ -95,4 +95,24 @@ bool RemoveFile(const char* name) {
   return DeleteFileA(name) != 0;
 }
 
+// Shared with nobody: while this handle is open, every other open of the file fails.
+FileLock::Outcome FileLock::Take(const char* name) {
+  Release();
+  HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? kInUse
+                                                                             : kCannotBeMade;
+  }
+  handle_ = reinterpret_cast<intptr_t>(file);
+  return kTaken;
+}
+
+void FileLock::Release() {
+  if (handle_ == -1) return;
+  CloseHandle(AsHandle(handle_));
+  handle_ = -1;
+}
+
 }  // namespace kelvor

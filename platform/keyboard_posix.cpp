@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "platform/keyboard.h"
+#include "platform/keyboard_posix.h"
 #include "platform/stop_signals.h"
 
 namespace kelvor {
@@ -24,6 +25,7 @@ namespace {
 int terminal = -1;                // the controlling terminal, open for the whole run
 volatile sig_atomic_t taken = 0;  // its settings are ours; savedSettings are the operator's
 termios savedSettings;
+const Keyboard* consoleKeyboard = nullptr;  // the one TerminalKeyboard, once made
 
 // Holds back Ctrl-Z's SIGTSTP and SIGTTOU while the settings change. A change is then never
 // cut in half by a stop, and one made from the background goes through instead of stopping
@@ -112,6 +114,7 @@ constexpr int kSequenceWait = 100;  // ms for the rest of an escape sequence
 class TerminalKeyboard : public Keyboard {
  public:
   TerminalKeyboard() {
+    consoleKeyboard = this;
     CatchStopSignals();
     terminal = open("/dev/tty", O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (terminal < 0) return;  // no controlling terminal (a service): no keys
@@ -180,6 +183,11 @@ class TerminalKeyboard : public Keyboard {
 };
 
 }  // namespace
+
+int KeyDescriptor(Keyboard& keyboard) {
+  if (&keyboard != consoleKeyboard || !TerminalIsOurs()) return -1;
+  return terminal;
+}
 
 Keyboard& ConsoleKeyboard() {
   static TerminalKeyboard keyboard;

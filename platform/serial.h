@@ -5,7 +5,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/clock.h"
+#include "platform/keyboard.h"
+
 namespace kelvor {
+
+// What ended a wait for input at a serial port.
+enum class WaitEnd { kTime, kBytes, kKey };
 
 class SerialPort {
  public:
@@ -24,7 +30,7 @@ class SerialPort {
   virtual bool BuildMode(const char* mode, char* error, size_t errorSize) = 0;
 
   // Applies the settings BuildMode left, and time-outs under which a read returns at once
-  // with what has arrived and a write has no time-out. Results are not reported.
+  // with what has arrived. Results are not reported.
   virtual void ApplyMode() = 0;
 
   // Reads what has arrived, at most `capacity` bytes, without waiting; `count` receives
@@ -34,8 +40,10 @@ class SerialPort {
   virtual bool Read(char* buffer, uint32_t capacity, uint32_t* count) = 0;
 
   // Writes all bytes and returns once they have gone out to the device, so a purge that
-  // follows never discards them. False when the write failed, or stalled (flow control
-  // holding it) for seconds (the error state is cleared).
+  // follows never discards them. False when the write failed, or when its bytes stopped
+  // going out for kWriteStallMs (flow control holding the line; the error state is
+  // cleared): a write never holds up the program for longer, however long the port has
+  // been open with or without a mode.
   virtual bool Write(const char* data, uint32_t length) = 0;
 
   // Clears the error state and throws away what has arrived and was not read, and what
@@ -44,6 +52,15 @@ class SerialPort {
 
   // Closes the port if it is open.
   virtual void Close() = 0;
+
+  // Waits until bytes have arrived, a key is waiting at `keyboard`, or `milliseconds` have
+  // passed on `clock`, whichever comes first, and says which. A port that cannot be waited
+  // on (closed, or its line hung up) never ends a wait with bytes. This one, for ports that
+  // cannot tell when bytes arrive, only sleeps.
+  virtual WaitEnd WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) {
+    clock.Sleep(milliseconds);
+    return WaitEnd::kTime;
+  }
 };
 
 // A port of this platform, not yet open.

@@ -3,8 +3,13 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace kelvor {
 namespace {
+
+constexpr char kPathPrefix[] = "COM:";
+constexpr size_t kPathPrefixLength = sizeof kPathPrefix - 1;
 
 // A stretch of the mode text; never NUL-terminated on its own.
 struct Piece {
@@ -12,16 +17,8 @@ struct Piece {
   size_t length;
 };
 
-char Upper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
-}
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
 }
 
 bool Is(Piece piece, const char* word) {
@@ -44,25 +41,14 @@ Piece Trim(Piece piece) {
 
 // Skips a leading "COMn:" or "COMn " naming the port the text is meant for.
 Piece SkipPortPrefix(Piece piece) {
-  if (piece.length < 4 || !Is({piece.text, 3}, "COM") || !IsDigit(piece.text[3])) return piece;
-  size_t end = 3;
-  while (end < piece.length && IsDigit(piece.text[end])) ++end;
+  if (piece.length < 4 || !Is({piece.text, 3}, "COM")) return piece;
+  uint64_t number = 0;
+  size_t end = 3 + ReadDigits(piece.text + 3, piece.length - 3, UINT32_MAX, &number);
+  if (end == 3) return piece;
   if (end < piece.length && (piece.text[end] == ':' || IsBlank(piece.text[end]))) {
     return {piece.text + end + 1, piece.length - end - 1};
   }
   return piece;
-}
-
-// A decimal of at most nine digits, so it cannot overflow.
-bool ReadNumber(Piece piece, uint32_t* value) {
-  if (piece.length == 0 || piece.length > 9) return false;
-  uint32_t number = 0;
-  for (size_t i = 0; i < piece.length; ++i) {
-    if (!IsDigit(piece.text[i])) return false;
-    number = number * 10 + static_cast<uint32_t>(piece.text[i] - '0');
-  }
-  *value = number;
-  return true;
 }
 
 // Two-digit abbreviations stand for the old rates; any other number is the rate itself.
@@ -72,7 +58,7 @@ bool ReadBaud(Piece piece, uint32_t* baud) {
   } kAbbreviations[] = {{11, 110},  {15, 150},  {30, 300},  {60, 600},  {12, 1200},
                         {24, 2400}, {48, 4800}, {96, 9600}, {19, 19200}};
   uint32_t number = 0;
-  if (!ReadNumber(piece, &number) || number == 0) return false;
+  if (!ReadNumber(piece.text, piece.length, 9, &number) || number == 0) return false;
   if (piece.length == 2) {
     for (const auto& entry : kAbbreviations) {
       if (entry.abbreviation == number) number = entry.rate;
@@ -89,8 +75,9 @@ bool ReadParity(Piece piece, char* parity) {
 }
 
 bool ReadDataBits(Piece piece, uint8_t* bits) {
-  if (piece.length != 1 || piece.text[0] < '5' || piece.text[0] > '8') return false;
-  *bits = static_cast<uint8_t>(piece.text[0] - '0');
+  uint32_t number = 0;
+  if (!ReadNumber(piece.text, piece.length, 1, &number) || number < 5 || number > 8) return false;
+  *bits = static_cast<uint8_t>(number);
   return true;
 }
 
@@ -189,6 +176,36 @@ bool ParseKeywordForm(Piece text, SerialSettings* settings) {
 }
 
 }  // namespace
+
+bool ReadPortSetting(const char* text, PortSetting* setting) {
+  size_t length = strlen(text);
+  if (length >= kPortTextSize) return false;
+  const char* equals = strchr(text, '=');
+  size_t nameLength = equals != nullptr ? static_cast<size_t>(equals - text) : length;
+  for (size_t i = 0; i < nameLength; ++i) setting->name[i] = Upper(text[i]);
+  setting->name[nameLength] = '\0';
+  if (strncmp(setting->name, kPathPrefix, kPathPrefixLength) == 0) {
+    memcpy(setting->name + kPathPrefixLength, text + kPathPrefixLength,
+           nameLength - kPathPrefixLength);
+  }
+  setting->hasMode = equals != nullptr;
+  size_t modeLength = setting->hasMode ? length - nameLength - 1 : 0;
+  for (size_t i = 0; i < modeLength; ++i) setting->mode[i] = Upper(equals[1 + i]);
+  setting->mode[modeLength] = '\0';
+  return true;
+}
+
+PortAddress ReadPortName(const char* name) {
+  PortAddress address{PortAddress::kOther, 0, nullptr};
+  if (strncmp(name, kPathPrefix, kPathPrefixLength) == 0) {
+    address.kind = PortAddress::kPath;
+    address.path = name + kPathPrefixLength;
+  } else if (strncmp(name, "COM", 3) == 0 &&
+             ReadNumber(name + 3, strlen(name + 3), 4, &address.number) && address.number != 0) {
+    address.kind = PortAddress::kNumbered;
+  }
+  return address;
+}
 
 bool ParseSerialMode(const char* text, SerialSettings* settings) {
   Piece whole = Trim(SkipPortPrefix(Trim({text, strlen(text)})));

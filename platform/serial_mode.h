@@ -1,10 +1,39 @@
-// The line-settings text of a COM argument, read with the syntax Windows' BuildCommDCB
-// takes, so an operator's Windows command line means the same on every build.
+// The text of a COM argument: the port's name, the way each system finds the port it
+// names, and the line-settings text, read with the syntax Windows' BuildCommDCB takes, so
+// an operator's Windows command line means the same on every build.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kelvor {
+
+// A COM argument, its port's name or its mode: at most 255 characters and a NUL.
+constexpr size_t kPortTextSize = 256;
+
+// A port and its mode as a COM argument gives them ("COM5=9600,n,8,1", "COM3",
+// "COM:/dev/ttyUSB0=115200"): split at the first "=", upper-cased except the path of a
+// COM:<path> name, which keeps its case (Linux names are case-sensitive).
+struct PortSetting {
+  char name[kPortTextSize];
+  bool hasMode;  // there was an "="; the mode after it may be empty
+  char mode[kPortTextSize];
+};
+
+// False, `setting` unusable, when `text` holds 256 characters or more: a cut text could
+// open another port or set half a mode.
+bool ReadPortSetting(const char* text, PortSetting* setting);
+
+// What a port's name names: COMn (n from 1 to 9999, at most four digits) the n-th serial
+// port; COM:<path> a device by its path (possibly empty); anything else is read by each
+// system its own way.
+struct PortAddress {
+  enum Kind { kNumbered, kPath, kOther };
+  Kind kind;
+  uint32_t number;   // kNumbered: the n of COMn
+  const char* path;  // kPath: within the name
+};
+PortAddress ReadPortName(const char* name);
 
 // The state a keyword switch is set to; kUnset leaves the port as it is.
 enum class LineSwitch : uint8_t { kUnset, kOff, kOn, kHandshake, kToggle };

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/keyboard_posix.h"
+#include "platform/output_drain.h"
 #include "platform/serial.h"
 #include "platform/serial_mode.h"
 #include "platform/serial_posix.h"
@@ -20,10 +22,8 @@ namespace {
 
 // The text Windows gives for a line-settings text it cannot read.
 constexpr char kBadParameter[] = "The parameter is incorrect.\r\n";
-// A write that makes no progress for this long (flow control holding it) fails.
-constexpr int kWriteStallMs = 5000;
-// How often a drain looks at the output queue: about a byte's time at 9600 baud.
-constexpr int kDrainCheckMs = 1;
+// How long a write blocked by a full output buffer waits for room before it looks again.
+constexpr int kWritableWaitMs = 100;
 
 struct ModemLines {
   int on = 0;   // TIOCM_ bits to raise
@@ -32,19 +32,14 @@ struct ModemLines {
 
 // COMn names the n-th serial port, /dev/ttyS(n-1); COM:<path> names a device by its path.
 bool DevicePath(const char* name, char* path, size_t size) {
-  if (strncmp(name, "COM:", 4) == 0 && name[4] != '\0') {
-    return snprintf(path, size, "%s", name + 4) < static_cast<int>(size);
+  PortAddress port = ReadPortName(name);
+  int length = -1;
+  if (port.kind == PortAddress::kPath && port.path[0] != '\0') {
+    length = snprintf(path, size, "%s", port.path);
+  } else if (port.kind == PortAddress::kNumbered) {
+    length = snprintf(path, size, "/dev/ttyS%u", static_cast<unsigned>(port.number - 1));
   }
-  if (strncmp(name, "COM", 3) != 0) return false;
-  unsigned number = 0;
-  const char* digit = name + 3;
-  if (*digit == '\0' || strlen(digit) > 4) return false;
-  for (; *digit != '\0'; ++digit) {
-    if (*digit < '0' || *digit > '9') return false;
-    number = number * 10 + static_cast<unsigned>(*digit - '0');
-  }
-  if (number == 0) return false;
-  return snprintf(path, size, "/dev/ttyS%u", number - 1) < static_cast<int>(size);
+  return length >= 0 && length < static_cast<int>(size);
 }
 
 bool SpeedCode(uint32_t baud, speed_t* code) {
@@ -223,6 +218,7 @@ class PosixSerialPort : public SerialPort {
 
   bool Write(const char* data, uint32_t length) override {
     if (fd_ < 0) return false;
+    StallWatch watch(kWriteStallMs);
     uint32_t done = 0;
     while (done < length) {
       ssize_t count = write(fd_, data + done, length - done);
@@ -230,8 +226,9 @@ class PosixSerialPort : public SerialPort {
         done += static_cast<uint32_t>(count);
       } else if (count < 0 && errno == EINTR) {
         continue;
-      } else if (count < 0 && errno == EAGAIN && WaitWritable()) {
-        continue;
+      } else if (count < 0 && errno == EAGAIN &&
+                 watch.Moving(length - done, SystemClock().TickCount())) {
+        WaitWritable();
       } else {
         return false;
       }
@@ -243,8 +240,32 @@ class PosixSerialPort : public SerialPort {
   // flushing the output side discards what the other end has not read yet.
   bool Purge() override { return fd_ >= 0 && tcflush(fd_, TCIFLUSH) == 0; }
 
+  // One poll on the port and the console's terminal for the time left. A signal (a request
+  // to stop, which the keyboard delivers as Q) ends the poll and is looked at as a key; a
+  // line that has hung up would end every poll at once, so its wait is slept instead.
+  WaitEnd WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) override {
+    const uint32_t end = clock.TickCount() + milliseconds;
+    for (;;) {
+      if (keyboard.KeyWaiting()) return WaitEnd::kKey;
+      uint32_t now = clock.TickCount();
+      if (!DeadlinePassed(end, now)) return WaitEnd::kTime;
+      pollfd waits[2] = {{fd_, POLLIN, 0}, {KeyDescriptor(keyboard), POLLIN, 0}};
+      if (poll(waits, 2, static_cast<int>(end - now)) <= 0) continue;
+      if ((waits[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        clock.Sleep(SleepLeft(clock, end));
+        return WaitEnd::kTime;
+      }
+      if ((waits[0].revents & POLLIN) != 0) return WaitEnd::kBytes;
+    }
+  }
+
   void Close() override {
     if (fd_ < 0) return;
+    // Output a stalled write left (flow control holding the line) is thrown away: close
+    // would wait up to 30 s for it. A pseudo-terminal holds none, so what its other end
+    // has not read yet stays.
+    int held = 0;
+    if (ioctl(fd_, TIOCOUTQ, &held) == 0 && held > 0) tcflush(fd_, TCOFLUSH);
     // The exclusive flag stays with the terminal while the other end holds it open.
     ioctl(fd_, TIOCNXCL);
     close(fd_);
@@ -252,9 +273,9 @@ class PosixSerialPort : public SerialPort {
   }
 
  private:
-  bool WaitWritable() {
+  void WaitWritable() {
     pollfd ready{fd_, POLLOUT, 0};
-    return poll(&ready, 1, kWriteStallMs) > 0;
+    poll(&ready, 1, kWritableWaitMs);
   }
 
   // A raw terminal reads 0 bytes both when nothing has arrived and when the line has hung
@@ -263,6 +284,11 @@ class PosixSerialPort : public SerialPort {
   bool HungUp() {
     pollfd line{fd_, POLLIN, 0};
     return poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  }
+
+  static uint32_t SleepLeft(Clock& clock, uint32_t end) {
+    uint32_t now = clock.TickCount();
+    return DeadlinePassed(end, now) ? end - now : 0;
   }
 
   int fd_ = -1;
@@ -275,22 +301,21 @@ class PosixSerialPort : public SerialPort {
 // tcdrain has no time limit, and a signal does not end it either when it is restarted:
 // the queue is watched instead, with the write's own stall rule, so a slow line that
 // keeps sending is waited for however long its bytes take.
-bool DrainOutput(int fd, int stallMs) {
-  int held = 0;
-  int smallest = 0;
-  int stalled = 0;
-  while (ioctl(fd, TIOCOUTQ, &held) == 0) {
-    if (held == 0) return true;
-    if (smallest == 0 || held < smallest) {
-      smallest = held;
-      stalled = 0;
-    } else if (stalled >= stallMs) {
-      return false;
+bool DrainOutput(int fd, uint32_t stallMs) {
+  class TerminalOutput : public OutputQueue {
+   public:
+    explicit TerminalOutput(int fd) : fd_(fd) {}
+    bool Held(uint32_t* bytes) override {
+      int held = 0;
+      if (ioctl(fd_, TIOCOUTQ, &held) != 0 || held < 0) return false;
+      *bytes = static_cast<uint32_t>(held);
+      return true;
     }
-    poll(nullptr, 0, kDrainCheckMs);
-    stalled += kDrainCheckMs;
-  }
-  return false;
+
+   private:
+    int fd_;
+  } output(fd);
+  return DrainOutput(output, SystemClock(), stallMs);
 }
 
 std::unique_ptr<SerialPort> NewSerialPort() {

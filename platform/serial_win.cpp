@@ -4,17 +4,27 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/output_drain.h"
 #include "platform/serial.h"
+#include "platform/serial_mode.h"
 
 namespace kelvor {
 namespace {
 
+// The longest one WriteFile waits for the line to take bytes; the stall rule decides, over
+// several such calls, when a write has waited long enough.
+constexpr DWORD kWriteCallMs = 1000;
+// How often a wait looks at the port's input count and the console: the port is opened
+// without overlapped I/O, so nothing can be waited on while it is read at once.
+constexpr uint32_t kWaitSlice = 15;  // ms
+
 // COMn is opened through the device namespace, \\.\COMn, the only name under which
 // ports above COM9 open; COM:<name> opens <name> as written; anything else as it stands.
 void DeviceName(const char* name, char* device, size_t size) {
-  if (strncmp(name, "COM:", 4) == 0) {
-    snprintf(device, size, "%s", name + 4);
-  } else if (strncmp(name, "COM", 3) == 0 && name[3] >= '0' && name[3] <= '9') {
+  PortAddress port = ReadPortName(name);
+  if (port.kind == PortAddress::kPath) {
+    snprintf(device, size, "%s", port.path);
+  } else if (port.kind == PortAddress::kNumbered) {
     snprintf(device, size, "\\\\.\\%s", name);
   } else {
     snprintf(device, size, "%s", name);
@@ -31,7 +41,11 @@ class WinSerialPort : public SerialPort {
     DeviceName(name, device, sizeof device);
     handle_ = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    return handle_ != INVALID_HANDLE_VALUE;
+    if (handle_ == INVALID_HANDLE_VALUE) return false;
+    // Without a mode the port keeps its own read time-outs, but never writes without one.
+    COMMTIMEOUTS timeouts{};
+    if (GetCommTimeouts(handle_, &timeouts)) SetTimeouts(timeouts);
+    return true;
   }
 
   bool BuildMode(const char* mode, char* error, size_t errorSize) override {
@@ -51,8 +65,8 @@ class WinSerialPort : public SerialPort {
   void ApplyMode() override {
     SetCommState(handle_, &dcb_);
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;  // with the rest 0: reads return at once
-    SetCommTimeouts(handle_, &timeouts);
+    timeouts.ReadIntervalTimeout = MAXDWORD;  // with the read totals 0: reads return at once
+    SetTimeouts(timeouts);
   }
 
   // A handle whose device went away (a USB adapter unplugged) stays dead even once the
@@ -70,15 +84,25 @@ class WinSerialPort : public SerialPort {
   }
 
   // Returns once the bytes have gone out: a driver that buffers writes (a USB adapter, a
-  // pseudo-terminal under Wine) is waited for, so the purge that follows a command or an
-  // SMS text cannot throw it away.
+  // pseudo-terminal under Wine) is waited for. A line that stops taking them (CTS held
+  // low) fails the write once it has not moved for the stall time; FlushFileBuffers would
+  // wait for ever, Ctrl-C included. What it still held is thrown away, as nobody will
+  // want it once the dialogue has timed out.
   bool Write(const char* data, uint32_t length) override {
-    DWORD written = 0;
-    if (WriteFile(handle_, data, length, &written, nullptr)) {
-      FlushFileBuffers(handle_);
-      return true;
+    StallWatch watch(kWriteStallMs);
+    uint32_t done = 0;
+    while (done < length) {
+      DWORD written = 0;
+      if (!WriteFile(handle_, data + done, length - done, &written, nullptr)) break;
+      done += written;
+      if (done < length && !watch.Moving(length - done, GetTickCount())) break;
+    }
+    if (done == length) {
+      DriverOutput output(handle_);
+      if (DrainOutput(output, SystemClock(), kWriteStallMs)) return true;
     }
     ClearError();
+    PurgeComm(handle_, PURGE_TXCLEAR);
     return false;
   }
 
@@ -91,6 +115,19 @@ class WinSerialPort : public SerialPort {
     return cleared;
   }
 
+  // A handle that no longer reaches its device counts no bytes, so its wait lasts.
+  WaitEnd WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) override {
+    const uint32_t end = clock.TickCount() + milliseconds;
+    for (;;) {
+      if (BytesWaiting()) return WaitEnd::kBytes;
+      if (keyboard.KeyWaiting()) return WaitEnd::kKey;
+      uint32_t now = clock.TickCount();
+      if (!DeadlinePassed(end, now)) return WaitEnd::kTime;
+      uint32_t left = end - now;
+      clock.Sleep(left < kWaitSlice ? left : kWaitSlice);
+    }
+  }
+
   void Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return;
     CloseHandle(handle_);
@@ -98,6 +135,35 @@ class WinSerialPort : public SerialPort {
   }
 
  private:
+  // The bytes the driver holds, as ClearCommError tells them.
+  class DriverOutput : public OutputQueue {
+   public:
+    explicit DriverOutput(HANDLE handle) : handle_(handle) {}
+    bool Held(uint32_t* bytes) override {
+      DWORD errors = 0;
+      COMSTAT status{};
+      if (!ClearCommError(handle_, &errors, &status)) return false;
+      *bytes = status.cbOutQue;
+      return true;
+    }
+
+   private:
+    HANDLE handle_;
+  };
+
+  // Each WriteFile returns within kWriteCallMs, with what the line took by then.
+  void SetTimeouts(COMMTIMEOUTS timeouts) {
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = kWriteCallMs;
+    SetCommTimeouts(handle_, &timeouts);
+  }
+
+  bool BytesWaiting() {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ClearCommError(handle_, &errors, &status) != FALSE && status.cbInQue > 0;
+  }
+
   // False on a handle that no longer reaches its device.
   bool ClearError() {
     DWORD errors = 0;

@@ -1,8 +1,9 @@
 // Signals whose default is to end the program. Requests to stop that come from outside it,
-// on Linux SIGINT, SIGTERM and SIGHUP (Ctrl-C, systemctl stop, a closed terminal), on
-// Windows the console's Ctrl-C, Ctrl-Break, close, log-off and shutdown events: the keyboard
-// delivers a request as the key Q, so the run ends as an operator's Q ends it: the pass
-// completes, then shutdown. And, on Linux, SIGPIPE, which only says a write failed.
+// on Linux SIGINT, SIGTERM, SIGHUP and SIGQUIT (Ctrl-C, systemctl stop, a closed terminal,
+// Ctrl-\) unless the process was started with them ignored, on Windows the console's
+// Ctrl-C, Ctrl-Break, close and shutdown events: the keyboard delivers a request as the key
+// Q, so the run ends as an operator's Q ends it: the pass completes, then shutdown. And, on
+// Linux, SIGPIPE, which only says a write failed.
 #pragma once
 
 namespace kelvor {

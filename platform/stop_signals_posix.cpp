@@ -15,11 +15,18 @@ void OnStopSignal(int) {
 
 }  // namespace
 
+// A signal the process was started with ignored stays ignored: `nohup kelvor ... &` and a
+// service started from an ssh session must outlive the session's SIGHUP, and a shell
+// script's background job is meant to be deaf to the terminal's Ctrl-C and Ctrl-\.
 void CatchStopSignals() {
   struct sigaction stop {};
   stop.sa_handler = OnStopSignal;
   sigemptyset(&stop.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &stop, nullptr);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    struct sigaction before {};
+    if (sigaction(s, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(s, &stop, nullptr);
+  }
 }
 
 bool StopRequested() {

@@ -1,6 +1,7 @@
 // Requests to stop on Windows: Ctrl-C or Ctrl-Break at the console (which is what a service
-// wrapper sends a console program first), the console window closed, the user logging off,
-// the system shutting down.
+// wrapper sends a console program first), the console window closed, the system shutting
+// down. Not a user logging off: Windows tells every console program of every user that
+// some user logs off, those a service wrapper runs included, and forwarding must go on.
 #include <windows.h>
 
 #include "platform/stop_signals.h"
@@ -10,7 +11,7 @@ namespace {
 
 volatile LONG stopRequested = 0;
 
-// The longest a closing console, a log-off or a shutdown is held up for the run to end: the
+// The longest a closing console or a shutdown is held up for the run to end: the
 // system ends the process once the handler returns, and gives it about five seconds.
 constexpr DWORD kEndingWait = 4000;
 
@@ -19,6 +20,7 @@ constexpr DWORD kEndingWait = 4000;
 // events the handler then waits, so that the run can end before the process is ended; a
 // run that ends first ends the process, and this thread with it.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event == CTRL_LOGOFF_EVENT) return TRUE;  // handled: the default would end the process
   InterlockedExchange(&stopRequested, 1);
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) Sleep(kEndingWait);
   return TRUE;

@@ -71,7 +71,10 @@ bool AlarmDestination::Concerns(const AlarmRecord& record) const {
 }
 
 void AlarmDestination::FlushIfDue(RoutingContext& context) {
-  if (!batchPending_) return;
+  if (!batchPending_) {
+    if (!context.outbox.Full()) waitingForRoom_ = false;  // nothing of it waits
+    return;
+  }
   if (DeadlinePassed(context.clock.TickCount(), deadline_)) {
     if (context.outbox.Full()) {
       WaitForRoom(context);
@@ -87,6 +90,15 @@ void AlarmDestination::FlushIfDue(RoutingContext& context) {
 void AlarmDestination::WaitForRoom(RoutingContext& context) {
   if (!waiting_) context.log.Print("Message queue full - SMS to %s waits\r\n", spec_.number);
   waiting_ = true;
+  StartWaitingForRoom(context.clock.TickCount());
+}
+
+// A destination whose batch was lost goes on waiting from the moment it began to: the
+// destination list gives the next free place to the one that has waited longest.
+void AlarmDestination::StartWaitingForRoom(uint32_t now) {
+  if (waitingForRoom_) return;
+  waitingForRoom_ = true;
+  waitingSince_ = now;
 }
 
 // A deadline more than an hour ahead is moved to now, so the batch goes out at the next
@@ -142,10 +154,16 @@ size_t AlarmDestination::FormatText(const AlarmRecord& record, RoutingContext& c
                                                        : kAlarmTextSize - 1;
 }
 
-// Hands the batch to the modem, whose answer is not examined here: the queue reports a
-// batch it refuses as lost. A destination without a number never queues anything.
+// Hands the batch to the modem. The queue reports a batch it refuses as lost; the
+// destination then waits for room. A destination without a number never queues anything.
 void AlarmDestination::SendBatch(RoutingContext& context) {
-  if (spec_.number[0] != '\0') context.outbox.QueueMessage(batch_, spec_.number);
+  if (spec_.number[0] != '\0') {
+    if (context.outbox.QueueMessage(batch_, spec_.number)) {
+      waitingForRoom_ = false;
+    } else {
+      StartWaitingForRoom(context.clock.TickCount());
+    }
+  }
   batchPending_ = false;
   waiting_ = false;
   ++changes_;

@@ -60,17 +60,8 @@ class AlarmDestination {
   // while they fit.
   void FlushIfDue(RoutingContext& context);
 
-  int8_t Priority() const { return spec_.priority; }
-  int16_t AreaMask() const { return spec_.areaMask; }
-  int32_t Delay() const { return spec_.delay; }
-  uint32_t Deadline() const { return deadline_; }
   bool BatchPending() const { return batchPending_; }
-  bool FullMessages() const { return spec_.fullMessages; }
   const char* Number() const { return spec_.number; }
-  bool HasEnableTag() const { return spec_.enableTagPresent; }
-  const char* EnableNode() const { return spec_.enableNode; }
-  const char* EnableTag() const { return spec_.enableTag; }
-  const char* EnableField() const { return spec_.enableField; }
   const char* Batch() const { return batch_; }
   // The tick at which the pending batch took its first alarm.
   uint32_t PendingSince() const { return pendingSince_; }
@@ -81,6 +72,12 @@ class AlarmDestination {
   // Grows by one at every change of the batch: begun, grown, handed over or restored.
   uint32_t Changes() const { return changes_; }
 
+  // True from the moment a batch of this destination found the queue full (due and
+  // waiting, or handed over and lost) until the queue takes one of its SMS, or until it has
+  // nothing pending while the queue has room. `WaitingSince` is that moment's tick.
+  bool WaitingForRoom() const { return waitingForRoom_; }
+  uint32_t WaitingSince() const { return waitingSince_; }
+
  private:
   void StartDeadline(uint32_t now);
   void SetBatch(const char* header);
@@ -88,6 +85,7 @@ class AlarmDestination {
   void SendBatch(RoutingContext& context);
   void PullInFarDeadline(uint32_t now);
   void WaitForRoom(RoutingContext& context);
+  void StartWaitingForRoom(uint32_t now);
   bool Concerns(const AlarmRecord& record) const;
   bool EnabledFor(const AlarmRecord& record, RoutingContext& context);
   size_t FormatText(const AlarmRecord& record, RoutingContext& context, char* text);
@@ -96,7 +94,9 @@ class AlarmDestination {
   bool takesAlarms_;
   uint32_t deadline_ = 0;
   bool batchPending_ = false;
-  bool waiting_ = false;  // the due batch found the queue full
+  bool waiting_ = false;  // the due batch found the queue full, and the console was told
+  bool waitingForRoom_ = false;
+  uint32_t waitingSince_ = 0;
   char batch_[kBatchCapacity] = {};
   size_t batchLength_ = 0;
   uint32_t pendingSince_ = 0;

@@ -5,15 +5,13 @@
 namespace kelvor {
 
 bool DestinationFile::Open(const char* fileName) {
-  lineAvailable_ = false;
   if (!file_.Open(fileName)) return false;
   if (!file_.Read(window_, kWindowRead, &got_)) got_ = 0;
   window_[got_] = '\0';
   lineStart_ = 0;
   lineEnd_ = kNone;
   // With no line end known yet, this passes over the first line.
-  lineAvailable_ = NextLine();
-  return lineAvailable_;
+  return NextLine();
 }
 
 bool DestinationFile::NextLine() {
@@ -47,15 +45,13 @@ int DestinationFile::FindLineEnd() const {
   return kNone;
 }
 
-void ReadDestinationFile(const char* argument, DestinationList& list, Log& log) {
-  const char* equals = strchr(argument, '=');
-  if (equals == nullptr) return;
+void ReadDestinationFile(const char* path, SpecificationSink& sink) {
   DestinationFile file;
-  if (!file.Open(equals + 1)) return;
+  if (!file.Open(path)) return;
   file.SkipField();
   do {
     if (file.Field()[0] == '\0') return;
-    AddDestination(file.Field(), list, log);
+    sink.Take(file.Field());
     if (!file.NextLine()) return;
     file.SkipField();
   } while (true);

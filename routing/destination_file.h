@@ -1,12 +1,11 @@
-// Destinations listed in a file named by a FILE argument.
+// Destinations listed in a file: CR LF lines, the first skipped, the first field of every
+// other line skipped, the rest of the line a destination specification.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "log/log.h"
 #include "platform/file.h"
-#include "routing/destination_list.h"
 
 namespace kelvor {
 
@@ -27,7 +26,6 @@ class DestinationFile {
   // the line has no further comma.
   bool SkipField();
 
-  bool LineAvailable() const { return lineAvailable_; }
   // The current field: from the field's start to the end of the line. Writable, so that a
   // destination can be read from it in place.
   char* Field() { return window_ + field_; }
@@ -41,13 +39,22 @@ class DestinationFile {
   int lineEnd_ = kNone;  // where the CR ending the current line stood
   int field_ = 0;
   uint32_t lineStart_ = 0;  // file offset of the window's first byte
-  bool lineAvailable_ = false;
   FileReader file_;
 };
 
-// Reads the file named after the first "=" of `argument` and appends a destination for
-// each of its lines to `list`, up to the first empty field. Each line says on the console
-// what became of it; the reading itself prints nothing.
-void ReadDestinationFile(const char* argument, DestinationList& list, Log& log);
+// Receives the destination specification of each line of a destination file in turn.
+class SpecificationSink {
+ public:
+  // `specification` is writable, so that it can be read in place, and lasts until Take
+  // returns.
+  virtual void Take(char* specification) = 0;
+
+ protected:
+  ~SpecificationSink() = default;
+};
+
+// Reads the file at `path` and hands `sink` each line's specification, in file order, up to
+// the first empty one. A file that cannot be read hands nothing. Prints nothing.
+void ReadDestinationFile(const char* path, SpecificationSink& sink);
 
 }  // namespace kelvor

@@ -1,9 +1,11 @@
 #include "routing/destination_list.h"
 
+#include <cstring>
+
 namespace kelvor {
 
 bool DestinationList::Add(const ParsedDestination& parsed) {
-  if (Full()) return false;
+  if (count_ >= kCapacity) return false;
   slots_[count_].emplace(parsed);
   ++count_;
   return true;
@@ -21,23 +23,46 @@ uint32_t DestinationList::Changes() const {
   return changes;
 }
 
+bool DestinationList::RestoreBatch(const char* number, const char* text, uint32_t now) {
+  for (int i = 0; i < count_; ++i) {
+    AlarmDestination& destination = *slots_[i];
+    if (destination.BatchPending() || strcmp(destination.Number(), number) != 0) continue;
+    if (destination.RestoreBatch(text, now)) return true;
+  }
+  return false;
+}
+
 void DestinationList::OfferAlarm(const AlarmRecord& record, RoutingContext& context) {
-  for (int i = 0; i < count_; ++i) slots_[i]->OfferAlarm(record, context);
+  int order[kCapacity];
+  TurnOrder(context.clock.TickCount(), order);
+  for (int i = 0; i < count_; ++i) slots_[order[i]]->OfferAlarm(record, context);
 }
 
 void DestinationList::FlushIfDue(RoutingContext& context) {
-  for (int i = 0; i < count_; ++i) slots_[i]->FlushIfDue(context);
+  int order[kCapacity];
+  TurnOrder(context.clock.TickCount(), order);
+  for (int i = 0; i < count_; ++i) slots_[order[i]]->FlushIfDue(context);
 }
 
-void AddDestination(char* text, DestinationList& list, Log& log) {
-  if (list.Full()) {
-    // Cut so that even a file line of 253 characters keeps its line end.
-    log.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity, text);
-    return;
+// While the queue is full, a place it frees goes to whichever destination comes first
+// with a batch to hand over, at its deadline or when the next text would not fit. The
+// list order would give it to the first destination every time, so that in a long burst
+// the later ones wait, and overflow, the most: those waiting for room come first, the one
+// that has waited longest at the head, then the others in list order.
+void DestinationList::TurnOrder(uint32_t now, int* order) const {
+  uint32_t waited[kCapacity];
+  for (int i = 0; i < count_; ++i) {
+    const AlarmDestination& destination = *slots_[i];
+    // Waits are far below 2^32 ms; one that waited 0 ms still comes before the others.
+    uint32_t wait = destination.WaitingForRoom() ? now - destination.WaitingSince() + 1 : 0;
+    int at = i;  // insertion, keeping the list order among equal waits
+    for (; at > 0 && waited[at - 1] < wait; --at) {
+      order[at] = order[at - 1];
+      waited[at] = waited[at - 1];
+    }
+    order[at] = i;
+    waited[at] = wait;
   }
-  ParsedDestination parsed = ParseDestination(text);
-  ReportDestination(parsed, log);
-  list.Add(parsed);
 }
 
 }  // namespace kelvor

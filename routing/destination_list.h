@@ -1,13 +1,20 @@
 // The destinations of a run, in the order they were given.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
-#include "log/log.h"
 #include "routing/alarm_destination.h"
 #include "routing/destination_specification.h"
 
 namespace kelvor {
+
+// A batch waiting at its destination, as a copy kept elsewhere needs it.
+struct PendingBatch {
+  const char* number;
+  const char* text;
+  uint32_t since;  // the tick at which it took its first alarm
+};
 
 class DestinationList {
  public:
@@ -23,7 +30,6 @@ class DestinationList {
   // incomplete or refused takes no alarm.
   bool Add(const ParsedDestination& parsed);
 
-  bool Full() const { return count_ >= kCapacity; }
   int Count() const { return count_; }
   // Destinations holding alarm text not yet handed to the modem.
   int PendingBatches() const;
@@ -32,18 +38,31 @@ class DestinationList {
   // The sum of the destinations' Changes(): moves whenever any batch changes.
   uint32_t Changes() const;
 
-  // OfferAlarm, or FlushIfDue, on every destination in list order.
+  // Calls `visit(const PendingBatch&)` for each destination's pending batch, in list order.
+  template <typename Visit>
+  void ForEachPendingBatch(Visit visit) const {
+    for (int i = 0; i < count_; ++i) {
+      const AlarmDestination& destination = *slots_[i];
+      if (!destination.BatchPending()) continue;
+      visit(PendingBatch{destination.Number(), destination.Batch(), destination.PendingSince()});
+    }
+  }
+  // Gives a batch kept from before a restart back to the first destination with its number
+  // that takes alarms and has no batch pending; its delay starts at `now`. False when there
+  // is none.
+  bool RestoreBatch(const char* number, const char* text, uint32_t now);
+
+  // OfferAlarm, or FlushIfDue, on every destination: in list order, except that those
+  // waiting for room in the queue come first, the longest waiting at the head.
   void OfferAlarm(const AlarmRecord& record, RoutingContext& context);
   void FlushIfDue(RoutingContext& context);
 
  private:
+  // The destinations' indexes in the order they take their turn.
+  void TurnOrder(uint32_t now, int* order) const;
+
   int count_ = 0;
   std::optional<AlarmDestination> slots_[kCapacity];  // fixed slots: no allocation
 };
-
-// Reads a destination's text (cut up in place), says on the console what became of it,
-// and appends the destination to `list`. A full list passes the text over with a
-// line naming it.
-void AddDestination(char* text, DestinationList& list, Log& log);
 
 }  // namespace kelvor

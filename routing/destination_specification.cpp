@@ -1,11 +1,10 @@
 #include "routing/destination_specification.h"
 
-#include <cctype>
-#include <climits>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
-#include "modem/outgoing_queue.h"
+#include "modem/sms_outbox.h"
+#include "platform/text.h"
 
 namespace kelvor {
 namespace {
@@ -37,11 +36,14 @@ class Tokeniser {
   char* rest_;
 };
 
+bool Fits(const char* token) {
+  return strlen(token) < kDestinationFieldSize;
+}
+
 // Copies a token into a 32-byte field; false, leaving the field alone, when it is too long.
 bool CopyField(char (&field)[kDestinationFieldSize], const char* token) {
-  size_t length = strlen(token);
-  if (length >= kDestinationFieldSize) return false;
-  memcpy(field, token, length + 1);
+  if (!Fits(token)) return false;
+  memcpy(field, token, strlen(token) + 1);
   return true;
 }
 
@@ -58,7 +60,7 @@ int16_t AreaMaskOf(const char* token) {
 
 // Only the first letter counts: "high" is H.
 int8_t PriorityOf(const char* token) {
-  switch (toupper(static_cast<unsigned char>(token[0]))) {
+  switch (Upper(token[0])) {
     case 'H':
       return 0;
     case 'M':
@@ -68,14 +70,6 @@ int8_t PriorityOf(const char* token) {
     default:
       return kNoPriority;
   }
-}
-
-// As atol reads it, held within 32 bits.
-int32_t DelayOf(const char* token) {
-  long delay = strtol(token, nullptr, 10);
-  if (delay > INT32_MAX) return INT32_MAX;
-  if (delay < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(delay);
 }
 
 ParsedDestination::Outcome Read(char* text, DestinationSpecification& s, const char** longToken) {
@@ -88,20 +82,19 @@ ParsedDestination::Outcome Read(char* text, DestinationSpecification& s, const c
   if ((token = tokens.Next(",")) == nullptr) return ParsedDestination::kIncomplete;
   s.priority = PriorityOf(token);
   if ((token = tokens.Next(",")) == nullptr) return ParsedDestination::kIncomplete;
-  s.delay = DelayOf(token);
+  s.delay = ReadLeadingInteger(token);  // as atol reads it
 
   token = tokens.Next(",");
   s.fullMessages = token != nullptr && strchr(token, 'F') != nullptr;
 
-  // node:tag.field, node.tag.field and node,tag,field read alike.
+  // node:tag.field, node.tag.field and node,tag,field read alike. The field must be there,
+  // but the value is always read from F_CV: it is checked and not kept.
   char* parts[3] = {tokens.Next(",:."), tokens.Next(",:."), tokens.Next(",:.\r\n")};
-  char(*fields[3])[kDestinationFieldSize] = {&s.enableNode, &s.enableTag, &s.enableField};
-  for (int i = 0; i < 3; ++i) {
-    if (parts[i] != nullptr && !CopyField(*fields[i], parts[i])) {
-      *longToken = parts[i];
-      return ParsedDestination::kTooLong;
-    }
+  for (char* part : parts) {
+    if (part != nullptr && !Fits(part)) return *longToken = part, ParsedDestination::kTooLong;
   }
+  if (parts[0] != nullptr) CopyField(s.enableNode, parts[0]);
+  if (parts[1] != nullptr) CopyField(s.enableTag, parts[1]);
   s.enableTagPresent = parts[0] != nullptr && parts[1] != nullptr && parts[2] != nullptr;
   return ParsedDestination::kComplete;
 }
@@ -111,7 +104,12 @@ ParsedDestination::Outcome Read(char* text, DestinationSpecification& s, const c
 ParsedDestination ParseDestination(char* text) {
   ParsedDestination parsed;
   if (text == nullptr) return parsed;
-  parsed.outcome = Read(text, parsed.specification, &parsed.longToken);
+  const char* longToken = nullptr;
+  parsed.outcome = Read(text, parsed.specification, &longToken);
+  if (longToken != nullptr) {
+    snprintf(parsed.longToken, sizeof parsed.longToken, "%.*s", static_cast<int>(kShownTokenLength),
+             longToken);
+  }
   bool complete = parsed.outcome == ParsedDestination::kComplete;
   if (complete && !SafeForCommand(parsed.specification.number)) {
     parsed.outcome = ParsedDestination::kBadNumber;
@@ -138,7 +136,7 @@ void ReportDestination(const ParsedDestination& parsed, Log& log) {
       log.Print("Error format is DEST=<cell no>,<A Area>,<priority>,<delay in sec>,[F]\r\n");
       break;
     case ParsedDestination::kTooLong:
-      log.Print("Error field longer than %d characters, dest refused: %.60s\r\n",
+      log.Print("Error field longer than %d characters, dest refused: %s\r\n",
                 static_cast<int>(kDestinationFieldSize - 1), parsed.longToken);
       break;
     case ParsedDestination::kBadNumber:

@@ -11,6 +11,7 @@ namespace kelvor {
 
 constexpr size_t kDestinationFieldSize = 32;  // number and enable tag parts: 31 and a NUL
 constexpr int8_t kNoPriority = -1;            // the priority letter was not H, M or L
+constexpr size_t kShownTokenLength = 60;      // of a refused token, what its line shows
 
 // The fields a destination specification sets. Whatever it does not set keeps these defaults, so an
 // incomplete specification, or one with a bad priority letter, never routes alarms on
@@ -25,7 +26,6 @@ struct DestinationSpecification {
   bool enableTagPresent = false;
   char enableNode[kDestinationFieldSize] = {};
   char enableTag[kDestinationFieldSize] = {};
-  char enableField[kDestinationFieldSize] = {};  // kept, not consulted
 };
 
 struct ParsedDestination {
@@ -37,7 +37,7 @@ struct ParsedDestination {
   };
   Outcome outcome = kIncomplete;
   DestinationSpecification specification;
-  const char* longToken = nullptr;               // kTooLong: the token, inside the text read
+  char longToken[kShownTokenLength + 1] = {};    // kTooLong: the token, as far as it is shown
   char shownNumber[kDestinationFieldSize] = {};  // kBadNumber: the number, printable
 };
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace kelvor::node {
 
 int HexValue(char c) {
@@ -145,12 +147,11 @@ bool FieldReader::Int(int32_t min, int32_t max, int32_t* value) {
   bool negative = field[0] == '-';
   size_t first = negative ? 1 : 0;
   if (length == first || length - first > 10) return false;  // 10 digits hold any int32
-  int64_t result = 0;
-  for (size_t i = first; i < length; ++i) {
-    if (field[i] < '0' || field[i] > '9') return false;
-    result = result * 10 + (field[i] - '0');
+  uint64_t magnitude = 0;
+  if (ReadDigits(field + first, length - first, UINT64_MAX, &magnitude) != length - first) {
+    return false;
   }
-  if (negative) result = -result;
+  int64_t result = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
   if (result < min || result > max) return false;
   *value = static_cast<int32_t>(result);
   Skip(length);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/socket.h"
+#include "platform/text.h"
 
 namespace kelvor {
 
@@ -22,14 +23,8 @@ bool ParseNodeAddress(const char* address, char* host, size_t capacity, uint16_t
   }
   size_t hostLength = static_cast<size_t>(hostEnd - hostStart);
   if (hostLength + 1 > capacity) return false;
-  const char* digits = colon + 1;
-  size_t count = strlen(digits);
-  if (count == 0 || count > 5) return false;
   uint32_t number = 0;
-  for (size_t i = 0; i < count; ++i) {
-    if (digits[i] < '0' || digits[i] > '9') return false;
-    number = number * 10 + static_cast<uint32_t>(digits[i] - '0');
-  }
+  if (!ReadNumber(colon + 1, strlen(colon + 1), 5, &number)) return false;
   if (number == 0 || number > 65535) return false;
   memcpy(host, hostStart, hostLength);
   host[hostLength] = '\0';

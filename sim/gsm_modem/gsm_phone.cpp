@@ -1,5 +1,6 @@
 #include "gsm_phone.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -18,6 +19,34 @@ bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
+// Decimal fields separated by commas, an empty one -1; false on anything else.
+bool Fields(const std::string& text, std::vector<int>* fields) {
+  size_t start = 0;
+  while (true) {
+    size_t comma = text.find(',', start);
+    std::string field = text.substr(start, comma == std::string::npos ? comma : comma - start);
+    if (field.size() > 6 || field.find_first_not_of("0123456789") != std::string::npos) {
+      return false;
+    }
+    fields->push_back(field.empty() ? -1 : std::stoi(field));
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
+}
+
+// The index of AT+CMGR=<index>, or 0.
+int Index(const std::string& arguments) {
+  std::vector<int> fields;
+  if (arguments.empty() || arguments[0] != '=' || !Fields(arguments.substr(1), &fields) ||
+      fields.size() != 1) {
+    return 0;
+  }
+  return std::max(fields[0], 0);
+}
+
+// Where a registered phone is, for AT+CREG=2.
+const char kLocation[] = ",\"00A1\",\"1B2C\"";
+
 }  // namespace
 
 bool QuotedArgument(const std::string& arguments, std::string* value) {
@@ -27,6 +56,32 @@ bool QuotedArgument(const std::string& arguments, std::string* value) {
   std::string rest = arguments.substr(close + 1);
   if (!rest.empty() && rest[0] != ',') return false;
   *value = arguments.substr(1, close - 1);
+  return true;
+}
+
+bool Unescaped(const std::string& text, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      *out += text[i];
+      continue;
+    }
+    char kind = ++i < text.size() ? text[i] : '\0';
+    if (kind == '\\') {
+      *out += '\\';
+    } else if (kind == 'n') {
+      *out += '\n';
+    } else if (kind == 'r') {
+      *out += '\r';
+    } else if (kind == 'x' && i + 2 < text.size() &&
+               isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+               isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      *out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      return false;
+    }
+  }
   return true;
 }
 
@@ -50,54 +105,180 @@ std::string Escaped(const std::string& text) {
   return out;
 }
 
+std::string EscapedWord(const std::string& text) {
+  std::string out;
+  for (char c : Escaped(text)) out += c == ' ' ? std::string("\\x20") : std::string(1, c);
+  return out;
+}
+
 GsmPhone::GsmPhone(const PhoneOptions& options) : options_(options) {
   if (options_.strayPrompt) {
     inText_ = true;
     strayText_ = true;
   }
+  simBusy_ = options_.simBusy;
+  network_ = options_.network;
+  announced_ = Registration();
 }
 
 void GsmPhone::Reset() {
   echo_ = true;
   errorMode_ = 0;
   textMode_ = 0;
+  cregMode_ = 0;
+  cnmiMode_ = 0;
+  cnmiMt_ = 0;
   line_.clear();
   inText_ = false;
   strayText_ = false;
+  held_.clear();
+}
+
+void GsmPhone::PowerOff() {
+  on_ = false;
+  simBusy_ = false;
+  Reset();
+}
+
+std::string GsmPhone::PowerOn() {
+  on_ = true;
+  Reset();
+  unlocked_ = false;
+  if (options_.simBusy) {
+    simBusy_ = true;
+    Event("SIM busy");
+  }
+  announced_ = Registration();
+  return Settle();
+}
+
+std::string GsmPhone::SetNetwork(int stat) {
+  network_ = stat;
+  Event("NETWORK " + std::to_string(stat));
+  return Settle();
+}
+
+std::string GsmPhone::EndSimBusy() {
+  if (!simBusy_) return "";
+  simBusy_ = false;
+  Event("SIM ready");
+  return Settle();
+}
+
+std::string GsmPhone::Arrive(const IncomingSms& sms) {
+  if (on_ && Registered()) return Store(sms);
+  waiting_.push_back(sms);
+  Event("SMS in waiting for the phone from=" + EscapedWord(sms.sender) +
+        " text=" + Escaped(sms.text));
+  return "";
+}
+
+// A locked SIM keeps the phone off the network; while the SIM is busy it is still looking.
+int GsmPhone::Registration() const {
+  if (Locked()) return 0;
+  if (simBusy_) return 2;
+  return network_;
+}
+
+bool GsmPhone::Registered() const {
+  int stat = Registration();
+  return stat == 1 || stat == 5;
+}
+
+// Says a change of registration when asked to, and takes the SMS the network held once
+// the phone is back on it.
+std::string GsmPhone::Settle() {
+  if (!on_) return "";
+  std::string out;
+  int stat = Registration();
+  if (stat != announced_) {
+    announced_ = stat;
+    std::string location = cregMode_ == 2 && Registered() ? kLocation : "";
+    if (cregMode_ > 0) out += Unasked("\r\n+CREG: " + std::to_string(stat) + location + "\r\n");
+  }
+  while (Registered() && !waiting_.empty()) {
+    out += Store(waiting_.front());
+    waiting_.pop_front();
+  }
+  return out;
+}
+
+// Lines the phone sends unasked wait while it takes the text of an SMS.
+std::string GsmPhone::Unasked(const std::string& bytes) {
+  if (!inText_) return bytes;
+  held_ += bytes;
+  return "";
+}
+
+std::string GsmPhone::Store(const IncomingSms& sms) {
+  std::string about = " from=" + EscapedWord(sms.sender) + " text=" + Escaped(sms.text);
+  int index = 1;
+  while (index <= options_.storeSize && store_.count(index) != 0) ++index;
+  if (index > options_.storeSize) {
+    Event("SMS in lost, SIM full" + about);
+    return "";
+  }
+  store_[index] = {false, sms.sender, sms.timestamp, sms.text};
+  Event("SMS in index=" + std::to_string(index) + about);
+  if (cnmiMode_ == 0 || cnmiMt_ == 0) return "";
+  return Unasked("\r\n+CMTI: \"SM\"," + std::to_string(index) + "\r\n");
 }
 
 std::string GsmPhone::SmsError(int code) const {
   return errorMode_ == 0 ? Error() : "\r\n+CMS ERROR: " + std::to_string(code) + "\r\n";
 }
 
+std::string GsmPhone::PhoneError(int code) const {
+  return errorMode_ == 0 ? Error() : "\r\n+CME ERROR: " + std::to_string(code) + "\r\n";
+}
+
 std::string GsmPhone::Receive(const char* data, size_t length) {
   std::string out;
+  for (const Answer& answer : Answers(data, length)) out += answer.bytes;
+  return out;
+}
+
+std::vector<Answer> GsmPhone::Answers(const char* data, size_t length) {
+  if (!on_) return {};
+  std::vector<Answer> answers(1);
   for (size_t i = 0; i < length; ++i) {
     char c = data[i];
     if (inText_) {
       if (c == kCtrlZ || c == kEscape) {
-        out += EndText(c);
+        bool sent = c == kCtrlZ && !strayText_;
+        std::string answer = EndText(c) + held_;
+        held_.clear();
+        if (sent) {
+          answers.push_back({answer, true});
+          answers.push_back({});
+        } else {
+          answers.back().bytes += answer;
+        }
       } else if (c == '\r') {
         text_ += '\n';
-        out += "\r\n> ";
+        answers.back().bytes += "\r\n> ";
       } else if (c == '\n') {
         if (text_.empty() || text_.back() != '\n') text_ += '\n';
       } else {
         text_ += c;
-        if (echo_) out += c;
+        if (echo_) answers.back().bytes += c;
       }
       continue;
     }
-    if (echo_ && c != kCtrlZ) out += c;
+    if (echo_ && c != kCtrlZ) answers.back().bytes += c;
     if (c == '\r') {
       std::string line = line_;
       line_.clear();
-      out += Command(line);
+      answers.back().bytes += Command(line);
     } else if (c != '\n' && c != kCtrlZ && line_.size() < 1024) {
       line_ += c;
     }
   }
-  return out;
+  answers.back().bytes += Settle();
+  answers.erase(std::remove_if(answers.begin(), answers.end(),
+                               [](const Answer& answer) { return answer.bytes.empty(); }),
+                answers.end());
+  return answers;
 }
 
 std::string GsmPhone::Command(const std::string& line) {
@@ -124,19 +305,92 @@ std::string GsmPhone::Command(const std::string& line) {
     errorMode_ = upper.back() - '0';
     return Ok();
   }
+  if (upper == "AT+CSQ") {
+    return "\r\n+CSQ: " + std::to_string(options_.rssi) + "," + std::to_string(options_.ber) +
+           "\r\n" + Ok();
+  }
+  if (StartsWith(upper, "AT+CPIN")) return PinCommand(upper, command);
+  if (StartsWith(upper, "AT+CREG")) return RegistrationCommand(upper);
+  std::string refusal = SimRefusal(upper);
+  if (!refusal.empty()) return refusal;
+  return SmsCommand(upper, command);
+}
+
+std::string GsmPhone::PinCommand(const std::string& upper, const std::string& command) {
+  if (upper == "AT+CPIN?") {
+    if (simBusy_) return PhoneError(14);
+    std::string state = blocked_ ? "SIM PUK" : Locked() ? "SIM PIN" : "READY";
+    return "\r\n+CPIN: " + state + "\r\n" + Ok();
+  }
+  if (!StartsWith(upper, "AT+CPIN=")) return Error();
+  std::string arguments = command.substr(8);
+  std::string pin;
+  if (!QuotedArgument(arguments, &pin)) pin = arguments.substr(0, arguments.find(','));
+  // The events say how a PIN was taken, never the PIN itself.
+  if (simBusy_) {
+    Event("PIN tried busy");
+    return PhoneError(14);
+  }
+  if (blocked_) {
+    Event("PIN tried blocked");
+    return PhoneError(12);
+  }
+  if (!Locked()) {
+    Event("PIN tried unneeded");
+    return PhoneError(3);  // operation not allowed
+  }
+  if (pin == options_.pin) {
+    Event("PIN tried right");
+    unlocked_ = true;
+    wrongPins_ = 0;
+    if (options_.simBusy) {
+      simBusy_ = true;
+      Event("SIM busy");
+    }
+    return Ok();
+  }
+  Event("PIN tried wrong");
+  if (++wrongPins_ >= 3) {
+    blocked_ = true;
+    Event("SIM blocked, PUK wanted");
+  }
+  return PhoneError(16);
+}
+
+std::string GsmPhone::RegistrationCommand(const std::string& upper) {
+  if (upper == "AT+CREG?") {
+    int stat = Registration();
+    std::string location = cregMode_ == 2 && Registered() ? kLocation : "";
+    return "\r\n+CREG: " + std::to_string(cregMode_) + "," + std::to_string(stat) + location +
+           "\r\n" + Ok();
+  }
+  if (upper == "AT+CREG=0" || upper == "AT+CREG=1" || upper == "AT+CREG=2") {
+    cregMode_ = upper.back() - '0';
+    return Ok();
+  }
+  return Error();
+}
+
+// Commands that need the SIM are refused while it is locked or busy.
+std::string GsmPhone::SimRefusal(const std::string& upper) const {
+  static const char* const kSimCommands[] = {"AT+CMGF", "AT+CSCA", "AT+CMGS", "AT+CMGL",
+                                             "AT+CMGR", "AT+CMGD", "AT+CNMI", "AT+CPMS"};
+  bool needsSim = std::any_of(std::begin(kSimCommands), std::end(kSimCommands),
+                              [&upper](const char* prefix) { return StartsWith(upper, prefix); });
+  if (!needsSim) return "";
+  bool send = StartsWith(upper, "AT+CMGS");
+  if (blocked_) return send ? SmsError(312) : PhoneError(12);
+  if (Locked()) return send ? SmsError(311) : PhoneError(11);
+  if (simBusy_) return send ? SmsError(314) : PhoneError(14);
+  return "";
+}
+
+std::string GsmPhone::SmsCommand(const std::string& upper, const std::string& command) {
   if (upper == "AT+CMGF=0" || upper == "AT+CMGF=1") {
     textMode_ = upper.back() - '0';
     return Ok();
   }
   if (upper == "AT+CMGF?") return "\r\n+CMGF: " + std::to_string(textMode_) + "\r\n" + Ok();
-  if (upper == "AT+CSQ") {
-    return "\r\n+CSQ: " + std::to_string(options_.rssi) + "," + std::to_string(options_.ber) +
-           "\r\n" + Ok();
-  }
-  return SmsCommand(upper, command);
-}
-
-std::string GsmPhone::SmsCommand(const std::string& upper, const std::string& command) {
   if (upper == "AT+CSCA?") {
     if (options_.serviceCentre.empty()) return SmsError(330);  // SMSC address unknown
     return "\r\n+CSCA: \"" + options_.serviceCentre + "\",145\r\n" + Ok();
@@ -157,7 +411,105 @@ std::string GsmPhone::SmsCommand(const std::string& upper, const std::string& co
     inText_ = true;
     return "\r\n> ";
   }
-  return Error();
+  return StoreCommand(upper);
+}
+
+// The SMS the SIM holds: announced, listed, read and deleted.
+std::string GsmPhone::StoreCommand(const std::string& upper) {
+  if (StartsWith(upper, "AT+CNMI")) return NewMessageIndication(upper.substr(7));
+  if (StartsWith(upper, "AT+CPMS")) return Storage(upper.substr(7));
+  if (StartsWith(upper, "AT+CMGD")) return Delete(upper.substr(7));
+  bool list = StartsWith(upper, "AT+CMGL");
+  if (!list && !StartsWith(upper, "AT+CMGR")) return Error();
+  if (textMode_ != 1) return SmsError(302);  // only text mode is simulated
+  return list ? List(upper.substr(7)) : Read(upper.substr(7));
+}
+
+std::string GsmPhone::NewMessageIndication(const std::string& arguments) {
+  if (arguments == "?") {
+    return "\r\n+CNMI: " + std::to_string(cnmiMode_) + "," + std::to_string(cnmiMt_) +
+           ",0,0,0\r\n" + Ok();
+  }
+  std::vector<int> fields;
+  if (arguments.empty() || arguments[0] != '=' || !Fields(arguments.substr(1), &fields) ||
+      fields.size() > 5 || fields[0] > 3 || (fields.size() > 1 && fields[1] > 3)) {
+    return SmsError(305);  // invalid text mode parameter
+  }
+  int mt = fields.size() > 1 ? std::max(fields[1], 0) : 0;
+  if (mt > 1) return SmsError(303);  // SMS shown at once (+CMT) is not simulated
+  cnmiMode_ = std::max(fields[0], 0);
+  cnmiMt_ = mt;
+  return Ok();
+}
+
+std::string GsmPhone::Storage(const std::string& arguments) {
+  std::string used = std::to_string(store_.size()) + "," + std::to_string(options_.storeSize);
+  if (arguments == "?") {
+    std::string memory = "\"SM\"," + used;
+    return "\r\n+CPMS: " + memory + "," + memory + "," + memory + "\r\n" + Ok();
+  }
+  if (arguments.empty() || arguments[0] != '=') return SmsError(305);
+  std::string memories = arguments.substr(1) + ",";
+  for (size_t at = 0; at < memories.size(); at += 5) {
+    if (memories.compare(at, 5, "\"SM\",") != 0 || at >= 15) return SmsError(302);
+  }
+  return "\r\n+CPMS: " + used + "," + used + "," + used + "\r\n" + Ok();
+}
+
+std::string GsmPhone::MarkRead(int index, StoredSms* sms) {
+  std::string status = sms->read ? "REC READ" : "REC UNREAD";
+  if (!sms->read) Event("SMS in read index=" + std::to_string(index));
+  sms->read = true;
+  return status;
+}
+
+std::string GsmPhone::List(const std::string& arguments) {
+  std::string wanted = "REC UNREAD";
+  if (!arguments.empty() &&
+      (arguments[0] != '=' || !QuotedArgument(arguments.substr(1), &wanted))) {
+    return SmsError(305);
+  }
+  static const char* const kStatuses[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT",
+                                          "ALL"};
+  if (std::find(std::begin(kStatuses), std::end(kStatuses), wanted) == std::end(kStatuses)) {
+    return SmsError(305);
+  }
+  std::string out;
+  for (auto& [index, sms] : store_) {
+    bool all = wanted == "ALL";
+    if (!all && wanted != (sms.read ? "REC READ" : "REC UNREAD")) continue;
+    out += "+CMGL: " + std::to_string(index) + ",\"" + MarkRead(index, &sms) + "\",\"" +
+           sms.sender + "\",,\"" + sms.timestamp + "\"\r\n" + sms.text + "\r\n";
+  }
+  return (out.empty() ? "" : "\r\n" + out) + Ok();
+}
+
+std::string GsmPhone::Read(const std::string& arguments) {
+  auto found = store_.find(Index(arguments));
+  if (found == store_.end()) return SmsError(321);  // invalid memory index
+  StoredSms& sms = found->second;
+  std::string status = MarkRead(found->first, &sms);
+  return "\r\n+CMGR: \"" + status + "\",\"" + sms.sender + "\",,\"" + sms.timestamp + "\"\r\n" +
+         sms.text + "\r\n" + Ok();
+}
+
+// AT+CMGD=<index>[,<flag>]: flag 1 to 3 deletes every SMS read (the SIM holds no sent ones),
+// 4 every SMS, whatever the index.
+std::string GsmPhone::Delete(const std::string& arguments) {
+  std::vector<int> fields;
+  if (arguments.empty() || arguments[0] != '=' || !Fields(arguments.substr(1), &fields) ||
+      fields.size() > 2) {
+    return SmsError(305);
+  }
+  int flag = fields.size() > 1 ? std::max(fields[1], 0) : 0;
+  if (flag > 4) return SmsError(305);
+  if (flag == 0 && (fields[0] < 1 || fields[0] > options_.storeSize)) return SmsError(321);
+  for (auto at = store_.begin(); at != store_.end();) {
+    bool gone = flag == 0 ? at->first == fields[0] : flag == 4 || at->second.read;
+    if (gone) Event("SMS in deleted index=" + std::to_string(at->first));
+    at = gone ? store_.erase(at) : std::next(at);
+  }
+  return Ok();
 }
 
 std::string GsmPhone::EndText(char end) {
@@ -168,9 +520,15 @@ std::string GsmPhone::EndText(char end) {
     text_.clear();
     return Ok();
   }
+  std::string refused = "SMS refused to=" + EscapedWord(number_) + " code=";
+  if (!Registered()) {
+    Event(refused + std::to_string(options_.networkError));
+    return SmsError(options_.networkError);
+  }
   int sending = ++sendings_;
   if (options_.failingSends.count(sending) != 0) {
     Trace("text " + std::to_string(sending) + " refused");
+    Event(refused + std::to_string(options_.failCode));
     return SmsError(options_.failCode);
   }
   DeliveredSms sms{++reference_, number_, text_};

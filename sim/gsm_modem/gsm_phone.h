@@ -1,10 +1,14 @@
 // The simulated phone: AT commands of SMS text mode in, answers out. No I/O and no
-// clock: the program around it owns the pseudo-terminal and the timing.
+// clock: the program around it owns the pseudo-terminal and the timing, and steers what a
+// real phone gets from outside (power, the network, the SIM's start-up, incoming SMS).
 #pragma once
 
+#include <deque>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace kelvor::sim {
 
@@ -15,6 +19,11 @@ struct PhoneOptions {
   std::set<int> failingSends;  // numbers (from 1) of the SMS texts refused
   int failCode = 500;          // the +CMS ERROR number of a refused text
   bool strayPrompt = false;    // starts waiting for the text of an SMS nobody finishes
+  std::string pin;             // the SIM's PIN; empty: the SIM asks for none
+  bool simBusy = false;        // the SIM is busy after power-on and after its PIN
+  int network = 1;             // registration state at start (+CREG <stat>)
+  int networkError = 331;      // the +CMS ERROR number of a text sent off the network
+  int storeSize = 20;          // SMS the SIM holds
 };
 
 struct DeliveredSms {
@@ -23,40 +32,107 @@ struct DeliveredSms {
   std::string text;
 };
 
+// An SMS that reaches the phone from the network.
+struct IncomingSms {
+  std::string sender;
+  std::string text;       // any bytes
+  std::string timestamp;  // the service centre's time stamp, yy/MM/dd,hh:mm:ss+zz
+};
+
+// What the phone sends back, in order; the answer to an SMS text (after its Ctrl-Z) apart,
+// since the network takes longer over it than the phone over a command.
+struct Answer {
+  std::string bytes;
+  bool toText = false;
+};
+
 class GsmPhone {
  public:
   explicit GsmPhone(const PhoneOptions& options);
 
   // Takes bytes from the line; returns what the phone sends back, echo included.
   std::string Receive(const char* data, size_t length);
+  std::vector<Answer> Answers(const char* data, size_t length);
   // Back to the settings of switching on: echo on, plain ERROR, PDU mode.
   void Reset();
 
+  // Switched off, the phone takes and answers nothing; switched on again it has the
+  // settings of ATZ and a SIM that wants its PIN again (the count of wrong tries stays).
+  // The outside world. Each returns what the phone then sends unasked (+CREG, +CMTI).
+  void PowerOff();
+  std::string PowerOn();
+  bool IsOn() const { return on_; }
+  std::string SetNetwork(int stat);  // registration as +CREG reports it
+  std::string EndSimBusy();
+  bool SimBusy() const { return simBusy_; }
+  std::string Arrive(const IncomingSms& sms);
+
   std::function<void(const DeliveredSms&)> onDelivered;
-  std::function<void(const std::string&)> onTrace;  // one line per event
+  std::function<void(const std::string&)> onEvent;  // an event line for the tests
+  std::function<void(const std::string&)> onTrace;  // one line per command, for debugging
 
  private:
+  struct StoredSms {
+    bool read = false;
+    std::string sender;
+    std::string timestamp;
+    std::string text;
+  };
+
   std::string Command(const std::string& line);
-  std::string SmsCommand(const std::string& upper, const std::string& line);
+  std::string PinCommand(const std::string& upper, const std::string& command);
+  std::string RegistrationCommand(const std::string& upper);
+  std::string SimRefusal(const std::string& upper) const;
+  std::string SmsCommand(const std::string& upper, const std::string& command);
+  std::string StoreCommand(const std::string& upper);
+  std::string List(const std::string& arguments);
+  std::string Read(const std::string& arguments);
+  std::string Delete(const std::string& arguments);
+  std::string NewMessageIndication(const std::string& arguments);
+  std::string Storage(const std::string& arguments);
   std::string EndText(char end);
+  std::string Store(const IncomingSms& sms);
+  std::string Settle();
+  std::string Unasked(const std::string& bytes);
+  int Registration() const;
+  bool Registered() const;
+  bool Locked() const { return !options_.pin.empty() && !unlocked_; }
+  std::string MarkRead(int index, StoredSms* sms);
   std::string Ok() const { return "\r\nOK\r\n"; }
   std::string Error() const { return "\r\nERROR\r\n"; }
   std::string SmsError(int code) const;
+  std::string PhoneError(int code) const;
   void Trace(const std::string& line) {
     if (onTrace) onTrace(line);
   }
+  void Event(const std::string& line) {
+    if (onEvent) onEvent(line);
+  }
 
   PhoneOptions options_;
+  bool on_ = true;
   bool echo_ = true;
   int errorMode_ = 0;  // AT+CMEE
   int textMode_ = 0;   // AT+CMGF
+  int cregMode_ = 0;   // AT+CREG=n: 0 quiet, 1 and 2 a +CREG line when registration changes
+  int cnmiMode_ = 0;   // AT+CNMI=<mode>,<mt>: +CMTI for each new SMS when both are non-zero
+  int cnmiMt_ = 0;
   std::string line_;
   bool inText_ = false;
   bool strayText_ = false;
   std::string number_;
   std::string text_;
+  std::string held_;  // unasked lines kept back while the phone takes an SMS text
   int sendings_ = 0;
   int reference_ = 0;
+  bool unlocked_ = false;
+  int wrongPins_ = 0;  // kept across ATZ and power cycles, as the SIM keeps it
+  bool blocked_ = false;
+  bool simBusy_ = false;
+  int network_ = 1;
+  int announced_ = 1;                // the registration state last reported
+  std::map<int, StoredSms> store_;   // by index, 1 to storeSize
+  std::deque<IncomingSms> waiting_;  // SMS the network holds while the phone is away
 };
 
 // The quoted number of AT+CMGS="..." or AT+CSCA="...", with an optional ",type" after it.
@@ -64,5 +140,9 @@ bool QuotedArgument(const std::string& arguments, std::string* value);
 
 // A text on one line: backslash, control bytes and bytes above 126 written as escapes.
 std::string Escaped(const std::string& text);
+// The same with blanks escaped too (\x20), for a number or sender in an event line.
+std::string EscapedWord(const std::string& text);
+// The text an Escaped one stands for; false on a bad escape.
+bool Unescaped(const std::string& text, std::string* out);
 
 }  // namespace kelvor::sim

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,8 +14,11 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "gsm_phone.h"
 
@@ -32,18 +36,64 @@ const char kHelp[] =
     "(\\\\, \\n, \\r, \\xHH). Switching off and on prints \"POWER off\" and \"POWER on\".\n"
     "The phone runs until it is sent SIGINT or SIGTERM.\n"
     "\n"
+    "Other events, one line each (numbers and texts escaped the same way):\n"
+    "  SMS refused to=<number> code=<n>     a text refused (--fail-sends, off the network)\n"
+    "  PIN tried right|wrong|blocked|busy|unneeded   a PIN sent (never the PIN itself)\n"
+    "  SIM blocked, PUK wanted              the third wrong PIN\n"
+    "  SIM busy / SIM ready                 the SIM's busy time begins / ends\n"
+    "  NETWORK <stat>                       the network's registration state set\n"
+    "  SMS in index=<i> from=<sender> text=<text>   an SMS stored on the SIM\n"
+    "  SMS in waiting for the phone from=<sender> text=<text>   held by the network\n"
+    "                                       while the phone is off or unregistered\n"
+    "  SMS in lost, SIM full from=<sender> text=<text>\n"
+    "  SMS in read index=<i>                an unread SMS listed or read\n"
+    "  SMS in deleted index=<i>\n"
+    "  CONTROL refused <escaped line>       a control line not understood\n"
+    "\n"
     "The phone: echo on until ATE0 (and again after ATZ), OK and ERROR, numbered\n"
-    "+CMS errors once AT+CMEE=1 is set, AT+CSCA? and AT+CSCA=, AT+CMGF, AT+CMGS with\n"
-    "its \"> \" prompt and the text up to Ctrl-Z (ESC abandons it), +CMGS: <n>, AT+CSQ.\n"
+    "+CME and +CMS errors once AT+CMEE=1 (or 2) is set, AT+CSCA? and AT+CSCA=, AT+CMGF,\n"
+    "AT+CMGS with its \"> \" prompt and the text up to Ctrl-Z (ESC abandons it),\n"
+    "+CMGS: <n>, AT+CSQ, AT+CPIN? and AT+CPIN=\"<pin>\", AT+CREG? and AT+CREG=<n>.\n"
+    "Received SMS in text mode: AT+CNMI=<mode>,<mt> (mt 1: \"+CMTI: \"SM\",<index>\" for\n"
+    "each SMS stored), AT+CPMS? and AT+CPMS=\"SM\", AT+CMGL[=\"REC UNREAD\"|\"REC READ\"|\n"
+    "\"ALL\"] and AT+CMGR=<index> (both mark what they show read), AT+CMGD=<index>[,<flag>].\n"
+    "The texts go out as they came, any bytes. ATZ keeps the SIM's state and its SMS;\n"
+    "a power cycle locks the SIM again, keeping the count of wrong PINs.\n"
     "\n"
     "Options:\n"
     "  --sms-file FILE      also append each SMS line to FILE (flushed at once)\n"
     "  --link PATH          make PATH a symbolic link to the device (removed at exit)\n"
     "  --delay MS           wait MS ms before each answer (default 100; a real phone\n"
     "                       is slow too, and Kelvor empties its port after a command)\n"
+    "  --send-delay MS      wait MS ms from the Ctrl-Z of a text to its answer (+CMGS\n"
+    "                       or the refusal; default: --delay)\n"
     "  --sca NUMBER         the service centre the SIM knows (default +99912345);\n"
     "                       --sca \"\" leaves it unknown, so AT+CSCA? is refused\n"
     "  --csq RSSI[,BER]     the signal quality reported (default 15,99)\n"
+    "  --pin PIN            the SIM wants this PIN: AT+CPIN? says SIM PIN until it is\n"
+    "                       given, and the commands that need the SIM are refused with\n"
+    "                       +CME ERROR: 11 (AT+CMGS: +CMS ERROR: 311); a wrong PIN is\n"
+    "                       +CME ERROR: 16, and the third blocks the SIM for good (SIM PUK,\n"
+    "                       +CME ERROR: 12 and +CMS ERROR: 312 from then on)\n"
+    "  --sim-busy SEC       after power-on and after the right PIN the SIM is busy for\n"
+    "                       SEC s: +CME ERROR: 14 (AT+CMGS: +CMS ERROR: 314) to the\n"
+    "                       commands that need it, AT+CPIN? and AT+CPIN= included\n"
+    "  --sim-store N        the SMS the SIM holds (default 20); one more is lost\n"
+    "  --network STAT       registration at start: 1 home (default), 5 roaming,\n"
+    "                       0 none, 2 searching, 3 denied. Off the network (and while\n"
+    "                       the SIM is locked or busy) no SMS comes in (the network\n"
+    "                       keeps it), and a text is refused with +CMS ERROR: 331\n"
+    "  --network-timeout    ... with +CMS ERROR: 332 instead\n"
+    "  --network-away-after SEC   lose the network (searching, 2) SEC s after the start\n"
+    "  --network-away-for SEC     ... and find it again after SEC s (default: never)\n"
+    "  --control PATH       make PATH a FIFO (removed at exit) that takes commands, one\n"
+    "                       line each, texts escaped as in the event lines:\n"
+    "                         RECEIVE <sender> <text>   an SMS comes in now\n"
+    "                         NETWORK <stat>            registration as --network\n"
+    "                         POWER off | POWER on      switch the phone off or on\n"
+    "  --auto-reply NUMBER,SEC,TEXT   each SMS delivered to NUMBER is answered SEC s\n"
+    "                       later by an SMS from NUMBER with TEXT (escaped as above);\n"
+    "                       may be given for several numbers\n"
     "  --verbose            trace commands and answers on standard error\n"
     "\n"
     "Faults:\n"
@@ -51,7 +101,8 @@ const char kHelp[] =
     "  --off-after SEC      switch off SEC seconds after the start: no answers\n"
     "  --off-for SEC        ... and switch on again after SEC seconds (default: never)\n"
     "  --fail-sends LIST    refuse the SMS texts with these numbers, counted from 1\n"
-    "                       (for example 1,2,5), with +CMS ERROR\n"
+    "                       among those sent on the network (for example 1,2,5), with\n"
+    "                       +CMS ERROR\n"
     "  --fail-code N        the error number of a refused text (default 500)\n"
     "  --split N            send answers in pieces of N bytes ...\n"
     "  --split-gap MS       ... MS ms apart (default 1100, so each lands in its own read)\n"
@@ -60,11 +111,24 @@ const char kHelp[] =
     "                       \"> \" prompt does: the reset command is taken as text and\n"
     "                       answered with a new prompt until Ctrl-Z ends it with OK\n";
 
+// Each SMS delivered to `number` is answered from it with `text` after `delay` ms.
+struct AutoReply {
+  std::string number;
+  long delay;
+  std::string text;
+};
+
 struct Options {
   PhoneOptions phone;
   std::string smsFile;
   std::string link;
+  std::string control;
   long delay = 100;
+  long sendDelay = -1;  // -1: the same as delay
+  long simBusy = 0;
+  long networkAwayAfter = -1;
+  long networkAwayFor = -1;
+  std::vector<AutoReply> autoReplies;
   bool verbose = false;
   bool silent = false;
   long offAfter = -1;
@@ -86,11 +150,15 @@ long NowMs() {
   return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
 }
 
+// A count, a time or a code from the command line: 0 to a billion, so that no sum of
+// times overflows.
 bool Number(const char* text, long* value) {
   char* end = nullptr;
   errno = 0;
   long number = strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || number < 0) return false;
+  if (errno != 0 || end == text || *end != '\0' || number < 0 || number > 1000000000) {
+    return false;
+  }
   *value = number;
   return true;
 }
@@ -106,6 +174,22 @@ bool ReadList(const char* text, std::set<int>* numbers) {
     numbers->insert(static_cast<int>(number));
     start = comma + 1;
   }
+  return true;
+}
+
+bool ReadAutoReply(const char* text, std::vector<AutoReply>* replies) {
+  std::string value(text);
+  size_t first = value.find(',');
+  size_t second = first == std::string::npos ? first : value.find(',', first + 1);
+  AutoReply reply;
+  if (second == std::string::npos || first == 0 ||
+      !Number(value.substr(first + 1, second - first - 1).c_str(), &reply.delay) ||
+      !Unescaped(value.substr(second + 1), &reply.text)) {
+    return false;
+  }
+  reply.number = value.substr(0, first);
+  reply.delay *= 1000;
+  replies->push_back(reply);
   return true;
 }
 
@@ -140,6 +224,10 @@ bool ReadOptions(int argc, char** argv, Options* options) {
       options->phone.strayPrompt = true;
       continue;
     }
+    if (name == "--network-timeout") {
+      options->phone.networkError = 332;
+      continue;
+    }
     if (i + 1 >= argc) {
       fprintf(stderr, "kelvor-gsm-sim: %s needs a value (see --help)\n", name.c_str());
       return false;
@@ -162,6 +250,28 @@ bool ReadOptions(int argc, char** argv, Options* options) {
       options->phone.failCode = static_cast<int>(number);
     } else if (name == "--delay") {
       good = Number(value, &options->delay);
+    } else if (name == "--send-delay") {
+      good = Number(value, &options->sendDelay);
+    } else if (name == "--pin") {
+      options->phone.pin = value;
+      good = !options->phone.pin.empty();
+    } else if (name == "--sim-busy") {
+      good = Number(value, &options->simBusy);
+      options->phone.simBusy = options->simBusy > 0;
+    } else if (name == "--sim-store") {
+      good = Number(value, &number) && number <= 1000;
+      options->phone.storeSize = static_cast<int>(number);
+    } else if (name == "--network") {
+      good = Number(value, &number) && number <= 5;
+      options->phone.network = static_cast<int>(number);
+    } else if (name == "--network-away-after") {
+      good = Number(value, &options->networkAwayAfter);
+    } else if (name == "--network-away-for") {
+      good = Number(value, &options->networkAwayFor);
+    } else if (name == "--control") {
+      options->control = value;
+    } else if (name == "--auto-reply") {
+      good = ReadAutoReply(value, &options->autoReplies);
     } else if (name == "--off-after") {
       good = Number(value, &options->offAfter);
     } else if (name == "--off-for") {
@@ -182,6 +292,7 @@ bool ReadOptions(int argc, char** argv, Options* options) {
       return false;
     }
   }
+  if (options->sendDelay < 0) options->sendDelay = options->delay;
   return true;
 }
 
@@ -206,43 +317,106 @@ bool OpenTerminal(int* master, int* slave, std::string* path) {
 }
 
 constexpr size_t kMaxPending = 1000;  // answers and pieces waiting to go out
+constexpr size_t kMaxControlLine = 8192;
 
 struct Piece {
   long due;
   std::string bytes;
+  std::function<void()> sent;  // what going out means, if anything
 };
+
+// The service centre's time stamp of an incoming SMS: local time and its offset from UTC
+// in quarter hours.
+std::string Timestamp() {
+  time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  long quarters = local.tm_gmtoff / 900;
+  char text[64];
+  snprintf(text, sizeof text, "%02d/%02d/%02d,%02d:%02d:%02d%c%02ld", local.tm_year % 100,
+           local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+           quarters < 0 ? '-' : '+', labs(quarters));
+  return text;
+}
+
+// A FIFO the simulator holds open for writing too, so that it never reads an end of file
+// when a writer closes it.
+int OpenControl(const std::string& path) {
+  unlink(path.c_str());
+  if (mkfifo(path.c_str(), 0600) != 0) return -1;
+  return open(path.c_str(), O_RDWR | O_NONBLOCK);
+}
+
+void PrintLine(const std::string& line) {
+  fputs((line + "\n").c_str(), stdout);
+  fflush(stdout);
+}
 
 class Simulator {
  public:
-  Simulator(const Options& options, int master)
-      : options_(options), master_(master), phone_(options.phone), start_(NowMs()) {
-    phone_.onDelivered = [this](const DeliveredSms& sms) { Deliver(sms); };
+  Simulator(const Options& options, int master, int control)
+      : options_(options),
+        master_(master),
+        control_(control),
+        phone_(options.phone),
+        start_(NowMs()) {
+    phone_.onDelivered = [this](const DeliveredSms& sms) { delivered_.push_back(sms); };
+    phone_.onEvent = PrintLine;
     if (options_.verbose) {
       phone_.onTrace = [](const std::string& line) { fprintf(stderr, "sim: %s\n", line.c_str()); };
     }
-    nextFlood_ = start_ + options_.flood;
+    PlanSwitches();
+    if (options_.flood > 0) At(start_ + options_.flood, [this] { Flood(); });
+    if (phone_.SimBusy()) PrintLine("SIM busy");
+    WatchSimBusy();
   }
 
   void Run() {
     while (!stopping) {
-      pollfd ready{master_, POLLIN, 0};
-      int result = poll(&ready, 1, static_cast<int>(Wait()));
+      pollfd ready[2] = {{master_, POLLIN, 0}, {control_, POLLIN, 0}};
+      int result = poll(ready, control_ < 0 ? 1 : 2, static_cast<int>(Wait()));
       if (result < 0 && errno != EINTR) break;
-      if (result > 0 && (ready.revents & POLLIN) != 0) Take();
-      Power();
-      Flood();
+      if (result > 0 && (ready[0].revents & POLLIN) != 0) Take();
+      if (result > 0 && control_ >= 0 && (ready[1].revents & POLLIN) != 0) ReadControl();
+      RunTimers();
       Send();
     }
   }
 
  private:
-  bool On() const { return !options_.silent && !off_; }
+  // Switching off and on, and losing and finding the network, at the times asked.
+  void PlanSwitches() {
+    if (options_.offAfter >= 0 && options_.offFor != 0) {
+      long off = start_ + options_.offAfter * 1000;
+      At(off, [this] { Power(false); });
+      if (options_.offFor > 0) At(off + options_.offFor * 1000, [this] { Power(true); });
+    }
+    if (options_.networkAwayAfter >= 0 && options_.networkAwayFor != 0) {
+      long away = start_ + options_.networkAwayAfter * 1000;
+      int back = options_.phone.network == 5 ? 5 : 1;
+      At(away, [this] { QueueUnasked(phone_.SetNetwork(2)); });
+      if (options_.networkAwayFor > 0) {
+        At(away + options_.networkAwayFor * 1000,
+           [this, back] { QueueUnasked(phone_.SetNetwork(back)); });
+      }
+    }
+  }
+
+  void At(long due, std::function<void()> action) { timers_.emplace(due, std::move(action)); }
+
+  void RunTimers() {
+    while (!timers_.empty() && timers_.begin()->first <= NowMs()) {
+      std::function<void()> action = std::move(timers_.begin()->second);
+      timers_.erase(timers_.begin());
+      action();
+    }
+  }
 
   long Wait() const {
     long wait = 200;
     long now = NowMs();
     if (!pending_.empty()) wait = std::min(wait, pending_.front().due - now);
-    if (options_.flood > 0) wait = std::min(wait, nextFlood_ - now);
+    if (!timers_.empty()) wait = std::min(wait, timers_.begin()->first - now);
     return wait < 0 ? 0 : wait;
   }
 
@@ -253,21 +427,48 @@ class Simulator {
     if (options_.verbose) {
       fprintf(stderr, "sim: << %s\n", Escaped(std::string(buffer, count)).c_str());
     }
-    if (!On()) return;
-    Queue(phone_.Receive(buffer, static_cast<size_t>(count)));
+    if (options_.silent) return;
+    for (const Answer& answer : phone_.Answers(buffer, static_cast<size_t>(count))) {
+      if (!answer.toText) {
+        Queue(answer.bytes, options_.delay);
+        continue;
+      }
+      // An SMS is delivered as its confirmation goes out, so none is seen delivered that
+      // the phone never confirmed.
+      std::function<void()> sent;
+      if (!delivered_.empty()) sent = [this, sms = delivered_.front()] { Deliver(sms); };
+      delivered_.clear();
+      Queue(answer.bytes, options_.sendDelay, sent);
+    }
+    WatchSimBusy();
+  }
+
+  // A busy SIM gets ready after its time; a power cycle starts the time anew.
+  void WatchSimBusy() {
+    if (!phone_.SimBusy() || simBusyWatched_) return;
+    simBusyWatched_ = true;
+    int generation = ++simBusyGeneration_;
+    At(NowMs() + options_.simBusy * 1000, [this, generation] {
+      if (generation != simBusyGeneration_) return;
+      simBusyWatched_ = false;
+      QueueUnasked(phone_.EndSimBusy());
+    });
   }
 
   // Answers go out after the delay, in pieces when asked, never overtaking each other.
-  void Queue(const std::string& answer) {
+  void Queue(const std::string& answer, long delay, std::function<void()> sent = nullptr) {
     // Nobody reading (no program on the device): keep a bounded backlog only.
-    if (answer.empty() || pending_.size() >= kMaxPending) return;
-    long due = std::max(NowMs() + options_.delay, pending_.empty() ? 0 : pending_.back().due);
+    if (options_.silent || answer.empty() || pending_.size() >= kMaxPending) return;
+    long due = std::max(NowMs() + delay, pending_.empty() ? 0 : pending_.back().due);
     size_t piece = options_.split > 0 ? options_.split : answer.size();
     for (size_t at = 0; at < answer.size(); at += piece) {
-      pending_.push_back({due, answer.substr(at, piece)});
+      pending_.push_back({due, answer.substr(at, piece), nullptr});
       due += options_.split > 0 ? options_.splitGap : 0;
     }
+    pending_.back().sent = sent;
   }
+
+  void QueueUnasked(const std::string& bytes) { Queue(bytes, 0); }
 
   void Send() {
     long now = NowMs();
@@ -275,28 +476,74 @@ class Simulator {
       const std::string& bytes = pending_.front().bytes;
       if (options_.verbose) fprintf(stderr, "sim: >> %s\n", Escaped(bytes).c_str());
       if (write(master_, bytes.data(), bytes.size()) < 0 && errno == EAGAIN) return;
+      std::function<void()> sent = std::move(pending_.front().sent);
       pending_.pop_front();
+      if (sent) sent();
     }
   }
 
-  void Power() {
-    if (options_.offAfter < 0) return;
-    long elapsed = NowMs() - start_;
-    long offAt = options_.offAfter * 1000;
-    bool off =
-        elapsed >= offAt && (options_.offFor < 0 || elapsed < offAt + options_.offFor * 1000);
-    if (off == off_) return;
-    off_ = off;
+  void Power(bool on) {
+    if (on == phone_.IsOn()) return;
     pending_.clear();
-    phone_.Reset();
-    printf("POWER %s\n", off ? "off" : "on");
-    fflush(stdout);
+    ++simBusyGeneration_;
+    simBusyWatched_ = false;
+    PrintLine(on ? "POWER on" : "POWER off");
+    if (!on) {
+      phone_.PowerOff();
+      return;
+    }
+    QueueUnasked(phone_.PowerOn());
+    WatchSimBusy();
   }
 
   void Flood() {
-    if (options_.flood <= 0 || NowMs() < nextFlood_) return;
-    nextFlood_ += options_.flood;
-    if (On()) Queue("\r\nRING\r\n");
+    At(NowMs() + options_.flood, [this] { Flood(); });
+    if (phone_.IsOn()) QueueUnasked("\r\nRING\r\n");
+  }
+
+  void ReadControl() {
+    char buffer[4096];
+    ssize_t count = read(control_, buffer, sizeof buffer);
+    if (count <= 0) return;
+    controlLine_.append(buffer, static_cast<size_t>(count));
+    size_t end;
+    while ((end = controlLine_.find('\n')) != std::string::npos) {
+      std::string line = controlLine_.substr(0, end);
+      controlLine_.erase(0, end + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty() && !Control(line)) PrintLine("CONTROL refused " + Escaped(line));
+    }
+    if (controlLine_.size() > kMaxControlLine) {
+      PrintLine("CONTROL refused a line of more than " + std::to_string(kMaxControlLine) +
+                " bytes");
+      controlLine_.clear();
+    }
+  }
+
+  // RECEIVE <sender> <text>, NETWORK <stat>, POWER off|on; false when not understood.
+  bool Control(const std::string& line) {
+    size_t space = line.find(' ');
+    std::string command = line.substr(0, space);
+    std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+    long number;
+    if (command == "NETWORK" && Number(rest.c_str(), &number) && number <= 5) {
+      QueueUnasked(phone_.SetNetwork(static_cast<int>(number)));
+      return true;
+    }
+    if (command == "POWER" && (rest == "on" || rest == "off")) {
+      Power(rest == "on");
+      return true;
+    }
+    if (command != "RECEIVE") return false;
+    space = rest.find(' ');
+    IncomingSms sms{"", "", Timestamp()};
+    if (space == 0 || space == std::string::npos ||
+        !Unescaped(rest.substr(0, space), &sms.sender) ||
+        !Unescaped(rest.substr(space + 1), &sms.text)) {
+      return false;
+    }
+    QueueUnasked(phone_.Arrive(sms));
+    return true;
   }
 
   void Deliver(const DeliveredSms& sms) {
@@ -304,6 +551,12 @@ class Simulator {
                        " text=" + Escaped(sms.text) + "\n";
     fputs(line.c_str(), stdout);
     fflush(stdout);
+    for (const AutoReply& reply : options_.autoReplies) {
+      if (reply.number != sms.number) continue;
+      At(NowMs() + reply.delay, [this, &reply] {
+        QueueUnasked(phone_.Arrive({reply.number, reply.text, Timestamp()}));
+      });
+    }
     if (options_.smsFile.empty()) return;
     FILE* file = fopen(options_.smsFile.c_str(), "a");
     if (file == nullptr) {
@@ -317,11 +570,15 @@ class Simulator {
 
   const Options& options_;
   int master_;
+  int control_;
   GsmPhone phone_;
   long start_;
-  long nextFlood_ = 0;
-  bool off_ = false;
+  std::multimap<long, std::function<void()>> timers_;
   std::deque<Piece> pending_;
+  std::vector<DeliveredSms> delivered_;
+  bool simBusyWatched_ = false;
+  int simBusyGeneration_ = 0;
+  std::string controlLine_;
 };
 
 }  // namespace
@@ -345,6 +602,16 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  int control = -1;
+  if (!options.control.empty()) {
+    control = OpenControl(options.control);
+    if (control < 0) {
+      fprintf(stderr, "kelvor-gsm-sim: cannot make the FIFO %s: %s\n", options.control.c_str(),
+              strerror(errno));
+      if (!options.link.empty()) unlink(options.link.c_str());
+      return 1;
+    }
+  }
   struct sigaction action {};
   action.sa_handler = Stop;
   sigaction(SIGINT, &action, nullptr);
@@ -353,10 +620,14 @@ int main(int argc, char** argv) {
 
   printf("%s\n", path.c_str());
   fflush(stdout);
-  Simulator simulator(options, master);
+  Simulator simulator(options, master, control);
   simulator.Run();
 
   if (!options.link.empty()) unlink(options.link.c_str());
+  if (control >= 0) {
+    close(control);
+    unlink(options.control.c_str());
+  }
   close(slave);
   close(master);
   return 0;

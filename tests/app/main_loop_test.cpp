@@ -2,13 +2,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/kelvor_main.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
+#include "support/scripted_phone.h"
 #include "support/temp_folder.h"
 
 namespace kelvor {
@@ -16,60 +19,25 @@ namespace {
 
 using ::testing::ElementsAre;
 
-// A silent port that counts the ports alive, so tests can see when one is let go.
-class CountedPort : public test::FakeSerialPort {
+// A SCADA system that notes the tick of every alarm-queue read.
+class TimedScada : public test::FakeScada {
  public:
-  explicit CountedPort(int* alive) : alive_(alive) { ++*alive_; }
-  ~CountedPort() override { --*alive_; }
+  explicit TimedScada(Clock& clock) : clock_(clock) {}
+  int16_t ReadAlarmQueue(int32_t mode, AlarmRecord& record) override {
+    readTicks.push_back(clock_.TickCount());
+    return FakeScada::ReadAlarmQueue(mode, record);
+  }
+  std::vector<uint32_t> readTicks;
 
  private:
-  int* alive_;
-};
-
-// A GSM phone in text mode behind the port, answering at once. It keeps the SMS it takes
-// (number, text, tick), and can be switched off or made to refuse the texts to one number.
-struct AnsweringPhone {
-  struct Sms {
-    std::string number, text;
-    uint32_t tick;
-  };
-
-  void Answer(test::FakeSerialPort& port, const std::string& command, uint32_t tick) {
-    bool text = command.back() == '\x1a';
-    if (silent) return;
-    if (command.rfind("AT+CMGS=\"", 0) == 0) {
-      number = command.substr(9, command.find('"', 9) - 9);
-      port.Answer("\r\n> ");
-    } else if (text && number == refused) {
-      port.Answer("\r\n+CMS ERROR: 500\r\n");
-    } else if (text) {
-      received.push_back({number, command.substr(0, command.size() - 1), tick});
-      port.Answer("\r\n+CMGS: 5\r\n\r\nOK\r\n");
-      if (onReceived) onReceived(received.back());
-    } else {
-      port.Answer(command == "AT+CSQ\r" ? "\r\n+CSQ: 15,99\r\n\r\nOK\r\n" : "\r\nOK\r\n");  // 48 %
-    }
-  }
-
-  std::vector<Sms> To(const std::string& to) const {
-    std::vector<Sms> found;
-    for (const Sms& sms : received) {
-      if (sms.number == to) found.push_back(sms);
-    }
-    return found;
-  }
-
-  bool silent = false;
-  std::string refused;  // texts to this number are refused
-  std::string number;
-  std::vector<Sms> received;
-  std::function<void(const Sms&)> onReceived;
+  Clock& clock_;
 };
 
 class MainLoopTest : public ::testing::Test {
  protected:
   MainLoopTest() {
     clock.onSleep = [this](uint32_t ms) { sleeps.push_back(ms); };
+    phone.serviceQuery = phone.ok;  // a phone that does not tell its service centre
   }
 
   int Run(std::vector<std::string> arguments) {
@@ -80,9 +48,11 @@ class MainLoopTest : public ::testing::Test {
     Platform platform{console, keyboard, clock, scada, [this] {
                         ++portsMade;
                         portsAliveAtMaking.push_back(portsAlive);
-                        auto port = std::make_unique<CountedPort>(&portsAlive);
+                        auto port = std::make_unique<test::FakeSerialPort>(&portsAlive);
+                        port->clock = &clock;
+                        lastPort = port.get();
                         port->onWrite = [this, p = port.get()](const std::string& command) {
-                          if (answering) phone.Answer(*p, command, clock.TickCount());
+                          if (answering) phone.Take(*p, command, clock.TickCount());
                         };
                         return port;
                       }};
@@ -99,13 +69,14 @@ class MainLoopTest : public ::testing::Test {
   test::FakeConsole console;
   test::FakeKeyboard keyboard;
   test::VirtualClock clock;
-  test::FakeScada scada;
+  TimedScada scada{clock};
   std::vector<uint32_t> sleeps;
   int portsMade = 0;
   int portsAlive = 0;
   std::vector<int> portsAliveAtMaking;
   bool answering = false;  // the port is silent unless a phone answers on it
-  AnsweringPhone phone;
+  test::ScriptedPhone phone;
+  test::FakeSerialPort* lastPort = nullptr;
 };
 
 const std::vector<std::string> kMinimal = {"COM5=9600,n,8,1", "DEST=+99955501234,AD,H,30"};
@@ -134,44 +105,21 @@ TEST_F(MainLoopTest, AModemOrDestinationsAloneGiveTheUsageText) {
   EXPECT_EQ(scada.alarmReads, 0);
 }
 
-// An argument that begins with DEST=, FILE= or SPOOL= is that kind whatever it holds; any other
-// is classified by the first text it contains: "COM" makes a modem, "SER" without "COM"
-// sets the service number, "DEST=" a destination, "FILE=" a file; the rest does nothing.
-TEST_F(MainLoopTest, ArgumentsAreClassifiedByLeadingKeywordThenByTheFirstTextTheyContain) {
-  const struct {
-    std::vector<std::string> arguments;
-    int ports;
-    int destinations;
-    int serviceLines;
-  } cases[] = {
-      {{"COM5", "DEST=+1,A,H,30,S,NODE1:COMP101.F_CV"}, 1, 1, 0},
-      {{"COM5", "DEST=+1,A,H,30,S,SERVER:T.F_CV"}, 1, 1, 0},
-      {{"COM5", "FILE=C:\\COMMON\\dest.csv", "DEST=+1,A,H,1"}, 1, 1, 0},
-      {{"COM5", "FILE=/srv/SERVICE/dest.csv", "DEST=+1,A,H,1"}, 1, 1, 0},
-      {{"PORT=COM5", "SERVICE=+1", "XDEST=+1,A,H,1", "nonsense"}, 1, 1, 1},
-      {{"COM5", "XFILE=COM6", "DEST=+1,A,H,1"}, 2, 1, 0},
-      {{"COM5", "SPOOL=/nowhere/COMMON/SERVICE", "DEST=+1,A,H,1"}, 1, 1, 0},
-      {{"COM5", "dest=+1,A,H,1"}, 1, 0, 0},
-      {{"COM5", "LOG=Z:/no-such-COMMON/k.log", "HEARTBEAT=+1SER,60", "DEST=+1,A,H,1"}, 1, 1, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.arguments));
-    console.Clear();
-    portsMade = 0;
-    scada.running = 0;
-    int status = Run(c.arguments);
-    EXPECT_EQ(portsMade, c.ports);
-    EXPECT_EQ(status, c.destinations);
-    EXPECT_EQ(CountLines("Service number Set to"), c.serviceLines);
-  }
-}
-
 TEST_F(MainLoopTest, ALaterComArgumentReleasesTheEarlierPortFirst) {
   scada.running = 0;
   Run({"COM5=9600,n,8,1", "COM5=19200,n,8,1", "DEST=+1,A,H,1"});
   EXPECT_EQ(portsMade, 2);
   EXPECT_THAT(portsAliveAtMaking, ElementsAre(0, 0));
   EXPECT_EQ(portsAlive, 0);  // and the last one is closed at shutdown
+}
+
+// A cut argument could open another port or set half a mode: nothing is opened.
+TEST_F(MainLoopTest, AComArgumentTooLongToBeReadWholeOpensNothing) {
+  scada.running = 0;
+  EXPECT_EQ(Run({"COM1=" + std::string(300, '9'), "DEST=+1,A,H,1"}), 1);
+  EXPECT_EQ(portsMade, 1);
+  EXPECT_EQ(console.Lines()[2].rfind("COM argument too long", 0), 0u);
+  EXPECT_EQ(CountLines("driver"), 0);
 }
 
 TEST_F(MainLoopTest, ThirtyTwoDestinationsKeepTheFirst31AndReportTheLast) {
@@ -181,6 +129,30 @@ TEST_F(MainLoopTest, ThirtyTwoDestinationsKeepTheFirst31AndReportTheLast) {
   EXPECT_EQ(Run(arguments), 31);
   EXPECT_EQ(CountLines("+32"), 1);
   EXPECT_EQ(CountLines("ignoring"), 1);
+}
+
+// A file's lines count with the DEST arguments before it; those beyond 31 are each named,
+// and the file is read to its end.
+TEST_F(MainLoopTest, FileLinesBeyond31AreNamedAndTheFileReadToItsEnd) {
+  test::TempFolder folder;
+  std::string path = folder.Path("five.csv");
+  std::string content = "head\r\n";
+  for (int i = 1; i <= 5; ++i) content += "n,+" + std::to_string(i) + ",AP,L,9\r\n";
+  std::ofstream(path, std::ios::binary) << content;
+  std::vector<std::string> arguments = {"COM1"};
+  for (int i = 0; i < 29; ++i) arguments.push_back("DEST=+9,A,H,1");
+  arguments.push_back("FILE=" + path);
+  scada.running = 0;
+  EXPECT_EQ(Run(arguments), 31);
+  std::vector<std::string> lines = console.Lines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 32, lines.begin() + 37),
+            (std::vector<std::string>{
+                "New dest = +1,FFFF8001,2,9",
+                "New dest = +2,FFFF8001,2,9",
+                "Destination list full (31), ignoring +3,AP,L,9",
+                "Destination list full (31), ignoring +4,AP,L,9",
+                "Destination list full (31), ignoring +5,AP,L,9",
+            }));
 }
 
 TEST_F(MainLoopTest, ScadaNotRunningAtStartupGoesStraightToShutdown) {
@@ -223,16 +195,22 @@ TEST_F(MainLoopTest, EachQueueStatusGivesItsLineAndItsPause) {
 
 // With a spool, what shutdown would discard is kept, and the next run with the same
 // arguments takes it back; a spool that cannot be written is said once, and shutdown then
-// tells of the loss as without one.
+// tells of the loss as without one. The file is written before the loop pauses: after the
+// alarm is taken, and after a restore from a damaged file, which is renamed.
 TEST_F(MainLoopTest, ASpoolKeepsWhatTheRunEndsWithForTheNextStart) {
   const std::string path = testing::TempDir() + "kelvor-main-loop-spool";
   std::remove(path.c_str());
   const std::vector<std::string> arguments = {"COM5", "DEST=+1,A,H,30", "SPOOL=" + path};
+  std::string atFirstPause;
+  clock.onSleep = [&](uint32_t) {
+    if (atFirstPause.empty()) atFirstPause = test::TempFolder::Read(path);
+  };
   for (const char* restoreLine :
        {"kelvor-main-loop-spool: no file yet, nothing to restore",
         "Spool restores SMS queued: 0, alarm batches pending: 1, batches queued as SMS: 0, "
         "refused: 0"}) {
     console.Clear();
+    atFirstPause.clear();
     scada.PushRecord(test::AlarmBuilder{}.Build());
     scada.PushStatus(kShutDown);
     Run(arguments);
@@ -240,8 +218,17 @@ TEST_F(MainLoopTest, ASpoolKeepsWhatTheRunEndsWithForTheNextStart) {
     EXPECT_EQ(CountLines("Shutdown keeps for the next start SMS queued: 0, alarm batches "
                          "pending: 1"),
               1);
+    EXPECT_NE(atFirstPause.find("\ndesc\n"), std::string::npos);
   }
+  std::ofstream(path, std::ios::binary | std::ios::app) << "x";  // damaged after its records
+  atFirstPause.clear();
+  scada.PushStatus(kQueueEmpty);
+  scada.PushStatus(kShutDown);
+  Run(arguments);
+  EXPECT_NE(atFirstPause.find("\ndesc\n"), std::string::npos);
   std::remove(path.c_str());
+  std::remove((path + ".bad").c_str());
+  std::remove((path + ".lck").c_str());
 
   console.Clear();
   for (int i = 0; i < 3; ++i) scada.PushRecord(test::AlarmBuilder{}.Build());
@@ -333,6 +320,79 @@ TEST_F(MainLoopTest, TheLoopRunsAcrossTheTickWrap) {
   EXPECT_EQ(clock.TickCount(), 3499u);
 }
 
+// --- The modem between passes ------------------------------------------------------------
+
+// The dialogue steps when its answer arrives, not at the next pass: with the queue empty
+// (a second a pass) five SMS go at the phone's pace, 0.35 s each and the pause of a second
+// after each confirmation. The pause holds the dialogue only: with an alarm record every
+// pass during the next five, the queue is still read every 100 ms.
+TEST_F(MainLoopTest, ABurstGoesAtThePhonesPaceAndAlarmsKeepTheirCadence) {
+  answering = true;
+  phone.delay = 50;
+  phone.sendDelay = 300;
+  test::AlarmBuilder alarm;
+  for (int i = 0; i < 10; ++i) scada.PushStatus(kQueueEmpty);
+  scada.PushRecord(alarm.Build());
+  for (int i = 0; i < 20; ++i) scada.PushStatus(kQueueEmpty);
+  scada.PushRecord(alarm.Build());
+  alarm.routing = 0;  // read, and offered to no destination
+  for (int i = 0; i < 80; ++i) scada.PushRecord(alarm.Build());
+  scada.runningSequence.assign(125, 1);
+  scada.running = 0;
+  std::vector<std::string> arguments = {"COM5"};
+  for (int i = 1; i <= 5; ++i) arguments.push_back("DEST=+1555000" + std::to_string(i) + ",A,H,0");
+  Run(arguments);
+
+  ASSERT_EQ(phone.received.size(), 10u);
+  for (size_t k = 1; k < 10; ++k) {
+    if (k == 5) continue;  // the second burst
+    EXPECT_LE(phone.received[k].tick - phone.received[k - 1].tick, 1350u) << k;
+  }
+  uint32_t from = phone.received[5].tick - 150;  // the read of the second burst's alarm
+  uint32_t to = phone.received[9].tick;
+  uint32_t longest = 0;
+  for (size_t i = 1; i < scada.readTicks.size(); ++i) {
+    if (scada.readTicks[i - 1] < from || scada.readTicks[i] > to) continue;
+    longest = std::max(longest, scada.readTicks[i] - scada.readTicks[i - 1]);
+  }
+  EXPECT_EQ(longest, 100u);
+}
+
+// A modem that chatters while it is awaited costs a few steps a second, not a spinning loop.
+TEST_F(MainLoopTest, AChatteringModemIsSteppedAtMost50TimesASecond) {
+  int reads = 0;  // of the port, which goes with the run
+  bool chattering = false;
+  clock.onSleep = [&](uint32_t) {
+    reads = lastPort->reads;
+    if (clock.TickCount() < 2000 || chattering) return;
+    for (int i = 0; i < 1000; ++i) lastPort->Arrive("\r\nRING\r\n");
+    chattering = true;
+  };
+  scada.runningSequence.assign(4, 1);  // four seconds, the modem silent after its ATZ
+  scada.running = 0;
+  Run(kMinimal);
+  EXPECT_TRUE(chattering);
+  EXPECT_LE(reads, 4 + 2 * 50);
+}
+
+// A key that comes while the modem is awaited is handled then, within the sleep, not after
+// the rest of the modem's initialisation.
+TEST_F(MainLoopTest, AKeyPressedWhileTheModemIsAwaitedIsHandledAtOnce) {
+  answering = true;
+  phone.delay = 300;
+  clock.onSleep = [this](uint32_t) {
+    if (lastPort->writes.size() < 2) return;  // pressed once AT+CMEE=1 has gone out
+    keyboard.keys.push_back('s');
+    clock.onSleep = nullptr;
+  };
+  scada.runningSequence.assign(3, 1);
+  scada.running = 0;
+  Run(kMinimal);
+  const std::string& out = console.text();
+  ASSERT_NE(out.find("Messages in Que = 0"), std::string::npos);
+  EXPECT_LT(out.find("Messages in Que = 0"), out.find("Going to ATE0"));
+}
+
 // --- Log file and heartbeat -------------------------------------------------------------
 
 // The file is there before the first line: it holds the whole run as the console shows it,
@@ -416,7 +476,7 @@ TEST_F(MainLoopTest, TheHeartbeatGoesWhenTheModemIsFirstReadyThenEveryPeriod) {
   scada.running = 0;
   Run({"COM5", "HEARTBEAT=+4479001,60", "DEST=+4479002,A,H,0"});
 
-  std::vector<AnsweringPhone::Sms> beats = phone.To("+4479001");
+  std::vector<test::ScriptedPhone::Sms> beats = phone.To("+4479001");
   ASSERT_EQ(beats.size(), 4u);
   EXPECT_EQ(beats[0].text, "Kelvor started. Alarms read 0, SMS sent 0, SMS lost 0, SMS waiting 0.");
   EXPECT_EQ(beats[1].text,
@@ -437,7 +497,7 @@ TEST_F(MainLoopTest, TheHeartbeatGoesWhenTheModemIsFirstReadyThenEveryPeriod) {
 TEST_F(MainLoopTest, AHeartbeatTheQueueRefusesIsCountedLostByTheNext) {
   answering = true;
   phone.refused = "+4479050";
-  phone.onReceived = [this](const AnsweringPhone::Sms& sms) {
+  phone.onReceived = [this](const test::ScriptedPhone::Sms& sms) {
     if (sms.text.rfind("Kelvor started", 0) == 0) phone.silent = true;  // the phone goes off
   };
   clock.onSleep = [this](uint32_t) {
@@ -453,7 +513,7 @@ TEST_F(MainLoopTest, AHeartbeatTheQueueRefusesIsCountedLostByTheNext) {
   Run(arguments);
 
   EXPECT_EQ(CountLines("Message queue full - SMS to +4479001 lost"), 1);
-  std::vector<AnsweringPhone::Sms> beats = phone.To("+4479001");
+  std::vector<test::ScriptedPhone::Sms> beats = phone.To("+4479001");
   ASSERT_EQ(beats.size(), 2u);
   EXPECT_EQ(beats[1].text,
             "Kelvor alive. Since the last heartbeat: alarms read 0, SMS sent 21, SMS lost 2. "

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "app/kelvor_main.h"
 #include "counting_new.h"
 #include "gsm_phone.h"
+#include "support/fake_serial.h"
 #include "support/fakes.h"
 
 namespace kelvor {
@@ -149,10 +149,9 @@ class World {
 };
 
 // Keeps only the line being written; each line is read for the reports the test follows.
-class SoakConsole : public Console {
+class SoakConsole : public test::NullConsole {
  public:
   explicit SoakConsole(World& world) : world_(world) {}
-  void SetColour(Colour) override {}
   void Write(const char* text, size_t length) override {
     for (size_t i = 0; i < length; ++i) {
       if (text[i] == '\n' && used_ > 0 && line_[used_ - 1] == '\r') {
@@ -198,7 +197,7 @@ class SoakConsole : public Console {
 
 // The alarm queue: bursts at scattered times, one of them across the tick wrap; hours in
 // which the queue read fails (alarms wait in the queue meanwhile); the tag database.
-class SoakScada : public Scada {
+class SoakScada : public test::FakeScada {
  public:
   explicit SoakScada(World& world) : world_(world) {}
 
@@ -284,12 +283,14 @@ class SoakScada : public Scada {
   int failures_ = 0;
 };
 
-// The S key once an hour; the heap is looked at then too.
+// The S key once an hour, waiting until it is read; the heap is looked at then too.
 class SoakKeyboard : public Keyboard {
  public:
   explicit SoakKeyboard(World& world) : world_(world) {}
   bool KeyWaiting() override {
+    if (pressed_) return true;
     if (world_.Elapsed() < nextReport_) return false;
+    pressed_ = true;
     nextReport_ += kHour;
     int64_t live = test::CurrentHeapCounts().live;
     if (world_.Elapsed() >= 2 * kDay) {
@@ -298,76 +299,65 @@ class SoakKeyboard : public Keyboard {
     }
     return true;
   }
-  int ReadKey() override { return 'S'; }
+  int ReadKey() override {
+    pressed_ = false;
+    return 'S';
+  }
 
  private:
   World& world_;
   uint64_t nextReport_ = kHour;
+  bool pressed_ = false;
 };
 
-// The serial port with a simulated phone behind it, in the mode the plan gives.
-class PhonePort : public SerialPort {
+// The serial port with a simulated phone behind it, in the mode the plan gives: silent,
+// refusing texts, or flooding the line with RING. It answers a command in 50 ms and a text
+// in 300 ms, and its answers end the loop's sleeps as they arrive; the flood fills every
+// read but wakes no sleep.
+class PhonePort : public test::FakeSerialPort {
  public:
   explicit PhonePort(World& world) : world_(world), phone_(sim::PhoneOptions{}) {
+    recording = false;
+    clock = &world.clock;
+    onWrite = [this](const std::string& write) { Take(write); };
     phone_.onDelivered = [this](const sim::DeliveredSms& sms) { Delivered(sms); };
   }
-  bool Open(const char*) override { return true; }
-  bool BuildMode(const char*, char*, size_t) override { return true; }
-  void ApplyMode() override {}
 
   bool Read(char* buffer, uint32_t capacity, uint32_t* count) override {
     Follow();
-    for (Chunk& chunk : incoming_) chunk.onItsWay = false;
-    std::string data;
-    if (!incoming_.empty()) {
-      data.swap(incoming_.front().data);
-      incoming_.pop_front();
-    } else if (mode_ == PhoneMode::kFlooding) {
-      data = "\r\nRING\r\n";
-    }
-    uint32_t length = data.size() < capacity ? static_cast<uint32_t>(data.size()) : capacity;
-    memcpy(buffer, data.data(), length);
-    *count = length;
-    return true;
+    return FakeSerialPort::Read(buffer, capacity, count);
   }
-
   bool Write(const char* data, uint32_t length) override {
     Follow();
-    if (length > 1 && data[length - 1] == 26 && length - 1 > kSmsLimit) ++world_.longSms;
-    if (mode_ == PhoneMode::kSilent) return true;
-    std::string answer;
-    if (mode_ == PhoneMode::kRefusing && length > 1 && data[length - 1] == 26) {
-      std::string abandoned(data, length - 1);
-      phone_.Receive((abandoned + '\x1b').data(), abandoned.size() + 1);
-      answer = "\r\n+CMS ERROR: 500\r\n";
-    } else {
-      answer = phone_.Receive(data, length);
-    }
-    if (!answer.empty()) incoming_.push_back({answer, true});
-    return true;
+    return FakeSerialPort::Write(data, length);
   }
-
-  bool Purge() override {
-    std::deque<Chunk> kept;
-    for (Chunk& chunk : incoming_)
-      if (chunk.onItsWay) kept.push_back(chunk);
-    incoming_.swap(kept);
-    return true;
-  }
-  void Close() override {}
 
  private:
   static constexpr size_t kSmsLimit = 159;
-  struct Chunk {
-    std::string data;
-    bool onItsWay;  // still on the line: a purge now does not reach it
-  };
+  static constexpr uint32_t kAnswerDelay = 50;  // ms
+  static constexpr uint32_t kTextDelay = 300;   // ms
 
   // A phone switched off loses what it was doing.
   void Follow() {
     PhoneMode mode = world_.Mode();
     if (mode_ == PhoneMode::kSilent && mode != PhoneMode::kSilent) phone_.Reset();
     mode_ = mode;
+    idle = mode_ == PhoneMode::kFlooding ? "\r\nRING\r\n" : "";
+  }
+
+  void Take(const std::string& write) {
+    bool text = write.size() > 1 && write.back() == '\x1a';
+    if (text && write.size() - 1 > kSmsLimit) ++world_.longSms;
+    if (mode_ == PhoneMode::kSilent) return;
+    std::string answer;
+    if (mode_ == PhoneMode::kRefusing && text) {
+      std::string abandoned = write.substr(0, write.size() - 1) + '\x1b';
+      phone_.Receive(abandoned.data(), abandoned.size());
+      answer = "\r\n+CMS ERROR: 500\r\n";
+    } else {
+      answer = phone_.Receive(write.data(), write.size());
+    }
+    if (!answer.empty()) AnswerAfter(text ? kTextDelay : kAnswerDelay, answer);
   }
 
   void Delivered(const sim::DeliveredSms& sms) {
@@ -392,7 +382,6 @@ class PhonePort : public SerialPort {
   World& world_;
   sim::GsmPhone phone_;
   PhoneMode mode_ = PhoneMode::kNormal;
-  std::deque<Chunk> incoming_;
 };
 
 TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {

@@ -11,26 +11,54 @@
 
 #include "log/console_log.h"
 #include "routing/destination_specification.h"
+#include "support/fake_serial.h"
 #include "support/fakes.h"
+#include "support/scripted_phone.h"
 
 namespace kelvor {
 namespace {
 
-// One run's queue and destinations.
+// One run's modem and destinations. A phone answers the modem's commands, and confirms
+// the SMS it takes unless it is told to stay silent on them.
 struct RunState {
   explicit RunState(std::initializer_list<const char*> given) {
     for (const char* destination : given) {
       std::string text = destination;
       destinations.Add(ParseDestination(&text[0]));
     }
+    auto owned = std::make_unique<test::FakeSerialPort>();
+    port = owned.get();
+    phone.Plug(*port);
+    modem = std::make_unique<SmsModem>("COM5", nullptr, std::move(owned), log, clock);
   }
   void Pend(int index, const std::string& text) {
     ASSERT_TRUE(destinations[index].RestoreBatch(text.c_str(), 0));
   }
+  // Steps the modem until the oldest SMS has gone out at the prompt and was confirmed, or,
+  // with the phone silent, until it went out.
+  void SendOldest(bool confirm) {
+    phone.confirming = confirm;
+    int queued = modem->QueuedCount();
+    size_t writes = port->writes.size();
+    auto sent = [&] {
+      for (size_t i = writes; i < port->writes.size(); ++i) {
+        if (port->writes[i].size() > 1 && port->writes[i].back() == '\x1a') return true;
+      }
+      return false;
+    };
+    for (int step = 0; step < 100 && (confirm ? modem->QueuedCount() == queued : !sent()); ++step) {
+      clock.Advance(100);
+      modem->PollModem();
+    }
+    ASSERT_TRUE(confirm ? modem->QueuedCount() < queued : sent());
+  }
 
   test::FakeConsole console;
   ConsoleLog log{console, nullptr};
-  OutgoingQueue queue{log};
+  test::VirtualClock clock{1000};
+  test::FakeSerialPort* port;
+  test::ScriptedPhone phone;
+  std::unique_ptr<SmsModem> modem;
   DestinationList destinations;
 };
 
@@ -41,59 +69,62 @@ class SpoolTest : public ::testing::Test {
            testing::UnitTest::GetInstance()->current_test_info()->name();
     std::remove(path.c_str());
   }
+  void TearDown() override { std::remove((path + ".lck").c_str()); }
   std::string path;
 };
 
 TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) {
   Spool spool(path.c_str());
   RunState first{"=+1,A,H,5", "=+2,A,H,5", "=+3,A,H,5,F"};
-  first.queue.QueueMessage("one", "+11");
-  first.queue.QueueMessage("two", "+12");
-  first.queue.QueueMessage("three", "+13");
+  first.modem->QueueMessage("one", "+11");
+  first.modem->QueueMessage("two", "+12");
+  first.modem->QueueMessage("three", "+13");
   first.Pend(0, "7/06:05\nFeed flow high\n");
   first.Pend(2, "Fix Alarms\n7/06:06\nTIC200\n");
-  EXPECT_EQ(spool.WriteIfChanged(first.queue, first.destinations), Spool::kWritten);
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations), Spool::kWritten);
   // Idle passes write nothing; any change writes.
-  EXPECT_EQ(spool.WriteIfChanged(first.queue, first.destinations), Spool::kUnchanged);
-  first.queue.RemoveHead();  // confirmed
-  EXPECT_EQ(spool.WriteIfChanged(first.queue, first.destinations), Spool::kWritten);
-  first.queue.CountAttempt();  // went out, not confirmed: sent again after the restart
-  EXPECT_EQ(spool.WriteIfChanged(first.queue, first.destinations), Spool::kWritten);
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations), Spool::kUnchanged);
+  first.SendOldest(true);  // confirmed
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations), Spool::kWritten);
+  first.SendOldest(false);  // went out, not confirmed: sent again after the restart
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations), Spool::kWritten);
 
   // The next run has +1 twice and no +3: its batch goes to the queue as an SMS.
   RunState next{"=+2,B,L,9", "=+1,A,H,5", "=+1,B,H,7"};
-  SpoolRestored restored = Spool(path.c_str()).Restore(next.queue, next.destinations, 40000);
+  SpoolRestored restored = Spool(path.c_str()).Restore(*next.modem, next.destinations, 40000);
   EXPECT_TRUE(restored.found);
   EXPECT_FALSE(restored.reading.damaged);
   EXPECT_EQ(restored.sms, 2);
   EXPECT_EQ(restored.batches, 1);
   EXPECT_EQ(restored.orphans, 1);
-  ASSERT_EQ(next.queue.Count(), 3);
-  EXPECT_STREQ(next.queue.At(0).text, "two");
-  EXPECT_EQ(next.queue.At(0).attempts, 1);
-  EXPECT_STREQ(next.queue.At(1).number, "+13");
-  EXPECT_EQ(next.queue.At(1).attempts, 0);
-  EXPECT_STREQ(next.queue.At(2).text, "Fix Alarms\n7/06:06\nTIC200\n");
-  EXPECT_STREQ(next.queue.At(2).number, "+3");
+  ASSERT_EQ(next.modem->QueuedCount(), 3);
+  EXPECT_STREQ(next.modem->Queued(0).text, "two");
+  EXPECT_EQ(next.modem->Queued(0).attempts, 1);
+  EXPECT_STREQ(next.modem->Queued(1).number, "+13");
+  EXPECT_EQ(next.modem->Queued(1).attempts, 0);
+  EXPECT_STREQ(next.modem->Queued(2).text, "Fix Alarms\n7/06:06\nTIC200\n");
+  EXPECT_STREQ(next.modem->Queued(2).number, "+3");
   EXPECT_FALSE(next.destinations[0].BatchPending());
   EXPECT_STREQ(next.destinations[1].Batch(), "7/06:05\nFeed flow high\n");
-  EXPECT_EQ(next.destinations[1].Deadline(), 45000u);  // its delay from the restore on
+  EXPECT_EQ(next.destinations[1].PendingSince(), 40000u);  // its delay from the restore on
   EXPECT_FALSE(next.destinations[2].BatchPending());
 }
 
 TEST_F(SpoolTest, AFailedWriteIsTriedAgainAtTheNextChangeOnly) {
   const std::string folder = path + "-missing";
   const std::string inFolder = folder + "/spool";
-  Spool spool(inFolder.c_str());
-  RunState run{"=+1,A,H,5"};
-  EXPECT_EQ(spool.WriteIfChanged(run.queue, run.destinations), Spool::kFailed);
-  EXPECT_FALSE(spool.UpToDate());
-  EXPECT_EQ(spool.WriteIfChanged(run.queue, run.destinations), Spool::kUnchanged);
-  ASSERT_TRUE(std::filesystem::create_directory(folder));
-  EXPECT_EQ(spool.WriteIfChanged(run.queue, run.destinations), Spool::kUnchanged);
-  run.queue.QueueMessage("text", "+1");
-  EXPECT_EQ(spool.WriteIfChanged(run.queue, run.destinations), Spool::kWritten);
-  EXPECT_TRUE(spool.UpToDate());
+  {
+    Spool spool(inFolder.c_str());
+    RunState run{"=+1,A,H,5"};
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kFailed);
+    EXPECT_FALSE(spool.UpToDate());
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kUnchanged);
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kUnchanged);
+    run.modem->QueueMessage("text", "+1");
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kWritten);
+    EXPECT_TRUE(spool.UpToDate());
+  }  // the spool lets go of its lock file, which Windows deletes no folder around
   std::filesystem::remove_all(folder);
 }
 

@@ -58,13 +58,18 @@ class Output:
         with self._cond:
             return self._text
 
+    @property
+    def raw(self):
+        """The text as written, line ends included."""
+        with self._cond:
+            return self._raw
+
     def lines(self):
         return self.text.split("\n")
 
     def own_lines(self):
-        """The lines the program itself ended with CR LF (under Wine, whose standard output
-        makes that CR CR LF): what shares its output without them, such as Wine's own
-        messages, is left out."""
+        """The lines the program itself ended with CR LF: what shares its output without
+        them, such as Wine's own messages, is left out."""
         with self._cond:
             raw = self._raw
         return [line.replace("\r", "") for line in raw.split("\n") if line.endswith("\r")]
@@ -154,12 +159,21 @@ def unescape(text):
         m.group(1), chr(int(m.group(1)[1:], 16)) if m.group(1)[0] == "x" else m.group(1)), text)
 
 
+def escape(text):
+    """A text as the phone simulator's event lines write it and its control lines take it."""
+    return "".join({"\\": "\\\\", "\n": "\\n", "\r": "\\r"}.get(c) or
+                   (c if " " <= c <= "~" else f"\\x{ord(c):02X}") for c in text)
+
+
 class Phone:
     """kelvor-gsm-sim: a GSM phone on a pseudo-terminal; `link` names the device also as
-    that path (a Wine COM port)."""
+    that path (a Wine COM port). With `control`, a path, the phone takes commands there
+    while it runs (see tell)."""
 
-    def __init__(self, processes, program, workdir, args=(), link=None):
+    def __init__(self, processes, program, workdir, args=(), link=None, control=None):
         argv = [program, *args] + (["--link", link] if link else [])
+        argv += ["--control", control] if control else []
+        self.control = control
         self.proc, self.out = _piped(processes, argv, os.path.join(workdir, "phone.log"))
         self.device = self.out.wait_for(r"^(/dev/\S+)\n", 10, what="GSM phone").group(1)
         self.link = link
@@ -176,6 +190,20 @@ class Phone:
 
     def messages(self):
         return [(to, unescape(text)) for _, to, text in SMS_LINE.findall(self.out.text)]
+
+    def tell(self, line):
+        """A control command: "RECEIVE <sender> <text>" (both written by escape, a blank
+        in the sender as \\x20), "NETWORK <stat>", "POWER off" or "POWER on"."""
+        fifo = os.open(self.control, os.O_WRONLY | os.O_NONBLOCK)  # fails if the phone is gone
+        try:
+            os.write(fifo, (line + "\n").encode("latin-1"))
+        finally:
+            os.close(fifo)
+
+    def receive(self, sender, text):
+        """An SMS from `sender` reaches the phone now."""
+        sender = escape(sender).replace(" ", r"\x20")
+        self.tell(f"RECEIVE {sender} {escape(text)}")
 
     def wait_messages(self, count, timeout):
         deadline = time.monotonic() + timeout
@@ -220,7 +248,7 @@ class Kelvor:
     """The program under test: the Linux build, or kelvor.exe run by tools/wine.sh."""
 
     def __init__(self, processes, config, workdir, node, args, terminal=False, stdout=None,
-                 background=False, name="kelvor", env_extra=None):
+                 background=False, name="kelvor", env_extra=None, ignored=()):
         # A service manager's socket reaches the program only when a scenario gives one.
         env = {k: v for k, v in os.environ.items() if k != "NOTIFY_SOCKET"}
         env.update(SCADA_NODE=node.address, **(env_extra or {}))
@@ -234,7 +262,7 @@ class Kelvor:
             os.close(commands)
         elif terminal:
             self.proc, self.out, self.master = _in_terminal(processes, argv, env, workdir,
-                                                            stdout)
+                                                            stdout, ignored=ignored)
         else:
             self._start_piped(processes, config, argv, workdir, env, name)
 
@@ -324,9 +352,10 @@ class _TerminalProcess:
             os.kill(self.pid, signal.SIGKILL)
 
 
-def _in_terminal(processes, argv, env, workdir, stdout=None, shell=None):
+def _in_terminal(processes, argv, env, workdir, stdout=None, shell=None, ignored=()):
     """Kelvor with the pseudo-terminal as its controlling terminal and, unless `stdout` (a
-    file descriptor) is given, as its standard output; or as a job of a stand-in shell."""
+    file descriptor) is given, as its standard output; or as a job of a stand-in shell.
+    The signals `ignored` it starts with ignored, as nohup starts a program with SIGHUP."""
     pid, master = pty.fork()
     if pid == 0:
         try:
@@ -334,6 +363,8 @@ def _in_terminal(processes, argv, env, workdir, stdout=None, shell=None):
                 _shell(argv, env, *shell)
             if stdout is not None:
                 os.dup2(stdout, 1)
+            for number in ignored:
+                signal.signal(number, signal.SIG_IGN)
             _exec(argv, env)
         finally:
             os._exit(127)
@@ -366,6 +397,16 @@ def _shell(argv, env, commands, test_end):
         os.tcsetpgrp(0, job if command == b"f" else os.getpgrp())
         os.killpg(job, signal.SIGCONT)
     os._exit(os.waitstatus_to_exitcode(os.waitpid(job, 0)[1]) & 0xFF)
+
+
+def start_signals_at_default():
+    """The programs a scenario starts get the stop signals at their default, as from an
+    interactive shell, even where this runner was started with them ignored (nohup, a
+    script's background job): Kelvor keeps a stop signal that arrives ignored. The runner
+    itself stays as deaf to them as it was."""
+    for number in (signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM):
+        if signal.getsignal(number) == signal.SIG_IGN:
+            signal.signal(number, lambda *_: None)  # exec puts a caught signal at its default
 
 
 class Config:

@@ -22,8 +22,8 @@ from harness import Failure, Kelvor, NotifySocket, Phone, Processes, ScadaNode
 
 CONFIG = None
 
-# The modem is reset and initialised one step per second before anything is sent; an SMS
-# takes a few more seconds. Generous limits: the machine may be busy.
+# The modem is reset (after the first pass) and initialised before anything is sent; an SMS
+# takes a second or two. Generous limits: the machine may be busy.
 INIT = 30
 SMS = 60
 EXIT = 20
@@ -35,6 +35,7 @@ LEVEL = 'TAG NODE1 LIC300 A_DESC="Tank level low" A_CV="2.1" F_CV=2.1'
 FEED_ALARM = "PUSH NODE1 FIC101 areas=A priority=HIGH status=HI day=7 time=06:05"
 TEMP_ALARM = "PUSH NODE1 TIC200 areas=B priority=MEDIUM status=LO day=7 time=06:06"
 LEVEL_ALARM = "PUSH NODE1 LIC300 areas=A priority=HIGH status=LO day=7 time=06:07"
+BURST_ALARM = "PUSH NODE1 LIC300 areas=C priority=HIGH status=LO day=7 time=06:07"
 
 
 class Scenario(unittest.TestCase):
@@ -136,16 +137,21 @@ class AlarmToPhone(Scenario):
             lines.append(line[match.end():])
         self.assertEqual(lines, kelvor.out.own_lines())
         self.assertEqual(lines[0], "Kelvor Startup")
+        # Standard output, a pipe here, ends its lines as the file does (on Windows, not
+        # CR CR LF as a text-mode standard output in a file would).
+        self.assertNotIn("\r\r\n", kelvor.out.raw)
 
 
 class Batching(Scenario):
     com = 6
 
-    def test_two_alarms_close_together_go_as_one_sms(self):
+    def test_two_alarms_close_together_go_as_one_sms_and_a_burst_at_the_phones_pace(self):
         phone = self.phone()
         self.node.command(FEED)
         self.node.command(TEMP)
-        kelvor = self.kelvor(phone, "DEST=+15550004,AB,L,5")
+        self.node.command(LEVEL)
+        burst = [f"DEST=+155500{n},C,H,0" for n in range(10, 15)]
+        kelvor = self.kelvor(phone, "DEST=+15550004,AB,L,5", *burst)
         kelvor.out.wait_for(r"Going to ready", INIT)
         self.node.command(FEED_ALARM)
         self.node.out.wait_for(r"< ALARM 0 \[NODE1 FIC101", 10, what="SCADA node")
@@ -153,8 +159,21 @@ class Batching(Scenario):
         messages = self.messages(phone, 1, SMS)
         self.assertEqual(messages, [("+15550004", "7/06:05\nFeed flow high\n"
                                                   "7/06:06\nReactor temp low\n")])
-        self.shut_down(kelvor, 1)
-        self.assertEqual(len(self.messages(phone)), 1)
+
+        # One alarm, five SMS due at once. The modem steps as the phone answers (0.1 s), so
+        # each SMS takes about 1.2 s with the pause after it; at one step a pass, a second
+        # each while the queue is empty, each took 4 s and the five 16 s or more.
+        mark = len(self.node.out.text)
+        self.node.command(BURST_ALARM)
+        self.node.out.wait_for(r"< ALARM 0 \[NODE1 LIC300", 10, mark, what="SCADA node")
+        started = time.monotonic()
+        messages = self.messages(phone, 6, SMS)
+        took = time.monotonic() - started
+        self.assertCountEqual(messages[1:], [(f"+155500{n}", "7/06:07\nTank level low\n")
+                                             for n in range(10, 15)])
+        self.assertLess(took, 12, "five SMS took as long as at one modem step a pass")
+        self.shut_down(kelvor, 6)
+        self.assertEqual(len(self.messages(phone)), 6)
 
 
 class RefusedSms(Scenario):
@@ -252,27 +271,50 @@ class Interrupted(NodeEnds):
                      r"Quitting\.\.\.r")
 
 
-class Spool(Scenario):
-    """A run killed with alarms on their way; the next run with the same arguments sends
-    them. Two SMS wait in the queue and a batch at its destination, for a silent phone."""
-    com = 12
+class SpoolRuns(Scenario):
+    """Runs with a spool, killed with alarms on their way, and the next run with the same
+    arguments."""
     TEXTS = [("+15550012", "7/06:05\nFeed flow high\n"),
              ("+15550012", "7/06:07\nTank level low\n"),
              ("+15550013", "7/06:06\nReactor temp low\n")]
 
-    def killed_run(self):
+    def setUp(self):
+        super().setUp()
         self.spool = os.path.join(self.workdir, "kelvor.spool")
         self.args = ["DEST=+15550012,A,H,0", "DEST=+15550013,B,L,15",
                      CONFIG.spool_argument(self.spool)]
+
+    def killed_run(self):
+        kelvor, phone = self.run_with_texts_spooled()
+        self.kill(kelvor, phone)
+
+    def run_with_texts_spooled(self):
         for command in (FEED, TEMP, LEVEL, FEED_ALARM, TEMP_ALARM, LEVEL_ALARM):
             self.node.command(command)
         phone = self.phone("--silent", stable=True)
         kelvor = self.kelvor(phone, *self.args, name="killed")
+        # The two texts of the delay-0 destination queued as SMS, the other one's pending.
+        wanted = sorted([("S", self.TEXTS[0][1]), ("S", self.TEXTS[1][1]),
+                         ("B", self.TEXTS[2][1])])
         deadline = time.monotonic() + INIT
-        while not all(text.encode() in self.read_spool() for _, text in self.TEXTS):
+        while sorted(self.spooled()) != wanted:
             if time.monotonic() > deadline:
                 raise Failure(f"the spool lacks the three texts: {self.read_spool()!r}")
             time.sleep(0.1)
+        return kelvor, phone
+
+    def spooled(self):
+        """The spool's records, (kind, text) each: after the 16-byte header, a kind, the
+        sendings, a tick, the two lengths, the number and the text, and a CRC; "E" ends."""
+        data, at, records = self.read_spool(), 16, []
+        while at + 8 <= len(data) and data[at:at + 1] != b"E":
+            number, text = data[at + 6], data[at + 7]
+            body = data[at + 8 + number:at + 8 + number + text]
+            records.append((chr(data[at]), body.decode("latin-1")))
+            at += 8 + number + text + 4
+        return records
+
+    def kill(self, kelvor, phone):
         kelvor.proc.kill()
         kelvor.proc.wait()
         phone.proc.terminate()
@@ -285,11 +327,17 @@ class Spool(Scenario):
         except FileNotFoundError:
             return b""
 
-    def next_run(self, count):
+    def next_run(self, count, *args):
         phone = self.phone(stable=True)
-        kelvor = self.kelvor(phone, *self.args)
+        kelvor = self.kelvor(phone, *(args or self.args))
         self.assertEqual(len(self.messages(phone, count, SMS)), count)
         return phone, kelvor
+
+
+class Spool(SpoolRuns):
+    """The next run sends what a killed one had on its way: two SMS in the queue and a
+    batch at its destination, for a silent phone."""
+    com = 12
 
     def test_a_killed_run_leaves_its_alarms_to_the_next(self):
         self.killed_run()
@@ -311,6 +359,59 @@ class Spool(Scenario):
         self.assertEqual(self.messages(phone), self.TEXTS[:2])
         with open(self.spool + ".bad", "rb") as file:
             self.assertEqual(file.read(), cut)
+
+
+class SpoolDurable(SpoolRuns):
+    """One run at a time has the spool; it is on the disk before the loop pauses; a
+    heartbeat is not kept in it."""
+    com = 14
+
+    def test_a_second_run_on_the_same_spool_leaves_it_to_the_first(self):
+        # Started while the first runs, it goes on without the spool: it sends none of the
+        # first's SMS and writes nothing over its file.
+        first, first_phone = self.run_with_texts_spooled()
+        other_com = 15
+        phone = self.phone(link=CONFIG.com_link(other_com))
+        second = self.kelvor(phone, *self.args, port=CONFIG.port_argument(phone, other_com),
+                             name="second")
+        second.out.wait_for(r"Spool .*kelvor\.spool in use by another run - SPOOL ignored", INIT)
+        ready = second.out.wait_for(r"Going to ready", INIT)
+        second.out.wait_for(r"TX>>AT\+CSQ", INIT, ready.end())  # its queue is empty
+        second.proc.kill()
+        self.assertEqual(self.messages(phone), [])
+        self.kill(first, first_phone)
+        phone, kelvor = self.next_run(3)
+        self.shut_down(kelvor, 2)
+        self.assertCountEqual(self.messages(phone), self.TEXTS)
+
+    def test_a_run_killed_just_after_it_took_an_alarm_leaves_it_to_the_next(self):
+        # It is killed in the pause after the alarm, before the batch is due.
+        self.node.command(FEED)
+        phone = self.phone(stable=True)
+        kelvor = self.kelvor(phone, *self.args, name="killed")
+        kelvor.out.wait_for(r"Spool .*: no file yet", INIT)
+        self.node.command(FEED_ALARM)
+        kelvor.out.wait_for(r"Buffering alm FIC101", 10)
+        time.sleep(0.06)
+        self.kill(kelvor, phone)
+        phone, kelvor = self.next_run(1)
+        self.shut_down(kelvor, 2)
+        self.assertEqual(self.messages(phone), [self.TEXTS[0]])
+
+    def test_a_heartbeat_left_in_the_queue_is_not_sent_after_the_restart(self):
+        # The start-up heartbeat is refused, and the run killed while it waits to go again.
+        args = [*self.args, "HEARTBEAT=+15550099,60"]
+        phone = self.phone("--fail-sends", "1", stable=True)
+        kelvor = self.kelvor(phone, *args, name="killed")
+        kelvor.out.wait_for(r"\+CMS ERROR: 500", SMS)
+        self.kill(kelvor, phone)
+        phone, kelvor = self.next_run(1, *args)
+        ready = kelvor.out.wait_for(r"Going to ready", 1)
+        kelvor.out.wait_for(r"TX>>AT\+CSQ", INIT, ready.end())  # its queue is empty
+        self.shut_down(kelvor, 2)
+        [(number, text)] = self.messages(phone)
+        self.assertEqual(number, "+15550099")
+        self.assertRegex(text, r"^Kelvor started\. Alarms read 0, SMS sent 0, SMS lost 0")
 
 
 class Keys(Scenario):
@@ -367,6 +468,22 @@ class Keys(Scenario):
                 self.assert_terminal_restored(kelvor)
                 if notify:
                     notify.until("STOPPING=1", 5)
+
+    def test_a_run_started_with_sighup_ignored_outlives_it_and_ctrl_backslash_ends_it(self):
+        # nohup kelvor ... &: the session's SIGHUP stays ignored. Ctrl-\ (SIGQUIT) ends the
+        # run as Q does, and the terminal is as it was.
+        self.node.command(FEED)
+        kelvor = self.kelvor(self.phone(), "DEST=+15550014,A,H,0", terminal=True,
+                             ignored=(signal.SIGHUP,))
+        ready = kelvor.out.wait_for(r"Going to ready", INIT)
+        os.kill(kelvor.proc.pid, signal.SIGHUP)
+        kelvor.press("s")
+        report = kelvor.out.wait_for(r"Signal Strength", 10, ready.end())
+        self.assertEqual(kelvor.out.count("Quitting"), 0)
+        kelvor.press("\x1c")  # Ctrl-\
+        kelvor.out.wait_for(r"Quitting\.\.\.r(.*\n)*.*Exiting \.\.\.\.", 10, report.end())
+        self.assertEqual(kelvor.wait_exit(EXIT), 1)
+        self.assert_terminal_restored(kelvor)
 
     def assert_notified(self, notify):
         self.assertEqual(notify.until("READY=1", 5), ["READY=1"])
@@ -441,6 +558,7 @@ def main():
     parser.add_argument("--phone", required=True)
     parser.add_argument("--wine")
     options, rest = parser.parse_known_args()
+    harness.start_signals_at_default()
     CONFIG = harness.Config(options.kelvor, options.node, options.phone, options.wine)
     reason = CONFIG.missing()
     if reason:

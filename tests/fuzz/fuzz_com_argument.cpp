@@ -1,8 +1,16 @@
-// The COM argument and its line-settings text: the split stays within the working copy,
-// the port opened is the name before the first "=", a mode text is either read whole or
-// refused without changing anything, and the port's error text stays within its buffer.
+// The COM argument and the command line around it. As a COM argument: the port's name and
+// mode stay within their buffers and are split at the first "=", upper-cased but for a
+// COM:<path>'s path; a name is COMn, COM:<path> or other exactly as written; a mode text
+// is either read whole or refused without changing anything; the port's error text stays
+// within its buffer; the link opens the port by the name read. Split at its line feeds, as
+// a whole command line: each argument is read into steps that keep the rules (at most 31
+// destinations, a service number only after a port, the once-only keywords once), with
+// every value within its buffer.
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "app/command_line.h"
 #include "fuzz_support.h"
 #include "log/console_log.h"
 #include "modem/serial_link.h"
@@ -46,40 +54,104 @@ void CheckModeText(const char* mode) {
   }
 }
 
-void CheckSplit(const char* argument) {
-  size_t length = strlen(argument);
-  ComArgument split;
-  bool fits = SplitComArgument(argument, &split);
-  FUZZ_CHECK(fits == (length < kComArgumentSize));
-  if (!fits) return;
-  FUZZ_CHECK(fuzz::Terminated(split.copy, kComArgumentSize));
-  const char* equals = strchr(argument, '=');
-  FUZZ_CHECK((split.mode != nullptr) == (equals != nullptr));
-  size_t portLength = equals != nullptr ? static_cast<size_t>(equals - argument) : length;
-  FUZZ_CHECK(strlen(split.copy) == (strnlen(argument, portLength)));
-  if (split.mode != nullptr) {
-    FUZZ_CHECK(split.mode == split.copy + portLength + 1);
-    FUZZ_CHECK(strlen(split.mode) == length - portLength - 1);
-    for (const char* c = split.mode; *c != '\0'; ++c) FUZZ_CHECK(!(*c >= 'a' && *c <= 'z'));
-    CheckModeText(split.mode);
+bool HasLowerCase(const char* text) {
+  for (; *text != '\0'; ++text) {
+    if (*text >= 'a' && *text <= 'z') return true;
+  }
+  return false;
+}
+
+void CheckPortName(const char* name) {
+  PortAddress address = ReadPortName(name);
+  bool path = strncmp(name, "COM:", 4) == 0;
+  FUZZ_CHECK((address.kind == PortAddress::kPath) == path);
+  if (path) FUZZ_CHECK(address.path == name + 4);
+  if (address.kind == PortAddress::kNumbered) {
+    FUZZ_CHECK(address.number >= 1 && address.number <= 9999);
+    FUZZ_CHECK(std::string(name) == "COM" + std::string(name + 3) &&
+               strspn(name + 3, "0123456789") == strlen(name + 3) && strlen(name + 3) <= 4);
   }
 }
 
-void CheckOpen(const char* argument) {
+void CheckPortSetting(const char* argument) {
+  size_t length = strlen(argument);
+  PortSetting setting;
+  bool fits = ReadPortSetting(argument, &setting);
+  FUZZ_CHECK(fits == (length < kPortTextSize));
+  if (!fits) return;
+  FUZZ_CHECK(fuzz::Terminated(setting.name, kPortTextSize));
+  FUZZ_CHECK(fuzz::Terminated(setting.mode, kPortTextSize));
+  const char* equals = strchr(argument, '=');
+  FUZZ_CHECK(setting.hasMode == (equals != nullptr));
+  size_t nameLength = equals != nullptr ? static_cast<size_t>(equals - argument) : length;
+  FUZZ_CHECK(strlen(setting.name) == strnlen(argument, nameLength));
+  bool path = strncmp(setting.name, "COM:", 4) == 0;
+  FUZZ_CHECK(!HasLowerCase(path ? "" : setting.name));
+  if (path) FUZZ_CHECK(memcmp(setting.name + 4, argument + 4, strlen(setting.name) - 4) == 0);
+  CheckPortName(setting.name);
+
   fuzz::CheckingConsole console;
   ConsoleLog log(console, nullptr);
   auto port = std::make_unique<test::FakeSerialPort>();
   test::FakeSerialPort* fake = port.get();
-  {
-    SerialLink link(std::move(port), log);
-    link.Create(argument);
-    FUZZ_CHECK(fuzz::Terminated(link.PortName(), kPortNameSize));
-    if (strlen(argument) >= kComArgumentSize) {
-      FUZZ_CHECK(fake->calls.empty());  // too long: nothing is opened
-    } else {
-      FUZZ_CHECK(!fake->calls.empty() && fake->calls[0] == std::string("Open ") + link.PortName());
-      FUZZ_CHECK(strchr(link.PortName(), '=') == nullptr);
+  SerialLink link(std::move(port), log);
+  link.OpenPort(setting.name, setting.hasMode ? setting.mode : nullptr);
+  FUZZ_CHECK(!fake->calls.empty() && fake->calls[0] == std::string("Open ") + setting.name);
+
+  if (!setting.hasMode) return;
+  FUZZ_CHECK(strlen(setting.mode) == length - nameLength - 1 && !HasLowerCase(setting.mode));
+  CheckModeText(setting.mode);
+}
+
+// The input's lines as a command line. A FILE argument would read whatever file it names
+// (standard input among them): those are left out, as the destination file has a target
+// of its own.
+void CheckCommandLine(const std::string& text) {
+  std::vector<std::string> arguments = {"kelvor"};
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string argument = text.substr(start, end - start);
+    if (argument.find("FILE=") == std::string::npos) arguments.push_back(argument);
+    start = end + 1;
+  }
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  Configuration c = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
+
+  FUZZ_CHECK(c.destinationCount <= Configuration::kDestinations);
+  FUZZ_CHECK(c.passedOver.Count() == 0 || c.destinationCount == Configuration::kDestinations);
+  FUZZ_CHECK(c.ShowsUsage() == (c.ports.Count() == 0 || c.destinationCount == 0));
+  FUZZ_CHECK(c.ExitStatus() == (c.ShowsUsage() ? 0 : static_cast<int>(c.destinationCount)));
+  size_t counts[ArgumentStep::kRepeated + 1] = {};
+  for (size_t i = 0; i < c.steps.Count(); ++i) {
+    const ArgumentStep& step = c.steps[i];
+    if (step.kind == ArgumentStep::kService) FUZZ_CHECK(counts[ArgumentStep::kPort] > 0);
+    if (step.kind == ArgumentStep::kRepeated) FUZZ_CHECK(step.keyword && step.once);
+    FUZZ_CHECK(step.index == counts[step.kind] || step.kind >= ArgumentStep::kLog);
+    ++counts[step.kind];
+  }
+  FUZZ_CHECK(counts[ArgumentStep::kPort] == c.ports.Count());
+  FUZZ_CHECK(counts[ArgumentStep::kService] == c.serviceNumbers.Count());
+  FUZZ_CHECK(counts[ArgumentStep::kDestination] == c.destinationCount);
+  FUZZ_CHECK(counts[ArgumentStep::kPassedOver] == c.passedOver.Count());
+  FUZZ_CHECK(counts[ArgumentStep::kLog] == (c.log ? 1u : 0u));
+  FUZZ_CHECK(counts[ArgumentStep::kHeartbeat] == (c.heartbeat ? 1u : 0u));
+  FUZZ_CHECK(counts[ArgumentStep::kSpool] == (c.spool ? 1u : 0u));
+  if (c.log && c.log->outcome == LogSetting::kFine) {
+    FUZZ_CHECK(c.log->path[0] != '\0' && fuzz::Terminated(c.log->path, kLogPathSize));
+    FUZZ_CHECK(c.log->kbytes >= 1 && c.log->kbytes <= kLargestLogKbytes);
+  }
+  if (c.heartbeat) {
+    FUZZ_CHECK(fuzz::Terminated(c.heartbeat->number, kNumberSize));
+    if (c.heartbeat->outcome == HeartbeatSetting::kFine) {
+      FUZZ_CHECK(c.heartbeat->number[0] != '\0' && SafeForCommand(c.heartbeat->number));
+      FUZZ_CHECK(c.heartbeat->minutes >= 1 && c.heartbeat->minutes <= kLongestHeartbeatMinutes);
     }
+  }
+  if (c.spool && c.spool->outcome == SpoolSetting::kPath) {
+    size_t length = strnlen(c.spool->path, kSpoolPathSize);
+    FUZZ_CHECK(length > 0 && length <= kSpoolPathSize - 1 - kSpoolSuffixLength);
   }
 }
 
@@ -89,8 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<char[]> text(new char[size + 1]);
   memcpy(text.get(), data, size);
   text[size] = '\0';
-  CheckSplit(text.get());
-  CheckOpen(text.get());
+  CheckPortSetting(text.get());
   CheckModeText(text.get());  // the whole text as a mode, "COMn:" prefix and all
+  CheckCommandLine(std::string(text.get()));
   return 0;
 }

@@ -1,7 +1,8 @@
 // The destination file: any content is read through the 256-byte window without a read or
 // write past it, and yields exactly the destinations that a plain model of the format
 // (CR LF lines, the first skipped, the first field of each skipped, at most 253 characters
-// a line, reading up to the first empty field) finds, with the same settings.
+// a line, reading up to the first empty field) finds, with the same settings, after two
+// DEST arguments and within 31 destinations, the lines beyond passed over.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,9 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "fuzz_support.h"
-#include "log/console_log.h"
-#include "routing/destination_file.h"
 
 using namespace kelvor;
 
@@ -63,18 +63,21 @@ void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
   close(fd);
 }
 
-void CheckSame(AlarmDestination& read, const std::string& specification) {
+void CheckSame(const ParsedDestination& parsed, const std::string& specification) {
   std::vector<char> text(specification.begin(), specification.end());
   text.push_back('\0');
-  AlarmDestination expected(ParseDestination(text.data()));
-  FUZZ_CHECK(strcmp(read.Number(), expected.Number()) == 0);
-  FUZZ_CHECK(read.AreaMask() == expected.AreaMask());
-  FUZZ_CHECK(read.Priority() == expected.Priority());
-  FUZZ_CHECK(read.Delay() == expected.Delay());
-  FUZZ_CHECK(read.FullMessages() == expected.FullMessages());
-  FUZZ_CHECK(read.HasEnableTag() == expected.HasEnableTag());
-  FUZZ_CHECK(strcmp(read.EnableNode(), expected.EnableNode()) == 0);
-  FUZZ_CHECK(strcmp(read.EnableTag(), expected.EnableTag()) == 0);
+  ParsedDestination model = ParseDestination(text.data());
+  const DestinationSpecification& read = parsed.specification;
+  const DestinationSpecification& expected = model.specification;
+  FUZZ_CHECK(parsed.outcome == model.outcome);
+  FUZZ_CHECK(strcmp(read.number, expected.number) == 0);
+  FUZZ_CHECK(read.areaMask == expected.areaMask);
+  FUZZ_CHECK(read.priority == expected.priority);
+  FUZZ_CHECK(read.delay == expected.delay);
+  FUZZ_CHECK(read.fullMessages == expected.fullMessages);
+  FUZZ_CHECK(read.enableTagPresent == expected.enableTagPresent);
+  FUZZ_CHECK(strcmp(read.enableNode, expected.enableNode) == 0);
+  FUZZ_CHECK(strcmp(read.enableTag, expected.enableTag) == 0);
 }
 
 }  // namespace
@@ -83,19 +86,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& path = TempFile();
   WriteFile(path, data, size);
 
-  fuzz::CheckingConsole console;
-  ConsoleLog log(console, nullptr);
-  DestinationList list;
-  // Two destinations come before the file, as DEST arguments would.
-  char first[] = "=+1,A,H,1";
-  char second[] = "=+2,B,L,2";
-  list.Add(ParseDestination(first));
-  list.Add(ParseDestination(second));
-  ReadDestinationFile(("FILE=" + path).c_str(), list, log);
+  // Two destinations come before the file, as DEST arguments.
+  const std::string file = "FILE=" + path;
+  const char* argv[] = {"kelvor", "DEST=+1,A,H,1", "DEST=+2,B,L,2", file.c_str()};
+  Configuration c = ReadCommandLine(4, argv);
 
   std::vector<std::string> expected = Model(std::string(reinterpret_cast<const char*>(data), size));
   size_t kept = expected.size() < 29 ? expected.size() : 29;
-  FUZZ_CHECK(list.Count() == static_cast<int>(2 + kept));
-  for (size_t i = 0; i < kept; ++i) CheckSame(list[static_cast<int>(2 + i)], expected[i]);
+  FUZZ_CHECK(c.destinationCount == 2 + kept);
+  FUZZ_CHECK(c.passedOver.Count() == expected.size() - kept);
+  for (size_t i = 0; i < kept; ++i) CheckSame(c.destinations[2 + i], expected[i]);
+  for (size_t i = kept; i < expected.size(); ++i) {
+    FUZZ_CHECK(expected[i].compare(0, kShownPassedOver, c.passedOver[i - kept].text) == 0);
+  }
   return 0;
 }

@@ -13,18 +13,16 @@ using namespace kelvor;
 
 namespace {
 
-void CheckFields(const AlarmDestination& destination) {
-  for (const char* field : {destination.Number(), destination.EnableNode(), destination.EnableTag(),
-                            destination.EnableField()}) {
+void CheckFields(const ParsedDestination& parsed, const AlarmDestination& destination) {
+  const DestinationSpecification& s = parsed.specification;
+  for (const char* field : {s.number, s.enableNode, s.enableTag, parsed.shownNumber}) {
     FUZZ_CHECK(fuzz::Terminated(field, kDestinationFieldSize));
   }
-  FUZZ_CHECK(destination.Priority() >= -1 && destination.Priority() <= 2);
-  FUZZ_CHECK(!destination.BatchPending() && destination.Deadline() == 0);
-  FUZZ_CHECK(strcmp(destination.Batch(), destination.FullMessages() ? "Fix Alarms\n" : "") == 0);
-  if (destination.HasEnableTag()) {
-    FUZZ_CHECK(destination.EnableNode()[0] != '\0' && destination.EnableTag()[0] != '\0' &&
-               destination.EnableField()[0] != '\0');
-  }
+  FUZZ_CHECK(fuzz::Terminated(parsed.longToken, kShownTokenLength + 1));
+  FUZZ_CHECK(s.priority >= -1 && s.priority <= 2);
+  FUZZ_CHECK(!destination.BatchPending() && destination.PendingSince() == 0);
+  FUZZ_CHECK(strcmp(destination.Batch(), s.fullMessages ? "Fix Alarms\n" : "") == 0);
+  if (s.enableTagPresent) FUZZ_CHECK(s.enableNode[0] != '\0' && s.enableTag[0] != '\0');
 }
 
 // An alarm of every area and the highest priority, offered and flushed: whatever the
@@ -77,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char before = static_cast<char>(data[i]);
     if (text[i] != before) FUZZ_CHECK(text[i] == '\0' && strchr("=,:.\r\n", before) != nullptr);
   }
-  CheckFields(destination);
+  CheckFields(parsed, destination);
   CheckSending(destination);
   return 0;
 }

@@ -7,9 +7,9 @@
 
 #include "fuzz_support.h"
 #include "log/console_log.h"
-#include "modem/sms_modem.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
+#include "support/modem_parts.h"
 
 using namespace kelvor;
 
@@ -49,13 +49,14 @@ void CheckWrite(const std::string& write) {
   }
 }
 
-void CheckModem(const SmsModem& modem) {
-  FUZZ_CHECK(fuzz::Terminated(modem.Dialogue().Response(), kResponseSize));
-  FUZZ_CHECK(modem.QueuedCount() >= 0 && modem.QueuedCount() <= kQueueCapacity);
-  FUZZ_CHECK(modem.Dialogue().State() >= WaitReset && modem.Dialogue().State() <= WaitSignal);
-  FUZZ_CHECK(modem.SignalStrength() >= 0 && modem.SignalStrength() <= 100);
-  FUZZ_CHECK(fuzz::Terminated(modem.Dialogue().ServiceNumber(), kServiceNumberSize));
-  FUZZ_CHECK(strpbrk(modem.Dialogue().ServiceNumber(), "\"\r\n\x1a\x1b") == nullptr);
+void CheckModem(const test::ModemParts& modem) {
+  const ModemDialogue& dialogue = modem.dialogue;
+  FUZZ_CHECK(fuzz::Terminated(dialogue.Response(), kResponseSize));
+  FUZZ_CHECK(modem.queue.Count() >= 0 && modem.queue.Count() <= kQueueCapacity);
+  FUZZ_CHECK(dialogue.State() >= WaitReset && dialogue.State() <= WaitSignal);
+  FUZZ_CHECK(dialogue.SignalStrength() >= 0 && dialogue.SignalStrength() <= 100);
+  FUZZ_CHECK(fuzz::Terminated(dialogue.ServiceNumber(), kNumberSize));
+  FUZZ_CHECK(strpbrk(dialogue.ServiceNumber(), "\"\r\n\x1a\x1b") == nullptr);
 }
 
 }  // namespace
@@ -68,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto owned = std::make_unique<test::FakeSerialPort>();
   test::FakeSerialPort* port = owned.get();
   size_t checked = 0;
-  SmsModem modem("COM5=9600,n,8,1", std::move(owned), log, clock);
+  test::ModemParts modem("COM5", "9600,N,8,1", std::move(owned), log, clock);
 
   static const bool trace = getenv("KELVOR_FUZZ_TRACE") != nullptr;  // to follow a crash
   int steps = 0;
@@ -92,11 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 5: {
         std::string text = input.Text(255);
         std::string number = input.Text(40);
-        modem.QueueMessage(text.c_str(), number.c_str());
+        modem.queue.QueueMessage(text.c_str(), number.c_str());
         break;
       }
       case 6:
-        modem.SetServiceNumber(input.Text(60).c_str());
+        modem.dialogue.SetServiceNumber(input.Text(60).c_str());
         break;
       case 7:  // the port failing and coming back, which the resets reopen
         if (input.Byte() % 2 == 0) {
@@ -107,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       default:
         for (int i = input.Byte() % 4 + 1; i > 0; --i, ++steps) {
-          modem.PollModem();
+          modem.dialogue.PollModem();
           CheckModem(modem);
         }
         break;
@@ -115,8 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckModem(modem);
     for (; checked < port->writes.size(); ++checked) {
       if (trace)
-        fprintf(stderr, "state %d TX %s\n", modem.Dialogue().State(),
-                port->writes[checked].c_str());
+        fprintf(stderr, "state %d TX %s\n", modem.dialogue.State(), port->writes[checked].c_str());
       CheckWrite(port->writes[checked]);
     }
   }

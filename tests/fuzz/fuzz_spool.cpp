@@ -11,6 +11,7 @@
 #include "fuzz_support.h"
 #include "log/console_log.h"
 #include "modem/modem_dialogue.h"
+#include "support/fakes.h"
 
 using namespace kelvor;
 
@@ -71,10 +72,10 @@ SpoolReading Decode(const std::string& file, Recorder& recorder) {
   return DecodeSpool(file.data(), file.size(), recorder);
 }
 
-void CheckRestored(const OutgoingQueue& queue, const DestinationList& destinations) {
-  FUZZ_CHECK(queue.Count() >= 0 && queue.Count() <= kQueueCapacity);
-  for (int i = 0; i < queue.Count(); ++i) {
-    const OutgoingSms& sms = queue.At(i);
+void CheckRestored(const SmsModem& modem, const DestinationList& destinations) {
+  FUZZ_CHECK(modem.QueuedCount() >= 0 && modem.QueuedCount() <= kQueueCapacity);
+  for (int i = 0; i < modem.QueuedCount(); ++i) {
+    const OutgoingSms& sms = modem.Queued(i);
     FUZZ_CHECK(strnlen(sms.text, sizeof sms.text) <= kSmsTextLimit);
     FUZZ_CHECK(strpbrk(sms.text, "\x1a\x1b") == nullptr);
     FUZZ_CHECK(fuzz::Terminated(sms.number, kNumberSize) && SafeForCommand(sms.number));
@@ -116,17 +117,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   fuzz::CheckingConsole console;
   ConsoleLog log(console, nullptr);
-  OutgoingQueue queue(log);
+  test::VirtualClock clock;
+  SmsModem modem(nullptr, nullptr, nullptr, log, clock);
   DestinationList destinations;
   for (const char* specification : {"=+1,A,H,5", "=+2,A,H,5,F", "=+1,B,L,0", "=+3,A,H"}) {
     std::string text = specification;
     destinations.Add(ParseDestination(&text[0]));
   }
-  RestoreSpool(input.data(), input.size(), queue, destinations, 1000);
-  CheckRestored(queue, destinations);
+  RestoreSpool(input.data(), input.size(), modem, destinations, 1000);
+  CheckRestored(modem, destinations);
 
   std::vector<char> buffer(kSpoolCapacity);
-  size_t length = EncodeSpool(queue, destinations, buffer.data(), buffer.size());
+  size_t length = EncodeSpool(modem, destinations, buffer.data(), buffer.size());
   FUZZ_CHECK(length > 0);
   const std::string file(buffer.data(), length);
   Recorder again;

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/console.h"
+#include "support/fakes.h"
 
 #define FUZZ_CHECK(condition)                                                           \
   do {                                                                                  \
@@ -55,9 +55,8 @@ class Input {
 
 // A console that keeps nothing and checks that no line outgrows the 256-byte line buffers
 // of the log and the plain prints.
-class CheckingConsole : public Console {
+class CheckingConsole : public test::NullConsole {
  public:
-  void SetColour(Colour) override {}
   void Write(const char* text, size_t length) override {
     FUZZ_CHECK(length <= 255);
     FUZZ_CHECK(memchr(text, '\0', length) == nullptr);

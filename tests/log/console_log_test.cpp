@@ -137,12 +137,12 @@ TEST_F(LogFileTest, AFileThatCannotBeOpenedIsReportedOnceAndTriedAgainAtEachRota
   EXPECT_EQ(console_.coloured().find(report), console_.coloured().find("<71|"));
   EXPECT_EQ(console_.coloured().rfind("<71|"), console_.coloured().find("<71|"));
   EXPECT_EQ(console_.Lines().size(), 21u);
-  LogLines(1);  // the second rotation point
+  LogLines(1);  // the second rotation point: the file begins with its gap
   std::string written = test::TempFolder::Read(path);
-  EXPECT_EQ(written.substr(20, 20), std::string(20, 'x'));
-  EXPECT_NE(written.find("Log file " + path +
-                         " written again - some earlier lines are missing from it\r\n"),
-            std::string::npos);
+  const std::string again =
+      "Log file " + path + " written again - some earlier lines are missing from it\r\n";
+  EXPECT_EQ(written.substr(20, again.size()), again);
+  EXPECT_EQ(written.substr(20 + again.size() + 20, 20), std::string(20, 'x'));
   EXPECT_EQ(console_.Lines().size(), 23u);
   EXPECT_EQ(console_.Lines()[1], report.substr(4, report.size() - 6));
 }

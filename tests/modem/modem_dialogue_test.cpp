@@ -3,6 +3,7 @@
 
 #include "modem/modem_dialogue.h"
 #include "modem_fixture.h"
+#include "platform/text.h"
 
 namespace kelvor::test {
 namespace {
@@ -14,7 +15,7 @@ using Writes = std::vector<std::string>;
 TEST_F(ModemTest, AnAlwaysOkModemIsInitialisedOneCommandPerStep) {
   Make();
   for (int i = 0; i < 6; ++i) Step();
-  EXPECT_EQ(modem_->Dialogue().State(), Ready);
+  EXPECT_EQ(modem_->dialogue.State(), Ready);
   EXPECT_EQ(port_->writes, (Writes{"ATZ\r", "AT+CMEE=1\r", "ATE0\r", "AT+CMGF=1\r", "AT+CSCA?\r"}));
   std::vector<std::string> expected = {
       "Retrieved valid handle for COM5 driver",
@@ -43,20 +44,20 @@ TEST_F(ModemTest, AnAlwaysOkModemIsInitialisedOneCommandPerStep) {
 
 TEST_F(ModemTest, ServiceQueryErrorSetsTheNumberAndLogsTheKeptCapitalReady) {
   struct Case {
-    const char* argument;  // SERVICE argument, or none
+    const char* number;  // from a SERVICE argument, or none
     const char* command;
-  } cases[] = {{"SERVICE=+99912345", "AT+CSCA=\"+99912345\"\r"}, {nullptr, "AT+CSCA=\"\"\r"}};
+  } cases[] = {{"+99912345", "AT+CSCA=\"+99912345\"\r"}, {nullptr, "AT+CSCA=\"\"\r"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);
     console_.Clear();
     phone_.serviceQuery = "\r\n+CME ERROR: 30\r\n";
     Make();
-    if (c.argument != nullptr) modem_->SetServiceNumber(c.argument);
+    if (c.number != nullptr) modem_->dialogue.SetServiceNumber(c.number);
     ASSERT_TRUE(StepUntil(WaitServiceSet));
     EXPECT_EQ(port_->writes.back(), c.command);
     EXPECT_EQ(CountLogged("Query Service"), 2);
     Step();
-    EXPECT_EQ(modem_->Dialogue().State(), Ready);
+    EXPECT_EQ(modem_->dialogue.State(), Ready);
     EXPECT_TRUE(Logged("Going to Ready"));
     EXPECT_FALSE(Logged("Going to ready"));
   }
@@ -68,77 +69,94 @@ TEST_F(ModemTest, ARefusedServiceNumberIsLeftOnlyByTheTimeOut) {
   Make();
   ASSERT_TRUE(StepUntil(WaitServiceSet));
   for (int i = 0; i < 99; ++i) Step();  // 9.9 s after the command
-  EXPECT_EQ(modem_->Dialogue().State(), WaitServiceSet);
+  EXPECT_EQ(modem_->dialogue.State(), WaitServiceSet);
   Step(200);
-  EXPECT_EQ(modem_->Dialogue().State(), WaitReset);
+  EXPECT_EQ(modem_->dialogue.State(), WaitReset);
   EXPECT_EQ(port_->writes.back(), "ATZ\r");
 }
 
 TEST_F(ModemTest, ServiceNumbersThatDoNotFitOrWouldBreakTheCommandAreRefused) {
   Make();
-  modem_->SetServiceNumber("SERVICE=+99912345");
+  modem_->dialogue.SetServiceNumber("+99912345");
   struct Case {
-    const char* argument;
+    const char* number;
     const char* refusal;
   } cases[] = {
-      {"SERVICE=+12345678901234567890123456789012",
-       "Service number longer than 31 characters - ignored"},
-      {"SERVICE=+999\"\r\nATD112;", "Bad Service number - ignored"},
-      {"SERVICE=+999\x1a", "Bad Service number - ignored"},
+      {"+12345678901234567890123456789012", "Service number longer than 31 characters - ignored"},
+      {"+999\"\r\nATD112;", "Bad Service number - ignored"},
+      {"+999\x1a", "Bad Service number - ignored"},
   };
   for (const Case& c : cases) {
     console_.Clear();
-    modem_->SetServiceNumber(c.argument);
+    modem_->dialogue.SetServiceNumber(c.number);
     EXPECT_EQ(console_.Lines(),
               (std::vector<std::string>{c.refusal, "Service number Set to +99912345"}));
   }
-  modem_->SetServiceNumber("SERVICE=none");  // no "+": kept as it was
-  EXPECT_STREQ(modem_->Dialogue().ServiceNumber(), "+99912345");
-  modem_->SetServiceNumber("SERVICE=+123456789012345678901234567890");  // 31 fit
-  EXPECT_STREQ(modem_->Dialogue().ServiceNumber(), "+123456789012345678901234567890");
+  modem_->dialogue.SetServiceNumber(nullptr);  // none given: kept as it was
+  EXPECT_STREQ(modem_->dialogue.ServiceNumber(), "+99912345");
+  modem_->dialogue.SetServiceNumber("+123456789012345678901234567890");  // 31 fit
+  EXPECT_STREQ(modem_->dialogue.ServiceNumber(), "+123456789012345678901234567890");
 }
 
 // --- Sending --------------------------------------------------------------------------
 
-TEST_F(ModemTest, AConfirmedSendRemovesTheSmsLogsTheKeptSuccessfullAndPauses) {
+// The pause after a confirmed SMS holds the dialogue alone, and sleeps nothing: for its
+// second the dialogue neither reads nor steps; then what came meanwhile is thrown away
+// with the response, and the next SMS goes in the same step.
+TEST_F(ModemTest, AConfirmedSendRemovesTheSmsLogsTheKeptSuccessfullAndPausesTheDialogue) {
   MakeReady();
-  modem_->QueueMessage("Pump 3 failed", "+99955501234");
+  modem_->queue.QueueMessage("Pump 3 failed", "+99955501234");
   Step();
-  EXPECT_EQ(modem_->Dialogue().State(), WaitPrompt);
+  EXPECT_EQ(modem_->dialogue.State(), WaitPrompt);
   Step();
-  EXPECT_EQ(modem_->Dialogue().State(), WaitSendResult);
-  EXPECT_EQ(modem_->QueuedCount(), 1);
+  EXPECT_EQ(modem_->dialogue.State(), WaitSendResult);
+  EXPECT_EQ(modem_->queue.Count(), 1);
   uint64_t slept = clock_.slept();
   Step();
-  EXPECT_EQ(modem_->Dialogue().State(), Ready);
-  EXPECT_EQ(modem_->QueuedCount(), 0);
-  EXPECT_EQ(clock_.slept() - slept, 1000u);
+  EXPECT_EQ(modem_->dialogue.State(), Ready);
+  EXPECT_EQ(modem_->queue.Count(), 0);
+  EXPECT_EQ(clock_.slept(), slept);
   EXPECT_EQ(port_->writes, (Writes{"AT+CMGS=\"+99955501234\"\r", "Pump 3 failed\x1a"}));
   EXPECT_NE(console_.coloured().find("<23|Successfull send|>"), std::string::npos);
+
+  modem_->queue.QueueMessage("Pump 4 failed", "+99955501234");
+  port_->Arrive("\r\n+CME ERROR: 7\r\n");
+  int reads = port_->reads;
+  int purges = port_->purges;
+  Step(999);
+  EXPECT_EQ(modem_->dialogue.WhenToStep().kind, NextStep::kAfterPause);
+  EXPECT_EQ(modem_->dialogue.WhenToStep().milliseconds, 1u);
+  EXPECT_EQ(port_->reads, reads);
+  EXPECT_EQ(port_->purges, purges);
+  EXPECT_EQ(port_->writes.size(), 2u);
+  Step(1);
+  EXPECT_EQ(port_->purges, purges + 1);
+  EXPECT_EQ(modem_->dialogue.LastError(), 0);
+  EXPECT_EQ(port_->writes.back(), "AT+CMGS=\"+99955501234\"\r");
 }
 
 TEST_F(ModemTest, QueuedSmsAreSentOldestFirst) {
   MakeReady();
-  modem_->QueueMessage("one", "+111");
-  modem_->QueueMessage("two", "+222");
-  modem_->QueueMessage("three", "+333");
-  for (int i = 0; i < 12; ++i) Step();
+  modem_->queue.QueueMessage("one", "+111");
+  modem_->queue.QueueMessage("two", "+222");
+  modem_->queue.QueueMessage("three", "+333");
+  for (int i = 0; i < 60 && modem_->queue.Count() > 0; ++i) Step();
   EXPECT_EQ(port_->writes, (Writes{"AT+CMGS=\"+111\"\r", "one\x1a", "AT+CMGS=\"+222\"\r", "two\x1a",
                                    "AT+CMGS=\"+333\"\r", "three\x1a"}));
-  EXPECT_EQ(modem_->QueuedCount(), 0);
-  EXPECT_EQ(modem_->Tally().sent, 3u);
+  EXPECT_EQ(modem_->queue.Count(), 0);
+  EXPECT_EQ(modem_->queue.Tally().sent, 3u);
 }
 
 TEST_F(ModemTest, ARefusedSmsIsRetriedAfterAResetAndDroppedAfterFourSendings) {
   MakeReady();
   phone_.sendResult = "\r\n+CMS ERROR: 500\r\n";
-  modem_->QueueMessage("Alarm A", "+111");
-  modem_->QueueMessage("Alarm B", "+222");
+  modem_->queue.QueueMessage("Alarm A", "+111");
+  modem_->queue.QueueMessage("Alarm B", "+222");
   Step();
   Step();
   Step();  // the refusal
-  EXPECT_EQ(modem_->LastError(), 515);
-  EXPECT_EQ(modem_->Dialogue().State(), WaitSendResult);
+  EXPECT_EQ(modem_->dialogue.LastError(), 515);
+  EXPECT_EQ(modem_->dialogue.State(), WaitSendResult);
   for (int i = 0; i < 100; ++i) Step();  // 10 s after the refusal: not yet
   EXPECT_FALSE(Logged("Timeout"));
   Step();
@@ -149,35 +167,35 @@ TEST_F(ModemTest, ARefusedSmsIsRetriedAfterAResetAndDroppedAfterFourSendings) {
   EXPECT_EQ(CountWrites("Alarm A\x1a"), 4);
   EXPECT_EQ(CountWrites("AT+CMGS=\"+111\"\r"), 4);
   EXPECT_EQ(CountWrites("AT+CMGS=\"+222\"\r"), 1);
-  EXPECT_EQ(modem_->QueuedCount(), 1);
+  EXPECT_EQ(modem_->queue.Count(), 1);
   EXPECT_NE(console_.coloured().find("<71|SMS to +111 dropped after 4 failed sendings|>"),
             std::string::npos);
-  EXPECT_EQ(modem_->Tally().givenUp, 1u);
-  EXPECT_EQ(modem_->Tally().sent, 0u);
+  EXPECT_EQ(modem_->queue.Tally().givenUp, 1u);
+  EXPECT_EQ(modem_->queue.Tally().sent, 0u);
 }
 
 TEST_F(ModemTest, AnErrorInsteadOfThePromptDoesNotCountAsASending) {
   MakeReady();
   phone_.prompt = "\r\n+CMS ERROR: 304\r\n";
-  modem_->QueueMessage("Alarm A", "+111");
+  modem_->queue.QueueMessage("Alarm A", "+111");
   for (int i = 0; i < 3000 && CountWrites("AT+CMGS=\"+111\"\r") < 6; ++i) Step();
   EXPECT_EQ(CountWrites("AT+CMGS=\"+111\"\r"), 6);
-  EXPECT_EQ(modem_->QueuedCount(), 1);
+  EXPECT_EQ(modem_->queue.Count(), 1);
   EXPECT_EQ(CountWrites("ATZ\r"), 5);
 }
 
 TEST_F(ModemTest, AConfirmationArrivingAfterAnErrorStillCounts) {
   MakeReady();
   phone_.sendResult = "\r\n+CME ERROR: 1\r\n";
-  modem_->QueueMessage("late", "+111");
+  modem_->queue.QueueMessage("late", "+111");
   Step();
   Step();
   Step();
-  EXPECT_EQ(modem_->LastError(), 515);
+  EXPECT_EQ(modem_->dialogue.LastError(), 515);
   port_->Arrive("\r\n+CMGS: 9\r\n");
   Step();
-  EXPECT_EQ(modem_->Dialogue().State(), Ready);
-  EXPECT_EQ(modem_->QueuedCount(), 0);
+  EXPECT_EQ(modem_->dialogue.State(), Ready);
+  EXPECT_EQ(modem_->queue.Count(), 0);
 }
 
 // --- Errors and numbers in answers -----------------------------------------------------
@@ -198,10 +216,10 @@ TEST_F(ModemTest, ErrorsInReadyBecomeTheLastError) {
     Step();
     port_->Arrive(c.answer);
     Step();
-    EXPECT_EQ(modem_->LastError(), c.lastError);
-    EXPECT_EQ(modem_->Dialogue().State(), Ready);
-    modem_->PollModem();  // nothing new: Ready does not time out
-    EXPECT_EQ(modem_->Dialogue().State(), Ready);
+    EXPECT_EQ(modem_->dialogue.LastError(), c.lastError);
+    EXPECT_EQ(modem_->dialogue.State(), Ready);
+    modem_->dialogue.PollModem();  // nothing new: Ready does not time out
+    EXPECT_EQ(modem_->dialogue.State(), Ready);
   }
 }
 
@@ -209,22 +227,22 @@ TEST_F(ModemTest, NumbersSplitOverTwoReadsAreReadWhole) {
   MakeReady();
   port_->Arrive("\r\n+CME ERROR: 5");
   Step();
-  EXPECT_EQ(modem_->LastError(), 0);
+  EXPECT_EQ(modem_->dialogue.LastError(), 0);
   port_->Arrive("00\r\n");
   Step();
-  EXPECT_EQ(modem_->LastError(), 500);
+  EXPECT_EQ(modem_->dialogue.LastError(), 500);
 
   phone_.signal = "\r\n+CSQ: 1";
   Step(10000);
   Step();
-  EXPECT_EQ(modem_->Dialogue().State(), WaitSignal);
+  EXPECT_EQ(modem_->dialogue.State(), WaitSignal);
   port_->Arrive("5,99\r\n");
   Step();
-  EXPECT_EQ(modem_->SignalStrength(), 48);
-  EXPECT_EQ(modem_->Dialogue().State(), Ready);
+  EXPECT_EQ(modem_->dialogue.SignalStrength(), 48);
+  EXPECT_EQ(modem_->dialogue.State(), Ready);
 }
 
-TEST(ReadDecimal, ReadsAsTheModemWritesNumbers) {
+TEST(ReadLeadingInteger, ReadsAsTheModemWritesNumbers) {
   struct Case {
     const char* text;
     int32_t value;
@@ -236,7 +254,7 @@ TEST(ReadDecimal, ReadsAsTheModemWritesNumbers) {
                {"007", 7},
                {"99999999999", INT32_MAX},
                {"-99999999999", INT32_MIN}};
-  for (const Case& c : cases) EXPECT_EQ(ReadDecimal(c.text), c.value) << c.text;
+  for (const Case& c : cases) EXPECT_EQ(ReadLeadingInteger(c.text), c.value) << c.text;
 }
 
 TEST_F(ModemTest, SignalQualityShowsAsPercentNeverBeyondTheScale) {
@@ -254,15 +272,15 @@ TEST_F(ModemTest, SignalQualityShowsAsPercentNeverBeyondTheScale) {
     phone_.signal = "\r\n+CSQ: 20,0\r\n";  // 64 %, so that every case has to change it
     MakeReady();
     Step(10000);
-    ASSERT_EQ(modem_->Dialogue().State(), WaitSignal);
+    ASSERT_EQ(modem_->dialogue.State(), WaitSignal);
     Step();
-    ASSERT_EQ(modem_->SignalStrength(), 64);
+    ASSERT_EQ(modem_->dialogue.SignalStrength(), 64);
     phone_.signal = c.answer;
     Step(10000);  // the deadline itself has not passed yet
-    EXPECT_EQ(modem_->Dialogue().State(), Ready);
+    EXPECT_EQ(modem_->dialogue.State(), Ready);
     Step();
     Step();
-    EXPECT_EQ(modem_->SignalStrength(), c.percent);
+    EXPECT_EQ(modem_->dialogue.SignalStrength(), c.percent);
     EXPECT_TRUE(Logged("Signal Strength = " + std::to_string(c.percent) + " %"));
   }
 }
@@ -347,7 +365,7 @@ TEST_F(ModemTest, APromptLeftAfterTheResetGetsCtrlZUntilOk) {
   };
   for (int i = 0; i < 5; ++i) Step();
   EXPECT_EQ(port_->writes, (Writes{"ATZ\r", "\x1a", "\x1a", "\x1a", "AT+CMEE=1\r"}));
-  EXPECT_EQ(modem_->Dialogue().State(), WaitErrorMode);
+  EXPECT_EQ(modem_->dialogue.State(), WaitErrorMode);
 }
 
 TEST_F(ModemTest, APromptLeftAfterTheResetThatNeverGivesOkEndsInAReset) {
@@ -369,11 +387,11 @@ TEST_F(ModemTest, AChunkThatWouldFillTheResponseIsDroppedUnlogged) {
   Step();
   port_->Arrive(std::string(56, 'y'));
   Step();
-  EXPECT_EQ(std::string(modem_->Dialogue().Response()).find('y'), std::string::npos);
+  EXPECT_EQ(std::string(modem_->dialogue.Response()).find('y'), std::string::npos);
   EXPECT_EQ(console_.Lines().size(), 1u);
   port_->Arrive(std::string(55, 'z'));
   Step();
-  EXPECT_EQ(strlen(modem_->Dialogue().Response()), 255u);
+  EXPECT_EQ(strlen(modem_->dialogue.Response()), 255u);
   EXPECT_EQ(console_.Lines().size(), 2u);
 }
 
@@ -382,12 +400,12 @@ TEST_F(ModemTest, AFloodOfUnexpectedAnswersEndsInAReset) {
   port_->Arrive(std::string(250, 'R'));
   Step();
   Step(10000);  // the signal query goes out; its answer no longer fits
-  EXPECT_EQ(modem_->Dialogue().State(), WaitSignal);
+  EXPECT_EQ(modem_->dialogue.State(), WaitSignal);
   for (int i = 0; i < 100; ++i) Step();
   EXPECT_EQ(CountWrites("ATZ\r"), 0);
   Step();
   EXPECT_EQ(CountWrites("ATZ\r"), 1);
-  EXPECT_EQ(modem_->Dialogue().State(), WaitReset);
+  EXPECT_EQ(modem_->dialogue.State(), WaitReset);
 }
 
 TEST_F(ModemTest, ReceivedLinesAreLoggedFromTheThirdByteAndCut) {
@@ -405,14 +423,14 @@ TEST_F(ModemTest, ReceivedLinesAreLoggedFromTheThirdByteAndCut) {
   for (const Case& c : cases) {
     console_.Clear();
     port_->Arrive(c.chunk);
-    modem_->PollModem();
+    modem_->dialogue.PollModem();
     EXPECT_EQ(console_.Lines(), std::vector<std::string>{c.line}) << c.chunk;
     port_->Arrive("\r\n+CME ERROR: 1\r\n");  // empties the response
-    modem_->PollModem();
+    modem_->dialogue.PollModem();
   }
   console_.Clear();
   port_->Arrive("\r\n" + std::string(253, 'a'));
-  modem_->PollModem();
+  modem_->dialogue.PollModem();
   EXPECT_EQ(console_.Lines(), std::vector<std::string>{"RX<<" + std::string(251, 'a')});
 }
 
@@ -425,7 +443,7 @@ TEST_F(ModemTest, APortThatStaysAwayIsTriedAtEachResetWithOnePairOfLines) {
   MakeReady();
   phone_.silent = true;
   port_->readResult = port_->writeResult = port_->openResult = false;
-  modem_->QueueMessage("Pump 3 failed", "+99955501234");
+  modem_->queue.QueueMessage("Pump 3 failed", "+99955501234");
   for (int i = 0; i < 600; ++i) Step();  // a minute
   int resets = CountLogged("Timeout");
   EXPECT_GE(resets, 5);
@@ -440,8 +458,8 @@ TEST_F(ModemTest, APortThatStaysAwayIsTriedAtEachResetWithOnePairOfLines) {
   phone_.silent = false;
   port_->readResult = port_->writeResult = port_->openResult = true;
   console_.Clear();
-  for (int i = 0; i < 300 && modem_->QueuedCount() > 0; ++i) Step();
-  EXPECT_EQ(modem_->QueuedCount(), 0);
+  for (int i = 0; i < 300 && modem_->queue.Count() > 0; ++i) Step();
+  EXPECT_EQ(modem_->queue.Count(), 0);
   EXPECT_EQ(console_.coloured().find("<23|Timeout|>\r\n<71|Port COM5 failed - reopening|>\r\n"
                                      "Port COM5 reopened\r\n<71|TX>>ATZ|>"),
             0u);
@@ -454,16 +472,16 @@ TEST_F(ModemTest, APortThatDoesNotOpenLeavesTheDialogueResettingAndQueueing) {
   auto port = std::make_unique<FakeSerialPort>();
   port->openResult = false;
   port_ = port.get();
-  modem_ = std::make_unique<SmsModem>("COM9", std::move(port), log_, clock_);
+  modem_ = std::make_unique<ModemParts>("COM9", nullptr, std::move(port), log_, clock_);
   EXPECT_EQ(console_.Lines(), std::vector<std::string>{"Can't get a handle to COM9 driver"});
   Step();
   EXPECT_NE(console_.coloured().find("<70|Write timeout|>"), std::string::npos);
   EXPECT_TRUE(port_->writes.empty());
-  EXPECT_TRUE(modem_->QueueMessage("text", "+111"));
+  EXPECT_TRUE(modem_->queue.QueueMessage("text", "+111"));
 
-  modem_ = std::make_unique<SmsModem>("COM1", nullptr, log_, clock_);  // no port at all
+  modem_ = std::make_unique<ModemParts>("COM1", nullptr, nullptr, log_, clock_);  // no port
   Step();
-  EXPECT_EQ(modem_->Dialogue().State(), WaitReset);
+  EXPECT_EQ(modem_->dialogue.State(), WaitReset);
 }
 
 }  // namespace

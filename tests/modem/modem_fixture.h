@@ -9,54 +9,32 @@
 #include <vector>
 
 #include "log/console_log.h"
-#include "modem/sms_modem.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
+#include "support/modem_parts.h"
+#include "support/scripted_phone.h"
 
 namespace kelvor::test {
 
-// A phone in SMS text mode as the dialogue expects one; each answer can be changed.
-struct ScriptedPhone {
-  bool silent = false;
-  std::string ok = "\r\nOK\r\n";
-  std::string serviceQuery = "\r\n+CSCA: \"+99912345\",145\r\n\r\nOK\r\n";
-  std::string prompt = "\r\n> ";
-  std::string sendResult = "\r\n+CMGS: 5\r\n\r\nOK\r\n";
-  std::string signal = "\r\n+CSQ: 15,99\r\n\r\nOK\r\n";
-  std::string serviceSet = "\r\nOK\r\n";
-
-  std::string AnswerTo(const std::string& command) const {
-    if (command.rfind("AT+CMGS=", 0) == 0) return prompt;
-    if (!command.empty() && command.back() == '\x1a') return command.size() > 1 ? sendResult : "";
-    if (command == "AT+CSCA?\r") return serviceQuery;
-    if (command == "AT+CSQ\r") return signal;
-    if (command.rfind("AT+CSCA=", 0) == 0) return serviceSet;
-    return ok;
-  }
-};
-
 class ModemTest : public ::testing::Test {
  protected:
-  void Make(const char* argument = "COM5=9600,n,8,1") {
+  void Make(const char* name = "COM5", const char* mode = "9600,N,8,1") {
     auto port = std::make_unique<FakeSerialPort>();
     port_ = port.get();
-    port_->onWrite = [this](const std::string& command) {
-      std::string answer = phone_.silent ? "" : phone_.AnswerTo(command);
-      if (!answer.empty()) port_->Answer(answer);
-    };
-    modem_ = std::make_unique<SmsModem>(argument, std::move(port), log_, clock_);
+    phone_.Plug(*port_, &clock_);
+    modem_ = std::make_unique<ModemParts>(name, mode, std::move(port), log_, clock_);
   }
 
   void Step(uint32_t milliseconds = 100) {
     clock_.Advance(milliseconds);
-    modem_->PollModem();
+    modem_->dialogue.PollModem();
   }
 
   // Steps until the state is reached; false if it is not within `limit` steps.
   bool StepUntil(ModemState state, int limit = 30) {
     for (int i = 0; i < limit; ++i) {
       Step();
-      if (modem_->Dialogue().State() == state) return true;
+      if (modem_->dialogue.State() == state) return true;
     }
     return false;
   }
@@ -87,7 +65,7 @@ class ModemTest : public ::testing::Test {
   VirtualClock clock_{1000};
   ScriptedPhone phone_;
   FakeSerialPort* port_ = nullptr;
-  std::unique_ptr<SmsModem> modem_;
+  std::unique_ptr<ModemParts> modem_;
 };
 
 }  // namespace kelvor::test

@@ -1,4 +1,4 @@
-// The COM argument and what the serial link does with it.
+// What the serial link does with its port.
 #include "modem/serial_link.h"
 
 #include <gtest/gtest.h>
@@ -6,51 +6,16 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "log/console_log.h"
+#include "platform/output_drain.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
 
 namespace kelvor::test {
 namespace {
-
-TEST(SplitComArgument, UpperCasesAndSplitsAtTheFirstEquals) {
-  struct Case {
-    const char* argument;
-    const char* port;
-    const char* mode;  // nullptr: no "="
-  } cases[] = {
-      {"COM5=9600,n,8,1", "COM5", "9600,N,8,1"},
-      {"COM3", "COM3", nullptr},
-      {"COM1=", "COM1", ""},
-      {"COM1=9600,n,8,1=x", "COM1", "9600,N,8,1=X"},
-      {"COM12=baud=96 parity=n", "COM12", "BAUD=96 PARITY=N"},
-      {"COM:/dev/ttyUSB0=115200,n,8,1", "COM:/dev/ttyUSB0", "115200,N,8,1"},
-      {"COM:/dev/serial/by-id/Phone-X=9600", "COM:/dev/serial/by-id/Phone-X", "9600"},
-      {"xCOM:/dev/a", "XCOM:/DEV/A", nullptr},  // only a leading COM: keeps a path's case
-  };
-  for (const Case& c : cases) {
-    ComArgument split;
-    ASSERT_TRUE(SplitComArgument(c.argument, &split)) << c.argument;
-    EXPECT_STREQ(split.copy, c.port) << c.argument;
-    if (c.mode == nullptr) {
-      EXPECT_EQ(split.mode, nullptr) << c.argument;
-    } else {
-      ASSERT_NE(split.mode, nullptr) << c.argument;
-      EXPECT_STREQ(split.mode, c.mode) << c.argument;
-    }
-  }
-}
-
-TEST(SplitComArgument, HoldsLongArgumentsAndRefusesWhatDoesNotFit) {
-  std::string path = "COM:/dev/serial/by-path/pci-0000:00:14.0-usb-0:2.4:1.0-port0";
-  ComArgument split;
-  ASSERT_TRUE(SplitComArgument((path + "=BAUD=9600 PARITY=N DATA=8 STOP=1").c_str(), &split));
-  EXPECT_EQ(split.copy, path);
-  EXPECT_STREQ(split.mode, "BAUD=9600 PARITY=N DATA=8 STOP=1");
-  EXPECT_TRUE(SplitComArgument(std::string(255, 'C').c_str(), &split));
-  EXPECT_FALSE(SplitComArgument(std::string(256, 'C').c_str(), &split));
-}
 
 class LinkTest : public ::testing::Test {
  protected:
@@ -66,7 +31,7 @@ class LinkTest : public ::testing::Test {
 };
 
 TEST_F(LinkTest, AModeIsReadThenAppliedWithItsLogLines) {
-  link_->Create("COM5=9600,n,8,1");
+  link_->OpenPort("COM5", "9600,N,8,1");
   EXPECT_EQ(port_->calls,
             (std::vector<std::string>{"Open COM5", "BuildMode 9600,N,8,1", "ApplyMode"}));
   EXPECT_EQ(console_.Lines(), (std::vector<std::string>{"Retrieved valid handle for COM5 driver",
@@ -75,27 +40,19 @@ TEST_F(LinkTest, AModeIsReadThenAppliedWithItsLogLines) {
 }
 
 TEST_F(LinkTest, WithoutAModeOnlyTheHandleIsLogged) {
-  link_->Create("COM3");
+  link_->OpenPort("COM3", nullptr);
   EXPECT_EQ(port_->calls, std::vector<std::string>{"Open COM3"});
   EXPECT_EQ(console_.Lines(), std::vector<std::string>{"Retrieved valid handle for COM3 driver"});
 }
 
 TEST_F(LinkTest, ABadModeIsReportedAndTheSettingsAreAppliedAllTheSame) {
   port_->buildResult = false;
-  link_->Create("COM1=");
+  link_->OpenPort("COM1", "");
   EXPECT_EQ(port_->calls, (std::vector<std::string>{"Open COM1", "BuildMode ", "ApplyMode"}));
   EXPECT_EQ(console_.Lines(),
             (std::vector<std::string>{
                 "Retrieved valid handle for COM1 driver", "now getting the mode=",
                 "Bad mode parameters - The parameter is incorrect.", "now setting the mode - "}));
-}
-
-TEST_F(LinkTest, AnArgumentTooLongForTheWorkingCopyOpensNothing) {
-  link_->Create(("COM1=" + std::string(300, '9')).c_str());
-  EXPECT_TRUE(port_->calls.empty());
-  EXPECT_FALSE(link_->IsOpen());
-  ASSERT_EQ(console_.Lines().size(), 1u);
-  EXPECT_EQ(console_.Lines()[0].rfind("COM argument too long", 0), 0u);
 }
 
 // Each way a port shows that it failed makes the next ReopenIfFailed close it and open it
@@ -107,7 +64,7 @@ TEST_F(LinkTest, AFailedPortIsReopenedOnceWithItsModeAndAWorkingOneNever) {
     auto owned = std::make_unique<FakeSerialPort>();
     FakeSerialPort& port = *owned;
     SerialLink link(std::move(owned), log_);
-    link.Create("COM5=9600,n,8,1");
+    link.OpenPort("COM5", "9600,N,8,1");
     port.readResult = failing != "read";
     port.writeResult = failing != "write";
     port.purgeResult = failing != "purge";
@@ -127,7 +84,7 @@ TEST_F(LinkTest, AFailedPortIsReopenedOnceWithItsModeAndAWorkingOneNever) {
 }
 
 TEST_F(LinkTest, AFullReadIsStillFollowedByAZeroByte) {
-  link_->Create("COM5");
+  link_->OpenPort("COM5", nullptr);
   port_->Arrive(std::string(600, 'x'));
   EXPECT_EQ(link_->ReadAvailable(), 512u);
   EXPECT_EQ(strlen(link_->ReceiveBuffer()), 512u);
@@ -138,4 +95,44 @@ TEST_F(LinkTest, AFullReadIsStillFollowedByAZeroByte) {
 }
 
 }  // namespace
+// The stall rule both serial ports write by, in virtual time: the output must keep
+// shrinking, however long it takes in all; once it has not for 5 s the write fails.
+TEST(DrainOutput, WaitsWhileTheOutputShrinksAndFailsFiveSecondsAfterItStops) {
+  // The bytes the line holds from each moment (ms) on; an empty list: it cannot be asked.
+  using Steps = std::vector<std::pair<uint32_t, uint32_t>>;
+  const struct {
+    const char* name;
+    Steps steps;
+    bool drained;
+    uint32_t endsAt;  // ms
+  } cases[] = {
+      {"nothing held", {{0, 0}}, true, 0},
+      {"a slow line, a byte every 4.9 s", {{0, 3}, {4900, 2}, {9800, 1}, {14700, 0}}, true, 14700},
+      {"held from the start", {{0, 5}}, false, 5001},
+      {"moving, then held", {{0, 5}, {1000, 4}}, false, 6001},
+      {"the line hung up", {}, false, 0},
+  };
+  class ScriptedOutput : public OutputQueue {
+   public:
+    ScriptedOutput(const Steps& steps, VirtualClock& clock) : steps_(steps), clock_(clock) {}
+    bool Held(uint32_t* bytes) override {
+      if (steps_.empty() || clock_.TickCount() > 60000) return false;  // 60 s: ran away
+      for (const auto& step : steps_)
+        if (step.first <= clock_.TickCount()) *bytes = step.second;
+      return true;
+    }
+
+   private:
+    const Steps& steps_;
+    VirtualClock& clock_;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    VirtualClock clock(0);
+    ScriptedOutput output(c.steps, clock);
+    EXPECT_EQ(DrainOutput(output, clock, kWriteStallMs), c.drained);
+    EXPECT_EQ(clock.TickCount(), c.endsAt);
+  }
+}
+
 }  // namespace kelvor::test

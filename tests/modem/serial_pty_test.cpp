@@ -106,6 +106,29 @@ TEST_F(PtyTest, APurgeThrowsAwayWhatArrivedUnread) {
   EXPECT_EQ(Take(*port_, buffer, sizeof buffer), 0u);
 }
 
+// A wait for input ends when bytes come, and not before; a line that has hung up, which
+// every poll reports at once, is waited out rather than spun on.
+TEST_F(PtyTest, AWaitEndsWithTheBytesAndAHungUpLineIsWaitedOut) {
+  test::FakeKeyboard keyboard;
+  Clock& clock = SystemClock();
+  std::thread answer([this] {
+    usleep(100000);
+    EXPECT_EQ(write(master_, "\r\nOK\r\n", 6), 6);
+  });
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port_->WaitForInput(2000, clock, keyboard), WaitEnd::kBytes);
+  auto waited = std::chrono::steady_clock::now() - start;
+  answer.join();
+  EXPECT_GE(waited, std::chrono::milliseconds(90));
+  EXPECT_LT(waited, std::chrono::milliseconds(1000));
+
+  close(master_);
+  master_ = -1;
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port_->WaitForInput(200, clock, keyboard), WaitEnd::kTime);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
+}
+
 // The far end going away (the master closing, as an unplugged USB adapter hangs up its
 // line) fails reads, writes and purges, where a quiet line only reads nothing.
 TEST_F(PtyTest, AHungUpLineFailsWhereAQuietOneReadsNothing) {
@@ -310,9 +333,8 @@ TEST(GsmSimulator, KelvorInitialisesThePhoneAndItsSmsAreDelivered) {
     Simulator sim(options);
     test::FakeConsole console;
     ConsoleLog log(console, nullptr);
-    SmsModem modem(("COM:" + sim.path + "=9600,n,8,1").c_str(), NewSerialPort(), log,
-                   SystemClock());
-    modem.SetServiceNumber("SERVICE=+99912345");
+    SmsModem modem(("COM:" + sim.path).c_str(), "9600,N,8,1", NewSerialPort(), log, SystemClock());
+    modem.SetServiceNumber("+99912345");
     modem.QueueMessage("Pump 3 failed 100 %", "+99955501234");
     EXPECT_TRUE(RunModem(
         modem, [&] { return modem.QueuedCount() == 0; }, 8))
@@ -327,7 +349,7 @@ TEST(GsmSimulator, ARefusedSendIsReportedAsError515) {
   Simulator sim({"--delay", "20", "--fail-sends", "1"});
   test::FakeConsole console;
   ConsoleLog log(console, nullptr);
-  SmsModem modem(("COM:" + sim.path).c_str(), NewSerialPort(), log, SystemClock());
+  SmsModem modem(("COM:" + sim.path).c_str(), nullptr, NewSerialPort(), log, SystemClock());
   modem.QueueMessage("x", "+1");
   EXPECT_TRUE(RunModem(
       modem, [&] { return modem.LastError() == 515; }, 5))

@@ -1,8 +1,10 @@
 // FlushIfDue and the deadline: when a batch is handed to the modem, in virtual time.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
+#include "routing/destination_list.h"
 #include "routing_test_support.h"
 
 namespace kelvor {
@@ -68,6 +70,29 @@ TEST_F(BatchTimingTest, DelaysAndTheirEdges) {
     Offer(destination);
     EXPECT_EQ(MsUntilSent(destination, 4000000), c.sentAfter);
   }
+}
+
+// A long burst into a full queue that frees a place every second: five destinations take
+// every alarm, and the places go round them, the one that has waited longest first, not to
+// the first in the list every time, the others losing their batches as they fill up.
+TEST_F(BatchTimingTest, PlacesTheQueueFreesGoToTheDestinationThatHasWaitedLongest) {
+  DestinationList list;
+  for (char number = '1'; number <= '5'; ++number) {
+    char text[] = {'=', '+', number, ',', 'A', ',', 'H', ',', '0', '\0'};
+    list.Add(ParseDestination(text));
+  }
+  world.outbox.capacity = 0;
+  for (int pass = 1; pass <= 1000; ++pass) {
+    if (pass % 5 == 0) list.OfferAlarm(test::AlarmBuilder{}.Build(), world.context);
+    world.clock.Advance(100);
+    list.FlushIfDue(world.context);
+    if (pass % 10 == 0) ++world.outbox.capacity;
+  }
+  std::map<std::string, int> places;
+  for (const auto& sms : world.outbox.queued) ++places[sms.number];
+  EXPECT_EQ(places, (std::map<std::string, int>{
+                        {"+1", 20}, {"+2", 20}, {"+3", 20}, {"+4", 20}, {"+5", 19}}));
+  EXPECT_EQ(world.outbox.refused, 0);
 }
 
 }  // namespace

@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "log/console_log.h"
 #include "routing/destination_file.h"
-#include "support/fakes.h"
+#include "routing/destination_specification.h"
 
 namespace kelvor {
 namespace {
@@ -24,20 +23,26 @@ std::string TempFile(const std::string& content) {
   return path;
 }
 
-std::vector<std::string> ReadNumbers(const std::string& content, DestinationList& list, Log& log) {
-  ReadDestinationFile(("FILE=" + TempFile(content)).c_str(), list, log);
-  std::vector<std::string> numbers;
-  for (int i = 0; i < list.Count(); ++i) numbers.push_back(list[i].Number());
-  return numbers;
-}
+// The numbers of the destinations a file gives, in order.
+class Numbers : public SpecificationSink {
+ public:
+  void Take(char* specification) override {
+    read.push_back(ParseDestination(specification).specification.number);
+  }
+  std::vector<std::string> read;
+};
 
-using Numbers = std::vector<std::string>;
+std::vector<std::string> ReadNumbers(const std::string& content) {
+  Numbers numbers;
+  ReadDestinationFile(TempFile(content).c_str(), numbers);
+  return numbers.read;
+}
 
 TEST(DestinationFileTest, LineEndsAndLimits) {
   const std::string head = "Name,Number\r\n";
   const std::string b = "b,+2,A,H,1\r\n";
   std::string many = head;  // twelve lines, read through many windows
-  Numbers manyNumbers;
+  std::vector<std::string> manyNumbers;
   for (int i = 10; i < 22; ++i) {
     many += std::string(60, 'x') + ",+" + std::to_string(i) + ",A,H,1,S,N:T.F_CV\r\n";
     manyNumbers.push_back("+" + std::to_string(i));
@@ -45,7 +50,7 @@ TEST(DestinationFileTest, LineEndsAndLimits) {
   const struct {
     const char* name;
     std::string content;
-    Numbers numbers;
+    std::vector<std::string> numbers;
   } cases[] = {
       {"three lines", head + "a,+1,A,H,1\r\n" + b + "c,+3,C,L,3\r\n", {"+1", "+2", "+3"}},
       {"only line is skipped", "a,+1,A,H,1\r\n", {}},
@@ -66,31 +71,8 @@ TEST(DestinationFileTest, LineEndsAndLimits) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    test::FakeConsole console;
-    ConsoleLog log(console, nullptr);
-    DestinationList list;
-    EXPECT_EQ(ReadNumbers(c.content, list, log), c.numbers);
+    EXPECT_EQ(ReadNumbers(c.content), c.numbers);
   }
-}
-
-TEST(DestinationFileTest, LinesBeyond31AreNamedAndTheFileReadToItsEnd) {
-  test::FakeConsole console;
-  ConsoleLog log(console, nullptr);
-  DestinationList list;
-  for (int i = 0; i < 29; ++i) {
-    char specification[] = "=+9,A,H,1";
-    list.Add(ParseDestination(specification));
-  }
-  std::string content = "head\r\n";
-  for (int i = 1; i <= 5; ++i) content += "n,+" + std::to_string(i) + ",AP,L,9\r\n";
-  EXPECT_EQ(ReadNumbers(content, list, log).size(), 31u);
-  EXPECT_EQ(console.Lines(), (Numbers{
-                                 "New dest = +1,FFFF8001,2,9",
-                                 "New dest = +2,FFFF8001,2,9",
-                                 "Destination list full (31), ignoring +3,AP,L,9",
-                                 "Destination list full (31), ignoring +4,AP,L,9",
-                                 "Destination list full (31), ignoring +5,AP,L,9",
-                             }));
 }
 
 TEST(DestinationFileTest, FieldsOfALineAndAMissingFile) {
@@ -105,13 +87,9 @@ TEST(DestinationFileTest, FieldsOfALineAndAMissingFile) {
   EXPECT_FALSE(file.NextLine());
   EXPECT_FALSE(file.NextLine());  // stays at the end
 
-  test::FakeConsole console;
-  ConsoleLog log(console, nullptr);
-  DestinationList list;
-  ReadDestinationFile(("FILE=" + testing::TempDir() + "kelvor_no_such_file.csv").c_str(), list,
-                      log);
-  EXPECT_EQ(list.Count(), 0);
-  EXPECT_EQ(console.text(), "");
+  Numbers numbers;
+  ReadDestinationFile((testing::TempDir() + "kelvor_no_such_file.csv").c_str(), numbers);
+  EXPECT_TRUE(numbers.read.empty());
 }
 
 }  // namespace

@@ -38,15 +38,16 @@ TEST(SpecificationTest, FillsFieldsAndPrintsOneLine) {
   for (const DestinationCase& c : cases) {
     SCOPED_TRACE(c.specification);
     test::RoutingWorld world;
-    AlarmDestination destination = world.Make(c.specification);
+    ParsedDestination parsed = world.Parse(c.specification);
+    const DestinationSpecification& s = parsed.specification;
     EXPECT_EQ(world.console.text(), std::string(c.line) + "\r\n");
-    EXPECT_STREQ(destination.Number(), c.number);
-    EXPECT_EQ(destination.AreaMask(), c.areaMask);
-    EXPECT_EQ(destination.Priority(), c.priority);
-    EXPECT_EQ(destination.Delay(), c.delay);
-    EXPECT_EQ(destination.FullMessages(), c.full);
-    EXPECT_EQ(destination.HasEnableTag(), c.enable);
-    EXPECT_STREQ(destination.Batch(), c.full ? "Fix Alarms\n" : "");
+    EXPECT_STREQ(s.number, c.number);
+    EXPECT_EQ(s.areaMask, c.areaMask);
+    EXPECT_EQ(s.priority, c.priority);
+    EXPECT_EQ(s.delay, c.delay);
+    EXPECT_EQ(s.fullMessages, c.full);
+    EXPECT_EQ(s.enableTagPresent, c.enable);
+    EXPECT_STREQ(AlarmDestination(parsed).Batch(), c.full ? "Fix Alarms\n" : "");
   }
 }
 
@@ -72,11 +73,12 @@ TEST(SpecificationTest, RefusedDestinationsTakeNoAlarm) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.specification);
     test::RoutingWorld world;
-    AlarmDestination destination = world.Make(c.specification);
+    ParsedDestination parsed = world.Parse(c.specification);
     EXPECT_EQ(world.console.text(), c.line + "\r\n");
-    EXPECT_STREQ(destination.Number(), "");
-    EXPECT_EQ(destination.AreaMask(), 0);
-    EXPECT_FALSE(destination.HasEnableTag());
+    EXPECT_STREQ(parsed.specification.number, "");
+    EXPECT_EQ(parsed.specification.areaMask, 0);
+    EXPECT_FALSE(parsed.specification.enableTagPresent);
+    AlarmDestination destination(parsed);
     destination.OfferAlarm(test::AlarmBuilder{}.Build(), world.context);
     EXPECT_FALSE(destination.BatchPending());
   }

@@ -172,13 +172,13 @@ TEST_F(OfferAlarmTest, BatchOfExactly159StaysAndThe160thCharacterStartsANewOne) 
   AlarmDestination over = world.Make("=+2,A,H,30");
   Offer(over, texts[0]);
   Offer(over, texts[0]);
-  uint32_t firstDeadline = over.Deadline();
+  uint32_t firstSince = over.PendingSince();
   world.clock.Advance(5000);
   EXPECT_EQ(Offer(over, texts[2]), "Buffering alm ALARM");
   ASSERT_EQ(world.outbox.queued.size(), 1u);
   EXPECT_EQ(world.outbox.queued[0].text.size(), 112u);
   EXPECT_EQ(strlen(over.Batch()), 48u);
-  EXPECT_EQ(over.Deadline(), firstDeadline + 5000);  // the new batch's delay starts now
+  EXPECT_EQ(over.PendingSince(), firstSince + 5000);  // the new batch's delay starts now
 }
 
 // A due batch that finds the queue full waits, says so once, takes later alarms while

@@ -19,14 +19,18 @@ struct RoutingWorld {
   FakeOutbox outbox{&clock};
   RoutingContext context{log, scada, clock, outbox};
 
-  // A destination made from a copy of `specification`, which reading cuts up; what became
-  // of it is reported on the console, as at start-up.
-  AlarmDestination Make(const std::string& specification) {
+  // `specification` read from a copy, which reading cuts up; what became of it is reported
+  // on the console, as at start-up.
+  ParsedDestination Parse(const std::string& specification) {
     std::vector<char> text(specification.begin(), specification.end());
     text.push_back('\0');
     ParsedDestination parsed = ParseDestination(text.data());
     ReportDestination(parsed, log);
-    return AlarmDestination(parsed);
+    return parsed;
+  }
+  // The destination made from it.
+  AlarmDestination Make(const std::string& specification) {
+    return AlarmDestination(Parse(specification));
   }
 };
 

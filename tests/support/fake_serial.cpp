@@ -1,61 +1,117 @@
 #include "support/fake_serial.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace kelvor::test {
 
+namespace {
+// Room for any command or answer, so that steady runs do not grow their strings.
+constexpr size_t kLineRoom = 256;
+}  // namespace
+
+FakeSerialPort::FakeSerialPort(int* alive) : alive_(alive) {
+  write_.reserve(kLineRoom);
+  if (alive_ != nullptr) ++*alive_;
+}
+
+FakeSerialPort::~FakeSerialPort() {
+  if (alive_ != nullptr) --*alive_;
+}
+
 bool FakeSerialPort::Open(const char* name) {
-  calls.push_back(std::string("Open ") + name);
+  if (recording) calls.push_back(std::string("Open ") + name);
   return openResult;
 }
 
 bool FakeSerialPort::BuildMode(const char* mode, char* error, size_t errorSize) {
-  calls.push_back(std::string("BuildMode ") + mode);
+  if (recording) calls.push_back(std::string("BuildMode ") + mode);
   if (!buildResult) snprintf(error, errorSize, "%s", buildError.c_str());
   return buildResult;
 }
 
 void FakeSerialPort::ApplyMode() {
-  calls.push_back("ApplyMode");
+  if (recording) calls.push_back("ApplyMode");
 }
 
 bool FakeSerialPort::Read(char* buffer, uint32_t capacity, uint32_t* count) {
   ++reads;
   *count = 0;
   if (!readResult) return false;
-  for (Chunk& chunk : incoming_) chunk.onItsWay = false;
-  if (incoming_.empty()) return true;
-  Chunk& front = incoming_.front();
-  uint32_t length =
-      front.data.size() < capacity ? static_cast<uint32_t>(front.data.size()) : capacity;
-  memcpy(buffer, front.data.data(), length);
-  front.data.erase(0, length);
-  if (front.data.empty()) incoming_.pop_front();
-  *count = length;
+  for (size_t i = 0; i < waiting_; ++i) At(i).onItsWay = false;
+  if (waiting_ == 0 || !Arrived(At(0))) {
+    *count = static_cast<uint32_t>(std::min<size_t>(idle.size(), capacity));
+    memcpy(buffer, idle.data(), *count);
+    return true;
+  }
+  std::string& front = At(0).data;
+  *count = static_cast<uint32_t>(std::min<size_t>(front.size(), capacity));
+  memcpy(buffer, front.data(), *count);
+  front.erase(0, *count);
+  if (front.empty()) {
+    first_ = (first_ + 1) % ring_.size();
+    --waiting_;
+  }
   return true;
 }
 
 bool FakeSerialPort::Write(const char* data, uint32_t length) {
-  std::string written(data, length);
-  writes.push_back(written);
-  if (onWrite) onWrite(written);
+  write_.assign(data, length);
+  if (recording) writes.push_back(write_);
+  if (onWrite) onWrite(write_);
   return writeResult;
 }
 
 bool FakeSerialPort::Purge() {
   ++purges;
-  calls.push_back("Purge");
-  std::deque<Chunk> kept;
-  for (Chunk& chunk : incoming_) {
-    if (chunk.onItsWay) kept.push_back(chunk);
+  if (recording) calls.push_back("Purge");
+  size_t kept = 0;
+  for (size_t i = 0; i < waiting_; ++i) {
+    if (!At(i).onItsWay && Arrived(At(i))) continue;
+    if (kept != i) std::swap(At(kept), At(i));
+    ++kept;
   }
-  incoming_.swap(kept);
+  waiting_ = kept;
   return purgeResult;
 }
 
 void FakeSerialPort::Close() {
-  calls.push_back("Close");
+  if (recording) calls.push_back("Close");
+}
+
+WaitEnd FakeSerialPort::WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) {
+  if (keyboard.KeyWaiting()) return WaitEnd::kKey;
+  if (readResult && waiting_ > 0) {
+    const Chunk& first = At(0);
+    if (Arrived(first)) return WaitEnd::kBytes;
+    uint32_t in = first.at - clock.TickCount();
+    if (in <= milliseconds) {
+      clock.Sleep(in);
+      return WaitEnd::kBytes;
+    }
+  }
+  clock.Sleep(milliseconds);
+  return WaitEnd::kTime;
+}
+
+bool FakeSerialPort::Arrived(const Chunk& chunk) const {
+  return !chunk.timed || clock == nullptr || !DeadlinePassed(chunk.at, clock->TickCount());
+}
+
+void FakeSerialPort::Push(const std::string& data, bool onItsWay, bool timed, uint32_t at) {
+  if (waiting_ == ring_.size()) {
+    std::rotate(ring_.begin(), ring_.begin() + static_cast<std::ptrdiff_t>(first_), ring_.end());
+    first_ = 0;
+    ring_.emplace_back();
+    ring_.back().data.reserve(kLineRoom);
+  }
+  Chunk& slot = At(waiting_);
+  slot.data.assign(data);
+  slot.onItsWay = onItsWay;
+  slot.timed = timed;
+  slot.at = at;
+  ++waiting_;
 }
 
 }  // namespace kelvor::test

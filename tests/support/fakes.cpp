@@ -46,8 +46,26 @@ void FakeConsole::Clear() {
   coloured_.clear();
 }
 
+// A repeated key, once pressed, waits until it is read, as a key at a console does.
+bool FakeKeyboard::KeyWaiting() {
+  if (!keys.empty() || repeatWaiting_) return true;
+  repeatWaiting_ = repeatEvery_ > 0 && ++looks_ % repeatEvery_ == 0;
+  return repeatWaiting_;
+}
+
+int FakeKeyboard::ReadKey() {
+  if (keys.empty()) {
+    repeatWaiting_ = false;
+    return repeatKey_;
+  }
+  int key = keys.front();
+  keys.pop_front();
+  return key;
+}
+
 int32_t FakeScada::ScadaRunning() {
   ++runningCalls;
+  if (onRunning) onRunning();
   if (!runningSequence.empty()) {
     int32_t result = runningSequence.front();
     runningSequence.pop_front();
@@ -58,7 +76,11 @@ int32_t FakeScada::ScadaRunning() {
 
 int16_t FakeScada::ReadAlarmQueue(int32_t mode, AlarmRecord& record) {
   ++alarmReads;
-  if (alarms.empty()) return kQueueEmpty;
+  if (alarms.empty()) {
+    if (repeatEvery_ == 0 || alarmReads % repeatEvery_ != 0) return kQueueEmpty;
+    record = repeated_;
+    return kAlarmDelivered;
+  }
   Read next = alarms.front();
   alarms.pop_front();
   if (next.status == kAlarmDelivered) record = next.record;
@@ -72,6 +94,13 @@ std::string Key(const char* node, const char* tag, const char* field) {
 }  // namespace
 
 int16_t FakeScada::ReadTagText(const char* node, const char* tag, const char* field, char* text) {
+  if (everyTag_.description != nullptr) {
+    const char* answer = strcmp(field, "A_DESC") == 0 ? everyTag_.description : everyTag_.value;
+    size_t length = strnlen(answer, kTagTextSize - 1);
+    memcpy(text, answer, length);
+    text[length] = '\0';
+    return 0;
+  }
   std::string key = Key(node, tag, field);
   tagReads.push_back("TEXT " + key);
   std::string value;
@@ -95,6 +124,10 @@ int16_t FakeScada::ReadTagText(const char* node, const char* tag, const char* fi
 
 int16_t FakeScada::ReadTagNumber(const char* node, const char* tag, const char* field,
                                  float* value) {
+  if (everyTag_.description != nullptr) {
+    *value = everyTag_.number;
+    return 0;
+  }
   std::string key = Key(node, tag, field);
   tagReads.push_back("NUMBER " + key);
   if (numberReader) return numberReader(key, value);

@@ -62,18 +62,36 @@ class FakeConsole : public Console {
   std::string coloured_;
 };
 
-class FakeKeyboard : public Keyboard {
+// Takes whatever is written and keeps nothing.
+class NullConsole : public Console {
  public:
-  bool KeyWaiting() override { return !keys.empty(); }
-  int ReadKey() override {
-    int key = keys.front();
-    keys.pop_front();
-    return key;
-  }
-  std::deque<int> keys;
+  void SetColour(Colour) override {}
+  void Write(const char*, size_t) override {}
 };
 
-// A SCADA system whose answers tests script.
+class FakeKeyboard : public Keyboard {
+ public:
+  bool KeyWaiting() override;
+  int ReadKey() override;
+
+  std::deque<int> keys;  // pressed, in order
+  // Once `keys` runs out, `key` is pressed at every `every`-th look (0: never), without the
+  // heap.
+  void Repeat(int key, int every) {
+    repeatKey_ = key;
+    repeatEvery_ = every;
+  }
+
+ private:
+  int repeatKey_ = 0;
+  int repeatEvery_ = 0;
+  int looks_ = 0;
+  bool repeatWaiting_ = false;
+};
+
+// A SCADA system whose answers tests script. Its options for long runs (a repeated alarm,
+// every tag answered alike) take nothing from the heap; a run of its own (a soak's plan,
+// a fuzzer's bytes) overrides the reads it decides.
 class FakeScada : public Scada {
  public:
   struct Read {
@@ -91,10 +109,18 @@ class FakeScada : public Scada {
   std::deque<Read> alarms;
   void PushStatus(int16_t status) { alarms.push_back({status, {}}); }
   void PushRecord(const AlarmRecord& record) { alarms.push_back({kAlarmDelivered, record}); }
+  // Once `alarms` runs out, every `every`-th queue read delivers `record`.
+  void RepeatAlarm(const AlarmRecord& record, int every) {
+    repeated_ = record;
+    repeatEvery_ = every;
+  }
 
   int32_t running = 1;
   // Optional: the running result for each call in turn, then `running`.
   std::deque<int32_t> runningSequence;
+  // Called at each running check, once counted and before it answers: a test follows the
+  // run's passes there, or ends the run by setting `running`.
+  std::function<void()> onRunning;
 
   // Tag database, keyed "node|tag|field". A missing text leaves the buffer as it was.
   std::function<int16_t(const std::string& key, std::string* text)> textReader;
@@ -103,14 +129,28 @@ class FakeScada : public Scada {
                const std::string& text);
   void SetNumber(const std::string& node, const std::string& tag, const std::string& field,
                  float value);
+  // Every description field (A_DESC) reads `description`, every other text field `value`,
+  // every number `number`; the reads are not recorded.
+  void AnswerEveryTag(const char* description, const char* value, float number) {
+    everyTag_ = {description, value, number};
+  }
 
   int runningCalls = 0;
   int alarmReads = 0;
   std::vector<std::string> tagReads;  // every tag read, as "TEXT key" or "NUMBER key"
 
  private:
+  struct EveryTag {
+    const char* description;
+    const char* value;
+    float number;
+  };
+
   std::vector<std::pair<std::string, std::string>> texts_;
   std::vector<std::pair<std::string, float>> numbers_;
+  AlarmRecord repeated_{};
+  int repeatEvery_ = 0;
+  EveryTag everyTag_{nullptr, nullptr, 0.0f};
 };
 
 // Builds alarm records field by field.

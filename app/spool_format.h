@@ -1,0 +1,82 @@
+// The spool file's format: its records, their CRC, and how they are written and read.
+// What a run keeps in it, and the file itself, are spool.h's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "modem/outgoing_queue.h"
+#include "modem/sms_outbox.h"
+#include "routing/alarm_destination.h"
+#include "routing/destination_list.h"
+
+namespace kelvor {
+
+// The file's layout, every number little-endian:
+//   "KELVOR SPOOL 1\r\n"  the kind of file and its version
+//   records, each: kind (1 byte: 'S' an SMS of the queue, 'B' a pending batch, 'E' the
+//     end), attempts (1: sendings of the SMS so far), tick (4: when the batch took its
+//     first alarm; the end's count of records), number length (1), text length (1), the
+//     number, the text, CRC-32 (4) of the record's bytes before it
+//   the queue's SMS from the head, then the pending batches in the destinations' order,
+//   then the end record.
+// A file cut short or with changed bytes fails a CRC, a limit or the end's count.
+struct SpoolRecord {
+  enum Kind : char { kSms = 'S', kBatch = 'B' };
+  Kind kind = kSms;
+  int32_t attempts = 0;
+  uint32_t pendingSince = 0;
+  char number[kNumberSize] = {};
+  char text[kBatchCapacity] = {};
+};
+
+constexpr size_t kSpoolHeaderSize = 16;
+constexpr size_t kSpoolRecordOverhead = 12;  // kind, attempts, tick, two lengths, CRC
+// The largest file Kelvor writes: a full queue and a batch at every destination.
+constexpr size_t kSpoolCapacity =
+    kSpoolHeaderSize + kQueueCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + kSmsTextLimit) +
+    DestinationList::kCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + (kBatchCapacity - 1)) +
+    kSpoolRecordOverhead;
+
+// Writes a spool into a buffer that has room for it, record by record.
+class SpoolEncoder {
+ public:
+  // Writes the header; `capacity` is at least kSpoolCapacity for the largest spool.
+  SpoolEncoder(char* buffer, size_t capacity);
+
+  void Sms(int32_t attempts, const char* number, const char* text);
+  void Batch(uint32_t pendingSince, const char* number, const char* text);
+  // Writes the end record; returns the spool's length, or 0 when it did not fit.
+  size_t Finish();
+
+ private:
+  void Bytes(const char* data, size_t length);
+  void Record(char kind, int32_t attempts, uint32_t tick, const char* number, const char* text);
+
+  char* buffer_;
+  size_t capacity_;
+  size_t used_ = 0;
+  bool full_ = false;
+  uint32_t records_ = 0;
+};
+
+class SpoolRecordSink {
+ public:
+  virtual void Take(const SpoolRecord& record) = 0;
+
+ protected:
+  ~SpoolRecordSink() = default;
+};
+
+// How far a file was whole.
+struct SpoolReading {
+  int records = 0;         // records handed on
+  bool damaged = false;    // something was wrong: cut short, changed, or too much
+  uint32_t damagedAt = 0;  // the byte where the first record not whole begins
+};
+
+// Hands `sink` every record, in order, up to the first that is not whole; never more SMS
+// than the queue holds or more batches than there are destination slots.
+SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink);
+
+}  // namespace kelvor

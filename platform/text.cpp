@@ -1,0 +1,45 @@
+#include "platform/text.h"
+
+#include <cstring>
+
+namespace kelvor {
+
+char Upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+size_t ReadDigits(const char* text, size_t length, uint64_t ceiling, uint64_t* value) {
+  uint64_t number = 0;
+  size_t count = 0;
+  for (; count < length && IsDigit(text[count]); ++count) {
+    uint64_t digit = static_cast<uint64_t>(text[count] - '0');
+    number = number > (ceiling - digit) / 10 ? ceiling : number * 10 + digit;
+  }
+  *value = number;
+  return count;
+}
+
+bool ReadNumber(const char* text, size_t length, size_t maxDigits, uint32_t* value) {
+  uint64_t number = 0;
+  if (length == 0 || length > maxDigits) return false;
+  if (ReadDigits(text, length, UINT32_MAX, &number) != length) return false;
+  *value = static_cast<uint32_t>(number);
+  return true;
+}
+
+int32_t ReadLeadingInteger(const char* text) {
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  const uint64_t largest = negative ? uint64_t{INT32_MAX} + 1 : uint64_t{INT32_MAX};
+  uint64_t magnitude = 0;
+  ReadDigits(text, strlen(text), largest, &magnitude);
+  return negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude))
+                  : static_cast<int32_t>(magnitude);
+}
+
+}  // namespace kelvor

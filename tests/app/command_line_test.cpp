@@ -1,0 +1,154 @@
+// The command line read into a configuration: one row a command line, the configuration
+// written out step by step in the order of the arguments, then the exit status.
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/temp_folder.h"
+
+namespace kelvor {
+namespace {
+
+std::string Destination(const ParsedDestination& parsed) {
+  const DestinationSpecification& s = parsed.specification;
+  switch (parsed.outcome) {
+    case ParsedDestination::kComplete: {
+      std::string text = "dest " + std::string(s.number) + " " + std::to_string(s.areaMask) + " " +
+                         std::to_string(s.priority) + " " + std::to_string(s.delay);
+      if (s.fullMessages) text += " F";
+      if (s.enableTagPresent) text += " tag " + std::string(s.enableNode) + ":" + s.enableTag;
+      return text;
+    }
+    case ParsedDestination::kIncomplete:
+      return "dest incomplete";
+    case ParsedDestination::kTooLong:
+      return "dest too long " + std::string(parsed.longToken);
+    case ParsedDestination::kBadNumber:
+      return "dest bad number " + std::string(parsed.shownNumber);
+  }
+  return "?";
+}
+
+std::string Step(const Configuration& c, const ArgumentStep& step) {
+  switch (step.kind) {
+    case ArgumentStep::kPort: {
+      const PortArgument& read = c.ports[step.index];
+      if (read.tooLong) return "port too long";
+      return "port " + std::string(read.port.name) +
+             (read.port.hasMode ? "=" + std::string(read.port.mode) : "");
+    }
+    case ArgumentStep::kService: {
+      const char* number = c.serviceNumbers[step.index];
+      return "service " + std::string(number != nullptr ? number : "none");
+    }
+    case ArgumentStep::kDestination:
+      return Destination(c.destinations[step.index]);
+    case ArgumentStep::kPassedOver:
+      return "passed over " + std::string(c.passedOver[step.index].text);
+    case ArgumentStep::kLog: {
+      const char* outcomes[] = {"log ", "log bad path", "log bad size"};
+      return outcomes[c.log->outcome] + std::string(c.log->path) +
+             (c.log->outcome == LogSetting::kFine ? " " + std::to_string(c.log->kbytes) : "");
+    }
+    case ArgumentStep::kHeartbeat: {
+      const char* outcomes[] = {"heartbeat ", "heartbeat bad number ", "heartbeat bad minutes "};
+      return outcomes[c.heartbeat->outcome] + std::string(c.heartbeat->number) + " " +
+             std::to_string(c.heartbeat->minutes);
+    }
+    case ArgumentStep::kSpool: {
+      const char* outcomes[] = {"spool ", "spool empty", "spool too long"};
+      return outcomes[c.spool->outcome] + std::string(c.spool->path);
+    }
+    case ArgumentStep::kRepeated:
+      return "again " + std::string(step.keyword) + " " + step.once;
+  }
+  return "?";
+}
+
+std::string Read(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "kelvor");
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  Configuration c = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
+  std::string text;
+  for (size_t i = 0; i < c.steps.Count(); ++i) text += Step(c, c.steps[i]) + "; ";
+  return text + (c.ShowsUsage() ? "usage " : "status ") + std::to_string(c.ExitStatus());
+}
+
+TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
+  test::TempFolder folder;
+  const std::string file = folder.Path("dest.csv");
+  std::ofstream(file, std::ios::binary) << "Name,Number\r\na,+1,A,H,1\r\nb,+2,B,L,5,F\r\n";
+  const std::string path255 = "COM:/" + std::string(250, 'p');
+  std::vector<std::string> many = {"COM5"};
+  std::string manyRead = "port COM5; ";
+  for (int i = 1; i <= 31; ++i) {
+    many.push_back("DEST=+" + std::to_string(i) + ",A,H,1");
+    manyRead += "dest +" + std::to_string(i) + " 1 0 1; ";
+  }
+  many.push_back("FILE=" + file);
+
+  const struct {
+    std::vector<std::string> arguments;
+    std::string read;
+  } cases[] = {
+      {{}, "usage 0"},
+      {{"COM5=9600,n,8,1", "DEST=+99955501234,AD,H,30"},
+       "port COM5=9600,N,8,1; dest +99955501234 9 0 30; status 1"},
+      // The port: split at the first "=", upper-cased but for a COM:<path>'s path.
+      {{"COM3", "COM1=", "COM1=9600,n,8,1=x", "COM:/dev/Phone-X=9600,e", "xCOM:/dev/a", "com5"},
+       "port COM3; port COM1=; port COM1=9600,N,8,1=X; port COM:/dev/Phone-X=9600,E; "
+       "port XCOM:/DEV/A; usage 0"},
+      {{path255, path255 + "x"}, "port " + path255 + "; port too long; usage 0"},
+      // A SERVICE argument counts only after a COM argument, for the modem made last.
+      {{"SERVICE=+1", "COM5", "SERVICE=+2", "COM6", "SERVICE=none", "DEST=+9,A,H,1"},
+       "port COM5; service +2; port COM6; service none; dest +9 1 0 1; status 1"},
+      {{"DEST=+1,A,H,30,S,NODE1:COMP101.F_CV", "DEST=+2,AP,l,-5,OFF", "DEST=+3,A",
+        "DEST=+4\"x,A,H,1", "DEST=+5,A,H,1,S,N:T." + std::string(32, 'f')},
+       "dest +1 1 0 30 tag NODE1:COMP101; dest +2 -32767 2 -5 F; dest incomplete; "
+       "dest bad number +4?x; dest too long " +
+           std::string(32, 'f') + "; usage 0"},
+      // The file's lines at the FILE argument's turn; 31 destinations in all.
+      {{"COM5", "FILE=" + file, "DEST=+3,C,M,2", "FILE=" + folder.Path("none.csv")},
+       "port COM5; dest +1 1 0 1; dest +2 2 2 5 F; dest +3 4 1 2; status 3"},
+      {many, manyRead + "passed over +1,A,H,1; passed over +2,B,L,5,F; status 31"},
+      // Leading keywords first, whatever the argument holds; then the first text it holds.
+      {{"LOG=C:\\COMMON\\k.log", "SPOOL=/srv/COMMON/SERVICE", "FILE=/srv/SERVICE/none.csv",
+        "FILE=C:\\COMMON\\none.csv", "HEARTBEAT=+1SER,60", "PORT=COM5", "SERVICE=+1",
+        "XDEST=+7,A,H,1", "DEST=+8,A,H,30,S,SERVER:T.F_CV", "XFILE=COM6", "dest=+1,A,H,1",
+        "nonsense"},
+       "log C:\\COMMON\\k.log 1024; spool /srv/COMMON/SERVICE; heartbeat +1SER 60; "
+       "port PORT=COM5; service +1; dest +7 1 0 1; dest +8 1 0 30 tag SERVER:T; "
+       "port XFILE=COM6; status 2"},
+      // Of LOG, HEARTBEAT and SPOOL the first is the one, taken or refused.
+      {{"LOG=k.log,64", "LOG=x", "HEARTBEAT=+1,0", "HEARTBEAT=+2,5", "SPOOL=", "SPOOL=s"},
+       "log k.log 64; again LOG= log file; heartbeat bad minutes +1 0; "
+       "again HEARTBEAT= heartbeat; spool empty; again SPOOL= spool; usage 0"},
+      {{"LOG="}, "log bad path; usage 0"},
+      {{"LOG=" + std::string(254, 'x')}, "log bad path; usage 0"},
+      {{"LOG=k,log,"}, "log bad size; usage 0"},
+      {{"LOG=k.log,1048577"}, "log bad size; usage 0"},
+      {{"LOG=k.log,00000064"}, "log bad size; usage 0"},
+      {{"LOG=a,b.log,1048576"}, "log a,b.log 1048576; usage 0"},
+      {{"HEARTBEAT=+4479001,10080"}, "heartbeat +4479001 10080; usage 0"},
+      {{"HEARTBEAT=+1,10081"}, "heartbeat bad minutes +1 0; usage 0"},
+      {{"HEARTBEAT=+1"}, "heartbeat bad minutes +1 0; usage 0"},
+      {{"HEARTBEAT=,5"}, "heartbeat bad number  0; usage 0"},
+      {{"HEARTBEAT=+44\"79\x1a,60"}, "heartbeat bad number +44?79? 0; usage 0"},
+      {{"HEARTBEAT=+12345678901234567890123456789012,60"},
+       "heartbeat bad number +123456789012345678901234567890 0; usage 0"},
+      {{"SPOOL=" + std::string(255, 's')}, "spool " + std::string(255, 's') + "; usage 0"},
+      {{"SPOOL=" + std::string(256, 's')}, "spool too long; usage 0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    EXPECT_EQ(Read(c.arguments), c.read);
+  }
+}
+
+}  // namespace
+}  // namespace kelvor

@@ -1,0 +1,63 @@
+// A GSM phone in SMS text mode behind a FakeSerialPort, as the dialogue expects one.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "support/fake_serial.h"
+
+namespace kelvor::test {
+
+// Answers each write at once, the answer arriving after any purge that follows it (or, with
+// a delay, that many milliseconds later on the port's clock), and keeps the SMS texts it
+// takes. Each answer can be changed; the phone can go silent, leave
+// texts unconfirmed or refuse the texts to one number. With `keep` off, and a port that
+// does not record, a steady run takes nothing from the heap.
+class ScriptedPhone {
+ public:
+  struct Sms {
+    std::string number, text;
+    uint32_t tick;  // when the phone took it, if it was given a clock
+  };
+
+  ScriptedPhone();
+
+  // Puts the phone behind `port`: from now on it takes every write there.
+  void Plug(FakeSerialPort& port, Clock* clock = nullptr);
+  // Takes one write, and answers it on `port` unless silent.
+  void Take(FakeSerialPort& port, const std::string& write, uint32_t tick);
+  // The answer to a command, or to an SMS text and its Ctrl-Z; "" for none.
+  const std::string& AnswerTo(const std::string& write) const;
+  // The SMS taken for `number`, in order.
+  std::vector<Sms> To(const std::string& number) const;
+
+  std::string ok = "\r\nOK\r\n";
+  std::string serviceQuery = "\r\n+CSCA: \"+99912345\",145\r\n\r\nOK\r\n";
+  std::string prompt = "\r\n> ";
+  std::string sendResult = "\r\n+CMGS: 5\r\n\r\nOK\r\n";
+  std::string signal = "\r\n+CSQ: 15,99\r\n\r\nOK\r\n";  // 48 %
+  std::string serviceSet = "\r\nOK\r\n";
+  std::string refusal = "\r\n+CMS ERROR: 500\r\n";  // to a text for `refused`
+
+  uint32_t delay = 0;      // ms to answer a command
+  uint32_t sendDelay = 0;  // ms from a text's Ctrl-Z to its answer
+  bool silent = false;     // answers nothing, as a phone switched off
+  bool confirming = true;  // false: texts go unanswered and are not taken
+  std::string refused;     // texts to this number are refused
+  bool keep = true;        // false: `received` stays empty
+  int taken = 0;           // texts taken, kept or not
+  std::vector<Sms> received;
+  std::function<void(const Sms&)> onReceived;  // after each text taken
+
+ private:
+  void Reply(FakeSerialPort& port, const std::string& answer, uint32_t after) const;
+
+  std::string number_;  // of the SMS under way
+  Sms last_;
+  std::string none_;
+};
+
+}  // namespace kelvor::test
