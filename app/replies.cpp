@@ -1,11 +1,12 @@
 #include "app/replies.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
 #include "modem/phone_number.h"
+#include "platform/text.h"
+#include "routing/escalation.h"
 
 namespace kelvor {
 namespace {
@@ -25,14 +26,9 @@ bool TakeNumber(const char* begin, const char* end, char* to) {
 
 // A whole number from 1 to 1440, digits only; 0 when the field is anything else.
 uint32_t TakeMinutes(const char* begin, const char* end) {
-  size_t length = static_cast<size_t>(end - begin);
-  if (length == 0 || length > 4) return 0;
   uint32_t value = 0;
-  for (const char* p = begin; p < end; ++p) {
-    if (*p < '0' || *p > '9') return 0;
-    value = value * 10 + static_cast<uint32_t>(*p - '0');
-  }
-  return value <= 1440 ? value : 0;
+  if (!ReadNumber(begin, static_cast<size_t>(end - begin), 4, &value)) return 0;
+  return value <= kLongestEscalationMinutes ? value : 0;
 }
 
 }  // namespace
@@ -64,7 +60,7 @@ bool IsStatusRequest(const char* text, bool cut) {
   for (const char* word : {"S", "STATUS"}) {
     if (length != strlen(word)) continue;
     size_t i = 0;
-    while (i < length && toupper(static_cast<unsigned char>(text[i])) == word[i]) ++i;
+    while (i < length && Upper(text[i]) == word[i]) ++i;
     if (i == length) return true;
   }
   return false;

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "modem/outgoing_queue.h"
 #include "modem/sms_outbox.h"
 
 namespace kelvor {

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace kelvor {
 namespace {
 
@@ -60,15 +62,11 @@ SmsStatus StatusOf(const Field& stat) {
 // the digits, or nullptr.
 const char* ReadIndex(const char* p, const char* end, uint16_t* index) {
   while (p < end && *p == ' ') ++p;
-  uint32_t value = 0;
-  int digits = 0;
-  for (; p < end && *p >= '0' && *p <= '9'; ++p) {
-    if (++digits > 5) return nullptr;
-    value = value * 10 + static_cast<uint32_t>(*p - '0');
-  }
-  if (digits == 0 || value > 0xFFFF) return nullptr;
+  uint64_t value = 0;
+  size_t digits = ReadDigits(p, static_cast<size_t>(end - p), UINT32_MAX, &value);
+  if (digits == 0 || digits > 5 || value > 0xFFFF) return nullptr;
   *index = static_cast<uint16_t>(value);
-  return p;
+  return p + digits;
 }
 
 }  // namespace

@@ -27,7 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "modem/outgoing_queue.h"
+#include "modem/sms_outbox.h"
 
 namespace kelvor {
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace kelvor {
 namespace {
 
@@ -25,7 +27,7 @@ bool SameNumber(const char* a, const char* b) {
     a = SkipBlanks(a);
     b = SkipBlanks(b);
     if (*a == '\0' || *b == '\0') return *a == *b && digits;
-    if (*a < '0' || *a > '9' || *a != *b) return false;
+    if (!IsDigit(*a) || *a != *b) return false;
     ++a;
     ++b;
     digits = true;

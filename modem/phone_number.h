@@ -2,7 +2,7 @@
 // a short list of the numbers Kelvor knows.
 #pragma once
 
-#include "modem/outgoing_queue.h"
+#include "modem/sms_outbox.h"
 
 namespace kelvor {
 

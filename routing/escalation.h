@@ -14,7 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "modem/outgoing_queue.h"
 #include "modem/phone_number.h"
 #include "modem/sms_outbox.h"
 
