@@ -117,6 +117,17 @@ void ReadSpool(const char* argument, Configuration& c) {
   }
 }
 
+void ReadReplies(const char* argument, Configuration& c) {
+  AddStep(c, ArgumentStep::kReplies, argument, 0);
+  const char* value = argument + strlen("REPLIES=");
+  c.replies.emplace().on = Upper(value[0]) == 'O' && Upper(value[1]) == 'N' && value[2] == '\0';
+}
+
+void ReadEscalate(const char* argument, Configuration& c) {
+  AddStep(c, ArgumentStep::kEscalate, argument, c.escalations.Count());
+  c.escalations.Add() = ParseEscalateArgument(argument);
+}
+
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
 // A new kind of argument is a row here, with a reader that fills its field of the
 // Configuration and adds its step, which start-up carries out.
@@ -126,9 +137,10 @@ struct Keyword {
   const char* once;  // what a run has one of, the first argument giving it; or null
 };
 constexpr Keyword kKeywords[] = {
-    {"DEST=", ReadDestination, nullptr}, {"FILE=", ReadFile, nullptr},
-    {"LOG=", ReadLog, "log file"},       {"HEARTBEAT=", ReadHeartbeat, "heartbeat"},
-    {"SPOOL=", ReadSpool, "spool"},
+    {"DEST=", ReadDestination, nullptr},  {"FILE=", ReadFile, nullptr},
+    {"LOG=", ReadLog, "log file"},        {"HEARTBEAT=", ReadHeartbeat, "heartbeat"},
+    {"SPOOL=", ReadSpool, "spool"},       {"REPLIES=", ReadReplies, "replies"},
+    {"ESCALATE=", ReadEscalate, nullptr},
 };
 constexpr size_t kKeywordCount = sizeof kKeywords / sizeof kKeywords[0];
 

@@ -94,4 +94,77 @@ void StatusAnswerRate::Pass(uint32_t now) {
   }
 }
 
+Escalation::RuleOutcome Replies::AddRule(const EscalateArgument& rule) {
+  Escalation::RuleOutcome outcome = escalation_.AddRule(rule.number, rule.minutes, rule.next);
+  if (outcome == Escalation::kAdded) {
+    heard_.Add(rule.number);
+    heard_.Add(rule.next);
+  }
+  return outcome;
+}
+
+void Replies::AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead) {
+  OutgoingSms confirmed;
+  if (modem.TakeConfirmed(&confirmed)) Confirmed(confirmed, log, now);
+  IncomingSms message;
+  if (modem.TakeIncoming(&message)) Answer(message, modem, log, now, alarmsRead);
+  rate_.Pass(now);
+  QueueDue(modem, log, now);
+}
+
+void Replies::Confirmed(const OutgoingSms& sms, Log& log, uint32_t now) {
+  if (sms.kind == SmsKind::kEscalated) {
+    escalation_.EscalationConfirmed(sms.number, sms.text, now);
+  } else if (sms.kind == SmsKind::kAlarm &&
+             escalation_.AlarmConfirmed(sms.number, sms.text, now) == Escalation::kFull) {
+    log.LogMessage(Colour::kError, "Escalation full (%d) - alarm SMS to %s will not be escalated",
+                   kEscalationCapacity, sms.number);
+  }
+}
+
+// A message's sender and text reach the console only as printable excerpts.
+void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint32_t now,
+                     uint32_t alarmsRead) {
+  char excerpt[kExcerptSize];
+  PrintableExcerpt(message.text, excerpt, sizeof excerpt);
+  int at = heard_.IndexOf(message.sender);
+  if (at < 0) {
+    char sender[kExcerptSize];
+    PrintableExcerpt(message.sender, sender, sizeof sender);
+    log.LogMessage(Colour::kNormal, "SMS from unknown number %s ignored: %s", sender, excerpt);
+    return;
+  }
+  const char* number = heard_.At(at);
+  if (!IsStatusRequest(message.text, message.textCut)) {
+    int acknowledged = escalation_.Acknowledge(number);
+    log.LogMessage(Colour::kNormal, "SMS from %s acknowledges %d alarm SMS: %s", number,
+                   acknowledged, excerpt);
+    return;
+  }
+  if (!rate_.Allow(number, now)) {
+    log.LogMessage(Colour::kNormal, "Status request from %s - answered within the minute already",
+                   number);
+    return;
+  }
+  char text[kSmsTextLimit + 1];
+  FormatStatusAnswer(modem.SignalStrength(), modem.QueuedCount(), modem.LastError(), alarmsRead,
+                     text, sizeof text);
+  log.LogMessage(Colour::kNormal, "Status request from %s - answered by SMS", number);
+  modem.QueueServiceMessage(text, number);
+}
+
+// An escalated SMS's first line names the number passed over: its console line shows it.
+void Replies::QueueDue(SmsModem& modem, Log& log, uint32_t now) {
+  EscalationSms sms;
+  while (!modem.Full() && escalation_.TakeDue(now, &sms)) {
+    if (sms.kind == EscalationSms::kEscalated) {
+      log.LogMessage(Colour::kNormal, "Escalated to %s: %s", sms.number, sms.text);
+      modem.QueueEscalatedMessage(sms.text, sms.number);
+    } else {
+      log.LogMessage(Colour::kNormal, "Acknowledgement confirmed by SMS to %s", sms.number);
+      modem.QueueServiceMessage(sms.text, sms.number);
+    }
+  }
+}
+
 }  // namespace kelvor

@@ -20,8 +20,16 @@ int32_t SignalPercent(int32_t rssi) {
   return rssi * 100 / 31;
 }
 
-ModemDialogue::ModemDialogue(SerialLink& link, OutgoingQueue& queue, Log& log, Clock& clock)
-    : link_(link), queue_(queue), log_(log), clock_(clock) {}
+ModemDialogue::ModemDialogue(SerialLink& link, OutgoingQueue& queue, IncomingSmsReader& reader,
+                             Log& log, Clock& clock)
+    : link_(link), queue_(queue), reader_(reader), log_(log), clock_(clock) {}
+
+bool ModemDialogue::TakeIncoming(IncomingSms* sms) {
+  if (!inboxFull_) return false;
+  *sms = inbox_;
+  inboxFull_ = false;
+  return true;
+}
 
 void ModemDialogue::Start() {
   state_ = WaitReset;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "log/log.h"
+#include "modem/incoming_sms.h"
 #include "modem/outgoing_queue.h"
 #include "modem/serial_link.h"
 #include "platform/clock.h"
@@ -44,7 +45,8 @@ struct NextStep {
 
 class ModemDialogue {
  public:
-  ModemDialogue(SerialLink& link, OutgoingQueue& queue, Log& log, Clock& clock);
+  ModemDialogue(SerialLink& link, OutgoingQueue& queue, IncomingSmsReader& reader, Log& log,
+                Clock& clock);
 
   // Back to the start: WaitReset, no service number, an empty response, and a deadline
   // that has passed, so the first step without an answer resets the modem.
@@ -58,6 +60,10 @@ class ModemDialogue {
   // nothing; one that does not fit 31 characters or holds a character that would break the
   // AT+CSCA command is refused with a console line: the number held stays as it was.
   void SetServiceNumber(const char* number);
+
+  // Reads the SMS that reach the phone from now on; see SmsModem::ListenForReplies.
+  void ListenForReplies() { listening_ = true; }
+  bool TakeIncoming(IncomingSms* sms);
 
   ModemState State() const { return state_; }
   // True once the dialogue has reached Ready, since Start.
@@ -92,6 +98,7 @@ class ModemDialogue {
 
   SerialLink& link_;
   OutgoingQueue& queue_;
+  IncomingSmsReader& reader_;
   Log& log_;
   Clock& clock_;
   ModemState state_ = WaitReset;
@@ -105,6 +112,9 @@ class ModemDialogue {
   int32_t lastError_ = 0;
   char response_[kResponseSize] = {};
   char command_[kResponseSize] = {};
+  bool listening_ = false;
+  IncomingSms inbox_;  // a message read, until the program takes it
+  bool inboxFull_ = false;
 };
 
 // The percentage of a +CSQ rssi: 0 to 31 scale to 0 to 100; 99 (not measurable) and

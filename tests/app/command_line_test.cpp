@@ -63,6 +63,14 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
       const char* outcomes[] = {"spool ", "spool empty", "spool too long"};
       return outcomes[c.spool->outcome] + std::string(c.spool->path);
     }
+    case ArgumentStep::kReplies:
+      return c.replies->on ? "replies on" : "replies refused";
+    case ArgumentStep::kEscalate: {
+      const EscalateArgument& read = c.escalations[step.index];
+      const char* outcomes[] = {"", "bad number ", "bad minutes ", "bad next ", "bad fields "};
+      return "escalate " + std::string(outcomes[read.outcome]) + read.number + " " +
+             std::to_string(read.minutes) + " " + read.next;
+    }
     case ArgumentStep::kRepeated:
       return "again " + std::string(step.keyword) + " " + step.once;
   }
@@ -143,6 +151,12 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
        "heartbeat bad number +123456789012345678901234567890 0; usage 0"},
       {{"SPOOL=" + std::string(255, 's')}, "spool " + std::string(255, 's') + "; usage 0"},
       {{"SPOOL=" + std::string(256, 's')}, "spool too long; usage 0"},
+      // REPLIES= once, ON in any case; ESCALATE= as often as given, whatever it holds.
+      {{"REPLIES=on", "REPLIES=ON", "ESCALATE=+1,5,+2", "ESCALATE=+2,1440,+1",
+        "ESCALATE=COM5,1,SERVICE"},
+       "replies on; again REPLIES= replies; escalate +1 5 +2; escalate +2 1440 +1; "
+       "escalate bad number COM5 0 ; usage 0"},
+      {{"REPLIES=ONCE", "ESCALATE=+1,5"}, "replies refused; escalate bad fields  0 ; usage 0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
