@@ -117,6 +117,17 @@ void ReadSpool(const char* argument, Configuration& c) {
   }
 }
 
+void ReadPin(const char* argument, Configuration& c) {
+  AddStep(c, ArgumentStep::kPin, argument, 0);
+  PinSetting& read = c.pin.emplace();
+  const char* digits = argument + strlen("PIN=");
+  size_t length = strlen(digits);
+  uint32_t value = 0;
+  if (length < kShortestPin || !ReadNumber(digits, length, kLongestPin, &value)) return;
+  read.fine = true;
+  memcpy(read.digits, digits, length + 1);
+}
+
 void ReadReplies(const char* argument, Configuration& c) {
   AddStep(c, ArgumentStep::kReplies, argument, 0);
   const char* value = argument + strlen("REPLIES=");
@@ -134,13 +145,18 @@ void ReadEscalate(const char* argument, Configuration& c) {
 struct Keyword {
   const char* text;
   void (*read)(const char* argument, Configuration& c);
-  const char* once;  // what a run has one of, the first argument giving it; or null
+  const char* once;   // what a run has one of, the first argument giving it; or null
+  const char* shown;  // the argument as a line may show it; null: as given
 };
 constexpr Keyword kKeywords[] = {
-    {"DEST=", ReadDestination, nullptr},  {"FILE=", ReadFile, nullptr},
-    {"LOG=", ReadLog, "log file"},        {"HEARTBEAT=", ReadHeartbeat, "heartbeat"},
-    {"SPOOL=", ReadSpool, "spool"},       {"REPLIES=", ReadReplies, "replies"},
-    {"ESCALATE=", ReadEscalate, nullptr},
+    {"DEST=", ReadDestination, nullptr, nullptr},
+    {"FILE=", ReadFile, nullptr, nullptr},
+    {"LOG=", ReadLog, "log file", nullptr},
+    {"HEARTBEAT=", ReadHeartbeat, "heartbeat", nullptr},
+    {"SPOOL=", ReadSpool, "spool", nullptr},
+    {"PIN=", ReadPin, "PIN", "PIN=****"},
+    {"REPLIES=", ReadReplies, "replies", nullptr},
+    {"ESCALATE=", ReadEscalate, nullptr, nullptr},
 };
 constexpr size_t kKeywordCount = sizeof kKeywords / sizeof kKeywords[0];
 
@@ -150,7 +166,8 @@ bool ReadKeywordArgument(const char* argument, bool (&seen)[kKeywordCount], Conf
     const Keyword& keyword = kKeywords[i];
     if (!StartsWith(argument, keyword.text)) continue;
     if (keyword.once != nullptr && seen[i]) {
-      ArgumentStep& step = AddStep(c, ArgumentStep::kRepeated, argument, 0);
+      const char* shown = keyword.shown != nullptr ? keyword.shown : argument;
+      ArgumentStep& step = AddStep(c, ArgumentStep::kRepeated, shown, 0);
       step.keyword = keyword.text;
       step.once = keyword.once;
       return true;

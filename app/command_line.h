@@ -5,8 +5,8 @@
 //
 // How the arguments are read, as command lines have always been read:
 // - An argument that begins with a keyword of the table in command_line.cpp (DEST=, FILE=,
-//   LOG=, HEARTBEAT=, SPOOL=, REPLIES=, ESCALATE=) is that kind, whatever else it holds: a
-//   path or a tag name may well contain "COM" or "SER".
+//   LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=) is that kind, whatever else it
+//   holds: a path or a tag name may well contain "COM" or "SER".
 // - Any other argument is the kind of the first of "COM", "SER", "DEST=" and "FILE=" it
 //   contains, case-sensitively; an argument with none of them is passed over silently.
 // - Each COM argument makes a new modem, in place of the one an earlier COM argument
@@ -15,8 +15,8 @@
 // - DEST arguments and the lines of the files FILE arguments name (read here, in the order
 //   of the arguments) give at most 31 destinations; each one beyond is passed over with a
 //   line. A destination whose specification is incomplete or refused still takes its place.
-// - Of LOG=, HEARTBEAT=, SPOOL= and REPLIES= the first argument is the one, whether it is
-//   taken or refused; a later one is ignored with a line. ESCALATE= may come many times.
+// - Of LOG=, HEARTBEAT=, SPOOL=, PIN= and REPLIES= the first argument is the one, whether it
+//   is taken or refused; a later one is ignored with a line. ESCALATE= may come many times.
 // - Without a COM argument or without a destination the run is the usage text, and its
 //   exit status 0; otherwise the exit status is the number of destinations.
 #pragma once
@@ -30,6 +30,7 @@
 #include "app/replies.h"
 #include "app/spool.h"
 #include "log/log_file.h"
+#include "modem/modem_dialogue.h"
 #include "modem/sms_outbox.h"
 #include "platform/serial_mode.h"
 #include "routing/destination_list.h"
@@ -105,6 +106,12 @@ struct SpoolSetting {
   char path[kSpoolPathSize] = {};
 };
 
+// PIN=nnnn, the SIM's PIN: 4 to 8 digits. No line ever shows it, nor the argument.
+struct PinSetting {
+  bool fine = false;
+  char digits[kLongestPin + 1] = {};  // empty unless fine
+};
+
 // REPLIES=ON: the SMS that reach the phone are read (as with any ESCALATE= rule taken).
 // Anything else after the "=" is refused.
 struct RepliesSetting {
@@ -122,12 +129,13 @@ struct ArgumentStep {
     kLog,          // the configuration's log, heartbeat or spool
     kHeartbeat,
     kSpool,
+    kPin,
     kReplies,
     kEscalate,  // escalations[index]
     kRepeated,  // a keyword argument a run takes once, given again: ignored
   };
   Kind kind = kPort;
-  const char* argument = nullptr;  // the argument as given
+  const char* argument = nullptr;  // the argument as given (kRepeated: as it may be shown)
   size_t index = 0;
   const char* keyword = nullptr;  // kRepeated: the keyword, as "LOG="
   const char* once = nullptr;     // kRepeated: what a run has one of, as "log file"
@@ -148,6 +156,7 @@ struct Configuration {
   std::optional<LogSetting> log;
   std::optional<HeartbeatSetting> heartbeat;
   std::optional<SpoolSetting> spool;
+  std::optional<PinSetting> pin;
   std::optional<RepliesSetting> replies;
   Table<EscalateArgument> escalations;  // each ESCALATE= argument, in order
 

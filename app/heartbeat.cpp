@@ -34,11 +34,15 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock) {
     // The next one keeps to the period, unless a pass took so long that it is due already.
     deadline_ += period_;
     if (DeadlinePassed(now, deadline_)) deadline_ = now + period_;
+    // The network's registration, once known, ends it: at most ", network not registered",
+    // which with ten-digit counts still fits 159 characters.
+    const char* registration = modem.Registration();
     snprintf(text, sizeof text,
              "Kelvor alive. Since the last heartbeat: alarms read %u, SMS sent %u, SMS lost %u. "
-             "Signal %d%%, SMS waiting %d.",
+             "Signal %d%%, SMS waiting %d%s%s.",
              Alarms(), Sent(modem.Tally()), Lost(modem.Tally()), modem.SignalStrength(),
-             modem.QueuedCount());
+             modem.QueuedCount(), registration != nullptr ? ", network " : "",
+             registration != nullptr ? registration : "");
   }
   Queue(modem, text);
 }

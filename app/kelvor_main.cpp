@@ -67,6 +67,7 @@ class Kelvor {
   void ReportLog(const LogSetting& read, const char* argument);
   void StartHeartbeat(const HeartbeatSetting& read, const char* argument);
   void StartSpool(const SpoolSetting& read);
+  void ReportPin(const PinSetting& read);
   void TakeReplies(const RepliesSetting& read, const char* argument);
   void AddEscalation(const EscalateArgument& read, const char* argument);
   void ListenForReplies();
@@ -159,6 +160,9 @@ void Kelvor::TakeStep(const ArgumentStep& step) {
     case ArgumentStep::kSpool:
       StartSpool(*c.spool);
       break;
+    case ArgumentStep::kPin:
+      ReportPin(*c.pin);
+      break;
     case ArgumentStep::kReplies:
       TakeReplies(*c.replies, step.argument);
       break;
@@ -183,6 +187,19 @@ void Kelvor::MakeModem(const PortArgument& read, const char* argument) {
   modem_ = std::make_unique<SmsModem>(read.tooLong ? nullptr : port.name,
                                       port.hasMode ? port.mode : nullptr, platform_.newSerialPort(),
                                       log_, platform_.clock);
+  const std::optional<PinSetting>& pin = configuration_.pin;
+  if (pin && pin->fine) modem_->SetPin(pin->digits);
+}
+
+// Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right
+// would give most of it away.
+void Kelvor::ReportPin(const PinSetting& read) {
+  if (read.fine) {
+    log_.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
+  } else {
+    log_.LogMessage(Colour::kError, "Bad PIN - PIN= takes %d to %d digits; no PIN sent\r\n",
+                    static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
+  }
 }
 
 // The file itself was opened before the first line (StartLogFile); here the operator is told,
@@ -557,6 +574,11 @@ void Kelvor::ReportStatus() {
   log_.LogMessage(Colour::kStatusReport, "Signal Strength = %d %%\r\n", modem_->SignalStrength());
   log_.LogMessage(Colour::kStatusReport, "Messages in Que = %d \r\n", modem_->QueuedCount());
   log_.LogMessage(Colour::kStatusReport, "Last Error      = %d \r\n", modem_->LastError());
+  // Known only once the phone was asked, after a sending refused for the network.
+  const char* registration = modem_->Registration();
+  if (registration != nullptr) {
+    log_.LogMessage(Colour::kStatusReport, "Network         = %s \r\n", registration);
+  }
 }
 
 }  // namespace

@@ -37,8 +37,11 @@ void ServiceStatus::Stopping() {
 // The status line systemctl shows: the S key's report on one line, sent when it changes.
 void ServiceStatus::Publish(const SmsModem& modem) {
   char next[sizeof status_];
-  snprintf(next, sizeof next, "STATUS=Signal %d %%, SMS waiting %d, last error %d",
-           modem.SignalStrength(), modem.QueuedCount(), modem.LastError());
+  const char* registration = modem.Registration();
+  snprintf(next, sizeof next, "STATUS=Signal %d %%, SMS waiting %d, last error %d%s%s",
+           modem.SignalStrength(), modem.QueuedCount(), modem.LastError(),
+           registration != nullptr ? ", network " : "",
+           registration != nullptr ? registration : "");
   if (strcmp(next, status_) == 0) return;
   memcpy(status_, next, sizeof status_);
   NotifyServiceManager(status_);

@@ -23,7 +23,7 @@ class ServiceStatus {
   void Publish(const SmsModem& modem);
 
   uint32_t nextPing_ = 0;
-  char status_[96] = {};  // the STATUS= message sent last
+  char status_[128] = {};  // the STATUS= message sent last
 };
 
 }  // namespace kelvor

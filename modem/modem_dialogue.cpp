@@ -13,7 +13,22 @@ constexpr size_t kSkippedBytes = 2;  // the CR LF that opens a modem answer
 // "RX<<" and 251 characters fill the log's 255-character line exactly.
 constexpr int kShownChunk = 251;
 
+constexpr int32_t kSimBusy = 14;           // +CME ERROR: the SIM is busy
+constexpr size_t kErrorMarkerLength = 11;  // "+CME ERROR:", "+CMS ERROR:"
+
+// The states of +CREG, 0 to 5.
+const char* const kRegistrationWords[] = {"not registered", "registered", "searching",
+                                          "denied",         "unknown",    "roaming"};
+constexpr int32_t kRegisteredHome = 1;
+constexpr int32_t kRegisteredRoaming = 5;
+constexpr int32_t kRegistrationOther = 4;  // "unknown", for a state outside 0 to 5
+
 }  // namespace
+
+const char* RegistrationWords(int32_t registration) {
+  if (registration < 0 || registration > kRegisteredRoaming) return nullptr;
+  return kRegistrationWords[registration];
+}
 
 int32_t SignalPercent(int32_t rssi) {
   if (rssi < 0 || rssi > 31) return 0;
@@ -41,6 +56,12 @@ void ModemDialogue::Start() {
   signalStrength_ = 0;
   hasBeenReady_ = false;
   pausing_ = false;
+  pin_[0] = '\0';
+  pinRefused_ = false;
+  askPinLater_ = false;
+  networkAway_ = false;
+  registration_ = kRegistrationUnknown;
+  errorSeen_ = false;
 }
 
 void ModemDialogue::SetServiceNumber(const char* number) {
@@ -78,7 +99,8 @@ NextStep ModemDialogue::WhenToStep() const {
     return left > 0 ? NextStep{NextStep::kAfterPause, left} : NextStep{NextStep::kNow, 0};
   }
   if (state_ != Ready) return {NextStep::kOnBytes, 0};
-  return {queue_.Empty() ? NextStep::kIdle : NextStep::kNow, 0};
+  // SMS held for the network are not addressed: Ready is as idle as with none.
+  return {queue_.Empty() || networkAway_ ? NextStep::kIdle : NextStep::kNow, 0};
 }
 
 // Some phones need a rest after a confirmed SMS. Only the dialogue rests: it neither reads
@@ -135,6 +157,9 @@ void ModemDialogue::Step() {
       // text. The ">" stays in the response, so Ctrl-Z goes out on every step until "OK".
       if (Contains(">")) SendCtrlZ();
       break;
+    case WaitEchoOff:
+      StepEchoOff();
+      break;
     case WaitServiceQuery:
       if (!AdvanceOnOk() && Contains("ERROR")) {
         Advance("Query Service\r\n", WaitServiceSet);
@@ -152,6 +177,15 @@ void ModemDialogue::Step() {
       break;
     case WaitSignal:
       StepSignal();
+      break;
+    case WaitPinQuery:
+      StepPinQuery();
+      break;
+    case WaitPin:
+      StepPin();
+      break;
+    case WaitRegistration:
+      StepRegistration();
       break;
     default:
       AdvanceOnOk();
@@ -174,12 +208,14 @@ void ModemDialogue::Advance(const char* logLine, ModemState next) {
   log_.LogMessage(Colour::kModem, "%s", logLine);
   DiscardResponse();
   state_ = next;
-  if (next == Ready) hasBeenReady_ = true;
+  if (next != Ready) return;
+  hasBeenReady_ = true;
+  errorSeen_ = false;  // whatever kept the modem from Ready is over
 }
 
 void ModemDialogue::StepReady() {
   DropExhausted();
-  if (!queue_.Empty()) {
+  if (!queue_.Empty() && !networkAway_) {
     SendCommand("AT+CMGS=\"%s\"\r", queue_.Head().number);
     state_ = WaitPrompt;
   } else if (DeadlinePassed(clock_.TickCount(), deadline_)) {
@@ -201,15 +237,25 @@ void ModemDialogue::DropExhausted() {
 }
 
 void ModemDialogue::TakeError(const char* marker) {
+  if (ErrorCode(marker, &lastError_)) DiscardResponse();
+}
+
+// The number after the first `marker` ("+CME", "+CMS") of the response and the colon that
+// follows it, once its line has ended.
+bool ModemDialogue::ErrorCode(const char* marker, int32_t* code) const {
   const char* found = strstr(response_, marker);
   const char* colon = found != nullptr ? strchr(found, ':') : nullptr;
-  if (colon == nullptr || !LineEnded(colon)) return;
-  lastError_ = ReadLeadingInteger(colon + 1);
-  DiscardResponse();
+  if (colon == nullptr || !LineEnded(colon)) return false;
+  *code = ReadLeadingInteger(colon + 1);
+  return true;
 }
 
 void ModemDialogue::StepPrompt() {
-  if (!Contains(">")) return;
+  if (!Contains(">")) {
+    PromptRefused("+CME", ErrorKind::kPhone);
+    PromptRefused("+CMS", ErrorKind::kSms);
+    return;
+  }
   if (queue_.Empty()) {  // nothing to send after all: start over from Ready
     state_ = Ready;
     DiscardResponse();
@@ -226,21 +272,51 @@ void ModemDialogue::StepSendResult() {
     queue_.RemoveSent();
     state_ = Ready;
     log_.LogMessage(Colour::kModem, "Successfull send\r\n");  // spelt as operators know it
+    errorSeen_ = false;
     pausing_ = true;
     pauseEnd_ = clock_.TickCount() + kPauseAfterSend;
     return;  // the response goes when the pause ends
   }
-  RefusedSend("+CME");
-  RefusedSend("+CMS");
+  RefusedSend("+CME", ErrorKind::kPhone);
+  RefusedSend("+CMS", ErrorKind::kSms);
 }
 
-// A refused SMS is sent again only after the time-out has reset the modem.
-void ModemDialogue::RefusedSend(const char* marker) {
-  const char* found = strstr(response_, marker);
-  if (found == nullptr || strchr(found, ':') == nullptr) return;
+// A refused SMS is sent again only after the time-out has reset the modem; one refused for
+// the network or for the SIM's PIN waits without losing a sending (HoldHead).
+void ModemDialogue::RefusedSend(const char* marker, ErrorKind kind) {
+  int32_t code = 0;
+  if (!ErrorCode(marker, &code)) return;
   DiscardResponse();
   lastError_ = kSendFailed;
   RenewDeadline();
+  Refusal refusal = RefusalFor(kind, code);
+  if (refusal == Refusal::kCounts) return;
+  queue_.TakeBackAttempt();
+  HoldHead(refusal);
+}
+
+// A phone off the network may refuse AT+CMGS itself. Any other error there is left to the
+// time-out, which addresses the same SMS again.
+void ModemDialogue::PromptRefused(const char* marker, ErrorKind kind) {
+  int32_t code = 0;
+  if (!ErrorCode(marker, &code) || RefusalFor(kind, code) != Refusal::kWaitsNetwork) return;
+  DiscardResponse();
+  lastError_ = kSendFailed;
+  RenewDeadline();
+  HoldHead(Refusal::kWaitsNetwork);
+}
+
+// The head SMS keeps its place and its sendings. Waiting for the network, the dialogue
+// goes back to Ready, which addresses it again once AT+CREG? says the phone is registered;
+// waiting for the PIN, the time-out's reset gives the SIM its PIN first.
+void ModemDialogue::HoldHead(Refusal refusal) {
+  bool network = refusal == Refusal::kWaitsNetwork;
+  log_.LogMessage(Colour::kModem, "SMS to %s waits for %s - not counted as a sending\r\n",
+                  queue_.Empty() ? "" : queue_.Head().number,
+                  network ? "the network" : "the SIM's PIN");
+  if (!network) return;
+  networkAway_ = true;
+  state_ = Ready;
 }
 
 void ModemDialogue::StepSignal() {
@@ -248,9 +324,157 @@ void ModemDialogue::StepSignal() {
   if (found == nullptr || !LineEnded(found)) return;
   signalStrength_ = SignalPercent(ReadLeadingInteger(found + 5));
   log_.LogMessage(Colour::kModem, "Signal Strength = %d %%\r\n", static_cast<int>(signalStrength_));
+  if (networkAway_) {  // an SMS waits for the network: is the phone back on it?
+    DiscardResponse();
+    state_ = WaitRegistration;
+    SendCommand("AT+CREG?\r");
+    return;
+  }
   state_ = Ready;
   DiscardResponse();
   RenewDeadline();
+}
+
+// A phone that cannot say where it is (an ERROR) lets the SMS waiting try again; its
+// refusal, if the network is still away, holds it once more.
+void ModemDialogue::StepRegistration() {
+  const char* found = strstr(response_, "+CREG:");
+  if (found != nullptr && LineEnded(found)) {
+    TakeRegistration(found + 6);
+  } else if (Contains("ERROR")) {
+    networkAway_ = false;
+  } else {
+    return;
+  }
+  state_ = Ready;
+  DiscardResponse();
+  RenewDeadline();
+}
+
+// "+CREG: <n>,<stat>[,<lac>,<ci>]" as the query answers, or "+CREG: <stat>" unasked.
+void ModemDialogue::TakeRegistration(const char* fields) {
+  int32_t stat = ReadLeadingInteger(fields);
+  const char* comma = strchr(fields, ',');
+  if (comma != nullptr && comma < strpbrk(fields, "\r\n")) stat = ReadLeadingInteger(comma + 1);
+  if (RegistrationWords(stat) == nullptr) stat = kRegistrationOther;
+  bool registered = stat == kRegisteredHome || stat == kRegisteredRoaming;
+  if (registered) networkAway_ = false;
+  if (stat == registration_) return;
+  registration_ = stat;
+  log_.LogMessage(registered ? Colour::kModem : Colour::kError, "Network registration: %s\r\n",
+                  RegistrationWords(stat));
+}
+
+// With a PIN given, the initialisation asks the SIM whether it wants it before text mode.
+void ModemDialogue::StepEchoOff() {
+  if (pin_[0] == '\0' || !Contains("OK")) {
+    AdvanceOnOk();
+    return;
+  }
+  simBusyAnswers_ = 0;
+  askPinLater_ = false;
+  Advance("Query PIN\r\n", WaitPinQuery);
+  SendCommand("AT+CPIN?\r");
+}
+
+void ModemDialogue::StepPinQuery() {
+  if (askPinLater_) {
+    if (!DeadlinePassed(clock_.TickCount(), askPinAt_)) return;
+    askPinLater_ = false;
+    SendCommand("AT+CPIN?\r");
+    return;
+  }
+  const char* answer = strstr(response_, "+CPIN:");
+  if (answer != nullptr) {
+    if (LineEnded(answer) && strstr(answer, "OK") != nullptr) TakePinState(answer + 6);
+    return;
+  }
+  int32_t code = 0;
+  if (ErrorCode("+CME", &code) && code == kSimBusy) {
+    WaitForSim();
+    return;
+  }
+  // A phone that cannot say (a bare OK, an error) goes on as it would without a PIN.
+  if (Contains("OK") || LineEndedError()) GoToTextMode();
+}
+
+// "READY", or a state this run has no answer to (a PUK, a PIN the SIM refused, no PIN),
+// goes on to text mode; the errors there say in words what is wrong.
+void ModemDialogue::TakePinState(const char* state) {
+  while (*state == ' ') ++state;
+  bool wantsPin = strncmp(state, "SIM PIN", 7) == 0 && state[7] != '2';
+  if (!wantsPin || pinRefused_ || pin_[0] == '\0') {
+    GoToTextMode();
+    return;
+  }
+  Advance("Sending PIN\r\n", WaitPin);
+  SendPin();
+}
+
+// A PIN the SIM refuses is never sent again in this run: three wrong ones block the SIM
+// for good. The initialisation goes on without it (text mode will be refused), and the
+// time-outs reset the modem as they would without a PIN.
+void ModemDialogue::StepPin() {
+  if (Contains("OK")) {  // some SIMs are busy for a while after their PIN: asked again
+    Advance("PIN accepted\r\n", WaitPinQuery);
+    SendCommand("AT+CPIN?\r");
+    return;
+  }
+  int32_t code = 0;
+  if (ErrorCode("+CME", &code) && code == kSimBusy) {  // the PIN was not tried
+    WaitForSim();
+    return;
+  }
+  // Any other refusal may be a wrong PIN: a phone without numbered errors says only ERROR.
+  if (!LineEndedError()) return;
+  pinRefused_ = true;
+  log_.LogMessage(Colour::kError,
+                  "PIN refused by the SIM - not sent again in this run (three wrong PINs block "
+                  "the SIM): check PIN= and restart Kelvor\r\n");
+  GoToTextMode();
+}
+
+// An "ERROR" of any kind whose line has ended.
+bool ModemDialogue::LineEndedError() const {
+  const char* error = strstr(response_, "ERROR");
+  return error != nullptr && LineEnded(error);
+}
+
+// A busy SIM is asked again a few seconds later; a SIM busy for long is left to the
+// time-out's reset.
+void ModemDialogue::WaitForSim() {
+  DiscardResponse();
+  state_ = WaitPinQuery;
+  if (simBusyAnswers_++ == 0) log_.LogMessage(Colour::kModem, "SIM busy - waiting for it\r\n");
+  if (simBusyAnswers_ > kSimBusyAsks) return;
+  askPinLater_ = true;
+  askPinAt_ = clock_.TickCount() + kSimBusyPause;
+}
+
+void ModemDialogue::GoToTextMode() {
+  Advance("Going to text\r\n", WaitTextMode);
+  SendCommand("AT+CMGF=1\r");
+}
+
+// The PIN never shows: its line is masked, and the buffer it was written in wiped.
+void ModemDialogue::SendPin() {
+  int length = snprintf(command_, sizeof command_, "AT+CPIN=\"%s\"\r", pin_);
+  link_.WriteBytes(command_, static_cast<uint32_t>(length));
+  memset(command_, 0, sizeof command_);
+  RenewDeadline();
+  log_.LogMessage(Colour::kCommand, "TX>>AT+CPIN=\"****\"\r");
+}
+
+bool ModemDialogue::SetPin(const char* pin) {
+  pin_[0] = '\0';
+  if (pin == nullptr) return true;
+  size_t length = strlen(pin);
+  if (length < kShortestPin || length > kLongestPin) return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (!IsDigit(pin[i])) return false;
+  }
+  memcpy(pin_, pin, length + 1);
+  return true;
 }
 
 bool ModemDialogue::ReceiveResponse() {
@@ -260,13 +484,57 @@ bool ModemDialogue::ReceiveResponse() {
   const char* chunk = link_.ReceiveBuffer();
   // A chunk of one or two bytes shows nothing; its terminator is where the text starts.
   size_t skipped = count < kSkippedBytes ? count : kSkippedBytes;
-  log_.LogMessage(Colour::kModem, "RX<<%.*s", kShownChunk, chunk + skipped);
+  ShowReceived(chunk + skipped);
   size_t held = strlen(response_);
   size_t length = strnlen(chunk, count);
   memcpy(response_ + held, chunk, length);
   response_[held + length] = '\0';
   accumulatedLength_ += count;
+  SayErrors(held);
   return true;
+}
+
+// A phone that echoes in spite of ATE0 would show the PIN: its digits are masked.
+void ModemDialogue::ShowReceived(const char* text) {
+  if (pin_[0] == '\0' || strstr(text, pin_) == nullptr) {
+    log_.LogMessage(Colour::kModem, "RX<<%.*s", kShownChunk, text);
+    return;
+  }
+  char shown[kShownChunk + 1];
+  snprintf(shown, sizeof shown, "%s", text);
+  size_t length = strlen(pin_);
+  for (char* at = strstr(shown, pin_); at != nullptr; at = strstr(at + length, pin_)) {
+    memset(at, '*', length);
+  }
+  log_.LogMessage(Colour::kModem, "RX<<%s", shown);
+}
+
+// Each error line ended by the text that came in from `from` on (the line it began in
+// included) is said in words, whatever the state.
+void ModemDialogue::SayErrors(size_t from) {
+  while (from > 0 && response_[from - 1] != '\n') --from;
+  for (const char* at = strstr(response_ + from, "+CM"); at != nullptr;
+       at = strstr(at + 1, "+CM")) {
+    bool phone = strncmp(at, "+CME ERROR:", kErrorMarkerLength) == 0;
+    if (!phone && strncmp(at, "+CMS ERROR:", kErrorMarkerLength) != 0) continue;
+    if (!LineEnded(at)) return;
+    SayError(phone ? ErrorKind::kPhone : ErrorKind::kSms,
+             ReadLeadingInteger(at + kErrorMarkerLength));
+  }
+}
+
+// The first time an error appears, and again when another came between: one line, the
+// meaning and what to do, for the errors a site engineer must act on.
+void ModemDialogue::SayError(ErrorKind kind, int32_t code) {
+  if (errorSeen_ && kind == seenKind_ && code == seenCode_) return;
+  errorSeen_ = true;
+  seenKind_ = kind;
+  seenCode_ = code;
+  const ErrorWords* words = WordsForError(kind, code);
+  if (words == nullptr) return;
+  log_.LogMessage(Colour::kError, "%s %d means %s - %s\r\n",
+                  kind == ErrorKind::kPhone ? "+CME ERROR:" : "+CMS ERROR:", static_cast<int>(code),
+                  words->meaning, words->action);
 }
 
 void ModemDialogue::SendRaw(const char* data, uint32_t length) {

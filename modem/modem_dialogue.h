@@ -1,11 +1,14 @@
-// The AT-command dialogue: resets and initialises the modem for SMS text mode, sends the
-// queued SMS one at a time and asks for the signal quality while nothing waits.
+// The AT-command dialogue: resets and initialises the modem for SMS text mode (giving the
+// SIM its PIN when one is given and the SIM asks), sends the queued SMS one at a time,
+// holding them while the network is away, and asks for the signal quality while nothing
+// waits. The errors a site engineer must act on are said in words.
 #pragma once
 
 #include <cstdint>
 
 #include "log/log.h"
 #include "modem/incoming_sms.h"
+#include "modem/modem_errors.h"
 #include "modem/outgoing_queue.h"
 #include "modem/serial_link.h"
 #include "platform/clock.h"
@@ -23,13 +26,22 @@ enum ModemState : int32_t {
   WaitPrompt = 7,
   WaitSendResult = 8,
   WaitSignal = 9,
+  WaitPinQuery = 10,      // "AT+CPIN?" sent (with a PIN given); waiting for "+CPIN:"
+  WaitPin = 11,           // the PIN sent; waiting for "OK" or the SIM's refusal
+  WaitRegistration = 12,  // "AT+CREG?" sent after the signal query; waiting for "+CREG:"
 };
+constexpr ModemState kLastModemState = WaitRegistration;
 
 constexpr uint32_t kAnswerTimeout = 10000;  // ms the modem has to answer a command
 constexpr uint32_t kPauseAfterSend = 1000;  // ms the dialogue rests after a confirmed SMS
 constexpr int32_t kMaxAttempts = 4;         // sendings of one SMS text
 constexpr int32_t kSendFailed = 515;        // last error after a refused SMS
 constexpr size_t kResponseSize = 256;
+constexpr size_t kShortestPin = 4;  // digits of a SIM's PIN
+constexpr size_t kLongestPin = 8;
+constexpr uint32_t kSimBusyPause = 3000;  // ms before a busy SIM is asked again
+constexpr int kSimBusyAsks = 10;          // busy answers waited out before the time-out may reset
+constexpr int32_t kRegistrationUnknown = -1;
 
 // When the dialogue's next step is worth taking, for a caller that sleeps between steps.
 struct NextStep {
@@ -60,6 +72,9 @@ class ModemDialogue {
   // nothing; one that does not fit 31 characters or holds a character that would break the
   // AT+CSCA command is refused with a console line: the number held stays as it was.
   void SetServiceNumber(const char* number);
+  // Takes the SIM's PIN, 4 to 8 digits, sent when the SIM asks for it; false, taking none,
+  // for anything else. Null takes none. Without a PIN not one command changes.
+  bool SetPin(const char* pin);
 
   // Reads the SMS that reach the phone from now on; see SmsModem::ListenForReplies.
   void ListenForReplies() { listening_ = true; }
@@ -72,6 +87,11 @@ class ModemDialogue {
   int LastError() const { return lastError_; }
   const char* ServiceNumber() const { return serviceNumber_; }
   const char* Response() const { return response_; }
+  // True once the SIM has refused the PIN: it is not sent again in this run.
+  bool PinRefused() const { return pinRefused_; }
+  // The phone's last answer to AT+CREG? (0 to 5), or kRegistrationUnknown before the
+  // first. It is asked only while an SMS waits for the network.
+  int32_t Registration() const { return registration_; }
 
  private:
   bool ReceiveResponse();
@@ -93,8 +113,24 @@ class ModemDialogue {
   void StepSignal();
   void DropExhausted();
   void TakeError(const char* marker);
-  void RefusedSend(const char* marker);
+  void RefusedSend(const char* marker, ErrorKind kind);
   void RenewDeadline();
+  bool ErrorCode(const char* marker, int32_t* code) const;
+  void ShowReceived(const char* text);
+  void SayErrors(size_t from);
+  void SayError(ErrorKind kind, int32_t code);
+  void StepEchoOff();
+  void StepPinQuery();
+  void StepPin();
+  void TakePinState(const char* state);
+  bool LineEndedError() const;
+  void SendPin();
+  void WaitForSim();
+  void GoToTextMode();
+  void PromptRefused(const char* marker, ErrorKind kind);
+  void HoldHead(Refusal refusal);
+  void StepRegistration();
+  void TakeRegistration(const char* fields);
 
   SerialLink& link_;
   OutgoingQueue& queue_;
@@ -112,10 +148,27 @@ class ModemDialogue {
   int32_t lastError_ = 0;
   char response_[kResponseSize] = {};
   char command_[kResponseSize] = {};
+
+  char pin_[kLongestPin + 1] = {};  // empty: none given
+  bool pinRefused_ = false;
+  bool askPinLater_ = false;  // the SIM was busy: AT+CPIN? again at askPinAt_
+  uint32_t askPinAt_ = 0;
+  int simBusyAnswers_ = 0;  // since the PIN query of this initialisation
+  bool networkAway_ = false;
+  int32_t registration_ = kRegistrationUnknown;
+  // The error seen last; an error is said in words again only when another came between,
+  // or the modem was ready or sent an SMS since.
+  bool errorSeen_ = false;
+  ErrorKind seenKind_ = ErrorKind::kPhone;
+  int32_t seenCode_ = 0;
+
   bool listening_ = false;
   IncomingSms inbox_;  // a message read, until the program takes it
   bool inboxFull_ = false;
 };
+
+// The registration state (+CREG <stat>) in words; null for kRegistrationUnknown.
+const char* RegistrationWords(int32_t registration);
 
 // The percentage of a +CSQ rssi: 0 to 31 scale to 0 to 100; 99 (not measurable) and
 // anything else outside 0 to 31 give 0.

@@ -90,4 +90,10 @@ void OutgoingQueue::CountAttempt() {
   ++changes_;
 }
 
+void OutgoingQueue::TakeBackAttempt() {
+  if (count_ == 0 || records_[head_].attempts == 0) return;
+  --records_[head_].attempts;
+  ++changes_;
+}
+
 }  // namespace kelvor

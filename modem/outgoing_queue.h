@@ -66,6 +66,9 @@ class OutgoingQueue {
                SmsKind kind = SmsKind::kAlarm);
   // Counts one more sending of the head record; only while the queue is not empty.
   void CountAttempt();
+  // Takes back the head record's last sending, one the phone refused for a reason that is
+  // not the SMS's (no network): it does not bring the SMS nearer to being given up.
+  void TakeBackAttempt();
   // The record `index` places after the head (0 is the head); index below Count().
   const OutgoingSms& At(int index) const { return records_[(head_ + index) % kQueueCapacity]; }
   // Grows by one at every change of the records: one queued, removed or sent again. A

@@ -54,6 +54,14 @@ WaitEnd SmsModem::WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard) {
   return link_.WaitForInput(milliseconds, clock_, keyboard);
 }
 
+bool SmsModem::SetPin(const char* pin) {
+  return dialogue_.SetPin(pin);
+}
+
+const char* SmsModem::Registration() const {
+  return RegistrationWords(dialogue_.Registration());
+}
+
 int SmsModem::SignalStrength() const {
   return dialogue_.SignalStrength();
 }

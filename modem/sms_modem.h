@@ -39,6 +39,8 @@ class SmsModem : public SmsOutbox {
   int QueuedCount() const;
   // Takes the service-centre number (null: none given) and logs the number held.
   void SetServiceNumber(const char* number);
+  // Takes the SIM's PIN (4 to 8 digits; null: none), sent only when the SIM asks for it.
+  bool SetPin(const char* pin);
   // One step of the AT dialogue.
   void PollModem();
   // When the next step is worth taking, for a loop that sleeps between steps; and the wait
@@ -47,6 +49,9 @@ class SmsModem : public SmsOutbox {
   WaitEnd WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard);
   int SignalStrength() const;
   int LastError() const;
+  // The phone's registration in words ("registered", "searching"...), or null while it is
+  // not known: the phone is asked only after a sending refused for the network.
+  const char* Registration() const;
   // True once the modem has been initialised and ready, since it was made.
   bool HasBeenReady() const;
   // What became of the SMS offered since the run started, for the heartbeat.

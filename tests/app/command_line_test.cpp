@@ -63,6 +63,8 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
       const char* outcomes[] = {"spool ", "spool empty", "spool too long"};
       return outcomes[c.spool->outcome] + std::string(c.spool->path);
     }
+    case ArgumentStep::kPin:
+      return c.pin->fine ? "pin " + std::string(c.pin->digits) : "pin bad";
     case ArgumentStep::kReplies:
       return c.replies->on ? "replies on" : "replies refused";
     case ArgumentStep::kEscalate: {
@@ -151,6 +153,14 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
        "heartbeat bad number +123456789012345678901234567890 0; usage 0"},
       {{"SPOOL=" + std::string(255, 's')}, "spool " + std::string(255, 's') + "; usage 0"},
       {{"SPOOL=" + std::string(256, 's')}, "spool too long; usage 0"},
+      // A PIN: 4 to 8 digits, nothing else; PIN=COM5 is no port.
+      {{"PIN=0000", "PIN=12345678", "COM5", "DEST=+1,A,H,1"},
+       "pin 0000; again PIN= PIN; port COM5; dest +1 1 0 1; status 1"},
+      {{"PIN=12345678"}, "pin 12345678; usage 0"},
+      {{"PIN=123"}, "pin bad; usage 0"},
+      {{"PIN=123456789"}, "pin bad; usage 0"},
+      {{"PIN=+1234"}, "pin bad; usage 0"},
+      {{"PIN=COM5"}, "pin bad; usage 0"},
       // REPLIES= once, ON in any case; ESCALATE= as often as given, whatever it holds.
       {{"REPLIES=on", "REPLIES=ON", "ESCALATE=+1,5,+2", "ESCALATE=+2,1440,+1",
         "ESCALATE=COM5,1,SERVICE"},

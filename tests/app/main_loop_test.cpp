@@ -301,6 +301,7 @@ TEST_F(MainLoopTest, SShowsTheStatusReportAndOtherKeysAreIgnored) {
   EXPECT_NE(out.find("<39|Signal Strength = 0 %|>\r\n<39|Messages in Que = 0 |>\r\n"
                      "<39|Last Error      = 0 |>"),
             std::string::npos);
+  EXPECT_EQ(CountLines("Network"), 0);  // not asked, not known: the three lines alone
   EXPECT_EQ(scada.alarmReads, 1);
 }
 
@@ -411,9 +412,9 @@ TEST_F(MainLoopTest, ALogFileHoldsEveryLineOfTheRunFromTheFirst) {
   EXPECT_EQ(CountLines("Buffering alm"), 1);
 }
 
-// Each LOG= and HEARTBEAT= argument is answered in its turn by one line: what it sets up
-// or, in red, why it is refused. Only the first of each counts; a refused heartbeat sends
-// nothing once the modem is ready.
+// Each LOG=, HEARTBEAT=, SPOOL= and PIN= argument is answered in its turn by one line: what
+// it sets up or, in red, why it is refused. Only the first of each counts; a refused
+// heartbeat sends nothing once the modem is ready. No line shows a PIN, taken or refused.
 TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
   test::TempFolder folder;
   std::string path = folder.Path("k.log");
@@ -449,6 +450,11 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
       {{"SPOOL=" + folder.Path("a.spool"), "SPOOL=b.spool"},
        "<71|Second SPOOL argument ignored - one spool per run: SPOOL=b.spool|>",
        0},
+      {{"PIN=2468"}, "\nSIM PIN **** given - sent when the SIM asks for it\r", 0},
+      {{"PIN=24680", "PIN=13579"},
+       "<71|Second PIN argument ignored - one PIN per run: PIN=****|>",
+       0},
+      {{"PIN=24a8"}, "<71|Bad PIN - PIN= takes 4 to 8 digits; no PIN sent|>", 0},
   };
   answering = true;
   for (const auto& c : cases) {
@@ -463,6 +469,9 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
     EXPECT_EQ(Run(arguments), 1);
     EXPECT_NE(console.coloured().find(c.shown), std::string::npos) << console.coloured();
     EXPECT_EQ(phone.received.size(), c.heartbeats);
+    for (const char* pin : {"2468", "13579", "24a8"}) {
+      EXPECT_EQ(console.coloured().find(pin), std::string::npos) << pin;
+    }
   }
 }
 
@@ -519,6 +528,36 @@ TEST_F(MainLoopTest, AHeartbeatTheQueueRefusesIsCountedLostByTheNext) {
             "Kelvor alive. Since the last heartbeat: alarms read 0, SMS sent 21, SMS lost 2. "
             "Signal 48%, SMS waiting 0.");
   EXPECT_EQ(CountLines("SMS to +4479050 dropped after 4 failed sendings"), 1);
+}
+
+// A phone off the network keeps the SMS waiting until it is back, and where it is shows,
+// once it was asked, after the S report's three lines and in the heartbeat.
+TEST_F(MainLoopTest, SmsWaitOffTheNetworkAndTheReportsSayWhereThePhoneIs) {
+  answering = true;
+  phone.offNetwork = true;
+  clock.onSleep = [this](uint32_t) {
+    uint32_t now = clock.TickCount();
+    if (now > 25 * 60000 && now <= 25 * 60000 + 1000) keyboard.keys.push_back('s');
+    if (now > 30 * 60000) phone.offNetwork = false;
+  };
+  scada.PushRecord(test::AlarmBuilder().Build());
+  scada.runningSequence.assign(2700, 1);  // 45 min
+  scada.running = 0;
+  Run({"COM5", "HEARTBEAT=+4479001,20", "DEST=+4479002,A,H,0"});
+
+  ASSERT_EQ(phone.received.size(), 4u);
+  EXPECT_EQ(phone.received[0].number, "+4479002");
+  EXPECT_GT(phone.received[0].tick, 30 * 60000u);
+  EXPECT_EQ(phone.received[2].text,
+            "Kelvor alive. Since the last heartbeat: alarms read 0, SMS sent 0, SMS lost 0. "
+            "Signal 48%, SMS waiting 2, network searching.");
+  EXPECT_EQ(phone.received[3].text,
+            "Kelvor alive. Since the last heartbeat: alarms read 0, SMS sent 3, SMS lost 0. "
+            "Signal 48%, SMS waiting 0, network registered.");
+  EXPECT_NE(console.coloured().find("<39|Last Error      = 515 |>\r\n"
+                                    "<39|Network         = searching |>"),
+            std::string::npos);
+  EXPECT_EQ(CountLines("Network registration:"), 2);
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 // Sixty days of the real main loop in virtual time, across the wrap of the 32-bit tick:
-// alarm bursts over 31 destinations, a phone that goes silent, refuses texts and floods
-// the line, and an alarm queue that fails for hours; the run ends with the SCADA system
-// stopping while a last burst waits for a silent phone. Every alarm a destination takes
-// must reach that destination's phone, or its loss must be reported on the console, at
-// shutdown too; the queue never holds more than 21, no SMS is longer than 159 characters,
-// the heap stays flat.
+// alarm bursts over 31 destinations, a phone that goes silent, refuses texts, floods the
+// line and loses the network, and an alarm queue that fails for hours; the run ends with the SCADA
+// system stopping while a last burst waits for a silent phone. Every alarm a destination takes must
+// reach that destination's phone, or its loss must be reported on the console, at shutdown too; the
+// queue never holds more than 21, no SMS is longer than 159 characters, SMS that wait for the
+// network go once it is back, the heap stays flat.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -34,7 +34,7 @@ constexpr int kDestinations = 31;
 constexpr int kMaxAlarms = 40000;
 constexpr int kAlarmsPerSmsAtMost = 10;  // the shortest alarm text is 17 characters
 
-enum class PhoneMode { kNormal, kSilent, kRefusing, kFlooding };
+enum class PhoneMode { kNormal, kSilent, kRefusing, kFlooding, kOffNetwork };
 
 // Cheap deterministic scatter.
 uint32_t Hash(uint64_t value) {
@@ -100,6 +100,8 @@ class World {
         return PhoneMode::kRefusing;
       case 2:
         return PhoneMode::kFlooding;
+      case 4:
+        return PhoneMode::kOffNetwork;
       default:
         return PhoneMode::kNormal;
     }
@@ -141,6 +143,9 @@ class World {
   int statusReports = 0;
   int timeouts = 0;
   int timeoutsWhenHealthy = 0;
+  bool heldForNetwork = false;  // an SMS waits for the network, and none went or was dropped since
+  int registeredAgain = 0;
+  int heldWhenHealthy = 0;  // status reports that found an SMS held for a network long back
   int truncations = 0;
   int discardedSms = -1;  // from the shutdown line, when there was one
   int discardedBatches = -1;
@@ -169,6 +174,7 @@ class SoakConsole : public test::NullConsole {
     int queued;
     if (sscanf(line, "Messages in Que = %d", &queued) == 1) {
       ++world_.statusReports;
+      if (world_.Healthy() && world_.heldForNetwork) ++world_.heldWhenHealthy;
       if (queued > world_.maxQueued) world_.maxQueued = queued;
     }
     if (strcmp(line, "Timeout") == 0) {
@@ -176,6 +182,11 @@ class SoakConsole : public test::NullConsole {
       if (world_.Healthy()) ++world_.timeoutsWhenHealthy;
     }
     if (strcmp(line, "truncating message") == 0) ++world_.truncations;
+    if (strstr(line, " waits for the network") != nullptr) world_.heldForNetwork = true;
+    if (strcmp(line, "Successfull send") == 0 || strstr(line, " dropped after ") != nullptr) {
+      world_.heldForNetwork = false;  // the SMS held went, or was refused for another reason
+    }
+    if (strcmp(line, "Network registration: registered") == 0) ++world_.registeredAgain;
     sscanf(line, "Shutdown discards SMS queued: %d, alarm batches pending: %d",
            &world_.discardedSms, &world_.discardedBatches);
     // "Message queue full - SMS to <number> lost", "SMS to <number> dropped after ..."
@@ -337,10 +348,13 @@ class PhonePort : public test::FakeSerialPort {
   static constexpr uint32_t kAnswerDelay = 50;  // ms
   static constexpr uint32_t kTextDelay = 300;   // ms
 
-  // A phone switched off loses what it was doing.
+  // A phone switched off loses what it was doing; one off the network refuses texts with
+  // 331 and says it is searching, until the network is back.
   void Follow() {
     PhoneMode mode = world_.Mode();
     if (mode_ == PhoneMode::kSilent && mode != PhoneMode::kSilent) phone_.Reset();
+    bool away = mode == PhoneMode::kOffNetwork;
+    if (away != (mode_ == PhoneMode::kOffNetwork)) phone_.SetNetwork(away ? 2 : 1);
     mode_ = mode;
     idle = mode_ == PhoneMode::kFlooding ? "\r\nRING\r\n" : "";
   }
@@ -407,6 +421,8 @@ TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
   EXPECT_EQ(world.longSms, 0);
   EXPECT_LE(world.maxQueued, 21);
   EXPECT_EQ(world.timeoutsWhenHealthy, 0) << "the modem did not come back after a fault";
+  EXPECT_GT(world.registeredAgain, 0) << "SMS waited for the network, and it came back";
+  EXPECT_EQ(world.heldWhenHealthy, 0) << "an SMS still held for a network long back";
   EXPECT_GE(world.statusReports, 60 * 24 - 1);
 
   // Every alarm a destination took reached its phone, or a loss was reported for that

@@ -225,6 +225,7 @@ class NotifySocket:
     abstract namespace for a name that starts with "@"."""
 
     def __init__(self, name):
+        self.name = name
         self._socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         self._socket.bind("\0" + name[1:] if name.startswith("@") else name)
 

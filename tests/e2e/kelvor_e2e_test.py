@@ -68,12 +68,13 @@ class Scenario(unittest.TestCase):
             shutil.rmtree(self.workdir, ignore_errors=True)
         return result
 
-    def phone(self, *args, stable=False, link=None):
+    def phone(self, *args, stable=False, link=None, control=None):
         """A phone; a `stable` one is reached by the same path as the next stable one, and
-        one with a `link` by that name."""
+        one with a `link` by that name; one with a `control` FIFO takes phone.tell()."""
         link = link or CONFIG.com_link(self.com) or (os.path.join(self.workdir, "phone")
                                                      if stable else None)
-        phone = Phone(self.processes, CONFIG.phone_program, self.workdir, args, link=link)
+        phone = Phone(self.processes, CONFIG.phone_program, self.workdir, args, link=link,
+                      control=control)
         self.phones.append(phone)
         return phone
 
@@ -412,6 +413,81 @@ class SpoolDurable(SpoolRuns):
         [(number, text)] = self.messages(phone)
         self.assertEqual(number, "+15550099")
         self.assertRegex(text, r"^Kelvor started\. Alarms read 0, SMS sent 0, SMS lost 0")
+
+
+class SimPin(Scenario):
+    """A phone whose SIM wants its PIN, as after a power cut, and is busy for a while after
+    power-on and after the PIN."""
+    com = 16
+
+    def test_without_pin_a_line_says_so_and_with_it_the_alarm_goes_through(self):
+        phone = self.phone("--pin", "2468", "--sim-busy", "2")
+        self.node.command(FEED)
+        without = self.kelvor(phone, "DEST=+15550014,A,H,0", name="without-pin")
+        without.out.wait_for(r"\+CME ERROR: 11 means SIM PIN wanted - give the SIM's PIN as "
+                             r"PIN=nnnn", INIT)
+        os.kill(without.proc.pid, signal.SIGINT)
+        self.assertEqual(without.wait_exit(EXIT), 1)
+
+        self.node.command(FEED_ALARM)
+        log = os.path.join(self.workdir, "kelvor-file.log")
+        kelvor = self.kelvor(phone, "DEST=+15550014,A,H,0", "PIN=2468",
+                             "LOG=" + CONFIG.path(log))
+        self.assertEqual(self.messages(phone, 1, SMS), [("+15550014", "7/06:05\nFeed flow high\n")])
+        self.assertEqual(phone.out.count(r"PIN tried"), 1)
+        self.assertEqual(phone.out.count(r"PIN tried right"), 1)
+        kelvor.out.wait_for(r'TX>>AT\+CPIN="\*\*\*\*"\n', 1)
+        self.shut_down(kelvor, 1)
+        self.assertNotIn("2468", without.out.text + kelvor.out.text)
+        with open(log, "rb") as file:
+            self.assertNotIn(b"2468", file.read())
+
+
+class WrongPin(Scenario):
+    """Three wrong PINs block a SIM for good: one it refuses is never sent again."""
+    com = 17
+
+    def test_a_refused_pin_is_sent_once_across_resets(self):
+        phone = self.phone("--pin", "2468")
+        kelvor = self.kelvor(phone, "DEST=+15550015,A,H,0", "PIN=1357")
+        refused = kelvor.out.wait_for(r"PIN refused by the SIM - not sent again in this run",
+                                      INIT)
+        # Two resets later the SIM, asked again, still wants a PIN, and gets none.
+        kelvor.out.wait_for(r"Timeout\n(.*\n)*?Timeout\n(.*\n)*?Going to text\n", 2 * INIT,
+                            refused.end())
+        self.assertEqual(phone.out.count(r"PIN tried"), 1)
+        self.assertEqual(phone.out.count(r"PIN tried wrong"), 1)
+        self.shut_down(kelvor, 1)
+        self.assertNotIn("1357", kelvor.out.text)
+
+
+class OffNetwork(Scenario):
+    """A phone that has lost the network: the alarm's SMS waits, and goes when it is back."""
+    com = 18
+
+    def test_an_sms_waits_for_the_network_and_goes_when_it_returns(self):
+        phone = self.phone("--network", "2", control=os.path.join(self.workdir, "control"))
+        self.node.command(FEED)
+        self.node.command(FEED_ALARM)
+        # Under a service manager (Linux) its status says where the phone is.
+        notify = None if CONFIG.wine else NotifySocket(os.path.join(self.workdir, "notify"))
+        if notify:
+            self.addCleanup(notify.close)
+        kelvor = self.kelvor(phone, "DEST=+15550016,A,H,0",
+                             env_extra={"NOTIFY_SOCKET": notify.name} if notify else None)
+        if notify:  # read as they come: a full socket drops what is sent to it
+            notify.until("STATUS=Signal 48 %, SMS waiting 1, last error 515, network searching",
+                         SMS)
+        waits = kelvor.out.wait_for(r"\+CMS ERROR: 331 means no network service - .*\n(.*\n)*?"
+                                    r"SMS to \+15550016 waits for the network - not counted as "
+                                    r"a sending\n", SMS)
+        kelvor.out.wait_for(r"Network registration: searching\n", 30, waits.end())
+        phone.tell("NETWORK 1")
+        self.assertEqual(self.messages(phone, 1, SMS),
+                         [("+15550016", "7/06:05\nFeed flow high\n")])
+        kelvor.out.wait_for(r"Network registration: registered\n", 1, waits.end())
+        self.assertEqual(phone.out.count(r"SMS refused to=\+15550016 code=331"), 1)
+        self.shut_down(kelvor, 1)
 
 
 class Keys(Scenario):

@@ -5,7 +5,7 @@
 // within its buffer; the link opens the port by the name read. Split at its line feeds, as
 // a whole command line: each argument is read into steps that keep the rules (at most 31
 // destinations, a service number only after a port, the once-only keywords once), with
-// every value within its buffer.
+// every value within its buffer, and a PIN of 4 to 8 digits that no step shows.
 #include <memory>
 #include <string>
 #include <vector>
@@ -128,6 +128,9 @@ void CheckCommandLine(const std::string& text) {
     const ArgumentStep& step = c.steps[i];
     if (step.kind == ArgumentStep::kService) FUZZ_CHECK(counts[ArgumentStep::kPort] > 0);
     if (step.kind == ArgumentStep::kRepeated) FUZZ_CHECK(step.keyword && step.once);
+    if (step.kind == ArgumentStep::kRepeated && strcmp(step.keyword, "PIN=") == 0) {
+      FUZZ_CHECK(strcmp(step.argument, "PIN=****") == 0);
+    }
     FUZZ_CHECK(step.index == counts[step.kind] || step.kind >= ArgumentStep::kLog);
     ++counts[step.kind];
   }
@@ -138,6 +141,12 @@ void CheckCommandLine(const std::string& text) {
   FUZZ_CHECK(counts[ArgumentStep::kLog] == (c.log ? 1u : 0u));
   FUZZ_CHECK(counts[ArgumentStep::kHeartbeat] == (c.heartbeat ? 1u : 0u));
   FUZZ_CHECK(counts[ArgumentStep::kSpool] == (c.spool ? 1u : 0u));
+  FUZZ_CHECK(counts[ArgumentStep::kPin] == (c.pin ? 1u : 0u));
+  if (c.pin && c.pin->fine) {
+    size_t length = strnlen(c.pin->digits, sizeof c.pin->digits);
+    FUZZ_CHECK(length >= kShortestPin && length <= kLongestPin);
+    FUZZ_CHECK(strspn(c.pin->digits, "0123456789") == length);
+  }
   if (c.log && c.log->outcome == LogSetting::kFine) {
     FUZZ_CHECK(c.log->path[0] != '\0' && fuzz::Terminated(c.log->path, kLogPathSize));
     FUZZ_CHECK(c.log->kbytes >= 1 && c.log->kbytes <= kLargestLogKbytes);

@@ -1,8 +1,10 @@
 // The AT dialogue fed arbitrary chunks in arbitrary states, with SMS queued, service
-// numbers set, writes failing and the clock jumping (across the tick wrap too). After every
-// step: the accumulated response is within its 256 bytes, the queue within 21, the state
-// one of the ten, and every SMS text that went out at the prompt is within 159 characters
-// and free of the bytes that would end it early.
+// numbers and PINs set, writes failing and the clock jumping (across the tick wrap too).
+// After every step: the accumulated response is within its 256 bytes, the queue within 21
+// and each SMS within its four sendings, the state one of the thirteen, every SMS text that
+// went out at the prompt is within 159 characters and free of the bytes that would end it
+// early; a PIN goes out only as the PIN given, never once the SIM has refused it, and no
+// console line shows it.
 #include <memory>
 
 #include "fuzz_support.h"
@@ -27,8 +29,38 @@ const char* const kAnswers[] = {
     "\r\nRING\r\n",
     ">",
     "\r\n+CSCA: \"+99912345\",145\r\n\r\nOK\r\n",
+    "\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n",
+    "\r\n+CPIN: READY\r\n\r\nOK\r\n",
+    "\r\n+CME ERROR: 14\r\n",
+    "\r\n+CME ERROR: 16\r\n",
+    "\r\n+CMS ERROR: 331\r\n",
+    "\r\n+CMS ERROR: 311\r\n",
+    "\r\n+CREG: 0,2\r\n\r\nOK\r\n",
+    "\r\n+CREG: 0,1\r\n\r\nOK\r\n",
 };
 constexpr int kAnswerCount = sizeof kAnswers / sizeof kAnswers[0];
+
+// Checks each console line as it is written: the line of the PIN command shows it masked,
+// and no line of what came in shows the PIN.
+class PinConsole : public fuzz::CheckingConsole {
+ public:
+  void Write(const char* text, size_t length) override {
+    CheckingConsole::Write(text, length);
+    if (dialogue == nullptr || pin.empty()) return;
+    std::string line(text, length);
+    if (dialogue->State() == WaitPin && line.rfind("TX>>AT+CPIN=", 0) == 0) {
+      FUZZ_CHECK(line == "TX>>AT+CPIN=\"****\"");
+    }
+    if (line.rfind("RX<<", 0) == 0) FUZZ_CHECK(line.find(pin) == std::string::npos);
+  }
+  const ModemDialogue* dialogue = nullptr;
+  std::string pin;  // the PIN the dialogue holds
+};
+
+// The PIN command, as the dialogue sends it.
+bool PinWrite(const std::string& write) {
+  return write.rfind("AT+CPIN=", 0) == 0 && write.back() != '\x1a';
+}
 
 void CheckWrite(const std::string& write) {
   FUZZ_CHECK(write.size() <= 255);
@@ -53,28 +85,47 @@ void CheckModem(const test::ModemParts& modem) {
   const ModemDialogue& dialogue = modem.dialogue;
   FUZZ_CHECK(fuzz::Terminated(dialogue.Response(), kResponseSize));
   FUZZ_CHECK(modem.queue.Count() >= 0 && modem.queue.Count() <= kQueueCapacity);
-  FUZZ_CHECK(dialogue.State() >= WaitReset && dialogue.State() <= WaitSignal);
+  FUZZ_CHECK(dialogue.State() >= WaitReset && dialogue.State() <= kLastModemState);
+  FUZZ_CHECK(dialogue.Registration() >= kRegistrationUnknown && dialogue.Registration() <= 5);
+  for (int i = 0; i < modem.queue.Count(); ++i) {
+    FUZZ_CHECK(modem.queue.At(i).attempts >= 0 && modem.queue.At(i).attempts <= kMaxAttempts);
+  }
   FUZZ_CHECK(dialogue.SignalStrength() >= 0 && dialogue.SignalStrength() <= 100);
   FUZZ_CHECK(fuzz::Terminated(dialogue.ServiceNumber(), kNumberSize));
   FUZZ_CHECK(strpbrk(dialogue.ServiceNumber(), "\"\r\n\x1a\x1b") == nullptr);
+}
+
+void CheckWrites(const test::ModemParts& modem, const test::FakeSerialPort& port,
+                 const std::string& pin, size_t* checked, bool* pinRefused) {
+  static const bool trace = getenv("KELVOR_FUZZ_TRACE") != nullptr;  // to follow a crash
+  for (; *checked < port.writes.size(); ++*checked) {
+    const std::string& write = port.writes[*checked];
+    if (trace) fprintf(stderr, "state %d TX %s\n", modem.dialogue.State(), write.c_str());
+    CheckWrite(write);
+    if (!PinWrite(write)) continue;
+    FUZZ_CHECK(!*pinRefused && !pin.empty());
+    FUZZ_CHECK(write == "AT+CPIN=\"" + pin + "\"\r");
+  }
+  *pinRefused = modem.dialogue.PinRefused();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input input(data, size);
-  fuzz::CheckingConsole console;
+  PinConsole console;
   ConsoleLog log(console, nullptr);
   test::VirtualClock clock(input.U32());  // any start, a few steps before the wrap included
   auto owned = std::make_unique<test::FakeSerialPort>();
   test::FakeSerialPort* port = owned.get();
   size_t checked = 0;
   test::ModemParts modem("COM5", "9600,N,8,1", std::move(owned), log, clock);
+  console.dialogue = &modem.dialogue;
+  bool pinRefused = false;  // as the last check found it
 
-  static const bool trace = getenv("KELVOR_FUZZ_TRACE") != nullptr;  // to follow a crash
   int steps = 0;
   while (!input.Empty() && steps < 2000) {
-    switch (input.Byte() % 10) {
+    switch (input.Byte() % 11) {
       case 0:  // raw bytes, up to a whole read and beyond
         port->Arrive(input.Bytes(input.Byte() * 3u));
         break;
@@ -106,19 +157,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           port->readResult = port->openResult = !port->openResult;
         }
         break;
+      case 8: {  // a PIN, or none: taken only when it is 4 to 8 digits
+        std::string pin = input.Text(10);
+        console.pin = modem.dialogue.SetPin(pin.c_str()) ? pin.c_str() : "";  // to a NUL
+        break;
+      }
       default:
         for (int i = input.Byte() % 4 + 1; i > 0; --i, ++steps) {
           modem.dialogue.PollModem();
           CheckModem(modem);
+          CheckWrites(modem, *port, console.pin, &checked, &pinRefused);
         }
         break;
     }
     CheckModem(modem);
-    for (; checked < port->writes.size(); ++checked) {
-      if (trace)
-        fprintf(stderr, "state %d TX %s\n", modem.dialogue.State(), port->writes[checked].c_str());
-      CheckWrite(port->writes[checked]);
-    }
+    CheckWrites(modem, *port, console.pin, &checked, &pinRefused);
   }
   return 0;
 }

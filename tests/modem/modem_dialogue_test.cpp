@@ -1,6 +1,8 @@
 // The AT dialogue in virtual time against a scripted phone, grouped by what can go wrong.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "modem/modem_dialogue.h"
 #include "modem_fixture.h"
 #include "platform/text.h"
@@ -172,6 +174,7 @@ TEST_F(ModemTest, ARefusedSmsIsRetriedAfterAResetAndDroppedAfterFourSendings) {
             std::string::npos);
   EXPECT_EQ(modem_->queue.Tally().givenUp, 1u);
   EXPECT_EQ(modem_->queue.Tally().sent, 0u);
+  EXPECT_EQ(CountWrites("AT+CREG?\r"), 0);  // a refusal not for the network changes nothing
 }
 
 TEST_F(ModemTest, AnErrorInsteadOfThePromptDoesNotCountAsASending) {
@@ -182,6 +185,90 @@ TEST_F(ModemTest, AnErrorInsteadOfThePromptDoesNotCountAsASending) {
   EXPECT_EQ(CountWrites("AT+CMGS=\"+111\"\r"), 6);
   EXPECT_EQ(modem_->queue.Count(), 1);
   EXPECT_EQ(CountWrites("ATZ\r"), 5);
+  EXPECT_EQ(CountWrites("AT+CREG?\r"), 0);
+}
+
+// Refused for the network, an SMS keeps its sendings and waits; AT+CREG? goes with the
+// signal queries until the phone is registered again, then the SMS goes, and the queries
+// are as before. Refused while the SIM wants its PIN, it waits for the time-out's reset.
+TEST_F(ModemTest, AnSmsRefusedForTheNetworkOrThePinWaitsWithoutLosingASending) {
+  const std::string kSearching = "\r\n+CREG: 0,2\r\n\r\nOK\r\n";
+  const std::string kHome = "\r\n+CREG: 0,1\r\n\r\nOK\r\n";
+  const std::string kRoaming = "\r\n+CREG: 0,5,\"00C3\",\"A1B2\"\r\n\r\nOK\r\n";
+  const Writes kSend = {"AT+CMGS=\"+111\"\r", "Alarm A\x1a"};
+  const Writes kBackOnTheNetwork = {"AT+CSQ\r",   "AT+CREG?\r", "AT+CSQ\r",
+                                    "AT+CREG?\r", kSend[0],     kSend[1]};
+  const struct {
+    std::string prompt, result;  // the first answers to AT+CMGS and to the text
+    std::vector<std::string> registrations;
+    Writes after;  // the writes from the refusal on
+    const char* waits;
+  } cases[] = {
+      {"\r\n> ", "\r\n+CMS ERROR: 331\r\n", {kSearching, kHome}, kBackOnTheNetwork, "the network"},
+      {"\r\n> ",
+       "\r\n+CMS ERROR: 332\r\n",
+       {kSearching, kRoaming},
+       kBackOnTheNetwork,
+       "the network"},
+      {"\r\n> ", "\r\n+CME ERROR: 30\r\n", {kSearching, kHome}, kBackOnTheNetwork, "the network"},
+      {"\r\n+CMS ERROR: 331\r\n", "", {kSearching, kHome}, kBackOnTheNetwork, "the network"},
+      // A phone that cannot say where it is: the SMS tries again at the next query.
+      {"\r\n> ",
+       "\r\n+CMS ERROR: 331\r\n",
+       {"\r\nERROR\r\n"},
+       {"AT+CSQ\r", "AT+CREG?\r", kSend[0], kSend[1]},
+       "the network"},
+      {"\r\n> ",
+       "\r\n+CMS ERROR: 311\r\n",
+       {},
+       {"ATZ\r", "AT+CMEE=1\r", "ATE0\r", "AT+CMGF=1\r", "AT+CSCA?\r", kSend[0], kSend[1]},
+       "the SIM's PIN"},
+  };
+  std::string shown;  // the console of every case
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.prompt + c.result);
+    MakeReady();
+    size_t registrations = 0;
+    bool refused = false;
+    port_->onWrite = [&](const std::string& command) {
+      std::string answer = phone_.AnswerTo(command);
+      if (command == "AT+CREG?\r" && !c.registrations.empty()) {
+        answer = c.registrations[std::min(registrations++, c.registrations.size() - 1)];
+      } else if (!refused && command == kSend[0] && c.result.empty()) {
+        answer = c.prompt;
+        refused = true;
+      } else if (!refused && command == kSend[1]) {
+        answer = c.result;
+        refused = true;
+      }
+      port_->Answer(answer);
+    };
+    modem_->queue.QueueMessage("Alarm A", "+111");
+    while (!refused) Step();
+    port_->writes.clear();
+    Step();
+    EXPECT_EQ(modem_->queue.Head().attempts, 0);
+    // Held in Ready, the dialogue has nothing to step for but the signal query.
+    if (std::string(c.waits) == "the network") {
+      EXPECT_EQ(modem_->dialogue.WhenToStep().kind, NextStep::kIdle);
+    }
+    EXPECT_TRUE(
+        Logged("SMS to +111 waits for " + std::string(c.waits) + " - not counted as a sending"));
+    for (int i = 0; i < 300 && modem_->queue.Count() > 0; ++i) Step();
+    EXPECT_EQ(port_->writes, c.after);
+    EXPECT_EQ(modem_->queue.Tally().sent, 1u);
+    port_->writes.clear();
+    Step(10000);
+    Step();
+    Step();
+    EXPECT_EQ(port_->writes, Writes{"AT+CSQ\r"});  // no AT+CREG? once registered
+    shown += console_.coloured();
+  }
+  EXPECT_NE(shown.find("<71|Network registration: searching|>"), std::string::npos);
+  EXPECT_NE(shown.find("<23|Network registration: roaming|>"), std::string::npos);
+  EXPECT_NE(shown.find("<71|+CMS ERROR: 331 means no network service - check the "
+                       "antenna, the signal and the SIM's subscription|>"),
+            std::string::npos);
 }
 
 TEST_F(ModemTest, AConfirmationArrivingAfterAnErrorStillCounts) {
@@ -240,6 +327,187 @@ TEST_F(ModemTest, NumbersSplitOverTwoReadsAreReadWhole) {
   Step();
   EXPECT_EQ(modem_->dialogue.SignalStrength(), 48);
   EXPECT_EQ(modem_->dialogue.State(), Ready);
+}
+
+// The numbers a site engineer must act on, each kind apart: +CME 30 is no network service,
+// +CMS 30 is not one of them.
+TEST(ModemErrors, ErrorsToActOnHaveWordsAndOnlyNetworkAndPinRefusalsLetAnSmsWait) {
+  const ErrorKind kPhone = ErrorKind::kPhone;
+  const ErrorKind kSms = ErrorKind::kSms;
+  const struct {
+    ErrorKind kind;
+    int32_t code;
+    const char* meaning;  // null: no words
+    Refusal refusal;
+  } cases[] = {
+      {kPhone, 10, "SIM missing", Refusal::kCounts},
+      {kSms, 310, "SIM missing", Refusal::kCounts},
+      {kPhone, 11, "SIM PIN wanted", Refusal::kWaitsPin},
+      {kSms, 311, "SIM PIN wanted", Refusal::kWaitsPin},
+      {kPhone, 12, "SIM blocked, PUK wanted", Refusal::kCounts},
+      {kSms, 312, "SIM PIN or PUK wanted", Refusal::kCounts},
+      {kPhone, 13, "SIM failure", Refusal::kCounts},
+      {kSms, 313, "SIM failure", Refusal::kCounts},
+      {kPhone, 16, "wrong PIN", Refusal::kCounts},
+      {kPhone, 20, "memory full", Refusal::kCounts},
+      {kSms, 322, "memory full", Refusal::kCounts},
+      {kSms, 330, "service centre unknown", Refusal::kCounts},
+      {kPhone, 30, "no network service", Refusal::kWaitsNetwork},
+      {kSms, 331, "no network service", Refusal::kWaitsNetwork},
+      {kSms, 332, "network time-out", Refusal::kWaitsNetwork},
+      {kSms, 30, nullptr, Refusal::kCounts},
+      {kPhone, 331, nullptr, Refusal::kCounts},
+      {kSms, 11, nullptr, Refusal::kCounts},
+      {kSms, 500, nullptr, Refusal::kCounts},
+      {kPhone, 14, nullptr, Refusal::kCounts},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.code));
+    const ErrorWords* words = WordsForError(c.kind, c.code);
+    EXPECT_EQ(words != nullptr ? words->meaning : "(none)",
+              std::string(c.meaning != nullptr ? c.meaning : "(none)"));
+    EXPECT_EQ(RefusalFor(c.kind, c.code), c.refusal);
+  }
+}
+
+// Without a PIN not one command changes; the error that holds the initialisation up is
+// said in words the first time, and again only after another error, or Ready, came
+// between.
+TEST_F(ModemTest, ALockedSimWithoutAPinKeepsTheCommandsAndIsSaidInWordsOnce) {
+  std::string textMode = "\r\n+CME ERROR: 11\r\n";
+  Make();
+  port_->onWrite = [&](const std::string& command) {
+    if (phone_.silent) return;
+    port_->Answer(command == "AT+CMGF=1\r" ? textMode : phone_.AnswerTo(command));
+  };
+  for (int i = 0; i < 400 && CountWrites("ATZ\r") < 4; ++i) Step();  // three resets
+  EXPECT_EQ(port_->writes, (Writes{"ATZ\r", "AT+CMEE=1\r", "ATE0\r", "AT+CMGF=1\r", "ATZ\r",
+                                   "AT+CMEE=1\r", "ATE0\r", "AT+CMGF=1\r", "ATZ\r", "AT+CMEE=1\r",
+                                   "ATE0\r", "AT+CMGF=1\r", "ATZ\r"}));
+  const std::string pinWanted =
+      "+CME ERROR: 11 means SIM PIN wanted - give the SIM's PIN as PIN=nnnn";
+  EXPECT_EQ(CountLogged(pinWanted), 1);
+  EXPECT_NE(console_.coloured().find("<71|" + pinWanted + "|>"), std::string::npos);
+  textMode = "\r\n+CME ERROR: 10\r\n";
+  for (int i = 0; i < 110; ++i) Step();
+  textMode = "\r\n+CME ERROR: 11\r\n";
+  for (int i = 0; i < 110; ++i) Step();
+  EXPECT_EQ(CountLogged("+CME ERROR: 10 means SIM missing - put the SIM card in the phone"), 1);
+  EXPECT_EQ(CountLogged(pinWanted), 2);
+
+  textMode = "\r\nOK\r\n";  // the SIM is fine again, until the modem is reset
+  ASSERT_TRUE(StepUntil(Ready, 200));
+  textMode = "\r\n+CME ERROR: 11\r\n";
+  phone_.silent = true;
+  ASSERT_TRUE(StepUntil(WaitReset, 300));
+  phone_.silent = false;
+  for (int i = 0; i < 150; ++i) Step();  // the reset command went unanswered: one more
+  EXPECT_EQ(CountLogged(pinWanted), 3);
+}
+
+// --- The SIM's PIN ----------------------------------------------------------------------
+
+const char kPin[] = "2468";
+const char kPinCommand[] = "AT+CPIN=\"2468\"\r";
+const std::string kSimPin = "\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n";
+const std::string kSimReady = "\r\n+CPIN: READY\r\n\r\nOK\r\n";
+const std::string kSimBusy = "\r\n+CME ERROR: 14\r\n";
+
+// The SIM's answers to AT+CPIN? and to the PIN, one after the other, the last repeated.
+void AnswerAsSim(FakeSerialPort* port, const ScriptedPhone& phone, std::vector<std::string> states,
+                 std::vector<std::string> pins, std::string textMode = "\r\nOK\r\n") {
+  auto asked = std::make_shared<size_t>(0);
+  auto tried = std::make_shared<size_t>(0);
+  port->onWrite = [=, &phone](const std::string& command) {
+    std::string answer = phone.AnswerTo(command);
+    if (command == "AT+CPIN?\r") answer = states[std::min((*asked)++, states.size() - 1)];
+    if (command.rfind("AT+CPIN=", 0) == 0) answer = pins[std::min((*tried)++, pins.size() - 1)];
+    if (command == "AT+CMGF=1\r") answer = textMode;
+    port->Answer(answer);
+  };
+}
+
+// With a PIN, AT+CPIN? comes before text mode; the PIN goes only when the SIM asks, a busy
+// SIM is asked again a few seconds later, and the PIN never shows on the console.
+TEST_F(ModemTest, WithAPinTheSimIsAskedAndGivenItOnlyWhenItWantsIt) {
+  const Writes kBefore = {"ATZ\r", "AT+CMEE=1\r", "ATE0\r", "AT+CPIN?\r"};
+  const std::string kOk = "\r\nOK\r\n";
+  const struct {
+    std::vector<std::string> states, pins;
+    Writes then;            // after kBefore, up to Ready
+    bool waitsOutABusySim;  // a pause of 3 s between two commands
+  } cases[] = {
+      {{kSimReady}, {}, {"AT+CMGF=1\r", "AT+CSCA?\r"}, false},
+      {{kSimPin, kSimReady},
+       {kOk},
+       {kPinCommand, "AT+CPIN?\r", "AT+CMGF=1\r", "AT+CSCA?\r"},
+       false},
+      {{kSimBusy, kSimBusy, kSimPin, kSimBusy, kSimReady},
+       {kOk},
+       {"AT+CPIN?\r", "AT+CPIN?\r", kPinCommand, "AT+CPIN?\r", "AT+CPIN?\r", "AT+CMGF=1\r",
+        "AT+CSCA?\r"},
+       true},
+      // Busy when the PIN came: it was not tried, and is sent again.
+      {{kSimPin, kSimPin, kSimReady},
+       {kSimBusy, kOk},
+       {kPinCommand, "AT+CPIN?\r", kPinCommand, "AT+CPIN?\r", "AT+CMGF=1\r", "AT+CSCA?\r"},
+       true},
+      // A phone that echoes the PIN back in spite of ATE0.
+      {{kSimPin, kSimReady},
+       {"AT+CPIN=\"2468\"\r\r\nOK\r\n"},
+       {kPinCommand, "AT+CPIN?\r", "AT+CMGF=1\r", "AT+CSCA?\r"},
+       false},
+      // A phone that does not know AT+CPIN? goes on as without a PIN.
+      {{"\r\nERROR\r\n"}, {}, {"AT+CMGF=1\r", "AT+CSCA?\r"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.states));
+    console_.Clear();
+    Make();
+    ASSERT_TRUE(modem_->dialogue.SetPin(kPin));
+    AnswerAsSim(port_, phone_, c.states, c.pins);
+    std::vector<uint32_t> ticks;
+    port_->onWrite = [&, answer = port_->onWrite](const std::string& command) {
+      ticks.push_back(clock_.TickCount());
+      answer(command);
+    };
+    ASSERT_TRUE(StepUntil(Ready, 200));
+    Writes expected = kBefore;
+    expected.insert(expected.end(), c.then.begin(), c.then.end());
+    EXPECT_EQ(port_->writes, expected);
+    uint32_t longest = 0;
+    for (size_t i = 1; i < ticks.size(); ++i) longest = std::max(longest, ticks[i] - ticks[i - 1]);
+    EXPECT_EQ(longest >= kSimBusyPause && longest <= kSimBusyPause + 200, c.waitsOutABusySim)
+        << longest;
+    EXPECT_EQ(CountLogged("SIM busy - waiting for it"), c.waitsOutABusySim ? 1 : 0);
+    EXPECT_EQ(console_.coloured().find(kPin), std::string::npos);
+    EXPECT_EQ(CountLogged("TX>>AT+CPIN=\"****\""), CountWrites(kPinCommand));
+  }
+}
+
+// Three wrong PINs block the SIM for good: one the SIM refuses (with a number, or a bare
+// ERROR from a phone without them) is never sent again, whatever resets follow.
+TEST_F(ModemTest, ARefusedPinIsSentOnceAndNeverAgainAcrossResets) {
+  for (const char* refusal : {"\r\n+CME ERROR: 16\r\n", "\r\nERROR\r\n"}) {
+    SCOPED_TRACE(refusal);
+    console_.Clear();
+    Make();
+    modem_->dialogue.SetPin(kPin);
+    AnswerAsSim(port_, phone_, {kSimPin}, {refusal}, "\r\n+CME ERROR: 11\r\n");
+    for (int i = 0; i < 400; ++i) Step();  // 40 s
+    EXPECT_EQ(CountWrites(kPinCommand), 1);
+    EXPECT_GE(CountWrites("AT+CPIN?\r"), 3);
+    EXPECT_EQ(CountWrites("AT+CPIN?\r"), CountWrites("AT+CMGF=1\r"));
+    EXPECT_TRUE(modem_->dialogue.PinRefused());
+    EXPECT_NE(console_.coloured().find("<71|PIN refused by the SIM - not sent again in this run "
+                                       "(three wrong PINs block the SIM): check PIN= and "
+                                       "restart Kelvor|>"),
+              std::string::npos);
+    EXPECT_EQ(console_.coloured().find(kPin), std::string::npos);
+    EXPECT_EQ(CountLogged("+CME ERROR: 16 means wrong PIN - check PIN= - three wrong PINs block "
+                          "the SIM"),
+              refusal[2] == '+' ? 1 : 0);
+  }
 }
 
 TEST(ReadLeadingInteger, ReadsAsTheModemWritesNumbers) {

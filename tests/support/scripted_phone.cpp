@@ -29,6 +29,10 @@ void ScriptedPhone::Take(FakeSerialPort& port, const std::string& write, uint32_
       Reply(port, refusal, sendDelay);
       return;
     }
+    if (offNetwork) {
+      Reply(port, offNetworkRefusal_, sendDelay);
+      return;
+    }
     if (!confirming) return;
     ++taken;
     last_.number.assign(number_);
@@ -54,6 +58,7 @@ const std::string& ScriptedPhone::AnswerTo(const std::string& write) const {
   if (!write.empty() && write.back() == '\x1a') return IsText(write) ? sendResult : none_;
   if (write == "AT+CSCA?\r") return serviceQuery;
   if (write == "AT+CSQ\r") return signal;
+  if (write == "AT+CREG?\r") return offNetwork ? searching_ : registration;
   if (write.rfind("AT+CSCA=", 0) == 0) return serviceSet;
   return ok;
 }

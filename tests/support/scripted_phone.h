@@ -40,15 +40,17 @@ class ScriptedPhone {
   std::string sendResult = "\r\n+CMGS: 5\r\n\r\nOK\r\n";
   std::string signal = "\r\n+CSQ: 15,99\r\n\r\nOK\r\n";  // 48 %
   std::string serviceSet = "\r\nOK\r\n";
-  std::string refusal = "\r\n+CMS ERROR: 500\r\n";  // to a text for `refused`
+  std::string refusal = "\r\n+CMS ERROR: 500\r\n";            // to a text for `refused`
+  std::string registration = "\r\n+CREG: 0,1\r\n\r\nOK\r\n";  // to AT+CREG?: registered
 
-  uint32_t delay = 0;      // ms to answer a command
-  uint32_t sendDelay = 0;  // ms from a text's Ctrl-Z to its answer
-  bool silent = false;     // answers nothing, as a phone switched off
-  bool confirming = true;  // false: texts go unanswered and are not taken
-  std::string refused;     // texts to this number are refused
-  bool keep = true;        // false: `received` stays empty
-  int taken = 0;           // texts taken, kept or not
+  uint32_t delay = 0;       // ms to answer a command
+  uint32_t sendDelay = 0;   // ms from a text's Ctrl-Z to its answer
+  bool silent = false;      // answers nothing, as a phone switched off
+  bool confirming = true;   // false: texts go unanswered and are not taken
+  std::string refused;      // texts to this number are refused
+  bool offNetwork = false;  // texts are refused with 331, and AT+CREG? says searching
+  bool keep = true;         // false: `received` stays empty
+  int taken = 0;            // texts taken, kept or not
   std::vector<Sms> received;
   std::function<void(const Sms&)> onReceived;  // after each text taken
 
@@ -58,6 +60,8 @@ class ScriptedPhone {
   std::string number_;  // of the SMS under way
   Sms last_;
   std::string none_;
+  std::string offNetworkRefusal_ = "\r\n+CMS ERROR: 331\r\n";
+  std::string searching_ = "\r\n+CREG: 0,2\r\n\r\nOK\r\n";
 };
 
 }  // namespace kelvor::test

@@ -1,0 +1,66 @@
+#include "modem/modem_errors.h"
+
+namespace kelvor {
+namespace {
+
+struct ErrorRow {
+  ErrorKind kind;
+  int32_t code;
+  ErrorWords words;
+  Refusal refusal;
+};
+
+constexpr ErrorKind kPhone = ErrorKind::kPhone;
+constexpr ErrorKind kSms = ErrorKind::kSms;
+constexpr ErrorWords kSimMissing = {"SIM missing", "put the SIM card in the phone"};
+constexpr ErrorWords kPinWanted = {"SIM PIN wanted", "give the SIM's PIN as PIN=nnnn"};
+constexpr ErrorWords kPukWanted = {"SIM blocked, PUK wanted",
+                                   "unblock the SIM with its PUK in a phone, then restart Kelvor"};
+constexpr ErrorWords kPinOrPukWanted = {"SIM PIN or PUK wanted",
+                                        "unlock the SIM in a phone, or give its PIN as PIN=nnnn"};
+constexpr ErrorWords kSimFailure = {"SIM failure", "check the SIM card, or change it"};
+constexpr ErrorWords kNoNetwork = {"no network service",
+                                   "check the antenna, the signal and the SIM's subscription"};
+constexpr ErrorWords kMemoryFull = {"memory full", "delete the SMS stored on the SIM"};
+
+constexpr ErrorRow kErrors[] = {
+    {kPhone, 10, kSimMissing, Refusal::kCounts},
+    {kPhone, 11, kPinWanted, Refusal::kWaitsPin},
+    {kPhone, 12, kPukWanted, Refusal::kCounts},
+    {kPhone, 13, kSimFailure, Refusal::kCounts},
+    {kPhone, 16, {"wrong PIN", "check PIN= - three wrong PINs block the SIM"}, Refusal::kCounts},
+    {kPhone, 20, kMemoryFull, Refusal::kCounts},
+    {kPhone, 30, kNoNetwork, Refusal::kWaitsNetwork},
+    {kSms, 310, kSimMissing, Refusal::kCounts},
+    {kSms, 311, kPinWanted, Refusal::kWaitsPin},
+    {kSms, 312, kPinOrPukWanted, Refusal::kCounts},
+    {kSms, 313, kSimFailure, Refusal::kCounts},
+    {kSms, 322, kMemoryFull, Refusal::kCounts},
+    {kSms,
+     330,
+     {"service centre unknown", "give the SMS service centre's number as SERVICE=+nnn"},
+     Refusal::kCounts},
+    {kSms, 331, kNoNetwork, Refusal::kWaitsNetwork},
+    {kSms, 332, {"network time-out", "check the antenna and the signal"}, Refusal::kWaitsNetwork},
+};
+
+const ErrorRow* Find(ErrorKind kind, int32_t code) {
+  for (const ErrorRow& row : kErrors) {
+    if (row.kind == kind && row.code == code) return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const ErrorWords* WordsForError(ErrorKind kind, int32_t code) {
+  const ErrorRow* row = Find(kind, code);
+  return row != nullptr ? &row->words : nullptr;
+}
+
+Refusal RefusalFor(ErrorKind kind, int32_t code) {
+  const ErrorRow* row = Find(kind, code);
+  return row != nullptr ? row->refusal : Refusal::kCounts;
+}
+
+}  // namespace kelvor
