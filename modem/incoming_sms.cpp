@@ -88,6 +88,10 @@ void IncomingSmsReader::ExpectMessage(uint16_t index) {
   message_.index = index;
 }
 
+void IncomingSmsReader::ExpectAnswer() {
+  Begin(kPlain);
+}
+
 // Whatever was left of an earlier answer, a line begun included, belongs to it.
 void IncomingSmsReader::Begin(Mode mode) {
   mode_ = mode;

@@ -72,6 +72,8 @@ class IncomingSmsReader {
   void ExpectListing();
   // After sending the read command for `index`: read that message.
   void ExpectMessage(uint16_t index);
+  // After sending a command whose answer is only its final line (the delete command).
+  void ExpectAnswer();
   // Takes a chunk, any bytes. In any state, an announcement (+CMTI) adds its index.
   void Take(const char* bytes, size_t length);
   // A step of the dialogue brought nothing new: an answer whose last line is final ends.
@@ -90,7 +92,7 @@ class IncomingSmsReader {
   uint32_t Dropped() const { return dropped_; }
 
  private:
-  enum Mode { kIdle, kListing, kMessage };
+  enum Mode { kIdle, kListing, kMessage, kPlain };
   enum Final { kNotFinal, kOk, kError };
 
   void Begin(Mode mode);
