@@ -97,10 +97,12 @@ bool ScriptedPhone::StoreCommand(const std::string& write) {
   }
   bool unread = write == "AT+CMGL=\"REC UNREAD\"\r";
   if (unread || write == "AT+CMGL=\"REC READ\"\r") {
-    answer_.assign("\r\n");
+    answer_.clear();
     for (int i = 0; i < kSimSize; ++i) {
       Stored& sms = sim_[static_cast<size_t>(i)];
-      if (sms.used && sms.read != unread) Header("+CMGL: ", i + 1, sms);
+      if (!sms.used || sms.read == unread) continue;
+      if (answer_.empty()) answer_.assign("\r\n");
+      Header("+CMGL: ", i + 1, sms);
     }
     answer_.append(ok);
     return true;
