@@ -100,6 +100,7 @@ struct ReadingCommands {
   std::string lastRead;  // the digits of the last AT+CMGR
 
   void Check(const std::string& write) {
+    if (write.size() > 1 && write.back() == '\x1a') return;  // an SMS text, whatever it reads
     const bool listing = write == kListUnreadCommand || write == kListReadCommand;
     const bool read = write.rfind("AT+CMGR=", 0) == 0;
     const bool remove = write.rfind("AT+CMGD=", 0) == 0;
