@@ -137,8 +137,13 @@ void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint
   const char* number = heard_.At(at);
   if (!IsStatusRequest(message.text, message.textCut)) {
     int acknowledged = escalation_.Acknowledge(number);
-    log.LogMessage(Colour::kNormal, "SMS from %s acknowledges %d alarm SMS: %s", number,
-                   acknowledged, excerpt);
+    if (acknowledged > 0) {
+      log.LogMessage(Colour::kNormal, "SMS from %s acknowledges %d alarm SMS: %s", number,
+                     acknowledged, excerpt);
+    } else {
+      log.LogMessage(Colour::kNormal, "SMS from %s, no alarm SMS awaits its answer: %s", number,
+                     excerpt);
+    }
     return;
   }
   if (!rate_.Allow(number, now)) {

@@ -222,7 +222,7 @@ void ModemDialogue::Advance(const char* logLine, ModemState next) {
   if (next != Ready) return;
   hasBeenReady_ = true;
   listReadNext_ = listening_;  // a reset may have cut a read short
-  errorSeen_ = false;  // whatever kept the modem from Ready is over
+  errorSeen_ = false;          // whatever kept the modem from Ready is over
 }
 
 void ModemDialogue::StepReady() {

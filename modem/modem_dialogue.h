@@ -182,13 +182,13 @@ class ModemDialogue {
 
   // Replies: off unless the program listens for them.
   bool listening_ = false;
-  bool received_ = false;      // the step under way read a chunk
-  uint32_t readBytes_ = 0;     // of the answer to the reading command under way
+  bool received_ = false;       // the step under way read a chunk
+  uint32_t readBytes_ = 0;      // of the answer to the reading command under way
   bool listed_ = false;         // a listing of the SMS unread went out since Start
   uint32_t listedAt_ = 0;       // when the last one went out
   bool listReadNext_ = false;   // a listing of the SMS read is due first
   uint32_t droppedBefore_ = 0;  // the reader's dropped indexes when the listing went out
-  IncomingSms inbox_;          // a message read, until the program takes it
+  IncomingSms inbox_;           // a message read, until the program takes it
   bool inboxFull_ = false;
 };
 
