@@ -70,6 +70,7 @@ class Kelvor {
   void ReportPin(const PinSetting& read);
   void TakeReplies(const RepliesSetting& read, const char* argument);
   void AddEscalation(const EscalateArgument& read, const char* argument);
+  void ReportBadEscalation(const EscalateArgument& read, const char* shown);
   void ListenForReplies();
   void Supervise();
   void LetGoOfSpool();
@@ -270,28 +271,13 @@ void Kelvor::TakeReplies(const RepliesSetting& read, const char* argument) {
 }
 
 // Each rule is said as it is taken, or why it is refused; a refused one escalates nothing.
+// The argument shows only in printable characters.
 void Kelvor::AddEscalation(const EscalateArgument& read, const char* argument) {
   char shown[61];
   PrintableCopy(argument, shown, sizeof shown);
-  switch (read.outcome) {
-    case EscalateArgument::kFine:
-      break;
-    case EscalateArgument::kBadFields:
-      log_.LogMessage(Colour::kError, "Bad escalation - ESCALATE=number,minutes,next: %s; ignored",
-                      shown);
-      return;
-    case EscalateArgument::kBadMinutes:
-      log_.LogMessage(Colour::kError, "Bad escalation minutes - 1 to %u: %s; ignored",
-                      static_cast<unsigned>(kLongestEscalationMinutes), shown);
-      return;
-    case EscalateArgument::kBadNumber:
-    case EscalateArgument::kBadNext:
-      log_.LogMessage(Colour::kError,
-                      "Bad escalation number %s - digits, blanks and a leading +, at most %d "
-                      "characters: %s; ignored",
-                      read.outcome == EscalateArgument::kBadNumber ? read.number : read.next,
-                      static_cast<int>(kNumberSize - 1), shown);
-      return;
+  if (read.outcome != EscalateArgument::kFine) {
+    ReportBadEscalation(read, shown);
+    return;
   }
   switch (replies_.AddRule(read)) {
     case Escalation::kAdded:
@@ -307,13 +293,30 @@ void Kelvor::AddEscalation(const EscalateArgument& read, const char* argument) {
       log_.LogMessage(Colour::kError, "Second escalation for %s ignored - one per number: %s",
                       read.number, shown);
       break;
-    case Escalation::kRulesFull:
+    default:  // kRulesFull; the argument's reader refused bad numbers and minutes already
       log_.LogMessage(Colour::kError, "Escalation list full (%d), ignoring %s",
                       kEscalationRuleCapacity, shown);
       break;
-    case Escalation::kBadNumber:  // the argument's reader refused these already
-    case Escalation::kBadMinutes:
-      log_.LogMessage(Colour::kError, "Bad escalation: %s; ignored", shown);
+  }
+}
+
+void Kelvor::ReportBadEscalation(const EscalateArgument& read, const char* shown) {
+  switch (read.outcome) {
+    case EscalateArgument::kBadMinutes:
+      log_.LogMessage(Colour::kError, "Bad escalation minutes - 1 to %u: %s; ignored",
+                      static_cast<unsigned>(kLongestEscalationMinutes), shown);
+      break;
+    case EscalateArgument::kBadNumber:
+    case EscalateArgument::kBadNext:
+      log_.LogMessage(Colour::kError,
+                      "Bad escalation number %s - digits, blanks and a leading +, at most %d "
+                      "characters: %s; ignored",
+                      read.outcome == EscalateArgument::kBadNumber ? read.number : read.next,
+                      static_cast<int>(kNumberSize - 1), shown);
+      break;
+    default:
+      log_.LogMessage(Colour::kError, "Bad escalation - ESCALATE=number,minutes,next: %s; ignored",
+                      shown);
       break;
   }
 }

@@ -450,6 +450,15 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
       {{"SPOOL=" + folder.Path("a.spool"), "SPOOL=b.spool"},
        "<71|Second SPOOL argument ignored - one spool per run: SPOOL=b.spool|>",
        0},
+      {{"REPLIES=yes"},
+       "<71|Bad replies argument - REPLIES=ON turns them on: REPLIES=yes; ignored|>",
+       0},
+      {{"ESCALATE=+1,1441,+2", "ESCALATE=+1\x1b[2J,5,+2", "ESCALATE=+3,5,+3"},
+       "<71|Bad escalation minutes - 1 to 1440: ESCALATE=+1,1441,+2; ignored|>\r\n"
+       "<71|Bad escalation number +1?[2J - digits, blanks and a leading +, at most 31 "
+       "characters: ESCALATE=+1?[2J,5,+2; ignored|>\r\n"
+       "<71|Bad escalation - +3 to itself: ESCALATE=+3,5,+3; ignored|>",
+       0},
       {{"PIN=2468"}, "\nSIM PIN **** given - sent when the SIM asks for it\r", 0},
       {{"PIN=24680", "PIN=13579"},
        "<71|Second PIN argument ignored - one PIN per run: PIN=****|>",
