@@ -128,6 +128,17 @@ void ReadPin(const char* argument, Configuration& c) {
   memcpy(read.digits, digits, length + 1);
 }
 
+void ReadReplies(const char* argument, Configuration& c) {
+  AddStep(c, ArgumentStep::kReplies, argument, 0);
+  const char* value = argument + strlen("REPLIES=");
+  c.replies.emplace().on = Upper(value[0]) == 'O' && Upper(value[1]) == 'N' && value[2] == '\0';
+}
+
+void ReadEscalate(const char* argument, Configuration& c) {
+  AddStep(c, ArgumentStep::kEscalate, argument, c.escalations.Count());
+  c.escalations.Add() = ParseEscalateArgument(argument);
+}
+
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
 // A new kind of argument is a row here, with a reader that fills its field of the
 // Configuration and adds its step, which start-up carries out.
@@ -144,6 +155,8 @@ constexpr Keyword kKeywords[] = {
     {"HEARTBEAT=", ReadHeartbeat, "heartbeat", nullptr},
     {"SPOOL=", ReadSpool, "spool", nullptr},
     {"PIN=", ReadPin, "PIN", "PIN=****"},
+    {"REPLIES=", ReadReplies, "replies", nullptr},
+    {"ESCALATE=", ReadEscalate, nullptr, nullptr},
 };
 constexpr size_t kKeywordCount = sizeof kKeywords / sizeof kKeywords[0];
 

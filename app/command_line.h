@@ -5,8 +5,8 @@
 //
 // How the arguments are read, as command lines have always been read:
 // - An argument that begins with a keyword of the table in command_line.cpp (DEST=, FILE=,
-//   LOG=, HEARTBEAT=, SPOOL=, PIN=) is that kind, whatever else it holds: a path or a tag name
-//   may well contain "COM" or "SER".
+//   LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=) is that kind, whatever else it
+//   holds: a path or a tag name may well contain "COM" or "SER".
 // - Any other argument is the kind of the first of "COM", "SER", "DEST=" and "FILE=" it
 //   contains, case-sensitively; an argument with none of them is passed over silently.
 // - Each COM argument makes a new modem, in place of the one an earlier COM argument
@@ -15,8 +15,8 @@
 // - DEST arguments and the lines of the files FILE arguments name (read here, in the order
 //   of the arguments) give at most 31 destinations; each one beyond is passed over with a
 //   line. A destination whose specification is incomplete or refused still takes its place.
-// - Of LOG=, HEARTBEAT=, SPOOL= and PIN= the first argument is the one, whether it is taken or
-//   refused; a later one is ignored with a line.
+// - Of LOG=, HEARTBEAT=, SPOOL=, PIN= and REPLIES= the first argument is the one, whether it
+//   is taken or refused; a later one is ignored with a line. ESCALATE= may come many times.
 // - Without a COM argument or without a destination the run is the usage text, and its
 //   exit status 0; otherwise the exit status is the number of destinations.
 #pragma once
@@ -27,6 +27,7 @@
 #include <optional>
 #include <utility>
 
+#include "app/replies.h"
 #include "app/spool.h"
 #include "log/log_file.h"
 #include "modem/modem_dialogue.h"
@@ -111,6 +112,12 @@ struct PinSetting {
   char digits[kLongestPin + 1] = {};  // empty unless fine
 };
 
+// REPLIES=ON: the SMS that reach the phone are read (as with any ESCALATE= rule taken).
+// Anything else after the "=" is refused.
+struct RepliesSetting {
+  bool on = false;
+};
+
 // What start-up does at one argument's turn. A FILE argument has one step for each
 // destination its file gives.
 struct ArgumentStep {
@@ -123,6 +130,8 @@ struct ArgumentStep {
     kHeartbeat,
     kSpool,
     kPin,
+    kReplies,
+    kEscalate,  // escalations[index]
     kRepeated,  // a keyword argument a run takes once, given again: ignored
   };
   Kind kind = kPort;
@@ -148,6 +157,8 @@ struct Configuration {
   std::optional<HeartbeatSetting> heartbeat;
   std::optional<SpoolSetting> spool;
   std::optional<PinSetting> pin;
+  std::optional<RepliesSetting> replies;
+  Table<EscalateArgument> escalations;  // each ESCALATE= argument, in order
 
   // No modem or no destination: the run is the usage text.
   bool ShowsUsage() const { return ports.Count() == 0 || destinationCount == 0; }

@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/heartbeat.h"
+#include "app/replies.h"
 #include "app/service_status.h"
 #include "app/spool.h"
 #include "log/console_log.h"
@@ -67,6 +68,10 @@ class Kelvor {
   void StartHeartbeat(const HeartbeatSetting& read, const char* argument);
   void StartSpool(const SpoolSetting& read);
   void ReportPin(const PinSetting& read);
+  void TakeReplies(const RepliesSetting& read, const char* argument);
+  void AddEscalation(const EscalateArgument& read, const char* argument);
+  void ReportBadEscalation(const EscalateArgument& read, const char* shown);
+  void ListenForReplies();
   void Supervise();
   void LetGoOfSpool();
   void RestoreSpool();
@@ -95,6 +100,8 @@ class Kelvor {
   int32_t running_ = 0;
   AlarmRecord record_{};
   Heartbeat heartbeat_;
+  Replies replies_;
+  uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start
   ServiceStatus serviceStatus_;
   std::optional<Spool> spool_;
   bool spoolFailing_ = false;  // the last spool write failed, and the operator was told
@@ -111,6 +118,7 @@ int Kelvor::Run() {
     return configuration_.ExitStatus();
   }
 
+  ListenForReplies();
   RestoreSpool();
   RoutingContext routing{log_, platform_.scada, platform_.clock, *modem_};
   running_ = platform_.scada.ScadaRunning();
@@ -135,6 +143,9 @@ void Kelvor::TakeStep(const ArgumentStep& step) {
     case ArgumentStep::kDestination:
       ReportDestination(c.destinations[step.index], log_);
       destinations_.Add(c.destinations[step.index]);
+      if (c.destinations[step.index].outcome == ParsedDestination::kComplete) {
+        replies_.Listen(c.destinations[step.index].specification.number);
+      }
       break;
     case ArgumentStep::kPassedOver:
       // Cut so that even a file line of 253 characters keeps its line end.
@@ -152,6 +163,12 @@ void Kelvor::TakeStep(const ArgumentStep& step) {
       break;
     case ArgumentStep::kPin:
       ReportPin(*c.pin);
+      break;
+    case ArgumentStep::kReplies:
+      TakeReplies(*c.replies, step.argument);
+      break;
+    case ArgumentStep::kEscalate:
+      AddEscalation(c.escalations[step.index], step.argument);
       break;
     case ArgumentStep::kRepeated:
       log_.LogMessage(Colour::kError, "Second %.*s argument ignored - one %s per run: %.60s",
@@ -209,6 +226,7 @@ void Kelvor::StartHeartbeat(const HeartbeatSetting& read, const char* argument) 
   switch (read.outcome) {
     case HeartbeatSetting::kFine:
       heartbeat_.Set(read.number, read.minutes);
+      replies_.Listen(read.number);
       log_.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", read.number,
                       static_cast<unsigned>(read.minutes));
       break;
@@ -243,6 +261,75 @@ void Kelvor::StartSpool(const SpoolSetting& read) {
   }
 }
 
+void Kelvor::TakeReplies(const RepliesSetting& read, const char* argument) {
+  if (read.on) {
+    replies_.TurnOn();
+    return;  // said once all arguments are in, with the numbers heard
+  }
+  log_.LogMessage(Colour::kError, "Bad replies argument - REPLIES=ON turns them on: %.60s; ignored",
+                  argument);
+}
+
+// Each rule is said as it is taken, or why it is refused; a refused one escalates nothing.
+// The argument shows only in printable characters.
+void Kelvor::AddEscalation(const EscalateArgument& read, const char* argument) {
+  char shown[61];
+  PrintableCopy(argument, shown, sizeof shown);
+  if (read.outcome != EscalateArgument::kFine) {
+    ReportBadEscalation(read, shown);
+    return;
+  }
+  switch (replies_.AddRule(read)) {
+    case Escalation::kAdded:
+      log_.LogMessage(Colour::kNormal,
+                      "Escalation: alarm SMS to %s not answered in %u min go to %s", read.number,
+                      static_cast<unsigned>(read.minutes), read.next);
+      break;
+    case Escalation::kSameNumber:
+      log_.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", read.number,
+                      shown);
+      break;
+    case Escalation::kDuplicate:
+      log_.LogMessage(Colour::kError, "Second escalation for %s ignored - one per number: %s",
+                      read.number, shown);
+      break;
+    default:  // kRulesFull; the argument's reader refused bad numbers and minutes already
+      log_.LogMessage(Colour::kError, "Escalation list full (%d), ignoring %s",
+                      kEscalationRuleCapacity, shown);
+      break;
+  }
+}
+
+void Kelvor::ReportBadEscalation(const EscalateArgument& read, const char* shown) {
+  switch (read.outcome) {
+    case EscalateArgument::kBadMinutes:
+      log_.LogMessage(Colour::kError, "Bad escalation minutes - 1 to %u: %s; ignored",
+                      static_cast<unsigned>(kLongestEscalationMinutes), shown);
+      break;
+    case EscalateArgument::kBadNumber:
+    case EscalateArgument::kBadNext:
+      log_.LogMessage(Colour::kError,
+                      "Bad escalation number %s - digits, blanks and a leading +, at most %d "
+                      "characters: %s; ignored",
+                      read.outcome == EscalateArgument::kBadNumber ? read.number : read.next,
+                      static_cast<int>(kNumberSize - 1), shown);
+      break;
+    default:
+      log_.LogMessage(Colour::kError, "Bad escalation - ESCALATE=number,minutes,next: %s; ignored",
+                      shown);
+      break;
+  }
+}
+
+// Once every argument is in: the phone is asked for the SMS it receives only when replies
+// are on, so that a run without them sends the commands it always did.
+void Kelvor::ListenForReplies() {
+  if (!replies_.On()) return;
+  modem_->ListenForReplies();
+  log_.LogMessage(Colour::kNormal, "Replies by SMS read from the phone, heard from %d numbers",
+                  replies_.Heard());
+}
+
 // A spool another run holds is left to it, read and written by that run alone; this one
 // goes on as without SPOOL=.
 void Kelvor::LetGoOfSpool() {
@@ -256,7 +343,8 @@ void Kelvor::LetGoOfSpool() {
 // and is on the disk again at once (a damaged file has just been renamed).
 void Kelvor::RestoreSpool() {
   if (!spool_) return;
-  ReportRestore(spool_->Restore(*modem_, destinations_, platform_.clock.TickCount()));
+  ReportRestore(
+      spool_->Restore(*modem_, destinations_, replies_.Engine(), platform_.clock.TickCount()));
   WriteSpool();
 }
 
@@ -275,6 +363,11 @@ void Kelvor::ReportRestore(const SpoolRestored& restored) {
                   "Spool restores SMS queued: %d, alarm batches pending: %d, batches queued as "
                   "SMS: %d, refused: %d\r\n",
                   restored.sms, restored.batches, restored.orphans, restored.refused);
+  if (restored.escalations + restored.notEscalated > 0) {
+    log_.LogMessage(Colour::kNormal,
+                    "Spool restores alarm SMS awaiting an answer: %d, no longer escalated: %d\r\n",
+                    restored.escalations, restored.notEscalated);
+  }
   if (!restored.reading.damaged) return;
   log_.LogMessage(Colour::kError,
                   "Spool %.80s damaged at byte %u: whole records before it "
@@ -288,7 +381,8 @@ void Kelvor::ReportRestore(const SpoolRestored& restored) {
 // is said once; Kelvor goes on from memory and says when a write succeeds again.
 void Kelvor::WriteSpool() {
   if (!spool_) return;
-  Spool::Write written = spool_->WriteIfChanged(*modem_, destinations_);
+  Spool::Write written = spool_->WriteIfChanged(*modem_, destinations_, replies_.Engine(),
+                                                platform_.clock.TickCount());
   if (written == Spool::kTaken) {
     LetGoOfSpool();
   } else if (written == Spool::kFailed && !spoolFailing_) {
@@ -306,19 +400,32 @@ void Kelvor::WriteSpool() {
 // heartbeat still waiting: the next run says its own).
 void Kelvor::ReportDiscarded() {
   int batches = destinations_.PendingBatches();
+  int awaiting = replies_.Engine().Count();
   if (spool_ && spool_->UpToDate()) {
     int kept = SpooledCount(*modem_);
-    if (kept == 0 && batches == 0) return;
-    log_.LogMessage(Colour::kNormal,
-                    "Shutdown keeps for the next start SMS queued: %d, alarm batches pending: "
-                    "%d\r\n",
-                    kept, batches);
+    if (kept != 0 || batches != 0) {
+      log_.LogMessage(Colour::kNormal,
+                      "Shutdown keeps for the next start SMS queued: %d, alarm batches pending: "
+                      "%d\r\n",
+                      kept, batches);
+    }
+    if (awaiting != 0) {
+      log_.LogMessage(Colour::kNormal,
+                      "Shutdown keeps for the next start alarm SMS awaiting an answer: %d\r\n",
+                      awaiting);
+    }
     return;
   }
   int sms = modem_->QueuedCount();
-  if (sms == 0 && batches == 0) return;
-  log_.LogMessage(Colour::kError, "Shutdown discards SMS queued: %d, alarm batches pending: %d\r\n",
-                  sms, batches);
+  if (sms != 0 || batches != 0) {
+    log_.LogMessage(Colour::kError,
+                    "Shutdown discards SMS queued: %d, alarm batches pending: %d\r\n", sms,
+                    batches);
+  }
+  if (awaiting != 0) {
+    log_.LogMessage(Colour::kError, "Shutdown discards alarm SMS awaiting an answer: %d\r\n",
+                    awaiting);
+  }
 }
 
 void Kelvor::PrintUsage() {
@@ -349,6 +456,9 @@ bool Kelvor::Pass(RoutingContext& routing) {
 // SMS waiting is written to the spool at once.
 void Kelvor::StepModem() {
   modem_->PollModem();
+  if (replies_.On()) {
+    replies_.AfterStep(*modem_, log_, platform_.clock.TickCount(), alarmsRead_);
+  }
   WriteSpool();
 }
 
@@ -418,6 +528,7 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
   switch (status) {
     case kAlarmDelivered:
       heartbeat_.CountAlarm();
+      ++alarmsRead_;
       log_.LogMessage(Colour::kAlarmQueue, "------------------------------------\r\n");
       if (record_.RoutingFlag() == 0 || record_.StatusCode() == 0) {
         // The whole text, then ".60": the line as operators' scripts know it, not a cut.

@@ -10,12 +10,21 @@ namespace {
 // Hands restored records to the modem's queue and the destinations.
 class Restorer : public SpoolRecordSink {
  public:
-  Restorer(SmsModem& modem, DestinationList& destinations, uint32_t now, SpoolRestored& restored)
-      : modem_(modem), destinations_(destinations), now_(now), restored_(restored) {}
+  Restorer(SmsModem& modem, DestinationList& destinations, Escalation& escalation, uint32_t now,
+           SpoolRestored& restored)
+      : modem_(modem),
+        destinations_(destinations),
+        escalation_(escalation),
+        now_(now),
+        restored_(restored) {}
 
   void Take(const SpoolRecord& record) override {
     if (record.kind == SpoolRecord::kSms) {
-      Count(modem_.Requeue(record.text, record.number, record.attempts), restored_.sms);
+      Count(modem_.Requeue(record.text, record.number, record.attempts, record.smsKind),
+            restored_.sms);
+    } else if (record.kind == SpoolRecord::kEscalation) {
+      bool held = escalation_.Restore(record.escalation, now_) == Escalation::kRestored;
+      ++(held ? restored_.escalations : restored_.notEscalated);
     } else if (destinations_.RestoreBatch(record.number, record.text, now_)) {
       ++restored_.batches;
     } else {
@@ -28,6 +37,7 @@ class Restorer : public SpoolRecordSink {
 
   SmsModem& modem_;
   DestinationList& destinations_;
+  Escalation& escalation_;
   uint32_t now_;
   SpoolRestored& restored_;
 };
@@ -35,7 +45,7 @@ class Restorer : public SpoolRecordSink {
 }  // namespace
 
 bool Spooled(const OutgoingSms& sms) {
-  return sms.kind == SmsKind::kAlarm;
+  return sms.kind == SmsKind::kAlarm || sms.kind == SmsKind::kEscalated;
 }
 
 int SpooledCount(const SmsModem& modem) {
@@ -44,30 +54,39 @@ int SpooledCount(const SmsModem& modem) {
   return count;
 }
 
-size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations, char* buffer,
-                   size_t capacity) {
+size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations,
+                   const Escalation& escalation, uint32_t now, char* buffer, size_t capacity) {
   SpoolEncoder encoder(buffer, capacity);
   for (int i = 0; i < modem.QueuedCount(); ++i) {
     const OutgoingSms& sms = modem.Queued(i);
-    if (Spooled(sms)) encoder.Sms(sms.attempts, sms.number, sms.text);
+    if (Spooled(sms)) encoder.Sms(sms.attempts, sms.number, sms.text, sms.kind);
   }
   destinations.ForEachPendingBatch([&encoder](const PendingBatch& batch) {
     // A batch without a number is never sent, so it is not kept either.
     if (batch.number[0] != '\0') encoder.Batch(batch.since, batch.number, batch.text);
   });
+  class Held : public EscalationRecordSink {
+   public:
+    explicit Held(SpoolEncoder& encoder) : encoder_(encoder) {}
+    void Take(const EscalationRecord& record) override { encoder_.Escalation(record); }
+
+   private:
+    SpoolEncoder& encoder_;
+  } held(encoder);
+  escalation.Save(now, held);
   return encoder.Finish();
 }
 
 SpoolRestored RestoreSpool(const char* bytes, size_t length, SmsModem& modem,
-                           DestinationList& destinations, uint32_t now) {
+                           DestinationList& destinations, Escalation& escalation, uint32_t now) {
   SpoolRestored restored;
   restored.found = true;
-  Restorer restorer(modem, destinations, now, restored);
+  Restorer restorer(modem, destinations, escalation, now, restored);
   restored.reading = DecodeSpool(bytes, length, restorer);
   return restored;
 }
 
-Spool::Spool(const char* path) {
+Spool::Spool(const char* path) : buffer_(new char[kSpoolCapacity + 1]) {
   snprintf(path_, sizeof path_, "%s", path);
   snprintf(newPath_, sizeof newPath_, "%s.new", path_);
   snprintf(badPath_, sizeof badPath_, "%s.bad", path_);
@@ -86,15 +105,17 @@ Spool::Claim Spool::TakeClaim() {
   return kUnclaimed;
 }
 
-SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, uint32_t now) {
+SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
+                             uint32_t now) {
   FileReader reader;
   if (!reader.Open(path_)) return SpoolRestored{};
   uint32_t length = 0;
   uint32_t got = 0;
   bool read = true;
-  while (length < sizeof buffer_ &&
-         (read = reader.Read(buffer_ + length, static_cast<uint32_t>(sizeof buffer_ - length),
-                             &got)) &&
+  const size_t size = kSpoolCapacity + 1;
+  char* buffer = buffer_.get();
+  while (length < size &&
+         (read = reader.Read(buffer + length, static_cast<uint32_t>(size - length), &got)) &&
          got > 0) {
     length += got;
   }
@@ -105,18 +126,20 @@ SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, uin
     unreadable.unreadable = true;
     return unreadable;
   }
-  SpoolRestored restored = RestoreSpool(buffer_, length, modem, destinations, now);
+  SpoolRestored restored = RestoreSpool(buffer, length, modem, destinations, escalation, now);
   if (restored.reading.damaged) restored.keptBad = RenameOver(path_, badPath_);
   return restored;
 }
 
-Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList& destinations) {
-  uint32_t changes = modem.QueueChanges() + destinations.Changes();
+Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList& destinations,
+                                   const Escalation& escalation, uint32_t now) {
+  uint32_t changes = modem.QueueChanges() + destinations.Changes() + escalation.Changes();
   if (written_ && changes == changes_) return kUnchanged;
   if (!lock_.Held() && TakeClaim() == kInUse) return kTaken;
   written_ = true;
   changes_ = changes;
-  size_t length = EncodeSpool(modem, destinations, buffer_, sizeof buffer_);
+  size_t length =
+      EncodeSpool(modem, destinations, escalation, now, buffer_.get(), kSpoolCapacity + 1);
   upToDate_ = length > 0 && WriteFile(length);
   return upToDate_ ? kWritten : kFailed;
 }
@@ -128,8 +151,8 @@ Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList&
 // would pay at every change all the same.
 bool Spool::WriteFile(size_t length) {
   FileWriter writer;
-  bool written = writer.Open(newPath_, FileWriter::kTruncate) && writer.Write(buffer_, length) &&
-                 writer.Flush();
+  bool written = writer.Open(newPath_, FileWriter::kTruncate) &&
+                 writer.Write(buffer_.get(), length) && writer.Flush();
   writer.Close();  // Windows renames no file that is open
   if (written && RenameOver(newPath_, path_)) return true;
   RemoveFile(newPath_);

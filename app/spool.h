@@ -1,6 +1,7 @@
-// SPOOL=path: the SMS waiting in the modem's queue and the destinations' pending batches,
-// kept in a file so that a restart (Q, a service manager, a crash, a power cut) sends them
-// instead of losing them. The file's format is spool_format.h's.
+// SPOOL=path: the SMS waiting in the modem's queue, the destinations' pending batches and
+// the alarm SMS awaiting an answer (escalation), kept in a file so that a restart (Q, a service
+// manager, a crash, a power cut) sends them instead of losing them. The file's format is
+// spool_format.h's.
 //
 // The spool lives in app/ rather than routing/: it copies the modem's queue record by
 // record, attempts included, while routing sees the modem only as an SmsOutbox, and it is
@@ -10,11 +11,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "app/spool_format.h"
 #include "modem/sms_modem.h"
 #include "platform/file.h"
 #include "routing/destination_list.h"
+#include "routing/escalation.h"
 
 namespace kelvor {
 
@@ -23,17 +26,18 @@ namespace kelvor {
 constexpr size_t kSpoolPathSize = 260;
 constexpr size_t kSpoolSuffixLength = 4;
 
-// Whether the spool keeps an SMS of the queue: it does those that carry alarms. One that
-// Kelvor wrote about itself (a heartbeat) would be stale after a restart, whose run says
-// its own.
+// Whether the spool keeps an SMS of the queue: it does those that carry alarms, escalated
+// ones included. One that Kelvor wrote about itself (a heartbeat, a status answer) would be
+// stale after a restart, whose run says its own.
 bool Spooled(const OutgoingSms& sms);
 // The SMS of the modem's queue that the spool keeps.
 int SpooledCount(const SmsModem& modem);
 
-// Writes the spooled SMS of the modem's queue and the pending batches into `buffer`;
-// returns the length, or 0 when `capacity` (at least kSpoolCapacity) is too small.
-size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations, char* buffer,
-                   size_t capacity);
+// Writes the spooled SMS of the modem's queue, the pending batches and the escalation's
+// records, with the time each has left at `now`, into `buffer`; returns the length, or 0
+// when `capacity` (at least kSpoolCapacity) is too small.
+size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations,
+                   const Escalation& escalation, uint32_t now, char* buffer, size_t capacity);
 
 // What a restore did.
 struct SpoolRestored {
@@ -43,15 +47,18 @@ struct SpoolRestored {
   int batches = 0;          // batches back at a destination with their number
   int orphans = 0;          // batches whose destination is gone, queued as SMS to their number
   int refused = 0;          // records the queue refused (it says why)
+  int escalations = 0;      // alarm SMS awaiting an answer, held again
+  int notEscalated = 0;     // of those, the ones no rule names now, or with no room
   bool keptBad = false;     // a damaged file was renamed to path.bad
   bool unreadable = false;  // the file is there but reading it failed (a folder, say)
 };
 
 // Puts the whole records of `bytes` back: SMS into the queue with their attempts; a batch
 // to the first destination with its number that takes alarms and has none pending, its
-// delay starting at `now`; a batch without such a destination into the queue.
+// delay starting at `now`; a batch without such a destination into the queue; an alarm SMS
+// awaiting an answer back to the escalation, its wait starting at `now`.
 SpoolRestored RestoreSpool(const char* bytes, size_t length, SmsModem& modem,
-                           DestinationList& destinations, uint32_t now);
+                           DestinationList& destinations, Escalation& escalation, uint32_t now);
 
 // The spool file of a run. One run at a time has it: two would each write the file from
 // their own memory, wiping the other's SMS, and a second would send again what the first
@@ -77,12 +84,15 @@ class Spool {
   // Reads the file, if there is one, back into the modem's queue and the destinations. A
   // damaged file is renamed to path.bad, so that it stays for a look and is not written
   // over; one that cannot be read is left where it is.
-  SpoolRestored Restore(SmsModem& modem, DestinationList& destinations, uint32_t now);
+  SpoolRestored Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
+                        uint32_t now);
 
-  // Writes the file when the queue or a batch changed since the last write, or tried to:
-  // an idle pass costs two sums. A failed write is tried again at the next change. A spool
-  // not claimed yet is claimed first, and not written when another run has it.
-  Write WriteIfChanged(const SmsModem& modem, const DestinationList& destinations);
+  // Writes the file when the queue, a batch or the escalation changed since the last write,
+  // or tried to: an idle pass costs three sums. A failed write is tried again at the next
+  // change. A spool not claimed yet is claimed first, and not written when another run has
+  // it.
+  Write WriteIfChanged(const SmsModem& modem, const DestinationList& destinations,
+                       const Escalation& escalation, uint32_t now);
   // True when the file holds what the last call saw.
   bool UpToDate() const { return upToDate_; }
   const char* Path() const { return path_; }
@@ -98,7 +108,9 @@ class Spool {
   bool written_ = false;  // a write was tried; `changes_` is what it saw
   uint32_t changes_ = 0;
   bool upToDate_ = false;
-  char buffer_[kSpoolCapacity + 1] = {};  // one byte more: a longer file is damaged
+  // kSpoolCapacity and one byte more, a longer file being damaged; from the heap, once,
+  // as it is large.
+  std::unique_ptr<char[]> buffer_;
 };
 
 }  // namespace kelvor

@@ -59,36 +59,99 @@ bool Holds(const char* bytes, size_t length, char c) {
   return memchr(bytes, c, length) != nullptr;
 }
 
+// Reads the fields of a record one after the other, each within the bytes there are.
+class FieldReader {
+ public:
+  FieldReader(const char* bytes, size_t length) : at_(bytes), end_(bytes + length) {}
+
+  const char* At() const { return at_; }
+  bool Byte(uint32_t* value) {
+    if (end_ - at_ < 1) return false;
+    *value = static_cast<unsigned char>(*at_++);
+    return true;
+  }
+  // A text of `length` bytes without a NUL, copied with its NUL into `to`.
+  bool Text(size_t length, char* to) {
+    if (static_cast<size_t>(end_ - at_) < length || Holds(at_, length, '\0')) return false;
+    memcpy(to, at_, length);
+    to[length] = '\0';
+    at_ += length;
+    return true;
+  }
+  // A length (1 byte) below `size`, then that text.
+  bool Counted(size_t size, char* to) {
+    uint32_t length = 0;
+    return Byte(&length) && length < size && Text(length, to);
+  }
+
+ private:
+  const char* at_;
+  const char* end_;
+};
+
+// What follows the text of an 'A': the number passed over, and the numbers reached.
+bool ParseEscalationTail(FieldReader& fields, EscalationRecord* escalation) {
+  uint32_t low = 0, high = 0, count = 0;
+  if (!fields.Byte(&low) || !fields.Byte(&high)) return false;
+  escalation->passedMinutes = low | high << 8;
+  if (!fields.Counted(kNumberSize, escalation->passedOver)) return false;
+  bool passed = escalation->passedOver[0] != '\0';
+  if (passed != (escalation->passedMinutes != 0)) return false;
+  if (escalation->passedMinutes > kLongestEscalationMinutes) return false;
+  if (!fields.Byte(&count) || count == 0 || count > kEscalationNumberCapacity) return false;
+  escalation->reachedCount = static_cast<int>(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    EscalationRecord::Reached& reached = escalation->reached[i];
+    uint32_t confirmed = 0;
+    if (!fields.Byte(&confirmed) || confirmed > 1) return false;
+    reached.confirmed = confirmed == 1;
+    if (!fields.Counted(kNumberSize, reached.number) || reached.number[0] == '\0') return false;
+  }
+  return true;
+}
+
 Parsed ParseRecord(const char* bytes, size_t length, SpoolRecord* record) {
   Parsed parsed;
   if (length < kSpoolRecordOverhead) return parsed;
   char kind = bytes[0];
   int32_t attempts = static_cast<unsigned char>(bytes[1]);
+  uint32_t tick = GetU32(bytes + 2);
   size_t numberLength = static_cast<unsigned char>(bytes[6]);
   size_t textLength = static_cast<unsigned char>(bytes[7]);
-  size_t textLimit = kind == SpoolRecord::kSms     ? kSmsTextLimit
-                     : kind == SpoolRecord::kBatch ? kBatchCapacity - 1
-                                                   : 0;
-  bool known = kind == SpoolRecord::kSms || kind == SpoolRecord::kBatch || kind == kEnd;
+  bool escalation = kind == SpoolRecord::kEscalation;
+  size_t textLimit = kind == SpoolRecord::kSms || escalation ? kSmsTextLimit
+                     : kind == SpoolRecord::kBatch           ? kBatchCapacity - 1
+                                                             : 0;
+  bool known =
+      kind == SpoolRecord::kSms || kind == SpoolRecord::kBatch || escalation || kind == kEnd;
   if (!known || textLength > textLimit || numberLength >= kNumberSize) return parsed;
   if ((kind == kEnd) != (numberLength == 0)) return parsed;  // only the end has no number
-  if (attempts > (kind == SpoolRecord::kSms ? kMaxAttempts : 0)) return parsed;
-  size_t body = kFixedPart + numberLength + textLength;
-  if (length < body + kCrcSize || Crc32(bytes, body) != GetU32(bytes + body)) return parsed;
-  const char* number = bytes + kFixedPart;
-  const char* text = number + numberLength;
-  if (Holds(number, numberLength, '\0') || Holds(text, textLength, '\0')) return parsed;
+  int32_t mostAttempts = kind == SpoolRecord::kSms ? kMaxAttempts : escalation ? 1 : 0;
+  if (attempts > mostAttempts) return parsed;
+  if (kind == SpoolRecord::kSms && tick > 1) return parsed;  // an SMS's kind
 
-  record->kind = kind == SpoolRecord::kSms ? SpoolRecord::kSms : SpoolRecord::kBatch;
+  FieldReader fields(bytes + kFixedPart, length - kFixedPart);
+  if (!fields.Text(numberLength, record->number) || !fields.Text(textLength, record->text)) {
+    return parsed;
+  }
+  if (escalation && !ParseEscalationTail(fields, &record->escalation)) return parsed;
+  size_t body = static_cast<size_t>(fields.At() - bytes);
+  if (length < body + kCrcSize || Crc32(bytes, body) != GetU32(bytes + body)) return parsed;
+
+  record->kind = kind == kEnd ? SpoolRecord::kSms : static_cast<SpoolRecord::Kind>(kind);
   record->attempts = attempts;
-  record->pendingSince = GetU32(bytes + 2);
-  memcpy(record->number, number, numberLength);
-  record->number[numberLength] = '\0';
-  memcpy(record->text, text, textLength);
-  record->text[textLength] = '\0';
+  record->pendingSince = tick;
+  record->smsKind = tick == 1 ? SmsKind::kEscalated : SmsKind::kAlarm;
+  if (escalation) {
+    EscalationRecord& held = record->escalation;
+    memcpy(held.holder, record->number, sizeof held.holder);
+    memcpy(held.text, record->text, sizeof held.text);
+    held.delivered = attempts == 1;
+    held.wait = tick;
+  }
   parsed.kind = kind;
   parsed.size = body + kCrcSize;
-  parsed.tick = record->pendingSince;
+  parsed.tick = tick;
   return parsed;
 }
 
@@ -98,13 +161,28 @@ SpoolEncoder::SpoolEncoder(char* buffer, size_t capacity) : buffer_(buffer), cap
   Bytes(kHeader, kSpoolHeaderSize);
 }
 
-void SpoolEncoder::Sms(int32_t attempts, const char* number, const char* text) {
-  Record(SpoolRecord::kSms, attempts, 0, number, text);
+void SpoolEncoder::Sms(int32_t attempts, const char* number, const char* text, SmsKind kind) {
+  Record(SpoolRecord::kSms, attempts, kind == SmsKind::kEscalated ? 1 : 0, number, text);
   ++records_;
 }
 
 void SpoolEncoder::Batch(uint32_t pendingSince, const char* number, const char* text) {
   Record(SpoolRecord::kBatch, 0, pendingSince, number, text);
+  ++records_;
+}
+
+void SpoolEncoder::Escalation(const EscalationRecord& record) {
+  size_t start = used_;
+  Head(SpoolRecord::kEscalation, record.delivered ? 1 : 0, record.wait, record.holder, record.text);
+  Byte(record.passedMinutes & 0xFFu);
+  Byte(record.passedMinutes >> 8);
+  Counted(record.passedOver);
+  Byte(static_cast<uint32_t>(record.reachedCount));
+  for (int i = 0; i < record.reachedCount; ++i) {
+    Byte(record.reached[i].confirmed ? 1 : 0);
+    Counted(record.reached[i].number);
+  }
+  Crc(start);
   ++records_;
 }
 
@@ -122,9 +200,19 @@ void SpoolEncoder::Bytes(const char* data, size_t length) {
   used_ += length;
 }
 
-void SpoolEncoder::Record(char kind, int32_t attempts, uint32_t tick, const char* number,
-                          const char* text) {
-  size_t start = used_;
+void SpoolEncoder::Byte(uint32_t value) {
+  char byte = static_cast<char>(value & 0xFFu);
+  Bytes(&byte, 1);
+}
+
+void SpoolEncoder::Counted(const char* text) {
+  size_t length = strlen(text);
+  Byte(static_cast<uint32_t>(length));
+  Bytes(text, length);
+}
+
+void SpoolEncoder::Head(char kind, int32_t attempts, uint32_t tick, const char* number,
+                        const char* text) {
   size_t numberLength = strlen(number);
   size_t textLength = strlen(text);
   char fixed[kFixedPart] = {kind, static_cast<char>(attempts)};
@@ -134,10 +222,21 @@ void SpoolEncoder::Record(char kind, int32_t attempts, uint32_t tick, const char
   Bytes(fixed, sizeof fixed);
   Bytes(number, numberLength);
   Bytes(text, textLength);
+}
+
+// The CRC of the record begun at `start`.
+void SpoolEncoder::Crc(size_t start) {
   if (full_) return;
   char crc[kCrcSize];
   PutU32(crc, Crc32(buffer_ + start, used_ - start));
   Bytes(crc, sizeof crc);
+}
+
+void SpoolEncoder::Record(char kind, int32_t attempts, uint32_t tick, const char* number,
+                          const char* text) {
+  size_t start = used_;
+  Head(kind, attempts, tick, number, text);
+  Crc(start);
 }
 
 SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink) {
@@ -147,6 +246,7 @@ SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink
   size_t at = kSpoolHeaderSize;
   int sms = 0;
   int batches = 0;
+  int escalations = 0;
   SpoolRecord record;
   for (;;) {
     reading.damagedAt = static_cast<uint32_t>(at);
@@ -161,8 +261,12 @@ SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink
       }
       return reading;
     }
-    int& kept = parsed.kind == SpoolRecord::kSms ? sms : batches;
-    int limit = parsed.kind == SpoolRecord::kSms ? kQueueCapacity : DestinationList::kCapacity;
+    int& kept = parsed.kind == SpoolRecord::kSms     ? sms
+                : parsed.kind == SpoolRecord::kBatch ? batches
+                                                     : escalations;
+    int limit = parsed.kind == SpoolRecord::kSms     ? kQueueCapacity
+                : parsed.kind == SpoolRecord::kBatch ? DestinationList::kCapacity
+                                                     : kEscalationCapacity;
     if (++kept > limit) return reading;
     sink.Take(record);
     ++reading.records;

@@ -9,34 +9,49 @@
 #include "modem/sms_outbox.h"
 #include "routing/alarm_destination.h"
 #include "routing/destination_list.h"
+#include "routing/escalation.h"
 
 namespace kelvor {
 
 // The file's layout, every number little-endian:
 //   "KELVOR SPOOL 1\r\n"  the kind of file and its version
-//   records, each: kind (1 byte: 'S' an SMS of the queue, 'B' a pending batch, 'E' the
-//     end), attempts (1: sendings of the SMS so far), tick (4: when the batch took its
-//     first alarm; the end's count of records), number length (1), text length (1), the
-//     number, the text, CRC-32 (4) of the record's bytes before it
+//   records, each: kind (1 byte: 'S' an SMS of the queue, 'B' a pending batch, 'A' an
+//     alarm SMS awaiting an answer, 'E' the end), attempts (1: sendings of the SMS so far;
+//     of an 'A', 1 when the phone confirmed it to its holder), tick (4: when the batch took
+//     its first alarm; of an SMS 0 for an alarm and 1 for an escalated one; of an 'A' the
+//     milliseconds its holder had left; the end's count of records), number length (1),
+//     text length (1), the number (of an 'A' its holder), the text, then for an 'A' only:
+//     the minutes of the number passed over (2), its length (1), that number, the count of
+//     numbers the text reached (1) and each of them as confirmed (1: 0 or 1), length (1)
+//     and the number; CRC-32 (4) of the record's bytes before it
 //   the queue's SMS from the head, then the pending batches in the destinations' order,
-//   then the end record.
-// A file cut short or with changed bytes fails a CRC, a limit or the end's count.
+//   then the alarm SMS awaiting an answer, then the end record.
+// A file cut short or with changed bytes fails a CRC, a limit or the end's count. A file
+// written before escalation existed holds no 'A' and SMS of tick 0: it reads as it did.
 struct SpoolRecord {
-  enum Kind : char { kSms = 'S', kBatch = 'B' };
+  enum Kind : char { kSms = 'S', kBatch = 'B', kEscalation = 'A' };
   Kind kind = kSms;
   int32_t attempts = 0;
   uint32_t pendingSince = 0;
   char number[kNumberSize] = {};
   char text[kBatchCapacity] = {};
+  SmsKind smsKind = SmsKind::kAlarm;  // kSms: an alarm or an escalated alarm
+  EscalationRecord escalation;        // kEscalation
 };
 
 constexpr size_t kSpoolHeaderSize = 16;
 constexpr size_t kSpoolRecordOverhead = 12;  // kind, attempts, tick, two lengths, CRC
-// The largest file Kelvor writes: a full queue and a batch at every destination.
+// The largest alarm SMS awaiting an answer: its holder and text, the number passed over,
+// and every number the rules name as reached.
+constexpr size_t kSpoolEscalationSize = kSpoolRecordOverhead + (kNumberSize - 1) + kSmsTextLimit +
+                                        3 + (kNumberSize - 1) + 1 +
+                                        kEscalationNumberCapacity * (2 + (kNumberSize - 1));
+// The largest file Kelvor writes: a full queue, a batch at every destination and every
+// escalation record in use (most of it for escalation, 146 KB; without, 10.6 KB).
 constexpr size_t kSpoolCapacity =
     kSpoolHeaderSize + kQueueCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + kSmsTextLimit) +
     DestinationList::kCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + (kBatchCapacity - 1)) +
-    kSpoolRecordOverhead;
+    kEscalationCapacity * kSpoolEscalationSize + kSpoolRecordOverhead;
 
 // Writes a spool into a buffer that has room for it, record by record.
 class SpoolEncoder {
@@ -44,13 +59,18 @@ class SpoolEncoder {
   // Writes the header; `capacity` is at least kSpoolCapacity for the largest spool.
   SpoolEncoder(char* buffer, size_t capacity);
 
-  void Sms(int32_t attempts, const char* number, const char* text);
+  void Sms(int32_t attempts, const char* number, const char* text, SmsKind kind);
   void Batch(uint32_t pendingSince, const char* number, const char* text);
+  void Escalation(const EscalationRecord& record);
   // Writes the end record; returns the spool's length, or 0 when it did not fit.
   size_t Finish();
 
  private:
   void Bytes(const char* data, size_t length);
+  void Byte(uint32_t value);
+  void Counted(const char* text);
+  void Head(char kind, int32_t attempts, uint32_t tick, const char* number, const char* text);
+  void Crc(size_t start);
   void Record(char kind, int32_t attempts, uint32_t tick, const char* number, const char* text);
 
   char* buffer_;
@@ -76,7 +96,8 @@ struct SpoolReading {
 };
 
 // Hands `sink` every record, in order, up to the first that is not whole; never more SMS
-// than the queue holds or more batches than there are destination slots.
+// than the queue holds, more batches than there are destination slots or more alarm SMS
+// awaiting an answer than the escalation holds.
 SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink);
 
 }  // namespace kelvor

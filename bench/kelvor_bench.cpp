@@ -119,9 +119,10 @@ void BM_SpoolWriteOfAFullQueueAnd31Batches(benchmark::State& state) {
   const char* folder = getenv("TMPDIR");
   const std::string path = std::string(folder != nullptr ? folder : "/tmp") + "/kelvor-bench.spool";
   Spool spool(path.c_str());
+  Escalation escalation;
   for (auto _ : state) {
     routing.list[0].RestoreBatch(batch.c_str(), 0);
-    if (spool.WriteIfChanged(modem, routing.list) != Spool::kWritten) {
+    if (spool.WriteIfChanged(modem, routing.list, escalation, 0) != Spool::kWritten) {
       state.SkipWithError("the spool could not be written");
       break;
     }

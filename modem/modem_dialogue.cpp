@@ -35,8 +35,16 @@ int32_t SignalPercent(int32_t rssi) {
   return rssi * 100 / 31;
 }
 
-ModemDialogue::ModemDialogue(SerialLink& link, OutgoingQueue& queue, Log& log, Clock& clock)
-    : link_(link), queue_(queue), log_(log), clock_(clock) {}
+ModemDialogue::ModemDialogue(SerialLink& link, OutgoingQueue& queue, IncomingSmsReader& reader,
+                             Log& log, Clock& clock)
+    : link_(link), queue_(queue), reader_(reader), log_(log), clock_(clock) {}
+
+bool ModemDialogue::TakeIncoming(IncomingSms* sms) {
+  if (!inboxFull_) return false;
+  *sms = inbox_;
+  inboxFull_ = false;
+  return true;
+}
 
 void ModemDialogue::Start() {
   state_ = WaitReset;
@@ -115,8 +123,8 @@ uint32_t ModemDialogue::PauseLeft() const {
 
 // Reads first; only a step that brought nothing new can time out, and never in Ready.
 bool ModemDialogue::TimedOut() {
-  bool received = ReceiveResponse();
-  return !received && DeadlinePassed(clock_.TickCount(), deadline_) && state_ != Ready;
+  received_ = ReceiveResponse();
+  return !received_ && DeadlinePassed(clock_.TickCount(), deadline_) && state_ != Ready;
 }
 
 // The initialisation: in each of these states an "OK" logs a line, empties the response,
@@ -151,6 +159,17 @@ void ModemDialogue::Step() {
       break;
     case WaitEchoOff:
       StepEchoOff();
+      break;
+    case WaitTextMode:
+      StepTextMode();
+      break;
+    case WaitIndication:
+      StepIndication();
+      break;
+    case WaitList:
+    case WaitRead:
+    case WaitDelete:
+      StepReading();
       break;
     case WaitServiceQuery:
       if (!AdvanceOnOk() && Contains("ERROR")) {
@@ -202,7 +221,8 @@ void ModemDialogue::Advance(const char* logLine, ModemState next) {
   state_ = next;
   if (next != Ready) return;
   hasBeenReady_ = true;
-  errorSeen_ = false;  // whatever kept the modem from Ready is over
+  listReadNext_ = listening_;  // a reset may have cut a read short
+  errorSeen_ = false;          // whatever kept the modem from Ready is over
 }
 
 void ModemDialogue::StepReady() {
@@ -210,6 +230,8 @@ void ModemDialogue::StepReady() {
   if (!queue_.Empty() && !networkAway_) {
     SendCommand("AT+CMGS=\"%s\"\r", queue_.Head().number);
     state_ = WaitPrompt;
+  } else if (listening_ && StartReading()) {
+    // a reading command went out; the signal query waits for Ready
   } else if (DeadlinePassed(clock_.TickCount(), deadline_)) {
     SendCommand("AT+CSQ\r");
     state_ = WaitSignal;
@@ -457,6 +479,103 @@ void ModemDialogue::SendPin() {
   log_.LogMessage(Colour::kCommand, "TX>>AT+CPIN=\"****\"\r");
 }
 
+// --- Replies: reading the SMS that reach the phone ------------------------------------
+
+bool ModemDialogue::Reading() const {
+  return state_ == WaitList || state_ == WaitRead || state_ == WaitDelete;
+}
+
+// The answers to reading commands carry texts anyone may have sent: they go to the reader
+// alone, never into the response. A long listing on a slow line takes time, so each chunk
+// puts the time-out off, up to kLongestReadAnswer bytes; a line that chatters beyond that
+// has its chunks dropped, and the time-out resets the modem.
+bool ModemDialogue::ReceiveReading(const char* chunk, uint32_t count) {
+  if (count > kLongestReadAnswer - readBytes_) return false;
+  readBytes_ += count;
+  reader_.Take(chunk, count);
+  ShowReceived(chunk + (count < kSkippedBytes ? count : kSkippedBytes));
+  RenewDeadline();
+  return true;
+}
+
+// After text mode, a phone asked to announce each SMS it receives (+CMTI).
+void ModemDialogue::StepTextMode() {
+  if (!listening_ || !Contains("OK")) {
+    AdvanceOnOk();
+    return;
+  }
+  Advance("Going to CNMI\r\n", WaitIndication);
+  SendCommand("AT+CNMI=2,1\r");
+}
+
+// A phone that will not announce SMS goes on all the same: the listings find them.
+void ModemDialogue::StepIndication() {
+  if (!Contains("OK") && !LineEndedError()) return;
+  Advance("Query Service\r\n", WaitServiceQuery);
+  SendCommand("AT+CSCA?\r");
+}
+
+// One reading command from Ready with nothing to send: an SMS announced or listed is read;
+// otherwise, at most every kListingGap, a listing of the SMS unread finds those not
+// announced. A phone marks what it lists or shows as read, so the SMS read but not yet
+// deleted (a read cut short by a reset, a run stopped in between, a listing longer than
+// the reader keeps) are listed once the initialisation is over, and after such a listing.
+// An index comes from the reader as a number, never as text.
+bool ModemDialogue::StartReading() {
+  if (inboxFull_) return false;  // the program has not taken the last one yet
+  uint16_t index = 0;
+  if (reader_.NextIndex(&index)) {
+    char command[sizeof "AT+CMGR=65535\r"];
+    FormatReadCommand(index, command, sizeof command);
+    reader_.ExpectMessage(index);
+    BeginReading(WaitRead, command);
+    return true;
+  }
+  uint32_t now = clock_.TickCount();
+  bool listRead = listReadNext_;
+  if (!listRead && listed_ && now - listedAt_ < kListingGap) return false;
+  if (listRead) {
+    listReadNext_ = false;
+  } else {
+    listed_ = true;
+    listedAt_ = now;
+  }
+  droppedBefore_ = reader_.Dropped();
+  reader_.ExpectListing();
+  BeginReading(WaitList, listRead ? kListReadCommand : kListUnreadCommand);
+  return true;
+}
+
+void ModemDialogue::BeginReading(ModemState state, const char* command) {
+  state_ = state;
+  readBytes_ = 0;
+  SendCommand("%s", command);
+}
+
+// A reading answer ends at a final line followed by a step without new bytes.
+void ModemDialogue::StepReading() {
+  if (!received_) reader_.Quiet();
+  if (reader_.State() == IncomingSmsReader::kPending) return;
+  if (state_ == WaitList && reader_.Dropped() != droppedBefore_) listReadNext_ = true;
+  bool read = state_ == WaitRead && reader_.HasMessage();
+  state_ = Ready;
+  DiscardResponse();
+  if (read) TakeMessage();
+}
+
+// An SMS received is handed to the program and deleted at once, so that the SIM never
+// fills. One stored to be sent (which a forged listing line could point at) is neither.
+void ModemDialogue::TakeMessage() {
+  const IncomingSms& message = reader_.Message();
+  if (message.status != SmsStatus::kUnread && message.status != SmsStatus::kRead) return;
+  inbox_ = message;
+  inboxFull_ = true;
+  char command[sizeof "AT+CMGD=65535\r"];
+  FormatDeleteCommand(message.index, command, sizeof command);
+  reader_.ExpectAnswer();
+  BeginReading(WaitDelete, command);
+}
+
 bool ModemDialogue::SetPin(const char* pin) {
   pin_[0] = '\0';
   if (pin == nullptr) return true;
@@ -472,8 +591,11 @@ bool ModemDialogue::SetPin(const char* pin) {
 bool ModemDialogue::ReceiveResponse() {
   uint32_t count = link_.ReadAvailable();
   if (count == 0) return false;
-  if (accumulatedLength_ + count >= kResponseSize) return false;
   const char* chunk = link_.ReceiveBuffer();
+  if (Reading()) return ReceiveReading(chunk, count);
+  // The reader hears announcements (+CMTI) in every state, a full response or not.
+  if (listening_) reader_.Take(chunk, count);
+  if (accumulatedLength_ + count >= kResponseSize) return false;
   // A chunk of one or two bytes shows nothing; its terminator is where the text starts.
   size_t skipped = count < kSkippedBytes ? count : kSkippedBytes;
   ShowReceived(chunk + skipped);
@@ -486,16 +608,19 @@ bool ModemDialogue::ReceiveResponse() {
   return true;
 }
 
-// A phone that echoes in spite of ATE0 would show the PIN: its digits are masked.
+// What the phone sent as its line shows it. Its control bytes show as '?': an SMS read
+// holds whatever its sender wrote, and an escape sequence must not reach the console or the
+// log file. A phone that echoes in spite of ATE0 would show the PIN: its digits are masked.
 void ModemDialogue::ShowReceived(const char* text) {
-  if (pin_[0] == '\0' || strstr(text, pin_) == nullptr) {
-    log_.LogMessage(Colour::kModem, "RX<<%.*s", kShownChunk, text);
-    return;
-  }
   char shown[kShownChunk + 1];
   snprintf(shown, sizeof shown, "%s", text);
+  for (char* at = shown; *at != '\0'; ++at) {
+    unsigned char c = static_cast<unsigned char>(*at);
+    if ((c < 32 && c != '\r' && c != '\n') || c == 127) *at = '?';
+  }
   size_t length = strlen(pin_);
-  for (char* at = strstr(shown, pin_); at != nullptr; at = strstr(at + length, pin_)) {
+  for (char* at = length > 0 ? strstr(shown, pin_) : nullptr; at != nullptr;
+       at = strstr(at + length, pin_)) {
     memset(at, '*', length);
   }
   log_.LogMessage(Colour::kModem, "RX<<%s", shown);

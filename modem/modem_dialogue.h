@@ -1,12 +1,14 @@
 // The AT-command dialogue: resets and initialises the modem for SMS text mode (giving the
 // SIM its PIN when one is given and the SIM asks), sends the queued SMS one at a time,
 // holding them while the network is away, and asks for the signal quality while nothing
-// waits. The errors a site engineer must act on are said in words.
+// waits. The errors a site engineer must act on are said in words. When the program
+// listens for replies, it also reads the SMS that reach the phone, and deletes each.
 #pragma once
 
 #include <cstdint>
 
 #include "log/log.h"
+#include "modem/incoming_sms.h"
 #include "modem/modem_errors.h"
 #include "modem/outgoing_queue.h"
 #include "modem/serial_link.h"
@@ -28,8 +30,13 @@ enum ModemState : int32_t {
   WaitPinQuery = 10,      // "AT+CPIN?" sent (with a PIN given); waiting for "+CPIN:"
   WaitPin = 11,           // the PIN sent; waiting for "OK" or the SIM's refusal
   WaitRegistration = 12,  // "AT+CREG?" sent after the signal query; waiting for "+CREG:"
+  // Listening for replies only:
+  WaitIndication = 13,  // "AT+CNMI=2,1" sent after text mode; waiting for "OK" or an error
+  WaitList = 14,        // a listing of the SMS received sent; waiting for its end
+  WaitRead = 15,        // AT+CMGR sent for one SMS; waiting for its end
+  WaitDelete = 16,      // AT+CMGD sent for the SMS read; waiting for its end
 };
-constexpr ModemState kLastModemState = WaitRegistration;
+constexpr ModemState kLastModemState = WaitDelete;
 
 constexpr uint32_t kAnswerTimeout = 10000;  // ms the modem has to answer a command
 constexpr uint32_t kPauseAfterSend = 1000;  // ms the dialogue rests after a confirmed SMS
@@ -41,6 +48,10 @@ constexpr size_t kLongestPin = 8;
 constexpr uint32_t kSimBusyPause = 3000;  // ms before a busy SIM is asked again
 constexpr int kSimBusyAsks = 10;          // busy answers waited out before the time-out may reset
 constexpr int32_t kRegistrationUnknown = -1;
+constexpr uint32_t kListingGap = 30000;  // ms from one listing of the SMS received to the next
+// Bytes of one answer to a reading command taken before the rest is dropped and the
+// time-out may come: a listing of 80 SMS of 160 characters, not a line that chatters.
+constexpr uint32_t kLongestReadAnswer = 20000;
 
 // When the dialogue's next step is worth taking, for a caller that sleeps between steps.
 struct NextStep {
@@ -56,7 +67,8 @@ struct NextStep {
 
 class ModemDialogue {
  public:
-  ModemDialogue(SerialLink& link, OutgoingQueue& queue, Log& log, Clock& clock);
+  ModemDialogue(SerialLink& link, OutgoingQueue& queue, IncomingSmsReader& reader, Log& log,
+                Clock& clock);
 
   // Back to the start: WaitReset, no service number, an empty response, and a deadline
   // that has passed, so the first step without an answer resets the modem.
@@ -73,6 +85,10 @@ class ModemDialogue {
   // Takes the SIM's PIN, 4 to 8 digits, sent when the SIM asks for it; false, taking none,
   // for anything else. Null takes none. Without a PIN not one command changes.
   bool SetPin(const char* pin);
+
+  // Reads the SMS that reach the phone from now on; see SmsModem::ListenForReplies.
+  void ListenForReplies() { listening_ = true; }
+  bool TakeIncoming(IncomingSms* sms);
 
   ModemState State() const { return state_; }
   // True once the dialogue has reached Ready, since Start.
@@ -125,9 +141,18 @@ class ModemDialogue {
   void HoldHead(Refusal refusal);
   void StepRegistration();
   void TakeRegistration(const char* fields);
+  bool Reading() const;
+  bool ReceiveReading(const char* chunk, uint32_t count);
+  void StepTextMode();
+  void StepIndication();
+  bool StartReading();
+  void BeginReading(ModemState state, const char* command);
+  void StepReading();
+  void TakeMessage();
 
   SerialLink& link_;
   OutgoingQueue& queue_;
+  IncomingSmsReader& reader_;
   Log& log_;
   Clock& clock_;
   ModemState state_ = WaitReset;
@@ -154,6 +179,17 @@ class ModemDialogue {
   bool errorSeen_ = false;
   ErrorKind seenKind_ = ErrorKind::kPhone;
   int32_t seenCode_ = 0;
+
+  // Replies: off unless the program listens for them.
+  bool listening_ = false;
+  bool received_ = false;       // the step under way read a chunk
+  uint32_t readBytes_ = 0;      // of the answer to the reading command under way
+  bool listed_ = false;         // a listing of the SMS unread went out since Start
+  uint32_t listedAt_ = 0;       // when the last one went out
+  bool listReadNext_ = false;   // a listing of the SMS read is due first
+  uint32_t droppedBefore_ = 0;  // the reader's dropped indexes when the listing went out
+  IncomingSms inbox_;           // a message read, until the program takes it
+  bool inboxFull_ = false;
 };
 
 // The registration state (+CREG <stat>) in words; null for kRegistrationUnknown.

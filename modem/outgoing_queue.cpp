@@ -53,8 +53,18 @@ void OutgoingQueue::RemoveHead() {
 }
 
 void OutgoingQueue::RemoveSent() {
-  if (count_ > 0) ++tally_.sent;
+  if (count_ == 0) return;
+  ++tally_.sent;
+  confirmed_ = Head();
+  hasConfirmed_ = true;
   RemoveHead();
+}
+
+bool OutgoingQueue::TakeConfirmed(OutgoingSms* sms) {
+  if (!hasConfirmed_) return false;
+  *sms = confirmed_;
+  hasConfirmed_ = false;
+  return true;
 }
 
 void OutgoingQueue::RemoveGivenUp() {
@@ -69,8 +79,8 @@ void OutgoingQueue::Clear() {
   ++changes_;
 }
 
-bool OutgoingQueue::Requeue(const char* text, const char* number, int32_t attempts) {
-  if (!QueueMessage(text, number)) return false;
+bool OutgoingQueue::Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind) {
+  if (!QueueMessage(text, number, kind)) return false;
   records_[(head_ + count_ - 1) % kQueueCapacity].attempts = attempts;
   return true;
 }

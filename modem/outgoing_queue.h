@@ -10,9 +10,11 @@ namespace kelvor {
 
 constexpr int kQueueCapacity = 21;
 
-// What an SMS carries: alarms, or what Kelvor says about itself (a heartbeat), which is
-// worth nothing once that run has ended.
-enum class SmsKind : uint8_t { kAlarm, kService };
+// What an SMS carries: alarms; an alarm passed on to the next on call because the number
+// it went to did not answer (escalated); or what Kelvor says about itself (a heartbeat, a
+// status answer, an acknowledgement's confirmation), which is worth nothing once that run
+// has ended.
+enum class SmsKind : uint8_t { kAlarm, kService, kEscalated };
 
 struct OutgoingSms {
   SmsKind kind;
@@ -50,13 +52,18 @@ class OutgoingQueue {
   void RemoveHead();
   void Clear();
 
-  // RemoveHead, counting the oldest SMS as confirmed by the phone, or as given up.
+  // RemoveHead, counting the oldest SMS as confirmed by the phone, or as given up. The SMS
+  // confirmed last is kept until TakeConfirmed takes it.
   void RemoveSent();
   void RemoveGivenUp();
+  // The SMS the phone confirmed last, once: false when none was confirmed since the last
+  // call.
+  bool TakeConfirmed(OutgoingSms* sms);
   const SmsTally& Tally() const { return tally_; }
   // Queues an SMS that was waiting before a restart, as QueueMessage does, keeping the
   // sendings it already had.
-  bool Requeue(const char* text, const char* number, int32_t attempts);
+  bool Requeue(const char* text, const char* number, int32_t attempts,
+               SmsKind kind = SmsKind::kAlarm);
   // Counts one more sending of the head record; only while the queue is not empty.
   void CountAttempt();
   // Takes back the head record's last sending, one the phone refused for a reason that is
@@ -75,6 +82,8 @@ class OutgoingQueue {
   int head_ = 0;
   int count_ = 0;
   uint32_t changes_ = 0;
+  OutgoingSms confirmed_{};
+  bool hasConfirmed_ = false;
   Log& log_;
   SmsTally tally_{};
 };

@@ -7,7 +7,7 @@ SmsModem::SmsModem(const char* portName, const char* mode, std::unique_ptr<Seria
     : clock_(clock),
       link_(std::move(port), log),
       queue_(log),
-      dialogue_(link_, queue_, log, clock) {
+      dialogue_(link_, queue_, reader_, log, clock) {
   if (portName != nullptr) link_.OpenPort(portName, mode);
   dialogue_.Start();
   link_.PurgePort();
@@ -24,6 +24,10 @@ bool SmsModem::QueueMessage(const char* text, const char* number) {
 
 bool SmsModem::QueueServiceMessage(const char* text, const char* number) {
   return queue_.QueueMessage(text, number, SmsKind::kService);
+}
+
+bool SmsModem::QueueEscalatedMessage(const char* text, const char* number) {
+  return queue_.QueueMessage(text, number, SmsKind::kEscalated);
 }
 
 bool SmsModem::Full() const {
@@ -74,6 +78,18 @@ const SmsTally& SmsModem::Tally() const {
   return queue_.Tally();
 }
 
+bool SmsModem::TakeConfirmed(OutgoingSms* sms) {
+  return queue_.TakeConfirmed(sms);
+}
+
+void SmsModem::ListenForReplies() {
+  dialogue_.ListenForReplies();
+}
+
+bool SmsModem::TakeIncoming(IncomingSms* sms) {
+  return dialogue_.TakeIncoming(sms);
+}
+
 const OutgoingSms& SmsModem::Queued(int index) const {
   return queue_.At(index);
 }
@@ -82,8 +98,8 @@ uint32_t SmsModem::QueueChanges() const {
   return queue_.Changes();
 }
 
-bool SmsModem::Requeue(const char* text, const char* number, int32_t attempts) {
-  return queue_.Requeue(text, number, attempts);
+bool SmsModem::Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind) {
+  return queue_.Requeue(text, number, attempts, kind);
 }
 
 }  // namespace kelvor

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "log/log.h"
+#include "modem/incoming_sms.h"
 #include "modem/modem_dialogue.h"
 #include "modem/outgoing_queue.h"
 #include "modem/serial_link.h"
@@ -29,8 +30,11 @@ class SmsModem : public SmsOutbox {
   SmsModem& operator=(const SmsModem&) = delete;
 
   bool QueueMessage(const char* text, const char* number) override;
-  // Queues an SMS Kelvor writes about itself, not about alarms (a heartbeat).
+  // Queues an SMS Kelvor writes about itself, not about alarms (a heartbeat, a status
+  // answer, an acknowledgement's confirmation).
   bool QueueServiceMessage(const char* text, const char* number);
+  // Queues an alarm passed on to the next on call.
+  bool QueueEscalatedMessage(const char* text, const char* number);
   bool Full() const override;
   int QueuedCount() const;
   // Takes the service-centre number (null: none given) and logs the number held.
@@ -52,18 +56,27 @@ class SmsModem : public SmsOutbox {
   bool HasBeenReady() const;
   // What became of the SMS offered since the run started, for the heartbeat.
   const SmsTally& Tally() const;
+  // The SMS the phone confirmed in the last step, if it confirmed one; taken once.
+  bool TakeConfirmed(OutgoingSms* sms);
+
+  // From now on the dialogue reads the SMS that reach the phone, and deletes each after
+  // reading it. Without this call the phone gets not one command more.
+  void ListenForReplies();
+  // The SMS read in the last step, if one was; taken once. Its text is anyone's: data only.
+  bool TakeIncoming(IncomingSms* sms);
 
   // For a copy of the SMS waiting kept elsewhere, and put back at the next start: the SMS
   // `index` places after the oldest (0), index below QueuedCount(); a count that grows at
   // every change of the SMS waiting; and an SMS queued again with the sendings it had.
   const OutgoingSms& Queued(int index) const;
   uint32_t QueueChanges() const;
-  bool Requeue(const char* text, const char* number, int32_t attempts);
+  bool Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind);
 
  private:
   Clock& clock_;
   SerialLink link_;
   OutgoingQueue queue_;
+  IncomingSmsReader reader_;
   ModemDialogue dialogue_;
 };
 

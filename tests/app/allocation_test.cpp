@@ -1,8 +1,9 @@
 // A steady main loop allocates nothing: thousands of passes with alarms offered to 31
 // destinations, batches sent, SMS queued and confirmed, signal queries and status reports,
 // heartbeats, every line in a log file that is renamed and started anew many times over,
-// the spool written at every change, counted by a replaced operator new. Every fake here
-// works without the heap.
+// the spool written at every change, replies read (acknowledgements, status requests, a
+// stranger's SMS) and alarm SMS escalated, counted by a replaced operator new. Every fake
+// here works without the heap.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,7 +56,17 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   scada.AnswerEveryTag("Feed flow low", "  12.5", 1.0f);
   test::HeapCounts atWarmUp{}, atEnd{};
   ino_t spoolAtWarmUp = 0, spoolAtEnd = 0;
+  // SMS reach the phone now and then: an engineer's answer, a status request, a stranger's.
+  test::ScriptedPhone phone;
+  test::FakeSerialPort* phonePort = nullptr;
+  const char* const kRepliers[] = {"+447900000010", "+447900000011", "+447900000999",
+                                   "+447900000777"};
+  const char* const kReplies[] = {"ok", "Ack", "status", "hello"};
   scada.onRunning = [&] {
+    if (scada.runningCalls % 150 == 0) {
+      int k = scada.runningCalls / 150 % 4;
+      phone.Receive(*phonePort, kRepliers[k], kReplies[k]);
+    }
     if (scada.runningCalls == kWarmUp) {
       atWarmUp = test::CurrentHeapCounts();
       spoolAtWarmUp = SpoolInode(spool);
@@ -68,25 +79,35 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   };
 
   // A phone that answers every command at once, its answers ending the loop's sleeps; it
-  // counts the texts it takes, and the heartbeats after the first among them.
-  test::ScriptedPhone phone;
+  // counts the texts it takes, and the heartbeats after the first, the status answers, the
+  // acknowledgements' confirmations and the escalated SMS among them.
   phone.serviceQuery = phone.ok;
   phone.keep = false;
-  int heartbeatsSent = 0;
+  int heartbeatsSent = 0, statusAnswers = 0, confirmations = 0, escalated = 0;
   phone.onReceived = [&](const test::ScriptedPhone::Sms& sms) {
     heartbeatsSent += sms.text.rfind("Kelvor alive", 0) == 0;
+    statusAnswers += sms.text.rfind("Kelvor status", 0) == 0;
+    confirmations += sms.text.rfind("Kelvor: ", 0) == 0;
+    escalated += sms.text.rfind("No answer from ", 0) == 0;
   };
-  Platform platform{console, keyboard, clock, scada, [&phone] {
+  Platform platform{console, keyboard, clock, scada, [&phone, &phonePort] {
                       auto port = std::make_unique<test::FakeSerialPort>();
                       port->recording = false;
                       phone.Plug(*port);
+                      phonePort = port.get();
                       return port;
                     }};
 
   test::TempFolder folder;
   std::string logFile = folder.Path("kelvor.log");
-  std::vector<std::string> arguments = {"kelvor", "COM1=9600,n,8,1", "SPOOL=" + spool,
-                                        "LOG=" + logFile + ",64", "HEARTBEAT=+447900000999,1"};
+  std::vector<std::string> arguments = {"kelvor",
+                                        "COM1=9600,n,8,1",
+                                        "SPOOL=" + spool,
+                                        "LOG=" + logFile + ",64",
+                                        "HEARTBEAT=+447900000999,1",
+                                        "ESCALATE=+447900000010,1,+447900000998",
+                                        "ESCALATE=+447900000011,1,+447900000998",
+                                        "ESCALATE=+447900000012,1,+447900000998"};
   for (int j = 0; j < 31; ++j) {
     std::string number = "+4479000000" + std::to_string(10 + j);
     std::string form = j % 2 ? ",F" : ",S";
@@ -105,6 +126,10 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   EXPECT_EQ(atEnd.live, atWarmUp.live);
   EXPECT_GT(phone.taken, 1000) << "SMS went out during the count";
   EXPECT_GT(heartbeatsSent, 100);
+  EXPECT_GT(statusAnswers, 10);
+  EXPECT_GT(confirmations, 10);
+  EXPECT_GT(escalated, 10);
+  EXPECT_GT(phone.deleted, 100);
   EXPECT_GT(test::TempFolder::Read(logFile + ".1").size(), 60000u);
   EXPECT_NE(spoolAtEnd, spoolAtWarmUp) << "the spool was written during the count";
   EXPECT_NE(spoolAtEnd, 0u);

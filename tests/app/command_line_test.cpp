@@ -65,6 +65,14 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
     }
     case ArgumentStep::kPin:
       return c.pin->fine ? "pin " + std::string(c.pin->digits) : "pin bad";
+    case ArgumentStep::kReplies:
+      return c.replies->on ? "replies on" : "replies refused";
+    case ArgumentStep::kEscalate: {
+      const EscalateArgument& read = c.escalations[step.index];
+      const char* outcomes[] = {"", "bad number ", "bad minutes ", "bad next ", "bad fields "};
+      return "escalate " + std::string(outcomes[read.outcome]) + read.number + " " +
+             std::to_string(read.minutes) + " " + read.next;
+    }
     case ArgumentStep::kRepeated:
       return "again " + std::string(step.keyword) + " " + step.once;
   }
@@ -153,6 +161,12 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
       {{"PIN=123456789"}, "pin bad; usage 0"},
       {{"PIN=+1234"}, "pin bad; usage 0"},
       {{"PIN=COM5"}, "pin bad; usage 0"},
+      // REPLIES= once, ON in any case; ESCALATE= as often as given, whatever it holds.
+      {{"REPLIES=on", "REPLIES=ON", "ESCALATE=+1,5,+2", "ESCALATE=+2,1440,+1",
+        "ESCALATE=COM5,1,SERVICE"},
+       "replies on; again REPLIES= replies; escalate +1 5 +2; escalate +2 1440 +1; "
+       "escalate bad number COM5 0 ; usage 0"},
+      {{"REPLIES=ONCE", "ESCALATE=+1,5"}, "replies refused; escalate bad fields  0 ; usage 0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));

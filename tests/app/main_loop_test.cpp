@@ -450,6 +450,15 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
       {{"SPOOL=" + folder.Path("a.spool"), "SPOOL=b.spool"},
        "<71|Second SPOOL argument ignored - one spool per run: SPOOL=b.spool|>",
        0},
+      {{"REPLIES=yes"},
+       "<71|Bad replies argument - REPLIES=ON turns them on: REPLIES=yes; ignored|>",
+       0},
+      {{"ESCALATE=+1,1441,+2", "ESCALATE=+1\x1b[2J,5,+2", "ESCALATE=+3,5,+3"},
+       "<71|Bad escalation minutes - 1 to 1440: ESCALATE=+1,1441,+2; ignored|>\r\n"
+       "<71|Bad escalation number +1?[2J - digits, blanks and a leading +, at most 31 "
+       "characters: ESCALATE=+1?[2J,5,+2; ignored|>\r\n"
+       "<71|Bad escalation - +3 to itself: ESCALATE=+3,5,+3; ignored|>",
+       0},
       {{"PIN=2468"}, "\nSIM PIN **** given - sent when the SIM asks for it\r", 0},
       {{"PIN=24680", "PIN=13579"},
        "<71|Second PIN argument ignored - one PIN per run: PIN=****|>",
@@ -558,6 +567,68 @@ TEST_F(MainLoopTest, SmsWaitOffTheNetworkAndTheReportsSayWhereThePhoneIs) {
                                     "<39|Network         = searching |>"),
             std::string::npos);
   EXPECT_EQ(CountLines("Network registration:"), 2);
+}
+
+// --- Replies ----------------------------------------------------------------------------
+
+// The phone answers back. An alarm SMS answered within its minute is acknowledged and the
+// acknowledgement confirmed; one left unanswered goes on to the next number after its
+// minute, with a line naming whom it passed over. A status request from a known number is
+// answered, at most once a minute, at the number as configured; a stranger's SMS is logged,
+// its text made printable, and answered with nothing. Every SMS read is deleted.
+TEST_F(MainLoopTest, RepliesAcknowledgeEscalateAndAnswerStatusRequests) {
+  answering = true;
+  scada.textReader = [](const std::string& key, std::string* text) {
+    *text = key.find("A_DESC") != std::string::npos ? "Pump tripped" : "";
+    return int16_t{0};
+  };
+  test::AlarmBuilder alarm;
+  for (int i = 0; i < 10; ++i) scada.PushStatus(kQueueEmpty);
+  scada.PushRecord(alarm.Build());
+  for (int i = 0; i < 30; ++i) scada.PushStatus(kQueueEmpty);
+  alarm.minute = 6;
+  scada.PushRecord(alarm.Build());
+  struct Sent {
+    uint32_t at;
+    const char* sender;
+    const char* text;
+  };
+  const Sent replies[] = {{20000, "+44 7900 1", "OK thanks"},
+                          {120000, "+4479999", "hello\x1b[2J"},
+                          {130000, "+44 7900 2", " status "},
+                          {140000, "4479002", "S"}};
+  size_t next = 0;
+  clock.onSleep = [&](uint32_t) {
+    if (next < std::size(replies) && clock.TickCount() >= replies[next].at) {
+      phone.Receive(*lastPort, replies[next].sender, replies[next].text);
+      ++next;
+    }
+  };
+  scada.runningSequence.assign(170, 1);
+  scada.running = 0;
+  Run({"COM5", "ESCALATE=+4479001,1,+4479002", "DEST=+4479001,A,H,0"});
+
+  auto texts = [this](const char* number) {
+    std::vector<std::string> found;
+    for (const auto& sms : phone.To(number)) found.push_back(sms.text);
+    return found;
+  };
+  EXPECT_THAT(texts("+4479001"),
+              ElementsAre("7/09:05\nPump tripped\n", "Kelvor: 1 alarm SMS acknowledged",
+                          "7/09:06\nPump tripped\n"));
+  EXPECT_THAT(texts("+4479002"),
+              ElementsAre("No answer from +4479001 in 1 min\n7/09:06\nPump tripped\n",
+                          "Kelvor status. Signal 48%, SMS waiting 0, last error 0, alarms read 2 "
+                          "since start."));
+  EXPECT_EQ(phone.received.size(), 5u);
+  EXPECT_EQ(CountLines("SMS from +4479001 acknowledges 1 alarm SMS: OK thanks"), 1);
+  EXPECT_EQ(CountLines("Escalated to +4479002: No answer from +4479001 in 1 min"), 1);
+  EXPECT_EQ(CountLines("SMS from unknown number +4479999 ignored: hello?[2J"), 1);
+  EXPECT_EQ(CountLines("Status request from +4479002 - answered by SMS"), 1);
+  EXPECT_EQ(CountLines("Status request from +4479002 - answered within the minute already"), 1);
+  EXPECT_EQ(console.text().find('\x1b'), std::string::npos);
+  EXPECT_EQ(phone.deleted, 4);
+  EXPECT_EQ(phone.StoredCount(), 0);
 }
 
 }  // namespace

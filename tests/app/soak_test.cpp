@@ -1,12 +1,16 @@
 // Sixty days of the real main loop in virtual time, across the wrap of the 32-bit tick:
 // alarm bursts over 31 destinations, a phone that goes silent, refuses texts, floods the
 // line and loses the network, and an alarm queue that fails for hours; the run ends with the SCADA
-// system stopping while a last burst waits for a silent phone. Every alarm a destination takes must
+// system stopping while a last burst waits for a silent phone. Replies and escalation are on:
+// the engineers at six destinations answer two alarm SMS in three within a minute and sleep
+// through the rest, which go on to a backup after ten minutes. Every alarm a destination takes must
 // reach that destination's phone, or its loss must be reported on the console, at shutdown too; the
 // queue never holds more than 21, no SMS is longer than 159 characters, SMS that wait for the
-// network go once it is back, the heap stays flat.
+// network go once it is back, an alarm SMS answered while the phone was well is never escalated and
+// one nobody answered always is, the heap stays flat.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -33,6 +37,14 @@ constexpr uint64_t kWrap = 10 * kDay;
 constexpr int kDestinations = 31;
 constexpr int kMaxAlarms = 40000;
 constexpr int kAlarmsPerSmsAtMost = 10;  // the shortest alarm text is 17 characters
+constexpr uint64_t kMinute = 60 * 1000;
+constexpr uint64_t kEscalateAfter = 10 * kMinute;
+const char* const kBackup = "+4479000099";  // where the SMS nobody answers go
+
+// The destinations whose engineer may answer, each with an ESCALATE= rule to the backup.
+bool Escalates(int j) {
+  return j % 5 == 1;
+}
 
 enum class PhoneMode { kNormal, kSilent, kRefusing, kFlooding, kOffNetwork };
 
@@ -43,6 +55,15 @@ uint32_t Hash(uint64_t value) {
   value ^= value >> 33;
   return static_cast<uint32_t>(value);
 }
+
+// An alarm SMS the phone took for a destination that escalates.
+struct RuledSms {
+  int j;
+  int firstAlarm;  // the first alarm id in its text
+  uint64_t deliveredAt;
+  bool answered;  // its engineer answers it within a minute
+  bool escalated;
+};
 
 struct Destination {
   std::string number;
@@ -73,7 +94,11 @@ class World {
                          delays[j % 7] + "," + (j % 2 ? "F" : "S");
       if (d.enableTag) spec += ",EN:E" + std::to_string(j) + ".F_CV";
       arguments.push_back(spec);
+      if (Escalates(j)) arguments.push_back("ESCALATE=" + d.number + ",10," + kBackup);
     }
+    ruled.reserve(40000);
+    answersFrom.assign(kDestinations, std::vector<uint64_t>());
+    for (auto& answers : answersFrom) answers.reserve(8000);
     alarmAreas.assign(kMaxAlarms, 0);
     alarmPriority.assign(kMaxAlarms, 0);
     alarmRouted.assign(kMaxAlarms, 0);
@@ -86,14 +111,24 @@ class World {
   uint64_t Elapsed() const { return clock.slept(); }
 
   // Faults come in two-hour slots; the first slot and the last day are clean.
-  uint32_t Slot() const { return Hash(Elapsed() / (2 * kHour) + 7) % 12; }
-  bool Clean() const {
-    return Elapsed() < 2 * kHour || (Elapsed() >= kQuietEnd && Elapsed() < kFinalBurst);
+  uint32_t Slot() const { return SlotAt(Elapsed()); }
+  static uint32_t SlotAt(uint64_t at) { return Hash(at / (2 * kHour) + 7) % 12; }
+  bool Clean() const { return CleanAt(Elapsed()); }
+  static bool CleanAt(uint64_t at) {
+    return at < 2 * kHour || (at >= kQuietEnd && at < kFinalBurst);
   }
-  PhoneMode Mode() const {
-    if (Elapsed() >= kFinalBurst) return PhoneMode::kSilent;
-    if (Clean()) return PhoneMode::kNormal;
-    switch (Slot()) {
+  PhoneMode Mode() const { return ModeAt(Elapsed()); }
+  // The phone's mode all the way from `from` to `to`.
+  static bool NormalThroughout(uint64_t from, uint64_t to) {
+    for (uint64_t at = from; at < to; at = (at / (2 * kHour) + 1) * (2 * kHour)) {
+      if (ModeAt(at) != PhoneMode::kNormal) return false;
+    }
+    return ModeAt(to) == PhoneMode::kNormal;
+  }
+  static PhoneMode ModeAt(uint64_t at) {
+    if (at >= kFinalBurst) return PhoneMode::kSilent;
+    if (CleanAt(at)) return PhoneMode::kNormal;
+    switch (SlotAt(at)) {
       case 0:
         return PhoneMode::kSilent;
       case 1:
@@ -132,7 +167,9 @@ class World {
   std::vector<uint8_t> delivered;  // [id * 31 + j]
   std::vector<int> lossReports;
   std::vector<uint64_t> lastLossAt;
-  int alarms = 0;  // ids handed out so far
+  std::vector<RuledSms> ruled;
+  std::vector<std::vector<uint64_t>> answersFrom;  // when each destination's answers came
+  int alarms = 0;                                  // ids handed out so far
   int currentAlarm = 0;
 
   // Findings along the way.
@@ -147,7 +184,11 @@ class World {
   int registeredAgain = 0;
   int heldWhenHealthy = 0;  // status reports that found an SMS held for a network long back
   int truncations = 0;
-  int discardedSms = -1;  // from the shutdown line, when there was one
+  int escalatedSms = 0;  // alarm SMS the backup received
+  int acknowledged = 0;  // confirmations the engineers received
+  int escalationFull = 0;
+  int badEscalations = 0;  // to the backup, of no SMS a destination with a rule took
+  int discardedSms = -1;   // from the shutdown line, when there was one
   int discardedBatches = -1;
   int64_t liveAtDayTwo = -1;
   int64_t maxLiveAfterDayTwo = 0;
@@ -187,6 +228,7 @@ class SoakConsole : public test::NullConsole {
       world_.heldForNetwork = false;  // the SMS held went, or was refused for another reason
     }
     if (strcmp(line, "Network registration: registered") == 0) ++world_.registeredAgain;
+    if (strncmp(line, "Escalation full", 15) == 0) ++world_.escalationFull;
     sscanf(line, "Shutdown discards SMS queued: %d, alarm batches pending: %d",
            &world_.discardedSms, &world_.discardedBatches);
     // "Message queue full - SMS to <number> lost", "SMS to <number> dropped after ..."
@@ -357,6 +399,7 @@ class PhonePort : public test::FakeSerialPort {
     if (away != (mode_ == PhoneMode::kOffNetwork)) phone_.SetNetwork(away ? 2 : 1);
     mode_ = mode;
     idle = mode_ == PhoneMode::kFlooding ? "\r\nRING\r\n" : "";
+    DeliverAnswers();
   }
 
   void Take(const std::string& write) {
@@ -377,6 +420,10 @@ class PhonePort : public test::FakeSerialPort {
   void Delivered(const sim::DeliveredSms& sms) {
     ++world_.deliveredSms;
     if (sms.text.size() > kSmsLimit) ++world_.longSms;
+    if (sms.number == kBackup) {
+      Escalated(sms.text);
+      return;
+    }
     int j = atoi(sms.number.c_str() + strlen("+44790000"));
     if (sms.number.rfind("+44790000", 0) != 0 || j < 0 || j >= kDestinations) {
       ++world_.misrouted;
@@ -391,11 +438,68 @@ class PhonePort : public test::FakeSerialPort {
       }
       world_.delivered[static_cast<size_t>(id) * kDestinations + j] = 1;
     }
+    if (sms.text.rfind("Kelvor: ", 0) == 0) ++world_.acknowledged;
+    size_t first = sms.text.find("ALM");
+    if (!Escalates(j) || first == std::string::npos) return;
+    // Its engineer answers two in three, 5 to 60 s after the phone took it.
+    int id = atoi(sms.text.c_str() + first + 3);
+    for (size_t back = 0; back < 64 && back < world_.ruled.size(); ++back) {
+      const RuledSms& sent = world_.ruled[world_.ruled.size() - 1 - back];
+      if (sent.j == j && sent.firstAlarm == id) return;  // sent again: the same alarm SMS
+    }
+    bool answers = Hash(static_cast<uint64_t>(id) * 31 + static_cast<uint64_t>(j)) % 3 != 0;
+    world_.ruled.push_back({j, id, world_.Elapsed(), answers, false});
+    if (answers) Answer(j, world_.Elapsed() + 5000 + Hash(static_cast<uint64_t>(id)) % 55000);
   }
+
+  // "No answer from +44790000<j> in 10 min\n" and the text the destination was sent.
+  void Escalated(const std::string& text) {
+    ++world_.escalatedSms;
+    int j = -1;
+    size_t first = text.find("ALM");
+    if (sscanf(text.c_str(), "No answer from +44790000%d in 10 min\n", &j) != 1 || j < 0 ||
+        j >= kDestinations || !Escalates(j) || first == std::string::npos) {
+      ++world_.badEscalations;
+      return;
+    }
+    int id = atoi(text.c_str() + first + 3);
+    for (auto sent = world_.ruled.rbegin(); sent != world_.ruled.rend(); ++sent) {
+      if (sent->j != j || sent->firstAlarm != id) continue;
+      sent->escalated = true;
+      return;
+    }
+    ++world_.badEscalations;
+  }
+
+  // The engineer's answer reaches the phone at `at`, as an SMS stored on its SIM.
+  void Answer(int j, uint64_t at) {
+    if (answersDue_ == kAnswersHeld) return;
+    answers_[(answersFirst_ + answersDue_++) % kAnswersHeld] = {at, j};
+  }
+  void DeliverAnswers() {
+    while (answersDue_ > 0 && answers_[answersFirst_].at <= world_.Elapsed()) {
+      const PendingAnswer& answer = answers_[answersFirst_];
+      world_.answersFrom[answer.j].push_back(world_.Elapsed());
+      std::string unasked =
+          phone_.Arrive({world_.destinations[answer.j].number, "ok", "26/12/07,03:12:00+04"});
+      if (mode_ != PhoneMode::kSilent && !unasked.empty()) Arrive(unasked);
+      answersFirst_ = (answersFirst_ + 1) % kAnswersHeld;
+      --answersDue_;
+    }
+  }
+
+  struct PendingAnswer {
+    uint64_t at;
+    int j;
+  };
+  static constexpr int kAnswersHeld = 256;
 
   World& world_;
   sim::GsmPhone phone_;
   PhoneMode mode_ = PhoneMode::kNormal;
+  PendingAnswer answers_[kAnswersHeld] = {};
+  int answersFirst_ = 0;
+  int answersDue_ = 0;
 };
 
 TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
@@ -454,6 +558,35 @@ TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
     EXPECT_LE(missing[j], world.lossReports[j] * kAlarmsPerSmsAtMost) << "destination " << j;
   EXPECT_GT(reached, taken / 2) << "most alarms get through";
 
+  // Replies: an alarm SMS answered while the phone was well all through its ten minutes is
+  // never escalated; one nobody answered, from a destination that sent nothing meanwhile,
+  // with the phone well for half an hour after, always reaches the backup.
+  int answered = 0, slept = 0, wronglyEscalated = 0, notEscalated = 0;
+  for (const RuledSms& sent : world.ruled) {
+    uint64_t due = sent.deliveredAt + kEscalateAfter;
+    if (sent.answered) {
+      ++answered;
+      if (sent.escalated && World::NormalThroughout(sent.deliveredAt, due + kMinute)) {
+        ++wronglyEscalated;
+      }
+      continue;
+    }
+    ++slept;
+    const std::vector<uint64_t>& answers = world.answersFrom[sent.j];
+    auto after = std::lower_bound(answers.begin(), answers.end(), sent.deliveredAt - 2 * kMinute);
+    bool quiet = after == answers.end() || *after > due + kMinute;
+    if (!sent.escalated && quiet && World::NormalThroughout(sent.deliveredAt, due + 30 * kMinute)) {
+      ++notEscalated;
+    }
+  }
+  EXPECT_GT(answered, 100);
+  EXPECT_GT(world.acknowledged, 100);
+  EXPECT_GT(world.escalatedSms, 100);
+  EXPECT_EQ(world.badEscalations, 0);
+  EXPECT_EQ(wronglyEscalated, 0) << "an alarm SMS answered in time was escalated";
+  EXPECT_EQ(notEscalated, 0) << "an alarm SMS nobody answered did not reach the backup";
+  EXPECT_EQ(world.escalationFull, 0);
+
   // The heap does not grow once the run has settled.
   EXPECT_GE(world.liveAtDayTwo, 0);
   EXPECT_LE(world.maxLiveAfterDayTwo, world.liveAtDayTwo + 64);
@@ -465,11 +598,14 @@ TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
   printf(
       "soak: %d alarms, %d taken by destinations, %d reached the phones in %d SMS; "
       "%d SMS reported lost; %d SMS and %d batches discarded at shutdown; %d modem time-outs; "
-      "queue at most %d; live heap blocks %lld at day 2, at most %lld after; %.1f s\n",
+      "queue at most %d; live heap blocks %lld at day 2, at most %lld after; %.1f s\n"
+      "soak replies: %d alarm SMS to destinations with a rule, %d answered, %d slept through; "
+      "%d confirmations of acknowledgements; %d SMS escalated to the backup\n",
       world.alarms, taken, reached, world.deliveredSms, losses, world.discardedSms,
       world.discardedBatches, world.timeouts, world.maxQueued,
       static_cast<long long>(world.liveAtDayTwo), static_cast<long long>(world.maxLiveAfterDayTwo),
-      seconds);
+      seconds, static_cast<int>(world.ruled.size()), answered, slept, world.acknowledged,
+      world.escalatedSms);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "log/console_log.h"
@@ -60,6 +61,7 @@ struct RunState {
   test::ScriptedPhone phone;
   std::unique_ptr<SmsModem> modem;
   DestinationList destinations;
+  Escalation escalation;
 };
 
 class SpoolTest : public ::testing::Test {
@@ -81,22 +83,38 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   first.modem->QueueMessage("three", "+13");
   first.Pend(0, "7/06:05\nFeed flow high\n");
   first.Pend(2, "Fix Alarms\n7/06:06\nTIC200\n");
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations), Spool::kWritten);
+  // An alarm SMS +11 has 5 minutes to answer.
+  first.escalation.AddRule("+11", 5, "+14");
+  first.escalation.AddRule("+14", 1, "+15");
+  ASSERT_EQ(first.escalation.AlarmConfirmed("+11", "held", 0), Escalation::kHeld);
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
+            Spool::kWritten);
   // Idle passes write nothing; any change writes.
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations), Spool::kUnchanged);
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
+            Spool::kUnchanged);
   first.SendOldest(true);  // confirmed
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations), Spool::kWritten);
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
+            Spool::kWritten);
   first.SendOldest(false);  // went out, not confirmed: sent again after the restart
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations), Spool::kWritten);
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
+            Spool::kWritten);
 
   // The next run has +1 twice and no +3: its batch goes to the queue as an SMS.
   RunState next{"=+2,B,L,9", "=+1,A,H,5", "=+1,B,H,7"};
-  SpoolRestored restored = Spool(path.c_str()).Restore(*next.modem, next.destinations, 40000);
+  next.escalation.AddRule("+11", 5, "+14");
+  SpoolRestored restored =
+      Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, 40000);
   EXPECT_TRUE(restored.found);
   EXPECT_FALSE(restored.reading.damaged);
   EXPECT_EQ(restored.sms, 2);
   EXPECT_EQ(restored.batches, 1);
   EXPECT_EQ(restored.orphans, 1);
+  EXPECT_EQ(restored.escalations, 1);
+  // +11's five minutes count again from the restore.
+  EscalationSms due;
+  EXPECT_FALSE(next.escalation.TakeDue(40000 + 5 * 60000, &due));
+  ASSERT_TRUE(next.escalation.TakeDue(40000 + 5 * 60000 + 1, &due));
+  EXPECT_STREQ(due.text, "No answer from +11 in 5 min\nheld");
   ASSERT_EQ(next.modem->QueuedCount(), 3);
   EXPECT_STREQ(next.modem->Queued(0).text, "two");
   EXPECT_EQ(next.modem->Queued(0).attempts, 1);
@@ -120,19 +138,51 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   EXPECT_EQ(next.modem->QueuedCount(), 4);
 }
 
+// A file as Kelvor wrote it before escalation (an SMS sent twice, a batch, the end) still
+// restores; an escalated SMS comes back as one, so that its confirmation starts its wait.
+TEST_F(SpoolTest, AFileFromBeforeEscalationRestoresAndAnEscalatedSmsKeepsItsKind) {
+  const std::string before(
+      "KELVOR SPOOL 1\r\n"
+      "S\x02\0\0\0\0\x03\x03+11one\x50\x9b\x7a\x69"
+      "B\0\xd2\x04\0\0\x02\x17+17/06:05\nFeed flow high\n\x16\x6e\x3b\xa2"
+      "E\0\x02\0\0\0\0\0\xeb\xb2\x97\x49",
+      83);
+  std::ofstream(path, std::ios::binary) << before;
+  RunState run{"=+1,A,H,5"};
+  SpoolRestored restored =
+      Spool(path.c_str()).Restore(*run.modem, run.destinations, run.escalation, 0);
+  EXPECT_FALSE(restored.reading.damaged);
+  EXPECT_EQ(restored.sms, 1);
+  EXPECT_EQ(restored.batches, 1);
+  EXPECT_EQ(run.modem->Queued(0).attempts, 2);
+
+  run.modem->QueueEscalatedMessage("No answer from +11 in 5 min\none", "+14");
+  EXPECT_EQ(Spool(path.c_str()).WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+            Spool::kWritten);
+  RunState next{"=+1,A,H,5"};
+  Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, 0);
+  ASSERT_EQ(next.modem->QueuedCount(), 2);  // the batch is back at +1
+  EXPECT_EQ(next.modem->Queued(0).kind, SmsKind::kAlarm);
+  EXPECT_EQ(next.modem->Queued(1).kind, SmsKind::kEscalated);
+}
+
 TEST_F(SpoolTest, AFailedWriteIsTriedAgainAtTheNextChangeOnly) {
   const std::string folder = path + "-missing";
   const std::string inFolder = folder + "/spool";
   {
     Spool spool(inFolder.c_str());
     RunState run{"=+1,A,H,5"};
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kFailed);
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+              Spool::kFailed);
     EXPECT_FALSE(spool.UpToDate());
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kUnchanged);
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+              Spool::kUnchanged);
     ASSERT_TRUE(std::filesystem::create_directory(folder));
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kUnchanged);
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+              Spool::kUnchanged);
     run.modem->QueueMessage("text", "+1");
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations), Spool::kWritten);
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+              Spool::kWritten);
     EXPECT_TRUE(spool.UpToDate());
   }  // the spool lets go of its lock file, which Windows deletes no folder around
   std::filesystem::remove_all(folder);

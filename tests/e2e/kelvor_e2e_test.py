@@ -490,6 +490,50 @@ class OffNetwork(Scenario):
         self.shut_down(kelvor, 1)
 
 
+class Replies(Scenario):
+    """The phone answers back: status by SMS for a number Kelvor knows and nothing for a
+    stranger; an alarm SMS answered within its minute is acknowledged, and the answer
+    confirmed; one nobody answers goes to the next number after its minute. Every SMS read
+    is deleted from the SIM."""
+    com = 19
+
+    def test_status_acknowledgement_and_escalation_by_sms(self):
+        phone = self.phone(control=os.path.join(self.workdir, "control"))
+        self.node.command(FEED)
+        self.node.command(LEVEL)
+        kelvor = self.kelvor(phone, "DEST=+15550017,A,H,0", "ESCALATE=+15550017,1,+15550018")
+        kelvor.out.wait_for(r"Going to ready", INIT)
+
+        phone.receive("+15559999", "S")
+        phone.receive("+1 555 0018", " status ")
+        status = self.messages(phone, 1, SMS)[0]
+        self.assertEqual(status[0], "+15550018")
+        self.assertRegex(status[1], r"^Kelvor status\. Signal \d+%, SMS waiting \d+, last error "
+                                    r"0, alarms read 0 since start\.$")
+        kelvor.out.wait_for(r"SMS from unknown number \+15559999 ignored: S\n", 10)
+
+        self.node.command(FEED_ALARM)
+        self.assertEqual(self.messages(phone, 2, SMS)[1],
+                         ("+15550017", "7/06:05\nFeed flow high\n"))
+        phone.receive("+15550017", "On my way")
+        self.assertEqual(self.messages(phone, 3, SMS)[2],
+                         ("+15550017", "Kelvor: 1 alarm SMS acknowledged"))
+        kelvor.out.wait_for(r"SMS from \+15550017 acknowledges 1 alarm SMS: On my way\n", 1)
+
+        self.node.command(LEVEL_ALARM)
+        sent = self.messages(phone, 4, SMS)[3]
+        self.assertEqual(sent, ("+15550017", "7/06:07\nTank level low\n"))
+        confirmed = time.monotonic()
+        escalated = self.messages(phone, 5, 60 + SMS)[4]
+        self.assertGreater(time.monotonic() - confirmed, 58)
+        self.assertEqual(escalated, ("+15550018", "No answer from +15550017 in 1 min\n"
+                                                  "7/06:07\nTank level low\n"))
+        self.shut_down(kelvor, 1)
+        self.assertEqual(len(self.messages(phone)), 5)
+        self.assertEqual(phone.out.count(r"SMS in index="), 3)
+        self.assertEqual(phone.out.count(r"SMS in deleted index="), 3)
+
+
 class Keys(Scenario):
     com = 9
 

@@ -1,10 +1,14 @@
 // The AT dialogue fed arbitrary chunks in arbitrary states, with SMS queued, service
-// numbers and PINs set, writes failing and the clock jumping (across the tick wrap too).
-// After every step: the accumulated response is within its 256 bytes, the queue within 21
-// and each SMS within its four sendings, the state one of the thirteen, every SMS text that
-// went out at the prompt is within 159 characters and free of the bytes that would end it
-// early; a PIN goes out only as the PIN given, never once the SIM has refused it, and no
-// console line shows it.
+// numbers and PINs set, replies listened for or not, writes failing and the clock jumping
+// (across the tick wrap too). After every step: the accumulated response is within its 256
+// bytes, the queue within 21 and each SMS within its four sendings, the state one of the
+// seventeen, every SMS text that went out at the prompt is within 159 characters and free
+// of the bytes that would end it early; a PIN goes out only as the PIN given, never once
+// the SIM has refused it, and no console line shows it. Replies: not one reading command
+// before the program listens; a reading command is a listing or an index read or deleted
+// as digits alone, and a delete follows the read of the same index; a message handed over
+// holds its NUL within its fields and no control byte; no line received shows a control
+// byte on the console.
 #include <memory>
 
 #include "fuzz_support.h"
@@ -37,6 +41,11 @@ const char* const kAnswers[] = {
     "\r\n+CMS ERROR: 311\r\n",
     "\r\n+CREG: 0,2\r\n\r\nOK\r\n",
     "\r\n+CREG: 0,1\r\n\r\nOK\r\n",
+    "\r\n+CMTI: \"SM\",3\r\n",
+    "\r\n+CMGL: 3,\"REC UNREAD\",\"+4917100001\",,\"26/12/07,14:03:22+04\"\r\nS\r\n\r\nOK\r\n",
+    "\r\n+CMGR: \"REC UNREAD\",\"+4917100001\",,\"26/12/07,14:03:22+04\"\r\n",
+    "\r\n+CMGR: \"STO UNSENT\",\"+4917100001\"\r\n",
+    "OK\r\n+CMGS: 7\r\n> \x1b[2J\r\n",
 };
 constexpr int kAnswerCount = sizeof kAnswers / sizeof kAnswers[0];
 
@@ -46,8 +55,11 @@ class PinConsole : public fuzz::CheckingConsole {
  public:
   void Write(const char* text, size_t length) override {
     CheckingConsole::Write(text, length);
-    if (dialogue == nullptr || pin.empty()) return;
     std::string line(text, length);
+    if (line.rfind("RX<<", 0) == 0) {
+      for (char c : line) FUZZ_CHECK(static_cast<unsigned char>(c) >= 32 && c != 127);
+    }
+    if (dialogue == nullptr || pin.empty()) return;
     if (dialogue->State() == WaitPin && line.rfind("TX>>AT+CPIN=", 0) == 0) {
       FUZZ_CHECK(line == "TX>>AT+CPIN=\"****\"");
     }
@@ -81,6 +93,42 @@ void CheckWrite(const std::string& write) {
   }
 }
 
+// The commands that read the SMS received: each a listing, or an index as digits alone,
+// and a delete only of the index read last. None before the program listens.
+struct ReadingCommands {
+  bool listening = false;
+  std::string lastRead;  // the digits of the last AT+CMGR
+
+  void Check(const std::string& write) {
+    if (write.size() > 1 && write.back() == '\x1a') return;  // an SMS text, whatever it reads
+    const bool listing = write == kListUnreadCommand || write == kListReadCommand;
+    const bool read = write.rfind("AT+CMGR=", 0) == 0;
+    const bool remove = write.rfind("AT+CMGD=", 0) == 0;
+    const bool announcing = write == "AT+CNMI=2,1\r";
+    if (!listing && !read && !remove && !announcing) return;
+    FUZZ_CHECK(listening);
+    if (!read && !remove) return;
+    std::string digits = write.substr(8, write.size() - 9);
+    FUZZ_CHECK(write.back() == '\r' && !digits.empty() && digits.size() <= 5);
+    FUZZ_CHECK(digits.find_first_not_of("0123456789") == std::string::npos);
+    if (remove) FUZZ_CHECK(digits == lastRead);
+    lastRead = read ? digits : "";
+  }
+};
+
+void CheckIncoming(test::ModemParts& modem) {
+  IncomingSms message;
+  if (!modem.dialogue.TakeIncoming(&message)) return;
+  FUZZ_CHECK(fuzz::Terminated(message.sender, kNumberSize));
+  FUZZ_CHECK(fuzz::Terminated(message.text, kIncomingTextSize));
+  for (const char* field : {message.sender, message.text}) {
+    for (const char* c = field; *c != '\0'; ++c) {
+      FUZZ_CHECK(static_cast<unsigned char>(*c) >= 32 && *c != 127);
+    }
+  }
+  FUZZ_CHECK(message.status == SmsStatus::kUnread || message.status == SmsStatus::kRead);
+}
+
 void CheckModem(const test::ModemParts& modem) {
   const ModemDialogue& dialogue = modem.dialogue;
   FUZZ_CHECK(fuzz::Terminated(dialogue.Response(), kResponseSize));
@@ -96,12 +144,14 @@ void CheckModem(const test::ModemParts& modem) {
 }
 
 void CheckWrites(const test::ModemParts& modem, const test::FakeSerialPort& port,
-                 const std::string& pin, size_t* checked, bool* pinRefused) {
+                 const std::string& pin, size_t* checked, bool* pinRefused,
+                 ReadingCommands& reading) {
   static const bool trace = getenv("KELVOR_FUZZ_TRACE") != nullptr;  // to follow a crash
   for (; *checked < port.writes.size(); ++*checked) {
     const std::string& write = port.writes[*checked];
     if (trace) fprintf(stderr, "state %d TX %s\n", modem.dialogue.State(), write.c_str());
     CheckWrite(write);
+    reading.Check(write);
     if (!PinWrite(write)) continue;
     FUZZ_CHECK(!*pinRefused && !pin.empty());
     FUZZ_CHECK(write == "AT+CPIN=\"" + pin + "\"\r");
@@ -122,10 +172,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   test::ModemParts modem("COM5", "9600,N,8,1", std::move(owned), log, clock);
   console.dialogue = &modem.dialogue;
   bool pinRefused = false;  // as the last check found it
+  ReadingCommands reading;
 
   int steps = 0;
   while (!input.Empty() && steps < 2000) {
-    switch (input.Byte() % 11) {
+    switch (input.Byte() % 12) {
       case 0:  // raw bytes, up to a whole read and beyond
         port->Arrive(input.Bytes(input.Byte() * 3u));
         break;
@@ -162,16 +213,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         console.pin = modem.dialogue.SetPin(pin.c_str()) ? pin.c_str() : "";  // to a NUL
         break;
       }
+      case 9:  // the program listens for replies from now on
+        modem.dialogue.ListenForReplies();
+        reading.listening = true;
+        break;
       default:
         for (int i = input.Byte() % 4 + 1; i > 0; --i, ++steps) {
           modem.dialogue.PollModem();
           CheckModem(modem);
-          CheckWrites(modem, *port, console.pin, &checked, &pinRefused);
+          CheckWrites(modem, *port, console.pin, &checked, &pinRefused, reading);
+          if (input.Byte() % 2 == 0) CheckIncoming(modem);  // the program takes it, or not yet
         }
         break;
     }
     CheckModem(modem);
-    CheckWrites(modem, *port, console.pin, &checked, &pinRefused);
+    CheckWrites(modem, *port, console.pin, &checked, &pinRefused, reading);
   }
   return 0;
 }

@@ -1,7 +1,8 @@
 // The spool reader fed any bytes as a spool file. Every record it hands on is, byte for
 // byte, a record as Kelvor writes it (a plain model of the layout and its CRC-32), lying
-// right after the one before; there are never more than 21 SMS or 31 batches; what the
-// restore puts into the real queue and destinations stays within their limits. Then the
+// right after the one before; there are never more than 21 SMS, 31 batches or 64 alarm SMS
+// awaiting an answer; what the restore puts into the real queue, destinations and
+// escalation stays within their limits. Then the
 // state restored is written again and read back whole, and, cut short or with one byte
 // changed, gives back exactly the records before the damage.
 #include <string>
@@ -32,19 +33,61 @@ std::string Le32(uint32_t value) {
   return bytes;
 }
 
+std::string Counted(const char* text) {
+  return static_cast<char>(strlen(text)) + std::string(text);
+}
+
+// An alarm SMS awaiting an answer: its holder and text, the number passed over with its
+// minutes, the numbers reached.
+std::string ModelEscalation(const EscalationRecord& held) {
+  std::string bytes{'A', static_cast<char>(held.delivered ? 1 : 0)};
+  bytes += Le32(held.wait);
+  bytes += static_cast<char>(strlen(held.holder));
+  bytes += static_cast<char>(strlen(held.text));
+  bytes += std::string(held.holder) + held.text;
+  bytes += static_cast<char>(held.passedMinutes & 0xFF);
+  bytes += static_cast<char>(held.passedMinutes >> 8);
+  bytes += Counted(held.passedOver);
+  bytes += static_cast<char>(held.reachedCount);
+  for (int i = 0; i < held.reachedCount; ++i) {
+    bytes += static_cast<char>(held.reached[i].confirmed ? 1 : 0);
+    bytes += Counted(held.reached[i].number);
+  }
+  return bytes + Le32(ModelCrc(bytes));
+}
+
 std::string ModelRecord(const SpoolRecord& record) {
+  if (record.kind == SpoolRecord::kEscalation) return ModelEscalation(record.escalation);
   std::string bytes{static_cast<char>(record.kind), static_cast<char>(record.attempts)};
-  bytes += Le32(record.pendingSince);
+  bytes += Le32(record.kind == SpoolRecord::kSms ? (record.smsKind == SmsKind::kEscalated ? 1u : 0u)
+                                                 : record.pendingSince);
   bytes += static_cast<char>(strlen(record.number));
   bytes += static_cast<char>(strlen(record.text));
   bytes += std::string(record.number) + record.text;
   return bytes + Le32(ModelCrc(bytes));
 }
 
+void CheckEscalation(const EscalationRecord& held) {
+  FUZZ_CHECK(fuzz::Terminated(held.holder, kNumberSize) && held.holder[0] != '\0');
+  FUZZ_CHECK(fuzz::Terminated(held.passedOver, kNumberSize));
+  FUZZ_CHECK(strnlen(held.text, sizeof held.text) <= kSmsTextLimit);
+  FUZZ_CHECK(held.passedMinutes <= kLongestEscalationMinutes);
+  FUZZ_CHECK(held.reachedCount >= 1 && held.reachedCount <= kEscalationNumberCapacity);
+  for (int i = 0; i < held.reachedCount; ++i) {
+    FUZZ_CHECK(fuzz::Terminated(held.reached[i].number, kNumberSize));
+  }
+}
+
 // Keeps each record handed on, modelled, with where it lay.
 class Recorder : public SpoolRecordSink {
  public:
   void Take(const SpoolRecord& record) override {
+    if (record.kind == SpoolRecord::kEscalation) {
+      CheckEscalation(record.escalation);
+      records.push_back(ModelRecord(record));
+      FUZZ_CHECK(++escalations <= kEscalationCapacity);
+      return;
+    }
     size_t limit = record.kind == SpoolRecord::kSms ? kSmsTextLimit : kBatchCapacity - 1;
     FUZZ_CHECK(fuzz::Terminated(record.number, kNumberSize) && record.number[0] != '\0');
     FUZZ_CHECK(strnlen(record.text, kBatchCapacity) <= limit);
@@ -66,6 +109,7 @@ class Recorder : public SpoolRecordSink {
   std::vector<std::string> records;
   int sms = 0;
   int batches = 0;
+  int escalations = 0;
 };
 
 SpoolReading Decode(const std::string& file, Recorder& recorder) {
@@ -124,11 +168,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text = specification;
     destinations.Add(ParseDestination(&text[0]));
   }
-  RestoreSpool(input.data(), input.size(), modem, destinations, 1000);
+  // Rules for the numbers a file may well name, so that records come back and are written
+  // again.
+  Escalation escalation;
+  escalation.AddRule("+1", 5, "+2");
+  escalation.AddRule("+2", 1440, "+3");
+  escalation.AddRule("+3", 1, "+1");
+  RestoreSpool(input.data(), input.size(), modem, destinations, escalation, 1000);
   CheckRestored(modem, destinations);
+  FUZZ_CHECK(escalation.Count() >= 0 && escalation.Count() <= kEscalationCapacity);
 
   std::vector<char> buffer(kSpoolCapacity);
-  size_t length = EncodeSpool(modem, destinations, buffer.data(), buffer.size());
+  size_t length = EncodeSpool(modem, destinations, escalation, 1000, buffer.data(), buffer.size());
   FUZZ_CHECK(length > 0);
   const std::string file(buffer.data(), length);
   Recorder again;

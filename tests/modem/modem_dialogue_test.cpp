@@ -42,6 +42,14 @@ TEST_F(ModemTest, AnAlwaysOkModemIsInitialisedOneCommandPerStep) {
   };
   EXPECT_EQ(console_.Lines(), expected);
   EXPECT_NE(console_.coloured().find("<23|Timeout|>\r\n<71|TX>>ATZ|>"), std::string::npos);
+
+  // Not listening for replies, an SMS that reaches the phone changes nothing: Ready asks
+  // for the signal, and for nothing else.
+  phone_.Receive(*port_, "+4917100001", "S");
+  port_->writes.clear();
+  for (int i = 0; i < 400; ++i) Step();
+  EXPECT_EQ(CountWrites("AT+CSQ\r"), 3);
+  EXPECT_EQ(port_->writes.size(), 3u);
 }
 
 TEST_F(ModemTest, ServiceQueryErrorSetsTheNumberAndLogsTheKeptCapitalReady) {
@@ -436,6 +444,7 @@ TEST_F(ModemTest, WithAPinTheSimIsAskedAndGivenItOnlyWhenItWantsIt) {
     std::vector<std::string> states, pins;
     Writes then;            // after kBefore, up to Ready
     bool waitsOutABusySim;  // a pause of 3 s between two commands
+    bool listening = false;
   } cases[] = {
       {{kSimReady}, {}, {"AT+CMGF=1\r", "AT+CSCA?\r"}, false},
       {{kSimPin, kSimReady},
@@ -459,12 +468,19 @@ TEST_F(ModemTest, WithAPinTheSimIsAskedAndGivenItOnlyWhenItWantsIt) {
        false},
       // A phone that does not know AT+CPIN? goes on as without a PIN.
       {{"\r\nERROR\r\n"}, {}, {"AT+CMGF=1\r", "AT+CSCA?\r"}, false},
+      // Listening for replies: announcements after the PIN and text mode.
+      {{kSimPin, kSimReady},
+       {kOk},
+       {kPinCommand, "AT+CPIN?\r", "AT+CMGF=1\r", "AT+CNMI=2,1\r", "AT+CSCA?\r"},
+       false,
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.states));
     console_.Clear();
     Make();
     ASSERT_TRUE(modem_->dialogue.SetPin(kPin));
+    if (c.listening) modem_->dialogue.ListenForReplies();
     AnswerAsSim(port_, phone_, c.states, c.pins);
     std::vector<uint32_t> ticks;
     port_->onWrite = [&, answer = port_->onWrite](const std::string& command) {
@@ -687,6 +703,7 @@ TEST_F(ModemTest, ReceivedLinesAreLoggedFromTheThirdByteAndCut) {
       {"z", "RX<<"},  // nothing of the earlier, longer chunk may show
       {"zz", "RX<<"},
       {"\r\n100 % sure", "RX<<100 % sure"},
+      {"\r\nA\x1b[2J\tB\x07\x7f", "RX<<A?[2J?B??"},  // no byte that would drive the console
   };
   for (const Case& c : cases) {
     console_.Clear();
@@ -700,6 +717,120 @@ TEST_F(ModemTest, ReceivedLinesAreLoggedFromTheThirdByteAndCut) {
   port_->Arrive("\r\n" + std::string(253, 'a'));
   modem_->dialogue.PollModem();
   EXPECT_EQ(console_.Lines(), std::vector<std::string>{"RX<<" + std::string(251, 'a')});
+}
+
+// --- Replies: the SMS that reach the phone ------------------------------------------------
+
+class ListeningModemTest : public ModemTest {
+ protected:
+  // Ready and listening, the listings after the initialisation done.
+  void MakeListening() {
+    Make();
+    modem_->dialogue.ListenForReplies();
+    ASSERT_TRUE(StepUntil(Ready));
+    for (int i = 0; i < 10; ++i) Step();
+    ASSERT_EQ(modem_->dialogue.State(), Ready);
+    ASSERT_EQ(port_->writes.back(), kListUnreadCommand);
+    port_->writes.clear();
+  }
+
+  // Steps, taking each message handed over as "sender: text".
+  std::vector<std::string> StepAndTake(int steps) {
+    std::vector<std::string> taken;
+    for (int i = 0; i < steps; ++i) {
+      Step();
+      IncomingSms message;
+      if (modem_->dialogue.TakeIncoming(&message)) {
+        taken.push_back(std::string(message.sender) + ": " + message.text);
+      }
+    }
+    return taken;
+  }
+};
+
+// After text mode the phone is asked to announce each SMS; one that refuses goes on all the
+// same. Ready lists the SMS read, then those unread.
+TEST_F(ListeningModemTest, TheInitialisationAsksForAnnouncementsAndGoesOnIfRefused) {
+  for (const char* answer : {"\r\nOK\r\n", "\r\n+CMS ERROR: 303\r\n", "\r\nERROR\r\n"}) {
+    SCOPED_TRACE(answer);
+    Make();
+    modem_->dialogue.ListenForReplies();
+    port_->onWrite = [&](const std::string& command) {
+      port_->Answer(command == "AT+CNMI=2,1\r" ? answer : phone_.AnswerTo(command));
+    };
+    ASSERT_TRUE(StepUntil(Ready));
+    Step();
+    Step();
+    EXPECT_EQ(port_->writes, (Writes{"ATZ\r", "AT+CMEE=1\r", "ATE0\r", "AT+CMGF=1\r",
+                                     "AT+CNMI=2,1\r", "AT+CSCA?\r", kListReadCommand}));
+  }
+}
+
+// Each SMS is read, handed over once and deleted; announced, at once, one a step of Ready;
+// not announced, at the next listing, 30 s after the last. Sending comes first.
+TEST_F(ListeningModemTest, SmsAreReadHandedOverOnceAndDeletedSendingFirst) {
+  MakeListening();
+  phone_.Receive(*port_, "+4917100001", "Ack");
+  phone_.Receive(*port_, "+49 171 00002", "status");
+  modem_->queue.QueueMessage("Pump 3 failed", "+4917100001");
+  EXPECT_EQ(StepAndTake(40),
+            (std::vector<std::string>{"+4917100001: Ack", "+49 171 00002: status"}));
+  EXPECT_EQ(port_->writes, (Writes{"AT+CMGS=\"+4917100001\"\r", "Pump 3 failed\x1a", "AT+CMGR=1\r",
+                                   "AT+CMGD=1\r", "AT+CMGR=2\r", "AT+CMGD=2\r"}));
+  EXPECT_EQ(phone_.deleted, 2);
+  EXPECT_EQ(phone_.StoredCount(), 0);
+
+  // Unannounced (the line purged before the dialogue read the announcement).
+  phone_.Receive(*port_, "+4917100003", "a text\r\nOK\r\n+CMGS: 5");
+  port_->Purge();
+  port_->writes.clear();
+  EXPECT_EQ(StepAndTake(150), std::vector<std::string>{});
+  EXPECT_EQ(StepAndTake(200), std::vector<std::string>{"+4917100003: a text OK +CMGS: 5"});
+  port_->writes.erase(std::remove(port_->writes.begin(), port_->writes.end(), "AT+CSQ\r"),
+                      port_->writes.end());
+  EXPECT_EQ(port_->writes, (Writes{kListUnreadCommand, "AT+CMGR=1\r", "AT+CMGD=1\r"}));
+}
+
+// An SMS stored to be sent, which a forged listing line could point at, is not taken and
+// not deleted; a place with no SMS is not deleted either.
+TEST_F(ListeningModemTest, OnlyAnSmsReceivedIsHandedOverAndDeleted) {
+  MakeListening();
+  port_->onWrite = [&](const std::string& command) {
+    if (command == "AT+CMGR=7\r") {
+      port_->Answer("\r\n+CMGR: \"STO UNSENT\",\"+4917100001\",\r\nS\r\n\r\nOK\r\n");
+    } else {
+      port_->Answer(command == "AT+CMGR=8\r" ? "\r\nOK\r\n" : phone_.AnswerTo(command));
+    }
+  };
+  port_->Arrive("\r\n+CMTI: \"SM\",7\r\n\r\n+CMTI: \"SM\",8\r\n");
+  EXPECT_EQ(StepAndTake(30), std::vector<std::string>{});
+  EXPECT_EQ(port_->writes, (Writes{"AT+CMGR=7\r", "AT+CMGR=8\r"}));
+}
+
+// A read that never ends resets the modem as any command does: a silent phone 10 s after
+// the read, a line that chatters once the read has taken kLongestReadAnswer bytes.
+TEST_F(ListeningModemTest, AReadThatNeverEndsEndsInAReset) {
+  for (bool chattering : {false, true}) {
+    SCOPED_TRACE(chattering);
+    MakeListening();
+    const std::string chatter = "\r\n+CMGR: \"REC UNREAD\",\"+1\",,\r\n" + std::string(200, 'x');
+    port_->onWrite = [&](const std::string& command) {
+      if (command.rfind("AT+CMGR=", 0) == 0) {
+        port_->idle = chattering ? chatter : "";
+        return;
+      }
+      port_->Answer(phone_.AnswerTo(command));
+    };
+    port_->Arrive("\r\n+CMTI: \"SM\",1\r\n");
+    Step();
+    ASSERT_EQ(modem_->dialogue.State(), WaitRead);
+    int steps = 0;
+    while (modem_->dialogue.State() == WaitRead && steps++ < 1000) Step();
+    EXPECT_EQ(modem_->dialogue.State(), WaitReset);
+    int taken = chattering ? static_cast<int>(kLongestReadAnswer / chatter.size()) : 0;
+    EXPECT_EQ(steps, taken + 101);
+    port_->idle.clear();
+  }
 }
 
 // --- A port that fails -------------------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "modem/incoming_sms.h"
 #include "modem/modem_dialogue.h"
 #include "modem/outgoing_queue.h"
 #include "modem/serial_link.h"
@@ -14,7 +15,7 @@ struct ModemParts {
   // A null `name` opens nothing, a null `mode` keeps the port's settings.
   ModemParts(const char* name, const char* mode, std::unique_ptr<SerialPort> port, Log& log,
              Clock& clock)
-      : link(std::move(port), log), queue(log), dialogue(link, queue, log, clock) {
+      : link(std::move(port), log), queue(log), dialogue(link, queue, reader, log, clock) {
     if (name != nullptr) link.OpenPort(name, mode);
     dialogue.Start();
     link.PurgePort();
@@ -22,6 +23,7 @@ struct ModemParts {
 
   SerialLink link;
   OutgoingQueue queue;
+  IncomingSmsReader reader;
   ModemDialogue dialogue;
 };
 

@@ -14,8 +14,10 @@ namespace kelvor::test {
 // Answers each write at once, the answer arriving after any purge that follows it (or, with
 // a delay, that many milliseconds later on the port's clock), and keeps the SMS texts it
 // takes. Each answer can be changed; the phone can go silent, leave
-// texts unconfirmed or refuse the texts to one number. With `keep` off, and a port that
-// does not record, a steady run takes nothing from the heap.
+// texts unconfirmed or refuse the texts to one number. SMS can reach it (Receive): its SIM
+// stores them, announces each with +CMTI once asked to (AT+CNMI), lists, reads and deletes
+// them. With `keep` off, and a port that does not record, a steady run takes nothing from
+// the heap, SMS received included.
 class ScriptedPhone {
  public:
   struct Sms {
@@ -33,6 +35,10 @@ class ScriptedPhone {
   const std::string& AnswerTo(const std::string& write) const;
   // The SMS taken for `number`, in order.
   std::vector<Sms> To(const std::string& number) const;
+  // An SMS from `sender` reaches the phone: stored at the first free place of the SIM, and
+  // announced on `port` if the phone was asked to. Its index (from 1), or 0: the SIM is full.
+  int Receive(FakeSerialPort& port, const char* sender, const char* text);
+  int StoredCount() const;
 
   std::string ok = "\r\nOK\r\n";
   std::string serviceQuery = "\r\n+CSCA: \"+99912345\",145\r\n\r\nOK\r\n";
@@ -51,11 +57,26 @@ class ScriptedPhone {
   bool offNetwork = false;  // texts are refused with 331, and AT+CREG? says searching
   bool keep = true;         // false: `received` stays empty
   int taken = 0;            // texts taken, kept or not
+  int deleted = 0;          // SMS received that were deleted
   std::vector<Sms> received;
   std::function<void(const Sms&)> onReceived;  // after each text taken
 
  private:
+  struct Stored {
+    bool used = false;
+    bool read = false;
+    std::string sender, text;
+  };
+  static constexpr int kSimSize = 20;
+
   void Reply(FakeSerialPort& port, const std::string& answer, uint32_t after) const;
+  // The answer to a command about the SMS received, in answer_; false for another command.
+  bool StoreCommand(const std::string& write);
+  void Header(const char* command, int index, Stored& sms);
+
+  std::vector<Stored> sim_;
+  bool announcing_ = false;
+  std::string answer_;
 
   std::string number_;  // of the SMS under way
   Sms last_;

@@ -1,0 +1,175 @@
+#include "app/replies.h"
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "modem/phone_number.h"
+#include "platform/text.h"
+#include "routing/escalation.h"
+
+namespace kelvor {
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Copies the field [begin, end) into `to`; false when it does not fit or is no number.
+bool TakeNumber(const char* begin, const char* end, char* to) {
+  size_t length = static_cast<size_t>(end - begin);
+  snprintf(to, kNumberSize, "%.*s", static_cast<int>(length), begin);
+  if (length < kNumberSize && IsPhoneNumber(to)) return true;
+  PrintableCopy(to, to, kNumberSize);
+  return false;
+}
+
+// A whole number from 1 to 1440, digits only; 0 when the field is anything else.
+uint32_t TakeMinutes(const char* begin, const char* end) {
+  uint32_t value = 0;
+  if (!ReadNumber(begin, static_cast<size_t>(end - begin), 4, &value)) return 0;
+  return value <= kLongestEscalationMinutes ? value : 0;
+}
+
+}  // namespace
+
+EscalateArgument ParseEscalateArgument(const char* argument) {
+  EscalateArgument read;
+  const char* number = argument + strlen("ESCALATE=");
+  const char* first = strchr(number, ',');
+  const char* second = first != nullptr ? strchr(first + 1, ',') : nullptr;
+  if (second == nullptr || strchr(second + 1, ',') != nullptr) return read;  // kBadFields
+  const char* end = second + 1 + strlen(second + 1);
+  if (!TakeNumber(number, first, read.number)) {
+    read.outcome = EscalateArgument::kBadNumber;
+  } else if ((read.minutes = TakeMinutes(first + 1, second)) == 0) {
+    read.outcome = EscalateArgument::kBadMinutes;
+  } else if (!TakeNumber(second + 1, end, read.next)) {
+    read.outcome = EscalateArgument::kBadNext;
+  } else {
+    read.outcome = EscalateArgument::kFine;
+  }
+  return read;
+}
+
+bool IsStatusRequest(const char* text, bool cut) {
+  if (cut) return false;
+  while (IsBlank(*text)) ++text;
+  size_t length = strlen(text);
+  while (length > 0 && IsBlank(text[length - 1])) --length;
+  for (const char* word : {"S", "STATUS"}) {
+    if (length != strlen(word)) continue;
+    size_t i = 0;
+    while (i < length && Upper(text[i]) == word[i]) ++i;
+    if (i == length) return true;
+  }
+  return false;
+}
+
+void FormatStatusAnswer(int signal, int waiting, int32_t lastError, uint32_t alarmsRead, char* text,
+                        size_t size) {
+  snprintf(text, size,
+           "Kelvor status. Signal %d%%, SMS waiting %d, last error %ld, alarms read %lu since "
+           "start.",
+           signal, waiting, static_cast<long>(lastError), static_cast<unsigned long>(alarmsRead));
+}
+
+bool StatusAnswerRate::Allow(const char* number, uint32_t now) {
+  Pass(now);
+  Answered* free = nullptr;
+  for (Answered& answered : answered_) {
+    if (answered.used && SameNumber(answered.number, number)) return false;
+    if (!answered.used && free == nullptr) free = &answered;
+  }
+  if (free == nullptr || strlen(number) >= kNumberSize) return false;
+  free->used = true;
+  free->at = now;
+  memcpy(free->number, number, strlen(number) + 1);
+  return true;
+}
+
+void StatusAnswerRate::Pass(uint32_t now) {
+  for (Answered& answered : answered_) {
+    if (answered.used && now - answered.at >= kGap) answered.used = false;
+  }
+}
+
+Escalation::RuleOutcome Replies::AddRule(const EscalateArgument& rule) {
+  Escalation::RuleOutcome outcome = escalation_.AddRule(rule.number, rule.minutes, rule.next);
+  if (outcome == Escalation::kAdded) {
+    heard_.Add(rule.number);
+    heard_.Add(rule.next);
+  }
+  return outcome;
+}
+
+void Replies::AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead) {
+  OutgoingSms confirmed;
+  if (modem.TakeConfirmed(&confirmed)) Confirmed(confirmed, log, now);
+  IncomingSms message;
+  if (modem.TakeIncoming(&message)) Answer(message, modem, log, now, alarmsRead);
+  rate_.Pass(now);
+  QueueDue(modem, log, now);
+}
+
+void Replies::Confirmed(const OutgoingSms& sms, Log& log, uint32_t now) {
+  if (sms.kind == SmsKind::kEscalated) {
+    escalation_.EscalationConfirmed(sms.number, sms.text, now);
+  } else if (sms.kind == SmsKind::kAlarm &&
+             escalation_.AlarmConfirmed(sms.number, sms.text, now) == Escalation::kFull) {
+    log.LogMessage(Colour::kError, "Escalation full (%d) - alarm SMS to %s will not be escalated",
+                   kEscalationCapacity, sms.number);
+  }
+}
+
+// A message's sender and text reach the console only as printable excerpts.
+void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint32_t now,
+                     uint32_t alarmsRead) {
+  char excerpt[kExcerptSize];
+  PrintableExcerpt(message.text, excerpt, sizeof excerpt);
+  int at = heard_.IndexOf(message.sender);
+  if (at < 0) {
+    char sender[kExcerptSize];
+    PrintableExcerpt(message.sender, sender, sizeof sender);
+    log.LogMessage(Colour::kNormal, "SMS from unknown number %s ignored: %s", sender, excerpt);
+    return;
+  }
+  const char* number = heard_.At(at);
+  if (!IsStatusRequest(message.text, message.textCut)) {
+    int acknowledged = escalation_.Acknowledge(number);
+    if (acknowledged > 0) {
+      log.LogMessage(Colour::kNormal, "SMS from %s acknowledges %d alarm SMS: %s", number,
+                     acknowledged, excerpt);
+    } else {
+      log.LogMessage(Colour::kNormal, "SMS from %s, no alarm SMS awaits its answer: %s", number,
+                     excerpt);
+    }
+    return;
+  }
+  if (!rate_.Allow(number, now)) {
+    log.LogMessage(Colour::kNormal, "Status request from %s - answered within the minute already",
+                   number);
+    return;
+  }
+  char text[kSmsTextLimit + 1];
+  FormatStatusAnswer(modem.SignalStrength(), modem.QueuedCount(), modem.LastError(), alarmsRead,
+                     text, sizeof text);
+  log.LogMessage(Colour::kNormal, "Status request from %s - answered by SMS", number);
+  modem.QueueServiceMessage(text, number);
+}
+
+// An escalated SMS's first line names the number passed over: its console line shows it.
+void Replies::QueueDue(SmsModem& modem, Log& log, uint32_t now) {
+  EscalationSms sms;
+  while (!modem.Full() && escalation_.TakeDue(now, &sms)) {
+    if (sms.kind == EscalationSms::kEscalated) {
+      log.LogMessage(Colour::kNormal, "Escalated to %s: %s", sms.number, sms.text);
+      modem.QueueEscalatedMessage(sms.text, sms.number);
+    } else {
+      log.LogMessage(Colour::kNormal, "Acknowledgement confirmed by SMS to %s", sms.number);
+      modem.QueueServiceMessage(sms.text, sms.number);
+    }
+  }
+}
+
+}  // namespace kelvor

@@ -1,0 +1,87 @@
+// The ESCALATE= argument, status requests, the status answer and its rate.
+#include "app/replies.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace kelvor {
+namespace {
+
+TEST(RepliesTest, EscalateArguments) {
+  const struct {
+    const char* argument;
+    EscalateArgument::Outcome outcome;
+    const char* number;
+    uint32_t minutes;
+    const char* next;
+  } cases[] = {
+      {"ESCALATE=+4917100001,5,+4917100002", EscalateArgument::kFine, "+4917100001", 5,
+       "+4917100002"},
+      {"ESCALATE=+49 171 00001,1440,4917100002", EscalateArgument::kFine, "+49 171 00001", 1440,
+       "4917100002"},
+      {"ESCALATE=+4917100001,5", EscalateArgument::kBadFields, "", 0, ""},
+      {"ESCALATE=+4917100001,5,+4917100002,", EscalateArgument::kBadFields, "", 0, ""},
+      {"ESCALATE=+49171\"\r\nATD,5,+1", EscalateArgument::kBadNumber, "+49171???ATD", 0, ""},
+      {"ESCALATE=+12345678901234567890123456789012,5,+1", EscalateArgument::kBadNumber,
+       "+123456789012345678901234567890", 0, ""},
+      {"ESCALATE=,5,+1", EscalateArgument::kBadNumber, "", 0, ""},
+      {"ESCALATE=+1,0,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
+      {"ESCALATE=+1,1441,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
+      {"ESCALATE=+1, 5,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
+      {"ESCALATE=+1,5,boss", EscalateArgument::kBadNext, "+1", 5, "boss"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.argument);
+    EscalateArgument read = ParseEscalateArgument(c.argument);
+    EXPECT_EQ(read.outcome, c.outcome);
+    EXPECT_STREQ(read.number, c.number);
+    EXPECT_EQ(read.minutes, c.minutes);
+    EXPECT_STREQ(read.next, c.next);
+  }
+}
+
+TEST(RepliesTest, OnlySOrStatusIsAStatusRequest) {
+  const struct {
+    const char* text;
+    bool cut;
+    bool request;
+  } cases[] = {
+      {"S", false, true},      {"  status  ", false, true}, {"\tStAtUs", false, true},
+      {"s", false, true},      {"STATUS?", false, false},   {"S S", false, false},
+      {"", false, false},      {"OK", false, false},        {"Status report", false, false},
+      {"STATUS", true, false},  // the reader cut a longer text
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsStatusRequest(c.text, c.cut), c.request) << c.text;
+}
+
+TEST(RepliesTest, TheStatusAnswerHoldsDigitsAndWordsWithinOneSms) {
+  char text[kSmsTextLimit + 1];
+  FormatStatusAnswer(48, 0, 0, 12, text, sizeof text);
+  EXPECT_STREQ(
+      text, "Kelvor status. Signal 48%, SMS waiting 0, last error 0, alarms read 12 since start.");
+  FormatStatusAnswer(-2147483647 - 1, -2147483647 - 1, -2147483647 - 1, 4294967295u, text,
+                     sizeof text);
+  EXPECT_EQ(std::string(text).find_first_of("\"\r\n\x1a\x1b"), std::string::npos);
+  EXPECT_EQ(std::string(text).back(), '.');  // whole
+}
+
+TEST(RepliesTest, OneStatusAnswerPerNumberPerMinuteAcrossTheWrap) {
+  StatusAnswerRate rate;
+  uint32_t now = 0xFFFFFFFFu - 1000;
+  EXPECT_TRUE(rate.Allow("+4917100001", now));
+  EXPECT_FALSE(rate.Allow("4917100001", now + 59999));  // the same number, written otherwise
+  EXPECT_TRUE(rate.Allow("+4917100002", now + 59999));
+  EXPECT_TRUE(rate.Allow("+4917100001", now + 60000));
+  for (int i = 0; i < StatusAnswerRate::kCapacity - 2; ++i) {
+    EXPECT_TRUE(rate.Allow(("+1" + std::to_string(i)).c_str(), now + 60000));
+  }
+  EXPECT_FALSE(rate.Allow("+4917100009", now + 60000));  // 32 answered this minute: it waits
+  // The passes forget them, so that 49.7 days on, when the tick shows the same again, no
+  // answer of old refuses a request.
+  rate.Pass(now + 2 * 60000);
+  EXPECT_TRUE(rate.Allow("+4917100001", now + 60000));
+}
+
+}  // namespace
+}  // namespace kelvor

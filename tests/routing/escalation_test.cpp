@@ -1,0 +1,174 @@
+// Acknowledgement and escalation in virtual time: the escalation clock, the chain that never
+// loops, what an answer stops, and what a restart keeps.
+#include "routing/escalation.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kelvor {
+namespace {
+
+constexpr uint32_t kMinute = 60000;
+const char* const kA = "+4917100001";
+const char* const kB = "+4917100002";
+const char* const kC = "+4917100003";
+const char* const kAlarm = "7/09:05 Pump tripped";
+
+class EscalationTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(escalation_.AddRule(kA, 5, kB), Escalation::kAdded);
+    ASSERT_EQ(escalation_.AddRule(kB, 10, kC), Escalation::kAdded);
+    ASSERT_EQ(escalation_.AddRule(kC, 1, kA), Escalation::kAdded);  // back to the first
+  }
+
+  // Moves on by `ms` and takes what is due then, as "number|text"; escalations are
+  // confirmed by the phone at once unless `confirm` is false.
+  std::vector<std::string> After(uint32_t ms, bool confirm = true) {
+    now_ += ms;
+    std::vector<std::string> taken;
+    EscalationSms sms;
+    while (escalation_.TakeDue(now_, &sms)) {
+      taken.push_back(std::string(sms.number) + "|" + sms.text);
+      if (confirm && sms.kind == EscalationSms::kEscalated) {
+        EXPECT_TRUE(escalation_.EscalationConfirmed(sms.number, sms.text, now_));
+      }
+    }
+    return taken;
+  }
+  using Sms = std::vector<std::string>;
+
+  Escalation escalation_;
+  uint32_t now_ = 0xFFFFFFFFu - 3 * kMinute;  // the clock wraps during the first wait
+};
+
+TEST_F(EscalationTest, AnUnansweredAlarmGoesDownTheChainReachingEachNumberOnce) {
+  // The destination writes the number its own way: the digits decide.
+  EXPECT_EQ(escalation_.AlarmConfirmed("+49 171 00001", kAlarm, now_), Escalation::kHeld);
+  EXPECT_EQ(After(5 * kMinute), Sms{});  // a deadline equal to the tick has not passed
+  EXPECT_EQ(After(1), Sms{std::string(kB) + "|No answer from +4917100001 in 5 min\n" + kAlarm});
+  EXPECT_EQ(After(10 * kMinute), Sms{});
+  EXPECT_EQ(After(1), Sms{std::string(kC) + "|No answer from +4917100002 in 10 min\n" + kAlarm});
+  EXPECT_EQ(escalation_.Count(), 0);  // C's next is A, whom the text reached first
+  EXPECT_EQ(After(24 * 60 * kMinute), Sms{});
+  EXPECT_EQ(escalation_.AlarmConfirmed("+4917199999", kAlarm, now_), Escalation::kNotEscalated);
+}
+
+TEST_F(EscalationTest, AnAnswerStopsEveryTextSentToThatNumberAndIsConfirmedOnce) {
+  escalation_.AlarmConfirmed(kA, "first", now_);
+  escalation_.AlarmConfirmed(kA, "second", now_);
+  escalation_.AlarmConfirmed(kA, "second", now_);  // sent twice across a restart: one alarm
+  escalation_.AlarmConfirmed(kB, "for B", now_);
+  EXPECT_EQ(escalation_.Acknowledge("4917100001"), 2);
+  EXPECT_EQ(After(1), Sms{std::string(kA) + "|Kelvor: 2 alarm SMS acknowledged"});
+  EXPECT_EQ(escalation_.Acknowledge(kA), 0);  // nothing left: no SMS, so no endless exchange
+  EXPECT_EQ(escalation_.Acknowledge("+4917199999"), 0);
+  EXPECT_EQ(After(5 * kMinute + 1), Sms{});
+  EXPECT_EQ(After(5 * kMinute).size(), 1u);  // B's own alarm goes on to C
+}
+
+TEST_F(EscalationTest, TheNumberPassedOverCanStillStopTheChain) {
+  escalation_.AlarmConfirmed(kA, kAlarm, now_);
+  After(5 * kMinute + 1, false);              // on its way to B
+  EXPECT_EQ(escalation_.Acknowledge(kB), 0);  // B has not got it yet
+  EXPECT_EQ(escalation_.Acknowledge(kA), 1);
+  EXPECT_FALSE(escalation_.EscalationConfirmed(
+      kB, ("No answer from +4917100001 in 5 min\n" + std::string(kAlarm)).c_str(), now_));
+  EXPECT_EQ(After(60 * kMinute), Sms{std::string(kA) + "|Kelvor: 1 alarm SMS acknowledged"});
+}
+
+TEST_F(EscalationTest, AnEscalationConfirmedLateOrNeverGoesOnInTime) {
+  escalation_.AlarmConfirmed(kA, "never", now_);
+  escalation_.AlarmConfirmed(kA, "late", now_);
+  ASSERT_EQ(After(5 * kMinute + 1, false).size(), 2u);
+  EXPECT_EQ(After(kEscalationDeliveryWait + 10 * kMinute), Sms{});
+  escalation_.Pass(now_ + 1);  // both due for C, waiting for room in the queue
+  // A confirmation that comes even later still gives B its ten minutes.
+  EXPECT_TRUE(
+      escalation_.EscalationConfirmed(kB, "No answer from +4917100001 in 5 min\nlate", now_ + 2));
+  EXPECT_EQ(After(2), Sms{std::string(kC) + "|No answer from +4917100002 in 10 min\nnever"});
+  EXPECT_EQ(After(10 * kMinute), Sms{});
+  EXPECT_EQ(After(1).size(), 1u);
+}
+
+// A phone that takes nothing for weeks: the escalation waits for room, and is not lost to
+// its deadline ageing past half the tick's circle.
+TEST_F(EscalationTest, AnEscalationWaitsForRoomInTheQueueForWeeks) {
+  escalation_.AlarmConfirmed(kA, kAlarm, now_);
+  for (int hour = 0; hour < 30 * 24; ++hour) escalation_.Pass(now_ += 60 * kMinute);
+  EXPECT_EQ(After(0).size(), 1u);
+}
+
+TEST_F(EscalationTest, TheLineNamingWhomItPassedOverIsNeverCut) {
+  const std::string longA = "+" + std::string(30, '7');
+  ASSERT_EQ(escalation_.AddRule(longA.c_str(), 1440, kB), Escalation::kAdded);
+  escalation_.AlarmConfirmed(longA.c_str(), std::string(159, 'x').c_str(), now_);
+  Sms taken = After(1440 * kMinute + 1);
+  ASSERT_EQ(taken.size(), 1u);
+  const std::string line = "No answer from " + longA + " in 1440 min\n";
+  EXPECT_EQ(taken[0], std::string(kB) + "|" + line + std::string(159 - line.size(), 'x'));
+}
+
+TEST_F(EscalationTest, RulesThatCannotWorkAreRefusedAndAFullTableIsSaid) {
+  const struct {
+    const char* number;
+    uint32_t minutes;
+    const char* next;
+    Escalation::RuleOutcome outcome;
+  } cases[] = {
+      {"+4917100009", 0, kB, Escalation::kBadMinutes},
+      {"+4917100009", 1441, kB, Escalation::kBadMinutes},
+      {"+49171\"", 5, kB, Escalation::kBadNumber},
+      {"+4917100009", 5, "", Escalation::kBadNumber},
+      {"+4917100009", 5, "+49 171 00009", Escalation::kSameNumber},
+      {"4917100001", 5, kC, Escalation::kDuplicate},  // A has its rule already
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(escalation_.AddRule(c.number, c.minutes, c.next), c.outcome);
+  for (int i = 3; i < kEscalationRuleCapacity; ++i) {
+    std::string number = "+10" + std::to_string(i);
+    ASSERT_EQ(escalation_.AddRule(number.c_str(), 1, (number + "0").c_str()), Escalation::kAdded);
+  }
+  EXPECT_EQ(escalation_.AddRule("+2", 1, "+3"), Escalation::kRulesFull);
+
+  for (int i = 0; i < kEscalationCapacity; ++i)
+    ASSERT_EQ(escalation_.AlarmConfirmed(kA, std::to_string(i).c_str(), now_), Escalation::kHeld);
+  EXPECT_EQ(escalation_.AlarmConfirmed(kA, "one more", now_), Escalation::kFull);
+}
+
+class Saved : public EscalationRecordSink {
+ public:
+  void Take(const EscalationRecord& record) override { records.push_back(record); }
+  std::vector<EscalationRecord> records;
+};
+
+TEST_F(EscalationTest, ARestartKeepsEachTextWithTheTimeItHadLeftAndWhomItReached) {
+  escalation_.AlarmConfirmed(kA, "at A", now_);
+  After(5 * kMinute + 1);  // "at A" now waits for B
+  After(4 * kMinute);      // B has 6 minutes left
+  escalation_.AlarmConfirmed(kC, "at C", now_);
+  Saved saved;
+  escalation_.Save(now_, saved);
+  ASSERT_EQ(saved.records.size(), 2u);
+
+  Escalation restarted;  // the same rules but C's
+  restarted.AddRule(kA, 5, kB);
+  restarted.AddRule(kB, 10, kA);
+  uint32_t later = 12345;
+  for (const EscalationRecord& record : saved.records) {
+    bool atC = std::string(record.text) == "at C";
+    EXPECT_EQ(restarted.Restore(record, later),
+              atC ? Escalation::kNoLongerConfigured : Escalation::kRestored);
+  }
+  EscalationSms sms;
+  EXPECT_FALSE(restarted.TakeDue(later + 6 * kMinute, &sms));
+  EXPECT_EQ(restarted.Count(), 1);
+  // B's next is A, whom the text reached before the restart: the chain ends there.
+  EXPECT_FALSE(restarted.TakeDue(later + 6 * kMinute + 1, &sms));
+  EXPECT_EQ(restarted.Count(), 0);
+}
+
+}  // namespace
+}  // namespace kelvor
