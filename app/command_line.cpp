@@ -67,12 +67,20 @@ void ReadFile(const char* argument, Configuration& c) {
   ReadDestinationFile(strchr(argument, '=') + 1, lines);
 }
 
+// The last comma of `text`, or null; `length` is what stands before it (all of `text`
+// without one). A value after the last comma lets a path or number before it hold commas.
+const char* LastComma(const char* text, size_t* length) {
+  const char* comma = strrchr(text, ',');
+  *length = comma != nullptr ? static_cast<size_t>(comma - text) : strlen(text);
+  return comma;
+}
+
 void ReadLog(const char* argument, Configuration& c) {
   AddStep(c, ArgumentStep::kLog, argument, 0);
   LogSetting& read = c.log.emplace();
   const char* path = argument + strlen("LOG=");
-  const char* comma = strrchr(path, ',');
-  size_t length = comma != nullptr ? static_cast<size_t>(comma - path) : strlen(path);
+  size_t length = 0;
+  const char* comma = LastComma(path, &length);
   if (comma != nullptr) read.kbytes = ReadCount(comma + 1, 7, kLargestLogKbytes);
   if (length == 0 || length >= kLogPathSize) {
     read.outcome = LogSetting::kBadPath;
@@ -88,8 +96,8 @@ void ReadHeartbeat(const char* argument, Configuration& c) {
   AddStep(c, ArgumentStep::kHeartbeat, argument, 0);
   HeartbeatSetting& read = c.heartbeat.emplace();
   const char* number = argument + strlen("HEARTBEAT=");
-  const char* comma = strrchr(number, ',');
-  size_t length = comma != nullptr ? static_cast<size_t>(comma - number) : strlen(number);
+  size_t length = 0;
+  const char* comma = LastComma(number, &length);
   char copy[kNumberSize];
   snprintf(copy, sizeof copy, "%.*s", static_cast<int>(length), number);
   if (length == 0 || length >= kNumberSize || !SafeForCommand(copy)) {
