@@ -52,9 +52,15 @@ void LogFile::Put(const char* text, size_t length, const char* lineEnd) {
   atLineStart_ = used > 0 && line_[used - 1] == '\n';
 
   if (startsLine && reached_ > 0 && reached_ + used > rotateAt_) Rotate();
-  reached_ += used;
+  Append(line_, used);
+}
+
+// The bytes count as written whether the file takes them or not: a file let go is tried
+// again once that count passes the rotation point.
+void LogFile::Append(const char* bytes, size_t length) {
+  reached_ += length;
   if (!writer_.IsOpen()) return;
-  if (!writer_.Write(line_, used)) {
+  if (!writer_.Write(bytes, length)) {
     writer_.Close();
     Fail();
   }
@@ -82,23 +88,16 @@ void LogFile::Open() {
   }
 }
 
-// The line as the log would write it, cut where the log cuts its lines.
+// The line as the log would write it, cut where the log cuts its lines. It has a buffer of
+// its own: the line that found the file writable waits in line_.
 void LogFile::WriteResumedLine() {
   char line[sizeof line_];
   size_t used = Stamp(line);
-  char text[Log::kLineSize];
-  int length = snprintf(text, sizeof text, kLogResumedFormat, path_);
-  if (length < 0) length = 0;
-  if (static_cast<size_t>(length) >= sizeof text) length = sizeof text - 1;
-  memcpy(line + used, text, static_cast<size_t>(length));
-  used += static_cast<size_t>(length);
+  int length = snprintf(line + used, Log::kLineSize, kLogResumedFormat, path_);
+  size_t kept = length > 0 ? static_cast<size_t>(length) : 0;
+  used += kept < Log::kLineSize ? kept : Log::kLineSize - 1;
   memcpy(line + used, "\r\n", 2);
-  used += 2;
-  reached_ += used;
-  if (!writer_.Write(line, used)) {
-    writer_.Close();
-    Fail();
-  }
+  Append(line, used + 2);
 }
 
 void LogFile::Fail() {

@@ -57,6 +57,7 @@ class LogFile {
 
  private:
   void Put(const char* text, size_t length, const char* lineEnd);
+  void Append(const char* bytes, size_t length);
   void Rotate();
   void Open();
   void Fail();

@@ -1,5 +1,5 @@
-// The SMS that reach the phone, as it reports them in text mode: the listing of unread
-// messages (AT+CMGL="REC UNREAD"), one message read (AT+CMGR=<index>) and the announcement
+// The SMS that reach the phone, as it reports them in text mode: the listings of unread
+// and of read messages (AT+CMGL), one message read (AT+CMGR=<index>) and the announcement
 // of a new one (+CMTI: "<mem>",<index>).
 //
 // The answers come in chunks of any size and may be far longer than the dialogue's
@@ -68,7 +68,8 @@ class IncomingSmsReader {
     kFailed,   // it ended with an error
   };
 
-  // After sending kListUnreadCommand: collect the indexes listed.
+  // After sending a listing (kListUnreadCommand, kListReadCommand): collect the indexes
+  // listed.
   void ExpectListing();
   // After sending the read command for `index`: read that message.
   void ExpectMessage(uint16_t index);

@@ -493,7 +493,7 @@ bool ModemDialogue::ReceiveReading(const char* chunk, uint32_t count) {
   if (count > kLongestReadAnswer - readBytes_) return false;
   readBytes_ += count;
   reader_.Take(chunk, count);
-  ShowReceived(chunk + (count < kSkippedBytes ? count : kSkippedBytes));
+  ShowReceived(chunk, count);
   RenewDeadline();
   return true;
 }
@@ -596,9 +596,7 @@ bool ModemDialogue::ReceiveResponse() {
   // The reader hears announcements (+CMTI) in every state, a full response or not.
   if (listening_) reader_.Take(chunk, count);
   if (accumulatedLength_ + count >= kResponseSize) return false;
-  // A chunk of one or two bytes shows nothing; its terminator is where the text starts.
-  size_t skipped = count < kSkippedBytes ? count : kSkippedBytes;
-  ShowReceived(chunk + skipped);
+  ShowReceived(chunk, count);
   size_t held = strlen(response_);
   size_t length = strnlen(chunk, count);
   memcpy(response_ + held, chunk, length);
@@ -608,12 +606,14 @@ bool ModemDialogue::ReceiveResponse() {
   return true;
 }
 
-// What the phone sent as its line shows it. Its control bytes show as '?': an SMS read
-// holds whatever its sender wrote, and an escape sequence must not reach the console or the
-// log file. A phone that echoes in spite of ATE0 would show the PIN: its digits are masked.
-void ModemDialogue::ShowReceived(const char* text) {
+// What the phone sent as its line shows it, from the third byte on: a chunk of one or two
+// bytes shows nothing, its terminator being where the text starts. Its control bytes show
+// as '?': an SMS read holds whatever its sender wrote, and an escape sequence must not reach
+// the console or the log file. A phone that echoes in spite of ATE0 would show the PIN: its
+// digits are masked.
+void ModemDialogue::ShowReceived(const char* chunk, uint32_t count) {
   char shown[kShownChunk + 1];
-  snprintf(shown, sizeof shown, "%s", text);
+  snprintf(shown, sizeof shown, "%s", chunk + (count < kSkippedBytes ? count : kSkippedBytes));
   for (char* at = shown; *at != '\0'; ++at) {
     unsigned char c = static_cast<unsigned char>(*at);
     if ((c < 32 && c != '\r' && c != '\n') || c == 127) *at = '?';

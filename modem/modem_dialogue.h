@@ -126,7 +126,7 @@ class ModemDialogue {
   void RefusedSend(const char* marker, ErrorKind kind);
   void RenewDeadline();
   bool ErrorCode(const char* marker, int32_t* code) const;
-  void ShowReceived(const char* text);
+  void ShowReceived(const char* chunk, uint32_t count);
   void SayErrors(size_t from);
   void SayError(ErrorKind kind, int32_t code);
   void StepEchoOff();

@@ -94,7 +94,6 @@ TEST_F(LinkTest, AFullReadIsStillFollowedByAZeroByte) {
   EXPECT_STREQ(link_->ReceiveBuffer(), "");
 }
 
-}  // namespace
 // The stall rule both serial ports write by, in virtual time: the output must keep
 // shrinking, however long it takes in all; once it has not for 5 s the write fails.
 TEST(DrainOutput, WaitsWhileTheOutputShrinksAndFailsFiveSecondsAfterItStops) {
@@ -135,4 +134,5 @@ TEST(DrainOutput, WaitsWhileTheOutputShrinksAndFailsFiveSecondsAfterItStops) {
   }
 }
 
+}  // namespace
 }  // namespace kelvor::test
