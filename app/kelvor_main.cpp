@@ -101,7 +101,7 @@ class Kelvor {
   AlarmRecord record_{};
   Heartbeat heartbeat_;
   Replies replies_;
-  uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start
+  uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start: heartbeat, status
   ServiceStatus serviceStatus_;
   std::optional<Spool> spool_;
   bool spoolFailing_ = false;  // the last spool write failed, and the operator was told
@@ -517,7 +517,7 @@ uint32_t Kelvor::Left(uint32_t end) {
 
 // What watches the run from outside: the heartbeat SMS and the service manager.
 void Kelvor::Supervise() {
-  heartbeat_.Beat(*modem_, platform_.clock);
+  heartbeat_.Beat(*modem_, platform_.clock, alarmsRead_);
   serviceStatus_.Pass(*modem_, platform_.clock);
 }
 
@@ -527,7 +527,6 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
   int16_t status = platform_.scada.ReadAlarmQueue(kAlarmQueueMode, record_);
   switch (status) {
     case kAlarmDelivered:
-      heartbeat_.CountAlarm();
       ++alarmsRead_;
       log_.LogMessage(Colour::kAlarmQueue, "------------------------------------\r\n");
       if (record_.RoutingFlag() == 0 || record_.StatusCode() == 0) {
