@@ -399,32 +399,18 @@ void Kelvor::WriteSpool() {
 // batches of alarms the run ends without sending, or that the spool keeps them (not a
 // heartbeat still waiting: the next run says its own).
 void Kelvor::ReportDiscarded() {
+  bool kept = spool_ && spool_->UpToDate();
+  const char* fate = kept ? "keeps for the next start" : "discards";
+  Colour colour = kept ? Colour::kNormal : Colour::kError;
+  int sms = kept ? SpooledCount(*modem_) : modem_->QueuedCount();
   int batches = destinations_.PendingBatches();
-  int awaiting = replies_.Engine().Count();
-  if (spool_ && spool_->UpToDate()) {
-    int kept = SpooledCount(*modem_);
-    if (kept != 0 || batches != 0) {
-      log_.LogMessage(Colour::kNormal,
-                      "Shutdown keeps for the next start SMS queued: %d, alarm batches pending: "
-                      "%d\r\n",
-                      kept, batches);
-    }
-    if (awaiting != 0) {
-      log_.LogMessage(Colour::kNormal,
-                      "Shutdown keeps for the next start alarm SMS awaiting an answer: %d\r\n",
-                      awaiting);
-    }
-    return;
-  }
-  int sms = modem_->QueuedCount();
   if (sms != 0 || batches != 0) {
-    log_.LogMessage(Colour::kError,
-                    "Shutdown discards SMS queued: %d, alarm batches pending: %d\r\n", sms,
+    log_.LogMessage(colour, "Shutdown %s SMS queued: %d, alarm batches pending: %d\r\n", fate, sms,
                     batches);
   }
+  int awaiting = replies_.Engine().Count();
   if (awaiting != 0) {
-    log_.LogMessage(Colour::kError, "Shutdown discards alarm SMS awaiting an answer: %d\r\n",
-                    awaiting);
+    log_.LogMessage(colour, "Shutdown %s alarm SMS awaiting an answer: %d\r\n", fate, awaiting);
   }
 }
 
