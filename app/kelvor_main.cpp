@@ -64,6 +64,7 @@ class Kelvor {
  private:
   void TakeStep(const ArgumentStep& step);
   void MakeModem(const PortArgument& read, const char* argument);
+  void AddDestination(const ParsedDestination& read);
   void ReportLog(const LogSetting& read, const char* argument);
   void StartHeartbeat(const HeartbeatSetting& read, const char* argument);
   void StartSpool(const SpoolSetting& read);
@@ -141,11 +142,7 @@ void Kelvor::TakeStep(const ArgumentStep& step) {
       modem_->SetServiceNumber(c.serviceNumbers[step.index]);
       break;
     case ArgumentStep::kDestination:
-      ReportDestination(c.destinations[step.index], log_);
-      destinations_.Add(c.destinations[step.index]);
-      if (c.destinations[step.index].outcome == ParsedDestination::kComplete) {
-        replies_.Listen(c.destinations[step.index].specification.number);
-      }
+      AddDestination(c.destinations[step.index]);
       break;
     case ArgumentStep::kPassedOver:
       // Cut so that even a file line of 253 characters keeps its line end.
@@ -190,6 +187,13 @@ void Kelvor::MakeModem(const PortArgument& read, const char* argument) {
                                       log_, platform_.clock);
   const std::optional<PinSetting>& pin = configuration_.pin;
   if (pin && pin->fine) modem_->SetPin(pin->digits);
+}
+
+// A destination takes its place in the list, said or refused; a complete one is heard from.
+void Kelvor::AddDestination(const ParsedDestination& read) {
+  ReportDestination(read, log_);
+  destinations_.Add(read);
+  if (read.outcome == ParsedDestination::kComplete) replies_.Listen(read.specification.number);
 }
 
 // Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right
