@@ -253,7 +253,7 @@ void Kelvor::StartSpool(const SpoolSetting& read) {
   switch (read.outcome) {
     case SpoolSetting::kPath:
       spool_.emplace(read.path);
-      if (spool_->TakeClaim() == Spool::kInUse) LetGoOfSpool();
+      if (!spool_->TakeClaim()) LetGoOfSpool();
       break;
     case SpoolSetting::kEmpty:
       log_.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
