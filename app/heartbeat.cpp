@@ -16,7 +16,7 @@ void Heartbeat::Set(const char* number, uint32_t minutes) {
 
 // Everything is queued, never sent from here: the heartbeat takes its turn in the queue
 // behind the alarms, and the dialogue sends it as any other SMS.
-void Heartbeat::Beat(SmsModem& modem, Clock& clock) {
+void Heartbeat::Beat(SmsModem& modem, Clock& clock, uint32_t alarmsRead) {
   if (period_ == 0) return;
   uint32_t now = clock.TickCount();
   char text[kSmsTextLimit + 1];
@@ -27,8 +27,8 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock) {
     // No signal strength: the modem is asked for it only once it is ready, so at this
     // point it has not been measured.
     snprintf(text, sizeof text,
-             "Kelvor started. Alarms read %u, SMS sent %u, SMS lost %u, SMS waiting %d.", Alarms(),
-             Sent(modem.Tally()), Lost(modem.Tally()), modem.QueuedCount());
+             "Kelvor started. Alarms read %u, SMS sent %u, SMS lost %u, SMS waiting %d.",
+             Alarms(alarmsRead), Sent(modem.Tally()), Lost(modem.Tally()), modem.QueuedCount());
   } else {
     if (!DeadlinePassed(now, deadline_)) return;
     // The next one keeps to the period, unless a pass took so long that it is due already.
@@ -40,23 +40,23 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock) {
     snprintf(text, sizeof text,
              "Kelvor alive. Since the last heartbeat: alarms read %u, SMS sent %u, SMS lost %u. "
              "Signal %d%%, SMS waiting %d%s%s.",
-             Alarms(), Sent(modem.Tally()), Lost(modem.Tally()), modem.SignalStrength(),
+             Alarms(alarmsRead), Sent(modem.Tally()), Lost(modem.Tally()), modem.SignalStrength(),
              modem.QueuedCount(), registration != nullptr ? ", network " : "",
              registration != nullptr ? registration : "");
   }
-  Queue(modem, text);
+  Queue(modem, text, alarmsRead);
 }
 
 // The counts are taken before the heartbeat is queued: if the queue refuses it, that loss
 // is in the next heartbeat's count.
-void Heartbeat::Queue(SmsModem& modem, const char* text) {
-  alarmsThen_ = alarms_;
+void Heartbeat::Queue(SmsModem& modem, const char* text, uint32_t alarmsRead) {
+  alarmsThen_ = alarmsRead;
   tallyThen_ = modem.Tally();
   modem.QueueServiceMessage(text, number_);
 }
 
-unsigned Heartbeat::Alarms() const {
-  return alarms_ - alarmsThen_;
+unsigned Heartbeat::Alarms(uint32_t alarmsRead) const {
+  return alarmsRead - alarmsThen_;
 }
 
 unsigned Heartbeat::Sent(const SmsTally& now) const {

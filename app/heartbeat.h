@@ -16,17 +16,15 @@ class Heartbeat {
   // a call to Set there is no heartbeat.
   void Set(const char* number, uint32_t minutes);
 
-  // One alarm record read from the SCADA system.
-  void CountAlarm() { ++alarms_; }
-
-  // Once a pass, after the modem's step: queues the "started" heartbeat when the modem has
-  // reached Ready for the first time, and a heartbeat each period after that one.
-  void Beat(SmsModem& modem, Clock& clock);
+  // Once a pass, after the modem's step, with the alarm records read from the SCADA system
+  // since start: queues the "started" heartbeat when the modem has reached Ready for the
+  // first time, and a heartbeat each period after that one.
+  void Beat(SmsModem& modem, Clock& clock, uint32_t alarmsRead);
 
  private:
-  void Queue(SmsModem& modem, const char* text);
+  void Queue(SmsModem& modem, const char* text, uint32_t alarmsRead);
   // Counts since the last heartbeat; unsigned, as they wrap.
-  unsigned Alarms() const;
+  unsigned Alarms(uint32_t alarmsRead) const;
   unsigned Sent(const SmsTally& now) const;
   unsigned Lost(const SmsTally& now) const;
 
@@ -34,7 +32,6 @@ class Heartbeat {
   uint32_t period_ = 0;  // ms; 0 while there is no heartbeat
   bool started_ = false;
   uint32_t deadline_ = 0;
-  uint32_t alarms_ = 0;
   // The counts at the last heartbeat: the next one tells what happened since.
   uint32_t alarmsThen_ = 0;
   SmsTally tallyThen_{};

@@ -64,6 +64,7 @@ class Kelvor {
  private:
   void TakeStep(const ArgumentStep& step);
   void MakeModem(const PortArgument& read, const char* argument);
+  void AddDestination(const ParsedDestination& read);
   void ReportLog(const LogSetting& read, const char* argument);
   void StartHeartbeat(const HeartbeatSetting& read, const char* argument);
   void StartSpool(const SpoolSetting& read);
@@ -101,7 +102,7 @@ class Kelvor {
   AlarmRecord record_{};
   Heartbeat heartbeat_;
   Replies replies_;
-  uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start
+  uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start: heartbeat, status
   ServiceStatus serviceStatus_;
   std::optional<Spool> spool_;
   bool spoolFailing_ = false;  // the last spool write failed, and the operator was told
@@ -141,11 +142,7 @@ void Kelvor::TakeStep(const ArgumentStep& step) {
       modem_->SetServiceNumber(c.serviceNumbers[step.index]);
       break;
     case ArgumentStep::kDestination:
-      ReportDestination(c.destinations[step.index], log_);
-      destinations_.Add(c.destinations[step.index]);
-      if (c.destinations[step.index].outcome == ParsedDestination::kComplete) {
-        replies_.Listen(c.destinations[step.index].specification.number);
-      }
+      AddDestination(c.destinations[step.index]);
       break;
     case ArgumentStep::kPassedOver:
       // Cut so that even a file line of 253 characters keeps its line end.
@@ -190,6 +187,13 @@ void Kelvor::MakeModem(const PortArgument& read, const char* argument) {
                                       log_, platform_.clock);
   const std::optional<PinSetting>& pin = configuration_.pin;
   if (pin && pin->fine) modem_->SetPin(pin->digits);
+}
+
+// A destination takes its place in the list, said or refused; a complete one is heard from.
+void Kelvor::AddDestination(const ParsedDestination& read) {
+  ReportDestination(read, log_);
+  destinations_.Add(read);
+  if (read.outcome == ParsedDestination::kComplete) replies_.Listen(read.specification.number);
 }
 
 // Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right
@@ -249,7 +253,7 @@ void Kelvor::StartSpool(const SpoolSetting& read) {
   switch (read.outcome) {
     case SpoolSetting::kPath:
       spool_.emplace(read.path);
-      if (spool_->TakeClaim() == Spool::kInUse) LetGoOfSpool();
+      if (!spool_->TakeClaim()) LetGoOfSpool();
       break;
     case SpoolSetting::kEmpty:
       log_.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
@@ -399,32 +403,18 @@ void Kelvor::WriteSpool() {
 // batches of alarms the run ends without sending, or that the spool keeps them (not a
 // heartbeat still waiting: the next run says its own).
 void Kelvor::ReportDiscarded() {
+  bool kept = spool_ && spool_->UpToDate();
+  const char* fate = kept ? "keeps for the next start" : "discards";
+  Colour colour = kept ? Colour::kNormal : Colour::kError;
+  int sms = kept ? SpooledCount(*modem_) : modem_->QueuedCount();
   int batches = destinations_.PendingBatches();
-  int awaiting = replies_.Engine().Count();
-  if (spool_ && spool_->UpToDate()) {
-    int kept = SpooledCount(*modem_);
-    if (kept != 0 || batches != 0) {
-      log_.LogMessage(Colour::kNormal,
-                      "Shutdown keeps for the next start SMS queued: %d, alarm batches pending: "
-                      "%d\r\n",
-                      kept, batches);
-    }
-    if (awaiting != 0) {
-      log_.LogMessage(Colour::kNormal,
-                      "Shutdown keeps for the next start alarm SMS awaiting an answer: %d\r\n",
-                      awaiting);
-    }
-    return;
-  }
-  int sms = modem_->QueuedCount();
   if (sms != 0 || batches != 0) {
-    log_.LogMessage(Colour::kError,
-                    "Shutdown discards SMS queued: %d, alarm batches pending: %d\r\n", sms,
+    log_.LogMessage(colour, "Shutdown %s SMS queued: %d, alarm batches pending: %d\r\n", fate, sms,
                     batches);
   }
+  int awaiting = replies_.Engine().Count();
   if (awaiting != 0) {
-    log_.LogMessage(Colour::kError, "Shutdown discards alarm SMS awaiting an answer: %d\r\n",
-                    awaiting);
+    log_.LogMessage(colour, "Shutdown %s alarm SMS awaiting an answer: %d\r\n", fate, awaiting);
   }
 }
 
@@ -517,7 +507,7 @@ uint32_t Kelvor::Left(uint32_t end) {
 
 // What watches the run from outside: the heartbeat SMS and the service manager.
 void Kelvor::Supervise() {
-  heartbeat_.Beat(*modem_, platform_.clock);
+  heartbeat_.Beat(*modem_, platform_.clock, alarmsRead_);
   serviceStatus_.Pass(*modem_, platform_.clock);
 }
 
@@ -527,7 +517,6 @@ bool Kelvor::TakeAlarm(RoutingContext& routing) {
   int16_t status = platform_.scada.ReadAlarmQueue(kAlarmQueueMode, record_);
   switch (status) {
     case kAlarmDelivered:
-      heartbeat_.CountAlarm();
       ++alarmsRead_;
       log_.LogMessage(Colour::kAlarmQueue, "------------------------------------\r\n");
       if (record_.RoutingFlag() == 0 || record_.StatusCode() == 0) {

@@ -93,16 +93,8 @@ Spool::Spool(const char* path) : buffer_(new char[kSpoolCapacity + 1]) {
   snprintf(lockPath_, sizeof lockPath_, "%s.lck", path_);
 }
 
-Spool::Claim Spool::TakeClaim() {
-  switch (lock_.Take(lockPath_)) {
-    case FileLock::kTaken:
-      return kClaimed;
-    case FileLock::kInUse:
-      return kInUse;
-    case FileLock::kCannotBeMade:
-      break;
-  }
-  return kUnclaimed;
+bool Spool::TakeClaim() {
+  return lock_.Take(lockPath_) != FileLock::kInUse;
 }
 
 SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
@@ -135,7 +127,7 @@ Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList&
                                    const Escalation& escalation, uint32_t now) {
   uint32_t changes = modem.QueueChanges() + destinations.Changes() + escalation.Changes();
   if (written_ && changes == changes_) return kUnchanged;
-  if (!lock_.Held() && TakeClaim() == kInUse) return kTaken;
+  if (!lock_.Held() && !TakeClaim()) return kTaken;
   written_ = true;
   changes_ = changes;
   size_t length =

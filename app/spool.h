@@ -66,11 +66,6 @@ SpoolRestored RestoreSpool(const char* bytes, size_t length, SmsModem& modem,
 // claim to its end; the system lets go of it when the process ends, however it ends.
 class Spool {
  public:
-  enum Claim {
-    kClaimed,
-    kInUse,     // another run holds it: this run must neither read nor write it
-    kUnclaimed  // the lock file cannot be made (a missing folder): claimed again at each write
-  };
   enum Write { kUnchanged, kWritten, kFailed, kTaken };  // kTaken: another run claimed it
 
   // `path` holds at most kSpoolPathSize - 1 - kSpoolSuffixLength characters.
@@ -78,8 +73,10 @@ class Spool {
   Spool(const Spool&) = delete;
   Spool& operator=(const Spool&) = delete;
 
-  // Takes the lock for this run.
-  Claim TakeClaim();
+  // Takes the lock for this run; false when another run holds it, and this run must then
+  // neither read nor write the spool. A lock file that cannot be made (a missing folder) is
+  // claimed again at each write.
+  bool TakeClaim();
 
   // Reads the file, if there is one, back into the modem's queue and the destinations. A
   // damaged file is renamed to path.bad, so that it stays for a look and is not written
