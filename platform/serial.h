@@ -55,12 +55,8 @@ class SerialPort {
 
   // Waits until bytes have arrived, a key is waiting at `keyboard`, or `milliseconds` have
   // passed on `clock`, whichever comes first, and says which. A port that cannot be waited
-  // on (closed, or its line hung up) never ends a wait with bytes. This one, for ports that
-  // cannot tell when bytes arrive, only sleeps.
-  virtual WaitEnd WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) {
-    clock.Sleep(milliseconds);
-    return WaitEnd::kTime;
-  }
+  // on (closed, or its line hung up) never ends a wait with bytes.
+  virtual WaitEnd WaitForInput(uint32_t milliseconds, Clock& clock, Keyboard& keyboard) = 0;
 };
 
 // A port of this platform, not yet open.

@@ -1,7 +1,5 @@
 #include "platform/text.h"
 
-#include <cstring>
-
 namespace kelvor {
 
 char Upper(char c) {
@@ -37,7 +35,7 @@ int32_t ReadLeadingInteger(const char* text) {
   if (*text == '-' || *text == '+') ++text;
   const uint64_t largest = negative ? uint64_t{INT32_MAX} + 1 : uint64_t{INT32_MAX};
   uint64_t magnitude = 0;
-  ReadDigits(text, strlen(text), largest, &magnitude);
+  ReadDigits(text, SIZE_MAX, largest, &magnitude);  // the NUL ends the digits
   return negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude))
                   : static_cast<int32_t>(magnitude);
 }

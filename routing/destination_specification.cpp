@@ -91,7 +91,10 @@ ParsedDestination::Outcome Read(char* text, DestinationSpecification& s, const c
   // but the value is always read from F_CV: it is checked and not kept.
   char* parts[3] = {tokens.Next(",:."), tokens.Next(",:."), tokens.Next(",:.\r\n")};
   for (char* part : parts) {
-    if (part != nullptr && !Fits(part)) return *longToken = part, ParsedDestination::kTooLong;
+    if (part != nullptr && !Fits(part)) {
+      *longToken = part;
+      return ParsedDestination::kTooLong;
+    }
   }
   if (parts[0] != nullptr) CopyField(s.enableNode, parts[0]);
   if (parts[1] != nullptr) CopyField(s.enableTag, parts[1]);

@@ -548,9 +548,8 @@ class Simulator {
 
   void Deliver(const DeliveredSms& sms) {
     std::string line = "SMS ref=" + std::to_string(sms.reference) + " to=" + Escaped(sms.number) +
-                       " text=" + Escaped(sms.text) + "\n";
-    fputs(line.c_str(), stdout);
-    fflush(stdout);
+                       " text=" + Escaped(sms.text);
+    PrintLine(line);
     for (const AutoReply& reply : options_.autoReplies) {
       if (reply.number != sms.number) continue;
       At(NowMs() + reply.delay, [this, &reply] {
@@ -564,7 +563,7 @@ class Simulator {
               strerror(errno));
       return;
     }
-    fputs(line.c_str(), file);
+    fputs((line + "\n").c_str(), file);
     fclose(file);
   }
 
