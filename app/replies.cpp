@@ -159,7 +159,10 @@ void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint
 }
 
 // An escalated SMS's first line names the number passed over: its console line shows it.
+// The escalation's clock runs on every pass, a full queue or not: a time that is up must be
+// seen within the tick's reach, however long the queue stays full.
 void Replies::QueueDue(SmsModem& modem, Log& log, uint32_t now) {
+  escalation_.Pass(now);
   EscalationSms sms;
   while (!modem.Full() && escalation_.TakeDue(now, &sms)) {
     if (sms.kind == EscalationSms::kEscalated) {

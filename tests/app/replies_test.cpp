@@ -5,6 +5,10 @@
 
 #include <string>
 
+#include "log/console_log.h"
+#include "modem/sms_modem.h"
+#include "support/fakes.h"
+
 namespace kelvor {
 namespace {
 
@@ -81,6 +85,22 @@ TEST(RepliesTest, OneStatusAnswerPerNumberPerMinuteAcrossTheWrap) {
   // answer of old refuses a request.
   rate.Pass(now + 2 * 60000);
   EXPECT_TRUE(rate.Allow("+4917100001", now + 60000));
+}
+
+TEST(RepliesTest, AnEscalationDueWhileTheQueueStaysFullForWeeksGoesWhenThereIsRoom) {
+  test::NullConsole console;
+  ConsoleLog log{console, nullptr};
+  test::VirtualClock clock{1000};
+  Replies replies;
+  ASSERT_EQ(replies.Engine().AddRule("+4917100001", 1, "+4917100002"), Escalation::kAdded);
+  SmsModem full(nullptr, nullptr, nullptr, log, clock);
+  while (!full.Full()) full.QueueServiceMessage("waits", "+4917100003");
+  uint32_t now = 1000;
+  replies.Engine().AlarmConfirmed("+4917100001", "Pump 3 trip", now);
+  for (int hour = 0; hour < 30 * 24; ++hour) replies.AfterStep(full, log, now += 3600000, 0);
+  SmsModem room(nullptr, nullptr, nullptr, log, clock);
+  replies.AfterStep(room, log, now, 0);
+  EXPECT_EQ(room.QueuedCount(), 1);
 }
 
 }  // namespace
