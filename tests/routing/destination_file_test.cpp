@@ -11,10 +11,13 @@
 namespace kelvor {
 namespace {
 
-// Writes `content` byte for byte to a fresh file in the test's temporary folder.
+// Writes `content` byte for byte to a fresh file in the test's temporary folder, named
+// after the running test: test cases run side by side, each in a process of its own.
 std::string TempFile(const std::string& content) {
   static int counter = 0;
-  std::string path = testing::TempDir() + "kelvor_dest_" + std::to_string(++counter) + ".csv";
+  const char* test = testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::string path =
+      testing::TempDir() + "kelvor_dest_" + test + "_" + std::to_string(++counter) + ".csv";
   FILE* file = fopen(path.c_str(), "wb");
   EXPECT_NE(file, nullptr) << path;
   if (file == nullptr) return path;
