@@ -14,14 +14,6 @@ bool StartsWith(const char* text, const char* prefix) {
   return strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
-// A whole number from 1 to `largest` written in at most `maxDigits` digits; 0 when the
-// text is anything else.
-uint32_t ReadCount(const char* text, size_t maxDigits, uint32_t largest) {
-  uint32_t value = 0;
-  if (!ReadNumber(text, strlen(text), maxDigits, &value) || value > largest) return 0;
-  return value;
-}
-
 ArgumentStep& AddStep(Configuration& c, ArgumentStep::Kind kind, const char* argument,
                       size_t index) {
   ArgumentStep& step = c.steps.Add();
@@ -81,10 +73,11 @@ void ReadLog(const char* argument, Configuration& c) {
   const char* path = argument + strlen("LOG=");
   size_t length = 0;
   const char* comma = LastComma(path, &length);
-  if (comma != nullptr) read.kbytes = ReadCount(comma + 1, 7, kLargestLogKbytes);
+  bool sized = comma == nullptr ||
+               ReadInRange(comma + 1, strlen(comma + 1), 1, kLargestLogKbytes, &read.kbytes);
   if (length == 0 || length >= kLogPathSize) {
     read.outcome = LogSetting::kBadPath;
-  } else if (read.kbytes == 0) {
+  } else if (!sized) {
     read.outcome = LogSetting::kBadSize;
   } else {
     memcpy(read.path, path, length);
@@ -98,16 +91,18 @@ void ReadHeartbeat(const char* argument, Configuration& c) {
   const char* number = argument + strlen("HEARTBEAT=");
   size_t length = 0;
   const char* comma = LastComma(number, &length);
-  char copy[kNumberSize];
+  char copy[kNumberSize + 1];  // one character more than fits, so a long one is refused
   snprintf(copy, sizeof copy, "%.*s", static_cast<int>(length), number);
-  if (length == 0 || length >= kNumberSize || !SafeForCommand(copy)) {
+  if (length == 0 || !FitsCommand(copy)) {
     read.outcome = HeartbeatSetting::kBadNumber;
     PrintableCopy(copy, read.number, sizeof read.number);
     return;
   }
   memcpy(read.number, copy, length + 1);
-  read.minutes = comma != nullptr ? ReadCount(comma + 1, 5, kLongestHeartbeatMinutes) : 0;
-  if (read.minutes == 0) read.outcome = HeartbeatSetting::kBadMinutes;
+  if (comma == nullptr ||
+      !ReadInRange(comma + 1, strlen(comma + 1), 1, kLongestHeartbeatMinutes, &read.minutes)) {
+    read.outcome = HeartbeatSetting::kBadMinutes;
+  }
 }
 
 void ReadSpool(const char* argument, Configuration& c) {
@@ -129,11 +124,9 @@ void ReadPin(const char* argument, Configuration& c) {
   AddStep(c, ArgumentStep::kPin, argument, 0);
   PinSetting& read = c.pin.emplace();
   const char* digits = argument + strlen("PIN=");
-  size_t length = strlen(digits);
-  uint32_t value = 0;
-  if (length < kShortestPin || !ReadNumber(digits, length, kLongestPin, &value)) return;
+  if (!IsPin(digits)) return;
   read.fine = true;
-  memcpy(read.digits, digits, length + 1);
+  memcpy(read.digits, digits, strlen(digits) + 1);
 }
 
 void ReadReplies(const char* argument, Configuration& c) {

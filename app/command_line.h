@@ -30,7 +30,7 @@
 #include "app/replies.h"
 #include "app/spool.h"
 #include "log/log_file.h"
-#include "modem/modem_dialogue.h"
+#include "modem/sim_pin.h"
 #include "modem/sms_outbox.h"
 #include "platform/serial_mode.h"
 #include "routing/destination_list.h"

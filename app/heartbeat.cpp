@@ -3,11 +3,6 @@
 #include <cstdio>
 
 namespace kelvor {
-namespace {
-
-constexpr uint32_t kMinute = 60000;  // ms
-
-}  // namespace
 
 void Heartbeat::Set(const char* number, uint32_t minutes) {
   snprintf(number_, sizeof number_, "%s", number);

@@ -501,8 +501,7 @@ bool Kelvor::WaitForAnswer(uint32_t milliseconds) {
 
 // Milliseconds from now until `end`; 0 once it has come.
 uint32_t Kelvor::Left(uint32_t end) {
-  uint32_t now = platform_.clock.TickCount();
-  return DeadlinePassed(end, now) ? end - now : 0;
+  return TimeLeft(platform_.clock.TickCount(), end);
 }
 
 // What watches the run from outside: the heartbeat SMS and the service manager.

@@ -15,20 +15,17 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// Copies the field [begin, end) into `to`; false when it does not fit or is no number.
+// Copies the field [begin, end) into `to` (kNumberSize bytes); false when it is no phone
+// number or does not fit, and `to` then holds what fits of it, printable.
 bool TakeNumber(const char* begin, const char* end, char* to) {
-  size_t length = static_cast<size_t>(end - begin);
-  snprintf(to, kNumberSize, "%.*s", static_cast<int>(length), begin);
-  if (length < kNumberSize && IsPhoneNumber(to)) return true;
-  PrintableCopy(to, to, kNumberSize);
+  char whole[kNumberSize + 1];  // one character more than fits, so a long one is no number
+  snprintf(whole, sizeof whole, "%.*s", static_cast<int>(end - begin), begin);
+  if (IsPhoneNumber(whole)) {
+    memcpy(to, whole, strlen(whole) + 1);
+    return true;
+  }
+  PrintableCopy(whole, to, kNumberSize);
   return false;
-}
-
-// A whole number from 1 to 1440, digits only; 0 when the field is anything else.
-uint32_t TakeMinutes(const char* begin, const char* end) {
-  uint32_t value = 0;
-  if (!ReadNumber(begin, static_cast<size_t>(end - begin), 4, &value)) return 0;
-  return value <= kLongestEscalationMinutes ? value : 0;
 }
 
 }  // namespace
@@ -42,7 +39,8 @@ EscalateArgument ParseEscalateArgument(const char* argument) {
   const char* end = second + 1 + strlen(second + 1);
   if (!TakeNumber(number, first, read.number)) {
     read.outcome = EscalateArgument::kBadNumber;
-  } else if ((read.minutes = TakeMinutes(first + 1, second)) == 0) {
+  } else if (!ReadInRange(first + 1, static_cast<size_t>(second - first - 1), 1,
+                          kLongestEscalationMinutes, &read.minutes)) {
     read.outcome = EscalateArgument::kBadMinutes;
   } else if (!TakeNumber(second + 1, end, read.next)) {
     read.outcome = EscalateArgument::kBadNext;
@@ -90,7 +88,7 @@ bool StatusAnswerRate::Allow(const char* number, uint32_t now) {
 
 void StatusAnswerRate::Pass(uint32_t now) {
   for (Answered& answered : answered_) {
-    if (answered.used && now - answered.at >= kGap) answered.used = false;
+    if (answered.used && Elapsed(now, answered.at) >= kGap) answered.used = false;
   }
 }
 

@@ -11,6 +11,7 @@
 #include "modem/phone_number.h"
 #include "modem/sms_modem.h"
 #include "modem/sms_outbox.h"
+#include "platform/clock.h"
 #include "routing/escalation.h"
 
 namespace kelvor {
@@ -45,7 +46,7 @@ void FormatStatusAnswer(int signal, int waiting, int32_t lastError, uint32_t ala
 class StatusAnswerRate {
  public:
   static constexpr int kCapacity = 32;
-  static constexpr uint32_t kGap = 60000;  // ms
+  static constexpr uint32_t kGap = kMinute;
 
   // True, and counted as answered now, when `number` may have an answer at `now`.
   bool Allow(const char* number, uint32_t now);

@@ -139,7 +139,7 @@ Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList&
 // The whole file is written anew beside the old one, flushed to the disk, and renamed over
 // it: a power cut leaves either the old file or the new one, never a mix, and the reader
 // needs no journal replay or compaction. A journal would write fewer bytes per change, but
-// the file is at most about 10 KiB, and what a write costs is the flush, which a journal
+// the file is at most about 146 KB (most of it the escalation's records, seldom all in use), and what a write costs is the flush, which a journal
 // would pay at every change all the same.
 bool Spool::WriteFile(size_t length) {
   FileWriter writer;

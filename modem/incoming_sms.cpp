@@ -10,9 +10,7 @@ namespace {
 
 // A tab is a blank; any other control byte is shown as '?'.
 char Harmless(char c) {
-  unsigned char byte = static_cast<unsigned char>(c);
-  if (c == '\t') return ' ';
-  return (byte < 32 || byte == 127) ? '?' : c;
+  return c == '\t' ? ' ' : ShownByte(c);
 }
 
 // A field of a header line: a quoted text, or the bare text up to the next comma.
@@ -249,8 +247,8 @@ void PrintableExcerpt(const char* text, char* excerpt, size_t size) {
   if (size == 0) return;
   size_t i = 0;
   for (; i + 1 < size && i + 1 < kExcerptSize && text[i] != '\0'; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    excerpt[i] = (c < 32 || c > 126) ? '?' : text[i];
+    bool ascii = static_cast<unsigned char>(text[i]) < 128;
+    excerpt[i] = ascii ? ShownByte(text[i]) : '?';
   }
   excerpt[i] = '\0';
 }

@@ -69,7 +69,7 @@ void ModemDialogue::SetServiceNumber(const char* number) {
     if (strlen(number) >= sizeof serviceNumber_) {
       log_.LogMessage(Colour::kError, "Service number longer than %d characters - ignored\r\n",
                       static_cast<int>(sizeof serviceNumber_ - 1));
-    } else if (!SafeForCommand(number)) {
+    } else if (!FitsCommand(number)) {
       log_.LogMessage(Colour::kError, "Bad Service number - ignored\r\n");
     } else {
       memcpy(serviceNumber_, number, strlen(number) + 1);
@@ -117,7 +117,7 @@ bool ModemDialogue::HeldByPause() {
 // A clock that has jumped past the pause's end (or far beyond, across the tick's wrap) has
 // ended it.
 uint32_t ModemDialogue::PauseLeft() const {
-  uint32_t left = pauseEnd_ - clock_.TickCount();
+  uint32_t left = TimeLeft(clock_.TickCount(), pauseEnd_);
   return left <= kPauseAfterSend ? left : 0;
 }
 
@@ -533,7 +533,7 @@ bool ModemDialogue::StartReading() {
   }
   uint32_t now = clock_.TickCount();
   bool listRead = listReadNext_;
-  if (!listRead && listed_ && now - listedAt_ < kListingGap) return false;
+  if (!listRead && listed_ && Elapsed(now, listedAt_) < kListingGap) return false;
   if (listRead) {
     listReadNext_ = false;
   } else {
@@ -579,12 +579,8 @@ void ModemDialogue::TakeMessage() {
 bool ModemDialogue::SetPin(const char* pin) {
   pin_[0] = '\0';
   if (pin == nullptr) return true;
-  size_t length = strlen(pin);
-  if (length < kShortestPin || length > kLongestPin) return false;
-  for (size_t i = 0; i < length; ++i) {
-    if (!IsDigit(pin[i])) return false;
-  }
-  memcpy(pin_, pin, length + 1);
+  if (!IsPin(pin)) return false;
+  memcpy(pin_, pin, strlen(pin) + 1);
   return true;
 }
 
@@ -615,8 +611,7 @@ void ModemDialogue::ShowReceived(const char* chunk, uint32_t count) {
   char shown[kShownChunk + 1];
   snprintf(shown, sizeof shown, "%s", chunk + (count < kSkippedBytes ? count : kSkippedBytes));
   for (char* at = shown; *at != '\0'; ++at) {
-    unsigned char c = static_cast<unsigned char>(*at);
-    if ((c < 32 && c != '\r' && c != '\n') || c == 127) *at = '?';
+    if (*at != '\r' && *at != '\n') *at = ShownByte(*at);
   }
   size_t length = strlen(pin_);
   for (char* at = length > 0 ? strstr(shown, pin_) : nullptr; at != nullptr;

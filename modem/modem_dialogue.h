@@ -12,6 +12,7 @@
 #include "modem/modem_errors.h"
 #include "modem/outgoing_queue.h"
 #include "modem/serial_link.h"
+#include "modem/sim_pin.h"
 #include "platform/clock.h"
 
 namespace kelvor {
@@ -43,8 +44,6 @@ constexpr uint32_t kPauseAfterSend = 1000;  // ms the dialogue rests after a con
 constexpr int32_t kMaxAttempts = 4;         // sendings of one SMS text
 constexpr int32_t kSendFailed = 515;        // last error after a refused SMS
 constexpr size_t kResponseSize = 256;
-constexpr size_t kShortestPin = 4;  // digits of a SIM's PIN
-constexpr size_t kLongestPin = 8;
 constexpr uint32_t kSimBusyPause = 3000;  // ms before a busy SIM is asked again
 constexpr int kSimBusyAsks = 10;          // busy answers waited out before the time-out may reset
 constexpr int32_t kRegistrationUnknown = -1;

@@ -17,6 +17,9 @@ constexpr char kEscape = 27;
 // True when `number` may go between the quotes of an AT command: no double quote, CR, LF,
 // Ctrl-Z or ESC.
 bool SafeForCommand(const char* number);
+// True when `number` fits a number's field (at most 31 characters) and is safe for a command:
+// the one test of a number every layer that takes one makes.
+bool FitsCommand(const char* number);
 
 // Copies `text` into `printable` (at most size-1 characters), any control character or
 // quote shown as '?', so that a refused number can be named on the console.

@@ -8,16 +8,11 @@
 namespace kelvor {
 namespace {
 
-constexpr uint32_t kMinute = 60000;  // ms
 // The longest wait a record can have: a restored one is held to it, whatever the file said.
 constexpr uint32_t kLongestWait = kEscalationDeliveryWait + kLongestEscalationMinutes * kMinute;
 
 uint64_t Bit(int index) {
   return uint64_t{1} << index;
-}
-
-bool Fits(const char* number) {
-  return IsPhoneNumber(number) && strlen(number) < kNumberSize;
 }
 
 void CopyText(char* to, const char* from) {
@@ -35,7 +30,7 @@ Escalation::Escalation() {
 Escalation::RuleOutcome Escalation::AddRule(const char* number, uint32_t minutes,
                                             const char* next) {
   if (ruleCount_ >= kEscalationRuleCapacity) return kRulesFull;
-  if (!Fits(number) || !Fits(next)) return kBadNumber;
+  if (!IsPhoneNumber(number) || !IsPhoneNumber(next)) return kBadNumber;
   if (minutes < 1 || minutes > kLongestEscalationMinutes) return kBadMinutes;
   if (SameNumber(number, next)) return kSameNumber;
   int from = numbers_.IndexOf(number);
@@ -150,7 +145,9 @@ Escalation::Record* Escalation::EarliestDue(uint32_t now) {
   Record* earliest = nullptr;
   for (Record& record : records_) {
     if (!record.used || !record.due) continue;
-    if (earliest == nullptr || now - record.deadline > now - earliest->deadline) earliest = &record;
+    bool longer =
+        earliest == nullptr || Elapsed(now, record.deadline) > Elapsed(now, earliest->deadline);
+    if (longer) earliest = &record;
   }
   return earliest;
 }
@@ -206,7 +203,7 @@ void Escalation::Save(uint32_t now, EscalationRecordSink& sink) const {
     if (record.passedOver != kNone) CopyText(saved.passedOver, numbers_.At(record.passedOver));
     saved.passedMinutes = record.passedMinutes;
     saved.delivered = record.delivered;
-    saved.wait = record.due || DeadlinePassed(now, record.deadline) ? 0 : record.deadline - now;
+    saved.wait = record.due ? 0 : TimeLeft(now, record.deadline);
     for (int at = 0; at < numbers_.Count(); ++at) {
       if (!(record.reached & Bit(at))) continue;
       EscalationRecord::Reached& reached = saved.reached[saved.reachedCount++];

@@ -16,6 +16,7 @@
 
 #include "modem/phone_number.h"
 #include "modem/sms_outbox.h"
+#include "platform/clock.h"
 
 namespace kelvor {
 
@@ -28,7 +29,7 @@ constexpr uint32_t kLongestEscalationMinutes = 1440;  // a day
 constexpr int kEscalationCapacity = 64;
 // How long an escalated SMS may take to be confirmed by the phone before the chain goes on
 // as if it had been and was not answered: one the queue gives up must not hold it for ever.
-constexpr uint32_t kEscalationDeliveryWait = 30 * 60000;  // ms
+constexpr uint32_t kEscalationDeliveryWait = 30 * kMinute;
 
 // An SMS the engine wants queued: an escalated alarm or an acknowledgement's confirmation.
 // The number is one of the rules' numbers as configured: never a sender as a phone spelt it.
