@@ -72,22 +72,31 @@ void FormatStatusAnswer(int signal, int waiting, int32_t lastError, uint32_t ala
            signal, waiting, static_cast<long>(lastError), static_cast<unsigned long>(alarmsRead));
 }
 
-bool StatusAnswerRate::Allow(const char* number, uint32_t now) {
+bool StatusAnswerRate::Allows(const char* number, uint32_t now) {
   Pass(now);
-  Answered* free = nullptr;
-  for (Answered& answered : answered_) {
-    if (answered.used && SameNumber(answered.number, number)) return false;
+  return strlen(number) < kNumberSize && Place(number) != nullptr;
+}
+
+void StatusAnswerRate::Answered(const char* number, uint32_t now) {
+  Answer* place = strlen(number) < kNumberSize ? Place(number) : nullptr;
+  if (place == nullptr) return;
+  place->used = true;
+  place->at = now;
+  memcpy(place->number, number, strlen(number) + 1);
+}
+
+// A free place for `number`; null when it was answered within the minute, or none is free.
+StatusAnswerRate::Answer* StatusAnswerRate::Place(const char* number) {
+  Answer* free = nullptr;
+  for (Answer& answered : answered_) {
+    if (answered.used && SameNumber(answered.number, number)) return nullptr;
     if (!answered.used && free == nullptr) free = &answered;
   }
-  if (free == nullptr || strlen(number) >= kNumberSize) return false;
-  free->used = true;
-  free->at = now;
-  memcpy(free->number, number, strlen(number) + 1);
-  return true;
+  return free;
 }
 
 void StatusAnswerRate::Pass(uint32_t now) {
-  for (Answered& answered : answered_) {
+  for (Answer& answered : answered_) {
     if (answered.used && Elapsed(now, answered.at) >= kGap) answered.used = false;
   }
 }
@@ -144,7 +153,7 @@ void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint
     }
     return;
   }
-  if (!rate_.Allow(number, now)) {
+  if (!rate_.Allows(number, now)) {
     log.LogMessage(Colour::kNormal, "Status request from %s - answered within the minute already",
                    number);
     return;
@@ -152,8 +161,14 @@ void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint
   char text[kSmsTextLimit + 1];
   FormatStatusAnswer(modem.SignalStrength(), modem.QueuedCount(), modem.LastError(), alarmsRead,
                      text, sizeof text);
+  // Only an answer the queue took uses up the number's minute.
+  if (!modem.QueueServiceMessage(text, number)) {
+    log.LogMessage(Colour::kError, "Status request from %s - not answered, the SMS queue is full",
+                   number);
+    return;
+  }
+  rate_.Answered(number, now);
   log.LogMessage(Colour::kNormal, "Status request from %s - answered by SMS", number);
-  modem.QueueServiceMessage(text, number);
 }
 
 // An escalated SMS's first line names the number passed over: its console line shows it.

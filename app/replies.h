@@ -48,18 +48,21 @@ class StatusAnswerRate {
   static constexpr int kCapacity = 32;
   static constexpr uint32_t kGap = kMinute;
 
-  // True, and counted as answered now, when `number` may have an answer at `now`.
-  bool Allow(const char* number, uint32_t now);
+  // True when `number` may have an answer at `now`; Answered counts one given.
+  bool Allows(const char* number, uint32_t now);
+  void Answered(const char* number, uint32_t now);
   // Once a pass: forgets answers a minute old, so none ages past the tick's wrap.
   void Pass(uint32_t now);
 
  private:
-  struct Answered {
+  struct Answer {
     bool used;
     uint32_t at;
     char number[kNumberSize];
   };
-  Answered answered_[kCapacity] = {};
+  Answer* Place(const char* number);
+
+  Answer answered_[kCapacity] = {};
 };
 
 // The replies of a run. Start-up names the numbers heard and the rules; then, after every
