@@ -57,7 +57,8 @@ class Kelvor {
       : platform_(platform),
         configuration_(configuration),
         logFile_(platform.clock),
-        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, configuration.log)) {}
+        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, configuration.log)),
+        spool_(log_) {}
 
   int Run();
 
@@ -74,9 +75,6 @@ class Kelvor {
   void ReportBadEscalation(const EscalateArgument& read, const char* shown);
   void ListenForReplies();
   void Supervise();
-  void LetGoOfSpool();
-  void RestoreSpool();
-  void ReportRestore(const SpoolRestored& restored);
   void WriteSpool();
   void PrintUsage();
   void ReportDiscarded();
@@ -104,8 +102,7 @@ class Kelvor {
   Replies replies_;
   uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start: heartbeat, status
   ServiceStatus serviceStatus_;
-  std::optional<Spool> spool_;
-  bool spoolFailing_ = false;  // the last spool write failed, and the operator was told
+  RunSpool spool_;
 };
 
 // Start-up reports what the command line gave, argument by argument, and builds the run
@@ -120,7 +117,7 @@ int Kelvor::Run() {
   }
 
   ListenForReplies();
-  RestoreSpool();
+  spool_.Restore(*modem_, destinations_, replies_.Engine(), platform_.clock.TickCount());
   RoutingContext routing{log_, platform_.scada, platform_.clock, *modem_};
   running_ = platform_.scada.ScadaRunning();
   if (running_ != 0) RunLoop(routing);
@@ -252,8 +249,7 @@ void Kelvor::StartHeartbeat(const HeartbeatSetting& read, const char* argument) 
 void Kelvor::StartSpool(const SpoolSetting& read) {
   switch (read.outcome) {
     case SpoolSetting::kPath:
-      spool_.emplace(read.path);
-      if (!spool_->TakeClaim()) LetGoOfSpool();
+      spool_.Start(read.path);  // the spool says when another run holds it
       break;
     case SpoolSetting::kEmpty:
       log_.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
@@ -334,76 +330,17 @@ void Kelvor::ListenForReplies() {
                   replies_.Heard());
 }
 
-// A spool another run holds is left to it, read and written by that run alone; this one
-// goes on as without SPOOL=.
-void Kelvor::LetGoOfSpool() {
-  log_.LogMessage(Colour::kError, "Spool %.120s in use by another run - SPOOL ignored\r\n",
-                  spool_->Path());
-  spool_.reset();
-  spoolFailing_ = false;
-}
-
-// Once the destinations and the modem exist: what the last run left on its way goes on,
-// and is on the disk again at once (a damaged file has just been renamed).
-void Kelvor::RestoreSpool() {
-  if (!spool_) return;
-  ReportRestore(
-      spool_->Restore(*modem_, destinations_, replies_.Engine(), platform_.clock.TickCount()));
-  WriteSpool();
-}
-
-void Kelvor::ReportRestore(const SpoolRestored& restored) {
-  if (!restored.found) {
-    log_.LogMessage(Colour::kNormal, "Spool %.120s: no file yet, nothing to restore\r\n",
-                    spool_->Path());
-    return;
-  }
-  if (restored.unreadable) {
-    log_.LogMessage(Colour::kError, "Spool %.120s cannot be read - nothing restored\r\n",
-                    spool_->Path());
-    return;
-  }
-  log_.LogMessage(Colour::kNormal,
-                  "Spool restores SMS queued: %d, alarm batches pending: %d, batches queued as "
-                  "SMS: %d, refused: %d\r\n",
-                  restored.sms, restored.batches, restored.orphans, restored.refused);
-  if (restored.escalations + restored.notEscalated > 0) {
-    log_.LogMessage(Colour::kNormal,
-                    "Spool restores alarm SMS awaiting an answer: %d, no longer escalated: %d\r\n",
-                    restored.escalations, restored.notEscalated);
-  }
-  if (!restored.reading.damaged) return;
-  log_.LogMessage(Colour::kError,
-                  "Spool %.80s damaged at byte %u: whole records before it "
-                  "restored, the file %s %.80s.bad\r\n",
-                  spool_->Path(), static_cast<unsigned>(restored.reading.damagedAt),
-                  restored.keptBad ? "kept as" : "could not be kept as", spool_->Path());
-}
-
-// After every step that may change what the spool holds, before the loop pauses or the
-// modem's step can stall: a write when something changed. A spool that cannot be written
-// is said once; Kelvor goes on from memory and says when a write succeeds again.
+// After every step that may change what the spool keeps, before the loop pauses or the
+// modem's step can stall.
 void Kelvor::WriteSpool() {
-  if (!spool_) return;
-  Spool::Write written = spool_->WriteIfChanged(*modem_, destinations_, replies_.Engine(),
-                                                platform_.clock.TickCount());
-  if (written == Spool::kTaken) {
-    LetGoOfSpool();
-  } else if (written == Spool::kFailed && !spoolFailing_) {
-    log_.LogMessage(Colour::kError, "Spool %.120s cannot be written - going on from memory\r\n",
-                    spool_->Path());
-    spoolFailing_ = true;
-  } else if (written == Spool::kWritten && spoolFailing_) {
-    log_.LogMessage(Colour::kNormal, "Spool %.120s written again\r\n", spool_->Path());
-    spoolFailing_ = false;
-  }
+  spool_.Write(*modem_, destinations_, replies_.Engine(), platform_.clock.TickCount());
 }
 
 // Nothing still on its way is dropped without a word: the operator learns how many SMS and
 // batches of alarms the run ends without sending, or that the spool keeps them (not a
 // heartbeat still waiting: the next run says its own).
 void Kelvor::ReportDiscarded() {
-  bool kept = spool_ && spool_->UpToDate();
+  bool kept = spool_.Keeps();
   const char* fate = kept ? "keeps for the next start" : "discards";
   Colour colour = kept ? Colour::kNormal : Colour::kError;
   int sms = kept ? SpooledCount(*modem_) : modem_->QueuedCount();
