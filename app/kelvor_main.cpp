@@ -8,6 +8,7 @@
 #include "app/replies.h"
 #include "app/service_status.h"
 #include "app/spool.h"
+#include "app/status.h"
 #include "log/console_log.h"
 #include "log/log_file.h"
 #include "modem/sms_modem.h"
@@ -86,7 +87,7 @@ class Kelvor {
   bool WaitForAnswer(uint32_t milliseconds);
   uint32_t Left(uint32_t end);
   void HandleKeys();
-  void ReportStatus();
+  StatusFigures Status() const { return TakeStatus(*modem_, alarmsRead_); }
 
   Platform& platform_;
   const Configuration& configuration_;
@@ -100,7 +101,7 @@ class Kelvor {
   AlarmRecord record_{};
   Heartbeat heartbeat_;
   Replies replies_;
-  uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start: heartbeat, status
+  uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start
   ServiceStatus serviceStatus_;
   RunSpool spool_;
 };
@@ -360,7 +361,7 @@ void Kelvor::PrintUsage() {
 }
 
 void Kelvor::RunLoop(RoutingContext& routing) {
-  serviceStatus_.Ready(*modem_, platform_.clock);
+  serviceStatus_.Ready(Status(), platform_.clock);
   while (Pass(routing)) {
   }
   serviceStatus_.Stopping();
@@ -443,8 +444,8 @@ uint32_t Kelvor::Left(uint32_t end) {
 
 // What watches the run from outside: the heartbeat SMS and the service manager.
 void Kelvor::Supervise() {
-  heartbeat_.Beat(*modem_, platform_.clock, alarmsRead_);
-  serviceStatus_.Pass(*modem_, platform_.clock);
+  heartbeat_.Beat(*modem_, platform_.clock, Status());
+  serviceStatus_.Pass(Status(), platform_.clock);  // the heartbeat may have been queued
 }
 
 // Reads the alarm queue once and acts on its status; false when the SCADA system has
@@ -492,20 +493,8 @@ void Kelvor::HandleKeys() {
       running_ = 0;
       log_.LogMessage(Colour::kNormal, "Quitting...r\n");  // "...r" kept as operators know it
     } else if (key == 'S') {
-      ReportStatus();
+      SayStatus(Status(), log_);
     }
-  }
-}
-
-// "Que" and the spaces before each value's line end are the report as operators know it.
-void Kelvor::ReportStatus() {
-  log_.LogMessage(Colour::kStatusReport, "Signal Strength = %d %%\r\n", modem_->SignalStrength());
-  log_.LogMessage(Colour::kStatusReport, "Messages in Que = %d \r\n", modem_->QueuedCount());
-  log_.LogMessage(Colour::kStatusReport, "Last Error      = %d \r\n", modem_->LastError());
-  // Known only once the phone was asked, after a sending refused for the network.
-  const char* registration = modem_->Registration();
-  if (registration != nullptr) {
-    log_.LogMessage(Colour::kStatusReport, "Network         = %s \r\n", registration);
   }
 }
 

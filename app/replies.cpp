@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "app/status.h"
 #include "modem/phone_number.h"
 #include "platform/text.h"
 #include "routing/escalation.h"
@@ -62,14 +63,6 @@ bool IsStatusRequest(const char* text, bool cut) {
     if (i == length) return true;
   }
   return false;
-}
-
-void FormatStatusAnswer(int signal, int waiting, int32_t lastError, uint32_t alarmsRead, char* text,
-                        size_t size) {
-  snprintf(text, size,
-           "Kelvor status. Signal %d%%, SMS waiting %d, last error %ld, alarms read %lu since "
-           "start.",
-           signal, waiting, static_cast<long>(lastError), static_cast<unsigned long>(alarmsRead));
 }
 
 bool StatusAnswerRate::Allows(const char* number, uint32_t now) {
@@ -159,8 +152,7 @@ void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint
     return;
   }
   char text[kSmsTextLimit + 1];
-  FormatStatusAnswer(modem.SignalStrength(), modem.QueuedCount(), modem.LastError(), alarmsRead,
-                     text, sizeof text);
+  FormatStatusAnswer(TakeStatus(modem, alarmsRead), text, sizeof text);
   // Only an answer the queue took uses up the number's minute.
   if (!modem.QueueServiceMessage(text, number)) {
     log.LogMessage(Colour::kError, "Status request from %s - not answered, the SMS queue is full",

@@ -36,11 +36,6 @@ EscalateArgument ParseEscalateArgument(const char* argument);
 // acknowledgement. A text the reader had to cut is longer than either: pass `cut` as it said.
 bool IsStatusRequest(const char* text, bool cut);
 
-// "Kelvor status. Signal 48%, SMS waiting 0, last error 0, alarms read 12 since start.":
-// digits and plain words only, within 159 characters.
-void FormatStatusAnswer(int signal, int waiting, int32_t lastError, uint32_t alarmsRead, char* text,
-                        size_t size);
-
 // At most one status answer per number per minute, for up to 32 numbers answered in the
 // same minute; a 33rd waits for a place.
 class StatusAnswerRate {

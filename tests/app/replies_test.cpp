@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/status.h"
 #include "log/console_log.h"
 #include "modem/sms_modem.h"
 #include "support/fakes.h"
@@ -61,13 +62,28 @@ TEST(RepliesTest, OnlySOrStatusIsAStatusRequest) {
 
 TEST(RepliesTest, TheStatusAnswerHoldsDigitsAndWordsWithinOneSms) {
   char text[kSmsTextLimit + 1];
-  FormatStatusAnswer(48, 0, 0, 12, text, sizeof text);
+  StatusFigures figures;
+  figures.signal = 48;
+  figures.alarmsRead = 12;
+  FormatStatusAnswer(figures, text, sizeof text);
   EXPECT_STREQ(
       text, "Kelvor status. Signal 48%, SMS waiting 0, last error 0, alarms read 12 since start.");
-  FormatStatusAnswer(-2147483647 - 1, -2147483647 - 1, -2147483647 - 1, 4294967295u, text,
-                     sizeof text);
+  figures.signal = figures.waiting = figures.lastError = -2147483647 - 1;
+  figures.alarmsRead = 4294967295u;
+  FormatStatusAnswer(figures, text, sizeof text);
   EXPECT_EQ(std::string(text).find_first_of("\"\r\n\x1a\x1b"), std::string::npos);
   EXPECT_EQ(std::string(text).back(), '.');  // whole
+
+  // So is a heartbeat with ten-digit counts and the longest registration, whole: a figure
+  // added to it must still fit.
+  figures.signal = 100;
+  figures.waiting = 21;  // a full queue
+  figures.network = "not registered";
+  HeartbeatCounts counts;
+  counts.alarms = counts.sent = counts.lost = 4294967295u;
+  FormatHeartbeat(false, counts, figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).rfind("Kelvor alive. ", 0), 0u);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 25), ", network not registered.");
 }
 
 TEST(RepliesTest, OneStatusAnswerPerNumberPerMinuteAcrossTheWrap) {
