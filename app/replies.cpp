@@ -16,38 +16,49 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// Copies the field [begin, end) into `to` (kNumberSize bytes); false when it is no phone
-// number or does not fit, and `to` then holds what fits of it, printable.
-bool TakeNumber(const char* begin, const char* end, char* to) {
-  char whole[kNumberSize + 1];  // one character more than fits, so a long one is no number
-  snprintf(whole, sizeof whole, "%.*s", static_cast<int>(end - begin), begin);
-  if (IsPhoneNumber(whole)) {
-    memcpy(to, whole, strlen(whole) + 1);
-    return true;
-  }
-  PrintableCopy(whole, to, kNumberSize);
-  return false;
+// The field [begin, end) into `to`, one character more than a number's field holds, so that
+// a long one is no number.
+void CopyField(const char* begin, const char* end, char (&to)[kNumberSize + 1]) {
+  snprintf(to, sizeof to, "%.*s", static_cast<int>(end - begin), begin);
 }
 
 }  // namespace
 
+// Splits the three fields and keeps what the rule says of their values; a refused number
+// is kept as far as it fits, printable, for its line.
 EscalateArgument ParseEscalateArgument(const char* argument) {
   EscalateArgument read;
-  const char* number = argument + strlen("ESCALATE=");
-  const char* first = strchr(number, ',');
+  const char* fields = argument + strlen("ESCALATE=");
+  const char* first = strchr(fields, ',');
   const char* second = first != nullptr ? strchr(first + 1, ',') : nullptr;
   if (second == nullptr || strchr(second + 1, ',') != nullptr) return read;  // kBadFields
-  const char* end = second + 1 + strlen(second + 1);
-  if (!TakeNumber(number, first, read.number)) {
-    read.outcome = EscalateArgument::kBadNumber;
-  } else if (!ReadInRange(first + 1, static_cast<size_t>(second - first - 1), 1,
-                          kLongestEscalationMinutes, &read.minutes)) {
-    read.outcome = EscalateArgument::kBadMinutes;
-  } else if (!TakeNumber(second + 1, end, read.next)) {
-    read.outcome = EscalateArgument::kBadNext;
-  } else {
-    read.outcome = EscalateArgument::kFine;
+  char number[kNumberSize + 1];
+  char next[kNumberSize + 1];
+  CopyField(fields, first, number);
+  CopyField(second + 1, second + 1 + strlen(second + 1), next);
+  uint32_t minutes = 0;  // digits alone, no more of them than 1440 has; 0 when not
+  ReadNumber(first + 1, static_cast<size_t>(second - first - 1), 4, &minutes);
+  static_assert(kLongestEscalationMinutes < 10000, "four digits of minutes");
+  switch (CheckRuleValues(number, minutes, next)) {
+    case RuleValues::kBadNumber:
+      read.outcome = EscalateArgument::kBadNumber;
+      PrintableCopy(number, read.number, sizeof read.number);
+      return read;
+    case RuleValues::kBadMinutes:
+      read.outcome = EscalateArgument::kBadMinutes;
+      break;
+    case RuleValues::kBadNext:
+      read.outcome = EscalateArgument::kBadNext;
+      read.minutes = minutes;
+      PrintableCopy(next, read.next, sizeof read.next);
+      break;
+    case RuleValues::kFine:
+      read.outcome = EscalateArgument::kFine;
+      read.minutes = minutes;
+      memcpy(read.next, next, strlen(next) + 1);
+      break;
   }
+  memcpy(read.number, number, strlen(number) + 1);
   return read;
 }
 

@@ -34,6 +34,8 @@ TEST(RepliesTest, EscalateArguments) {
       {"ESCALATE=+1,0,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
       {"ESCALATE=+1,1441,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
       {"ESCALATE=+1, 5,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
+      {"ESCALATE=+1,00005,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},  // four digits
+      {"ESCALATE=+1,0005,+2", EscalateArgument::kFine, "+1", 5, "+2"},
       {"ESCALATE=+1,5,boss", EscalateArgument::kBadNext, "+1", 5, "boss"},
   };
   for (const auto& c : cases) {
