@@ -1,6 +1,5 @@
 #include "app/kelvor_main.h"
 
-#include <cstring>
 #include <optional>
 
 #include "app/command_line.h"
@@ -24,26 +23,6 @@ constexpr uint32_t kPauseAfterNothing = 1000;  // ms after an empty or failed qu
 // that a modem that chatters costs a few steps a second, not a spinning loop.
 constexpr uint32_t kStepGap = 20;  // ms
 
-// The usage text, as operators know it ("SEVICE" included).
-const char* const kUsage[] = {
-    "Usage : Kelvor COMx=[baud,parity,bits,stopbits] SERVICE=+nnn DEST=+xxx,y,z,d,f\r\n",
-    "COMx sets the serial port x, you can omit the parameters for an IR link\r\n",
-    "SEVICE is the SMS service centre number, for most phones you can omit this\r\n",
-    "       if the Number is programmed into the SIM card, for nokia always set this\r\n",
-    "DEST is the alarm destination where\r\n",
-    " xxx - is destination mobile number\r\n",
-    " y - is a list of plant areas active for this destination eg ABC\r\n",
-    " z - is the alarm priority active for this destination eg. H,M or L\r\n",
-    "     the logic is :: if alarm priority greater than or equal to dest priority\r\n",
-    " d - is the delay (s) before send, allowing >1 alarms per SMS to reduce SMS's\r\n",
-    " f - If set to 'F' full alarm messages else description field only\r\n\r\n",
-    "example - COM5=9600,n,8,1 SERVICE=+99912345 DEST=+99955501234,AD,H,30\r\n",
-    "this sends all High priority alarms in Plant areas A&D to +99955501234\r\n",
-    "The Message will be buffered for 30 sec, If another alarm arrives in this time\r\n",
-    "It will be sent in the same SMS, this feature is limited to 160 chars per msg\r\n",
-    "\r\nHit any Key to Exit\r\n",
-};
-
 // The run's log file, opened before the first line is logged so that it holds them all;
 // null when there is no LOG= argument or it was refused (said at its turn).
 LogFile* StartLogFile(LogFile& file, const std::optional<LogSetting>& log) {
@@ -52,7 +31,10 @@ LogFile* StartLogFile(LogFile& file, const std::optional<LogSetting>& log) {
   return &file;
 }
 
-class Kelvor {
+// The run: start-up builds it from the values of the command line (RunSetup), then the
+// loop keeps the alarm queue's pace, steps the modem within the sleeps, handles keys and
+// takes the parts in their order each pass, then shutdown says what is left unsent.
+class Kelvor : private RunSetup {
  public:
   Kelvor(Platform& platform, const Configuration& configuration)
       : platform_(platform),
@@ -64,20 +46,18 @@ class Kelvor {
   int Run();
 
  private:
-  void TakeStep(const ArgumentStep& step);
-  void MakeModem(const PortArgument& read, const char* argument);
-  void AddDestination(const ParsedDestination& read);
-  void ReportLog(const LogSetting& read, const char* argument);
-  void StartHeartbeat(const HeartbeatSetting& read, const char* argument);
-  void StartSpool(const SpoolSetting& read);
-  void ReportPin(const PinSetting& read);
-  void TakeReplies(const RepliesSetting& read, const char* argument);
-  void AddEscalation(const EscalateArgument& read, const char* argument);
-  void ReportBadEscalation(const EscalateArgument& read, const char* shown);
-  void ListenForReplies();
-  void Supervise();
+  void MakeModem(const char* name, const char* mode, const char* pin) override;
+  void SetServiceNumber(const char* number) override { modem_->SetServiceNumber(number); }
+  void AddDestination(const ParsedDestination& read) override;
+  void StartHeartbeat(const char* number, uint32_t minutes) override;
+  void StartSpool(const char* path) override { spool_.Start(path); }
+  void TurnOnReplies() override { replies_.TurnOn(); }
+  Escalation::RuleOutcome AddEscalation(const char* number, uint32_t minutes,
+                                        const char* next) override {
+    return replies_.AddRule(number, minutes, next);
+  }
+  StatusFigures Status() const { return TakeStatus(*modem_, alarmsRead_); }
   void WriteSpool();
-  void PrintUsage();
   void ReportDiscarded();
   void RunLoop(RoutingContext& routing);
   bool Pass(RoutingContext& routing);
@@ -86,8 +66,8 @@ class Kelvor {
   void Sleep(uint32_t milliseconds);
   bool WaitForAnswer(uint32_t milliseconds);
   uint32_t Left(uint32_t end);
+  void Supervise();
   void HandleKeys();
-  StatusFigures Status() const { return TakeStatus(*modem_, alarmsRead_); }
 
   Platform& platform_;
   const Configuration& configuration_;
@@ -106,18 +86,18 @@ class Kelvor {
   RunSpool spool_;
 };
 
-// Start-up reports what the command line gave, argument by argument, and builds the run
-// from it; then the loop, then shutdown.
+// Start-up takes what the command line gave, argument by argument; then the parts that need
+// them all, the loop, and shutdown.
 int Kelvor::Run() {
   log_.LogMessage(Colour::kNormal, "starting SMS Alarm Router %d\r\n", configuration_.argc);
-  for (size_t i = 0; i < configuration_.steps.Count(); ++i) TakeStep(configuration_.steps[i]);
+  TakeArguments(configuration_, log_, *this);
 
   if (configuration_.ShowsUsage()) {
-    PrintUsage();
+    SayUsage(log_);
     return configuration_.ExitStatus();
   }
 
-  ListenForReplies();
+  replies_.Start(*modem_, log_);
   spool_.Restore(*modem_, destinations_, replies_.Engine(), platform_.clock.TickCount());
   RoutingContext routing{log_, platform_.scada, platform_.clock, *modem_};
   running_ = platform_.scada.ScadaRunning();
@@ -130,205 +110,21 @@ int Kelvor::Run() {
   return configuration_.ExitStatus();
 }
 
-void Kelvor::TakeStep(const ArgumentStep& step) {
-  const Configuration& c = configuration_;
-  switch (step.kind) {
-    case ArgumentStep::kPort:
-      MakeModem(c.ports[step.index], step.argument);
-      break;
-    case ArgumentStep::kService:
-      modem_->SetServiceNumber(c.serviceNumbers[step.index]);
-      break;
-    case ArgumentStep::kDestination:
-      AddDestination(c.destinations[step.index]);
-      break;
-    case ArgumentStep::kPassedOver:
-      // Cut so that even a file line of 253 characters keeps its line end.
-      log_.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity,
-                 c.passedOver[step.index].text);
-      break;
-    case ArgumentStep::kLog:
-      ReportLog(*c.log, step.argument);
-      break;
-    case ArgumentStep::kHeartbeat:
-      StartHeartbeat(*c.heartbeat, step.argument);
-      break;
-    case ArgumentStep::kSpool:
-      StartSpool(*c.spool);
-      break;
-    case ArgumentStep::kPin:
-      ReportPin(*c.pin);
-      break;
-    case ArgumentStep::kReplies:
-      TakeReplies(*c.replies, step.argument);
-      break;
-    case ArgumentStep::kEscalate:
-      AddEscalation(c.escalations[step.index], step.argument);
-      break;
-    case ArgumentStep::kRepeated:
-      log_.LogMessage(Colour::kError, "Second %.*s argument ignored - one %s per run: %.60s",
-                      static_cast<int>(strlen(step.keyword) - 1), step.keyword, step.once,
-                      step.argument);
-      break;
-  }
-}
-
-void Kelvor::MakeModem(const PortArgument& read, const char* argument) {
+void Kelvor::MakeModem(const char* name, const char* mode, const char* pin) {
   modem_.reset();  // the earlier modem lets go of its port before the new one opens it
-  if (read.tooLong) {
-    // A cut argument could open the wrong port or set half a mode: nothing is opened.
-    log_.LogMessage(Colour::kError, "COM argument too long - %.40s...\r\n", argument);
-  }
-  const PortSetting& port = read.port;
-  modem_ = std::make_unique<SmsModem>(read.tooLong ? nullptr : port.name,
-                                      port.hasMode ? port.mode : nullptr, platform_.newSerialPort(),
-                                      log_, platform_.clock);
-  const std::optional<PinSetting>& pin = configuration_.pin;
-  if (pin && pin->fine) modem_->SetPin(pin->digits);
+  modem_ = std::make_unique<SmsModem>(name, mode, platform_.newSerialPort(), log_, platform_.clock);
+  if (pin != nullptr) modem_->SetPin(pin);
 }
 
-// A destination takes its place in the list, said or refused; a complete one is heard from.
+// A destination takes its place in the list, complete or not; a complete one is heard from.
 void Kelvor::AddDestination(const ParsedDestination& read) {
-  ReportDestination(read, log_);
   destinations_.Add(read);
   if (read.outcome == ParsedDestination::kComplete) replies_.Listen(read.specification.number);
 }
 
-// Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right
-// would give most of it away.
-void Kelvor::ReportPin(const PinSetting& read) {
-  if (read.fine) {
-    log_.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
-  } else {
-    log_.LogMessage(Colour::kError, "Bad PIN - PIN= takes %d to %d digits; no PIN sent\r\n",
-                    static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
-  }
-}
-
-// The file itself was opened before the first line (StartLogFile); here the operator is told,
-// in the order of the arguments, what became of the LOG= argument.
-void Kelvor::ReportLog(const LogSetting& read, const char* argument) {
-  switch (read.outcome) {
-    case LogSetting::kFine:
-      log_.LogMessage(Colour::kNormal, "Log file %s, renamed to %s.1 at %u KB", read.path,
-                      read.path, static_cast<unsigned>(read.kbytes));
-      break;
-    case LogSetting::kBadPath:
-      log_.LogMessage(Colour::kError, "Bad log file path - 1 to %d characters: %.60s; no log file",
-                      static_cast<int>(kLogPathSize - 1), argument);
-      break;
-    case LogSetting::kBadSize:
-      log_.LogMessage(Colour::kError, "Bad log file size - 1 to %u KB: %.60s; no log file",
-                      static_cast<unsigned>(kLargestLogKbytes), argument);
-      break;
-  }
-}
-
-void Kelvor::StartHeartbeat(const HeartbeatSetting& read, const char* argument) {
-  switch (read.outcome) {
-    case HeartbeatSetting::kFine:
-      heartbeat_.Set(read.number, read.minutes);
-      replies_.Listen(read.number);
-      log_.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", read.number,
-                      static_cast<unsigned>(read.minutes));
-      break;
-    case HeartbeatSetting::kBadNumber:
-      log_.LogMessage(Colour::kError,
-                      "Bad heartbeat number %s - 1 to %d characters, no quote, CR, LF, Ctrl-Z or "
-                      "ESC; no heartbeat",
-                      read.number, static_cast<int>(kNumberSize - 1));
-      break;
-    case HeartbeatSetting::kBadMinutes:
-      log_.LogMessage(Colour::kError,
-                      "Bad heartbeat minutes - HEARTBEAT=number,minutes with 1 to %u minutes: "
-                      "%.60s; no heartbeat",
-                      static_cast<unsigned>(kLongestHeartbeatMinutes), argument);
-      break;
-  }
-}
-
-void Kelvor::StartSpool(const SpoolSetting& read) {
-  switch (read.outcome) {
-    case SpoolSetting::kPath:
-      spool_.Start(read.path);  // the spool says when another run holds it
-      break;
-    case SpoolSetting::kEmpty:
-      log_.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
-      break;
-    case SpoolSetting::kTooLong:
-      log_.LogMessage(Colour::kError, "Spool path longer than %d characters - SPOOL ignored\r\n",
-                      static_cast<int>(kSpoolPathSize - 1 - kSpoolSuffixLength));
-      break;
-  }
-}
-
-void Kelvor::TakeReplies(const RepliesSetting& read, const char* argument) {
-  if (read.on) {
-    replies_.TurnOn();
-    return;  // said once all arguments are in, with the numbers heard
-  }
-  log_.LogMessage(Colour::kError, "Bad replies argument - REPLIES=ON turns them on: %.60s; ignored",
-                  argument);
-}
-
-// Each rule is said as it is taken, or why it is refused; a refused one escalates nothing.
-// The argument shows only in printable characters.
-void Kelvor::AddEscalation(const EscalateArgument& read, const char* argument) {
-  char shown[61];
-  PrintableCopy(argument, shown, sizeof shown);
-  if (read.outcome != EscalateArgument::kFine) {
-    ReportBadEscalation(read, shown);
-    return;
-  }
-  switch (replies_.AddRule(read)) {
-    case Escalation::kAdded:
-      log_.LogMessage(Colour::kNormal,
-                      "Escalation: alarm SMS to %s not answered in %u min go to %s", read.number,
-                      static_cast<unsigned>(read.minutes), read.next);
-      break;
-    case Escalation::kSameNumber:
-      log_.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", read.number,
-                      shown);
-      break;
-    case Escalation::kDuplicate:
-      log_.LogMessage(Colour::kError, "Second escalation for %s ignored - one per number: %s",
-                      read.number, shown);
-      break;
-    default:  // kRulesFull; the argument's reader refused bad numbers and minutes already
-      log_.LogMessage(Colour::kError, "Escalation list full (%d), ignoring %s",
-                      kEscalationRuleCapacity, shown);
-      break;
-  }
-}
-
-void Kelvor::ReportBadEscalation(const EscalateArgument& read, const char* shown) {
-  switch (read.outcome) {
-    case EscalateArgument::kBadMinutes:
-      log_.LogMessage(Colour::kError, "Bad escalation minutes - 1 to %u: %s; ignored",
-                      static_cast<unsigned>(kLongestEscalationMinutes), shown);
-      break;
-    case EscalateArgument::kBadNumber:
-    case EscalateArgument::kBadNext:
-      log_.LogMessage(Colour::kError,
-                      "Bad escalation number %s - digits, blanks and a leading +, at most %d "
-                      "characters: %s; ignored",
-                      read.outcome == EscalateArgument::kBadNumber ? read.number : read.next,
-                      static_cast<int>(kNumberSize - 1), shown);
-      break;
-    default:
-      log_.LogMessage(Colour::kError, "Bad escalation - ESCALATE=number,minutes,next: %s; ignored",
-                      shown);
-      break;
-  }
-}
-
-// Once every argument is in: the phone is asked for the SMS it receives only when replies
-// are on, so that a run without them sends the commands it always did.
-void Kelvor::ListenForReplies() {
-  if (!replies_.On()) return;
-  modem_->ListenForReplies();
-  log_.LogMessage(Colour::kNormal, "Replies by SMS read from the phone, heard from %d numbers",
-                  replies_.Heard());
+void Kelvor::StartHeartbeat(const char* number, uint32_t minutes) {
+  heartbeat_.Set(number, minutes);
+  replies_.Listen(number);
 }
 
 // After every step that may change what the spool keeps, before the loop pauses or the
@@ -354,10 +150,6 @@ void Kelvor::ReportDiscarded() {
   if (awaiting != 0) {
     log_.LogMessage(colour, "Shutdown %s alarm SMS awaiting an answer: %d\r\n", fate, awaiting);
   }
-}
-
-void Kelvor::PrintUsage() {
-  for (const char* line : kUsage) log_.LogMessage(Colour::kAlarmQueue, "%s", line);
 }
 
 void Kelvor::RunLoop(RoutingContext& routing) {

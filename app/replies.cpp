@@ -1,6 +1,5 @@
 #include "app/replies.h"
 
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
@@ -16,51 +15,7 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// The field [begin, end) into `to`, one character more than a number's field holds, so that
-// a long one is no number.
-void CopyField(const char* begin, const char* end, char (&to)[kNumberSize + 1]) {
-  snprintf(to, sizeof to, "%.*s", static_cast<int>(end - begin), begin);
-}
-
 }  // namespace
-
-// Splits the three fields and keeps what the rule says of their values; a refused number
-// is kept as far as it fits, printable, for its line.
-EscalateArgument ParseEscalateArgument(const char* argument) {
-  EscalateArgument read;
-  const char* fields = argument + strlen("ESCALATE=");
-  const char* first = strchr(fields, ',');
-  const char* second = first != nullptr ? strchr(first + 1, ',') : nullptr;
-  if (second == nullptr || strchr(second + 1, ',') != nullptr) return read;  // kBadFields
-  char number[kNumberSize + 1];
-  char next[kNumberSize + 1];
-  CopyField(fields, first, number);
-  CopyField(second + 1, second + 1 + strlen(second + 1), next);
-  uint32_t minutes = 0;  // digits alone, no more of them than 1440 has; 0 when not
-  ReadNumber(first + 1, static_cast<size_t>(second - first - 1), 4, &minutes);
-  static_assert(kLongestEscalationMinutes < 10000, "four digits of minutes");
-  switch (CheckRuleValues(number, minutes, next)) {
-    case RuleValues::kBadNumber:
-      read.outcome = EscalateArgument::kBadNumber;
-      PrintableCopy(number, read.number, sizeof read.number);
-      return read;
-    case RuleValues::kBadMinutes:
-      read.outcome = EscalateArgument::kBadMinutes;
-      break;
-    case RuleValues::kBadNext:
-      read.outcome = EscalateArgument::kBadNext;
-      read.minutes = minutes;
-      PrintableCopy(next, read.next, sizeof read.next);
-      break;
-    case RuleValues::kFine:
-      read.outcome = EscalateArgument::kFine;
-      read.minutes = minutes;
-      memcpy(read.next, next, strlen(next) + 1);
-      break;
-  }
-  memcpy(read.number, number, strlen(number) + 1);
-  return read;
-}
 
 bool IsStatusRequest(const char* text, bool cut) {
   if (cut) return false;
@@ -105,13 +60,20 @@ void StatusAnswerRate::Pass(uint32_t now) {
   }
 }
 
-Escalation::RuleOutcome Replies::AddRule(const EscalateArgument& rule) {
-  Escalation::RuleOutcome outcome = escalation_.AddRule(rule.number, rule.minutes, rule.next);
+Escalation::RuleOutcome Replies::AddRule(const char* number, uint32_t minutes, const char* next) {
+  Escalation::RuleOutcome outcome = escalation_.AddRule(number, minutes, next);
   if (outcome == Escalation::kAdded) {
-    heard_.Add(rule.number);
-    heard_.Add(rule.next);
+    heard_.Add(number);
+    heard_.Add(next);
   }
   return outcome;
+}
+
+void Replies::Start(SmsModem& modem, Log& log) {
+  if (!On()) return;
+  modem.ListenForReplies();
+  log.LogMessage(Colour::kNormal, "Replies by SMS read from the phone, heard from %d numbers",
+                 heard_.Count());
 }
 
 void Replies::AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead) {

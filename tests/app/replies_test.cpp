@@ -1,4 +1,4 @@
-// The ESCALATE= argument, status requests, the status answer and its rate.
+// Status requests, the status answer and its rate.
 #include "app/replies.h"
 
 #include <gtest/gtest.h>
@@ -12,41 +12,6 @@
 
 namespace kelvor {
 namespace {
-
-TEST(RepliesTest, EscalateArguments) {
-  const struct {
-    const char* argument;
-    EscalateArgument::Outcome outcome;
-    const char* number;
-    uint32_t minutes;
-    const char* next;
-  } cases[] = {
-      {"ESCALATE=+4917100001,5,+4917100002", EscalateArgument::kFine, "+4917100001", 5,
-       "+4917100002"},
-      {"ESCALATE=+49 171 00001,1440,4917100002", EscalateArgument::kFine, "+49 171 00001", 1440,
-       "4917100002"},
-      {"ESCALATE=+4917100001,5", EscalateArgument::kBadFields, "", 0, ""},
-      {"ESCALATE=+4917100001,5,+4917100002,", EscalateArgument::kBadFields, "", 0, ""},
-      {"ESCALATE=+49171\"\r\nATD,5,+1", EscalateArgument::kBadNumber, "+49171???ATD", 0, ""},
-      {"ESCALATE=+12345678901234567890123456789012,5,+1", EscalateArgument::kBadNumber,
-       "+123456789012345678901234567890", 0, ""},
-      {"ESCALATE=,5,+1", EscalateArgument::kBadNumber, "", 0, ""},
-      {"ESCALATE=+1,0,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
-      {"ESCALATE=+1,1441,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
-      {"ESCALATE=+1, 5,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
-      {"ESCALATE=+1,00005,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},  // four digits
-      {"ESCALATE=+1,0005,+2", EscalateArgument::kFine, "+1", 5, "+2"},
-      {"ESCALATE=+1,5,boss", EscalateArgument::kBadNext, "+1", 5, "boss"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.argument);
-    EscalateArgument read = ParseEscalateArgument(c.argument);
-    EXPECT_EQ(read.outcome, c.outcome);
-    EXPECT_STREQ(read.number, c.number);
-    EXPECT_EQ(read.minutes, c.minutes);
-    EXPECT_STREQ(read.next, c.next);
-  }
-}
 
 TEST(RepliesTest, OnlySOrStatusIsAStatusRequest) {
   const struct {
