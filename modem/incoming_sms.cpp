@@ -116,8 +116,9 @@ void IncomingSmsReader::Take(const char* bytes, size_t length) {
   }
 }
 
+// A line begun is never ended by quiet: a phone may pause anywhere, within a line too.
 void IncomingSmsReader::Quiet() {
-  EndLine();
+  if (lineLength_ > 0 || lineCut_) return;
   if (answer_ != kPending || last_ == kNotFinal) return;
   answer_ = last_ == kOk ? kDone : kFailed;
   mode_ = kIdle;

@@ -11,10 +11,11 @@
 // - Only the phone's own lines are read as answers: the "+CMGR:" header that opens a read
 //   answer (its text comes after it, so a text cannot forge it), and the final "OK" or error.
 // - An answer ends at a final line ("OK", "ERROR", "+CMS ERROR: n", "+CME ERROR: n") only
-//   once it is the last line received and a step of the dialogue then brings nothing more
-//   (Quiet). A phone writes its whole answer at once, so a line "OK" inside a text is
-//   followed by more bytes in the same burst and is taken as text; the real one is followed
-//   by quiet. Announcements (+CMTI) between the final line and the quiet do not count.
+//   once it is the last line received, no line has begun after it, and the line has then
+//   been quiet for a while (Quiet, which the dialogue measures on the clock). A line "OK"
+//   inside a text is followed by more bytes soon and is taken as text; the real one is
+//   followed by quiet. Announcements (+CMTI) between the final line and the quiet do not
+//   count.
 // - In a listing, texts cannot be told from headers by their bytes: a text line that reads
 //   "+CMGL: 7,..." is taken as an index. So a listing yields indexes only, as hints: each
 //   message is read on its own with AT+CMGR, which names its sender, and is deleted only
@@ -77,7 +78,8 @@ class IncomingSmsReader {
   void ExpectAnswer();
   // Takes a chunk, any bytes. In any state, an announcement (+CMTI) adds its index.
   void Take(const char* bytes, size_t length);
-  // A step of the dialogue brought nothing new: an answer whose last line is final ends.
+  // The line has been quiet long enough: an answer whose last line is final, with no line
+  // begun after it, ends.
   void Quiet();
 
   Answer State() const { return answer_; }

@@ -492,6 +492,7 @@ bool ModemDialogue::Reading() const {
 bool ModemDialogue::ReceiveReading(const char* chunk, uint32_t count) {
   if (count > kLongestReadAnswer - readBytes_) return false;
   readBytes_ += count;
+  readBytesAt_ = clock_.TickCount();
   reader_.Take(chunk, count);
   ShowReceived(chunk, count);
   RenewDeadline();
@@ -549,12 +550,13 @@ bool ModemDialogue::StartReading() {
 void ModemDialogue::BeginReading(ModemState state, const char* command) {
   state_ = state;
   readBytes_ = 0;
+  readBytesAt_ = clock_.TickCount();
   SendCommand("%s", command);
 }
 
-// A reading answer ends at a final line followed by a step without new bytes.
+// A reading answer ends at a final line followed by kAnswerQuiet without new bytes.
 void ModemDialogue::StepReading() {
-  if (!received_) reader_.Quiet();
+  if (!received_ && Elapsed(clock_.TickCount(), readBytesAt_) >= kAnswerQuiet) reader_.Quiet();
   if (reader_.State() == IncomingSmsReader::kPending) return;
   if (state_ == WaitList && reader_.Dropped() != droppedBefore_) listReadNext_ = true;
   bool read = state_ == WaitRead && reader_.HasMessage();

@@ -48,6 +48,12 @@ constexpr uint32_t kSimBusyPause = 3000;  // ms before a busy SIM is asked again
 constexpr int kSimBusyAsks = 10;          // busy answers waited out before the time-out may reset
 constexpr int32_t kRegistrationUnknown = -1;
 constexpr uint32_t kListingGap = 30000;  // ms from one listing of the SMS received to the next
+// ms of quiet after its final line that end the answer to a reading command. A phone reads
+// a listing from the SIM entry by entry and may pause between entries (tens to a few
+// hundred ms), and a text's own "OK" line is followed by its next entry after such a pause;
+// half a second bridges them, and costs a reading command, which goes out only while
+// nothing waits to be sent, no more than the loop's own pace.
+constexpr uint32_t kAnswerQuiet = 500;
 // Bytes of one answer to a reading command taken before the rest is dropped and the
 // time-out may come: a listing of 80 SMS of 160 characters, not a line that chatters.
 constexpr uint32_t kLongestReadAnswer = 20000;
@@ -183,6 +189,7 @@ class ModemDialogue {
   bool listening_ = false;
   bool received_ = false;       // the step under way read a chunk
   uint32_t readBytes_ = 0;      // of the answer to the reading command under way
+  uint32_t readBytesAt_ = 0;    // when its last bytes (or the command) went by
   bool listed_ = false;         // a listing of the SMS unread went out since Start
   uint32_t listedAt_ = 0;       // when the last one went out
   bool listReadNext_ = false;   // a listing of the SMS read is due first

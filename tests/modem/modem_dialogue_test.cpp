@@ -728,7 +728,7 @@ class ListeningModemTest : public ModemTest {
     Make();
     modem_->dialogue.ListenForReplies();
     ASSERT_TRUE(StepUntil(Ready));
-    for (int i = 0; i < 10; ++i) Step();
+    for (int i = 0; i < 20; ++i) Step();  // each listing ends half a second after its bytes
     ASSERT_EQ(modem_->dialogue.State(), Ready);
     ASSERT_EQ(port_->writes.back(), kListUnreadCommand);
     port_->writes.clear();
@@ -805,6 +805,56 @@ TEST_F(ListeningModemTest, OnlyAnSmsReceivedIsHandedOverAndDeleted) {
   port_->Arrive("\r\n+CMTI: \"SM\",7\r\n\r\n+CMTI: \"SM\",8\r\n");
   EXPECT_EQ(StepAndTake(30), std::vector<std::string>{});
   EXPECT_EQ(port_->writes, (Writes{"AT+CMGR=7\r", "AT+CMGR=8\r"}));
+}
+
+// A phone reads a listing from the SIM entry by entry, and may pause anywhere in an answer:
+// in a header, after an index's "+CMGL: ", after a text that reads "OK". The answer ends
+// only at its own final line followed by quiet, so every SMS is still read and deleted.
+TEST_F(ListeningModemTest, AnAnswerThatPausesAnywhereIsReadWhole) {
+  const std::string kStamp = "\",,\"26/12/07,14:03:22+04\"\r\n";
+  const std::vector<std::string> kBoth = {"+4917100001: Ack", "+4917100002: S"};
+  const struct {
+    const char* command;  // whose answer comes in pieces, 250 ms apart
+    std::vector<std::string> pieces;
+    std::vector<std::string> taken;  // the SMS stored, from index 1 on, as "sender: text"
+  } cases[] = {
+      // Announced, so read at once: a header cut inside the sender.
+      {"AT+CMGR=1\r",
+       {"\r\n+CMGR: \"REC UNREAD\",\"+49171", "00001" + kStamp + "Ack\r\n\r\nOK\r\n"},
+       {kBoth[0]}},
+      // Listed (within 15 s, before the next listing): an index cut from its line, a text
+      // "OK" in between.
+      {kListUnreadCommand,
+       {"\r\n+CMGL: ", "1,\"REC UNREAD\",\"+4917100001" + kStamp + "Ack\r\n\r\nOK\r\n"},
+       {kBoth[0]}},
+      {kListUnreadCommand,
+       {"\r\n+CMGL: 1,\"REC UNREAD\",\"+4917100001" + kStamp + "OK\r\n",
+        "\r\n+CMGL: 2,\"REC UNREAD\",\"+4917100002" + kStamp + "S\r\n\r\nOK\r\n"},
+       kBoth},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pieces[0]);
+    phone_ = ScriptedPhone();
+    Make();
+    port_->clock = &clock_;
+    modem_->dialogue.ListenForReplies();
+    const bool announced = c.command[5] == 'R';
+    for (const std::string& sms : c.taken) {
+      size_t colon = sms.find(':');
+      phone_.Receive(*port_, sms.substr(0, colon).c_str(), sms.substr(colon + 2).c_str());
+    }
+    port_->onWrite = [&](const std::string& command) {
+      if (command != c.command) phone_.Take(*port_, command, clock_.TickCount());
+      if (command == "AT+CNMI=2,1\r" && announced) port_->Answer("\r\n+CMTI: \"SM\",1\r\n");
+      if (command != c.command) return;
+      for (size_t i = 0; i < c.pieces.size(); ++i) {
+        port_->AnswerAfter(static_cast<uint32_t>(1 + 250 * i), c.pieces[i]);
+      }
+    };
+    EXPECT_EQ(StepAndTake(150), c.taken);
+    EXPECT_EQ(phone_.StoredCount(), 0);
+    EXPECT_EQ(CountWrites("AT+CMGD=1\r"), 1);
+  }
 }
 
 // A read that never ends resets the modem as any command does: a silent phone 10 s after
