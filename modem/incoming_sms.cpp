@@ -98,6 +98,8 @@ void IncomingSmsReader::Begin(Mode mode) {
   lineLength_ = 0;
   lineCut_ = false;
   headerSeen_ = false;
+  headerWhole_ = false;
+  strayLine_ = false;
   heldLength_ = 0;
   textLength_ = 0;
   message_ = IncomingSms{};
@@ -150,6 +152,8 @@ void IncomingSmsReader::Line() {
     if (after != nullptr && after < end && *after == ',') AddIndex(index);
   } else if (mode_ == kMessage && StartsWith("+CMGR:")) {
     ReadHeader();
+  } else if (mode_ == kMessage && final == kNotFinal) {
+    strayLine_ = true;
   }
 }
 
@@ -193,6 +197,7 @@ void IncomingSmsReader::ReadHeader() {
   const char* end = line_ + lineLength_;
   message_.status = StatusOf(NextField(&at, end));
   Field sender = NextField(&at, end);
+  headerWhole_ = message_.status != SmsStatus::kUnknown && sender.whole && sender.begin < end;
   if (!sender.whole || sender.length == 0 || sender.length >= kNumberSize) return;
   for (size_t i = 0; i < sender.length; ++i) message_.sender[i] = Harmless(sender.begin[i]);
   message_.sender[sender.length] = '\0';

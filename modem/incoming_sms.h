@@ -83,9 +83,12 @@ class IncomingSmsReader {
   void Quiet();
 
   Answer State() const { return answer_; }
-  // True once a read ended "OK" with the message's header; a place with no message answers
-  // "OK" alone.
-  bool HasMessage() const { return answer_ == kDone && headerSeen_; }
+  // True once a read ended "OK" with the message's whole header; a place with no message
+  // answers "OK" alone.
+  bool HasMessage() const { return answer_ == kDone && headerSeen_ && headerWhole_; }
+  // True once a read ended "OK" with something other than a message or an empty place: a
+  // header whose status or sender did not read, or lines and no header. Worth reading again.
+  bool Garbled() const { return answer_ == kDone && (headerSeen_ ? !headerWhole_ : strayLine_); }
   const IncomingSms& Message() const { return message_; }
 
   int Waiting() const { return waiting_; }
@@ -116,6 +119,8 @@ class IncomingSmsReader {
   size_t lineLength_ = 0;
   bool lineCut_ = false;
   bool headerSeen_ = false;
+  bool headerWhole_ = false;  // its status and its sender read
+  bool strayLine_ = false;    // a line before the header that was neither it nor final
   // A final-looking line after a message's header, held back until it proves to be the
   // answer's end (quiet follows) or text (another line follows).
   static constexpr size_t kHeldSize = 24;

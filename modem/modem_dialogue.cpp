@@ -525,7 +525,7 @@ void ModemDialogue::StepIndication() {
 bool ModemDialogue::StartReading() {
   if (inboxFull_) return false;  // the program has not taken the last one yet
   uint16_t index = 0;
-  if (reader_.NextIndex(&index)) {
+  if (NextRead(&index)) {
     char command[sizeof "AT+CMGR=65535\r"];
     FormatReadCommand(index, command, sizeof command);
     reader_.ExpectMessage(index);
@@ -547,6 +547,13 @@ bool ModemDialogue::StartReading() {
   return true;
 }
 
+bool ModemDialogue::NextRead(uint16_t* index) {
+  if (!readAgain_) return reader_.NextIndex(index);
+  readAgain_ = false;
+  *index = rereadIndex_;
+  return true;
+}
+
 void ModemDialogue::BeginReading(ModemState state, const char* command) {
   state_ = state;
   readBytes_ = 0;
@@ -560,9 +567,22 @@ void ModemDialogue::StepReading() {
   if (reader_.State() == IncomingSmsReader::kPending) return;
   if (state_ == WaitList && reader_.Dropped() != droppedBefore_) listReadNext_ = true;
   bool read = state_ == WaitRead && reader_.HasMessage();
+  if (state_ == WaitRead) ReadAgainIfGarbled();
   state_ = Ready;
   DiscardResponse();
   if (read) TakeMessage();
+}
+
+// A read whose answer came garbled is read again next, kReadTries times in a row at most;
+// the SMS stays on the SIM, marked read, for the listing of those read to find.
+void ModemDialogue::ReadAgainIfGarbled() {
+  if (!reader_.Garbled()) {
+    garbledReads_ = 0;
+    return;
+  }
+  readAgain_ = ++garbledReads_ < kReadTries;
+  if (!readAgain_) garbledReads_ = 0;
+  rereadIndex_ = reader_.Message().index;
 }
 
 // An SMS received is handed to the program and deleted at once, so that the SIM never

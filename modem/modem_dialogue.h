@@ -54,6 +54,9 @@ constexpr uint32_t kListingGap = 30000;  // ms from one listing of the SMS recei
 // half a second bridges them, and costs a reading command, which goes out only while
 // nothing waits to be sent, no more than the loop's own pace.
 constexpr uint32_t kAnswerQuiet = 500;
+// Reads in a row of one SMS whose answer came garbled (bytes lost on the line) before it is
+// left to a later listing, so that a place that never reads cannot hold the reading up.
+constexpr int kReadTries = 3;
 // Bytes of one answer to a reading command taken before the rest is dropped and the
 // time-out may come: a listing of 80 SMS of 160 characters, not a line that chatters.
 constexpr uint32_t kLongestReadAnswer = 20000;
@@ -154,6 +157,8 @@ class ModemDialogue {
   void BeginReading(ModemState state, const char* command);
   void StepReading();
   void TakeMessage();
+  bool NextRead(uint16_t* index);
+  void ReadAgainIfGarbled();
 
   SerialLink& link_;
   OutgoingQueue& queue_;
@@ -194,7 +199,10 @@ class ModemDialogue {
   uint32_t listedAt_ = 0;       // when the last one went out
   bool listReadNext_ = false;   // a listing of the SMS read is due first
   uint32_t droppedBefore_ = 0;  // the reader's dropped indexes when the listing went out
-  IncomingSms inbox_;           // a message read, until the program takes it
+  bool readAgain_ = false;      // the SMS at rereadIndex_ is read next
+  uint16_t rereadIndex_ = 0;
+  int garbledReads_ = 0;  // of that SMS, in a row
+  IncomingSms inbox_;     // a message read, until the program takes it
   bool inboxFull_ = false;
 };
 
