@@ -58,6 +58,7 @@ void ModemDialogue::Start() {
   pausing_ = false;
   pin_[0] = '\0';
   pinRefused_ = false;
+  pinUnanswered_ = false;
   askPinLater_ = false;
   networkAway_ = false;
   registration_ = kRegistrationUnknown;
@@ -413,10 +414,16 @@ void ModemDialogue::StepPinQuery() {
 }
 
 // "READY", or a state this run has no answer to (a PUK, a PIN the SIM refused, no PIN),
-// goes on to text mode; the errors there say in words what is wrong.
+// goes on to text mode; the errors there say in words what is wrong. A SIM that wants its
+// PIN after one went out unanswered (the time-out's reset came first) may have counted it
+// wrong: that counts as a refusal.
 void ModemDialogue::TakePinState(const char* state) {
   while (*state == ' ') ++state;
   bool wantsPin = strncmp(state, "SIM PIN", 7) == 0 && state[7] != '2';
+  if (wantsPin && pinUnanswered_) {
+    RefusePin();
+    return;
+  }
   if (!wantsPin || pinRefused_ || pin_[0] == '\0') {
     GoToTextMode();
     return;
@@ -430,18 +437,24 @@ void ModemDialogue::TakePinState(const char* state) {
 // time-outs reset the modem as they would without a PIN.
 void ModemDialogue::StepPin() {
   if (Contains("OK")) {  // some SIMs are busy for a while after their PIN: asked again
+    pinUnanswered_ = false;
     Advance("PIN accepted\r\n", WaitPinQuery);
     SendCommand("AT+CPIN?\r");
     return;
   }
   int32_t code = 0;
   if (ErrorCode("+CME", &code) && code == kSimBusy) {  // the PIN was not tried
+    pinUnanswered_ = false;
     WaitForSim();
     return;
   }
   // Any other refusal may be a wrong PIN: a phone without numbered errors says only ERROR.
-  if (!LineEndedError()) return;
+  if (LineEndedError()) RefusePin();
+}
+
+void ModemDialogue::RefusePin() {
   pinRefused_ = true;
+  pinUnanswered_ = false;
   log_.LogMessage(Colour::kError,
                   "PIN refused by the SIM - not sent again in this run (three wrong PINs block "
                   "the SIM): check PIN= and restart Kelvor\r\n");
@@ -475,6 +488,7 @@ void ModemDialogue::SendPin() {
   int length = snprintf(command_, sizeof command_, "AT+CPIN=\"%s\"\r", pin_);
   link_.WriteBytes(command_, static_cast<uint32_t>(length));
   memset(command_, 0, sizeof command_);
+  pinUnanswered_ = true;
   RenewDeadline();
   log_.LogMessage(Colour::kCommand, "TX>>AT+CPIN=\"****\"\r");
 }

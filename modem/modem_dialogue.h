@@ -143,6 +143,7 @@ class ModemDialogue {
   void TakePinState(const char* state);
   bool LineEndedError() const;
   void SendPin();
+  void RefusePin();
   void WaitForSim();
   void GoToTextMode();
   void PromptRefused(const char* marker, ErrorKind kind);
@@ -179,7 +180,8 @@ class ModemDialogue {
 
   char pin_[kLongestPin + 1] = {};  // empty: none given
   bool pinRefused_ = false;
-  bool askPinLater_ = false;  // the SIM was busy: AT+CPIN? again at askPinAt_
+  bool pinUnanswered_ = false;  // the PIN went out, and neither "OK" nor a refusal came
+  bool askPinLater_ = false;    // the SIM was busy: AT+CPIN? again at askPinAt_
   uint32_t askPinAt_ = 0;
   int simBusyAnswers_ = 0;  // since the PIN query of this initialisation
   bool networkAway_ = false;
