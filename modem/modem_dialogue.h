@@ -41,7 +41,6 @@ constexpr ModemState kLastModemState = WaitDelete;
 
 constexpr uint32_t kAnswerTimeout = 10000;  // ms the modem has to answer a command
 constexpr uint32_t kPauseAfterSend = 1000;  // ms the dialogue rests after a confirmed SMS
-constexpr int32_t kMaxAttempts = 4;         // sendings of one SMS text
 constexpr int32_t kSendFailed = 515;        // last error after a refused SMS
 constexpr size_t kResponseSize = 256;
 constexpr uint32_t kSimBusyPause = 3000;  // ms before a busy SIM is asked again
