@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "log/log.h"
-#include "modem/incoming_sms.h"
+#include "modem/incoming_sms_reader.h"
 #include "modem/modem_errors.h"
 #include "modem/outgoing_queue.h"
 #include "modem/serial_link.h"

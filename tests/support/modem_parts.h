@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "modem/incoming_sms.h"
+#include "modem/incoming_sms_reader.h"
 #include "modem/modem_dialogue.h"
 #include "modem/outgoing_queue.h"
 #include "modem/serial_link.h"
