@@ -37,7 +37,6 @@ enum ModemState : int32_t {
   WaitRead = 15,        // AT+CMGR sent for one SMS; waiting for its end
   WaitDelete = 16,      // AT+CMGD sent for the SMS read; waiting for its end
 };
-constexpr ModemState kLastModemState = WaitDelete;
 
 constexpr uint32_t kAnswerTimeout = 10000;  // ms the modem has to answer a command
 constexpr uint32_t kPauseAfterSend = 1000;  // ms the dialogue rests after a confirmed SMS
@@ -97,15 +96,10 @@ class ModemDialogue {
   void ListenForReplies() { listening_ = true; }
   bool TakeIncoming(IncomingSms* sms);
 
-  ModemState State() const { return state_; }
   // True once the dialogue has reached Ready, since Start.
   bool HasBeenReady() const { return hasBeenReady_; }
   int SignalStrength() const { return signalStrength_; }
   int LastError() const { return lastError_; }
-  const char* ServiceNumber() const { return serviceNumber_; }
-  const char* Response() const { return response_; }
-  // True once the SIM has refused the PIN: it is not sent again in this run.
-  bool PinRefused() const { return pinRefused_; }
   // The phone's last answer to AT+CREG? (0 to 5), or kRegistrationUnknown before the
   // first. It is asked only while an SMS waits for the network.
   int32_t Registration() const { return registration_; }
