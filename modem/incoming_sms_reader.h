@@ -2,7 +2,7 @@
 // and of read messages (AT+CMGL), one message read (AT+CMGR=<index>) and the announcement
 // of a new one (+CMTI: "<mem>",<index>).
 //
-// The answers come in chunks of any size and may be far longer than the dialogue's
+// The answers come in chunks of any size and may be far longer than the AT channel's
 // response buffer, so they are read line by line as they arrive, keeping only what Kelvor
 // needs: the indexes of the messages waiting, and of one message its sender and the first
 // part of its text. A message's text is data from anyone who knows the SIM's number and may
@@ -12,7 +12,7 @@
 //   answer (its text comes after it, so a text cannot forge it), and the final "OK" or error.
 // - An answer ends at a final line ("OK", "ERROR", "+CMS ERROR: n", "+CME ERROR: n") only
 //   once it is the last line received, no line has begun after it, and the line has then
-//   been quiet for a while (Quiet, which the dialogue measures on the clock). A line "OK"
+//   been quiet for a while (Quiet, which the inbox measures on the clock). A line "OK"
 //   inside a text is followed by more bytes soon and is taken as text; the real one is
 //   followed by quiet. Announcements (+CMTI) between the final line and the quiet do not
 //   count.

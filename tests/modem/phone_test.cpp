@@ -5,7 +5,8 @@
 #include <memory>
 
 #include "modem/incoming_sms_reader.h"
-#include "modem/modem_dialogue.h"
+#include "modem/sms_inbox.h"
+#include "modem/startup_script.h"
 #include "modem_fixture.h"
 #include "platform/text.h"
 
