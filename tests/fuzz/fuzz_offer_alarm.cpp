@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default:
         for (int i = input.Byte() % 8; i > 0 && !queue.Empty(); --i) {
           outbox.CheckQueue();
-          queue.RemoveHead();
+          queue.RemoveSent();
         }
         break;
     }
@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   while (!queue.Empty()) {
     outbox.CheckQueue();
-    queue.RemoveHead();
+    queue.RemoveSent();
   }
   return 0;
 }

@@ -11,7 +11,6 @@
 #include "app/spool.h"
 #include "fuzz_support.h"
 #include "log/console_log.h"
-#include "modem/modem_dialogue.h"
 #include "support/fakes.h"
 
 using namespace kelvor;
