@@ -1,9 +1,9 @@
 #include "app/replies.h"
 
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
+#include "app/status.h"
 #include "modem/phone_number.h"
 #include "platform/text.h"
 #include "routing/escalation.h"
@@ -15,42 +15,7 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// Copies the field [begin, end) into `to`; false when it does not fit or is no number.
-bool TakeNumber(const char* begin, const char* end, char* to) {
-  size_t length = static_cast<size_t>(end - begin);
-  snprintf(to, kNumberSize, "%.*s", static_cast<int>(length), begin);
-  if (length < kNumberSize && IsPhoneNumber(to)) return true;
-  PrintableCopy(to, to, kNumberSize);
-  return false;
-}
-
-// A whole number from 1 to 1440, digits only; 0 when the field is anything else.
-uint32_t TakeMinutes(const char* begin, const char* end) {
-  uint32_t value = 0;
-  if (!ReadNumber(begin, static_cast<size_t>(end - begin), 4, &value)) return 0;
-  return value <= kLongestEscalationMinutes ? value : 0;
-}
-
 }  // namespace
-
-EscalateArgument ParseEscalateArgument(const char* argument) {
-  EscalateArgument read;
-  const char* number = argument + strlen("ESCALATE=");
-  const char* first = strchr(number, ',');
-  const char* second = first != nullptr ? strchr(first + 1, ',') : nullptr;
-  if (second == nullptr || strchr(second + 1, ',') != nullptr) return read;  // kBadFields
-  const char* end = second + 1 + strlen(second + 1);
-  if (!TakeNumber(number, first, read.number)) {
-    read.outcome = EscalateArgument::kBadNumber;
-  } else if ((read.minutes = TakeMinutes(first + 1, second)) == 0) {
-    read.outcome = EscalateArgument::kBadMinutes;
-  } else if (!TakeNumber(second + 1, end, read.next)) {
-    read.outcome = EscalateArgument::kBadNext;
-  } else {
-    read.outcome = EscalateArgument::kFine;
-  }
-  return read;
-}
 
 bool IsStatusRequest(const char* text, bool cut) {
   if (cut) return false;
@@ -66,41 +31,49 @@ bool IsStatusRequest(const char* text, bool cut) {
   return false;
 }
 
-void FormatStatusAnswer(int signal, int waiting, int32_t lastError, uint32_t alarmsRead, char* text,
-                        size_t size) {
-  snprintf(text, size,
-           "Kelvor status. Signal %d%%, SMS waiting %d, last error %ld, alarms read %lu since "
-           "start.",
-           signal, waiting, static_cast<long>(lastError), static_cast<unsigned long>(alarmsRead));
+bool StatusAnswerRate::Allows(const char* number, uint32_t now) {
+  Pass(now);
+  return strlen(number) < kNumberSize && Place(number) != nullptr;
 }
 
-bool StatusAnswerRate::Allow(const char* number, uint32_t now) {
-  Pass(now);
-  Answered* free = nullptr;
-  for (Answered& answered : answered_) {
-    if (answered.used && SameNumber(answered.number, number)) return false;
+void StatusAnswerRate::Answered(const char* number, uint32_t now) {
+  Answer* place = strlen(number) < kNumberSize ? Place(number) : nullptr;
+  if (place == nullptr) return;
+  place->used = true;
+  place->at = now;
+  memcpy(place->number, number, strlen(number) + 1);
+}
+
+// A free place for `number`; null when it was answered within the minute, or none is free.
+StatusAnswerRate::Answer* StatusAnswerRate::Place(const char* number) {
+  Answer* free = nullptr;
+  for (Answer& answered : answered_) {
+    if (answered.used && SameNumber(answered.number, number)) return nullptr;
     if (!answered.used && free == nullptr) free = &answered;
   }
-  if (free == nullptr || strlen(number) >= kNumberSize) return false;
-  free->used = true;
-  free->at = now;
-  memcpy(free->number, number, strlen(number) + 1);
-  return true;
+  return free;
 }
 
 void StatusAnswerRate::Pass(uint32_t now) {
-  for (Answered& answered : answered_) {
-    if (answered.used && now - answered.at >= kGap) answered.used = false;
+  for (Answer& answered : answered_) {
+    if (answered.used && Elapsed(now, answered.at) >= kGap) answered.used = false;
   }
 }
 
-Escalation::RuleOutcome Replies::AddRule(const EscalateArgument& rule) {
-  Escalation::RuleOutcome outcome = escalation_.AddRule(rule.number, rule.minutes, rule.next);
+Escalation::RuleOutcome Replies::AddRule(const char* number, uint32_t minutes, const char* next) {
+  Escalation::RuleOutcome outcome = escalation_.AddRule(number, minutes, next);
   if (outcome == Escalation::kAdded) {
-    heard_.Add(rule.number);
-    heard_.Add(rule.next);
+    heard_.Add(number);
+    heard_.Add(next);
   }
   return outcome;
+}
+
+void Replies::Start(SmsModem& modem, Log& log) {
+  if (!On()) return;
+  modem.ListenForReplies();
+  log.LogMessage(Colour::kNormal, "Replies by SMS read from the phone, heard from %d numbers",
+                 heard_.Count());
 }
 
 void Replies::AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead) {
@@ -146,16 +119,21 @@ void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint
     }
     return;
   }
-  if (!rate_.Allow(number, now)) {
+  if (!rate_.Allows(number, now)) {
     log.LogMessage(Colour::kNormal, "Status request from %s - answered within the minute already",
                    number);
     return;
   }
   char text[kSmsTextLimit + 1];
-  FormatStatusAnswer(modem.SignalStrength(), modem.QueuedCount(), modem.LastError(), alarmsRead,
-                     text, sizeof text);
+  FormatStatusAnswer(TakeStatus(modem, alarmsRead), text, sizeof text);
+  // Only an answer the queue took uses up the number's minute.
+  if (!modem.QueueServiceMessage(text, number)) {
+    log.LogMessage(Colour::kError, "Status request from %s - not answered, the SMS queue is full",
+                   number);
+    return;
+  }
+  rate_.Answered(number, now);
   log.LogMessage(Colour::kNormal, "Status request from %s - answered by SMS", number);
-  modem.QueueServiceMessage(text, number);
 }
 
 // An escalated SMS's first line names the number passed over: its console line shows it.

@@ -139,8 +139,8 @@ Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList&
 // The whole file is written anew beside the old one, flushed to the disk, and renamed over
 // it: a power cut leaves either the old file or the new one, never a mix, and the reader
 // needs no journal replay or compaction. A journal would write fewer bytes per change, but
-// the file is at most about 10 KiB, and what a write costs is the flush, which a journal
-// would pay at every change all the same.
+// the file is at most about 146 KB (most of it the escalation's records, seldom all in use), and
+// what a write costs is the flush, which a journal would pay at every change all the same.
 bool Spool::WriteFile(size_t length) {
   FileWriter writer;
   bool written = writer.Open(newPath_, FileWriter::kTruncate) &&
@@ -149,6 +149,69 @@ bool Spool::WriteFile(size_t length) {
   if (written && RenameOver(newPath_, path_)) return true;
   RemoveFile(newPath_);
   return false;
+}
+
+void RunSpool::Start(const char* path) {
+  spool_.emplace(path);
+  if (!spool_->TakeClaim()) LetGo();
+}
+
+void RunSpool::Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
+                       uint32_t now) {
+  if (!spool_) return;
+  SayRestored(spool_->Restore(modem, destinations, escalation, now));
+  Write(modem, destinations, escalation, now);
+}
+
+void RunSpool::Write(const SmsModem& modem, const DestinationList& destinations,
+                     const Escalation& escalation, uint32_t now) {
+  if (!spool_) return;
+  Spool::Write written = spool_->WriteIfChanged(modem, destinations, escalation, now);
+  if (written == Spool::kTaken) {
+    LetGo();
+  } else if (written == Spool::kFailed && !failing_) {
+    log_.LogMessage(Colour::kError, "Spool %.120s cannot be written - going on from memory\r\n",
+                    spool_->Path());
+    failing_ = true;
+  } else if (written == Spool::kWritten && failing_) {
+    log_.LogMessage(Colour::kNormal, "Spool %.120s written again\r\n", spool_->Path());
+    failing_ = false;
+  }
+}
+
+void RunSpool::LetGo() {
+  log_.LogMessage(Colour::kError, "Spool %.120s in use by another run - SPOOL ignored\r\n",
+                  spool_->Path());
+  spool_.reset();
+  failing_ = false;
+}
+
+void RunSpool::SayRestored(const SpoolRestored& restored) {
+  if (!restored.found) {
+    log_.LogMessage(Colour::kNormal, "Spool %.120s: no file yet, nothing to restore\r\n",
+                    spool_->Path());
+    return;
+  }
+  if (restored.unreadable) {
+    log_.LogMessage(Colour::kError, "Spool %.120s cannot be read - nothing restored\r\n",
+                    spool_->Path());
+    return;
+  }
+  log_.LogMessage(Colour::kNormal,
+                  "Spool restores SMS queued: %d, alarm batches pending: %d, batches queued as "
+                  "SMS: %d, refused: %d\r\n",
+                  restored.sms, restored.batches, restored.orphans, restored.refused);
+  if (restored.escalations + restored.notEscalated > 0) {
+    log_.LogMessage(Colour::kNormal,
+                    "Spool restores alarm SMS awaiting an answer: %d, no longer escalated: %d\r\n",
+                    restored.escalations, restored.notEscalated);
+  }
+  if (!restored.reading.damaged) return;
+  log_.LogMessage(Colour::kError,
+                  "Spool %.80s damaged at byte %u: whole records before it "
+                  "restored, the file %s %.80s.bad\r\n",
+                  spool_->Path(), static_cast<unsigned>(restored.reading.damagedAt),
+                  restored.keptBad ? "kept as" : "could not be kept as", spool_->Path());
 }
 
 }  // namespace kelvor

@@ -22,7 +22,7 @@ bool OutgoingQueue::Take(const char* text, const char* number, SmsKind kind) {
     log_.LogMessage(Colour::kError, "No Destination number");
     return false;
   }
-  if (strlen(number) >= kNumberSize || !SafeForCommand(number)) {
+  if (!FitsCommand(number)) {
     log_.LogMessage(Colour::kError, "Bad Destination number %s - SMS refused\r\n", shown);
     return false;
   }

@@ -38,7 +38,7 @@ int NumberList::Add(const char* number) {
   int found = IndexOf(number);
   if (found >= 0) return found;
   // Digits, blanks and a "+" only: a number on the list is safe in an AT command.
-  if (count_ >= kCapacity || !IsPhoneNumber(number) || strlen(number) >= kNumberSize) return -1;
+  if (count_ >= kCapacity || !IsPhoneNumber(number)) return -1;
   memcpy(numbers_[count_], number, strlen(number) + 1);
   return count_++;
 }

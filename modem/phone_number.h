@@ -13,9 +13,10 @@ namespace kelvor {
 // differ: a phone reports senders in international form, so numbers are written that way.
 bool SameNumber(const char* a, const char* b);
 
-// True when `number` is a phone number by that rule.
+// True when `number` is a phone number by that rule that fits a number's field: such a
+// number is safe in an AT command too.
 inline bool IsPhoneNumber(const char* number) {
-  return SameNumber(number, number);
+  return SameNumber(number, number) && FitsCommand(number);
 }
 
 // Up to 96 phone numbers, each kept as first written and held once: enough for every

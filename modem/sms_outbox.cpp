@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace kelvor {
 
 bool SafeForCommand(const char* number) {
@@ -9,11 +11,14 @@ bool SafeForCommand(const char* number) {
   return strpbrk(number, unsafe) == nullptr;
 }
 
+bool FitsCommand(const char* number) {
+  return strnlen(number, kNumberSize) < kNumberSize && SafeForCommand(number);
+}
+
 void PrintableCopy(const char* text, char* printable, size_t size) {
   size_t i = 0;
   for (; i + 1 < size && text[i] != '\0'; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    printable[i] = (c < 32 || c == 127 || c == '"') ? '?' : text[i];
+    printable[i] = text[i] == '"' ? '?' : ShownByte(text[i]);
   }
   if (size > 0) printable[i] = '\0';
 }

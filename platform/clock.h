@@ -46,6 +46,20 @@ inline uint32_t PassedDeadline(uint32_t tick) {
   return tick - 1;
 }
 
+// Milliseconds from `tick` until `deadline` while it lies ahead by the same rule; 0 once it
+// has come or passed.
+inline uint32_t TimeLeft(uint32_t tick, uint32_t deadline) {
+  return DeadlinePassed(deadline, tick) ? deadline - tick : 0;
+}
+
+// Milliseconds from an earlier tick `since` to `tick`: right across the wrap for any span
+// shorter than the circle.
+inline uint32_t Elapsed(uint32_t tick, uint32_t since) {
+  return tick - since;
+}
+
+constexpr uint32_t kMinute = 60000;  // ms
+
 Clock& SystemClock();
 
 }  // namespace kelvor

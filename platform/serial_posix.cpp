@@ -247,12 +247,12 @@ class PosixSerialPort : public SerialPort {
     const uint32_t end = clock.TickCount() + milliseconds;
     for (;;) {
       if (keyboard.KeyWaiting()) return WaitEnd::kKey;
-      uint32_t now = clock.TickCount();
-      if (!DeadlinePassed(end, now)) return WaitEnd::kTime;
+      uint32_t left = TimeLeft(clock.TickCount(), end);
+      if (left == 0) return WaitEnd::kTime;
       pollfd waits[2] = {{fd_, POLLIN, 0}, {KeyDescriptor(keyboard), POLLIN, 0}};
-      if (poll(waits, 2, static_cast<int>(end - now)) <= 0) continue;
+      if (poll(waits, 2, static_cast<int>(left)) <= 0) continue;
       if ((waits[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        clock.Sleep(SleepLeft(clock, end));
+        clock.Sleep(TimeLeft(clock.TickCount(), end));
         return WaitEnd::kTime;
       }
       if ((waits[0].revents & POLLIN) != 0) return WaitEnd::kBytes;
@@ -284,11 +284,6 @@ class PosixSerialPort : public SerialPort {
   bool HungUp() {
     pollfd line{fd_, POLLIN, 0};
     return poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-  }
-
-  static uint32_t SleepLeft(Clock& clock, uint32_t end) {
-    uint32_t now = clock.TickCount();
-    return DeadlinePassed(end, now) ? end - now : 0;
   }
 
   int fd_ = -1;

@@ -121,9 +121,8 @@ class WinSerialPort : public SerialPort {
     for (;;) {
       if (BytesWaiting()) return WaitEnd::kBytes;
       if (keyboard.KeyWaiting()) return WaitEnd::kKey;
-      uint32_t now = clock.TickCount();
-      if (!DeadlinePassed(end, now)) return WaitEnd::kTime;
-      uint32_t left = end - now;
+      uint32_t left = TimeLeft(clock.TickCount(), end);
+      if (left == 0) return WaitEnd::kTime;
       clock.Sleep(left < kWaitSlice ? left : kWaitSlice);
     }
   }

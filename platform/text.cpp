@@ -10,6 +10,11 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
+char ShownByte(char c) {
+  unsigned char byte = static_cast<unsigned char>(c);
+  return (byte < 32 || byte == 127) ? '?' : c;
+}
+
 size_t ReadDigits(const char* text, size_t length, uint64_t ceiling, uint64_t* value) {
   uint64_t number = 0;
   size_t count = 0;
@@ -26,6 +31,15 @@ bool ReadNumber(const char* text, size_t length, size_t maxDigits, uint32_t* val
   if (length == 0 || length > maxDigits) return false;
   if (ReadDigits(text, length, UINT32_MAX, &number) != length) return false;
   *value = static_cast<uint32_t>(number);
+  return true;
+}
+
+bool ReadInRange(const char* text, size_t length, uint32_t least, uint32_t most, uint32_t* value) {
+  size_t digits = 1;
+  for (uint32_t rest = most; rest >= 10; rest /= 10) ++digits;
+  uint32_t number = 0;
+  if (!ReadNumber(text, length, digits, &number) || number < least || number > most) return false;
+  *value = number;
   return true;
 }
 

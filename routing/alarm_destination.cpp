@@ -102,9 +102,10 @@ void AlarmDestination::StartWaitingForRoom(uint32_t now) {
 }
 
 // A deadline more than an hour ahead is moved to now, so the batch goes out at the next
-// flush: a delay longer than an hour is not waited out.
+// flush: a delay longer than an hour is not waited out. So is one that has passed, so that
+// a batch waiting for room never lets its deadline age beyond the tick's reach.
 void AlarmDestination::PullInFarDeadline(uint32_t now) {
-  if (deadline_ - now > kLongestWait) deadline_ = now;
+  if (DeadlinePassed(now, deadline_) || TimeLeft(now, deadline_) > kLongestWait) deadline_ = now;
 }
 
 // The enable tag's value, always read from "F_CV": zero or not a number disables.

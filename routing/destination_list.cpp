@@ -54,7 +54,7 @@ void DestinationList::TurnOrder(uint32_t now, int* order) const {
   for (int i = 0; i < count_; ++i) {
     const AlarmDestination& destination = *slots_[i];
     // Waits are far below 2^32 ms; one that waited 0 ms still comes before the others.
-    uint32_t wait = destination.WaitingForRoom() ? now - destination.WaitingSince() + 1 : 0;
+    uint32_t wait = destination.WaitingForRoom() ? Elapsed(now, destination.WaitingSince()) + 1 : 0;
     int at = i;  // insertion, keeping the list order among equal waits
     for (; at > 0 && waited[at - 1] < wait; --at) {
       order[at] = order[at - 1];

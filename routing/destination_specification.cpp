@@ -114,7 +114,7 @@ ParsedDestination ParseDestination(char* text) {
              longToken);
   }
   bool complete = parsed.outcome == ParsedDestination::kComplete;
-  if (complete && !SafeForCommand(parsed.specification.number)) {
+  if (complete && !FitsCommand(parsed.specification.number)) {
     parsed.outcome = ParsedDestination::kBadNumber;
     PrintableCopy(parsed.specification.number, parsed.shownNumber, sizeof parsed.shownNumber);
   }

@@ -6,12 +6,15 @@
 #include <cstdint>
 
 #include "log/log.h"
+#include "modem/sms_outbox.h"
 
 namespace kelvor {
 
 constexpr size_t kDestinationFieldSize = 32;  // number and enable tag parts: 31 and a NUL
-constexpr int8_t kNoPriority = -1;            // the priority letter was not H, M or L
-constexpr size_t kShownTokenLength = 60;      // of a refused token, what its line shows
+static_assert(kDestinationFieldSize == kNumberSize,
+              "a destination's number is a number the queue takes");
+constexpr int8_t kNoPriority = -1;        // the priority letter was not H, M or L
+constexpr size_t kShownTokenLength = 60;  // of a refused token, what its line shows
 
 // The fields a destination specification sets. Whatever it does not set keeps these defaults, so an
 // incomplete specification, or one with a bad priority letter, never routes alarms on

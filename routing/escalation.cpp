@@ -8,16 +8,11 @@
 namespace kelvor {
 namespace {
 
-constexpr uint32_t kMinute = 60000;  // ms
 // The longest wait a record can have: a restored one is held to it, whatever the file said.
 constexpr uint32_t kLongestWait = kEscalationDeliveryWait + kLongestEscalationMinutes * kMinute;
 
 uint64_t Bit(int index) {
   return uint64_t{1} << index;
-}
-
-bool Fits(const char* number) {
-  return IsPhoneNumber(number) && strlen(number) < kNumberSize;
 }
 
 void CopyText(char* to, const char* from) {
@@ -28,6 +23,13 @@ void CopyText(char* to, const char* from) {
 
 }  // namespace
 
+RuleValues CheckRuleValues(const char* number, uint32_t minutes, const char* next) {
+  if (!IsPhoneNumber(number)) return RuleValues::kBadNumber;
+  if (minutes < 1 || minutes > kLongestEscalationMinutes) return RuleValues::kBadMinutes;
+  if (!IsPhoneNumber(next)) return RuleValues::kBadNext;
+  return RuleValues::kFine;
+}
+
 Escalation::Escalation() {
   for (int8_t& next : next_) next = kNone;
 }
@@ -35,8 +37,14 @@ Escalation::Escalation() {
 Escalation::RuleOutcome Escalation::AddRule(const char* number, uint32_t minutes,
                                             const char* next) {
   if (ruleCount_ >= kEscalationRuleCapacity) return kRulesFull;
-  if (!Fits(number) || !Fits(next)) return kBadNumber;
-  if (minutes < 1 || minutes > kLongestEscalationMinutes) return kBadMinutes;
+  switch (CheckRuleValues(number, minutes, next)) {
+    case RuleValues::kFine:
+      break;
+    case RuleValues::kBadMinutes:
+      return kBadMinutes;
+    default:  // either number: the tables below take phone numbers alone
+      return kBadNumber;
+  }
   if (SameNumber(number, next)) return kSameNumber;
   int from = numbers_.IndexOf(number);
   if (from != kNone && next_[from] != kNone) return kDuplicate;
@@ -150,7 +158,9 @@ Escalation::Record* Escalation::EarliestDue(uint32_t now) {
   Record* earliest = nullptr;
   for (Record& record : records_) {
     if (!record.used || !record.due) continue;
-    if (earliest == nullptr || now - record.deadline > now - earliest->deadline) earliest = &record;
+    bool longer =
+        earliest == nullptr || Elapsed(now, record.deadline) > Elapsed(now, earliest->deadline);
+    if (longer) earliest = &record;
   }
   return earliest;
 }
@@ -206,7 +216,7 @@ void Escalation::Save(uint32_t now, EscalationRecordSink& sink) const {
     if (record.passedOver != kNone) CopyText(saved.passedOver, numbers_.At(record.passedOver));
     saved.passedMinutes = record.passedMinutes;
     saved.delivered = record.delivered;
-    saved.wait = record.due || DeadlinePassed(now, record.deadline) ? 0 : record.deadline - now;
+    saved.wait = record.due ? 0 : TimeLeft(now, record.deadline);
     for (int at = 0; at < numbers_.Count(); ++at) {
       if (!(record.reached & Bit(at))) continue;
       EscalationRecord::Reached& reached = saved.reached[saved.reachedCount++];

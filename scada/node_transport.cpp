@@ -62,7 +62,7 @@ class SocketLineTransport : public LineTransport {
  private:
   // Waits for the socket until the request's time is up.
   bool Wait(bool forWrite, uint32_t start) {
-    uint32_t elapsed = clock_.TickCount() - start;
+    uint32_t elapsed = Elapsed(clock_.TickCount(), start);
     return elapsed < timeout_ && tcp::Wait(socket_, forWrite, timeout_ - elapsed);
   }
 

@@ -54,7 +54,9 @@ class Scenario(unittest.TestCase):
         self.processes.end_all()
         self.node.close()
 
-    # A failed scenario keeps its logs (node.log, phone.log, kelvor.log) and names them.
+    # A failed scenario keeps its logs (node.log, phone.log, kelvor.log) and names them; with
+    # KELVOR_E2E_KEEP set, a passing one does too, its name in the file "scenario" beside them
+    # (to compare the commands and lines of two builds).
     def run(self, result=None):
         result = result or self.defaultTestResult()
         before = len(result.failures) + len(result.errors)
@@ -64,6 +66,9 @@ class Scenario(unittest.TestCase):
             return result
         if len(result.failures) + len(result.errors) > before:
             print(f"\nlogs of {self.id()}: {self.workdir}", file=sys.stderr)
+        elif os.environ.get("KELVOR_E2E_KEEP"):
+            with open(os.path.join(self.workdir, "scenario"), "w") as named:
+                named.write(self.id())
         else:
             shutil.rmtree(self.workdir, ignore_errors=True)
         return result

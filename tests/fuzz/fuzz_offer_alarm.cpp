@@ -1,9 +1,10 @@
 // OfferAlarm fed arbitrary 196-byte records, with tag texts and numbers of any bytes (or
-// failing reads) from the SCADA side, and FlushIfDue as the clock jumps. Every batch stays
+// failing reads) from the SCADA side, and FlushIfDue as the clock jumps. Every batch waiting stays
 // within its buffer and within one SMS unless it is a header and a single text; everything
 // handed to the real outgoing queue ends up within 159 characters, free of bytes 26 and 27,
 // for the destination's own number, and the queue never holds more than 21.
 #include <memory>
+#include <string>
 
 #include "fuzz_support.h"
 #include "log/console_log.h"
@@ -40,15 +41,31 @@ class FuzzScada : public test::FakeScada {
   fuzz::Input& input_;
 };
 
+const char* const kDestinations[] = {
+    "=+1001,ABCDEFGHIJKLMNOP,L,30,F",
+    "=+1002,A,H,0",
+    "=+1003,AP,M,-5,F",
+    "=+1004,ABCD,L,7200",
+    "=+1005,ALL,L,1,F,N1:T1.F_CV",
+    "=+1006,P,L,2,S,NODE:TAG.A_CV",
+};
+
+// A number one of the destinations was given.
+bool KnownNumber(const char* number) {
+  for (const char* specification : kDestinations) {
+    std::string given(specification + 1);
+    if (given.substr(0, given.find(',')) == number) return true;
+  }
+  return false;
+}
+
 // Checks every SMS a destination hands on, then queues it in the real queue.
 class CheckingOutbox : public SmsOutbox {
  public:
-  CheckingOutbox(OutgoingQueue& queue, DestinationList& list) : queue_(queue), list_(list) {}
+  explicit CheckingOutbox(OutgoingQueue& queue) : queue_(queue) {}
   bool QueueMessage(const char* text, const char* number) override {
     FUZZ_CHECK(strlen(text) < kBatchCapacity);
-    bool known = false;
-    for (int i = 0; i < list_.Count(); ++i) known |= strcmp(list_[i].Number(), number) == 0;
-    FUZZ_CHECK(known && number[0] != '\0');
+    FUZZ_CHECK(KnownNumber(number) && number[0] != '\0');
     bool queued = queue_.QueueMessage(text, number);
     CheckQueue();
     return queued;
@@ -67,33 +84,14 @@ class CheckingOutbox : public SmsOutbox {
 
  private:
   OutgoingQueue& queue_;
-  DestinationList& list_;
 };
 
-const char* const kDestinations[] = {
-    "=+1001,ABCDEFGHIJKLMNOP,L,30,F",
-    "=+1002,A,H,0",
-    "=+1003,AP,M,-5,F",
-    "=+1004,ABCD,L,7200",
-    "=+1005,ALL,L,1,F,N1:T1.F_CV",
-    "=+1006,P,L,2,S,NODE:TAG.A_CV",
-};
-
-void CheckBatches(DestinationList& list) {
-  for (int i = 0; i < list.Count(); ++i) {
-    const AlarmDestination& destination = list[i];
-    FUZZ_CHECK(fuzz::Terminated(destination.Batch(), kBatchCapacity));
-    size_t length = strlen(destination.Batch());
+void CheckBatches(const DestinationList& list) {
+  list.ForEachPendingBatch([](const PendingBatch& batch) {
+    FUZZ_CHECK(fuzz::Terminated(batch.text, kBatchCapacity));
     // Beyond one SMS only as a header and a single full text, which the queue shortens.
-    if (length > kSmsTextLimit) {
-      FUZZ_CHECK(strncmp(destination.Batch(), "Fix Alarms", 10) == 0 && destination.BatchPending());
-    }
-    if (!destination.BatchPending()) {
-      FUZZ_CHECK(strcmp(destination.Batch(), "") == 0 ||
-                 strcmp(destination.Batch(), "Fix Alarms\n") == 0 ||
-                 strcmp(destination.Batch(), "Fix Alarms\r\n") == 0);
-    }
-  }
+    if (strlen(batch.text) > kSmsTextLimit) FUZZ_CHECK(strncmp(batch.text, "Fix Alarms", 10) == 0);
+  });
 }
 
 }  // namespace
@@ -110,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text = specification;
     list.Add(ParseDestination(&text[0]));
   }
-  CheckingOutbox outbox(queue, list);
+  CheckingOutbox outbox(queue);
   RoutingContext context{log, scada, clock, outbox};
 
   while (!input.Empty()) {
@@ -134,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default:
         for (int i = input.Byte() % 8; i > 0 && !queue.Empty(); --i) {
           outbox.CheckQueue();
-          queue.RemoveHead();
+          queue.RemoveSent();
         }
         break;
     }
@@ -142,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   while (!queue.Empty()) {
     outbox.CheckQueue();
-    queue.RemoveHead();
+    queue.RemoveSent();
   }
   return 0;
 }

@@ -11,7 +11,6 @@
 #include "app/spool.h"
 #include "fuzz_support.h"
 #include "log/console_log.h"
-#include "modem/modem_dialogue.h"
 #include "support/fakes.h"
 
 using namespace kelvor;
@@ -124,9 +123,8 @@ void CheckRestored(const SmsModem& modem, const DestinationList& destinations) {
     FUZZ_CHECK(strpbrk(sms.text, "\x1a\x1b") == nullptr);
     FUZZ_CHECK(fuzz::Terminated(sms.number, kNumberSize) && SafeForCommand(sms.number));
   }
-  for (int i = 0; i < destinations.Count(); ++i) {
-    FUZZ_CHECK(fuzz::Terminated(destinations[i].Batch(), kBatchCapacity));
-  }
+  destinations.ForEachPendingBatch(
+      [](const PendingBatch& batch) { FUZZ_CHECK(fuzz::Terminated(batch.text, kBatchCapacity)); });
 }
 
 // Cut at `at`, or the byte there changed: the records wholly before `at` come back.
