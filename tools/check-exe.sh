@@ -6,6 +6,7 @@
 #   - it imports from a DLL other than KERNEL32.dll, msvcrt.dll, EDA.dll and FIXTOOLS.dll;
 #   - EDA.dll is not imported by ordinals 37, 86 and 88 exactly, FIXTOOLS.dll by ordinal 72,
 #     or either by name (the SCADA libraries are bound by ordinal only);
+#   - it does not import GetConsoleMode and SetConsoleMode (QuickEdit is turned off with them);
 #   - it imports a function that Windows XP SP3 lacks (tools/not-on-windows-xp.txt);
 #   - it is larger than 300 KB.
 #
@@ -73,6 +74,14 @@ done
 for dll in EDA.dll FIXTOOLS.dll; do
   awk -v d="${dll,,}" 'tolower($1) == d { found = 1 } END { exit !found }' <<<"$imports" ||
     fault "does not import $dll at all"
+done
+
+# --- functions it must import: what turns the console's QuickEdit off for the run (a click
+# in the window would otherwise hold every console write, and the alarms behind it)
+for wanted in GetConsoleMode SetConsoleMode; do
+  awk -v f="$wanted" 'tolower($1) == "kernel32.dll" && $2 == "name" && $3 == f { found = 1 }
+    END { exit !found }' <<<"$imports" ||
+    fault "KERNEL32.dll $wanted not imported: QuickEdit stays on, a click in the console holds the output"
 done
 
 # --- functions that XP lacks: each imported name against each entry of its DLL's groups
