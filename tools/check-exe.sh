@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Checks that the shipped kelvor.exe starts on the Windows of an old SCADA node (XP SP3 and
-# later). The machines here run no 32-bit program, so the file is read, not run: its PE header
-# and import table, through the cross toolchain's objdump. It fails, naming each fault, when
+# later). The machines here run no 32-bit program, so the file is read, not run: its PE header,
+# import table and code, through the cross toolchain's objdump. It fails, naming each fault,
+# when
 #   - it is not a 32-bit x86 program, or its header asks for a Windows newer than 5.1 (XP);
 #   - it imports from a DLL other than KERNEL32.dll, msvcrt.dll, EDA.dll and FIXTOOLS.dll;
 #   - EDA.dll is not imported by ordinals 37, 86 and 88 exactly, FIXTOOLS.dll by ordinal 72,
 #     or either by name (the SCADA libraries are bound by ordinal only);
+#   - a call into EDA.dll or FIXTOOLS.dll does not go through the piece that puts the stack
+#     pointer back after the call (scada/scada_library_call.h), which makes the libraries'
+#     calling convention, cdecl or stdcall, not matter; or an operation is never called;
 #   - it does not import GetConsoleMode and SetConsoleMode (QuickEdit is turned off with them);
 #   - it imports a function that Windows XP SP3 lacks (tools/not-on-windows-xp.txt);
 #   - it is larger than 300 KB.
@@ -45,11 +49,21 @@ for kind in OSystem Subsystem; do
   fi
 done
 
-# --- the import table: one line per import, "DLL ordinal N" or "DLL name NAME"
-imports=$(awk '
-  /^[ \t]*DLL Name: / { dll = $3; next }
+# --- the import table: one line per import, "DLL ordinal N SLOT" or "DLL name NAME SLOT",
+# SLOT the address (hex) of its entry in the import address table, where the loader puts the
+# function's address: the DLL's first thunk, then 4 bytes an entry in the order listed.
+imports=$(awk -v base="$(field ImageBase)" '
+  function hex(text,   i, value) {
+    text = tolower(text)
+    for (i = 1; i <= length(text); i++)
+      value = value * 16 + index("0123456789abcdef", substr(text, i, 1)) - 1
+    return value
+  }
+  NF == 6 && /^ [0-9a-fA-F]+\t[0-9a-fA-F]+( [0-9a-fA-F]+)+$/ { thunk = hex($6); next }
+  /^[ \t]*DLL Name: / { dll = $3; entry = 0; next }
   dll != "" && /^\t[0-9a-fA-F]+\t/ {
-    if ($3 == "<none>") print dll, "ordinal", $2; else print dll, "name", $3
+    slot = sprintf("%x", hex(base) + thunk + 4 * entry++)
+    if ($3 == "<none>") print dll, "ordinal", $2, slot; else print dll, "name", $3, slot
     next
   }
   /^[ \t]*$/ && dll != "" { dll = "" }' <<<"$header")
@@ -84,6 +98,65 @@ for wanted in GetConsoleMode SetConsoleMode; do
     fault "KERNEL32.dll $wanted not imported: QuickEdit stays on, a click in the console holds the output"
 done
 
+# --- every call into the SCADA libraries through the piece that puts the stack pointer back
+# after the call: the code that loads an operation's address from its import slot calls the
+# piece next, and nothing calls the slot directly. The piece is known by what it does: it
+# keeps ESP in EBP (mov %esp,%ebp), and the instruction right after its indirect call is
+# mov %ebp,%esp.
+operations=$(awk 'tolower($1) ~ /^(eda|fixtools)\.dll$/ && $2 == "ordinal" {
+  print $1 ":" $3 "=" $4 }' <<<"$imports" | xargs)
+piece=$("$objdump" -d --no-show-raw-insn "$exe" | awk -v operations="$operations" '
+  match($0, /^ *[0-9a-f]+:\t/) {
+    n++
+    at[n] = substr($0, 1, RLENGTH); gsub(/[ \t:]/, "", at[n]); line[at[n]] = n
+    code[n] = substr($0, RLENGTH + 1); gsub(/ +/, " ", code[n]); sub(/ $/, "", code[n])
+  }
+  function refers(text, address,   where) {
+    where = index(text, address)
+    return where && substr(text, where + length(address), 1) !~ /[0-9a-f]/
+  }
+  function keeps_stack(target,   k, saved) {
+    for (k = line[target]; k && k <= n && code[k] !~ /^ret/; k++) {
+      if (code[k] == "mov %esp,%ebp") saved = 1
+      if (saved && code[k] ~ /^call \*/ && code[k + 1] == "mov %ebp,%esp") return 1
+    }
+    return 0
+  }
+  function check(name, slot,   i, j, used, target) {
+    for (i = 1; i <= n; i++) {
+      if (!refers(code[i], slot)) continue
+      used = 1
+      if (code[i] ~ /^(call|jmp) \*/) {
+        print "FAULT " name " called directly at 0x" at[i] ": " code[i]
+        continue
+      }
+      for (j = i + 1; j <= n && j <= i + 16 && code[j] !~ /^(call|ret|jmp)/; j++) {}
+      if (code[j] !~ /^call 0x[0-9a-f]+$/) {
+        print "FAULT " name " loaded at 0x" at[i] " and not called through the piece"
+        continue
+      }
+      target = substr(code[j], 8)
+      if (keeps_stack(target)) pieces[target] = 1
+      else print "FAULT " name " called at 0x" at[j] " through 0x" target ", which does not" \
+                 " put the stack pointer back"
+    }
+    if (!used) print "FAULT " name " (import slot " slot ") is never called"
+  }
+  END {
+    count = split(operations, list, " ")
+    for (o = 1; o <= count; o++) {
+      split(list[o], pair, "=")
+      check(pair[1], "0x" pair[2])
+    }
+    for (target in pieces) print "PIECE 0x" target
+  }')
+while read -r kind text; do
+  case "$kind" in
+    FAULT) fault "${text/:/ ordinal }" ;;
+    PIECE) echo "  calls into EDA.dll and FIXTOOLS.dll: through the stack-restoring piece at $text" ;;
+  esac
+done <<<"$piece"
+
 # --- functions that XP lacks: each imported name against each entry of its DLL's groups
 group_dll="" group_source=""
 while read -r line; do
@@ -94,7 +167,7 @@ while read -r line; do
     group_dll=${BASH_REMATCH[1],,} group_source=${BASH_REMATCH[2]}
     continue
   fi
-  while read -r dll kind name; do
+  while read -r dll kind name _; do
     # The entry is a pattern: unquoted on the right of ==.
     if [ "$kind" = name ] && [ "${dll,,}" = "$group_dll" ] && [[ "$name" == $line ]]; then
       fault "$dll $name: not in Windows XP SP3 ($group_source)"
