@@ -11,7 +11,8 @@
 #     pointer back after the call (scada/scada_library_call.h), which makes the libraries'
 #     calling convention, cdecl or stdcall, not matter; or an operation is never called;
 #   - it does not import GetConsoleMode and SetConsoleMode (QuickEdit is turned off with them);
-#   - it imports a function that Windows XP SP3 lacks (tools/not-on-windows-xp.txt);
+#   - it imports from KERNEL32.dll or msvcrt.dll a function that is not on the list of what
+#     those DLLs of Windows XP SP3 export (tools/windows-xp-exports.txt), or any by ordinal;
 #   - it is larger than 300 KB.
 #
 #   tools/check-exe.sh [kelvor.exe]     default build/windows/app/kelvor.exe
@@ -20,7 +21,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 exe="${1:-$root/build/windows/app/kelvor.exe}"
 objdump="${OBJDUMP:-i686-w64-mingw32-objdump}"
-missing_list="$root/tools/not-on-windows-xp.txt"
+allowed_list="$root/tools/windows-xp-exports.txt"
 max_bytes=300000
 
 usage() { echo "check-exe: $*" >&2; exit 2; }
@@ -98,6 +99,21 @@ for wanted in GetConsoleMode SetConsoleMode; do
     fault "KERNEL32.dll $wanted not imported: QuickEdit stays on, a click in the console holds the output"
 done
 
+# --- functions of Windows' own DLLs: only those XP SP3's export, each by its name
+allowed=$(awk '
+  { sub(/#.*/, "") }
+  /^[ \t]*\[[^]]+\][ \t]*$/ { gsub(/[][ \t]/, ""); dll = tolower($0); next }
+  dll != "" { for (i = 1; i <= NF; i++) print dll, $i }' "$allowed_list")
+while read -r dll kind name _; do
+  case "${dll,,}" in kernel32.dll | msvcrt.dll) ;; *) continue ;; esac
+  if [ "$kind" = ordinal ]; then
+    fault "$dll imported by ordinal $name: ordinals differ between Windows versions"
+  elif ! grep -qxF "${dll,,} $name" <<<"$allowed"; then
+    fault "$dll $name: not among the functions Windows XP SP3's $dll exports" \
+      "(tools/windows-xp-exports.txt, which says how to add one that XP has)"
+  fi
+done <<<"$imports"
+
 # --- every call into the SCADA libraries through the piece that puts the stack pointer back
 # after the call: the code that loads an operation's address from its import slot calls the
 # piece next, and nothing calls the slot directly. The piece is known by what it does: it
@@ -156,24 +172,6 @@ while read -r kind text; do
     PIECE) echo "  calls into EDA.dll and FIXTOOLS.dll: through the stack-restoring piece at $text" ;;
   esac
 done <<<"$piece"
-
-# --- functions that XP lacks: each imported name against each entry of its DLL's groups
-group_dll="" group_source=""
-while read -r line; do
-  line="${line%%#*}"
-  line="${line%"${line##*[![:space:]]}"}"
-  [ -n "$line" ] || continue
-  if [[ "$line" =~ ^\[([^]]+)\][[:space:]]*(.*)$ ]]; then
-    group_dll=${BASH_REMATCH[1],,} group_source=${BASH_REMATCH[2]}
-    continue
-  fi
-  while read -r dll kind name _; do
-    # The entry is a pattern: unquoted on the right of ==.
-    if [ "$kind" = name ] && [ "${dll,,}" = "$group_dll" ] && [[ "$name" == $line ]]; then
-      fault "$dll $name: not in Windows XP SP3 ($group_source)"
-    fi
-  done <<<"$imports"
-done <"$missing_list"
 
 if ((faults)); then
   echo "check-exe: $faults fault(s): $(basename "$exe") is not fit to ship to a Windows XP SP3 node"
