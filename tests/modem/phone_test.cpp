@@ -628,6 +628,128 @@ TEST_F(ModemTest, AHungRadioIsRestartedItsSendingsNotCountedAndItsSmsSent) {
   EXPECT_EQ(modem_->Tally().givenUp, 0u);
 }
 
+// --- A standby phone -----------------------------------------------------------------------
+
+// While the main phone is well the standby sends nothing: both are watched (the signal, then
+// the registration) and both SIMs are read, each with its own PIN; the main phone's PIN never
+// reaches the standby's SIM.
+TEST_F(ModemTest, AStandbySendsNothingWhileTheMainPhoneIsWellAndReadsItsOwnSim) {
+  Make();
+  modem_->SetPin(kPin);
+  bool mainLocked = true, standbyLocked = true;
+  auto sim = [&](FakeSerialPort* port, ScriptedPhone& phone, bool& locked, const char* pin) {
+    port->onWrite = [&, port, pin](const std::string& command) {
+      if (command == "AT+CPIN?\r") return port->Answer(locked ? kSimPin : kSimReady);
+      if (command.rfind("AT+CPIN=", 0) == 0) locked = command != pin;
+      phone.Take(*port, command, clock_.TickCount());
+    };
+  };
+  sim(port_, phone_, mainLocked, kPinCommand);
+  auto port = std::make_unique<FakeSerialPort>();
+  standbyPort_ = port.get();
+  sim(standbyPort_, standbyPhone_, standbyLocked, "AT+CPIN=\"1357\"\r");
+  modem_->AddStandby("COM6", "9600,N,8,1", std::move(port), "1357");
+  modem_->ListenForReplies();
+  for (const char* number : {"+111", "+222", "+333"}) modem_->QueueMessage("Alarm", number);
+  for (int i = 0; i < 400; ++i) Step();
+  EXPECT_EQ(phone_.received.size(), 3u);
+  EXPECT_TRUE(standbyPhone_.received.empty());
+  EXPECT_FALSE(mainLocked || standbyLocked);
+  EXPECT_EQ(CountWrites(kPinCommand), 1);
+  auto& standby = standbyPort_->writes;
+  EXPECT_EQ(std::count(standby.begin(), standby.end(), kPinCommand), 0);
+  EXPECT_EQ(std::count(standby.begin(), standby.end(), "AT+CPIN=\"1357\"\r"), 1);
+  EXPECT_GE(std::count(standby.begin(), standby.end(), "AT+CSQ\r"), 2);
+  EXPECT_EQ(std::count(standby.begin(), standby.end(), "AT+CREG?\r"),
+            std::count(standby.begin(), standby.end(), "AT+CSQ\r"));
+  EXPECT_EQ(CountWrites("AT+CREG?\r"), CountWrites("AT+CSQ\r"));
+  EXPECT_EQ(CountLogged("Standby Network registration: registered"), 1);
+  EXPECT_EQ(CountLogged("Standby TX>>AT+CPIN=\"****\""), 1);
+  EXPECT_EQ(modem_->SendingPhone(), std::string("main"));
+
+  standbyPhone_.Receive(*standbyPort_, "+4917100001", "on my way");
+  IncomingSms message{};
+  for (int i = 0; i < 20 && !modem_->TakeIncoming(&message); ++i) Step();
+  EXPECT_STREQ(message.text, "on my way");
+  EXPECT_EQ(standbyPhone_.deleted, 1);
+  EXPECT_EQ(console_.coloured().find("1357"), std::string::npos);
+}
+
+// The main phone fails five ways: the standby sends the SMS at the head of the queue (one
+// the main phone took and never confirmed included), and once the main phone answers and is
+// registered again it takes back, looked at every 30 s. Each switch is said with its reason.
+TEST_F(ModemTest, TheStandbyTakesOverFromAFailedMainPhoneAndGivesItBack) {
+  const struct {
+    const char* reason;
+    uint32_t takeover;  // ms from the failure to the standby's command, at most
+  } cases[] = {{"silent", 21000},
+               {"port gone", 11000},
+               {"SIM locked", 12000},
+               {"off the network", 1000},
+               {"radio hung", 12000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    std::string reason = c.reason;
+    phone_ = ScriptedPhone();
+    standbyPhone_ = ScriptedPhone();
+    MakeWithStandby();
+    bool failing = true;
+    port_->onWrite = [&](const std::string& command) {
+      if (failing && reason == "SIM locked" && command == "AT+CMGS=\"+111\"\r") {
+        return port_->Answer("\r\n+CMS ERROR: 311\r\n");
+      }
+      if (failing && reason == "SIM locked" && command == "AT+CMGF=1\r") {
+        return port_->Answer("\r\n+CME ERROR: 11\r\n");
+      }
+      phone_.Take(*port_, command, clock_.TickCount());
+      if (failing && reason == "silent" && command.back() == '\x1a') phone_.silent = true;
+    };
+    phone_.confirming = reason != "silent";
+    phone_.offNetwork = reason == "off the network";
+    phone_.hung = reason == "radio hung";
+    if (reason == "port gone") port_->readResult = port_->writeResult = port_->openResult = false;
+    uint32_t failed = clock_.TickCount();
+    modem_->QueueMessage("Alarm A", "+111");
+    const std::string kSend = "AT+CMGS=\"+111\"\r";
+    auto& standby = standbyPort_->writes;
+    for (int i = 0; i < 400 && std::count(standby.begin(), standby.end(), kSend) == 0; ++i) Step();
+    uint32_t tookOver = clock_.TickCount() - failed;
+    EXPECT_LE(tookOver, c.takeover);
+    printf("takeover, main phone %s: %.1f s\n", c.reason, tookOver / 1000.0);
+    standby.erase(std::remove(standby.begin(), standby.end(), "AT+CSQ\r"), standby.end());
+    standby.erase(std::remove(standby.begin(), standby.end(), "AT+CREG?\r"), standby.end());
+    EXPECT_EQ(standby, Writes{kSend});
+    EXPECT_TRUE(Logged("Standby phone COM6 takes over - main phone COM5 " + reason));
+    EXPECT_EQ(modem_->SendingPhone(), std::string("standby"));
+    for (int i = 0; i < 20; ++i) Step();
+    ASSERT_EQ(standbyPhone_.received.size(), 1u);
+    EXPECT_EQ(standbyPhone_.received[0].text, "Alarm A");
+    EXPECT_EQ(modem_->QueuedCount(), 0);
+
+    failing = false;
+    phone_.silent = phone_.offNetwork = phone_.hung = false;
+    phone_.confirming = true;
+    port_->readResult = port_->writeResult = port_->openResult = true;
+    uint32_t back = clock_.TickCount();
+    for (int i = 0; i < 600 && !Logged("Main phone COM5 takes back from the standby - it answers "
+                                       "and is registered");
+         ++i) {
+      Step();
+    }
+    EXPECT_LE(clock_.TickCount() - back, 45000u);
+    EXPECT_EQ(modem_->SendingPhone(), std::string("main"));
+    phone_.received.clear();
+    modem_->QueueMessage("Alarm B", "+222");
+    for (int i = 0; i < 30; ++i) Step();
+    ASSERT_EQ(phone_.received.size(), 1u);
+    EXPECT_EQ(phone_.received[0].text, "Alarm B");
+    EXPECT_EQ(standbyPhone_.received.size(), 1u);
+    PhoneSwitch change{};
+    EXPECT_TRUE(modem_->TakeSwitch(&change));
+    EXPECT_FALSE(change.toStandby);
+  }
+}
+
 TEST(ReadLeadingInteger, ReadsAsTheModemWritesNumbers) {
   struct Case {
     const char* text;
