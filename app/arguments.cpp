@@ -29,6 +29,17 @@ void CopyField(const char* begin, const char* end, char (&to)[kNumberSize + 1]) 
 
 // --- COMx=mode: a modem on that port, in place of any made before -----------------------
 
+const char* PinOf(const std::optional<PinSetting>& pin) {
+  return pin && pin->fine ? pin->digits : nullptr;
+}
+
+// A STANDBY= argument read whole, on a port other than the last COM argument's.
+bool StandbyTaken(const Configuration& c) {
+  if (!c.standby || c.standby->tooLong) return false;
+  size_t ports = c.ports.Count();
+  return ports == 0 || strcmp(c.ports[ports - 1].port.name, c.standby->port.name) != 0;
+}
+
 void ReadPort(const ArgumentRow& row, const char* argument, Configuration& c) {
   AddStep(c, row, argument, c.ports.Count());
   PortArgument& read = c.ports.Add();
@@ -42,9 +53,11 @@ void TakePort(const Configuration& c, const ArgumentStep& step, Log& log, RunSet
     log.LogMessage(Colour::kError, "COM argument too long - %.40s...\r\n", step.argument);
   }
   const PortSetting& port = read.port;
-  const std::optional<PinSetting>& pin = c.pin;
   run.MakeModem(read.tooLong ? nullptr : port.name, port.hasMode ? port.mode : nullptr,
-                pin && pin->fine ? pin->digits : nullptr);
+                PinOf(c.pin));
+  if (!StandbyTaken(c)) return;
+  const PortSetting& standby = c.standby->port;
+  run.AddStandby(standby.name, standby.hasMode ? standby.mode : nullptr, PinOf(c.standbyPin));
 }
 
 // --- SERVICE=+nnn: the service centre's number, from its "+" on ------------------------
@@ -231,13 +244,15 @@ void TakeSpool(const Configuration& c, const ArgumentStep&, Log& log, RunSetup& 
 
 // --- PIN=nnnn: handed to each modem made (TakePort) ------------------------------------
 
-void ReadPin(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  PinSetting& read = c.pin.emplace();
-  const char* digits = argument + strlen(row.text);
+void ReadPinInto(PinSetting& read, const char* digits) {
   if (!IsPin(digits)) return;
   read.fine = true;
   memcpy(read.digits, digits, strlen(digits) + 1);
+}
+
+void ReadPin(const ArgumentRow& row, const char* argument, Configuration& c) {
+  AddStep(c, row, argument);
+  ReadPinInto(c.pin.emplace(), argument + strlen(row.text));
 }
 
 // Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right
@@ -247,6 +262,41 @@ void TakePin(const Configuration& c, const ArgumentStep&, Log& log, RunSetup&) {
     log.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
   } else {
     log.LogMessage(Colour::kError, "Bad PIN - PIN= takes %d to %d digits; no PIN sent\r\n",
+                   static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
+  }
+}
+
+// --- STANDBY=COMx=mode and STANDBY_PIN=nnnn: handed to each modem made (TakePort) -------
+
+void ReadStandby(const ArgumentRow& row, const char* argument, Configuration& c) {
+  AddStep(c, row, argument);
+  StandbySetting& read = c.standby.emplace();
+  read.tooLong = !ReadPortSetting(argument + strlen(row.text), &read.port);
+}
+
+void TakeStandby(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
+  if (StandbyTaken(c)) {
+    log.LogMessage(Colour::kNormal, "Standby phone on %s - sends while the main phone has failed",
+                   c.standby->port.name);
+  } else if (c.standby->tooLong) {
+    log.LogMessage(Colour::kError, "STANDBY argument too long - %.40s...; no standby\r\n",
+                   step.argument);
+  } else {
+    log.LogMessage(Colour::kError, "Standby phone on the main phone's port %s - no standby",
+                   c.standby->port.name);
+  }
+}
+
+void ReadStandbyPin(const ArgumentRow& row, const char* argument, Configuration& c) {
+  AddStep(c, row, argument);
+  ReadPinInto(c.standbyPin.emplace(), argument + strlen(row.text));
+}
+
+void TakeStandbyPin(const Configuration& c, const ArgumentStep&, Log& log, RunSetup&) {
+  if (c.standbyPin->fine) {
+    log.LogMessage(Colour::kNormal, "Standby SIM PIN **** given - sent when that SIM asks for it");
+  } else {
+    log.LogMessage(Colour::kError, "Bad PIN - STANDBY_PIN= takes %d to %d digits; no PIN sent",
                    static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
   }
 }
@@ -377,10 +427,14 @@ constexpr ArgumentRow kSpool = {"SPOOL=", "spool", nullptr, ReadSpool, TakeSpool
 constexpr ArgumentRow kPin = {"PIN=", "PIN", "PIN=****", ReadPin, TakePin};
 constexpr ArgumentRow kReplies = {"REPLIES=", "replies", nullptr, ReadReplies, TakeReplies};
 constexpr ArgumentRow kEscalate = {"ESCALATE=", nullptr, nullptr, ReadEscalate, TakeEscalate};
+constexpr ArgumentRow kStandby = {"STANDBY=", "standby phone", nullptr, ReadStandby, TakeStandby};
+constexpr ArgumentRow kStandbyPin = {"STANDBY_PIN=", "standby PIN", "STANDBY_PIN=****",
+                                     ReadStandbyPin, TakeStandbyPin};
 
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
-constexpr const ArgumentRow* kLeading[] = {&kDestination, &kFile, &kLog,     &kHeartbeat,
-                                           &kSpool,       &kPin,  &kReplies, &kEscalate};
+constexpr const ArgumentRow* kLeading[] = {&kDestination, &kFile,      &kLog,     &kHeartbeat,
+                                           &kSpool,       &kPin,       &kReplies, &kEscalate,
+                                           &kStandby,     &kStandbyPin};
 // Any other argument is the kind of the first of these texts it contains, as command lines
 // have always been read.
 constexpr const ArgumentRow* kContained[] = {&kPort, &kService, &kDestination, &kFile};

@@ -5,8 +5,8 @@
 //
 // How the arguments are read, as command lines have always been read:
 // - An argument that begins with a keyword of the rows in arguments.cpp (DEST=, FILE=, LOG=,
-//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=) is that kind, whatever else it holds: a
-//   path or a tag name may well contain "COM" or "SER".
+//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, STANDBY=, STANDBY_PIN=) is that kind,
+//   whatever else it holds: a path or a tag name may well contain "COM" or "SER".
 // - Any other argument is the kind of the first of "COM", "SER", "DEST=" and "FILE=" it
 //   contains, case-sensitively; an argument with none of them is passed over silently.
 // - Each COM argument makes a new modem, in place of the one an earlier COM argument
@@ -15,8 +15,9 @@
 // - DEST arguments and the lines of the files FILE arguments name (read here, in the order
 //   of the arguments) give at most 31 destinations; each one beyond is passed over with a
 //   line. A destination whose specification is incomplete or refused still takes its place.
-// - Of LOG=, HEARTBEAT=, SPOOL=, PIN= and REPLIES= the first argument is the one, whether it
-//   is taken or refused; a later one is ignored with a line. ESCALATE= may come many times.
+// - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, STANDBY= and STANDBY_PIN= the first argument
+//   is the one, whether it is taken or refused; a later one is ignored with a line.
+//   ESCALATE= may come many times. The standby and its PIN go with each modem made, as PIN=.
 // - Without a COM argument or without a destination the run is the usage text, and its
 //   exit status 0; otherwise the exit status is the number of destinations.
 //
@@ -110,7 +111,14 @@ struct SpoolSetting {
   char path[kSpoolPathSize] = {};
 };
 
-// PIN=nnnn, the SIM's PIN: 4 to 8 digits. No line ever shows it, nor the argument.
+// STANDBY=COMx=mode: the standby phone's port and its mode, read as a COM argument's.
+struct StandbySetting {
+  bool tooLong = false;
+  PortSetting port = {};
+};
+
+// PIN=nnnn (and STANDBY_PIN=nnnn), a SIM's PIN: 4 to 8 digits. No line ever shows it, nor
+// the argument.
 struct PinSetting {
   bool fine = false;
   char digits[kLongestPin + 1] = {};  // empty unless fine
@@ -141,6 +149,8 @@ class RunSetup {
   // A modem on port `name` (null: it opens nothing) with `mode` (null: the port's own), in
   // place of the one made before; `pin` (null: none) goes to the SIM when it asks.
   virtual void MakeModem(const char* name, const char* mode, const char* pin) = 0;
+  // A standby phone for the modem made last, on port `name` with `mode` and `pin` as above.
+  virtual void AddStandby(const char* name, const char* mode, const char* pin) = 0;
   // For the modem made last; null: none given.
   virtual void SetServiceNumber(const char* number) = 0;
   virtual void AddDestination(const ParsedDestination& read) = 0;
@@ -209,6 +219,8 @@ struct Configuration {
   std::optional<HeartbeatSetting> heartbeat;
   std::optional<SpoolSetting> spool;
   std::optional<PinSetting> pin;
+  std::optional<StandbySetting> standby;
+  std::optional<PinSetting> standbyPin;
   std::optional<RepliesSetting> replies;
   Table<EscalateArgument> escalations;  // each ESCALATE= argument, in order
 

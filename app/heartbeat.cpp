@@ -3,6 +3,19 @@
 #include <cstdio>
 
 namespace kelvor {
+namespace {
+
+// The heartbeat's number hears of each switch between the phones.
+void FormatSwitch(const PhoneSwitch& change, char* text, size_t size) {
+  if (change.toStandby) {
+    snprintf(text, size, "Kelvor: standby phone takes over, main phone %s.",
+             FaultWords(change.reason));
+  } else {
+    snprintf(text, size, "Kelvor: main phone sends again, standby phone stands by.");
+  }
+}
+
+}  // namespace
 
 void Heartbeat::Set(const char* number, uint32_t minutes) {
   snprintf(number_, sizeof number_, "%s", number);
@@ -12,6 +25,12 @@ void Heartbeat::Set(const char* number, uint32_t minutes) {
 // Everything is queued, never sent from here: the heartbeat takes its turn in the queue
 // behind the alarms, and the dialogue sends it as any other SMS.
 void Heartbeat::Beat(SmsModem& modem, Clock& clock, const StatusFigures& figures) {
+  PhoneSwitch change;
+  if (modem.TakeSwitch(&change) && period_ != 0) {
+    char text[kSmsTextLimit + 1];
+    FormatSwitch(change, text, sizeof text);
+    modem.QueueServiceMessage(text, number_);
+  }
   bool first = !started_;
   if (period_ == 0 || !Due(modem, clock.TickCount())) return;
   char text[kSmsTextLimit + 1];

@@ -19,7 +19,8 @@ class Heartbeat {
 
   // Once a pass, after the modem's step, with the run's figures as they are now: queues the
   // "started" heartbeat when the modem has reached Ready for the first time, and a
-  // heartbeat each period after that one.
+  // heartbeat each period after that one; and an SMS when the standby phone takes over or
+  // the main phone takes back.
   void Beat(SmsModem& modem, Clock& clock, const StatusFigures& figures);
 
  private:
