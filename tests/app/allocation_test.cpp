@@ -2,8 +2,9 @@
 // destinations, batches sent, SMS queued and confirmed, signal queries and status reports,
 // heartbeats, every line in a log file that is renamed and started anew many times over,
 // the spool written at every change, replies read (acknowledgements, status requests, a
-// stranger's SMS) and alarm SMS escalated, counted by a replaced operator new. Every fake
-// here works without the heap.
+// stranger's SMS) and alarm SMS escalated, with a standby phone that takes over while the
+// main phone is silent for a while and gives back, counted by a replaced operator new.
+// Every fake here works without the heap.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,6 +72,9 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
       atWarmUp = test::CurrentHeapCounts();
       spoolAtWarmUp = SpoolInode(spool);
     }
+    // The main phone is silent for a while: the standby takes over, then gives back.
+    if (scada.runningCalls == kWarmUp + 5000) phone.silent = true;
+    if (scada.runningCalls == kWarmUp + 5600) phone.silent = false;
     if (scada.runningCalls == kWarmUp + kCounted) {
       atEnd = test::CurrentHeapCounts();
       spoolAtEnd = SpoolInode(spool);
@@ -90,9 +94,18 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
     confirmations += sms.text.rfind("Kelvor: ", 0) == 0;
     escalated += sms.text.rfind("No answer from ", 0) == 0;
   };
-  Platform platform{console, keyboard, clock, scada, [&phone, &phonePort] {
+  test::ScriptedPhone standby;  // on the second port made
+  standby.serviceQuery = standby.ok;
+  standby.keep = false;
+  int standbySent = 0;
+  standby.onReceived = [&](const test::ScriptedPhone::Sms&) { ++standbySent; };
+  Platform platform{console, keyboard, clock, scada, [&phone, &phonePort, &standby] {
                       auto port = std::make_unique<test::FakeSerialPort>();
                       port->recording = false;
+                      if (phonePort != nullptr) {
+                        standby.Plug(*port);
+                        return port;
+                      }
                       phone.Plug(*port);
                       phonePort = port.get();
                       return port;
@@ -107,7 +120,8 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
                                         "HEARTBEAT=+447900000999,1",
                                         "ESCALATE=+447900000010,1,+447900000998",
                                         "ESCALATE=+447900000011,1,+447900000998",
-                                        "ESCALATE=+447900000012,1,+447900000998"};
+                                        "ESCALATE=+447900000012,1,+447900000998",
+                                        "STANDBY=COM2=9600,n,8,1"};
   for (int j = 0; j < 31; ++j) {
     std::string number = "+4479000000" + std::to_string(10 + j);
     std::string form = j % 2 ? ",F" : ",S";
@@ -130,6 +144,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   EXPECT_GT(confirmations, 10);
   EXPECT_GT(escalated, 10);
   EXPECT_GT(phone.deleted, 100);
+  EXPECT_GT(standbySent, 10) << "the standby sent while the main phone was silent";
   EXPECT_GT(test::TempFolder::Read(logFile + ".1").size(), 60000u);
   EXPECT_NE(spoolAtEnd, spoolAtWarmUp) << "the spool was written during the count";
   EXPECT_NE(spoolAtEnd, 0u);

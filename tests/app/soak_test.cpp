@@ -1,13 +1,14 @@
 // Sixty days of the real main loop in virtual time, across the wrap of the 32-bit tick:
 // alarm bursts over 31 destinations, a phone that goes silent, refuses texts, floods the
-// line and loses the network, and an alarm queue that fails for hours; the run ends with the SCADA
-// system stopping while a last burst waits for a silent phone. Replies and escalation are on:
-// the engineers at six destinations answer two alarm SMS in three within a minute and sleep
-// through the rest, which go on to a backup after ten minutes. Every alarm a destination takes must
-// reach that destination's phone, or its loss must be reported on the console, at shutdown too; the
-// queue never holds more than 21, no SMS is longer than 159 characters, SMS that wait for the
-// network go once it is back, an alarm SMS answered while the phone was well is never escalated and
-// one nobody answered always is, the heap stays flat.
+// line and loses the network (run once alone, once with a standby phone that takes over
+// from it and is silent only at the end), and an alarm queue that fails for hours; the run ends
+// with the SCADA system stopping while a last burst waits for a silent phone. Replies and
+// escalation are on: the engineers at six destinations answer two alarm SMS in three within a
+// minute and sleep through the rest, which go on to a backup after ten minutes. Every alarm a
+// destination takes must reach that destination's phone, or its loss must be reported on the
+// console, at shutdown too; the queue never holds more than 21, no SMS is longer than 159
+// characters, SMS that wait for the network go once it is back, an alarm SMS answered while the
+// phone was well is never escalated and one nobody answered always is, the heap stays flat.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -188,6 +189,8 @@ class World {
   int acknowledged = 0;  // confirmations the engineers received
   int escalationFull = 0;
   int badEscalations = 0;  // to the backup, of no SMS a destination with a rule took
+  int givenUp = 0;         // SMS dropped after their sendings
+  int takeovers = 0;       // by the standby
   int discardedSms = -1;   // from the shutdown line, when there was one
   int discardedBatches = -1;
   int64_t liveAtDayTwo = -1;
@@ -224,9 +227,13 @@ class SoakConsole : public test::NullConsole {
     }
     if (strcmp(line, "truncating message") == 0) ++world_.truncations;
     if (strstr(line, " waits for the network") != nullptr) world_.heldForNetwork = true;
-    if (strcmp(line, "Successfull send") == 0 || strstr(line, " dropped after ") != nullptr) {
+    bool sent =
+        strcmp(line, "Successfull send") == 0 || strcmp(line, "Standby Successfull send") == 0;
+    if (sent || strstr(line, " dropped after ") != nullptr) {
       world_.heldForNetwork = false;  // the SMS held went, or was refused for another reason
     }
+    if (strstr(line, " dropped after ") != nullptr) ++world_.givenUp;
+    if (strncmp(line, "Standby phone ", 14) == 0) ++world_.takeovers;
     if (strcmp(line, "Network registration: registered") == 0) ++world_.registeredAgain;
     if (strncmp(line, "Escalation full", 15) == 0) ++world_.escalationFull;
     sscanf(line, "Shutdown discards SMS queued: %d, alarm batches pending: %d",
@@ -364,12 +371,14 @@ class SoakKeyboard : public Keyboard {
 };
 
 // The serial port with a simulated phone behind it, in the mode the plan gives: silent,
-// refusing texts, or flooding the line with RING. It answers a command in 50 ms and a text
-// in 300 ms, and its answers end the loop's sleeps as they arrive; the flood fills every
-// read but wakes no sleep.
+// refusing texts (a restart does not help), or flooding the line with RING; a standby
+// phone is well until the last burst, when it is silent too. It answers a command in 50 ms and a
+// text in 300 ms, and its answers end the loop's sleeps as they arrive; the flood fills every read
+// but wakes no sleep.
 class PhonePort : public test::FakeSerialPort {
  public:
-  explicit PhonePort(World& world) : world_(world), phone_(sim::PhoneOptions{}) {
+  PhonePort(World& world, bool standby)
+      : world_(world), standby_(standby), phone_(sim::PhoneOptions{}) {
     recording = false;
     clock = &world.clock;
     onWrite = [this](const std::string& write) { Take(write); };
@@ -394,6 +403,7 @@ class PhonePort : public test::FakeSerialPort {
   // 331 and says it is searching, until the network is back.
   void Follow() {
     PhoneMode mode = world_.Mode();
+    if (standby_) mode = world_.Elapsed() >= kFinalBurst ? PhoneMode::kSilent : PhoneMode::kNormal;
     if (mode_ == PhoneMode::kSilent && mode != PhoneMode::kSilent) phone_.Reset();
     bool away = mode == PhoneMode::kOffNetwork;
     if (away != (mode_ == PhoneMode::kOffNetwork)) phone_.SetNetwork(away ? 2 : 1);
@@ -495,6 +505,7 @@ class PhonePort : public test::FakeSerialPort {
   static constexpr int kAnswersHeld = 256;
 
   World& world_;
+  bool standby_;
   sim::GsmPhone phone_;
   PhoneMode mode_ = PhoneMode::kNormal;
   PendingAnswer answers_[kAnswersHeld] = {};
@@ -502,16 +513,18 @@ class PhonePort : public test::FakeSerialPort {
   int answersDue_ = 0;
 };
 
-TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
+void Soak(bool standby) {
   auto started = std::chrono::steady_clock::now();
   World world;
   SoakConsole console(world);
   SoakKeyboard keyboard(world);
   SoakScada scada(world);
+  int ports = 0;  // the second port made is the standby's
   Platform platform{console, keyboard, world.clock, scada,
-                    [&world] { return std::make_unique<PhonePort>(world); }};
+                    [&world, &ports] { return std::make_unique<PhonePort>(world, ports++ == 1); }};
 
   std::vector<std::string> arguments = {"kelvor", "COM1=9600,n,8,1", "SERVICE=+99912345"};
+  if (standby) arguments.push_back("STANDBY=COM2=9600,n,8,1");
   arguments.insert(arguments.end(), world.arguments.begin(), world.arguments.end());
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(&argument[0]);
@@ -595,6 +608,14 @@ TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
   for (int count : world.lossReports) losses += count;
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  // A standby well while the main phone fails: no SMS is given up, the main phone's hung
+  // radio included.
+  if (standby) {
+    EXPECT_GT(world.takeovers, 100);
+    EXPECT_EQ(world.givenUp, 0);
+  }
+  printf("soak%s: %d standby takeovers, %d SMS given up\n", standby ? " with a standby" : "",
+         world.takeovers, world.givenUp);
   printf(
       "soak: %d alarms, %d taken by destinations, %d reached the phones in %d SMS; "
       "%d SMS reported lost; %d SMS and %d batches discarded at shutdown; %d modem time-outs; "
@@ -606,6 +627,14 @@ TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
       static_cast<long long>(world.liveAtDayTwo), static_cast<long long>(world.maxLiveAfterDayTwo),
       seconds, static_cast<int>(world.ruled.size()), answered, slept, world.acknowledged,
       world.escalatedSms);
+}
+
+TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
+  Soak(false);
+}
+
+TEST(SoakTest, SixtyDaysWithAStandbyWhoseMainPhoneFailsForHours) {
+  Soak(true);
 }
 
 }  // namespace
