@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "app/standby_arguments.h"
 #include "modem/phone_number.h"
 #include "platform/text.h"
 #include "routing/destination_file.h"
@@ -28,17 +29,6 @@ void CopyField(const char* begin, const char* end, char (&to)[kNumberSize + 1]) 
 }
 
 // --- COMx=mode: a modem on that port, in place of any made before -----------------------
-
-const char* PinOf(const std::optional<PinSetting>& pin) {
-  return pin && pin->fine ? pin->digits : nullptr;
-}
-
-// A STANDBY= argument read whole, on a port other than the last COM argument's.
-bool StandbyTaken(const Configuration& c) {
-  if (!c.standby || c.standby->tooLong) return false;
-  size_t ports = c.ports.Count();
-  return ports == 0 || strcmp(c.ports[ports - 1].port.name, c.standby->port.name) != 0;
-}
 
 void ReadPort(const ArgumentRow& row, const char* argument, Configuration& c) {
   AddStep(c, row, argument, c.ports.Count());
@@ -244,15 +234,9 @@ void TakeSpool(const Configuration& c, const ArgumentStep&, Log& log, RunSetup& 
 
 // --- PIN=nnnn: handed to each modem made (TakePort) ------------------------------------
 
-void ReadPinInto(PinSetting& read, const char* digits) {
-  if (!IsPin(digits)) return;
-  read.fine = true;
-  memcpy(read.digits, digits, strlen(digits) + 1);
-}
-
 void ReadPin(const ArgumentRow& row, const char* argument, Configuration& c) {
   AddStep(c, row, argument);
-  ReadPinInto(c.pin.emplace(), argument + strlen(row.text));
+  ReadPinDigits(c.pin.emplace(), argument + strlen(row.text));
 }
 
 // Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right
@@ -262,41 +246,6 @@ void TakePin(const Configuration& c, const ArgumentStep&, Log& log, RunSetup&) {
     log.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
   } else {
     log.LogMessage(Colour::kError, "Bad PIN - PIN= takes %d to %d digits; no PIN sent\r\n",
-                   static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
-  }
-}
-
-// --- STANDBY=COMx=mode and STANDBY_PIN=nnnn: handed to each modem made (TakePort) -------
-
-void ReadStandby(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  StandbySetting& read = c.standby.emplace();
-  read.tooLong = !ReadPortSetting(argument + strlen(row.text), &read.port);
-}
-
-void TakeStandby(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
-  if (StandbyTaken(c)) {
-    log.LogMessage(Colour::kNormal, "Standby phone on %s - sends while the main phone has failed",
-                   c.standby->port.name);
-  } else if (c.standby->tooLong) {
-    log.LogMessage(Colour::kError, "STANDBY argument too long - %.40s...; no standby\r\n",
-                   step.argument);
-  } else {
-    log.LogMessage(Colour::kError, "Standby phone on the main phone's port %s - no standby",
-                   c.standby->port.name);
-  }
-}
-
-void ReadStandbyPin(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  ReadPinInto(c.standbyPin.emplace(), argument + strlen(row.text));
-}
-
-void TakeStandbyPin(const Configuration& c, const ArgumentStep&, Log& log, RunSetup&) {
-  if (c.standbyPin->fine) {
-    log.LogMessage(Colour::kNormal, "Standby SIM PIN **** given - sent when that SIM asks for it");
-  } else {
-    log.LogMessage(Colour::kError, "Bad PIN - STANDBY_PIN= takes %d to %d digits; no PIN sent",
                    static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
   }
 }
@@ -427,14 +376,11 @@ constexpr ArgumentRow kSpool = {"SPOOL=", "spool", nullptr, ReadSpool, TakeSpool
 constexpr ArgumentRow kPin = {"PIN=", "PIN", "PIN=****", ReadPin, TakePin};
 constexpr ArgumentRow kReplies = {"REPLIES=", "replies", nullptr, ReadReplies, TakeReplies};
 constexpr ArgumentRow kEscalate = {"ESCALATE=", nullptr, nullptr, ReadEscalate, TakeEscalate};
-constexpr ArgumentRow kStandby = {"STANDBY=", "standby phone", nullptr, ReadStandby, TakeStandby};
-constexpr ArgumentRow kStandbyPin = {"STANDBY_PIN=", "standby PIN", "STANDBY_PIN=****",
-                                     ReadStandbyPin, TakeStandbyPin};
 
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
-constexpr const ArgumentRow* kLeading[] = {&kDestination, &kFile,      &kLog,     &kHeartbeat,
-                                           &kSpool,       &kPin,       &kReplies, &kEscalate,
-                                           &kStandby,     &kStandbyPin};
+constexpr const ArgumentRow* kLeading[] = {&kDestination, &kFile,         &kLog,     &kHeartbeat,
+                                           &kSpool,       &kPin,          &kReplies, &kEscalate,
+                                           &kStandbyRow,  &kStandbyPinRow};
 // Any other argument is the kind of the first of these texts it contains, as command lines
 // have always been read.
 constexpr const ArgumentRow* kContained[] = {&kPort, &kService, &kDestination, &kFile};

@@ -25,6 +25,8 @@
 // in arguments.cpp with its reader and its take, and, when the run is to do something new
 // with the value, a call of RunSetup.
 
+#pragma once
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -73,6 +73,7 @@ void SmsModem::AddStandby(const char* portName, const char* mode, std::unique_pt
   standby_->SetPin(pin);
   standby_->SetSending(false);
   standby_->WatchRegistration();
+  if (listening_) standby_->ListenForReplies();
   phone_.WatchRegistration();
 }
 
@@ -148,6 +149,7 @@ bool SmsModem::TakeConfirmed(OutgoingSms* sms) {
 }
 
 void SmsModem::ListenForReplies() {
+  listening_ = true;
   phone_.ListenForReplies();
   if (standby_) standby_->ListenForReplies();
 }

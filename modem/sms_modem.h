@@ -96,6 +96,7 @@ class SmsModem : public SmsOutbox {
   std::unique_ptr<PrefixedLog> standbyLog_;
   std::unique_ptr<Phone> standby_;
   Failover failover_;
+  bool listening_ = false;  // a standby added later reads replies too
 };
 
 }  // namespace kelvor

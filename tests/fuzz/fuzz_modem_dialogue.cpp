@@ -9,8 +9,13 @@
 // not one reading command before the program listens; a reading command is a listing or an
 // index read or deleted as digits alone, and a delete follows the read of the same index; a
 // message handed over holds its NUL within its fields and no control byte; no line received
-// shows a control byte on the console.
+// shows a control byte on the console. A standby phone may be added at any point, its port
+// fed as the main one: each text goes out on a port after that port's AT+CMGS of the number
+// it was queued for (two phones never send one SMS's text to another's number), and the
+// main phone's PIN never reaches the standby's port.
+#include <map>
 #include <memory>
+#include <set>
 
 #include "fuzz_support.h"
 #include "log/console_log.h"
@@ -120,6 +125,27 @@ struct ReadingCommands {
   }
 };
 
+// The texts queued and the numbers each was queued for, as the queue keeps them (cut at 159
+// characters, Ctrl-Z and ESC as blanks); and on each port, the number of its last AT+CMGS.
+struct Addressed {
+  std::map<std::string, std::set<std::string>> queued;
+  std::map<const test::FakeSerialPort*, std::string> number;
+
+  void Queued(const std::string& given, const std::string& to) {
+    std::string text = given.substr(0, strnlen(given.c_str(), kSmsTextLimit));
+    for (char& c : text) c = c == '\x1a' || c == '\x1b' ? ' ' : c;
+    queued[text].insert(to.c_str());
+  }
+  void Check(const test::FakeSerialPort& port, const std::string& write) {
+    if (write.rfind("AT+CMGS=\"", 0) == 0 && write.size() >= 11) {
+      number[&port] = write.substr(9, write.size() - 11);
+    } else if (write.size() > 1 && write.back() == '\x1a') {
+      auto found = queued.find(write.substr(0, write.size() - 1));
+      FUZZ_CHECK(found != queued.end() && found->second.count(number[&port]) == 1);
+    }
+  }
+};
+
 void CheckIncoming(SmsModem& modem) {
   IncomingSms message;
   if (!modem.TakeIncoming(&message)) return;
@@ -142,13 +168,14 @@ void CheckModem(const SmsModem& modem) {
 }
 
 void CheckWrites(const test::FakeSerialPort& port, const PinConsole& console, size_t* checked,
-                 bool* pinRefused, ReadingCommands& reading) {
+                 bool* pinRefused, ReadingCommands& reading, Addressed& addressed) {
   static const bool trace = getenv("KELVOR_FUZZ_TRACE") != nullptr;  // to follow a crash
   for (; *checked < port.writes.size(); ++*checked) {
     const std::string& write = port.writes[*checked];
     if (trace) fprintf(stderr, "TX %s\n", write.c_str());
     CheckWrite(write);
     reading.Check(write);
+    addressed.Check(port, write);
     if (!PinWrite(write)) continue;
     FUZZ_CHECK(!*pinRefused && !console.pin.empty());
     FUZZ_CHECK(write == "AT+CPIN=\"" + console.pin + "\"\r");
@@ -169,6 +196,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SmsModem modem("COM5", "9600,N,8,1", std::move(owned), log, clock);
   bool pinRefused = false;  // as the last check found it
   ReadingCommands reading;
+  Addressed addressed;
+  test::FakeSerialPort* standby = nullptr;  // once added, with no PIN of its own
+  size_t standbyChecked = 0;
+  ReadingCommands standbyReading;
+  auto check = [&] {
+    CheckModem(modem);
+    CheckWrites(*port, console, &checked, &pinRefused, reading, addressed);
+    if (standby == nullptr) return;
+    for (size_t i = standbyChecked; i < standby->writes.size(); ++i) {
+      FUZZ_CHECK(!PinWrite(standby->writes[i]));
+    }
+    bool refused = false;
+    PinConsole none;
+    CheckWrites(*standby, none, &standbyChecked, &refused, standbyReading, addressed);
+  };
 
   int steps = 0;
   while (!input.Empty() && steps < 2000) {
@@ -191,7 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 5: {
         std::string text = input.Text(255);
         std::string number = input.Text(40);
-        modem.QueueMessage(text.c_str(), number.c_str());
+        if (modem.QueueMessage(text.c_str(), number.c_str())) addressed.Queued(text, number);
         break;
       }
       case 6:
@@ -211,19 +253,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 9:  // the program listens for replies from now on
         modem.ListenForReplies();
-        reading.listening = true;
+        reading.listening = standbyReading.listening = true;
+        break;
+      case 10:  // a standby phone, then answers on its port
+        if (standby == nullptr) {
+          auto second = std::make_unique<test::FakeSerialPort>();
+          standby = second.get();
+          modem.AddStandby("COM6", nullptr, std::move(second), nullptr);
+        } else if (input.Byte() % 2 == 0) {
+          standby->Arrive(kAnswers[input.Byte() % kAnswerCount]);
+        } else {
+          standby->Answer(kAnswers[input.Byte() % kAnswerCount]);
+        }
         break;
       default:
         for (int i = input.Byte() % 4 + 1; i > 0; --i, ++steps) {
           modem.PollModem();
-          CheckModem(modem);
-          CheckWrites(*port, console, &checked, &pinRefused, reading);
+          check();
           if (input.Byte() % 2 == 0) CheckIncoming(modem);  // the program takes it, or not yet
         }
         break;
     }
-    CheckModem(modem);
-    CheckWrites(*port, console, &checked, &pinRefused, reading);
+    check();
   }
   return 0;
 }
