@@ -750,6 +750,33 @@ TEST_F(ModemTest, TheStandbyTakesOverFromAFailedMainPhoneAndGivesItBack) {
   }
 }
 
+// A switch waits for the SMS on its way: a main phone off the network still sends while
+// the standby cannot either; when the standby can again while the main phone's text awaits
+// its confirmation, the standby takes over only once it came, and sends the next SMS.
+TEST_F(ModemTest, TheStandbyTakesOverOnlyOnceTheMainPhonesSmsIsConfirmed) {
+  MakeWithStandby();
+  port_->clock = &clock_;
+  const std::string kSearching = "\r\n+CREG: 0,2\r\n\r\nOK\r\n";
+  phone_.registration = standbyPhone_.registration = kSearching;
+  auto& standby = standbyPort_->writes;
+  for (int i = 0; i < 120 && std::count(standby.begin(), standby.end(), "AT+CREG?\r") == 0; ++i) {
+    Step();
+  }
+  Step();
+  standbyPhone_.registration = "\r\n+CREG: 0,1\r\n\r\nOK\r\n";  // at its next query
+  for (int i = 0; i < 50; ++i) Step();
+  phone_.sendDelay = 9000;
+  modem_->QueueMessage("Alarm A", "+111");
+  modem_->QueueMessage("Alarm B", "+222");
+  for (int i = 0; i < 300; ++i) Step();
+  ASSERT_EQ(phone_.received.size(), 1u);
+  EXPECT_EQ(phone_.received[0].number + " " + phone_.received[0].text, "+111 Alarm A");
+  ASSERT_EQ(standbyPhone_.received.size(), 1u);
+  EXPECT_EQ(standbyPhone_.received[0].number + " " + standbyPhone_.received[0].text,
+            "+222 Alarm B");
+  EXPECT_EQ(modem_->Tally().sent, 2u);
+}
+
 TEST(ReadLeadingInteger, ReadsAsTheModemWritesNumbers) {
   struct Case {
     const char* text;
