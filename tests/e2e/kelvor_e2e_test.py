@@ -565,12 +565,13 @@ class Standby(StandbyScenario):
 
     def test_a_silent_main_phone_leaves_the_alarm_to_the_standby(self):
         main = self.phone("--silent")
-        standby = self.standby(control=os.path.join(self.workdir, "control"))
+        standby = self.standby("--pin", "1357", control=os.path.join(self.workdir, "control"))
         self.node.command(FEED)
         self.node.command(FEED_ALARM)
         started = time.monotonic()
         kelvor = self.kelvor(main, "DEST=+15550020,A,H,0", "ESCALATE=+15550020,1,+15550021",
-                             "HEARTBEAT=+15550099,60", self.standby_argument(standby))
+                             "HEARTBEAT=+15550099,60", "PIN=2468", "STANDBY_PIN=1357",
+                             self.standby_argument(standby))
         messages = self.messages(standby, 3, 90)
         self.assertLess(time.monotonic() - started, 90)
         self.assertIn(("+15550020", "7/06:05\nFeed flow high\n"), messages)
@@ -582,6 +583,7 @@ class Standby(StandbyScenario):
                          ("+15550020", "Kelvor: 1 alarm SMS acknowledged"))
         kelvor.out.wait_for(r"SMS from \+15550020 acknowledges 1 alarm SMS: on my way\n", 1)
         self.assertEqual(standby.out.count(r"SMS in deleted index="), 1)
+        self.assertEqual(standby.out.count(r"PIN tried"), standby.out.count(r"PIN tried right"))
         self.shut_down(kelvor, 1)
         self.assertEqual(self.messages(main), [])
 

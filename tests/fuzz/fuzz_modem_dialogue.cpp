@@ -197,19 +197,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool pinRefused = false;  // as the last check found it
   ReadingCommands reading;
   Addressed addressed;
-  test::FakeSerialPort* standby = nullptr;  // once added, with no PIN of its own
+  test::FakeSerialPort* standby = nullptr;  // once added
   size_t standbyChecked = 0;
-  ReadingCommands standbyReading;
   auto check = [&] {
     CheckModem(modem);
     CheckWrites(*port, console, &checked, &pinRefused, reading, addressed);
-    if (standby == nullptr) return;
-    for (size_t i = standbyChecked; i < standby->writes.size(); ++i) {
-      FUZZ_CHECK(!PinWrite(standby->writes[i]));
+    for (; standby != nullptr && standbyChecked < standby->writes.size(); ++standbyChecked) {
+      CheckWrite(standby->writes[standbyChecked]);
+      FUZZ_CHECK(!PinWrite(standby->writes[standbyChecked]));  // it has no PIN
+      addressed.Check(*standby, standby->writes[standbyChecked]);
     }
-    bool refused = false;
-    PinConsole none;
-    CheckWrites(*standby, none, &standbyChecked, &refused, standbyReading, addressed);
   };
 
   int steps = 0;
@@ -253,7 +250,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 9:  // the program listens for replies from now on
         modem.ListenForReplies();
-        reading.listening = standbyReading.listening = true;
+        reading.listening = true;
         break;
       case 10:  // a standby phone, then answers on its port
         if (standby == nullptr) {
