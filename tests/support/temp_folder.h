@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,10 +14,13 @@ namespace kelvor::test {
 
 class TempFolder {
  public:
-  // Named after the running test, so that test cases run side by side stay apart.
+  // Named after the running test, so that test cases run side by side stay apart, and after
+  // the time it was made, so that the same test of another build or work tree run meanwhile
+  // does not remove it.
   TempFolder() {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("kelvor-") + test->test_suite_name() + "-" + test->name();
+    std::string name = std::string("kelvor-") + test->test_suite_name() + "-" + test->name() + "-" +
+                       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
     for (char& c : name) {
       if (c == '/') c = '-';
     }
