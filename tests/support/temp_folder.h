@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,13 +13,10 @@ namespace kelvor::test {
 
 class TempFolder {
  public:
-  // Named after the running test, so that test cases run side by side stay apart, and after
-  // the time it was made, so that the same test of another build or work tree run meanwhile
-  // does not remove it.
+  // Named after the running test, so that test cases run side by side stay apart.
   TempFolder() {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("kelvor-") + test->test_suite_name() + "-" + test->name() + "-" +
-                       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::string name = std::string("kelvor-") + test->test_suite_name() + "-" + test->name();
     for (char& c : name) {
       if (c == '/') c = '-';
     }
