@@ -272,17 +272,6 @@ void TakeReplies(const Configuration& c, const ArgumentStep& step, Log& log, Run
 
 // --- CHARSET=AUTO|GSM|UCS2 and CODEPAGE=number: texts as written --------------------
 
-// The charset's name after the "=", in any case; kAsGiven for any other text.
-Charset CharsetNamed(const char* value) {
-  char name[5] = {};
-  for (size_t i = 0; i < sizeof name - 1 && value[i] != '\0'; ++i) name[i] = Upper(value[i]);
-  if (strlen(value) >= sizeof name) return Charset::kAsGiven;
-  if (strcmp(name, "AUTO") == 0) return Charset::kAuto;
-  if (strcmp(name, "GSM") == 0) return Charset::kGsm;
-  if (strcmp(name, "UCS2") == 0) return Charset::kUcs2;
-  return Charset::kAsGiven;
-}
-
 void ReadCharset(const ArgumentRow& row, const char* argument, Configuration& c) {
   AddStep(c, row, argument);
   CharsetSetting& read = c.charset.emplace();
@@ -292,31 +281,25 @@ void ReadCharset(const ArgumentRow& row, const char* argument, Configuration& c)
 
 // The code page is CODEPAGE='s, or the node's own; the line names it either way.
 void TakeCharset(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup& run) {
-  const char* const kNames[] = {"", "AUTO", "GSM", "UCS2"};
+  unsigned page = c.codePage && c.codePage->fine ? c.codePage->number : SystemCodePage();
   if (!c.charset->fine) {
-    log.LogMessage(Colour::kError,
-                   "Bad character set - CHARSET=AUTO, GSM or UCS2: %.60s; texts go as they are",
-                   step.argument);
-    return;
-  }
-  bool given = c.codePage && c.codePage->fine;
-  uint32_t codePage = given ? c.codePage->number : SystemCodePage();
-  Charset charset = c.charset->charset;
-  if (run.ChooseCharset(charset, codePage)) {
+    log.LogMessage(Colour::kError, "Bad character set - CHARSET=AUTO, GSM or UCS2: %.60s; %s",
+                   step.argument, "texts go as they are");
+  } else if (run.ChooseCharset(c.charset->charset, page)) {
     log.LogMessage(Colour::kNormal, "Character set %s for SMS texts, read in code page %u",
-                   kNames[static_cast<int>(charset)], static_cast<unsigned>(codePage));
+                   CharsetName(c.charset->charset), page);
   } else {
     log.LogMessage(Colour::kError,
-                   "Code page %u cannot be read here (one byte a character: 1250, 1251, 1252...) "
-                   "- its letters above 127 go as ?",
-                   static_cast<unsigned>(codePage));
+                   "Code page %u cannot be read here (one byte a character: "
+                   "1250, 1251, 1252...) - its letters above 127 go as ?",
+                   page);
   }
 }
 
 void ReadCodePageArgument(const ArgumentRow& row, const char* argument, Configuration& c) {
   AddStep(c, row, argument);
-  CodePageSetting& read = c.codePage.emplace();
   const char* value = argument + strlen(row.text);
+  CodePageSetting& read = c.codePage.emplace();
   read.fine = ReadInRange(value, strlen(value), 1, 65535, &read.number);
 }
 
@@ -324,7 +307,8 @@ void ReadCodePageArgument(const ArgumentRow& row, const char* argument, Configur
 void TakeCodePage(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
   if (!c.codePage->fine) {
     log.LogMessage(Colour::kError,
-                   "Bad code page - CODEPAGE= takes its number, as 1252: %.60s; code page %u used",
+                   "Bad code page - CODEPAGE= takes its number, as 1252: %.60s; "
+                   "code page %u used",
                    step.argument, static_cast<unsigned>(SystemCodePage()));
   } else if (!c.charset || !c.charset->fine) {
     log.LogMessage(Colour::kError, "Code page %u without CHARSET= - texts go as they are",

@@ -4,6 +4,7 @@
 
 #include "modem/gsm_alphabet.h"
 #include "modem/sms_outbox.h"
+#include "platform/text.h"
 
 namespace kelvor {
 namespace {
@@ -15,6 +16,22 @@ bool Offers(uint8_t offered, TextSet set) {
 }
 
 }  // namespace
+
+constexpr const char* kCharsetNames[] = {"", "AUTO", "GSM", "UCS2"};  // as Charset numbers them
+
+const char* CharsetName(Charset charset) {
+  return kCharsetNames[static_cast<int>(charset)];
+}
+
+Charset CharsetNamed(const char* name) {
+  for (int i = 1; i < 4; ++i) {
+    size_t length = strlen(kCharsetNames[i]);
+    bool same = strlen(name) == length;
+    for (size_t at = 0; same && at < length; ++at) same = Upper(name[at]) == kCharsetNames[i][at];
+    if (same) return static_cast<Charset>(i);
+  }
+  return Charset::kAsGiven;
+}
 
 const char* SetName(TextSet set) {
   switch (set) {

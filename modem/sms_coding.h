@@ -18,6 +18,11 @@ enum class Charset : uint8_t {
   kUcs2,     // always UCS-2
 };
 
+// "AUTO", "GSM" or "UCS2", as CHARSET= names a charset; "" for kAsGiven.
+const char* CharsetName(Charset charset);
+// The charset `name` names, in any case; kAsGiven for any other text.
+Charset CharsetNamed(const char* name);
+
 constexpr size_t kSeptetLimit = 160;  // of an SMS of 7-bit data coding
 constexpr size_t kUcs2Limit = 70;     // characters of an SMS of UCS-2 data coding
 
