@@ -54,32 +54,44 @@ const char32_t kGsmLow[32] = {0x40,  0xA3,  0x24,  0xA5,  0xE8,  0xE9,  0xF9,  0
                               0xF2,  0xC7,  0x0A,  0xD8,  0xF8,  0x0D,  0xC5,  0xE5,
                               0x394, 0x5F,  0x3A6, 0x393, 0x39B, 0x3A9, 0x3A0, 0x3A8,
                               0x3A3, 0x398, 0x39E, 0x1B,  0xC6,  0xE6,  0xDF,  0xC9};
-const std::map<unsigned, char32_t> kGsmHigh = {
-    {0x24, 0xA4}, {0x40, 0xA1}, {0x5B, 0xC4}, {0x5C, 0xD6}, {0x5D, 0xD1},
-    {0x5E, 0xDC}, {0x5F, 0xA7}, {0x60, 0xBF}, {0x7B, 0xE4}, {0x7C, 0xF6},
-    {0x7D, 0xF1}, {0x7E, 0xFC}, {0x7F, 0xE0}};
-const std::map<unsigned, char32_t> kGsmExtension = {
-    {0x0A, 0x0C}, {0x14, '^'}, {0x28, '{'}, {0x29, '}'}, {0x2F, '\\'},
-    {0x3C, '['},  {0x3D, '~'}, {0x3E, ']'}, {0x40, '|'}, {0x65, 0x20AC}};
+// Pairs of a code and its character; plain arrays, so that the soak's heap count holds the
+// phone's SMS alone.
+struct Code {
+  unsigned code;
+  char32_t character;
+};
+constexpr Code kGsmHigh[] = {{0x24, 0xA4}, {0x40, 0xA1}, {0x5B, 0xC4}, {0x5C, 0xD6}, {0x5D, 0xD1},
+                             {0x5E, 0xDC}, {0x5F, 0xA7}, {0x60, 0xBF}, {0x7B, 0xE4}, {0x7C, 0xF6},
+                             {0x7D, 0xF1}, {0x7E, 0xFC}, {0x7F, 0xE0}};
+constexpr Code kGsmExtension[] = {{0x0A, 0x0C}, {0x14, '^'},   {0x28, '{'}, {0x29, '}'},
+                                  {0x2F, '\\'}, {0x3C, '['},   {0x3D, '~'}, {0x3E, ']'},
+                                  {0x40, '|'},  {0x65, 0x20AC}};
 
 char32_t GsmCharacter(unsigned code) {
   if (code < 32) return kGsmLow[code];
-  auto high = kGsmHigh.find(code);
-  return high != kGsmHigh.end() ? high->second : code;
+  for (const Code& high : kGsmHigh) {
+    if (high.code == code) return high.character;
+  }
+  return code;
+}
+
+// The extension table's character of `code`, or 0.
+char32_t GsmExtension(unsigned code) {
+  for (const Code& extension : kGsmExtension) {
+    if (extension.code == code) return extension.character;
+  }
+  return 0;
 }
 
 // Septets a character takes in the alphabet: 1, 2 in the extension table, 0 in neither.
 int Septets(char32_t character) {
-  static const std::map<char32_t, int> septets = [] {
-    std::map<char32_t, int> all;
-    for (unsigned code = 0; code < 128; ++code) {
-      if (code != 0x1B) all[GsmCharacter(code)] = 1;
-    }
-    for (const auto& [code, character] : kGsmExtension) all.emplace(character, 2);
-    return all;
-  }();
-  auto found = septets.find(character);
-  return found != septets.end() ? found->second : 0;
+  for (unsigned code = 0; code < 128; ++code) {
+    if (code != 0x1B && GsmCharacter(code) == character) return 1;
+  }
+  for (const Code& extension : kGsmExtension) {
+    if (extension.character == character) return 2;
+  }
+  return 0;
 }
 
 std::string Utf8(const std::u32string& text) {
@@ -115,8 +127,8 @@ std::u32string SevenBit(const std::string& line, const std::string& charset, boo
       bool known = byte < 0x80 || charset == "8859-1";
       text += known && Septets(byte) > 0 ? byte : U'?';
     } else if (byte == 0x1B && i + 1 < line.size() &&
-               kGsmExtension.count(static_cast<unsigned char>(line[i + 1])) != 0) {
-      text += kGsmExtension.at(static_cast<unsigned char>(line[++i]));
+               GsmExtension(static_cast<unsigned char>(line[i + 1])) != 0) {
+      text += GsmExtension(static_cast<unsigned char>(line[++i]));
     } else {
       text += byte < 0x80 && byte != 0x1B ? GsmCharacter(byte) : U'?';
     }
