@@ -145,14 +145,15 @@ TEST_F(OfferAlarmTest, LongestFullTextIsKeptWholeInABatchOfItsOwn) {
   ASSERT_EQ(text.size(), kFullTextMax);
   for (int code = -128; code <= 127; ++code) EXPECT_LE(strlen(StatusName(code)), kStatusNameMax);
 
-  // Header and text exceed 159: the header alone goes first, then the text fills a restarted
-  // batch of its own, whole, for the modem queue to shorten.
+  // Header and text exceed 159: the text joins the header all the same, whole, for the modem
+  // queue to shorten; a header that carries no alarm never goes alone. The next text fills a
+  // restarted batch of its own.
   AlarmDestination destination = world.Make("=+1,A,H,1,F");
   Offer(destination, alarm);
+  EXPECT_TRUE(world.outbox.queued.empty());
   Offer(destination, alarm);
-  ASSERT_EQ(world.outbox.queued.size(), 2u);
-  EXPECT_EQ(world.outbox.queued[0].text, "Fix Alarms\n");
-  EXPECT_EQ(world.outbox.queued[1].text, "Fix Alarms\r\n" + text);
+  ASSERT_EQ(world.outbox.queued.size(), 1u);
+  EXPECT_EQ(world.outbox.queued[0].text, "Fix Alarms\n" + text);
   EXPECT_EQ(destination.Batch(), "Fix Alarms\r\n" + text);
 }
 
@@ -179,6 +180,15 @@ TEST_F(OfferAlarmTest, BatchOfExactly159StaysAndThe160thCharacterStartsANewOne) 
   EXPECT_EQ(world.outbox.queued[0].text.size(), 112u);
   EXPECT_EQ(strlen(over.Batch()), 48u);
   EXPECT_EQ(over.PendingSince(), firstSince + 5000);  // the new batch's delay starts now
+
+  // An outbox whose coding holds fewer (70 characters of UCS-2) hands the batch over there.
+  world.outbox.queued.clear();
+  world.outbox.textLimit = 70;
+  AlarmDestination ucs2 = world.Make("=+3,A,H,30");
+  for (int i : {1, 1}) Offer(ucs2, texts[i]);
+  ASSERT_EQ(world.outbox.queued.size(), 1u);
+  EXPECT_EQ(world.outbox.queued[0].text.size(), 47u);
+  EXPECT_EQ(strlen(ucs2.Batch()), 47u);
 }
 
 // A due batch that finds the queue full waits, says so once, takes later alarms while
