@@ -84,6 +84,7 @@ class AlarmDestination {
   void SetBatch(const char* header);
   void AppendToBatch(const char* text, size_t length);
   bool FitsWithBatch(const char* text, size_t length, RoutingContext& context) const;
+  bool HandsOverBefore(size_t length) const;
   void SendBatch(RoutingContext& context);
   void PullInFarDeadline(uint32_t now);
   void WaitForRoom(RoutingContext& context);

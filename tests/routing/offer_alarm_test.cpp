@@ -145,16 +145,27 @@ TEST_F(OfferAlarmTest, LongestFullTextIsKeptWholeInABatchOfItsOwn) {
   ASSERT_EQ(text.size(), kFullTextMax);
   for (int code = -128; code <= 127; ++code) EXPECT_LE(strlen(StatusName(code)), kStatusNameMax);
 
-  // Header and text exceed 159: the text joins the header all the same, whole, for the modem
-  // queue to shorten; a header that carries no alarm never goes alone. The next text fills a
-  // restarted batch of its own.
+  // Header and text exceed 159: the header alone goes first, then the text fills a restarted
+  // batch of its own, whole, for the modem queue to shorten.
   AlarmDestination destination = world.Make("=+1,A,H,1,F");
   Offer(destination, alarm);
-  EXPECT_TRUE(world.outbox.queued.empty());
   Offer(destination, alarm);
-  ASSERT_EQ(world.outbox.queued.size(), 1u);
-  EXPECT_EQ(world.outbox.queued[0].text, "Fix Alarms\n" + text);
+  ASSERT_EQ(world.outbox.queued.size(), 2u);
+  EXPECT_EQ(world.outbox.queued[0].text, "Fix Alarms\n");
+  EXPECT_EQ(world.outbox.queued[1].text, "Fix Alarms\r\n" + text);
   EXPECT_EQ(destination.Batch(), "Fix Alarms\r\n" + text);
+
+  // A coding that holds fewer (70 characters of UCS-2) never sends a header alone: a text too
+  // long to share an SMS with it joins it, and the queue makes SMS of its coding of them.
+  world.outbox.queued.clear();
+  world.outbox.textLimit = 70;
+  alarm.tag = "T";
+  world.scada.SetText("NODE1", "T", "A_DESC", "Kessel");
+  world.scada.SetText("NODE1", "T", "A_CV", std::string(47, 'v'));  // a text of 79
+  AlarmDestination ucs2 = world.Make("=+2,A,H,1,F");
+  Offer(ucs2, alarm);
+  EXPECT_TRUE(world.outbox.queued.empty());
+  EXPECT_EQ(std::string(ucs2.Batch()).rfind("Fix Alarms\n-128/", 0), 0u);
 }
 
 // Description-only texts are "7/09:05\n", the description and "\n": 9 + its length.
