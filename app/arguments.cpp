@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/standby_arguments.h"
 #include "modem/phone_number.h"
+#include "platform/code_page.h"
 #include "platform/text.h"
 #include "routing/destination_file.h"
 
@@ -268,6 +269,52 @@ void TakeReplies(const Configuration& c, const ArgumentStep& step, Log& log, Run
                  step.argument);
 }
 
+// --- CHARSET=AUTO|GSM|UCS2 and CODEPAGE=number: texts as written --------------------
+
+void ReadCharset(const ArgumentRow& row, const char* argument, Configuration& c) {
+  AddStep(c, row, argument);
+  CharsetSetting& read = c.charset.emplace();
+  read.charset = CharsetNamed(argument + strlen(row.text));
+  read.fine = read.charset != Charset::kAsGiven;
+}
+
+// The code page is CODEPAGE='s, or the node's own; the line names it either way.
+void TakeCharset(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup& run) {
+  unsigned page = c.codePage && c.codePage->fine ? c.codePage->number : SystemCodePage();
+  if (!c.charset->fine) {
+    log.LogMessage(Colour::kError, "Bad character set - CHARSET=AUTO, GSM or UCS2: %.60s; %s",
+                   step.argument, "texts go as they are");
+  } else if (run.ChooseCharset(c.charset->charset, page)) {
+    log.LogMessage(Colour::kNormal, "Character set %s for SMS texts, read in code page %u",
+                   CharsetName(c.charset->charset), page);
+  } else {
+    log.LogMessage(Colour::kError,
+                   "Code page %u cannot be read here (one byte a character: "
+                   "1250, 1251, 1252...) - its letters above 127 go as ?",
+                   page);
+  }
+}
+
+void ReadCodePageArgument(const ArgumentRow& row, const char* argument, Configuration& c) {
+  AddStep(c, row, argument);
+  const char* value = argument + strlen(row.text);
+  CodePageSetting& read = c.codePage.emplace();
+  read.fine = ReadInRange(value, strlen(value), 1, 65535, &read.number);
+}
+
+// A code page taken is said with the charset; one refused or given alone is said here.
+void TakeCodePage(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
+  if (!c.codePage->fine) {
+    log.LogMessage(Colour::kError,
+                   "Bad code page - CODEPAGE= takes its number, as 1252: %.60s; "
+                   "code page %u used",
+                   step.argument, static_cast<unsigned>(SystemCodePage()));
+  } else if (!c.charset || !c.charset->fine) {
+    log.LogMessage(Colour::kError, "Code page %u without CHARSET= - texts go as they are",
+                   static_cast<unsigned>(c.codePage->number));
+  }
+}
+
 // --- ESCALATE=number,minutes,next, as often as given -----------------------------------
 
 // Splits the three fields and keeps what the rule says of their values; a refused number
@@ -376,11 +423,14 @@ constexpr ArgumentRow kSpool = {"SPOOL=", "spool", nullptr, ReadSpool, TakeSpool
 constexpr ArgumentRow kPin = {"PIN=", "PIN", "PIN=****", ReadPin, TakePin};
 constexpr ArgumentRow kReplies = {"REPLIES=", "replies", nullptr, ReadReplies, TakeReplies};
 constexpr ArgumentRow kEscalate = {"ESCALATE=", nullptr, nullptr, ReadEscalate, TakeEscalate};
+constexpr ArgumentRow kCharset = {"CHARSET=", "character set", nullptr, ReadCharset, TakeCharset};
+constexpr ArgumentRow kCodePage = {"CODEPAGE=", "code page", nullptr, ReadCodePageArgument,
+                                   TakeCodePage};
 
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
-constexpr const ArgumentRow* kLeading[] = {&kDestination, &kFile,         &kLog,     &kHeartbeat,
-                                           &kSpool,       &kPin,          &kReplies, &kEscalate,
-                                           &kStandbyRow,  &kStandbyPinRow};
+constexpr const ArgumentRow* kLeading[] = {
+    &kDestination, &kFile,     &kLog,     &kHeartbeat, &kSpool,      &kPin,
+    &kReplies,     &kEscalate, &kCharset, &kCodePage,  &kStandbyRow, &kStandbyPinRow};
 // Any other argument is the kind of the first of these texts it contains, as command lines
 // have always been read.
 constexpr const ArgumentRow* kContained[] = {&kPort, &kService, &kDestination, &kFile};

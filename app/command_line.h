@@ -5,8 +5,9 @@
 //
 // How the arguments are read, as command lines have always been read:
 // - An argument that begins with a keyword of the rows in arguments.cpp (DEST=, FILE=, LOG=,
-//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, STANDBY=, STANDBY_PIN=) is that kind,
-//   whatever else it holds: a path or a tag name may well contain "COM" or "SER".
+//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, CHARSET=, CODEPAGE=, STANDBY=,
+//   STANDBY_PIN=) is that kind, whatever else it holds: a path or a tag name may well
+//   contain "COM" or "SER".
 // - Any other argument is the kind of the first of "COM", "SER", "DEST=" and "FILE=" it
 //   contains, case-sensitively; an argument with none of them is passed over silently.
 // - Each COM argument makes a new modem, in place of the one an earlier COM argument
@@ -15,9 +16,10 @@
 // - DEST arguments and the lines of the files FILE arguments name (read here, in the order
 //   of the arguments) give at most 31 destinations; each one beyond is passed over with a
 //   line. A destination whose specification is incomplete or refused still takes its place.
-// - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, STANDBY= and STANDBY_PIN= the first argument
-//   is the one, whether it is taken or refused; a later one is ignored with a line.
-//   ESCALATE= may come many times. The standby and its PIN go with each modem made, as PIN=.
+// - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, CHARSET=, CODEPAGE=, STANDBY= and
+//   STANDBY_PIN= the first argument is the one, whether it is taken or refused; a later one
+//   is ignored with a line. ESCALATE= may come many times. The standby and its PIN go with
+//   each modem made, as PIN= does.
 // - Without a COM argument or without a destination the run is the usage text, and its
 //   exit status 0; otherwise the exit status is the number of destinations.
 //
@@ -37,6 +39,7 @@
 #include "log/log.h"
 #include "log/log_file.h"
 #include "modem/sim_pin.h"
+#include "modem/sms_coding.h"
 #include "modem/sms_outbox.h"
 #include "platform/serial_mode.h"
 #include "routing/destination_list.h"
@@ -132,6 +135,20 @@ struct RepliesSetting {
   bool on = false;
 };
 
+// CHARSET=AUTO, GSM or UCS2, in any case: how texts go to the phone. Anything else is
+// refused, and texts go as they are, as without it.
+struct CharsetSetting {
+  bool fine = false;
+  Charset charset = Charset::kAsGiven;
+};
+
+// CODEPAGE=number: the code page of the texts of the SCADA database, 1 to 65535; without it
+// the node's own (SystemCodePage). It counts only with CHARSET=.
+struct CodePageSetting {
+  bool fine = false;
+  uint32_t number = 0;
+};
+
 // An ESCALATE=number,minutes,next argument: exactly three fields, its values as the
 // escalation's rule takes them (CheckRuleValues).
 struct EscalateArgument {
@@ -159,6 +176,9 @@ class RunSetup {
   virtual void StartHeartbeat(const char* number, uint32_t minutes) = 0;
   virtual void StartSpool(const char* path) = 0;
   virtual void TurnOnReplies() = 0;
+  // Texts read in `codePage` go as `charset` asks; false when the system cannot read that
+  // code page, whose letters above 127 then go as '?'.
+  virtual bool ChooseCharset(Charset charset, uint32_t codePage) = 0;
   virtual Escalation::RuleOutcome AddEscalation(const char* number, uint32_t minutes,
                                                 const char* next) = 0;
 
@@ -224,6 +244,8 @@ struct Configuration {
   std::optional<StandbySetting> standby;
   std::optional<PinSetting> standbyPin;
   std::optional<RepliesSetting> replies;
+  std::optional<CharsetSetting> charset;
+  std::optional<CodePageSetting> codePage;
   Table<EscalateArgument> escalations;  // each ESCALATE= argument, in order
 
   // No modem or no destination: the run is the usage text.

@@ -96,6 +96,7 @@ class Phone {
   SimPin sim_;
   PhoneHealth health_;
   RadioWatch radio_;
+  PhoneCharsets charsets_;
   StartupScript startup_;
   SmsSending sending_;
   SmsInbox inbox_;

@@ -37,12 +37,30 @@ void AlarmDestination::OfferAlarm(const AlarmRecord& record, RoutingContext& con
 
   char text[kAlarmTextSize];
   size_t length = FormatText(record, context, text);
-  if (batchLength_ + length > kSmsTextLimit) SendBatch(context);
+  if (!FitsWithBatch(text, length, context) && HandsOverBefore(length)) SendBatch(context);
   AppendToBatch(text, length);
   if (!batchPending_) StartDeadline(context.clock.TickCount());
   batchPending_ = true;
   ++changes_;
   context.log.Print("Buffering alm %.60s\r\n", alarmText.c_str());
+}
+
+// Whether the batch with `text` after it still goes as one SMS: the outbox knows the limit
+// of the coding the texts go in (159 characters, or 70 of UCS-2).
+bool AlarmDestination::FitsWithBatch(const char* text, size_t length,
+                                     RoutingContext& context) const {
+  char joined[kBatchCapacity + kAlarmTextSize];
+  memcpy(joined, batch_, batchLength_);
+  memcpy(joined + batchLength_, text, length);
+  joined[batchLength_ + length] = '\0';
+  return context.outbox.FitsOneSms(joined);
+}
+
+// A batch that holds an alarm goes before a text that would not fit with it. One that holds
+// only its header goes alone, as it always has, only where header and text pass 159
+// characters: a coding that holds fewer (70 of UCS-2) never makes an SMS of a header alone.
+bool AlarmDestination::HandsOverBefore(size_t length) const {
+  return batchPending_ || batchLength_ + length > kSmsTextLimit;
 }
 
 // Wraps like the tick count itself; a negative delay lies before now.

@@ -52,8 +52,9 @@ class AlarmDestination {
   explicit AlarmDestination(const ParsedDestination& parsed);
 
   // Filters one alarm and, if it concerns this destination, adds its text to the batch.
-  // When the text would take the batch past 159 characters, the batch is handed to the
-  // modem first; if the queue refuses it then, it is lost, and the queue says so.
+  // When the text would take the batch past one SMS (159 characters, or what the outbox's
+  // coding holds), the batch is handed to the modem first; if the queue refuses it then, it
+  // is lost, and the queue says so.
   void OfferAlarm(const AlarmRecord& record, RoutingContext& context);
   // Hands the batch to the modem once its delay has run out. A due batch that finds the
   // queue full stays pending and is offered again at every call, taking later alarms
@@ -82,6 +83,8 @@ class AlarmDestination {
   void StartDeadline(uint32_t now);
   void SetBatch(const char* header);
   void AppendToBatch(const char* text, size_t length);
+  bool FitsWithBatch(const char* text, size_t length, RoutingContext& context) const;
+  bool HandsOverBefore(size_t length) const;
   void SendBatch(RoutingContext& context);
   void PullInFarDeadline(uint32_t now);
   void WaitForRoom(RoutingContext& context);

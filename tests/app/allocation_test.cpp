@@ -54,7 +54,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   alarm.text = "Feed pump tripped";
   alarm.tag = "FEED_PUMP_1";
   scada.RepeatAlarm(alarm.Build(), 40);
-  scada.AnswerEveryTag("Feed flow low", "  12.5", 1.0f);
+  scada.AnswerEveryTag("Feed flow low 4\xB0" "C", "  12.5", 1.0f);  // goes in UCS-2
   test::HeapCounts atWarmUp{}, atEnd{};
   ino_t spoolAtWarmUp = 0, spoolAtEnd = 0;
   // SMS reach the phone now and then: an engineer's answer, a status request, a stranger's.
@@ -72,9 +72,12 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
       atWarmUp = test::CurrentHeapCounts();
       spoolAtWarmUp = SpoolInode(spool);
     }
-    // The main phone is silent for a while: the standby takes over, then gives back.
-    if (scada.runningCalls == kWarmUp + 5000) phone.silent = true;
-    if (scada.runningCalls == kWarmUp + 5600) phone.silent = false;
+    // The main phone is silent for a while, in the warm-up and again in the count: the
+    // standby takes over, then gives back.
+    for (int from : {500, kWarmUp + 5000}) {
+      if (scada.runningCalls == from) phone.silent = true;
+      if (scada.runningCalls == from + 600) phone.silent = false;
+    }
     if (scada.runningCalls == kWarmUp + kCounted) {
       atEnd = test::CurrentHeapCounts();
       spoolAtEnd = SpoolInode(spool);
@@ -87,12 +90,13 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   // acknowledgements' confirmations and the escalated SMS among them.
   phone.serviceQuery = phone.ok;
   phone.keep = false;
-  int heartbeatsSent = 0, statusAnswers = 0, confirmations = 0, escalated = 0;
+  int heartbeatsSent = 0, statusAnswers = 0, confirmations = 0, escalated = 0, ucs2 = 0;
   phone.onReceived = [&](const test::ScriptedPhone::Sms& sms) {
     heartbeatsSent += sms.text.rfind("Kelvor alive", 0) == 0;
     statusAnswers += sms.text.rfind("Kelvor status", 0) == 0;
     confirmations += sms.text.rfind("Kelvor: ", 0) == 0;
     escalated += sms.text.rfind("No answer from ", 0) == 0;
+    ucs2 += sms.text.find("00B00043") != std::string::npos;  // "°C" as UCS-2 hex
   };
   test::ScriptedPhone standby;  // on the second port made
   standby.serviceQuery = standby.ok;
@@ -118,6 +122,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
                                         "SPOOL=" + spool,
                                         "LOG=" + logFile + ",64",
                                         "HEARTBEAT=+447900000999,1",
+                                        "CHARSET=AUTO",
                                         "ESCALATE=+447900000010,1,+447900000998",
                                         "ESCALATE=+447900000011,1,+447900000998",
                                         "ESCALATE=+447900000012,1,+447900000998",
@@ -135,6 +140,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
 
   EXPECT_EQ(KelvorMain(static_cast<int>(arguments.size()), argv.data(), platform), 31);
   ASSERT_EQ(scada.runningCalls, kWarmUp + kCounted);
+  EXPECT_GT(ucs2, 100);
   EXPECT_EQ(atEnd.allocations - atWarmUp.allocations, 0u)
       << "heap allocations in " << kCounted << " passes";
   EXPECT_EQ(atEnd.live, atWarmUp.live);
