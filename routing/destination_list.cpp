@@ -23,11 +23,12 @@ uint32_t DestinationList::Changes() const {
   return changes;
 }
 
-bool DestinationList::RestoreBatch(const char* number, const char* text, uint32_t now) {
+bool DestinationList::RestoreBatch(const char* number, const char* text, uint32_t now,
+                                   const BatchAlarms* alarms) {
   for (int i = 0; i < count_; ++i) {
     AlarmDestination& destination = *slots_[i];
     if (destination.BatchPending() || strcmp(destination.Number(), number) != 0) continue;
-    if (destination.RestoreBatch(text, now)) return true;
+    if (destination.RestoreBatch(text, now, alarms)) return true;
   }
   return false;
 }

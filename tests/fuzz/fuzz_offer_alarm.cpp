@@ -2,8 +2,12 @@
 // failing reads) from the SCADA side, and FlushIfDue as the clock jumps. Every batch stays
 // within its buffer and within one SMS unless it is a header and a single text; everything
 // handed to the real outgoing queue ends up within 159 characters, free of bytes 26 and 27,
-// for the destination's own number, and the queue never holds more than 21.
+// for the destination's own number, and the queue never holds more than 21. Nothing is
+// handed to a full queue, and every alarm a destination takes ("Buffering alm", "Counting
+// alm") is named or counted in an SMS it queued or in the batch it still holds, whose
+// summary line shows the count.
 #include <memory>
+#include <string>
 
 #include "fuzz_support.h"
 #include "log/console_log.h"
@@ -40,15 +44,38 @@ class FuzzScada : public test::FakeScada {
   fuzz::Input& input_;
 };
 
-// Checks every SMS a destination hands on, then queues it in the real queue.
+// Counts the alarms the destinations take, by their console lines.
+class TakingConsole : public fuzz::CheckingConsole {
+ public:
+  void Write(const char* text, size_t length) override {
+    fuzz::CheckingConsole::Write(text, length);
+    std::string line(text, length);
+    if (line.rfind("Buffering alm ", 0) == 0 || line.rfind("Counting alm ", 0) == 0) ++taken;
+  }
+  uint64_t taken = 0;
+};
+
+// The alarms a batch names and counts.
+uint64_t AlarmsIn(const AlarmDestination& destination) {
+  const BatchAlarms& alarms = destination.BatchContents();
+  return static_cast<uint64_t>(alarms.namedCount) + alarms.counted.Total();
+}
+
+// Checks every SMS a destination hands on, counts the alarms in it, then queues it in the
+// real queue.
 class CheckingOutbox : public SmsOutbox {
  public:
   CheckingOutbox(OutgoingQueue& queue, DestinationList& list) : queue_(queue), list_(list) {}
   bool QueueMessage(const char* text, const char* number) override {
     FUZZ_CHECK(strlen(text) < kBatchCapacity);
-    bool known = false;
-    for (int i = 0; i < list_.Count(); ++i) known |= strcmp(list_[i].Number(), number) == 0;
-    FUZZ_CHECK(known && number[0] != '\0');
+    FUZZ_CHECK(!queue_.Full());
+    const AlarmDestination* from = nullptr;
+    for (int i = 0; i < list_.Count(); ++i) {
+      if (strcmp(list_[i].Number(), number) == 0) from = &list_[i];
+    }
+    FUZZ_CHECK(from != nullptr && number[0] != '\0');
+    FUZZ_CHECK(strcmp(text, from->Batch()) == 0);  // the batch it holds is the SMS
+    alarmsQueued += AlarmsIn(*from);
     bool queued = queue_.QueueMessage(text, number);
     CheckQueue();
     return queued;
@@ -65,6 +92,8 @@ class CheckingOutbox : public SmsOutbox {
     FUZZ_CHECK(fuzz::Terminated(head.number, kNumberSize));
   }
 
+  uint64_t alarmsQueued = 0;
+
  private:
   OutgoingQueue& queue_;
   DestinationList& list_;
@@ -79,28 +108,40 @@ const char* const kDestinations[] = {
     "=+1006,P,L,2,S,NODE:TAG.A_CV",
 };
 
-void CheckBatches(DestinationList& list) {
+// Every alarm taken is named or counted in what was queued or what the batches hold.
+void CheckBatches(DestinationList& list, const CheckingOutbox& outbox,
+                  const TakingConsole& console) {
+  uint64_t held = 0;
   for (int i = 0; i < list.Count(); ++i) {
     const AlarmDestination& destination = list[i];
     FUZZ_CHECK(fuzz::Terminated(destination.Batch(), kBatchCapacity));
     size_t length = strlen(destination.Batch());
+    const BatchAlarms& alarms = destination.BatchContents();
     // Beyond one SMS only as a header and a single full text, which the queue shortens.
     if (length > kSmsTextLimit) {
       FUZZ_CHECK(strncmp(destination.Batch(), "Fix Alarms", 10) == 0 && destination.BatchPending());
+      FUZZ_CHECK(alarms.namedCount == 1 && alarms.counted.Total() == 0);
     }
+    // A count shows in the batch's last line.
+    char summary[kSummaryMax + 1];
+    size_t summaryLength = FormatSummary(alarms.counted, summary);
+    FUZZ_CHECK(summaryLength <= length &&
+               strcmp(destination.Batch() + length - summaryLength, summary) == 0);
     if (!destination.BatchPending()) {
       FUZZ_CHECK(strcmp(destination.Batch(), "") == 0 ||
                  strcmp(destination.Batch(), "Fix Alarms\n") == 0 ||
                  strcmp(destination.Batch(), "Fix Alarms\r\n") == 0);
     }
+    held += AlarmsIn(destination);
   }
+  FUZZ_CHECK(outbox.alarmsQueued + held == console.taken);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input input(data, size);
-  fuzz::CheckingConsole console;
+  TakingConsole console;
   ConsoleLog log(console, nullptr);
   test::VirtualClock clock(input.U32());
   FuzzScada scada(input);
@@ -138,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         break;
     }
-    CheckBatches(list);
+    CheckBatches(list, outbox, console);
   }
   while (!queue.Empty()) {
     outbox.CheckQueue();
