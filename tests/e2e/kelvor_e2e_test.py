@@ -306,13 +306,17 @@ class SpoolRuns(Scenario):
 
     def spooled(self):
         """The spool's records, (kind, text) each: after the 16-byte header, a kind, the
-        sendings, a tick, the two lengths, the number and the text, and a CRC; "E" ends."""
+        sendings, a tick, the two lengths, the number and the text, and a CRC; "E" ends. A
+        "B" of sendings 1 has its alarms after the text: a count n, then 4n + 15 bytes."""
         data, at, records = self.read_spool(), 16, []
         while at + 8 <= len(data) and data[at:at + 1] != b"E":
-            number, text = data[at + 6], data[at + 7]
+            kind, sendings, number, text = chr(data[at]), data[at + 1], data[at + 6], data[at + 7]
             body = data[at + 8 + number:at + 8 + number + text]
-            records.append((chr(data[at]), body.decode("latin-1")))
-            at += 8 + number + text + 4
+            records.append((kind, body.decode("latin-1")))
+            at += 8 + number + text
+            if kind == "B" and sendings == 1 and at < len(data):
+                at += 1 + 4 * data[at] + 15
+            at += 4
         return records
 
     def kill(self, kelvor, phone):
