@@ -1,4 +1,5 @@
-// OfferAlarm: the filters, the enable tag, the two text forms and the 159-character rule.
+// OfferAlarm: the filters, the enable tag, the two text forms, the 159-character rule and
+// the batch it keeps while the queue is full.
 #include <gtest/gtest.h>
 
 #include <cstring>
