@@ -1,12 +1,12 @@
 // The command line, read once into a configuration before anything runs: what each
 // argument asks for, with its values or the reason it is refused, in the order the
-// arguments came. Reading prints nothing; start-up then reports each argument at its turn,
-// with the lines operators know, and builds the run from the values.
+// arguments came. Reading prints nothing; start-up then takes each argument at its turn
+// (TakeArguments): its row says the lines operators know and hands its values to the run.
 //
 // How the arguments are read, as command lines have always been read:
-// - An argument that begins with a keyword of the table in command_line.cpp (DEST=, FILE=,
-//   LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=) is that kind, whatever else it
-//   holds: a path or a tag name may well contain "COM" or "SER".
+// - An argument that begins with a keyword of the rows in arguments.cpp (DEST=, FILE=, LOG=,
+//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=) is that kind, whatever else it holds: a
+//   path or a tag name may well contain "COM" or "SER".
 // - Any other argument is the kind of the first of "COM", "SER", "DEST=" and "FILE=" it
 //   contains, case-sensitively; an argument with none of them is passed over silently.
 // - Each COM argument makes a new modem, in place of the one an earlier COM argument
@@ -19,7 +19,10 @@
 //   is taken or refused; a later one is ignored with a line. ESCALATE= may come many times.
 // - Without a COM argument or without a destination the run is the usage text, and its
 //   exit status 0; otherwise the exit status is the number of destinations.
-#pragma once
+//
+// A new argument is its value here (a setting and its field of the Configuration), its row
+// in arguments.cpp with its reader and its take, and, when the run is to do something new
+// with the value, a call of RunSetup.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,14 +30,15 @@
 #include <optional>
 #include <utility>
 
-#include "app/replies.h"
 #include "app/spool.h"
+#include "log/log.h"
 #include "log/log_file.h"
 #include "modem/sim_pin.h"
 #include "modem/sms_outbox.h"
 #include "platform/serial_mode.h"
 #include "routing/destination_list.h"
 #include "routing/destination_specification.h"
+#include "routing/escalation.h"
 
 namespace kelvor {
 
@@ -118,27 +122,75 @@ struct RepliesSetting {
   bool on = false;
 };
 
+// An ESCALATE=number,minutes,next argument: exactly three fields, its values as the
+// escalation's rule takes them (CheckRuleValues).
+struct EscalateArgument {
+  enum Outcome { kFine, kBadNumber, kBadMinutes, kBadNext, kBadFields };
+  Outcome outcome = kBadFields;
+  // As the argument gives them, cut to fit; shown with control bytes and quotes as '?'
+  // when refused.
+  char number[kNumberSize] = {};
+  uint32_t minutes = 0;
+  char next[kNumberSize] = {};
+};
+
+// What start-up hands the run, argument by argument: values, never argument text. The run
+// says nothing of them itself; each argument's lines are its row's (arguments.cpp).
+class RunSetup {
+ public:
+  // A modem on port `name` (null: it opens nothing) with `mode` (null: the port's own), in
+  // place of the one made before; `pin` (null: none) goes to the SIM when it asks.
+  virtual void MakeModem(const char* name, const char* mode, const char* pin) = 0;
+  // For the modem made last; null: none given.
+  virtual void SetServiceNumber(const char* number) = 0;
+  virtual void AddDestination(const ParsedDestination& read) = 0;
+  virtual void StartHeartbeat(const char* number, uint32_t minutes) = 0;
+  virtual void StartSpool(const char* path) = 0;
+  virtual void TurnOnReplies() = 0;
+  virtual Escalation::RuleOutcome AddEscalation(const char* number, uint32_t minutes,
+                                                const char* next) = 0;
+
+ protected:
+  ~RunSetup() = default;
+};
+
+struct Configuration;
+struct ArgumentStep;
+
+// One kind of argument: how it is told apart, its reader, and what start-up says and does at
+// its turn.
+struct ArgumentRow {
+  const char* text;   // the keyword the argument begins with, or the text it contains
+  const char* once;   // what a run has one of, as "log file"; null: as many as given
+  const char* shown;  // a repeated one's argument as its line shows it; null: as given
+  // Fills the argument's values in `c` and adds its step (a FILE argument: one a line).
+  void (*read)(const ArgumentRow& row, const char* argument, Configuration& c);
+  // At the step's turn: its lines on the console, its values handed to `run`.
+  void (*take)(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup& run);
+};
+
+// The rows of the arguments told apart by the keyword they begin with, and of those told
+// apart by the first of their texts they contain, in that order ("COM", "SER", "DEST=",
+// "FILE=").
+struct ArgumentRows {
+  const ArgumentRow* const* rows;
+  size_t count;
+};
+ArgumentRows LeadingKeywords();
+ArgumentRows ContainedTexts();
+
 // What start-up does at one argument's turn. A FILE argument has one step for each
 // destination its file gives.
 struct ArgumentStep {
-  enum Kind {
-    kPort,         // a new modem on ports[index]
-    kService,      // serviceNumbers[index] for the modem made last
-    kDestination,  // destinations[index]
-    kPassedOver,   // passedOver[index]: a destination beyond the 31st
-    kLog,          // the configuration's log, heartbeat or spool
-    kHeartbeat,
-    kSpool,
-    kPin,
-    kReplies,
-    kEscalate,  // escalations[index]
-    kRepeated,  // a keyword argument a run takes once, given again: ignored
+  enum Turn {
+    kTaken,       // taken by its row
+    kPassedOver,  // a destination beyond the 31st: passedOver[index]
+    kRepeated,    // a keyword argument a run takes once, given again: ignored
   };
-  Kind kind = kPort;
-  const char* argument = nullptr;  // the argument as given (kRepeated: as it may be shown)
-  size_t index = 0;
-  const char* keyword = nullptr;  // kRepeated: the keyword, as "LOG="
-  const char* once = nullptr;     // kRepeated: what a run has one of, as "log file"
+  const ArgumentRow* row = nullptr;  // a FILE argument's lines are FILE= steps
+  Turn turn = kTaken;
+  const char* argument = nullptr;  // as given; kRepeated: as its line may show it
+  size_t index = 0;                // where the configuration holds several of its kind
 };
 
 struct Configuration {
@@ -165,7 +217,19 @@ struct Configuration {
   int ExitStatus() const { return ShowsUsage() ? 0 : static_cast<int>(destinationCount); }
 };
 
+// For a row's reader: a step of `row` for `argument`, its value at `index` where the
+// configuration holds several of its kind.
+ArgumentStep& AddStep(Configuration& c, const ArgumentRow& row, const char* argument,
+                      size_t index = 0);
+
 // Reads argv once, argv[0] being the program's name.
 Configuration ReadCommandLine(int argc, const char* const* argv);
+
+// Start-up: each step in the order of the arguments, said on the console as it always was
+// and handed to the run.
+void TakeArguments(const Configuration& c, Log& log, RunSetup& run);
+
+// The usage text, "SEVICE" and all, of a run without a modem or a destination.
+void SayUsage(Log& log);
 
 }  // namespace kelvor

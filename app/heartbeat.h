@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "app/status.h"
 #include "modem/sms_modem.h"
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"
@@ -16,17 +17,15 @@ class Heartbeat {
   // a call to Set there is no heartbeat.
   void Set(const char* number, uint32_t minutes);
 
-  // Once a pass, after the modem's step, with the alarm records read from the SCADA system
-  // since start: queues the "started" heartbeat when the modem has reached Ready for the
-  // first time, and a heartbeat each period after that one.
-  void Beat(SmsModem& modem, Clock& clock, uint32_t alarmsRead);
+  // Once a pass, after the modem's step, with the run's figures as they are now: queues the
+  // "started" heartbeat when the modem has reached Ready for the first time, and a
+  // heartbeat each period after that one.
+  void Beat(SmsModem& modem, Clock& clock, const StatusFigures& figures);
 
  private:
-  void Queue(SmsModem& modem, const char* text, uint32_t alarmsRead);
+  bool Due(const SmsModem& modem, uint32_t now);
   // Counts since the last heartbeat; unsigned, as they wrap.
-  unsigned Alarms(uint32_t alarmsRead) const;
-  unsigned Sent(const SmsTally& now) const;
-  unsigned Lost(const SmsTally& now) const;
+  HeartbeatCounts Since(const SmsTally& tally, uint32_t alarmsRead) const;
 
   char number_[kNumberSize] = {};
   uint32_t period_ = 0;  // ms; 0 while there is no heartbeat

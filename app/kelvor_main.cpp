@@ -1,6 +1,5 @@
 #include "app/kelvor_main.h"
 
-#include <cstring>
 #include <optional>
 
 #include "app/command_line.h"
@@ -8,6 +7,7 @@
 #include "app/replies.h"
 #include "app/service_status.h"
 #include "app/spool.h"
+#include "app/status.h"
 #include "log/console_log.h"
 #include "log/log_file.h"
 #include "modem/sms_modem.h"
@@ -23,26 +23,6 @@ constexpr uint32_t kPauseAfterNothing = 1000;  // ms after an empty or failed qu
 // that a modem that chatters costs a few steps a second, not a spinning loop.
 constexpr uint32_t kStepGap = 20;  // ms
 
-// The usage text, as operators know it ("SEVICE" included).
-const char* const kUsage[] = {
-    "Usage : Kelvor COMx=[baud,parity,bits,stopbits] SERVICE=+nnn DEST=+xxx,y,z,d,f\r\n",
-    "COMx sets the serial port x, you can omit the parameters for an IR link\r\n",
-    "SEVICE is the SMS service centre number, for most phones you can omit this\r\n",
-    "       if the Number is programmed into the SIM card, for nokia always set this\r\n",
-    "DEST is the alarm destination where\r\n",
-    " xxx - is destination mobile number\r\n",
-    " y - is a list of plant areas active for this destination eg ABC\r\n",
-    " z - is the alarm priority active for this destination eg. H,M or L\r\n",
-    "     the logic is :: if alarm priority greater than or equal to dest priority\r\n",
-    " d - is the delay (s) before send, allowing >1 alarms per SMS to reduce SMS's\r\n",
-    " f - If set to 'F' full alarm messages else description field only\r\n\r\n",
-    "example - COM5=9600,n,8,1 SERVICE=+99912345 DEST=+99955501234,AD,H,30\r\n",
-    "this sends all High priority alarms in Plant areas A&D to +99955501234\r\n",
-    "The Message will be buffered for 30 sec, If another alarm arrives in this time\r\n",
-    "It will be sent in the same SMS, this feature is limited to 160 chars per msg\r\n",
-    "\r\nHit any Key to Exit\r\n",
-};
-
 // The run's log file, opened before the first line is logged so that it holds them all;
 // null when there is no LOG= argument or it was refused (said at its turn).
 LogFile* StartLogFile(LogFile& file, const std::optional<LogSetting>& log) {
@@ -51,34 +31,33 @@ LogFile* StartLogFile(LogFile& file, const std::optional<LogSetting>& log) {
   return &file;
 }
 
-class Kelvor {
+// The run: start-up builds it from the values of the command line (RunSetup), then the
+// loop keeps the alarm queue's pace, steps the modem within the sleeps, handles keys and
+// takes the parts in their order each pass, then shutdown says what is left unsent.
+class Kelvor : private RunSetup {
  public:
   Kelvor(Platform& platform, const Configuration& configuration)
       : platform_(platform),
         configuration_(configuration),
         logFile_(platform.clock),
-        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, configuration.log)) {}
+        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, configuration.log)),
+        spool_(log_) {}
 
   int Run();
 
  private:
-  void TakeStep(const ArgumentStep& step);
-  void MakeModem(const PortArgument& read, const char* argument);
-  void AddDestination(const ParsedDestination& read);
-  void ReportLog(const LogSetting& read, const char* argument);
-  void StartHeartbeat(const HeartbeatSetting& read, const char* argument);
-  void StartSpool(const SpoolSetting& read);
-  void ReportPin(const PinSetting& read);
-  void TakeReplies(const RepliesSetting& read, const char* argument);
-  void AddEscalation(const EscalateArgument& read, const char* argument);
-  void ReportBadEscalation(const EscalateArgument& read, const char* shown);
-  void ListenForReplies();
-  void Supervise();
-  void LetGoOfSpool();
-  void RestoreSpool();
-  void ReportRestore(const SpoolRestored& restored);
+  void MakeModem(const char* name, const char* mode, const char* pin) override;
+  void SetServiceNumber(const char* number) override { modem_->SetServiceNumber(number); }
+  void AddDestination(const ParsedDestination& read) override;
+  void StartHeartbeat(const char* number, uint32_t minutes) override;
+  void StartSpool(const char* path) override { spool_.Start(path); }
+  void TurnOnReplies() override { replies_.TurnOn(); }
+  Escalation::RuleOutcome AddEscalation(const char* number, uint32_t minutes,
+                                        const char* next) override {
+    return replies_.AddRule(number, minutes, next);
+  }
+  StatusFigures Status() const { return TakeStatus(*modem_, alarmsRead_); }
   void WriteSpool();
-  void PrintUsage();
   void ReportDiscarded();
   void RunLoop(RoutingContext& routing);
   bool Pass(RoutingContext& routing);
@@ -87,8 +66,8 @@ class Kelvor {
   void Sleep(uint32_t milliseconds);
   bool WaitForAnswer(uint32_t milliseconds);
   uint32_t Left(uint32_t end);
+  void Supervise();
   void HandleKeys();
-  void ReportStatus();
 
   Platform& platform_;
   const Configuration& configuration_;
@@ -102,25 +81,24 @@ class Kelvor {
   AlarmRecord record_{};
   Heartbeat heartbeat_;
   Replies replies_;
-  uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start: heartbeat, status
+  uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start
   ServiceStatus serviceStatus_;
-  std::optional<Spool> spool_;
-  bool spoolFailing_ = false;  // the last spool write failed, and the operator was told
+  RunSpool spool_;
 };
 
-// Start-up reports what the command line gave, argument by argument, and builds the run
-// from it; then the loop, then shutdown.
+// Start-up takes what the command line gave, argument by argument; then the parts that need
+// them all, the loop, and shutdown.
 int Kelvor::Run() {
   log_.LogMessage(Colour::kNormal, "starting SMS Alarm Router %d\r\n", configuration_.argc);
-  for (size_t i = 0; i < configuration_.steps.Count(); ++i) TakeStep(configuration_.steps[i]);
+  TakeArguments(configuration_, log_, *this);
 
   if (configuration_.ShowsUsage()) {
-    PrintUsage();
+    SayUsage(log_);
     return configuration_.ExitStatus();
   }
 
-  ListenForReplies();
-  RestoreSpool();
+  replies_.Start(*modem_, log_);
+  spool_.Restore(*modem_, destinations_, replies_.Engine(), platform_.clock.TickCount());
   RoutingContext routing{log_, platform_.scada, platform_.clock, *modem_};
   running_ = platform_.scada.ScadaRunning();
   if (running_ != 0) RunLoop(routing);
@@ -132,278 +110,34 @@ int Kelvor::Run() {
   return configuration_.ExitStatus();
 }
 
-void Kelvor::TakeStep(const ArgumentStep& step) {
-  const Configuration& c = configuration_;
-  switch (step.kind) {
-    case ArgumentStep::kPort:
-      MakeModem(c.ports[step.index], step.argument);
-      break;
-    case ArgumentStep::kService:
-      modem_->SetServiceNumber(c.serviceNumbers[step.index]);
-      break;
-    case ArgumentStep::kDestination:
-      AddDestination(c.destinations[step.index]);
-      break;
-    case ArgumentStep::kPassedOver:
-      // Cut so that even a file line of 253 characters keeps its line end.
-      log_.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity,
-                 c.passedOver[step.index].text);
-      break;
-    case ArgumentStep::kLog:
-      ReportLog(*c.log, step.argument);
-      break;
-    case ArgumentStep::kHeartbeat:
-      StartHeartbeat(*c.heartbeat, step.argument);
-      break;
-    case ArgumentStep::kSpool:
-      StartSpool(*c.spool);
-      break;
-    case ArgumentStep::kPin:
-      ReportPin(*c.pin);
-      break;
-    case ArgumentStep::kReplies:
-      TakeReplies(*c.replies, step.argument);
-      break;
-    case ArgumentStep::kEscalate:
-      AddEscalation(c.escalations[step.index], step.argument);
-      break;
-    case ArgumentStep::kRepeated:
-      log_.LogMessage(Colour::kError, "Second %.*s argument ignored - one %s per run: %.60s",
-                      static_cast<int>(strlen(step.keyword) - 1), step.keyword, step.once,
-                      step.argument);
-      break;
-  }
-}
-
-void Kelvor::MakeModem(const PortArgument& read, const char* argument) {
+void Kelvor::MakeModem(const char* name, const char* mode, const char* pin) {
   modem_.reset();  // the earlier modem lets go of its port before the new one opens it
-  if (read.tooLong) {
-    // A cut argument could open the wrong port or set half a mode: nothing is opened.
-    log_.LogMessage(Colour::kError, "COM argument too long - %.40s...\r\n", argument);
-  }
-  const PortSetting& port = read.port;
-  modem_ = std::make_unique<SmsModem>(read.tooLong ? nullptr : port.name,
-                                      port.hasMode ? port.mode : nullptr, platform_.newSerialPort(),
-                                      log_, platform_.clock);
-  const std::optional<PinSetting>& pin = configuration_.pin;
-  if (pin && pin->fine) modem_->SetPin(pin->digits);
+  modem_ = std::make_unique<SmsModem>(name, mode, platform_.newSerialPort(), log_, platform_.clock);
+  if (pin != nullptr) modem_->SetPin(pin);
 }
 
-// A destination takes its place in the list, said or refused; a complete one is heard from.
+// A destination takes its place in the list, complete or not; a complete one is heard from.
 void Kelvor::AddDestination(const ParsedDestination& read) {
-  ReportDestination(read, log_);
   destinations_.Add(read);
   if (read.outcome == ParsedDestination::kComplete) replies_.Listen(read.specification.number);
 }
 
-// Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right
-// would give most of it away.
-void Kelvor::ReportPin(const PinSetting& read) {
-  if (read.fine) {
-    log_.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
-  } else {
-    log_.LogMessage(Colour::kError, "Bad PIN - PIN= takes %d to %d digits; no PIN sent\r\n",
-                    static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
-  }
+void Kelvor::StartHeartbeat(const char* number, uint32_t minutes) {
+  heartbeat_.Set(number, minutes);
+  replies_.Listen(number);
 }
 
-// The file itself was opened before the first line (StartLogFile); here the operator is told,
-// in the order of the arguments, what became of the LOG= argument.
-void Kelvor::ReportLog(const LogSetting& read, const char* argument) {
-  switch (read.outcome) {
-    case LogSetting::kFine:
-      log_.LogMessage(Colour::kNormal, "Log file %s, renamed to %s.1 at %u KB", read.path,
-                      read.path, static_cast<unsigned>(read.kbytes));
-      break;
-    case LogSetting::kBadPath:
-      log_.LogMessage(Colour::kError, "Bad log file path - 1 to %d characters: %.60s; no log file",
-                      static_cast<int>(kLogPathSize - 1), argument);
-      break;
-    case LogSetting::kBadSize:
-      log_.LogMessage(Colour::kError, "Bad log file size - 1 to %u KB: %.60s; no log file",
-                      static_cast<unsigned>(kLargestLogKbytes), argument);
-      break;
-  }
-}
-
-void Kelvor::StartHeartbeat(const HeartbeatSetting& read, const char* argument) {
-  switch (read.outcome) {
-    case HeartbeatSetting::kFine:
-      heartbeat_.Set(read.number, read.minutes);
-      replies_.Listen(read.number);
-      log_.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", read.number,
-                      static_cast<unsigned>(read.minutes));
-      break;
-    case HeartbeatSetting::kBadNumber:
-      log_.LogMessage(Colour::kError,
-                      "Bad heartbeat number %s - 1 to %d characters, no quote, CR, LF, Ctrl-Z or "
-                      "ESC; no heartbeat",
-                      read.number, static_cast<int>(kNumberSize - 1));
-      break;
-    case HeartbeatSetting::kBadMinutes:
-      log_.LogMessage(Colour::kError,
-                      "Bad heartbeat minutes - HEARTBEAT=number,minutes with 1 to %u minutes: "
-                      "%.60s; no heartbeat",
-                      static_cast<unsigned>(kLongestHeartbeatMinutes), argument);
-      break;
-  }
-}
-
-void Kelvor::StartSpool(const SpoolSetting& read) {
-  switch (read.outcome) {
-    case SpoolSetting::kPath:
-      spool_.emplace(read.path);
-      if (!spool_->TakeClaim()) LetGoOfSpool();
-      break;
-    case SpoolSetting::kEmpty:
-      log_.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
-      break;
-    case SpoolSetting::kTooLong:
-      log_.LogMessage(Colour::kError, "Spool path longer than %d characters - SPOOL ignored\r\n",
-                      static_cast<int>(kSpoolPathSize - 1 - kSpoolSuffixLength));
-      break;
-  }
-}
-
-void Kelvor::TakeReplies(const RepliesSetting& read, const char* argument) {
-  if (read.on) {
-    replies_.TurnOn();
-    return;  // said once all arguments are in, with the numbers heard
-  }
-  log_.LogMessage(Colour::kError, "Bad replies argument - REPLIES=ON turns them on: %.60s; ignored",
-                  argument);
-}
-
-// Each rule is said as it is taken, or why it is refused; a refused one escalates nothing.
-// The argument shows only in printable characters.
-void Kelvor::AddEscalation(const EscalateArgument& read, const char* argument) {
-  char shown[61];
-  PrintableCopy(argument, shown, sizeof shown);
-  if (read.outcome != EscalateArgument::kFine) {
-    ReportBadEscalation(read, shown);
-    return;
-  }
-  switch (replies_.AddRule(read)) {
-    case Escalation::kAdded:
-      log_.LogMessage(Colour::kNormal,
-                      "Escalation: alarm SMS to %s not answered in %u min go to %s", read.number,
-                      static_cast<unsigned>(read.minutes), read.next);
-      break;
-    case Escalation::kSameNumber:
-      log_.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", read.number,
-                      shown);
-      break;
-    case Escalation::kDuplicate:
-      log_.LogMessage(Colour::kError, "Second escalation for %s ignored - one per number: %s",
-                      read.number, shown);
-      break;
-    default:  // kRulesFull; the argument's reader refused bad numbers and minutes already
-      log_.LogMessage(Colour::kError, "Escalation list full (%d), ignoring %s",
-                      kEscalationRuleCapacity, shown);
-      break;
-  }
-}
-
-void Kelvor::ReportBadEscalation(const EscalateArgument& read, const char* shown) {
-  switch (read.outcome) {
-    case EscalateArgument::kBadMinutes:
-      log_.LogMessage(Colour::kError, "Bad escalation minutes - 1 to %u: %s; ignored",
-                      static_cast<unsigned>(kLongestEscalationMinutes), shown);
-      break;
-    case EscalateArgument::kBadNumber:
-    case EscalateArgument::kBadNext:
-      log_.LogMessage(Colour::kError,
-                      "Bad escalation number %s - digits, blanks and a leading +, at most %d "
-                      "characters: %s; ignored",
-                      read.outcome == EscalateArgument::kBadNumber ? read.number : read.next,
-                      static_cast<int>(kNumberSize - 1), shown);
-      break;
-    default:
-      log_.LogMessage(Colour::kError, "Bad escalation - ESCALATE=number,minutes,next: %s; ignored",
-                      shown);
-      break;
-  }
-}
-
-// Once every argument is in: the phone is asked for the SMS it receives only when replies
-// are on, so that a run without them sends the commands it always did.
-void Kelvor::ListenForReplies() {
-  if (!replies_.On()) return;
-  modem_->ListenForReplies();
-  log_.LogMessage(Colour::kNormal, "Replies by SMS read from the phone, heard from %d numbers",
-                  replies_.Heard());
-}
-
-// A spool another run holds is left to it, read and written by that run alone; this one
-// goes on as without SPOOL=.
-void Kelvor::LetGoOfSpool() {
-  log_.LogMessage(Colour::kError, "Spool %.120s in use by another run - SPOOL ignored\r\n",
-                  spool_->Path());
-  spool_.reset();
-  spoolFailing_ = false;
-}
-
-// Once the destinations and the modem exist: what the last run left on its way goes on,
-// and is on the disk again at once (a damaged file has just been renamed).
-void Kelvor::RestoreSpool() {
-  if (!spool_) return;
-  ReportRestore(
-      spool_->Restore(*modem_, destinations_, replies_.Engine(), platform_.clock.TickCount()));
-  WriteSpool();
-}
-
-void Kelvor::ReportRestore(const SpoolRestored& restored) {
-  if (!restored.found) {
-    log_.LogMessage(Colour::kNormal, "Spool %.120s: no file yet, nothing to restore\r\n",
-                    spool_->Path());
-    return;
-  }
-  if (restored.unreadable) {
-    log_.LogMessage(Colour::kError, "Spool %.120s cannot be read - nothing restored\r\n",
-                    spool_->Path());
-    return;
-  }
-  log_.LogMessage(Colour::kNormal,
-                  "Spool restores SMS queued: %d, alarm batches pending: %d, batches queued as "
-                  "SMS: %d, refused: %d\r\n",
-                  restored.sms, restored.batches, restored.orphans, restored.refused);
-  if (restored.escalations + restored.notEscalated > 0) {
-    log_.LogMessage(Colour::kNormal,
-                    "Spool restores alarm SMS awaiting an answer: %d, no longer escalated: %d\r\n",
-                    restored.escalations, restored.notEscalated);
-  }
-  if (!restored.reading.damaged) return;
-  log_.LogMessage(Colour::kError,
-                  "Spool %.80s damaged at byte %u: whole records before it "
-                  "restored, the file %s %.80s.bad\r\n",
-                  spool_->Path(), static_cast<unsigned>(restored.reading.damagedAt),
-                  restored.keptBad ? "kept as" : "could not be kept as", spool_->Path());
-}
-
-// After every step that may change what the spool holds, before the loop pauses or the
-// modem's step can stall: a write when something changed. A spool that cannot be written
-// is said once; Kelvor goes on from memory and says when a write succeeds again.
+// After every step that may change what the spool keeps, before the loop pauses or the
+// modem's step can stall.
 void Kelvor::WriteSpool() {
-  if (!spool_) return;
-  Spool::Write written = spool_->WriteIfChanged(*modem_, destinations_, replies_.Engine(),
-                                                platform_.clock.TickCount());
-  if (written == Spool::kTaken) {
-    LetGoOfSpool();
-  } else if (written == Spool::kFailed && !spoolFailing_) {
-    log_.LogMessage(Colour::kError, "Spool %.120s cannot be written - going on from memory\r\n",
-                    spool_->Path());
-    spoolFailing_ = true;
-  } else if (written == Spool::kWritten && spoolFailing_) {
-    log_.LogMessage(Colour::kNormal, "Spool %.120s written again\r\n", spool_->Path());
-    spoolFailing_ = false;
-  }
+  spool_.Write(*modem_, destinations_, replies_.Engine(), platform_.clock.TickCount());
 }
 
 // Nothing still on its way is dropped without a word: the operator learns how many SMS and
 // batches of alarms the run ends without sending, or that the spool keeps them (not a
 // heartbeat still waiting: the next run says its own).
 void Kelvor::ReportDiscarded() {
-  bool kept = spool_ && spool_->UpToDate();
+  bool kept = spool_.Keeps();
   const char* fate = kept ? "keeps for the next start" : "discards";
   Colour colour = kept ? Colour::kNormal : Colour::kError;
   int sms = kept ? SpooledCount(*modem_) : modem_->QueuedCount();
@@ -418,12 +152,8 @@ void Kelvor::ReportDiscarded() {
   }
 }
 
-void Kelvor::PrintUsage() {
-  for (const char* line : kUsage) log_.LogMessage(Colour::kAlarmQueue, "%s", line);
-}
-
 void Kelvor::RunLoop(RoutingContext& routing) {
-  serviceStatus_.Ready(*modem_, platform_.clock);
+  serviceStatus_.Ready(Status(), platform_.clock);
   while (Pass(routing)) {
   }
   serviceStatus_.Stopping();
@@ -506,8 +236,8 @@ uint32_t Kelvor::Left(uint32_t end) {
 
 // What watches the run from outside: the heartbeat SMS and the service manager.
 void Kelvor::Supervise() {
-  heartbeat_.Beat(*modem_, platform_.clock, alarmsRead_);
-  serviceStatus_.Pass(*modem_, platform_.clock);
+  heartbeat_.Beat(*modem_, platform_.clock, Status());
+  serviceStatus_.Pass(Status(), platform_.clock);  // the heartbeat may have been queued
 }
 
 // Reads the alarm queue once and acts on its status; false when the SCADA system has
@@ -555,20 +285,8 @@ void Kelvor::HandleKeys() {
       running_ = 0;
       log_.LogMessage(Colour::kNormal, "Quitting...r\n");  // "...r" kept as operators know it
     } else if (key == 'S') {
-      ReportStatus();
+      SayStatus(Status(), log_);
     }
-  }
-}
-
-// "Que" and the spaces before each value's line end are the report as operators know it.
-void Kelvor::ReportStatus() {
-  log_.LogMessage(Colour::kStatusReport, "Signal Strength = %d %%\r\n", modem_->SignalStrength());
-  log_.LogMessage(Colour::kStatusReport, "Messages in Que = %d \r\n", modem_->QueuedCount());
-  log_.LogMessage(Colour::kStatusReport, "Last Error      = %d \r\n", modem_->LastError());
-  // Known only once the phone was asked, after a sending refused for the network.
-  const char* registration = modem_->Registration();
-  if (registration != nullptr) {
-    log_.LogMessage(Colour::kStatusReport, "Network         = %s \r\n", registration);
   }
 }
 

@@ -1,9 +1,9 @@
 #include "app/replies.h"
 
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
+#include "app/status.h"
 #include "modem/phone_number.h"
 #include "platform/text.h"
 #include "routing/escalation.h"
@@ -15,40 +15,7 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// Copies the field [begin, end) into `to` (kNumberSize bytes); false when it is no phone
-// number or does not fit, and `to` then holds what fits of it, printable.
-bool TakeNumber(const char* begin, const char* end, char* to) {
-  char whole[kNumberSize + 1];  // one character more than fits, so a long one is no number
-  snprintf(whole, sizeof whole, "%.*s", static_cast<int>(end - begin), begin);
-  if (IsPhoneNumber(whole)) {
-    memcpy(to, whole, strlen(whole) + 1);
-    return true;
-  }
-  PrintableCopy(whole, to, kNumberSize);
-  return false;
-}
-
 }  // namespace
-
-EscalateArgument ParseEscalateArgument(const char* argument) {
-  EscalateArgument read;
-  const char* number = argument + strlen("ESCALATE=");
-  const char* first = strchr(number, ',');
-  const char* second = first != nullptr ? strchr(first + 1, ',') : nullptr;
-  if (second == nullptr || strchr(second + 1, ',') != nullptr) return read;  // kBadFields
-  const char* end = second + 1 + strlen(second + 1);
-  if (!TakeNumber(number, first, read.number)) {
-    read.outcome = EscalateArgument::kBadNumber;
-  } else if (!ReadInRange(first + 1, static_cast<size_t>(second - first - 1), 1,
-                          kLongestEscalationMinutes, &read.minutes)) {
-    read.outcome = EscalateArgument::kBadMinutes;
-  } else if (!TakeNumber(second + 1, end, read.next)) {
-    read.outcome = EscalateArgument::kBadNext;
-  } else {
-    read.outcome = EscalateArgument::kFine;
-  }
-  return read;
-}
 
 bool IsStatusRequest(const char* text, bool cut) {
   if (cut) return false;
@@ -64,41 +31,49 @@ bool IsStatusRequest(const char* text, bool cut) {
   return false;
 }
 
-void FormatStatusAnswer(int signal, int waiting, int32_t lastError, uint32_t alarmsRead, char* text,
-                        size_t size) {
-  snprintf(text, size,
-           "Kelvor status. Signal %d%%, SMS waiting %d, last error %ld, alarms read %lu since "
-           "start.",
-           signal, waiting, static_cast<long>(lastError), static_cast<unsigned long>(alarmsRead));
+bool StatusAnswerRate::Allows(const char* number, uint32_t now) {
+  Pass(now);
+  return strlen(number) < kNumberSize && Place(number) != nullptr;
 }
 
-bool StatusAnswerRate::Allow(const char* number, uint32_t now) {
-  Pass(now);
-  Answered* free = nullptr;
-  for (Answered& answered : answered_) {
-    if (answered.used && SameNumber(answered.number, number)) return false;
+void StatusAnswerRate::Answered(const char* number, uint32_t now) {
+  Answer* place = strlen(number) < kNumberSize ? Place(number) : nullptr;
+  if (place == nullptr) return;
+  place->used = true;
+  place->at = now;
+  memcpy(place->number, number, strlen(number) + 1);
+}
+
+// A free place for `number`; null when it was answered within the minute, or none is free.
+StatusAnswerRate::Answer* StatusAnswerRate::Place(const char* number) {
+  Answer* free = nullptr;
+  for (Answer& answered : answered_) {
+    if (answered.used && SameNumber(answered.number, number)) return nullptr;
     if (!answered.used && free == nullptr) free = &answered;
   }
-  if (free == nullptr || strlen(number) >= kNumberSize) return false;
-  free->used = true;
-  free->at = now;
-  memcpy(free->number, number, strlen(number) + 1);
-  return true;
+  return free;
 }
 
 void StatusAnswerRate::Pass(uint32_t now) {
-  for (Answered& answered : answered_) {
+  for (Answer& answered : answered_) {
     if (answered.used && Elapsed(now, answered.at) >= kGap) answered.used = false;
   }
 }
 
-Escalation::RuleOutcome Replies::AddRule(const EscalateArgument& rule) {
-  Escalation::RuleOutcome outcome = escalation_.AddRule(rule.number, rule.minutes, rule.next);
+Escalation::RuleOutcome Replies::AddRule(const char* number, uint32_t minutes, const char* next) {
+  Escalation::RuleOutcome outcome = escalation_.AddRule(number, minutes, next);
   if (outcome == Escalation::kAdded) {
-    heard_.Add(rule.number);
-    heard_.Add(rule.next);
+    heard_.Add(number);
+    heard_.Add(next);
   }
   return outcome;
+}
+
+void Replies::Start(SmsModem& modem, Log& log) {
+  if (!On()) return;
+  modem.ListenForReplies();
+  log.LogMessage(Colour::kNormal, "Replies by SMS read from the phone, heard from %d numbers",
+                 heard_.Count());
 }
 
 void Replies::AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead) {
@@ -144,16 +119,21 @@ void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint
     }
     return;
   }
-  if (!rate_.Allow(number, now)) {
+  if (!rate_.Allows(number, now)) {
     log.LogMessage(Colour::kNormal, "Status request from %s - answered within the minute already",
                    number);
     return;
   }
   char text[kSmsTextLimit + 1];
-  FormatStatusAnswer(modem.SignalStrength(), modem.QueuedCount(), modem.LastError(), alarmsRead,
-                     text, sizeof text);
+  FormatStatusAnswer(TakeStatus(modem, alarmsRead), text, sizeof text);
+  // Only an answer the queue took uses up the number's minute.
+  if (!modem.QueueServiceMessage(text, number)) {
+    log.LogMessage(Colour::kError, "Status request from %s - not answered, the SMS queue is full",
+                   number);
+    return;
+  }
+  rate_.Answered(number, now);
   log.LogMessage(Colour::kNormal, "Status request from %s - answered by SMS", number);
-  modem.QueueServiceMessage(text, number);
 }
 
 // An escalated SMS's first line names the number passed over: its console line shows it.

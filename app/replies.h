@@ -1,6 +1,6 @@
-// The phone answering back, as the application sees it: the ESCALATE= argument, which
-// messages are status requests, the status answer and how often a number may have one, and
-// what the main loop does with what each modem step brings (Replies).
+// The phone answering back, as the application sees it: which messages are status
+// requests, how often a number may have an answer, and what the main loop does with what
+// each modem step brings (Replies).
 #pragma once
 
 #include <cstddef>
@@ -16,30 +16,9 @@
 
 namespace kelvor {
 
-// An ESCALATE=number,minutes,next argument.
-struct EscalateArgument {
-  enum Outcome { kFine, kBadNumber, kBadMinutes, kBadNext, kBadFields };
-  Outcome outcome = kBadFields;
-  // As the argument gives them, cut to fit; shown with control bytes and quotes as '?'
-  // when refused.
-  char number[kNumberSize] = {};
-  uint32_t minutes = 0;
-  char next[kNumberSize] = {};
-};
-
-// Reads the argument, which begins with "ESCALATE=": exactly three fields; each number a
-// phone number (digits, a leading "+" and blanks) of at most 31 characters, the minutes a
-// whole number from 1 to 1440.
-EscalateArgument ParseEscalateArgument(const char* argument);
-
 // "S" or "STATUS", in any case, blanks around it ignored: a status request, never an
 // acknowledgement. A text the reader had to cut is longer than either: pass `cut` as it said.
 bool IsStatusRequest(const char* text, bool cut);
-
-// "Kelvor status. Signal 48%, SMS waiting 0, last error 0, alarms read 12 since start.":
-// digits and plain words only, within 159 characters.
-void FormatStatusAnswer(int signal, int waiting, int32_t lastError, uint32_t alarmsRead, char* text,
-                        size_t size);
 
 // At most one status answer per number per minute, for up to 32 numbers answered in the
 // same minute; a 33rd waits for a place.
@@ -48,18 +27,21 @@ class StatusAnswerRate {
   static constexpr int kCapacity = 32;
   static constexpr uint32_t kGap = kMinute;
 
-  // True, and counted as answered now, when `number` may have an answer at `now`.
-  bool Allow(const char* number, uint32_t now);
+  // True when `number` may have an answer at `now`; Answered counts one given.
+  bool Allows(const char* number, uint32_t now);
+  void Answered(const char* number, uint32_t now);
   // Once a pass: forgets answers a minute old, so none ages past the tick's wrap.
   void Pass(uint32_t now);
 
  private:
-  struct Answered {
+  struct Answer {
     bool used;
     uint32_t at;
     char number[kNumberSize];
   };
-  Answered answered_[kCapacity] = {};
+  Answer* Place(const char* number);
+
+  Answer answered_[kCapacity] = {};
 };
 
 // The replies of a run. Start-up names the numbers heard and the rules; then, after every
@@ -76,13 +58,17 @@ class Replies {
   // A destination's or the heartbeat's number, heard from now on; ignored when it is no
   // phone number (see SameNumber).
   void Listen(const char* number) { heard_.Add(number); }
-  // An ESCALATE= argument read fine: a rule of the escalation, and both numbers heard.
-  Escalation::RuleOutcome AddRule(const EscalateArgument& rule);
+  // A rule of the escalation (see Escalation::AddRule); both its numbers are heard once it
+  // is added.
+  Escalation::RuleOutcome AddRule(const char* number, uint32_t minutes, const char* next);
   // REPLIES=ON.
   void TurnOn() { on_ = true; }
   // Replies are read with REPLIES=ON or any rule taken.
   bool On() const { return on_ || escalation_.Active(); }
-  int Heard() const { return heard_.Count(); }
+  // Once every argument is in: when replies are on, the phone is asked for the SMS it
+  // receives, and the line says from how many numbers they are heard. A run without them
+  // sends the commands it always did.
+  void Start(SmsModem& modem, Log& log);
   Escalation& Engine() { return escalation_; }
   const Escalation& Engine() const { return escalation_; }
 

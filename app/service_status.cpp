@@ -1,6 +1,5 @@
 #include "app/service_status.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "platform/service_manager.h"
@@ -14,20 +13,20 @@ constexpr uint32_t kPingInterval = 1000;  // ms
 
 }  // namespace
 
-void ServiceStatus::Ready(const SmsModem& modem, Clock& clock) {
+void ServiceStatus::Ready(const StatusFigures& figures, Clock& clock) {
   if (!ServiceManagerListening()) return;
   NotifyServiceManager("READY=1");
-  Publish(modem);
+  Publish(figures);
   nextPing_ = PassedDeadline(clock.TickCount());
 }
 
-void ServiceStatus::Pass(const SmsModem& modem, Clock& clock) {
+void ServiceStatus::Pass(const StatusFigures& figures, Clock& clock) {
   if (!ServiceManagerListening()) return;
   uint32_t now = clock.TickCount();
   if (!DeadlinePassed(now, nextPing_)) return;
   nextPing_ = now + kPingInterval;
   NotifyServiceManager("WATCHDOG=1");
-  Publish(modem);
+  Publish(figures);
 }
 
 void ServiceStatus::Stopping() {
@@ -35,13 +34,9 @@ void ServiceStatus::Stopping() {
 }
 
 // The status line systemctl shows: the S key's report on one line, sent when it changes.
-void ServiceStatus::Publish(const SmsModem& modem) {
+void ServiceStatus::Publish(const StatusFigures& figures) {
   char next[sizeof status_];
-  const char* registration = modem.Registration();
-  snprintf(next, sizeof next, "STATUS=Signal %d %%, SMS waiting %d, last error %d%s%s",
-           modem.SignalStrength(), modem.QueuedCount(), modem.LastError(),
-           registration != nullptr ? ", network " : "",
-           registration != nullptr ? registration : "");
+  FormatServiceStatus(figures, next, sizeof next);
   if (strcmp(next, status_) == 0) return;
   memcpy(status_, next, sizeof status_);
   NotifyServiceManager(status_);

@@ -6,21 +6,22 @@
 
 #include <cstdint>
 
-#include "modem/sms_modem.h"
+#include "app/status.h"
 #include "platform/clock.h"
 
 namespace kelvor {
 
 class ServiceStatus {
  public:
-  void Ready(const SmsModem& modem, Clock& clock);
-  // Every pass. A loop that stops passing (a hung SCADA read, a wedged port) stops the
-  // watchdog pings, and the service manager restarts the program after its WatchdogSec.
-  void Pass(const SmsModem& modem, Clock& clock);
+  void Ready(const StatusFigures& figures, Clock& clock);
+  // Every pass, with the run's figures as they are now. A loop that stops passing (a hung
+  // SCADA read, a wedged port) stops the watchdog pings, and the service manager restarts
+  // the program after its WatchdogSec.
+  void Pass(const StatusFigures& figures, Clock& clock);
   void Stopping();
 
  private:
-  void Publish(const SmsModem& modem);
+  void Publish(const StatusFigures& figures);
 
   uint32_t nextPing_ = 0;
   char status_[128] = {};  // the STATUS= message sent last

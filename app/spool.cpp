@@ -154,4 +154,67 @@ bool Spool::WriteFile(size_t length) {
   return false;
 }
 
+void RunSpool::Start(const char* path) {
+  spool_.emplace(path);
+  if (!spool_->TakeClaim()) LetGo();
+}
+
+void RunSpool::Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
+                       uint32_t now) {
+  if (!spool_) return;
+  SayRestored(spool_->Restore(modem, destinations, escalation, now));
+  Write(modem, destinations, escalation, now);
+}
+
+void RunSpool::Write(const SmsModem& modem, const DestinationList& destinations,
+                     const Escalation& escalation, uint32_t now) {
+  if (!spool_) return;
+  Spool::Write written = spool_->WriteIfChanged(modem, destinations, escalation, now);
+  if (written == Spool::kTaken) {
+    LetGo();
+  } else if (written == Spool::kFailed && !failing_) {
+    log_.LogMessage(Colour::kError, "Spool %.120s cannot be written - going on from memory\r\n",
+                    spool_->Path());
+    failing_ = true;
+  } else if (written == Spool::kWritten && failing_) {
+    log_.LogMessage(Colour::kNormal, "Spool %.120s written again\r\n", spool_->Path());
+    failing_ = false;
+  }
+}
+
+void RunSpool::LetGo() {
+  log_.LogMessage(Colour::kError, "Spool %.120s in use by another run - SPOOL ignored\r\n",
+                  spool_->Path());
+  spool_.reset();
+  failing_ = false;
+}
+
+void RunSpool::SayRestored(const SpoolRestored& restored) {
+  if (!restored.found) {
+    log_.LogMessage(Colour::kNormal, "Spool %.120s: no file yet, nothing to restore\r\n",
+                    spool_->Path());
+    return;
+  }
+  if (restored.unreadable) {
+    log_.LogMessage(Colour::kError, "Spool %.120s cannot be read - nothing restored\r\n",
+                    spool_->Path());
+    return;
+  }
+  log_.LogMessage(Colour::kNormal,
+                  "Spool restores SMS queued: %d, alarm batches pending: %d, batches queued as "
+                  "SMS: %d, refused: %d\r\n",
+                  restored.sms, restored.batches, restored.orphans, restored.refused);
+  if (restored.escalations + restored.notEscalated > 0) {
+    log_.LogMessage(Colour::kNormal,
+                    "Spool restores alarm SMS awaiting an answer: %d, no longer escalated: %d\r\n",
+                    restored.escalations, restored.notEscalated);
+  }
+  if (!restored.reading.damaged) return;
+  log_.LogMessage(Colour::kError,
+                  "Spool %.80s damaged at byte %u: whole records before it "
+                  "restored, the file %s %.80s.bad\r\n",
+                  spool_->Path(), static_cast<unsigned>(restored.reading.damagedAt),
+                  restored.keptBad ? "kept as" : "could not be kept as", spool_->Path());
+}
+
 }  // namespace kelvor

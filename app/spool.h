@@ -12,8 +12,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "app/spool_format.h"
+#include "log/log.h"
 #include "modem/sms_modem.h"
 #include "platform/file.h"
 #include "routing/destination_list.h"
@@ -108,6 +110,36 @@ class Spool {
   // kSpoolCapacity and one byte more, a longer file being damaged; from the heap, once,
   // as it is large.
   std::unique_ptr<char[]> buffer_;
+};
+
+// The spool through a run's life, from its SPOOL= argument to shutdown, each turn said on
+// the console: claimed at start-up, restored once the destinations and the modem exist,
+// written after every step that may change what it keeps. A spool another run holds is
+// left to it, and this run goes on as without SPOOL=.
+class RunSpool {
+ public:
+  explicit RunSpool(Log& log) : log_(log) {}
+
+  // SPOOL=path taken: the spool is this run's unless another run holds it.
+  void Start(const char* path);
+  // What the last run left on its way goes on, and is on the disk again at once (a damaged
+  // file has just been renamed).
+  void Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
+               uint32_t now);
+  // A write when something changed. A spool that cannot be written is said once; the run
+  // goes on from memory and says when a write succeeds again.
+  void Write(const SmsModem& modem, const DestinationList& destinations,
+             const Escalation& escalation, uint32_t now);
+  // True when the file holds what the run ends with: shutdown keeps it for the next start.
+  bool Keeps() const { return spool_ && spool_->UpToDate(); }
+
+ private:
+  void LetGo();
+  void SayRestored(const SpoolRestored& restored);
+
+  Log& log_;
+  std::optional<Spool> spool_;
+  bool failing_ = false;  // the last write failed, and the operator was told
 };
 
 }  // namespace kelvor

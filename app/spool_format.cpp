@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "modem/modem_dialogue.h"
+#include "modem/sms_outbox.h"
 
 namespace kelvor {
 namespace {

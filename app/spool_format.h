@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "modem/outgoing_queue.h"
 #include "modem/sms_outbox.h"
 #include "routing/alarm_destination.h"
 #include "routing/destination_list.h"

@@ -27,9 +27,8 @@ struct Routing {
   Routing() : log(console, nullptr) {
     scada.AnswerEveryTag("Feed flow low", "  12.5", 1.0f);
     for (int j = 0; j < DestinationList::kCapacity; ++j) {
-      std::string spec = "=+44790000" + std::to_string(100 + j) + ",ABCDEFGHIJKLMNOP,L," +
-                         std::to_string(5 + j % 30) + (j % 2 ? ",F" : ",S") +
-                         (j % 3 == 0 ? ",EN:E1.F_CV" : "");
+      std::string spec = "=" + Number(j) + ",ABCDEFGHIJKLMNOP,L," + std::to_string(5 + j % 30) +
+                         (j % 2 ? ",F" : ",S") + (j % 3 == 0 ? ",EN:E1.F_CV" : "");
       list.Add(ParseDestination(&spec[0]));
     }
     test::AlarmBuilder alarm;
@@ -38,6 +37,7 @@ struct Routing {
     alarm.tag = "FEED_PUMP_1";
     record = alarm.Build();
   }
+  static std::string Number(int j) { return "+44790000" + std::to_string(100 + j); }
   test::NullConsole console;
   ConsoleLog log;
   test::VirtualClock clock{1000};
@@ -106,7 +106,7 @@ BENCHMARK(BM_DestinationSpecification);
 
 // The largest spool: 21 SMS of 159 characters and a batch at each of 31 destinations,
 // written to a file in TMPDIR (default /tmp) and renamed over the last one. Each round
-// gives the first destination its batch anew, so the spool has changed.
+// holds one alarm SMS for an answer or lets it go, so the spool has changed.
 void BM_SpoolWriteOfAFullQueueAnd31Batches(benchmark::State& state) {
   Routing routing;
   SmsModem modem(nullptr, nullptr, nullptr, routing.log, routing.clock);
@@ -114,14 +114,21 @@ void BM_SpoolWriteOfAFullQueueAnd31Batches(benchmark::State& state) {
   for (int i = 0; i < kQueueCapacity; ++i) modem.QueueMessage(text.c_str(), "+44790000100");
   const std::string batch(kBatchCapacity - 1, 'y');
   for (int j = 0; j < DestinationList::kCapacity; ++j) {
-    routing.list[j].RestoreBatch(batch.c_str(), 0);
+    routing.list.RestoreBatch(Routing::Number(j).c_str(), batch.c_str(), 0);
   }
   const char* folder = getenv("TMPDIR");
   const std::string path = std::string(folder != nullptr ? folder : "/tmp") + "/kelvor-bench.spool";
   Spool spool(path.c_str());
   Escalation escalation;
+  escalation.AddRule(Routing::Number(0).c_str(), 5, Routing::Number(1).c_str());
+  bool held = false;
   for (auto _ : state) {
-    routing.list[0].RestoreBatch(batch.c_str(), 0);
+    if (held) {
+      escalation.Acknowledge(Routing::Number(0).c_str());
+    } else {
+      escalation.AlarmConfirmed(Routing::Number(0).c_str(), "held", 0);
+    }
+    held = !held;
     if (spool.WriteIfChanged(modem, routing.list, escalation, 0) != Spool::kWritten) {
       state.SkipWithError("the spool could not be written");
       break;

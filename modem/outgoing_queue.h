@@ -8,31 +8,6 @@
 
 namespace kelvor {
 
-constexpr int kQueueCapacity = 21;
-
-// What an SMS carries: alarms; an alarm passed on to the next on call because the number
-// it went to did not answer (escalated); or what Kelvor says about itself (a heartbeat, a
-// status answer, an acknowledgement's confirmation), which is worth nothing once that run
-// has ended.
-enum class SmsKind : uint8_t { kAlarm, kService, kEscalated };
-
-struct OutgoingSms {
-  SmsKind kind;
-  int32_t attempts;  // times the text went out at the modem's prompt
-  char text[256];
-  char number[kNumberSize];
-};
-
-// What became of the SMS offered to the queue since the run started. Each count wraps at
-// 2^32; the difference of two readings stays right across the wrap.
-struct SmsTally {
-  uint32_t queued;     // taken in by QueueMessage
-  uint32_t refused;    // refused by QueueMessage: a full queue or a bad number
-  uint32_t sent;       // confirmed by the phone
-  uint32_t givenUp;    // dropped after kMaxAttempts sendings
-  uint32_t discarded;  // still waiting when the queue was cleared
-};
-
 class OutgoingQueue {
  public:
   explicit OutgoingQueue(Log& log) : log_(log) {}
@@ -49,11 +24,10 @@ class OutgoingQueue {
   // The oldest record; only while the queue is not empty. Its sendings change through
   // CountAttempt alone.
   const OutgoingSms& Head() const { return records_[head_]; }
-  void RemoveHead();
   void Clear();
 
-  // RemoveHead, counting the oldest SMS as confirmed by the phone, or as given up. The SMS
-  // confirmed last is kept until TakeConfirmed takes it.
+  // Removes the oldest SMS, counting it as confirmed by the phone, or as given up; nothing
+  // on an empty queue. The SMS confirmed last is kept until TakeConfirmed takes it.
   void RemoveSent();
   void RemoveGivenUp();
   // The SMS the phone confirmed last, once: false when none was confirmed since the last
@@ -77,6 +51,7 @@ class OutgoingQueue {
 
  private:
   bool Take(const char* text, const char* number, SmsKind kind);
+  void RemoveHead();
 
   OutgoingSms records_[kQueueCapacity];
   int head_ = 0;

@@ -4,18 +4,10 @@ namespace kelvor {
 
 SmsModem::SmsModem(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
                    Log& log, Clock& clock)
-    : clock_(clock),
-      link_(std::move(port), log),
-      queue_(log),
-      dialogue_(link_, queue_, reader_, log, clock) {
-  if (portName != nullptr) link_.OpenPort(portName, mode);
-  dialogue_.Start();
-  link_.PurgePort();
-}
+    : queue_(log), phone_(portName, mode, std::move(port), queue_, log, clock) {}
 
 SmsModem::~SmsModem() {
   queue_.Clear();
-  link_.ClosePort();
 }
 
 bool SmsModem::QueueMessage(const char* text, const char* number) {
@@ -39,39 +31,39 @@ int SmsModem::QueuedCount() const {
 }
 
 void SmsModem::SetServiceNumber(const char* number) {
-  dialogue_.SetServiceNumber(number);
-}
-
-void SmsModem::PollModem() {
-  dialogue_.PollModem();
-}
-
-NextStep SmsModem::WhenToStep() const {
-  return dialogue_.WhenToStep();
-}
-
-WaitEnd SmsModem::WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard) {
-  return link_.WaitForInput(milliseconds, clock_, keyboard);
+  phone_.SetServiceNumber(number);
 }
 
 bool SmsModem::SetPin(const char* pin) {
-  return dialogue_.SetPin(pin);
+  return phone_.SetPin(pin);
+}
+
+void SmsModem::PollModem() {
+  phone_.Poll();
+}
+
+NextStep SmsModem::WhenToStep() const {
+  return phone_.WhenToStep();
+}
+
+WaitEnd SmsModem::WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard) {
+  return phone_.WaitForAnswer(milliseconds, keyboard);
 }
 
 const char* SmsModem::Registration() const {
-  return RegistrationWords(dialogue_.Registration());
+  return RegistrationWords(phone_.Health().registration);
 }
 
 int SmsModem::SignalStrength() const {
-  return dialogue_.SignalStrength();
+  return phone_.Health().signal;
 }
 
 int SmsModem::LastError() const {
-  return dialogue_.LastError();
+  return phone_.Health().lastError;
 }
 
 bool SmsModem::HasBeenReady() const {
-  return dialogue_.HasBeenReady();
+  return phone_.Health().hasBeenReady;
 }
 
 const SmsTally& SmsModem::Tally() const {
@@ -83,11 +75,11 @@ bool SmsModem::TakeConfirmed(OutgoingSms* sms) {
 }
 
 void SmsModem::ListenForReplies() {
-  dialogue_.ListenForReplies();
+  phone_.ListenForReplies();
 }
 
 bool SmsModem::TakeIncoming(IncomingSms* sms) {
-  return dialogue_.TakeIncoming(sms);
+  return phone_.TakeIncoming(sms);
 }
 
 const OutgoingSms& SmsModem::Queued(int index) const {

@@ -1,5 +1,5 @@
-// The GSM phone or modem: serial link, outgoing queue and AT dialogue. App and routing see
-// the modem through this face alone.
+// The GSM phone or modem and the queue of SMS it sends: app and routing see the modem
+// through this face alone.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +7,8 @@
 
 #include "log/log.h"
 #include "modem/incoming_sms.h"
-#include "modem/modem_dialogue.h"
 #include "modem/outgoing_queue.h"
-#include "modem/serial_link.h"
+#include "modem/phone.h"
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"
 #include "platform/keyboard.h"
@@ -41,7 +40,7 @@ class SmsModem : public SmsOutbox {
   void SetServiceNumber(const char* number);
   // Takes the SIM's PIN (4 to 8 digits; null: none), sent only when the SIM asks for it.
   bool SetPin(const char* pin);
-  // One step of the AT dialogue.
+  // One step of the phone.
   void PollModem();
   // When the next step is worth taking, for a loop that sleeps between steps; and the wait
   // for the bytes an answer brings, up to `milliseconds`, which a key at `keyboard` ends too.
@@ -59,8 +58,8 @@ class SmsModem : public SmsOutbox {
   // The SMS the phone confirmed in the last step, if it confirmed one; taken once.
   bool TakeConfirmed(OutgoingSms* sms);
 
-  // From now on the dialogue reads the SMS that reach the phone, and deletes each after
-  // reading it. Without this call the phone gets not one command more.
+  // From now on the phone reads the SMS that reach it, and deletes each after reading it.
+  // Without this call the phone gets not one command more.
   void ListenForReplies();
   // The SMS read in the last step, if one was; taken once. Its text is anyone's: data only.
   bool TakeIncoming(IncomingSms* sms);
@@ -73,11 +72,8 @@ class SmsModem : public SmsOutbox {
   bool Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind);
 
  private:
-  Clock& clock_;
-  SerialLink link_;
   OutgoingQueue queue_;
-  IncomingSmsReader reader_;
-  ModemDialogue dialogue_;
+  Phone phone_;
 };
 
 }  // namespace kelvor

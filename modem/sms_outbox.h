@@ -1,8 +1,10 @@
-// Where finished alarm batches are handed for sending, and the rules of what an SMS and
-// its number may hold, which every layer that names a number checks.
+// Where finished alarm batches are handed for sending, the rules of what an SMS and its
+// number may hold, which every layer that names a number checks, and an SMS as it waits to
+// be sent.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace kelvor {
 
@@ -13,6 +15,33 @@ constexpr size_t kNumberSize = 32;
 // Ctrl-Z ends an SMS text at the modem's prompt; ESC abandons it.
 constexpr char kCtrlZ = 26;
 constexpr char kEscape = 27;
+
+// SMS the queue holds, and the sendings of one SMS text before it is given up.
+constexpr int kQueueCapacity = 21;
+constexpr int32_t kMaxAttempts = 4;
+
+// What an SMS carries: alarms; an alarm passed on to the next on call because the number
+// it went to did not answer (escalated); or what Kelvor says about itself (a heartbeat, a
+// status answer, an acknowledgement's confirmation), which is worth nothing once that run
+// has ended.
+enum class SmsKind : uint8_t { kAlarm, kService, kEscalated };
+
+struct OutgoingSms {
+  SmsKind kind;
+  int32_t attempts;  // times the text went out at the modem's prompt
+  char text[256];
+  char number[kNumberSize];
+};
+
+// What became of the SMS offered to the queue since the run started. Each count wraps at
+// 2^32; the difference of two readings stays right across the wrap.
+struct SmsTally {
+  uint32_t queued;     // taken in by QueueMessage
+  uint32_t refused;    // refused by QueueMessage: a full queue or a bad number
+  uint32_t sent;       // confirmed by the phone
+  uint32_t givenUp;    // dropped after kMaxAttempts sendings
+  uint32_t discarded;  // still waiting when the queue was cleared
+};
 
 // True when `number` may go between the quotes of an AT command: no double quote, CR, LF,
 // Ctrl-Z or ESC.

@@ -9,6 +9,47 @@
 namespace kelvor {
 namespace {
 
+// With QuickEdit on (a console option, on by default since Windows 10) a click in the
+// window starts a selection, and Windows holds every console write until the selection
+// ends: the log line the loop is writing, and every alarm behind it, would wait for someone
+// to press a key. It is off while Kelvor runs, and the console's input mode is put back at
+// exit. The mode is the console's, reached through CONIN$ also when standard input is
+// redirected. (Edit > Mark and the Pause key hold the output the same way; nothing here can
+// turn those off.)
+class QuickEditOff {
+ public:
+  QuickEditOff()
+      : input_(CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr)) {
+    if (input_ == INVALID_HANDLE_VALUE) return;  // no console: nothing to hold the output
+    if (!GetConsoleMode(input_, &saved_) || !SetConsoleMode(input_, Without(saved_))) {
+      CloseHandle(input_);
+      input_ = INVALID_HANDLE_VALUE;
+    }
+  }
+
+  ~QuickEditOff() {
+    if (input_ == INVALID_HANDLE_VALUE) return;
+    SetConsoleMode(input_, saved_);
+    CloseHandle(input_);
+  }
+
+  QuickEditOff(const QuickEditOff&) = delete;
+  QuickEditOff& operator=(const QuickEditOff&) = delete;
+
+ private:
+  // QuickEdit and insert mode change only with ENABLE_EXTENDED_FLAGS. A console that does
+  // not report them in its mode gets insert mode on, its default, rather than off.
+  static DWORD Without(DWORD mode) {
+    if ((mode & ENABLE_EXTENDED_FLAGS) == 0) mode |= ENABLE_EXTENDED_FLAGS | ENABLE_INSERT_MODE;
+    return mode & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE);
+  }
+
+  HANDLE input_;
+  DWORD saved_ = 0;
+};
+
 // Text goes through the C runtime's standard output; the colour is changed on the console
 // itself, so buffered text is flushed first to keep each stretch of text in the colour it
 // was written in.
@@ -45,6 +86,7 @@ class WindowsConsole : public Console {
  private:
   HANDLE handle_;
   char last_ = '\0';  // the last character written
+  QuickEditOff quickEdit_;
 };
 
 }  // namespace

@@ -42,9 +42,7 @@ class WinSerialPort : public SerialPort {
     handle_ = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) return false;
-    // Without a mode the port keeps its own read time-outs, but never writes without one.
-    COMMTIMEOUTS timeouts{};
-    if (GetCommTimeouts(handle_, &timeouts)) SetTimeouts(timeouts);
+    SetTimeouts();
     return true;
   }
 
@@ -62,12 +60,8 @@ class WinSerialPort : public SerialPort {
     return false;
   }
 
-  void ApplyMode() override {
-    SetCommState(handle_, &dcb_);
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;  // with the read totals 0: reads return at once
-    SetTimeouts(timeouts);
-  }
+  // The line settings only: the time-outs were set when the port opened.
+  void ApplyMode() override { SetCommState(handle_, &dcb_); }
 
   // A handle whose device went away (a USB adapter unplugged) stays dead even once the
   // device is back: its reads, writes and ClearCommError fail, and the caller learns it
@@ -150,9 +144,13 @@ class WinSerialPort : public SerialPort {
     HANDLE handle_;
   };
 
-  // Each WriteFile returns within kWriteCallMs, with what the line took by then.
-  void SetTimeouts(COMMTIMEOUTS timeouts) {
-    timeouts.WriteTotalTimeoutMultiplier = 0;
+  // Set on every port, with a mode or without one (which keeps the port's line settings):
+  // a port's own time-outs, all zero on a freshly opened one, make ReadFile wait until the
+  // whole buffer has arrived, which stops the loop for good. A read returns at once with
+  // what has arrived; each WriteFile returns within kWriteCallMs, with what the line took.
+  void SetTimeouts() {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;  // with the read totals 0: at once
     timeouts.WriteTotalTimeoutConstant = kWriteCallMs;
     SetCommTimeouts(handle_, &timeouts);
   }

@@ -31,11 +31,8 @@ class DestinationList {
   // incomplete or refused takes no alarm.
   bool Add(const ParsedDestination& parsed);
 
-  int Count() const { return count_; }
   // Destinations holding alarm text not yet handed to the modem.
   int PendingBatches() const;
-  AlarmDestination& operator[](int index) { return *slots_[index]; }
-  const AlarmDestination& operator[](int index) const { return *slots_[index]; }
   // The sum of the destinations' Changes(): moves whenever any batch changes.
   uint32_t Changes() const;
 

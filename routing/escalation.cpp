@@ -23,6 +23,13 @@ void CopyText(char* to, const char* from) {
 
 }  // namespace
 
+RuleValues CheckRuleValues(const char* number, uint32_t minutes, const char* next) {
+  if (!IsPhoneNumber(number)) return RuleValues::kBadNumber;
+  if (minutes < 1 || minutes > kLongestEscalationMinutes) return RuleValues::kBadMinutes;
+  if (!IsPhoneNumber(next)) return RuleValues::kBadNext;
+  return RuleValues::kFine;
+}
+
 Escalation::Escalation() {
   for (int8_t& next : next_) next = kNone;
 }
@@ -30,8 +37,14 @@ Escalation::Escalation() {
 Escalation::RuleOutcome Escalation::AddRule(const char* number, uint32_t minutes,
                                             const char* next) {
   if (ruleCount_ >= kEscalationRuleCapacity) return kRulesFull;
-  if (!IsPhoneNumber(number) || !IsPhoneNumber(next)) return kBadNumber;
-  if (minutes < 1 || minutes > kLongestEscalationMinutes) return kBadMinutes;
+  switch (CheckRuleValues(number, minutes, next)) {
+    case RuleValues::kFine:
+      break;
+    case RuleValues::kBadMinutes:
+      return kBadMinutes;
+    default:  // either number: the tables below take phone numbers alone
+      return kBadNumber;
+  }
   if (SameNumber(number, next)) return kSameNumber;
   int from = numbers_.IndexOf(number);
   if (from != kNone && next_[from] != kNone) return kDuplicate;

@@ -31,6 +31,12 @@ constexpr int kEscalationCapacity = 64;
 // as if it had been and was not answered: one the queue gives up must not hold it for ever.
 constexpr uint32_t kEscalationDeliveryWait = 30 * kMinute;
 
+// The values an escalation rule takes, checked here alone, for the command line's reader and
+// for AddRule: both numbers phone numbers (see IsPhoneNumber), the minutes 1 to 1440. The
+// first value that breaks it, in the order ESCALATE= gives them.
+enum class RuleValues { kFine, kBadNumber, kBadMinutes, kBadNext };
+RuleValues CheckRuleValues(const char* number, uint32_t minutes, const char* next);
+
 // An SMS the engine wants queued: an escalated alarm or an acknowledgement's confirmation.
 // The number is one of the rules' numbers as configured: never a sender as a phone spelt it.
 struct EscalationSms {
@@ -71,9 +77,8 @@ class Escalation {
   Escalation();
 
   enum RuleOutcome { kAdded, kBadNumber, kBadMinutes, kSameNumber, kDuplicate, kRulesFull };
-  // ESCALATE=number,minutes,next as values. Both numbers must be phone numbers (see
-  // SameNumber) of at most 31 characters, the minutes 1 to 1440; a number has one rule
-  // (the first), and a rule to itself could never escalate.
+  // ESCALATE=number,minutes,next as values, which CheckRuleValues must find fine; a number
+  // has one rule (the first), and a rule to itself could never escalate.
   RuleOutcome AddRule(const char* number, uint32_t minutes, const char* next);
   bool Active() const { return ruleCount_ > 0; }
 

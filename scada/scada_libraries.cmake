@@ -3,10 +3,11 @@
 # the Windows build only.
 #
 # The libraries' calling convention is not documented. KELVOR_SCADA_CALL is the one place
-# that sets it: it defines the KELVOR_SCADA_CALL macro of the declarations in scada_library_operations.h
-# and decides the .def names (a stdcall name carries "@<bytes of arguments>"). A wrong choice
-# still links, and breaks the stack at the first call into the library: a site that knows
-# better configures with -DKELVOR_SCADA_CALL=stdcall.
+# that names it: it defines the KELVOR_SCADA_CALL macro of the declarations in scada_library_operations.h
+# (and so the stand-in libraries' convention) and decides the .def names (a stdcall name
+# carries "@<bytes of arguments>"). kelvor.exe works with either whatever the option says:
+# its calls go through a piece that puts the stack pointer back after each
+# (scada_library_call.h), so a wrong choice no longer breaks the stack at the first call.
 set(KELVOR_SCADA_CALL cdecl CACHE STRING
     "Calling convention of the EDA.dll and FIXTOOLS.dll operations: cdecl or stdcall")
 set_property(CACHE KELVOR_SCADA_CALL PROPERTY STRINGS cdecl stdcall)
@@ -56,11 +57,16 @@ add_custom_target(kelvor_scada_import_libs DEPENDS ${KELVOR_SCADA_IMPORT_LIBS})
 # The stand-in libraries (sim/scada_dlls) export by the same .def files.
 set(KELVOR_SCADA_DEF_DIR ${CMAKE_CURRENT_BINARY_DIR} CACHE INTERNAL "The SCADA libraries' .def files")
 
-# scada_libraries.cpp is the only file that calls the libraries. It sits in kelvor_scada but
-# only a program that uses SystemScada() (kelvor.exe) pulls it in, and with it the imports:
-# the tests link the same import libraries and need no EDA.dll to start.
-target_sources(kelvor_scada PRIVATE scada_libraries.cpp)
-set_source_files_properties(scada_libraries.cpp TARGET_DIRECTORY kelvor_scada PROPERTIES
+# scada_libraries.cpp is the only file that calls the libraries, in the 32-bit build through
+# the piece of scada_library_call_i386.cpp. It sits in kelvor_scada but only a program that
+# uses SystemScada() (kelvor.exe) pulls it in, and with it the imports: the tests link the
+# same import libraries and need no EDA.dll to start.
+set(calling scada_libraries.cpp)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL i686)
+  list(APPEND calling scada_library_call_i386.cpp)
+endif()
+target_sources(kelvor_scada PRIVATE ${calling})
+set_source_files_properties(${calling} TARGET_DIRECTORY kelvor_scada PROPERTIES
                             COMPILE_DEFINITIONS "KELVOR_SCADA_CALL=__${KELVOR_SCADA_CALL}")
 add_dependencies(kelvor_scada kelvor_scada_import_libs)
 target_link_libraries(kelvor_scada INTERFACE ${KELVOR_SCADA_IMPORT_LIBS})

@@ -7,6 +7,7 @@
 
 #include "scada/scada.h"
 #include "scada/scada_library_abi.h"
+#include "scada/scada_library_call.h"
 #include "scada/scada_library_operations.h"
 
 namespace kelvor {
@@ -20,11 +21,11 @@ static_assert(kLibraryBufferSize >= kAlarmRecordSize && kLibraryBufferSize >= kT
 
 class ScadaLibraries : public Scada {
  public:
-  int32_t ScadaRunning() override { return KelvorFixRunning(); }
+  int32_t ScadaRunning() override { return CallLibrary(KelvorFixRunning); }
 
   // The record reaches the caller only when one was delivered.
   int16_t ReadAlarmQueue(int32_t mode, AlarmRecord& record) override {
-    int16_t status = KelvorEdaReadAlarm(mode, buffer_);
+    int16_t status = CallLibrary(KelvorEdaReadAlarm, mode, buffer_);
     if (status == kAlarmDelivered) memcpy(record.bytes, buffer_, kAlarmRecordSize);
     return status;
   }
@@ -34,7 +35,7 @@ class ScadaLibraries : public Scada {
   int16_t ReadTagText(const char* node, const char* tag, const char* field, char* text) override {
     memset(buffer_, 0, sizeof buffer_);
     memcpy(buffer_, text, kTagTextSize);
-    KelvorEdaReadText(node, tag, field, buffer_);
+    CallLibrary(KelvorEdaReadText, node, tag, field, buffer_);
     memcpy(text, buffer_, kTagTextSize - 1);
     text[kTagTextSize - 1] = '\0';
     return 0;
@@ -42,7 +43,7 @@ class ScadaLibraries : public Scada {
 
   int16_t ReadTagNumber(const char* node, const char* tag, const char* field,
                         float* value) override {
-    return KelvorEdaReadNumber(node, tag, field, value);
+    return CallLibrary(KelvorEdaReadNumber, node, tag, field, value);
   }
 
  private:

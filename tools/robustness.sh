@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 echo "-- tests under ASan and UBSan"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j2
-ctest --preset asan -j2
+ctest --preset asan -j2 -LE e2e
+ctest --preset asan -j"${E2E_JOBS:-6}" -L e2e
 
 echo "-- tests under valgrind memcheck"
 bash tools/memcheck.sh

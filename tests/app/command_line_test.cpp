@@ -34,47 +34,45 @@ std::string Destination(const ParsedDestination& parsed) {
 }
 
 std::string Step(const Configuration& c, const ArgumentStep& step) {
-  switch (step.kind) {
-    case ArgumentStep::kPort: {
-      const PortArgument& read = c.ports[step.index];
-      if (read.tooLong) return "port too long";
-      return "port " + std::string(read.port.name) +
-             (read.port.hasMode ? "=" + std::string(read.port.mode) : "");
-    }
-    case ArgumentStep::kService: {
-      const char* number = c.serviceNumbers[step.index];
-      return "service " + std::string(number != nullptr ? number : "none");
-    }
-    case ArgumentStep::kDestination:
-      return Destination(c.destinations[step.index]);
-    case ArgumentStep::kPassedOver:
-      return "passed over " + std::string(c.passedOver[step.index].text);
-    case ArgumentStep::kLog: {
-      const char* outcomes[] = {"log ", "log bad path", "log bad size"};
-      return outcomes[c.log->outcome] + std::string(c.log->path) +
-             (c.log->outcome == LogSetting::kFine ? " " + std::to_string(c.log->kbytes) : "");
-    }
-    case ArgumentStep::kHeartbeat: {
-      const char* outcomes[] = {"heartbeat ", "heartbeat bad number ", "heartbeat bad minutes "};
-      return outcomes[c.heartbeat->outcome] + std::string(c.heartbeat->number) + " " +
-             std::to_string(c.heartbeat->minutes);
-    }
-    case ArgumentStep::kSpool: {
-      const char* outcomes[] = {"spool ", "spool empty", "spool too long"};
-      return outcomes[c.spool->outcome] + std::string(c.spool->path);
-    }
-    case ArgumentStep::kPin:
-      return c.pin->fine ? "pin " + std::string(c.pin->digits) : "pin bad";
-    case ArgumentStep::kReplies:
-      return c.replies->on ? "replies on" : "replies refused";
-    case ArgumentStep::kEscalate: {
-      const EscalateArgument& read = c.escalations[step.index];
-      const char* outcomes[] = {"", "bad number ", "bad minutes ", "bad next ", "bad fields "};
-      return "escalate " + std::string(outcomes[read.outcome]) + read.number + " " +
-             std::to_string(read.minutes) + " " + read.next;
-    }
-    case ArgumentStep::kRepeated:
-      return "again " + std::string(step.keyword) + " " + step.once;
+  const std::string kind = step.row->text;
+  if (step.turn == ArgumentStep::kRepeated) {
+    return "again " + kind + " " + step.row->once + " " + step.argument;
+  }
+  if (step.turn == ArgumentStep::kPassedOver) {
+    return "passed over " + std::string(c.passedOver[step.index].text);
+  }
+  if (kind == "COM") {
+    const PortArgument& read = c.ports[step.index];
+    if (read.tooLong) return "port too long";
+    return "port " + std::string(read.port.name) +
+           (read.port.hasMode ? "=" + std::string(read.port.mode) : "");
+  }
+  if (kind == "SER") {
+    const char* number = c.serviceNumbers[step.index];
+    return "service " + std::string(number != nullptr ? number : "none");
+  }
+  if (kind == "DEST=" || kind == "FILE=") return Destination(c.destinations[step.index]);
+  if (kind == "LOG=") {
+    const char* outcomes[] = {"log ", "log bad path", "log bad size"};
+    return outcomes[c.log->outcome] + std::string(c.log->path) +
+           (c.log->outcome == LogSetting::kFine ? " " + std::to_string(c.log->kbytes) : "");
+  }
+  if (kind == "HEARTBEAT=") {
+    const char* outcomes[] = {"heartbeat ", "heartbeat bad number ", "heartbeat bad minutes "};
+    return outcomes[c.heartbeat->outcome] + std::string(c.heartbeat->number) + " " +
+           std::to_string(c.heartbeat->minutes);
+  }
+  if (kind == "SPOOL=") {
+    const char* outcomes[] = {"spool ", "spool empty", "spool too long"};
+    return outcomes[c.spool->outcome] + std::string(c.spool->path);
+  }
+  if (kind == "PIN=") return c.pin->fine ? "pin " + std::string(c.pin->digits) : "pin bad";
+  if (kind == "REPLIES=") return c.replies->on ? "replies on" : "replies refused";
+  if (kind == "ESCALATE=") {
+    const EscalateArgument& read = c.escalations[step.index];
+    const char* outcomes[] = {"", "bad number ", "bad minutes ", "bad next ", "bad fields "};
+    return "escalate " + std::string(outcomes[read.outcome]) + read.number + " " +
+           std::to_string(read.minutes) + " " + read.next;
   }
   return "?";
 }
@@ -136,8 +134,9 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
        "port XFILE=COM6; status 2"},
       // Of LOG, HEARTBEAT and SPOOL the first is the one, taken or refused.
       {{"LOG=k.log,64", "LOG=x", "HEARTBEAT=+1,0", "HEARTBEAT=+2,5", "SPOOL=", "SPOOL=s"},
-       "log k.log 64; again LOG= log file; heartbeat bad minutes +1 0; "
-       "again HEARTBEAT= heartbeat; spool empty; again SPOOL= spool; usage 0"},
+       "log k.log 64; again LOG= log file LOG=x; heartbeat bad minutes +1 0; "
+       "again HEARTBEAT= heartbeat HEARTBEAT=+2,5; spool empty; again SPOOL= spool SPOOL=s; "
+       "usage 0"},
       {{"LOG="}, "log bad path; usage 0"},
       {{"LOG=" + std::string(254, 'x')}, "log bad path; usage 0"},
       {{"LOG=k,log,"}, "log bad size; usage 0"},
@@ -155,7 +154,7 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
       {{"SPOOL=" + std::string(256, 's')}, "spool too long; usage 0"},
       // A PIN: 4 to 8 digits, nothing else; PIN=COM5 is no port.
       {{"PIN=0000", "PIN=12345678", "COM5", "DEST=+1,A,H,1"},
-       "pin 0000; again PIN= PIN; port COM5; dest +1 1 0 1; status 1"},
+       "pin 0000; again PIN= PIN PIN=****; port COM5; dest +1 1 0 1; status 1"},
       {{"PIN=12345678"}, "pin 12345678; usage 0"},
       {{"PIN=123"}, "pin bad; usage 0"},
       {{"PIN=123456789"}, "pin bad; usage 0"},
@@ -164,9 +163,22 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
       // REPLIES= once, ON in any case; ESCALATE= as often as given, whatever it holds.
       {{"REPLIES=on", "REPLIES=ON", "ESCALATE=+1,5,+2", "ESCALATE=+2,1440,+1",
         "ESCALATE=COM5,1,SERVICE"},
-       "replies on; again REPLIES= replies; escalate +1 5 +2; escalate +2 1440 +1; "
+       "replies on; again REPLIES= replies REPLIES=ON; escalate +1 5 +2; escalate +2 1440 +1; "
        "escalate bad number COM5 0 ; usage 0"},
       {{"REPLIES=ONCE", "ESCALATE=+1,5"}, "replies refused; escalate bad fields  0 ; usage 0"},
+      // ESCALATE=: exactly three fields; each number digits, blanks and a leading "+", at
+      // most 31 characters; the minutes 1 to 1440 in at most four digits. A refused number
+      // is kept as far as it fits, printable.
+      {{"ESCALATE=+4917100001,5,+4917100002", "ESCALATE=+49 171 00001,1440,4917100002",
+        "ESCALATE=+4917100001,5", "ESCALATE=+4917100001,5,+4917100002,",
+        "ESCALATE=+49171\"\r\nATD,5,+1", "ESCALATE=+12345678901234567890123456789012,5,+1",
+        "ESCALATE=,5,+1", "ESCALATE=+1,0,+2", "ESCALATE=+1,1441,+2", "ESCALATE=+1, 5,+2",
+        "ESCALATE=+1,00005,+2", "ESCALATE=+1,0005,+2", "ESCALATE=+1,5,boss"},
+       "escalate +4917100001 5 +4917100002; escalate +49 171 00001 1440 4917100002; "
+       "escalate bad fields  0 ; escalate bad fields  0 ; escalate bad number +49171???ATD 0 ; "
+       "escalate bad number +123456789012345678901234567890 0 ; escalate bad number  0 ; "
+       "escalate bad minutes +1 0 ; escalate bad minutes +1 0 ; escalate bad minutes +1 0 ; "
+       "escalate bad minutes +1 0 ; escalate +1 5 +2; escalate bad next +1 5 boss; usage 0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));

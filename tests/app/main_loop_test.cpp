@@ -631,5 +631,41 @@ TEST_F(MainLoopTest, RepliesAcknowledgeEscalateAndAnswerStatusRequests) {
   EXPECT_EQ(phone.StoredCount(), 0);
 }
 
+// A status request read while the queue is full (21 alarm SMS held for the network) gets no
+// answer, and says so; it does not use up the number's minute, so that the next request,
+// once there is room, is answered.
+TEST_F(MainLoopTest, AStatusAnswerTheFullQueueRefusesIsSaidAndLeavesTheMinute) {
+  answering = true;
+  phone.offNetwork = true;
+  scada.PushRecord(test::AlarmBuilder().Build());
+  const struct {
+    uint32_t at;
+    const char* sender;
+  } requests[] = {{20000, "+4479050"}, {70000, "+4479050"}};
+  size_t next = 0;
+  clock.onSleep = [&](uint32_t) {
+    if (clock.TickCount() > 25000) phone.offNetwork = false;
+    if (next < std::size(requests) && clock.TickCount() >= requests[next].at) {
+      phone.Receive(*lastPort, requests[next++].sender, "S");
+    }
+  };
+  scada.runningSequence.assign(100, 1);
+  scada.running = 0;
+  std::vector<std::string> arguments = {"COM5", "REPLIES=ON"};
+  for (int i = 50; i < 72; ++i) arguments.push_back("DEST=+44790" + std::to_string(i) + ",A,H,0");
+  Run(arguments);
+
+  EXPECT_NE(console.coloured().find("<71|Message queue full - SMS to +4479050 lost|>\r\n"
+                                    "<71|Status request from +4479050 - not answered, the SMS "
+                                    "queue is full|>"),
+            std::string::npos)
+      << console.text();
+  EXPECT_EQ(CountLines("Status request from +4479050 - answered by SMS"), 1);
+  EXPECT_EQ(CountLines("answered within the minute already"), 0);
+  std::vector<test::ScriptedPhone::Sms> got = phone.To("+4479050");
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1].text.rfind("Kelvor status. Signal 48%, SMS waiting 0", 0), 0u);
+}
+
 }  // namespace
 }  // namespace kelvor

@@ -1,49 +1,17 @@
-// The ESCALATE= argument, status requests, the status answer and its rate.
+// Status requests, the status answer and its rate.
 #include "app/replies.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "app/status.h"
 #include "log/console_log.h"
 #include "modem/sms_modem.h"
 #include "support/fakes.h"
 
 namespace kelvor {
 namespace {
-
-TEST(RepliesTest, EscalateArguments) {
-  const struct {
-    const char* argument;
-    EscalateArgument::Outcome outcome;
-    const char* number;
-    uint32_t minutes;
-    const char* next;
-  } cases[] = {
-      {"ESCALATE=+4917100001,5,+4917100002", EscalateArgument::kFine, "+4917100001", 5,
-       "+4917100002"},
-      {"ESCALATE=+49 171 00001,1440,4917100002", EscalateArgument::kFine, "+49 171 00001", 1440,
-       "4917100002"},
-      {"ESCALATE=+4917100001,5", EscalateArgument::kBadFields, "", 0, ""},
-      {"ESCALATE=+4917100001,5,+4917100002,", EscalateArgument::kBadFields, "", 0, ""},
-      {"ESCALATE=+49171\"\r\nATD,5,+1", EscalateArgument::kBadNumber, "+49171???ATD", 0, ""},
-      {"ESCALATE=+12345678901234567890123456789012,5,+1", EscalateArgument::kBadNumber,
-       "+123456789012345678901234567890", 0, ""},
-      {"ESCALATE=,5,+1", EscalateArgument::kBadNumber, "", 0, ""},
-      {"ESCALATE=+1,0,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
-      {"ESCALATE=+1,1441,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
-      {"ESCALATE=+1, 5,+2", EscalateArgument::kBadMinutes, "+1", 0, ""},
-      {"ESCALATE=+1,5,boss", EscalateArgument::kBadNext, "+1", 5, "boss"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.argument);
-    EscalateArgument read = ParseEscalateArgument(c.argument);
-    EXPECT_EQ(read.outcome, c.outcome);
-    EXPECT_STREQ(read.number, c.number);
-    EXPECT_EQ(read.minutes, c.minutes);
-    EXPECT_STREQ(read.next, c.next);
-  }
-}
 
 TEST(RepliesTest, OnlySOrStatusIsAStatusRequest) {
   const struct {
@@ -61,30 +29,50 @@ TEST(RepliesTest, OnlySOrStatusIsAStatusRequest) {
 
 TEST(RepliesTest, TheStatusAnswerHoldsDigitsAndWordsWithinOneSms) {
   char text[kSmsTextLimit + 1];
-  FormatStatusAnswer(48, 0, 0, 12, text, sizeof text);
+  StatusFigures figures;
+  figures.signal = 48;
+  figures.alarmsRead = 12;
+  FormatStatusAnswer(figures, text, sizeof text);
   EXPECT_STREQ(
       text, "Kelvor status. Signal 48%, SMS waiting 0, last error 0, alarms read 12 since start.");
-  FormatStatusAnswer(-2147483647 - 1, -2147483647 - 1, -2147483647 - 1, 4294967295u, text,
-                     sizeof text);
+  figures.signal = figures.waiting = figures.lastError = -2147483647 - 1;
+  figures.alarmsRead = 4294967295u;
+  FormatStatusAnswer(figures, text, sizeof text);
   EXPECT_EQ(std::string(text).find_first_of("\"\r\n\x1a\x1b"), std::string::npos);
   EXPECT_EQ(std::string(text).back(), '.');  // whole
+
+  // So is a heartbeat with ten-digit counts and the longest registration, whole: a figure
+  // added to it must still fit.
+  figures.signal = 100;
+  figures.waiting = 21;  // a full queue
+  figures.network = "not registered";
+  HeartbeatCounts counts;
+  counts.alarms = counts.sent = counts.lost = 4294967295u;
+  FormatHeartbeat(false, counts, figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).rfind("Kelvor alive. ", 0), 0u);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 25), ", network not registered.");
 }
 
 TEST(RepliesTest, OneStatusAnswerPerNumberPerMinuteAcrossTheWrap) {
   StatusAnswerRate rate;
+  auto answer = [&rate](const std::string& number, uint32_t at) {
+    if (!rate.Allows(number.c_str(), at)) return false;
+    rate.Answered(number.c_str(), at);
+    return true;
+  };
   uint32_t now = 0xFFFFFFFFu - 1000;
-  EXPECT_TRUE(rate.Allow("+4917100001", now));
-  EXPECT_FALSE(rate.Allow("4917100001", now + 59999));  // the same number, written otherwise
-  EXPECT_TRUE(rate.Allow("+4917100002", now + 59999));
-  EXPECT_TRUE(rate.Allow("+4917100001", now + 60000));
+  EXPECT_TRUE(answer("+4917100001", now));
+  EXPECT_FALSE(answer("4917100001", now + 59999));  // the same number, written otherwise
+  EXPECT_TRUE(answer("+4917100002", now + 59999));
+  EXPECT_TRUE(answer("+4917100001", now + 60000));
   for (int i = 0; i < StatusAnswerRate::kCapacity - 2; ++i) {
-    EXPECT_TRUE(rate.Allow(("+1" + std::to_string(i)).c_str(), now + 60000));
+    EXPECT_TRUE(answer("+1" + std::to_string(i), now + 60000));
   }
-  EXPECT_FALSE(rate.Allow("+4917100009", now + 60000));  // 32 answered this minute: it waits
+  EXPECT_FALSE(answer("+4917100009", now + 60000));  // 32 answered this minute: it waits
   // The passes forget them, so that 49.7 days on, when the tick shows the same again, no
   // answer of old refuses a request.
   rate.Pass(now + 2 * 60000);
-  EXPECT_TRUE(rate.Allow("+4917100001", now + 60000));
+  EXPECT_TRUE(answer("+4917100001", now + 60000));
 }
 
 TEST(RepliesTest, AnEscalationDueWhileTheQueueStaysFullForWeeksGoesWhenThereIsRoom) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "log/console_log.h"
 #include "routing/destination_specification.h"
@@ -33,8 +34,17 @@ struct RunState {
     phone.Plug(*port);
     modem = std::make_unique<SmsModem>("COM5", nullptr, std::move(owned), log, clock);
   }
-  void Pend(int index, const std::string& text) {
-    ASSERT_TRUE(destinations[index].RestoreBatch(text.c_str(), 0));
+  // A batch at the first destination with that number.
+  void Pend(const char* number, const std::string& text) {
+    ASSERT_TRUE(destinations.RestoreBatch(number, text.c_str(), 0));
+  }
+  // The batches pending, as "number|text", in list order.
+  std::vector<std::string> Pending() const {
+    std::vector<std::string> pending;
+    destinations.ForEachPendingBatch([&pending](const PendingBatch& batch) {
+      pending.push_back(std::string(batch.number) + "|" + batch.text);
+    });
+    return pending;
   }
   // Steps the modem until the oldest SMS has gone out at the prompt and was confirmed, or,
   // with the phone silent, until it went out.
@@ -82,8 +92,8 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   first.modem->QueueMessage("one", "+11");
   first.modem->QueueMessage("two", "+12");
   first.modem->QueueMessage("three", "+13");
-  first.Pend(0, "7/06:05\nFeed flow high\n");
-  first.Pend(2, "Fix Alarms\n7/06:06\nTIC200\n");
+  first.Pend("+1", "7/06:05\nFeed flow high\n");
+  first.Pend("+3", "Fix Alarms\n7/06:06\nTIC200\n");
   // An alarm SMS +11 has 5 minutes to answer.
   first.escalation.AddRule("+11", 5, "+14");
   first.escalation.AddRule("+14", 1, "+15");
@@ -123,19 +133,18 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   EXPECT_EQ(next.modem->Queued(1).attempts, 0);
   EXPECT_STREQ(next.modem->Queued(2).text, "Fix Alarms\n7/06:06\nTIC200\n");
   EXPECT_STREQ(next.modem->Queued(2).number, "+3");
-  EXPECT_FALSE(next.destinations[0].BatchPending());
-  EXPECT_STREQ(next.destinations[1].Batch(), "7/06:05\nFeed flow high\n");
-  EXPECT_FALSE(next.destinations[2].BatchPending());
+  EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|7/06:05\nFeed flow high\n"});
 
-  // The batch's delay of 5 s counts from the restore on: not due at once, due after it.
+  // At the first +1, whose delay of 5 s counts from the restore on: not due at once, due
+  // after it.
   test::FakeScada scada;
   RoutingContext routing{next.log, scada, next.clock, *next.modem};
   next.clock.Set(45000);
   next.destinations.FlushIfDue(routing);
-  EXPECT_TRUE(next.destinations[1].BatchPending());
+  EXPECT_EQ(next.Pending().size(), 1u);
   next.clock.Set(45001);
   next.destinations.FlushIfDue(routing);
-  EXPECT_FALSE(next.destinations[1].BatchPending());
+  EXPECT_EQ(next.Pending().size(), 0u);
   EXPECT_EQ(next.modem->QueuedCount(), 4);
 }
 
@@ -191,7 +200,7 @@ TEST_F(SpoolTest, ABatchThatCountsAlarmsComesBackAndGoesOnCounting) {
   int id = 0;
   for (int8_t priority : {2, 2, 2, 2, 0}) offer(first, id++, priority);
   const std::string kept = text(0) + text(1) + text(4) + "+2 more alarms (L 2) to 09:03\n";
-  ASSERT_EQ(first.destinations[0].Batch(), kept);
+  ASSERT_EQ(first.Pending(), std::vector<std::string>{"+1|" + kept});
   EXPECT_EQ(
       Spool(path.c_str()).WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
       Spool::kWritten);
@@ -200,10 +209,10 @@ TEST_F(SpoolTest, ABatchThatCountsAlarmsComesBackAndGoesOnCounting) {
   SpoolRestored restored =
       Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, 0);
   EXPECT_EQ(restored.batches, 1);
-  EXPECT_EQ(next.destinations[0].Batch(), kept);
+  EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|" + kept});
   offer(next, 5, 1);
-  EXPECT_EQ(next.destinations[0].Batch(),
-            text(0) + text(4) + text(5) + "+3 more alarms (L 3) to 09:03\n");
+  EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|" + text(0) + text(4) + text(5) +
+                                                      "+3 more alarms (L 3) to 09:03\n"});
 }
 
 TEST_F(SpoolTest, AFailedWriteIsTriedAgainAtTheNextChangeOnly) {

@@ -432,10 +432,10 @@ class Config:
             self.prefix = _make_prefix(self.wine)
         return None
 
-    def port_argument(self, phone, number):
-        if self.wine:
-            return f"COM{number}=9600,n,8,1"
-        return f"COM:{phone.link or phone.device}=9600,n,8,1"
+    def port_argument(self, phone, number, mode="9600,n,8,1"):
+        """The phone's COM argument; without a `mode` the port keeps its own line settings."""
+        name = f"COM{number}" if self.wine else f"COM:{phone.link or phone.device}"
+        return f"{name}={mode}" if mode else name
 
     def com_link(self, number):
         return os.path.join(self.prefix, "dosdevices", f"com{number}") if self.wine else None

@@ -6,6 +6,7 @@
 // a whole command line: each argument is read into steps that keep the rules (at most 31
 // destinations, a service number only after a port, the once-only keywords once), with
 // every value within its buffer, and a PIN of 4 to 8 digits that no step shows.
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -123,25 +124,35 @@ void CheckCommandLine(const std::string& text) {
   FUZZ_CHECK(c.passedOver.Count() == 0 || c.destinationCount == Configuration::kDestinations);
   FUZZ_CHECK(c.ShowsUsage() == (c.ports.Count() == 0 || c.destinationCount == 0));
   FUZZ_CHECK(c.ExitStatus() == (c.ShowsUsage() ? 0 : static_cast<int>(c.destinationCount)));
-  size_t counts[ArgumentStep::kRepeated + 1] = {};
+  std::map<std::string, size_t> counts;  // steps taken, by the text of their row
   for (size_t i = 0; i < c.steps.Count(); ++i) {
     const ArgumentStep& step = c.steps[i];
-    if (step.kind == ArgumentStep::kService) FUZZ_CHECK(counts[ArgumentStep::kPort] > 0);
-    if (step.kind == ArgumentStep::kRepeated) FUZZ_CHECK(step.keyword && step.once);
-    if (step.kind == ArgumentStep::kRepeated && strcmp(step.keyword, "PIN=") == 0) {
-      FUZZ_CHECK(strcmp(step.argument, "PIN=****") == 0);
+    const std::string kind = step.row->text;
+    if (step.turn == ArgumentStep::kRepeated) {
+      FUZZ_CHECK(step.row->once != nullptr);
+      if (kind == "PIN=") FUZZ_CHECK(strcmp(step.argument, "PIN=****") == 0);
+      continue;
     }
-    FUZZ_CHECK(step.index == counts[step.kind] || step.kind >= ArgumentStep::kLog);
-    ++counts[step.kind];
+    if (step.turn == ArgumentStep::kPassedOver) {
+      FUZZ_CHECK(step.index == counts["passed over"]++);
+      continue;
+    }
+    if (kind == "SER") FUZZ_CHECK(counts["COM"] > 0);
+    // Kinds a run has several of index their values in turn; the others come once.
+    bool several = kind == "COM" || kind == "SER" || kind == "DEST=" || kind == "ESCALATE=";
+    FUZZ_CHECK(step.index == counts[kind] && (several || counts[kind] == 0));
+    ++counts[kind];
   }
-  FUZZ_CHECK(counts[ArgumentStep::kPort] == c.ports.Count());
-  FUZZ_CHECK(counts[ArgumentStep::kService] == c.serviceNumbers.Count());
-  FUZZ_CHECK(counts[ArgumentStep::kDestination] == c.destinationCount);
-  FUZZ_CHECK(counts[ArgumentStep::kPassedOver] == c.passedOver.Count());
-  FUZZ_CHECK(counts[ArgumentStep::kLog] == (c.log ? 1u : 0u));
-  FUZZ_CHECK(counts[ArgumentStep::kHeartbeat] == (c.heartbeat ? 1u : 0u));
-  FUZZ_CHECK(counts[ArgumentStep::kSpool] == (c.spool ? 1u : 0u));
-  FUZZ_CHECK(counts[ArgumentStep::kPin] == (c.pin ? 1u : 0u));
+  FUZZ_CHECK(counts["COM"] == c.ports.Count());
+  FUZZ_CHECK(counts["SER"] == c.serviceNumbers.Count());
+  FUZZ_CHECK(counts["DEST="] == c.destinationCount);
+  FUZZ_CHECK(counts["passed over"] == c.passedOver.Count());
+  FUZZ_CHECK(counts["ESCALATE="] == c.escalations.Count());
+  FUZZ_CHECK(counts["LOG="] == (c.log ? 1u : 0u));
+  FUZZ_CHECK(counts["HEARTBEAT="] == (c.heartbeat ? 1u : 0u));
+  FUZZ_CHECK(counts["SPOOL="] == (c.spool ? 1u : 0u));
+  FUZZ_CHECK(counts["PIN="] == (c.pin ? 1u : 0u));
+  FUZZ_CHECK(counts["REPLIES="] == (c.replies ? 1u : 0u));
   if (c.pin && c.pin->fine) {
     size_t length = strnlen(c.pin->digits, sizeof c.pin->digits);
     FUZZ_CHECK(length >= kShortestPin && length <= kLongestPin);

@@ -1,16 +1,17 @@
 // The incoming-SMS reader fed any bytes, in chunks of any size, in any state, and driven as
-// the dialogue drives it: listings and reads begun, quiet steps, indexes taken and turned
-// into commands, messages answered. After every operation: at most 32 indexes wait, the
-// sender and the text hold their NUL within their fields and no control byte (CR, LF,
-// Ctrl-Z and ESC among them), a command holds only the digits of an index, the console
-// excerpt only printable characters, and every reply goes to a number configured, never to
-// a sender. A well-formed read with any text in it yields that text, its line breaks as
-// spaces, up to 160 characters: no line inside it ends the read early.
+// the inbox drives it: listings and reads begun, quiet steps, indexes taken and turned into
+// commands, messages answered. After every operation: the sender and the text hold their
+// NUL within their fields and no control byte (CR, LF, Ctrl-Z and ESC among them), a
+// command holds only the digits of an index, the console excerpt only printable
+// characters, and every reply goes to a number configured, never to a sender. A
+// well-formed read with any text in it yields that text, its line breaks as spaces, up to
+// 160 characters: no line inside it ends the read early. At the end at most 32 indexes
+// wait, each once.
 #include <string>
 
 #include "app/replies.h"
 #include "fuzz_support.h"
-#include "modem/incoming_sms.h"
+#include "modem/incoming_sms_reader.h"
 #include "routing/escalation.h"
 
 using namespace kelvor;
@@ -56,7 +57,6 @@ void CheckCommand(const char* command, const char* verb) {
 }
 
 void CheckReader(const IncomingSmsReader& reader) {
-  FUZZ_CHECK(reader.Waiting() >= 0 && reader.Waiting() <= kIndexCapacity);
   FUZZ_CHECK(reader.State() >= IncomingSmsReader::kNone &&
              reader.State() <= IncomingSmsReader::kFailed);
   const IncomingSms& message = reader.Message();
@@ -173,6 +173,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
     }
     CheckReader(reader);
+  }
+  uint16_t waiting[kIndexCapacity + 1];
+  int count = 0;
+  while (count <= kIndexCapacity && reader.NextIndex(&waiting[count])) ++count;
+  FUZZ_CHECK(count <= kIndexCapacity);
+  for (int i = 1; i < count; ++i) {
+    for (int j = 0; j < i; ++j) FUZZ_CHECK(waiting[i] != waiting[j]);
   }
   return 0;
 }

@@ -1,21 +1,23 @@
-// The AT dialogue fed arbitrary chunks in arbitrary states, with SMS queued, service
-// numbers and PINs set, replies listened for or not, writes failing and the clock jumping
-// (across the tick wrap too). After every step: the accumulated response is within its 256
-// bytes, the queue within 21 and each SMS within its four sendings, the state one of the
-// seventeen, every SMS text that went out at the prompt is within 159 characters and free
-// of the bytes that would end it early; a PIN goes out only as the PIN given, never once
-// the SIM has refused it, and no console line shows it. Replies: not one reading command
-// before the program listens; a reading command is a listing or an index read or deleted
-// as digits alone, and a delete follows the read of the same index; a message handed over
-// holds its NUL within its fields and no control byte; no line received shows a control
-// byte on the console.
+// The phone's AT dialogue, through the modem's face, fed arbitrary chunks at any point of
+// any conversation, with SMS queued, service numbers and PINs set, replies listened for or
+// not, writes failing and the clock jumping (across the tick wrap too). After every step:
+// every console line within 255 bytes, the queue within 21 and each SMS within its four
+// sendings, the signal within 0 to 100 %, every SMS text that went out at the prompt within
+// 159 characters and free of the bytes that would end it early, every number in a command
+// within 31 characters and free of the bytes that would break it; a PIN goes out only as
+// the PIN given, never once the SIM has refused it, and no console line shows it. Replies:
+// not one reading command before the program listens; a reading command is a listing or an
+// index read or deleted as digits alone, and a delete follows the read of the same index; a
+// message handed over holds its NUL within its fields and no control byte; no line received
+// shows a control byte on the console.
 #include <memory>
 
 #include "fuzz_support.h"
 #include "log/console_log.h"
+#include "modem/incoming_sms_reader.h"
+#include "modem/sms_modem.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
-#include "support/modem_parts.h"
 
 using namespace kelvor;
 
@@ -49,24 +51,26 @@ const char* const kAnswers[] = {
 };
 constexpr int kAnswerCount = sizeof kAnswers / sizeof kAnswers[0];
 
-// Checks each console line as it is written: the line of the PIN command shows it masked,
-// and no line of what came in shows the PIN.
+// Checks each console line as it is written: the line of the PIN command shows it masked
+// (an SMS text's line ends in its Ctrl-Z, whatever it reads), no line of what came in shows
+// the PIN, and a refusal of the PIN is noted.
 class PinConsole : public fuzz::CheckingConsole {
  public:
   void Write(const char* text, size_t length) override {
     CheckingConsole::Write(text, length);
     std::string line(text, length);
+    if (line.rfind("PIN refused by the SIM", 0) == 0) refused = true;
     if (line.rfind("RX<<", 0) == 0) {
       for (char c : line) FUZZ_CHECK(static_cast<unsigned char>(c) >= 32 && c != 127);
     }
-    if (dialogue == nullptr || pin.empty()) return;
-    if (dialogue->State() == WaitPin && line.rfind("TX>>AT+CPIN=", 0) == 0) {
+    if (pin.empty()) return;
+    if (line.rfind("TX>>AT+CPIN=\"", 0) == 0 && line.back() != '\x1a') {
       FUZZ_CHECK(line == "TX>>AT+CPIN=\"****\"");
     }
     if (line.rfind("RX<<", 0) == 0) FUZZ_CHECK(line.find(pin) == std::string::npos);
   }
-  const ModemDialogue* dialogue = nullptr;
-  std::string pin;  // the PIN the dialogue holds
+  std::string pin;       // the PIN the phone holds
+  bool refused = false;  // the SIM has refused it
 };
 
 // The PIN command, as the dialogue sends it.
@@ -116,9 +120,9 @@ struct ReadingCommands {
   }
 };
 
-void CheckIncoming(test::ModemParts& modem) {
+void CheckIncoming(SmsModem& modem) {
   IncomingSms message;
-  if (!modem.dialogue.TakeIncoming(&message)) return;
+  if (!modem.TakeIncoming(&message)) return;
   FUZZ_CHECK(fuzz::Terminated(message.sender, kNumberSize));
   FUZZ_CHECK(fuzz::Terminated(message.text, kIncomingTextSize));
   for (const char* field : {message.sender, message.text}) {
@@ -129,34 +133,27 @@ void CheckIncoming(test::ModemParts& modem) {
   FUZZ_CHECK(message.status == SmsStatus::kUnread || message.status == SmsStatus::kRead);
 }
 
-void CheckModem(const test::ModemParts& modem) {
-  const ModemDialogue& dialogue = modem.dialogue;
-  FUZZ_CHECK(fuzz::Terminated(dialogue.Response(), kResponseSize));
-  FUZZ_CHECK(modem.queue.Count() >= 0 && modem.queue.Count() <= kQueueCapacity);
-  FUZZ_CHECK(dialogue.State() >= WaitReset && dialogue.State() <= kLastModemState);
-  FUZZ_CHECK(dialogue.Registration() >= kRegistrationUnknown && dialogue.Registration() <= 5);
-  for (int i = 0; i < modem.queue.Count(); ++i) {
-    FUZZ_CHECK(modem.queue.At(i).attempts >= 0 && modem.queue.At(i).attempts <= kMaxAttempts);
+void CheckModem(const SmsModem& modem) {
+  FUZZ_CHECK(modem.QueuedCount() >= 0 && modem.QueuedCount() <= kQueueCapacity);
+  for (int i = 0; i < modem.QueuedCount(); ++i) {
+    FUZZ_CHECK(modem.Queued(i).attempts >= 0 && modem.Queued(i).attempts <= kMaxAttempts);
   }
-  FUZZ_CHECK(dialogue.SignalStrength() >= 0 && dialogue.SignalStrength() <= 100);
-  FUZZ_CHECK(fuzz::Terminated(dialogue.ServiceNumber(), kNumberSize));
-  FUZZ_CHECK(strpbrk(dialogue.ServiceNumber(), "\"\r\n\x1a\x1b") == nullptr);
+  FUZZ_CHECK(modem.SignalStrength() >= 0 && modem.SignalStrength() <= 100);
 }
 
-void CheckWrites(const test::ModemParts& modem, const test::FakeSerialPort& port,
-                 const std::string& pin, size_t* checked, bool* pinRefused,
-                 ReadingCommands& reading) {
+void CheckWrites(const test::FakeSerialPort& port, const PinConsole& console, size_t* checked,
+                 bool* pinRefused, ReadingCommands& reading) {
   static const bool trace = getenv("KELVOR_FUZZ_TRACE") != nullptr;  // to follow a crash
   for (; *checked < port.writes.size(); ++*checked) {
     const std::string& write = port.writes[*checked];
-    if (trace) fprintf(stderr, "state %d TX %s\n", modem.dialogue.State(), write.c_str());
+    if (trace) fprintf(stderr, "TX %s\n", write.c_str());
     CheckWrite(write);
     reading.Check(write);
     if (!PinWrite(write)) continue;
-    FUZZ_CHECK(!*pinRefused && !pin.empty());
-    FUZZ_CHECK(write == "AT+CPIN=\"" + pin + "\"\r");
+    FUZZ_CHECK(!*pinRefused && !console.pin.empty());
+    FUZZ_CHECK(write == "AT+CPIN=\"" + console.pin + "\"\r");
   }
-  *pinRefused = modem.dialogue.PinRefused();
+  *pinRefused = console.refused;
 }
 
 }  // namespace
@@ -169,8 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto owned = std::make_unique<test::FakeSerialPort>();
   test::FakeSerialPort* port = owned.get();
   size_t checked = 0;
-  test::ModemParts modem("COM5", "9600,N,8,1", std::move(owned), log, clock);
-  console.dialogue = &modem.dialogue;
+  SmsModem modem("COM5", "9600,N,8,1", std::move(owned), log, clock);
   bool pinRefused = false;  // as the last check found it
   ReadingCommands reading;
 
@@ -195,11 +191,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 5: {
         std::string text = input.Text(255);
         std::string number = input.Text(40);
-        modem.queue.QueueMessage(text.c_str(), number.c_str());
+        modem.QueueMessage(text.c_str(), number.c_str());
         break;
       }
       case 6:
-        modem.dialogue.SetServiceNumber(input.Text(60).c_str());
+        modem.SetServiceNumber(input.Text(60).c_str());
         break;
       case 7:  // the port failing and coming back, which the resets reopen
         if (input.Byte() % 2 == 0) {
@@ -210,24 +206,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       case 8: {  // a PIN, or none: taken only when it is 4 to 8 digits
         std::string pin = input.Text(10);
-        console.pin = modem.dialogue.SetPin(pin.c_str()) ? pin.c_str() : "";  // to a NUL
+        console.pin = modem.SetPin(pin.c_str()) ? pin.c_str() : "";  // to a NUL
         break;
       }
       case 9:  // the program listens for replies from now on
-        modem.dialogue.ListenForReplies();
+        modem.ListenForReplies();
         reading.listening = true;
         break;
       default:
         for (int i = input.Byte() % 4 + 1; i > 0; --i, ++steps) {
-          modem.dialogue.PollModem();
+          modem.PollModem();
           CheckModem(modem);
-          CheckWrites(modem, *port, console.pin, &checked, &pinRefused, reading);
+          CheckWrites(*port, console, &checked, &pinRefused, reading);
           if (input.Byte() % 2 == 0) CheckIncoming(modem);  // the program takes it, or not yet
         }
         break;
     }
     CheckModem(modem);
-    CheckWrites(modem, *port, console.pin, &checked, &pinRefused, reading);
+    CheckWrites(*port, console, &checked, &pinRefused, reading);
   }
   return 0;
 }

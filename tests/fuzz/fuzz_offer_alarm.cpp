@@ -1,5 +1,5 @@
 // OfferAlarm fed arbitrary 196-byte records, with tag texts and numbers of any bytes (or
-// failing reads) from the SCADA side, and FlushIfDue as the clock jumps. Every batch stays
+// failing reads) from the SCADA side, and FlushIfDue as the clock jumps. Every batch waiting stays
 // within its buffer and within one SMS unless it is a header and a single text; everything
 // handed to the real outgoing queue ends up within 159 characters, free of bytes 26 and 27,
 // for the destination's own number, and the queue never holds more than 21. Nothing is
@@ -56,26 +56,49 @@ class TakingConsole : public fuzz::CheckingConsole {
 };
 
 // The alarms a batch names and counts.
-uint64_t AlarmsIn(const AlarmDestination& destination) {
-  const BatchAlarms& alarms = destination.BatchContents();
+uint64_t AlarmsIn(const BatchAlarms& alarms) {
   return static_cast<uint64_t>(alarms.namedCount) + alarms.counted.Total();
+}
+
+const char* const kDestinations[] = {
+    "=+1001,ABCDEFGHIJKLMNOP,L,30,F",
+    "=+1002,A,H,0",
+    "=+1003,AP,M,-5,F",
+    "=+1004,ABCD,L,7200",
+    "=+1005,ALL,L,1,F,N1:T1.F_CV",
+    "=+1006,P,L,2,S,NODE:TAG.A_CV",
+};
+
+// A number one of the destinations was given.
+bool KnownNumber(const char* number) {
+  for (const char* specification : kDestinations) {
+    std::string given(specification + 1);
+    if (given.substr(0, given.find(',')) == number) return true;
+  }
+  return false;
 }
 
 // Checks every SMS a destination hands on, counts the alarms in it, then queues it in the
 // real queue.
 class CheckingOutbox : public SmsOutbox {
  public:
-  CheckingOutbox(OutgoingQueue& queue, DestinationList& list) : queue_(queue), list_(list) {}
+  CheckingOutbox(OutgoingQueue& queue, const DestinationList& list) : queue_(queue), list_(list) {}
   bool QueueMessage(const char* text, const char* number) override {
     FUZZ_CHECK(strlen(text) < kBatchCapacity);
     FUZZ_CHECK(!queue_.Full());
-    const AlarmDestination* from = nullptr;
-    for (int i = 0; i < list_.Count(); ++i) {
-      if (strcmp(list_[i].Number(), number) == 0) from = &list_[i];
+    FUZZ_CHECK(KnownNumber(number) && number[0] != '\0');
+    // The batch its destination holds is the SMS; a header alone goes without one.
+    const BatchAlarms* alarms = nullptr;
+    list_.ForEachPendingBatch([&](const PendingBatch& batch) {
+      if (strcmp(batch.number, number) != 0) return;
+      FUZZ_CHECK(strcmp(batch.text, text) == 0);
+      alarms = batch.alarms;
+    });
+    if (alarms == nullptr) {
+      FUZZ_CHECK(strcmp(text, kFirstHeader) == 0 || strcmp(text, kLaterHeader) == 0);
+    } else {
+      alarmsQueued += AlarmsIn(*alarms);
     }
-    FUZZ_CHECK(from != nullptr && number[0] != '\0');
-    FUZZ_CHECK(strcmp(text, from->Batch()) == 0);  // the batch it holds is the SMS
-    alarmsQueued += AlarmsIn(*from);
     bool queued = queue_.QueueMessage(text, number);
     CheckQueue();
     return queued;
@@ -96,44 +119,28 @@ class CheckingOutbox : public SmsOutbox {
 
  private:
   OutgoingQueue& queue_;
-  DestinationList& list_;
-};
-
-const char* const kDestinations[] = {
-    "=+1001,ABCDEFGHIJKLMNOP,L,30,F",
-    "=+1002,A,H,0",
-    "=+1003,AP,M,-5,F",
-    "=+1004,ABCD,L,7200",
-    "=+1005,ALL,L,1,F,N1:T1.F_CV",
-    "=+1006,P,L,2,S,NODE:TAG.A_CV",
+  const DestinationList& list_;
 };
 
 // Every alarm taken is named or counted in what was queued or what the batches hold.
-void CheckBatches(DestinationList& list, const CheckingOutbox& outbox,
+void CheckBatches(const DestinationList& list, const CheckingOutbox& outbox,
                   const TakingConsole& console) {
   uint64_t held = 0;
-  for (int i = 0; i < list.Count(); ++i) {
-    const AlarmDestination& destination = list[i];
-    FUZZ_CHECK(fuzz::Terminated(destination.Batch(), kBatchCapacity));
-    size_t length = strlen(destination.Batch());
-    const BatchAlarms& alarms = destination.BatchContents();
+  list.ForEachPendingBatch([&](const PendingBatch& batch) {
+    FUZZ_CHECK(fuzz::Terminated(batch.text, kBatchCapacity));
+    size_t length = strlen(batch.text);
+    const BatchAlarms& alarms = *batch.alarms;
     // Beyond one SMS only as a header and a single full text, which the queue shortens.
     if (length > kSmsTextLimit) {
-      FUZZ_CHECK(strncmp(destination.Batch(), "Fix Alarms", 10) == 0 && destination.BatchPending());
+      FUZZ_CHECK(strncmp(batch.text, "Fix Alarms", 10) == 0);
       FUZZ_CHECK(alarms.namedCount == 1 && alarms.counted.Total() == 0);
     }
     // A count shows in the batch's last line.
     char summary[kSummaryMax + 1];
     size_t summaryLength = FormatSummary(alarms.counted, summary);
-    FUZZ_CHECK(summaryLength <= length &&
-               strcmp(destination.Batch() + length - summaryLength, summary) == 0);
-    if (!destination.BatchPending()) {
-      FUZZ_CHECK(strcmp(destination.Batch(), "") == 0 ||
-                 strcmp(destination.Batch(), "Fix Alarms\n") == 0 ||
-                 strcmp(destination.Batch(), "Fix Alarms\r\n") == 0);
-    }
-    held += AlarmsIn(destination);
-  }
+    FUZZ_CHECK(summaryLength <= length && strcmp(batch.text + length - summaryLength, summary) == 0);
+    held += AlarmsIn(alarms);
+  });
   FUZZ_CHECK(outbox.alarmsQueued + held == console.taken);
 }
 
@@ -175,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default:
         for (int i = input.Byte() % 8; i > 0 && !queue.Empty(); --i) {
           outbox.CheckQueue();
-          queue.RemoveHead();
+          queue.RemoveSent();
         }
         break;
     }
@@ -183,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   while (!queue.Empty()) {
     outbox.CheckQueue();
-    queue.RemoveHead();
+    queue.RemoveSent();
   }
   return 0;
 }

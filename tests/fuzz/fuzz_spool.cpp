@@ -12,7 +12,6 @@
 #include "app/spool.h"
 #include "fuzz_support.h"
 #include "log/console_log.h"
-#include "modem/modem_dialogue.h"
 #include "support/fakes.h"
 
 using namespace kelvor;
@@ -159,12 +158,11 @@ void CheckRestored(const SmsModem& modem, const DestinationList& destinations) {
     FUZZ_CHECK(strpbrk(sms.text, "\x1a\x1b") == nullptr);
     FUZZ_CHECK(fuzz::Terminated(sms.number, kNumberSize) && SafeForCommand(sms.number));
   }
-  for (int i = 0; i < destinations.Count(); ++i) {
-    FUZZ_CHECK(fuzz::Terminated(destinations[i].Batch(), kBatchCapacity));
+  destinations.ForEachPendingBatch([](const PendingBatch& batch) {
+    FUZZ_CHECK(fuzz::Terminated(batch.text, kBatchCapacity));
     // A batch that counts alarms, restored, stays within one SMS with its summary line.
-    const BatchAlarms& alarms = destinations[i].BatchContents();
-    if (alarms.counted.Total() > 0) FUZZ_CHECK(strlen(destinations[i].Batch()) <= kSmsTextLimit);
-  }
+    if (batch.alarms->counted.Total() > 0) FUZZ_CHECK(strlen(batch.text) <= kSmsTextLimit);
+  });
 }
 
 // Cut at `at`, or the byte there changed: the records wholly before `at` come back.

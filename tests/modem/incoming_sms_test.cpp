@@ -1,6 +1,6 @@
 // The reader of the SMS that reach the phone, fed the phone's answers in awkward chunks,
 // and the rule by which two numbers are the same.
-#include "modem/incoming_sms.h"
+#include "modem/incoming_sms_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -102,13 +102,15 @@ TEST(IncomingSmsTest, AnnouncementsAreHeardInAnyStateAndHeldUpToTheCap) {
     std::string announcement = "\r\n+CMTI: \"SM\"," + std::to_string(i % 35) + " \r\n";
     reader.Take(announcement.data(), announcement.size());
   }
-  EXPECT_EQ(reader.Waiting(), kIndexCapacity);
   EXPECT_EQ(reader.Dropped(), 3u);  // 32, 33 and 34; the repeats are no loss
   uint16_t index = 0;
   ASSERT_TRUE(reader.NextIndex(&index));
   char command[16];
   FormatReadCommand(index, command, sizeof command);
   EXPECT_STREQ(command, "AT+CMGR=0\r");
+  int waiting = 1;
+  for (uint16_t next = 0; reader.NextIndex(&next); ++waiting) EXPECT_EQ(next, waiting);
+  EXPECT_EQ(waiting, kIndexCapacity);
   FormatDeleteCommand(65535, command, sizeof command);
   EXPECT_STREQ(command, "AT+CMGD=65535\r");
 }

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "log/console_log.h"
+#include "modem/sms_modem.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
-#include "support/modem_parts.h"
 #include "support/scripted_phone.h"
 
 namespace kelvor::test {
@@ -22,26 +22,33 @@ class ModemTest : public ::testing::Test {
     auto port = std::make_unique<FakeSerialPort>();
     port_ = port.get();
     phone_.Plug(*port_, &clock_);
-    modem_ = std::make_unique<ModemParts>(name, mode, std::move(port), log_, clock_);
+    modem_ = std::make_unique<SmsModem>(name, mode, std::move(port), log_, clock_);
   }
 
   void Step(uint32_t milliseconds = 100) {
     clock_.Advance(milliseconds);
-    modem_->dialogue.PollModem();
+    modem_->PollModem();
   }
 
-  // Steps until the state is reached; false if it is not within `limit` steps.
-  bool StepUntil(ModemState state, int limit = 30) {
-    for (int i = 0; i < limit; ++i) {
-      Step();
-      if (modem_->dialogue.State() == state) return true;
-    }
-    return false;
+  // Steps until the start-up has ended once more ("Going to ready", or "Going to Ready"
+  // after the service centre was set); false if it has not within `limit` steps.
+  bool StepUntilReady(int limit = 30) {
+    auto readies = [this] { return CountLogged("Going to ready") + CountLogged("Going to Ready"); };
+    int before = readies();
+    for (int i = 0; i < limit && readies() == before; ++i) Step();
+    return readies() > before;
+  }
+
+  // Steps until `command` goes out once more; false if it has not within `limit` steps.
+  bool StepUntilWritten(const std::string& command, int limit = 30) {
+    int before = CountWrites(command);
+    for (int i = 0; i < limit && CountWrites(command) == before; ++i) Step();
+    return CountWrites(command) > before;
   }
 
   void MakeReady() {
     Make();
-    ASSERT_TRUE(StepUntil(Ready));
+    ASSERT_TRUE(StepUntilReady());
     port_->writes.clear();
     console_.Clear();
   }
@@ -65,7 +72,7 @@ class ModemTest : public ::testing::Test {
   VirtualClock clock_{1000};
   ScriptedPhone phone_;
   FakeSerialPort* port_ = nullptr;
-  std::unique_ptr<ModemParts> modem_;
+  std::unique_ptr<SmsModem> modem_;
 };
 
 }  // namespace kelvor::test

@@ -32,7 +32,7 @@ TEST_F(QueueTest, HoldsTwentyOneAndNamesTheNumberOfTheOneRefused) {
   EXPECT_EQ(console_.coloured(), "<71|Message queue full - SMS to +99955501234 lost|>\r\n");
   EXPECT_EQ(queue_.Count(), 21);
 
-  queue_.RemoveHead();
+  queue_.RemoveSent();
   EXPECT_TRUE(queue_.QueueMessage("again", "+1"));
   EXPECT_EQ(queue_.Count(), 21);
 }
@@ -98,7 +98,7 @@ TEST_F(QueueTest, TextsAreCutAt159Characters) {
     EXPECT_EQ(std::string(queue_.Head().text), text.substr(0, c.kept));
     EXPECT_EQ(queue_.Head().attempts, 0);
     EXPECT_EQ(console_.coloured() == "<23|truncating message|>\r\n", c.notice) << c.length;
-    queue_.RemoveHead();
+    queue_.RemoveSent();
   }
 }
 
@@ -116,15 +116,15 @@ TEST_F(QueueTest, RecordsLeaveOldestFirstAroundTheRing) {
     Fill(21);
     for (int i = 0; i < 21; ++i) {
       EXPECT_EQ(std::string(queue_.Head().number), "+" + std::to_string(100 + i));
-      queue_.RemoveHead();
+      queue_.RemoveSent();
     }
     EXPECT_TRUE(queue_.Empty());
     queue_.QueueMessage("shift", "+5");  // moves the head around the ring
-    queue_.RemoveHead();
+    queue_.RemoveSent();
   }
   queue_.Clear();
   EXPECT_EQ(queue_.Count(), 0);
-  queue_.RemoveHead();  // harmless on an empty queue
+  queue_.RemoveSent();  // harmless on an empty queue
   EXPECT_EQ(queue_.Count(), 0);
 }
 

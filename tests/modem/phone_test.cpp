@@ -1,9 +1,12 @@
-// The AT dialogue in virtual time against a scripted phone, grouped by what can go wrong.
+// The phone's AT dialogue in virtual time against a scripted phone, through the modem's face,
+// grouped by what can go wrong.
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "modem/modem_dialogue.h"
+#include "modem/incoming_sms_reader.h"
+#include "modem/sms_inbox.h"
+#include "modem/startup_script.h"
 #include "modem_fixture.h"
 #include "platform/text.h"
 
@@ -17,7 +20,6 @@ using Writes = std::vector<std::string>;
 TEST_F(ModemTest, AnAlwaysOkModemIsInitialisedOneCommandPerStep) {
   Make();
   for (int i = 0; i < 6; ++i) Step();
-  EXPECT_EQ(modem_->dialogue.State(), Ready);
   EXPECT_EQ(port_->writes, (Writes{"ATZ\r", "AT+CMEE=1\r", "ATE0\r", "AT+CMGF=1\r", "AT+CSCA?\r"}));
   std::vector<std::string> expected = {
       "Retrieved valid handle for COM5 driver",
@@ -62,13 +64,12 @@ TEST_F(ModemTest, ServiceQueryErrorSetsTheNumberAndLogsTheKeptCapitalReady) {
     console_.Clear();
     phone_.serviceQuery = "\r\n+CME ERROR: 30\r\n";
     Make();
-    if (c.number != nullptr) modem_->dialogue.SetServiceNumber(c.number);
-    ASSERT_TRUE(StepUntil(WaitServiceSet));
+    if (c.number != nullptr) modem_->SetServiceNumber(c.number);
+    ASSERT_TRUE(StepUntilWritten(c.command));
     EXPECT_EQ(port_->writes.back(), c.command);
     EXPECT_EQ(CountLogged("Query Service"), 2);
     Step();
-    EXPECT_EQ(modem_->dialogue.State(), Ready);
-    EXPECT_TRUE(Logged("Going to Ready"));
+    EXPECT_EQ(console_.Lines().back(), "Going to Ready");
     EXPECT_FALSE(Logged("Going to ready"));
   }
 }
@@ -77,17 +78,18 @@ TEST_F(ModemTest, ARefusedServiceNumberIsLeftOnlyByTheTimeOut) {
   phone_.serviceQuery = "\r\nERROR\r\n";
   phone_.serviceSet = "\r\nERROR\r\n";
   Make();
-  ASSERT_TRUE(StepUntil(WaitServiceSet));
+  ASSERT_TRUE(StepUntilWritten("AT+CSCA=\"\"\r"));
   for (int i = 0; i < 99; ++i) Step();  // 9.9 s after the command
-  EXPECT_EQ(modem_->dialogue.State(), WaitServiceSet);
+  EXPECT_EQ(CountWrites("ATZ\r"), 1);
   Step(200);
-  EXPECT_EQ(modem_->dialogue.State(), WaitReset);
+  EXPECT_EQ(CountWrites("ATZ\r"), 2);
   EXPECT_EQ(port_->writes.back(), "ATZ\r");
+  EXPECT_FALSE(Logged("Going to Ready"));
 }
 
 TEST_F(ModemTest, ServiceNumbersThatDoNotFitOrWouldBreakTheCommandAreRefused) {
   Make();
-  modem_->dialogue.SetServiceNumber("+99912345");
+  modem_->SetServiceNumber("+99912345");
   struct Case {
     const char* number;
     const char* refusal;
@@ -98,76 +100,78 @@ TEST_F(ModemTest, ServiceNumbersThatDoNotFitOrWouldBreakTheCommandAreRefused) {
   };
   for (const Case& c : cases) {
     console_.Clear();
-    modem_->dialogue.SetServiceNumber(c.number);
+    modem_->SetServiceNumber(c.number);
     EXPECT_EQ(console_.Lines(),
               (std::vector<std::string>{c.refusal, "Service number Set to +99912345"}));
   }
-  modem_->dialogue.SetServiceNumber(nullptr);  // none given: kept as it was
-  EXPECT_STREQ(modem_->dialogue.ServiceNumber(), "+99912345");
-  modem_->dialogue.SetServiceNumber("+123456789012345678901234567890");  // 31 fit
-  EXPECT_STREQ(modem_->dialogue.ServiceNumber(), "+123456789012345678901234567890");
+  console_.Clear();
+  modem_->SetServiceNumber(nullptr);                            // none given: kept as it was
+  modem_->SetServiceNumber("+123456789012345678901234567890");  // 31 fit
+  EXPECT_EQ(console_.Lines(),
+            (std::vector<std::string>{"Service number Set to +99912345",
+                                      "Service number Set to +123456789012345678901234567890"}));
 }
 
 // --- Sending --------------------------------------------------------------------------
 
-// The pause after a confirmed SMS holds the dialogue alone, and sleeps nothing: for its
-// second the dialogue neither reads nor steps; then what came meanwhile is thrown away
+// The pause after a confirmed SMS holds the phone alone, and sleeps nothing: for its
+// second the phone neither reads nor steps; then what came meanwhile is thrown away
 // with the response, and the next SMS goes in the same step.
 TEST_F(ModemTest, AConfirmedSendRemovesTheSmsLogsTheKeptSuccessfullAndPausesTheDialogue) {
   MakeReady();
-  modem_->queue.QueueMessage("Pump 3 failed", "+99955501234");
+  modem_->QueueMessage("Pump 3 failed", "+99955501234");
   Step();
-  EXPECT_EQ(modem_->dialogue.State(), WaitPrompt);
+  EXPECT_EQ(port_->writes, Writes{"AT+CMGS=\"+99955501234\"\r"});
   Step();
-  EXPECT_EQ(modem_->dialogue.State(), WaitSendResult);
-  EXPECT_EQ(modem_->queue.Count(), 1);
+  EXPECT_EQ(port_->writes.size(), 2u);  // the text
+  EXPECT_EQ(modem_->QueuedCount(), 1);
   uint64_t slept = clock_.slept();
   Step();
-  EXPECT_EQ(modem_->dialogue.State(), Ready);
-  EXPECT_EQ(modem_->queue.Count(), 0);
+  EXPECT_TRUE(Logged("Successfull send"));
+  EXPECT_EQ(modem_->QueuedCount(), 0);
   EXPECT_EQ(clock_.slept(), slept);
   EXPECT_EQ(port_->writes, (Writes{"AT+CMGS=\"+99955501234\"\r", "Pump 3 failed\x1a"}));
   EXPECT_NE(console_.coloured().find("<23|Successfull send|>"), std::string::npos);
 
-  modem_->queue.QueueMessage("Pump 4 failed", "+99955501234");
+  modem_->QueueMessage("Pump 4 failed", "+99955501234");
   port_->Arrive("\r\n+CME ERROR: 7\r\n");
   int reads = port_->reads;
   int purges = port_->purges;
   Step(999);
-  EXPECT_EQ(modem_->dialogue.WhenToStep().kind, NextStep::kAfterPause);
-  EXPECT_EQ(modem_->dialogue.WhenToStep().milliseconds, 1u);
+  EXPECT_EQ(modem_->WhenToStep().kind, NextStep::kAfterPause);
+  EXPECT_EQ(modem_->WhenToStep().milliseconds, 1u);
   EXPECT_EQ(port_->reads, reads);
   EXPECT_EQ(port_->purges, purges);
   EXPECT_EQ(port_->writes.size(), 2u);
   Step(1);
   EXPECT_EQ(port_->purges, purges + 1);
-  EXPECT_EQ(modem_->dialogue.LastError(), 0);
+  EXPECT_EQ(modem_->LastError(), 0);
   EXPECT_EQ(port_->writes.back(), "AT+CMGS=\"+99955501234\"\r");
 }
 
 TEST_F(ModemTest, QueuedSmsAreSentOldestFirst) {
   MakeReady();
-  modem_->queue.QueueMessage("one", "+111");
-  modem_->queue.QueueMessage("two", "+222");
-  modem_->queue.QueueMessage("three", "+333");
-  for (int i = 0; i < 60 && modem_->queue.Count() > 0; ++i) Step();
+  modem_->QueueMessage("one", "+111");
+  modem_->QueueMessage("two", "+222");
+  modem_->QueueMessage("three", "+333");
+  for (int i = 0; i < 60 && modem_->QueuedCount() > 0; ++i) Step();
   EXPECT_EQ(port_->writes, (Writes{"AT+CMGS=\"+111\"\r", "one\x1a", "AT+CMGS=\"+222\"\r", "two\x1a",
                                    "AT+CMGS=\"+333\"\r", "three\x1a"}));
-  EXPECT_EQ(modem_->queue.Count(), 0);
-  EXPECT_EQ(modem_->queue.Tally().sent, 3u);
+  EXPECT_EQ(modem_->QueuedCount(), 0);
+  EXPECT_EQ(modem_->Tally().sent, 3u);
 }
 
 TEST_F(ModemTest, ARefusedSmsIsRetriedAfterAResetAndDroppedAfterFourSendings) {
   MakeReady();
   phone_.sendResult = "\r\n+CMS ERROR: 500\r\n";
-  modem_->queue.QueueMessage("Alarm A", "+111");
-  modem_->queue.QueueMessage("Alarm B", "+222");
+  modem_->QueueMessage("Alarm A", "+111");
+  modem_->QueueMessage("Alarm B", "+222");
   Step();
   Step();
   Step();  // the refusal
-  EXPECT_EQ(modem_->dialogue.LastError(), 515);
-  EXPECT_EQ(modem_->dialogue.State(), WaitSendResult);
+  EXPECT_EQ(modem_->LastError(), 515);
   for (int i = 0; i < 100; ++i) Step();  // 10 s after the refusal: not yet
+  EXPECT_EQ(port_->writes.back(), "Alarm A\x1a");
   EXPECT_FALSE(Logged("Timeout"));
   Step();
   EXPECT_TRUE(Logged("Timeout"));
@@ -177,21 +181,21 @@ TEST_F(ModemTest, ARefusedSmsIsRetriedAfterAResetAndDroppedAfterFourSendings) {
   EXPECT_EQ(CountWrites("Alarm A\x1a"), 4);
   EXPECT_EQ(CountWrites("AT+CMGS=\"+111\"\r"), 4);
   EXPECT_EQ(CountWrites("AT+CMGS=\"+222\"\r"), 1);
-  EXPECT_EQ(modem_->queue.Count(), 1);
+  EXPECT_EQ(modem_->QueuedCount(), 1);
   EXPECT_NE(console_.coloured().find("<71|SMS to +111 dropped after 4 failed sendings|>"),
             std::string::npos);
-  EXPECT_EQ(modem_->queue.Tally().givenUp, 1u);
-  EXPECT_EQ(modem_->queue.Tally().sent, 0u);
+  EXPECT_EQ(modem_->Tally().givenUp, 1u);
+  EXPECT_EQ(modem_->Tally().sent, 0u);
   EXPECT_EQ(CountWrites("AT+CREG?\r"), 0);  // a refusal not for the network changes nothing
 }
 
 TEST_F(ModemTest, AnErrorInsteadOfThePromptDoesNotCountAsASending) {
   MakeReady();
   phone_.prompt = "\r\n+CMS ERROR: 304\r\n";
-  modem_->queue.QueueMessage("Alarm A", "+111");
+  modem_->QueueMessage("Alarm A", "+111");
   for (int i = 0; i < 3000 && CountWrites("AT+CMGS=\"+111\"\r") < 6; ++i) Step();
   EXPECT_EQ(CountWrites("AT+CMGS=\"+111\"\r"), 6);
-  EXPECT_EQ(modem_->queue.Count(), 1);
+  EXPECT_EQ(modem_->QueuedCount(), 1);
   EXPECT_EQ(CountWrites("ATZ\r"), 5);
   EXPECT_EQ(CountWrites("AT+CREG?\r"), 0);
 }
@@ -251,20 +255,20 @@ TEST_F(ModemTest, AnSmsRefusedForTheNetworkOrThePinWaitsWithoutLosingASending) {
       }
       port_->Answer(answer);
     };
-    modem_->queue.QueueMessage("Alarm A", "+111");
+    modem_->QueueMessage("Alarm A", "+111");
     while (!refused) Step();
     port_->writes.clear();
     Step();
-    EXPECT_EQ(modem_->queue.Head().attempts, 0);
-    // Held in Ready, the dialogue has nothing to step for but the signal query.
+    EXPECT_EQ(modem_->Queued(0).attempts, 0);
+    // Held in Ready, the phone has nothing to step for but the signal query.
     if (std::string(c.waits) == "the network") {
-      EXPECT_EQ(modem_->dialogue.WhenToStep().kind, NextStep::kIdle);
+      EXPECT_EQ(modem_->WhenToStep().kind, NextStep::kIdle);
     }
     EXPECT_TRUE(
         Logged("SMS to +111 waits for " + std::string(c.waits) + " - not counted as a sending"));
-    for (int i = 0; i < 300 && modem_->queue.Count() > 0; ++i) Step();
+    for (int i = 0; i < 300 && modem_->QueuedCount() > 0; ++i) Step();
     EXPECT_EQ(port_->writes, c.after);
-    EXPECT_EQ(modem_->queue.Tally().sent, 1u);
+    EXPECT_EQ(modem_->Tally().sent, 1u);
     port_->writes.clear();
     Step(10000);
     Step();
@@ -282,15 +286,15 @@ TEST_F(ModemTest, AnSmsRefusedForTheNetworkOrThePinWaitsWithoutLosingASending) {
 TEST_F(ModemTest, AConfirmationArrivingAfterAnErrorStillCounts) {
   MakeReady();
   phone_.sendResult = "\r\n+CME ERROR: 1\r\n";
-  modem_->queue.QueueMessage("late", "+111");
+  modem_->QueueMessage("late", "+111");
   Step();
   Step();
   Step();
-  EXPECT_EQ(modem_->dialogue.LastError(), 515);
+  EXPECT_EQ(modem_->LastError(), 515);
   port_->Arrive("\r\n+CMGS: 9\r\n");
   Step();
-  EXPECT_EQ(modem_->dialogue.State(), Ready);
-  EXPECT_EQ(modem_->queue.Count(), 0);
+  EXPECT_TRUE(Logged("Successfull send"));
+  EXPECT_EQ(modem_->QueuedCount(), 0);
 }
 
 // --- Errors and numbers in answers -----------------------------------------------------
@@ -311,10 +315,9 @@ TEST_F(ModemTest, ErrorsInReadyBecomeTheLastError) {
     Step();
     port_->Arrive(c.answer);
     Step();
-    EXPECT_EQ(modem_->dialogue.LastError(), c.lastError);
-    EXPECT_EQ(modem_->dialogue.State(), Ready);
-    modem_->dialogue.PollModem();  // nothing new: Ready does not time out
-    EXPECT_EQ(modem_->dialogue.State(), Ready);
+    EXPECT_EQ(modem_->LastError(), c.lastError);
+    modem_->PollModem();  // nothing new: Ready does not time out
+    EXPECT_TRUE(port_->writes.empty());
   }
 }
 
@@ -322,19 +325,19 @@ TEST_F(ModemTest, NumbersSplitOverTwoReadsAreReadWhole) {
   MakeReady();
   port_->Arrive("\r\n+CME ERROR: 5");
   Step();
-  EXPECT_EQ(modem_->dialogue.LastError(), 0);
+  EXPECT_EQ(modem_->LastError(), 0);
   port_->Arrive("00\r\n");
   Step();
-  EXPECT_EQ(modem_->dialogue.LastError(), 500);
+  EXPECT_EQ(modem_->LastError(), 500);
 
   phone_.signal = "\r\n+CSQ: 1";
   Step(10000);
   Step();
-  EXPECT_EQ(modem_->dialogue.State(), WaitSignal);
+  EXPECT_EQ(port_->writes.back(), "AT+CSQ\r");
   port_->Arrive("5,99\r\n");
   Step();
-  EXPECT_EQ(modem_->dialogue.SignalStrength(), 48);
-  EXPECT_EQ(modem_->dialogue.State(), Ready);
+  EXPECT_EQ(modem_->SignalStrength(), 48);
+  EXPECT_EQ(console_.Lines().back(), "Signal Strength = 48 %");
 }
 
 // The numbers a site engineer must act on, each kind apart: +CME 30 is no network service,
@@ -404,10 +407,10 @@ TEST_F(ModemTest, ALockedSimWithoutAPinKeepsTheCommandsAndIsSaidInWordsOnce) {
   EXPECT_EQ(CountLogged(pinWanted), 2);
 
   textMode = "\r\nOK\r\n";  // the SIM is fine again, until the modem is reset
-  ASSERT_TRUE(StepUntil(Ready, 200));
+  ASSERT_TRUE(StepUntilReady(200));
   textMode = "\r\n+CME ERROR: 11\r\n";
   phone_.silent = true;
-  ASSERT_TRUE(StepUntil(WaitReset, 300));
+  ASSERT_TRUE(StepUntilWritten("ATZ\r", 300));
   phone_.silent = false;
   for (int i = 0; i < 150; ++i) Step();  // the reset command went unanswered: one more
   EXPECT_EQ(CountLogged(pinWanted), 3);
@@ -479,15 +482,15 @@ TEST_F(ModemTest, WithAPinTheSimIsAskedAndGivenItOnlyWhenItWantsIt) {
     SCOPED_TRACE(testing::PrintToString(c.states));
     console_.Clear();
     Make();
-    ASSERT_TRUE(modem_->dialogue.SetPin(kPin));
-    if (c.listening) modem_->dialogue.ListenForReplies();
+    ASSERT_TRUE(modem_->SetPin(kPin));
+    if (c.listening) modem_->ListenForReplies();
     AnswerAsSim(port_, phone_, c.states, c.pins);
     std::vector<uint32_t> ticks;
     port_->onWrite = [&, answer = port_->onWrite](const std::string& command) {
       ticks.push_back(clock_.TickCount());
       answer(command);
     };
-    ASSERT_TRUE(StepUntil(Ready, 200));
+    ASSERT_TRUE(StepUntilReady(200));
     Writes expected = kBefore;
     expected.insert(expected.end(), c.then.begin(), c.then.end());
     EXPECT_EQ(port_->writes, expected);
@@ -502,27 +505,37 @@ TEST_F(ModemTest, WithAPinTheSimIsAskedAndGivenItOnlyWhenItWantsIt) {
 }
 
 // Three wrong PINs block the SIM for good: one the SIM refuses (with a number, or a bare
-// ERROR from a phone without them) is never sent again, whatever resets follow.
+// ERROR from a phone without them) is never sent again, whatever resets follow; nor is one
+// whose answer never came, which the SIM asking for its PIN again after the reset refuses.
 TEST_F(ModemTest, ARefusedPinIsSentOnceAndNeverAgainAcrossResets) {
-  for (const char* refusal : {"\r\n+CME ERROR: 16\r\n", "\r\nERROR\r\n"}) {
-    SCOPED_TRACE(refusal);
+  const std::string kRefused =
+      "PIN refused by the SIM - not sent again in this run (three wrong PINs block the SIM): "
+      "check PIN= and restart Kelvor";
+  const struct {
+    std::string answer;  // to the PIN
+    bool inWords;        // the refusal's number said in words
+    int unanswered;      // queries of the SIM not followed by text mode
+  } cases[] = {
+      {"\r\n+CME ERROR: 16\r\n", true, 0},
+      {"\r\nERROR\r\n", false, 0},
+      {"", false, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
     console_.Clear();
     Make();
-    modem_->dialogue.SetPin(kPin);
-    AnswerAsSim(port_, phone_, {kSimPin}, {refusal}, "\r\n+CME ERROR: 11\r\n");
+    modem_->SetPin(kPin);
+    AnswerAsSim(port_, phone_, {kSimPin}, {c.answer}, "\r\n+CME ERROR: 11\r\n");
     for (int i = 0; i < 400; ++i) Step();  // 40 s
     EXPECT_EQ(CountWrites(kPinCommand), 1);
     EXPECT_GE(CountWrites("AT+CPIN?\r"), 3);
-    EXPECT_EQ(CountWrites("AT+CPIN?\r"), CountWrites("AT+CMGF=1\r"));
-    EXPECT_TRUE(modem_->dialogue.PinRefused());
-    EXPECT_NE(console_.coloured().find("<71|PIN refused by the SIM - not sent again in this run "
-                                       "(three wrong PINs block the SIM): check PIN= and "
-                                       "restart Kelvor|>"),
-              std::string::npos);
+    EXPECT_EQ(CountWrites("AT+CPIN?\r"), CountWrites("AT+CMGF=1\r") + c.unanswered);
+    EXPECT_EQ(CountLogged(kRefused), 1);
+    EXPECT_NE(console_.coloured().find("<71|" + kRefused + "|>"), std::string::npos);
     EXPECT_EQ(console_.coloured().find(kPin), std::string::npos);
     EXPECT_EQ(CountLogged("+CME ERROR: 16 means wrong PIN - check PIN= - three wrong PINs block "
                           "the SIM"),
-              refusal[2] == '+' ? 1 : 0);
+              c.inWords ? 1 : 0);
   }
 }
 
@@ -556,15 +569,15 @@ TEST_F(ModemTest, SignalQualityShowsAsPercentNeverBeyondTheScale) {
     phone_.signal = "\r\n+CSQ: 20,0\r\n";  // 64 %, so that every case has to change it
     MakeReady();
     Step(10000);
-    ASSERT_EQ(modem_->dialogue.State(), WaitSignal);
+    ASSERT_EQ(port_->writes, Writes{"AT+CSQ\r"});
     Step();
-    ASSERT_EQ(modem_->dialogue.SignalStrength(), 64);
+    ASSERT_EQ(modem_->SignalStrength(), 64);
     phone_.signal = c.answer;
     Step(10000);  // the deadline itself has not passed yet
-    EXPECT_EQ(modem_->dialogue.State(), Ready);
+    EXPECT_EQ(port_->writes.size(), 1u);
     Step();
     Step();
-    EXPECT_EQ(modem_->dialogue.SignalStrength(), c.percent);
+    EXPECT_EQ(modem_->SignalStrength(), c.percent);
     EXPECT_TRUE(Logged("Signal Strength = " + std::to_string(c.percent) + " %"));
   }
 }
@@ -649,7 +662,6 @@ TEST_F(ModemTest, APromptLeftAfterTheResetGetsCtrlZUntilOk) {
   };
   for (int i = 0; i < 5; ++i) Step();
   EXPECT_EQ(port_->writes, (Writes{"ATZ\r", "\x1a", "\x1a", "\x1a", "AT+CMEE=1\r"}));
-  EXPECT_EQ(modem_->dialogue.State(), WaitErrorMode);
 }
 
 TEST_F(ModemTest, APromptLeftAfterTheResetThatNeverGivesOkEndsInAReset) {
@@ -671,11 +683,12 @@ TEST_F(ModemTest, AChunkThatWouldFillTheResponseIsDroppedUnlogged) {
   Step();
   port_->Arrive(std::string(56, 'y'));
   Step();
-  EXPECT_EQ(std::string(modem_->dialogue.Response()).find('y'), std::string::npos);
   EXPECT_EQ(console_.Lines().size(), 1u);
-  port_->Arrive(std::string(55, 'z'));
+  port_->Arrive(std::string(55, 'z'));  // 255 bytes fit
   Step();
-  EXPECT_EQ(strlen(modem_->dialogue.Response()), 255u);
+  EXPECT_EQ(console_.Lines().size(), 2u);
+  port_->Arrive("\n");
+  Step();
   EXPECT_EQ(console_.Lines().size(), 2u);
 }
 
@@ -684,12 +697,12 @@ TEST_F(ModemTest, AFloodOfUnexpectedAnswersEndsInAReset) {
   port_->Arrive(std::string(250, 'R'));
   Step();
   Step(10000);  // the signal query goes out; its answer no longer fits
-  EXPECT_EQ(modem_->dialogue.State(), WaitSignal);
+  EXPECT_EQ(port_->writes, Writes{"AT+CSQ\r"});
   for (int i = 0; i < 100; ++i) Step();
   EXPECT_EQ(CountWrites("ATZ\r"), 0);
   Step();
   EXPECT_EQ(CountWrites("ATZ\r"), 1);
-  EXPECT_EQ(modem_->dialogue.State(), WaitReset);
+  EXPECT_TRUE(Logged("Timeout"));
 }
 
 TEST_F(ModemTest, ReceivedLinesAreLoggedFromTheThirdByteAndCut) {
@@ -708,14 +721,14 @@ TEST_F(ModemTest, ReceivedLinesAreLoggedFromTheThirdByteAndCut) {
   for (const Case& c : cases) {
     console_.Clear();
     port_->Arrive(c.chunk);
-    modem_->dialogue.PollModem();
+    modem_->PollModem();
     EXPECT_EQ(console_.Lines(), std::vector<std::string>{c.line}) << c.chunk;
     port_->Arrive("\r\n+CME ERROR: 1\r\n");  // empties the response
-    modem_->dialogue.PollModem();
+    modem_->PollModem();
   }
   console_.Clear();
   port_->Arrive("\r\n" + std::string(253, 'a'));
-  modem_->dialogue.PollModem();
+  modem_->PollModem();
   EXPECT_EQ(console_.Lines(), std::vector<std::string>{"RX<<" + std::string(251, 'a')});
 }
 
@@ -726,11 +739,11 @@ class ListeningModemTest : public ModemTest {
   // Ready and listening, the listings after the initialisation done.
   void MakeListening() {
     Make();
-    modem_->dialogue.ListenForReplies();
-    ASSERT_TRUE(StepUntil(Ready));
-    for (int i = 0; i < 10; ++i) Step();
-    ASSERT_EQ(modem_->dialogue.State(), Ready);
+    modem_->ListenForReplies();
+    ASSERT_TRUE(StepUntilReady());
+    for (int i = 0; i < 20; ++i) Step();  // each listing ends half a second after its bytes
     ASSERT_EQ(port_->writes.back(), kListUnreadCommand);
+    ASSERT_EQ(modem_->WhenToStep().kind, NextStep::kIdle);  // Ready, the listing over
     port_->writes.clear();
   }
 
@@ -740,7 +753,7 @@ class ListeningModemTest : public ModemTest {
     for (int i = 0; i < steps; ++i) {
       Step();
       IncomingSms message;
-      if (modem_->dialogue.TakeIncoming(&message)) {
+      if (modem_->TakeIncoming(&message)) {
         taken.push_back(std::string(message.sender) + ": " + message.text);
       }
     }
@@ -754,11 +767,11 @@ TEST_F(ListeningModemTest, TheInitialisationAsksForAnnouncementsAndGoesOnIfRefus
   for (const char* answer : {"\r\nOK\r\n", "\r\n+CMS ERROR: 303\r\n", "\r\nERROR\r\n"}) {
     SCOPED_TRACE(answer);
     Make();
-    modem_->dialogue.ListenForReplies();
+    modem_->ListenForReplies();
     port_->onWrite = [&](const std::string& command) {
       port_->Answer(command == "AT+CNMI=2,1\r" ? answer : phone_.AnswerTo(command));
     };
-    ASSERT_TRUE(StepUntil(Ready));
+    ASSERT_TRUE(StepUntilReady());
     Step();
     Step();
     EXPECT_EQ(port_->writes, (Writes{"ATZ\r", "AT+CMEE=1\r", "ATE0\r", "AT+CMGF=1\r",
@@ -772,7 +785,7 @@ TEST_F(ListeningModemTest, SmsAreReadHandedOverOnceAndDeletedSendingFirst) {
   MakeListening();
   phone_.Receive(*port_, "+4917100001", "Ack");
   phone_.Receive(*port_, "+49 171 00002", "status");
-  modem_->queue.QueueMessage("Pump 3 failed", "+4917100001");
+  modem_->QueueMessage("Pump 3 failed", "+4917100001");
   EXPECT_EQ(StepAndTake(40),
             (std::vector<std::string>{"+4917100001: Ack", "+49 171 00002: status"}));
   EXPECT_EQ(port_->writes, (Writes{"AT+CMGS=\"+4917100001\"\r", "Pump 3 failed\x1a", "AT+CMGR=1\r",
@@ -780,7 +793,7 @@ TEST_F(ListeningModemTest, SmsAreReadHandedOverOnceAndDeletedSendingFirst) {
   EXPECT_EQ(phone_.deleted, 2);
   EXPECT_EQ(phone_.StoredCount(), 0);
 
-  // Unannounced (the line purged before the dialogue read the announcement).
+  // Unannounced (the line purged before the phone read the announcement).
   phone_.Receive(*port_, "+4917100003", "a text\r\nOK\r\n+CMGS: 5");
   port_->Purge();
   port_->writes.clear();
@@ -807,6 +820,73 @@ TEST_F(ListeningModemTest, OnlyAnSmsReceivedIsHandedOverAndDeleted) {
   EXPECT_EQ(port_->writes, (Writes{"AT+CMGR=7\r", "AT+CMGR=8\r"}));
 }
 
+// A phone reads a listing from the SIM entry by entry, and may pause anywhere in an answer:
+// in a header, after an index's "+CMGL: ", after a text that reads "OK". The answer ends
+// only at its own final line followed by quiet, so every SMS is still read and deleted. A
+// read whose header came garbled is read again, three times at most.
+TEST_F(ListeningModemTest, AnAnswerThatPausesAnywhereIsReadWholeAGarbledOneReadAgain) {
+  const std::string kStamp = "\",,\"26/12/07,14:03:22+04\"\r\n";
+  const std::vector<std::string> kBoth = {"+4917100001: Ack", "+4917100002: S"};
+  const std::string kGarbled = "\r\n+CMGR: \"REC UNREAD\",\"+4917100\r\nAck\r\n\r\nOK\r\n";
+  const struct {
+    const char* command;  // whose answer comes in pieces, 250 ms apart
+    std::vector<std::string> pieces;
+    bool every;      // every answer to it so, not just the first
+    bool announced;  // SMS 1 announced, so read at once; else listed
+    std::vector<std::string> taken;
+    int sent;  // times the command went out
+  } cases[] = {
+      {"AT+CMGR=1\r",
+       {"\r\n+CMGR: \"REC UNREAD\",\"+49171", "00001" + kStamp + "Ack\r\n\r\nOK\r\n"},
+       false,
+       true,
+       kBoth,
+       1},
+      {kListUnreadCommand,
+       {"\r\n+CMGL: ", "1,\"REC UNREAD\",\"+4917100001" + kStamp +
+                           "Ack\r\n\r\n+CMGL: 2,\"REC UNREAD\",\"+4917100002" + kStamp +
+                           "S\r\n\r\nOK\r\n"},
+       false,
+       false,
+       kBoth,
+       1},
+      {kListUnreadCommand,
+       {"\r\n+CMGL: 1,\"REC UNREAD\",\"+4917100001" + kStamp + "OK\r\n",
+        "\r\n+CMGL: 2,\"REC UNREAD\",\"+4917100002" + kStamp + "S\r\n\r\nOK\r\n"},
+       false,
+       false,
+       kBoth,
+       1},
+      {"AT+CMGR=1\r", {kGarbled}, false, true, kBoth, 2},
+      // A place that never reads is left after three reads (a later listing finds it).
+      {"AT+CMGR=1\r", {kGarbled}, true, false, {kBoth[1]}, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pieces[0]);
+    phone_ = ScriptedPhone();
+    Make();
+    port_->clock = &clock_;
+    modem_->ListenForReplies();
+    for (const std::string& sms : kBoth) {
+      size_t colon = sms.find(':');
+      phone_.Receive(*port_, sms.substr(0, colon).c_str(), sms.substr(colon + 2).c_str());
+    }
+    int sent = 0;
+    port_->onWrite = [&](const std::string& command) {
+      bool scripted = command == c.command && (c.every || sent++ == 0);
+      if (!scripted) phone_.Take(*port_, command, clock_.TickCount());
+      if (command == "AT+CNMI=2,1\r" && c.announced) port_->Answer("\r\n+CMTI: \"SM\",1\r\n");
+      for (size_t i = 0; scripted && i < c.pieces.size(); ++i) {
+        port_->AnswerAfter(static_cast<uint32_t>(1 + 250 * i), c.pieces[i]);
+      }
+    };
+    EXPECT_EQ(StepAndTake(150), c.taken);
+    EXPECT_EQ(phone_.StoredCount(), 2 - static_cast<int>(c.taken.size()));
+    EXPECT_EQ(CountWrites("AT+CMGD=1\r"), c.taken.size() == 2 ? 1 : 0);
+    EXPECT_EQ(CountWrites(c.command), c.sent);
+  }
+}
+
 // A read that never ends resets the modem as any command does: a silent phone 10 s after
 // the read, a line that chatters once the read has taken kLongestReadAnswer bytes.
 TEST_F(ListeningModemTest, AReadThatNeverEndsEndsInAReset) {
@@ -823,10 +903,10 @@ TEST_F(ListeningModemTest, AReadThatNeverEndsEndsInAReset) {
     };
     port_->Arrive("\r\n+CMTI: \"SM\",1\r\n");
     Step();
-    ASSERT_EQ(modem_->dialogue.State(), WaitRead);
+    ASSERT_EQ(port_->writes, Writes{"AT+CMGR=1\r"});
     int steps = 0;
-    while (modem_->dialogue.State() == WaitRead && steps++ < 1000) Step();
-    EXPECT_EQ(modem_->dialogue.State(), WaitReset);
+    while (CountWrites("ATZ\r") == 0 && steps++ < 1000) Step();
+    EXPECT_EQ(port_->writes, (Writes{"AT+CMGR=1\r", "ATZ\r"}));
     int taken = chattering ? static_cast<int>(kLongestReadAnswer / chatter.size()) : 0;
     EXPECT_EQ(steps, taken + 101);
     port_->idle.clear();
@@ -842,7 +922,7 @@ TEST_F(ModemTest, APortThatStaysAwayIsTriedAtEachResetWithOnePairOfLines) {
   MakeReady();
   phone_.silent = true;
   port_->readResult = port_->writeResult = port_->openResult = false;
-  modem_->queue.QueueMessage("Pump 3 failed", "+99955501234");
+  modem_->QueueMessage("Pump 3 failed", "+99955501234");
   for (int i = 0; i < 600; ++i) Step();  // a minute
   int resets = CountLogged("Timeout");
   EXPECT_GE(resets, 5);
@@ -857,8 +937,8 @@ TEST_F(ModemTest, APortThatStaysAwayIsTriedAtEachResetWithOnePairOfLines) {
   phone_.silent = false;
   port_->readResult = port_->writeResult = port_->openResult = true;
   console_.Clear();
-  for (int i = 0; i < 300 && modem_->queue.Count() > 0; ++i) Step();
-  EXPECT_EQ(modem_->queue.Count(), 0);
+  for (int i = 0; i < 300 && modem_->QueuedCount() > 0; ++i) Step();
+  EXPECT_EQ(modem_->QueuedCount(), 0);
   EXPECT_EQ(console_.coloured().find("<23|Timeout|>\r\n<71|Port COM5 failed - reopening|>\r\n"
                                      "Port COM5 reopened\r\n<71|TX>>ATZ|>"),
             0u);
@@ -871,16 +951,16 @@ TEST_F(ModemTest, APortThatDoesNotOpenLeavesTheDialogueResettingAndQueueing) {
   auto port = std::make_unique<FakeSerialPort>();
   port->openResult = false;
   port_ = port.get();
-  modem_ = std::make_unique<ModemParts>("COM9", nullptr, std::move(port), log_, clock_);
+  modem_ = std::make_unique<SmsModem>("COM9", nullptr, std::move(port), log_, clock_);
   EXPECT_EQ(console_.Lines(), std::vector<std::string>{"Can't get a handle to COM9 driver"});
   Step();
   EXPECT_NE(console_.coloured().find("<70|Write timeout|>"), std::string::npos);
   EXPECT_TRUE(port_->writes.empty());
-  EXPECT_TRUE(modem_->queue.QueueMessage("text", "+111"));
+  EXPECT_TRUE(modem_->QueueMessage("text", "+111"));
 
-  modem_ = std::make_unique<ModemParts>("COM1", nullptr, nullptr, log_, clock_);  // no port
+  modem_ = std::make_unique<SmsModem>("COM1", nullptr, nullptr, log_, clock_);  // no port
   Step();
-  EXPECT_EQ(modem_->dialogue.State(), WaitReset);
+  EXPECT_EQ(CountLogged("Timeout"), 2);
 }
 
 }  // namespace

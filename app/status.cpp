@@ -1,0 +1,88 @@
+#include "app/status.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace kelvor {
+namespace {
+
+// A text built piece by piece into a fixed buffer, cut where one snprintf of the whole
+// would cut it; so that each figure is one line of its format.
+class TextBuilder {
+ public:
+  TextBuilder(char* text, size_t size) : text_(text), size_(size) { text_[0] = '\0'; }
+  void Add(const char* format, ...) KELVOR_PRINTF(2, 3);
+
+ private:
+  char* text_;
+  size_t size_;
+  size_t length_ = 0;
+};
+
+void TextBuilder::Add(const char* format, ...) {
+  if (length_ + 1 >= size_) return;
+  va_list args;
+  va_start(args, format);
+  int written = vsnprintf(text_ + length_, size_ - length_, format, args);
+  va_end(args);
+  if (written <= 0) return;
+  size_t room = size_ - 1 - length_;
+  length_ += static_cast<size_t>(written) < room ? static_cast<size_t>(written) : room;
+}
+
+}  // namespace
+
+StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead) {
+  StatusFigures figures;
+  figures.signal = modem.SignalStrength();
+  figures.waiting = modem.QueuedCount();
+  figures.lastError = modem.LastError();
+  figures.network = modem.Registration();
+  figures.alarmsRead = alarmsRead;
+  return figures;
+}
+
+void SayStatus(const StatusFigures& figures, Log& log) {
+  log.LogMessage(Colour::kStatusReport, "Signal Strength = %d %%\r\n", figures.signal);
+  log.LogMessage(Colour::kStatusReport, "Messages in Que = %d \r\n", figures.waiting);
+  log.LogMessage(Colour::kStatusReport, "Last Error      = %d \r\n", figures.lastError);
+  if (figures.network != nullptr) {
+    log.LogMessage(Colour::kStatusReport, "Network         = %s \r\n", figures.network);
+  }
+}
+
+void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size) {
+  TextBuilder status(text, size);
+  status.Add("STATUS=Signal %d %%", figures.signal);
+  status.Add(", SMS waiting %d", figures.waiting);
+  status.Add(", last error %d", figures.lastError);
+  if (figures.network != nullptr) status.Add(", network %s", figures.network);
+}
+
+void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size) {
+  TextBuilder answer(text, size);
+  answer.Add("Kelvor status.");
+  answer.Add(" Signal %d%%", figures.signal);
+  answer.Add(", SMS waiting %d", figures.waiting);
+  answer.Add(", last error %d", figures.lastError);
+  answer.Add(", alarms read %lu since start", static_cast<unsigned long>(figures.alarmsRead));
+  answer.Add(".");
+}
+
+void FormatHeartbeat(bool first, const HeartbeatCounts& counts, const StatusFigures& figures,
+                     char* text, size_t size) {
+  TextBuilder beat(text, size);
+  if (first) {
+    beat.Add("Kelvor started. Alarms read %u, SMS sent %u, SMS lost %u", counts.alarms, counts.sent,
+             counts.lost);
+  } else {
+    beat.Add("Kelvor alive. Since the last heartbeat: alarms read %u, SMS sent %u, SMS lost %u.",
+             counts.alarms, counts.sent, counts.lost);
+    beat.Add(" Signal %d%%", figures.signal);
+  }
+  beat.Add(", SMS waiting %d", figures.waiting);
+  if (!first && figures.network != nullptr) beat.Add(", network %s", figures.network);
+  beat.Add(".");
+}
+
+}  // namespace kelvor

@@ -1,0 +1,46 @@
+// The figures of the run's state, taken in one place and said four ways: the S key's report
+// on the console, the service manager's STATUS= line, the answer to a status request by SMS
+// and the heartbeat. A new figure is a field, a line in TakeStatus, and a line in each way
+// that shows it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "log/log.h"
+#include "modem/sms_modem.h"
+
+namespace kelvor {
+
+struct StatusFigures {
+  int signal = 0;     // the signal strength, in percent
+  int waiting = 0;    // SMS in the queue
+  int lastError = 0;  // the modem's last error code
+  // The phone's registration in words; null until the phone was asked, after a sending
+  // refused for the network.
+  const char* network = nullptr;
+  uint32_t alarmsRead = 0;  // records read from the alarm queue since start
+};
+
+StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead);
+
+// The S key's report: a line a figure, "Que" and the blank before each line end included.
+void SayStatus(const StatusFigures& figures, Log& log);
+// "STATUS=Signal 48 %, SMS waiting 0, last error 0", as systemctl shows it.
+void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size);
+// "Kelvor status. Signal 48%, SMS waiting 0, last error 0, alarms read 12 since start.":
+// digits and plain words only, within 159 characters.
+void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size);
+
+// What a heartbeat counts since the one before.
+struct HeartbeatCounts {
+  unsigned alarms = 0;
+  unsigned sent = 0;
+  unsigned lost = 0;
+};
+// The first heartbeat leaves out what the modem has not been asked yet (the signal, the
+// network); the later ones end with them. Within 159 characters, with ten-digit counts.
+void FormatHeartbeat(bool first, const HeartbeatCounts& counts, const StatusFigures& figures,
+                     char* text, size_t size);
+
+}  // namespace kelvor

@@ -1,0 +1,108 @@
+#include "modem/phone.h"
+
+namespace kelvor {
+
+Phone::Phone(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
+             OutgoingQueue& queue, Log& log, Clock& clock)
+    : log_(log),
+      link_(std::move(port), log),
+      channel_(link_, log, clock),
+      sim_(log),
+      startup_(channel_, sim_, log, clock),
+      sending_(channel_, queue, health_, log, clock),
+      inbox_(channel_, clock) {
+  if (portName != nullptr) link_.OpenPort(portName, mode);
+  channel_.Start();
+  channel_.Mask(sim_.Digits());
+  link_.PurgePort();
+}
+
+void Phone::ListenForReplies() {
+  startup_.Announce();
+  inbox_.Listen();
+}
+
+void Phone::Poll() {
+  if (HeldByPause()) return;
+  bool heard = channel_.Receive();
+  // Only a step that brought nothing new can time out, and never in Ready.
+  if (!heard && turn_ != Turn::kReady && channel_.TimedOut()) {
+    Reset();
+    return;
+  }
+  Step();
+}
+
+NextStep Phone::WhenToStep() const {
+  if (turn_ == Turn::kSending && sending_.Pausing()) {
+    uint32_t left = sending_.PauseLeft();
+    return left > 0 ? NextStep{NextStep::kAfterPause, left} : NextStep{NextStep::kNow, 0};
+  }
+  if (turn_ != Turn::kReady) return {NextStep::kOnBytes, 0};
+  // SMS held for the network are not addressed: Ready is as idle as with none.
+  return {sending_.HasWork() ? NextStep::kNow : NextStep::kIdle, 0};
+}
+
+WaitEnd Phone::WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard) {
+  return channel_.WaitForBytes(milliseconds, keyboard);
+}
+
+// Some phones need a rest after a confirmed SMS. Only the phone rests: it neither reads nor
+// steps until the pause is over, then goes on from Ready in the same step.
+bool Phone::HeldByPause() {
+  if (turn_ != Turn::kSending || !sending_.Pausing()) return false;
+  if (!sending_.PauseOver()) return true;
+  turn_ = Turn::kReady;
+  return false;
+}
+
+// A phone that stays silent may be one whose port has gone (unplugged, re-enumerated): the
+// reset command then goes out on a fresh handle. A working port is kept.
+void Phone::Reset() {
+  turn_ = Turn::kStartup;
+  log_.LogMessage(Colour::kModem, "Timeout\r\n");
+  link_.ReopenIfFailed();
+  startup_.Restart();
+}
+
+void Phone::Step() {
+  switch (turn_) {
+    case Turn::kStartup:
+      if (!startup_.Step()) return;
+      turn_ = Turn::kReady;
+      health_.hasBeenReady = true;
+      inbox_.AfterStartup();
+      channel_.ForgetErrorSaid();  // whatever kept the phone from Ready is over
+      return;
+    case Turn::kReady:
+      StepReady();
+      return;
+    case Turn::kSending:
+      if (!sending_.Step()) turn_ = Turn::kReady;
+      return;
+    case Turn::kReading:
+      if (!inbox_.Step()) turn_ = Turn::kReady;
+      return;
+  }
+}
+
+// Sending comes first; the SMS received are read only while none waits to be addressed, and
+// the signal is asked only while the phone has nothing else to do. An error the phone reports
+// unasked meanwhile becomes the last error.
+void Phone::StepReady() {
+  if (sending_.Start()) {
+    turn_ = Turn::kSending;
+  } else if (inbox_.Start()) {
+    turn_ = Turn::kReading;
+  } else if (sending_.AskSignal()) {
+    turn_ = Turn::kSending;
+  }
+  TakeErrors("+CME");
+  TakeErrors("+CMS");
+}
+
+void Phone::TakeErrors(const char* marker) {
+  if (channel_.ErrorCode(marker, &health_.lastError)) channel_.Discard();
+}
+
+}  // namespace kelvor

@@ -1,0 +1,86 @@
+// One GSM phone or modem on its serial port: its AT channel and the conversations held over
+// it. The start-up script brings the phone to Ready, after every reset too; in Ready the
+// phone gives one conversation its turn: sending the SMS queued first, then reading the SMS
+// received, then asking after its own signal. A command that gets no answer in time resets
+// the phone. The queue it sends from is not its own: it is the one above the phones.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "log/log.h"
+#include "modem/at_channel.h"
+#include "modem/outgoing_queue.h"
+#include "modem/phone_health.h"
+#include "modem/serial_link.h"
+#include "modem/sim_pin.h"
+#include "modem/sms_inbox.h"
+#include "modem/sms_sending.h"
+#include "modem/startup_script.h"
+#include "platform/clock.h"
+#include "platform/keyboard.h"
+#include "platform/serial.h"
+
+namespace kelvor {
+
+// When the phone's next step is worth taking, for a caller that sleeps between steps.
+struct NextStep {
+  enum Kind {
+    kIdle,        // Ready with nothing queued: whenever the caller steps anyway
+    kOnBytes,     // a command awaits its answer: as soon as bytes arrive
+    kAfterPause,  // the pause after a confirmed SMS holds the phone: in `milliseconds`
+    kNow,         // an SMS waits to be addressed, or the pause is over
+  };
+  Kind kind;
+  uint32_t milliseconds;
+};
+
+class Phone {
+ public:
+  // Opens the port by its name with its mode, or with the settings it has when `mode` is
+  // null; a null `portName` opens nothing, a null `port` never opens. The phone is made
+  // whether or not the port opens: its first step without an answer resets it.
+  Phone(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
+        OutgoingQueue& queue, Log& log, Clock& clock);
+  Phone(const Phone&) = delete;
+  Phone& operator=(const Phone&) = delete;
+
+  void SetServiceNumber(const char* number) { startup_.SetServiceNumber(number); }
+  bool SetPin(const char* pin) { return sim_.Set(pin); }
+  void ListenForReplies();
+
+  // One step: read once, then reset the phone if its answer is overdue, or step the
+  // conversation under way. While the pause after a confirmed SMS lasts, a step does nothing.
+  void Poll();
+  NextStep WhenToStep() const;
+  WaitEnd WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard);
+
+  const PhoneHealth& Health() const { return health_; }
+  bool TakeIncoming(IncomingSms* sms) { return inbox_.Take(sms); }
+
+ private:
+  enum class Turn : uint8_t {
+    kStartup,  // the start-up script, from the reset to Ready
+    kReady,    // nothing under way: the next step gives a conversation its turn
+    kSending,  // the SMS queued, and the phone's signal
+    kReading,  // the SMS received
+  };
+
+  bool HeldByPause();
+  void Reset();
+  void Step();
+  void StepReady();
+  void TakeErrors(const char* marker);
+
+  Log& log_;
+  SerialLink link_;
+  AtChannel channel_;
+  SimPin sim_;
+  PhoneHealth health_;
+  StartupScript startup_;
+  SmsSending sending_;
+  SmsInbox inbox_;
+  Turn turn_ = Turn::kStartup;
+};
+
+}  // namespace kelvor

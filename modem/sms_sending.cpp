@@ -1,0 +1,200 @@
+#include "modem/sms_sending.h"
+
+#include <cstring>
+
+#include "platform/text.h"
+
+namespace kelvor {
+namespace {
+
+// ms an idle phone waits before its signal is asked: as long as an answer may take, so that
+// a phone that has stopped answering is reset within twice that.
+constexpr uint32_t kSignalGap = kAnswerTimeout;
+
+constexpr int32_t kRegisteredHome = 1;
+constexpr int32_t kRegisteredRoaming = 5;
+constexpr int32_t kRegistrationOther = 4;  // "unknown", for a state outside 0 to 5
+
+}  // namespace
+
+SmsSending::SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health, Log& log,
+                       Clock& clock)
+    : channel_(channel), queue_(queue), health_(health), log_(log), clock_(clock) {}
+
+bool SmsSending::Start() {
+  DropExhausted();
+  if (!HasWork()) return false;
+  channel_.SendFormatted("AT+CMGS=\"%s\"\r", queue_.Head().number);
+  stage_ = Stage::kPrompt;
+  return true;
+}
+
+bool SmsSending::AskSignal() {
+  if (!channel_.IdleFor(kSignalGap)) return false;
+  channel_.Send("AT+CSQ\r");
+  stage_ = Stage::kSignal;
+  return true;
+}
+
+bool SmsSending::Step() {
+  switch (stage_) {
+    case Stage::kPrompt:
+      return StepPrompt();
+    case Stage::kResult:
+      return StepResult();
+    case Stage::kSignal:
+      return StepSignal();
+    case Stage::kRegistration:
+      return StepRegistration();
+    case Stage::kPause:
+    case Stage::kNone:
+      break;
+  }
+  return Done();
+}
+
+bool SmsSending::Done() {
+  stage_ = Stage::kNone;
+  return false;
+}
+
+// An SMS whose text has gone out four times is given up; the operator is told, since it
+// carries alarms nobody will receive.
+void SmsSending::DropExhausted() {
+  while (!queue_.Empty() && queue_.Head().attempts >= kMaxAttempts) {
+    log_.LogMessage(Colour::kError, "SMS to %s dropped after %d failed sendings\r\n",
+                    queue_.Head().number, static_cast<int>(queue_.Head().attempts));
+    queue_.RemoveGivenUp();
+  }
+}
+
+bool SmsSending::StepPrompt() {
+  if (!channel_.Contains(">")) {
+    bool held = PromptRefused("+CME", ErrorKind::kPhone) || PromptRefused("+CMS", ErrorKind::kSms);
+    return held ? Done() : true;
+  }
+  if (queue_.Empty()) {  // nothing to send after all: start over from Ready
+    channel_.Discard();
+    return Done();
+  }
+  channel_.SendFormatted("%s%c", queue_.Head().text, kCtrlZ);
+  stage_ = Stage::kResult;
+  queue_.CountAttempt();
+  channel_.Discard();
+  return true;
+}
+
+bool SmsSending::StepResult() {
+  if (channel_.Contains("+CMGS")) {
+    queue_.RemoveSent();
+    log_.LogMessage(Colour::kModem, "Successfull send\r\n");  // spelt as operators know it
+    channel_.ForgetErrorSaid();
+    stage_ = Stage::kPause;
+    pauseEnd_ = clock_.TickCount() + kPauseAfterSend;
+    return true;  // the response goes when the pause ends
+  }
+  bool held = Refused("+CME", ErrorKind::kPhone) || Refused("+CMS", ErrorKind::kSms);
+  return held ? Done() : true;
+}
+
+// A refused SMS is sent again only after the time-out has reset the phone; one refused for
+// the network or for the SIM's PIN waits without losing a sending (Hold). True when the
+// phone goes back to Ready.
+bool SmsSending::Refused(const char* marker, ErrorKind kind) {
+  int32_t code = 0;
+  if (!channel_.ErrorCode(marker, &code)) return false;
+  channel_.Discard();
+  health_.lastError = kSendFailed;
+  channel_.Renew();
+  Refusal refusal = RefusalFor(kind, code);
+  if (refusal == Refusal::kCounts) return false;
+  queue_.TakeBackAttempt();
+  return Hold(refusal);
+}
+
+// A phone off the network may refuse AT+CMGS itself. Any other error there is left to the
+// time-out, which addresses the same SMS again.
+bool SmsSending::PromptRefused(const char* marker, ErrorKind kind) {
+  int32_t code = 0;
+  if (!channel_.ErrorCode(marker, &code) || RefusalFor(kind, code) != Refusal::kWaitsNetwork) {
+    return false;
+  }
+  channel_.Discard();
+  health_.lastError = kSendFailed;
+  channel_.Renew();
+  return Hold(Refusal::kWaitsNetwork);
+}
+
+// The head SMS keeps its place and its sendings. Waiting for the network, the phone goes
+// back to Ready, which addresses it again once AT+CREG? says the phone is registered;
+// waiting for the PIN, the time-out's reset gives the SIM its PIN first.
+bool SmsSending::Hold(Refusal refusal) {
+  bool network = refusal == Refusal::kWaitsNetwork;
+  log_.LogMessage(Colour::kModem, "SMS to %s waits for %s - not counted as a sending\r\n",
+                  queue_.Empty() ? "" : queue_.Head().number,
+                  network ? "the network" : "the SIM's PIN");
+  if (network) network_ = Network::kAway;
+  return network;
+}
+
+bool SmsSending::StepSignal() {
+  const char* found = channel_.Find("+CSQ:");
+  if (found == nullptr || !AtChannel::LineEnded(found)) return true;
+  health_.signal = SignalPercent(ReadLeadingInteger(found + 5));
+  log_.LogMessage(Colour::kModem, "Signal Strength = %d %%\r\n", static_cast<int>(health_.signal));
+  if (network_ == Network::kAway) {  // an SMS waits for the network: is the phone back on it?
+    channel_.Discard();
+    stage_ = Stage::kRegistration;
+    channel_.Send("AT+CREG?\r");
+    return true;
+  }
+  channel_.Discard();
+  channel_.Renew();
+  return Done();
+}
+
+// A phone that cannot say where it is (an ERROR) lets the SMS waiting try again; its
+// refusal, if the network is still away, holds it once more.
+bool SmsSending::StepRegistration() {
+  const char* found = channel_.Find("+CREG:");
+  if (found != nullptr && AtChannel::LineEnded(found)) {
+    TakeRegistration(found + 6);
+  } else if (channel_.Contains("ERROR")) {
+    network_ = Network::kUsable;
+  } else {
+    return true;
+  }
+  channel_.Discard();
+  channel_.Renew();
+  return Done();
+}
+
+// "+CREG: <n>,<stat>[,<lac>,<ci>]" as the query answers, or "+CREG: <stat>" unasked.
+void SmsSending::TakeRegistration(const char* fields) {
+  int32_t stat = ReadLeadingInteger(fields);
+  const char* comma = strchr(fields, ',');
+  if (comma != nullptr && comma < strpbrk(fields, "\r\n")) stat = ReadLeadingInteger(comma + 1);
+  if (RegistrationWords(stat) == nullptr) stat = kRegistrationOther;
+  bool registered = stat == kRegisteredHome || stat == kRegisteredRoaming;
+  if (registered) network_ = Network::kUsable;
+  if (stat == health_.registration) return;
+  health_.registration = stat;
+  log_.LogMessage(registered ? Colour::kModem : Colour::kError, "Network registration: %s\r\n",
+                  RegistrationWords(stat));
+}
+
+uint32_t SmsSending::PauseLeft() const {
+  // A clock that has jumped past the pause's end (or far beyond, across the tick's wrap)
+  // has ended it.
+  uint32_t left = TimeLeft(clock_.TickCount(), pauseEnd_);
+  return left <= kPauseAfterSend ? left : 0;
+}
+
+bool SmsSending::PauseOver() {
+  if (PauseLeft() > 0) return false;
+  stage_ = Stage::kNone;
+  channel_.Discard();
+  return true;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,76 @@
+// Sending the queued SMS through one phone, one at a time: the command and its prompt, the
+// text and its confirmation, then a pause; holding them while the network is away; and,
+// while nothing goes, asking the phone for its signal (and, during a hold, its network
+// registration), which also shows that it still answers.
+#pragma once
+
+#include <cstdint>
+
+#include "log/log.h"
+#include "modem/at_channel.h"
+#include "modem/modem_errors.h"
+#include "modem/outgoing_queue.h"
+#include "modem/phone_health.h"
+#include "platform/clock.h"
+
+namespace kelvor {
+
+constexpr uint32_t kPauseAfterSend = 1000;  // ms the phone rests after a confirmed SMS
+constexpr int32_t kSendFailed = 515;        // last error after a refused SMS
+
+class SmsSending {
+ public:
+  SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health, Log& log, Clock& clock);
+
+  // True while an SMS waits to be addressed: one is queued and the network is not away.
+  bool HasWork() const { return !queue_.Empty() && network_ == Network::kUsable; }
+  // Gives up the SMS sent too often, then addresses the oldest, if any waits: true when
+  // its command went.
+  bool Start();
+  // Asks for the signal once the phone has been idle as long as an answer may take: true
+  // when the query went.
+  bool AskSignal();
+  // One step on the response; false once the phone is back in Ready.
+  bool Step();
+
+  // The pause after a confirmed SMS: the phone neither reads nor steps meanwhile.
+  bool Pausing() const { return stage_ == Stage::kPause; }
+  uint32_t PauseLeft() const;
+  // True once the pause has ended; the response, and whatever came meanwhile, are dropped.
+  bool PauseOver();
+
+ private:
+  enum class Stage : uint8_t {
+    kNone,          // no SMS under way: the phone is in Ready, or busy with another matter
+    kPrompt,        // AT+CMGS went: waiting for the prompt
+    kResult,        // the text went: waiting for its confirmation
+    kPause,         // confirmed: resting
+    kSignal,        // AT+CSQ went
+    kRegistration,  // AT+CREG? went after the signal, during a hold
+  };
+  // Whether SMS are held for the network. It outlasts the phone's resets: only the phone
+  // registered again (or one that cannot say) ends a hold.
+  enum class Network : uint8_t { kUsable, kAway };
+
+  bool Done();
+  void DropExhausted();
+  bool StepPrompt();
+  bool StepResult();
+  bool StepSignal();
+  bool StepRegistration();
+  bool PromptRefused(const char* marker, ErrorKind kind);
+  bool Refused(const char* marker, ErrorKind kind);
+  bool Hold(Refusal refusal);
+  void TakeRegistration(const char* fields);
+
+  AtChannel& channel_;
+  OutgoingQueue& queue_;
+  PhoneHealth& health_;
+  Log& log_;
+  Clock& clock_;
+  Stage stage_ = Stage::kNone;
+  Network network_ = Network::kUsable;
+  uint32_t pauseEnd_ = 0;
+};
+
+}  // namespace kelvor

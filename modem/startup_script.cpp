@@ -1,0 +1,225 @@
+#include "modem/startup_script.h"
+
+#include <cstring>
+
+namespace kelvor {
+namespace {
+
+constexpr int32_t kSimBusy = 14;  // +CME ERROR: the SIM is busy
+
+// How a row's answer is taken.
+enum class Answer : uint8_t {
+  kOkAfterReset,   // "OK" goes on; a prompt left over from before gets Ctrl-Z until then
+  kOk,             // "OK" goes on
+  kOkOrError,      // any end goes on: a phone that will not do it goes on all the same
+  kPinState,       // "+CPIN: <state>": the PIN goes only when the SIM asks for it
+  kPin,            // "OK" asks the SIM again; a refusal is never tried again
+  kServiceCentre,  // "OK" goes on; an error has the service number set first
+};
+
+// When a row runs; a row whose condition does not hold is passed over.
+enum class When : uint8_t { kAlways, kPinGiven, kPinWanted, kAnnouncing, kServiceUnknown };
+
+// What a command carries besides its text.
+enum class Fill : uint8_t { kNone, kPin, kServiceNumber };
+
+// A row's `line` is said as it begins; the script ends after the last row that runs, of the
+// last two, saying its `ready`.
+struct Row {
+  const char* line;     // said as the row begins, before its command
+  const char* command;  // a format, for a command that carries something
+  Fill fill;
+  When when;
+  Answer answer;
+  const char* ready;  // said when the script ends after this row
+};
+
+constexpr Row kRows[] = {
+    {nullptr, "ATZ\r", Fill::kNone, When::kAlways, Answer::kOkAfterReset, nullptr},
+    {"Going to CMEE\r\n", "AT+CMEE=1\r", Fill::kNone, When::kAlways, Answer::kOk, nullptr},
+    {"Going to ATE0\r\n", "ATE0\r", Fill::kNone, When::kAlways, Answer::kOk, nullptr},
+    {"Query PIN\r\n", "AT+CPIN?\r", Fill::kNone, When::kPinGiven, Answer::kPinState, nullptr},
+    {"Sending PIN\r\n", "AT+CPIN=\"%s\"\r", Fill::kPin, When::kPinWanted, Answer::kPin, nullptr},
+    {"Going to text\r\n", "AT+CMGF=1\r", Fill::kNone, When::kAlways, Answer::kOk, nullptr},
+    {"Going to CNMI\r\n", "AT+CNMI=2,1\r", Fill::kNone, When::kAnnouncing, Answer::kOkOrError,
+     nullptr},
+    // The two ways to Ready differ in the case of the R, as operators' logs have them.
+    {"Query Service\r\n", "AT+CSCA?\r", Fill::kNone, When::kAlways, Answer::kServiceCentre,
+     "Going to ready\r\n"},
+    {"Query Service\r\n", "AT+CSCA=\"%s\"\r", Fill::kServiceNumber, When::kServiceUnknown,
+     Answer::kOk, "Going to Ready\r\n"},
+};
+constexpr int kRowCount = sizeof kRows / sizeof kRows[0];
+
+constexpr int RowOf(Answer answer) {
+  int row = 0;
+  while (kRows[row].answer != answer) ++row;
+  return row;
+}
+constexpr int kPinStateRow = RowOf(Answer::kPinState);
+
+}  // namespace
+
+StartupScript::StartupScript(AtChannel& channel, SimPin& sim, Log& log, Clock& clock)
+    : channel_(channel), sim_(sim), log_(log), clock_(clock) {}
+
+void StartupScript::SetServiceNumber(const char* number) {
+  if (number != nullptr) {
+    if (strlen(number) >= sizeof serviceNumber_) {
+      log_.LogMessage(Colour::kError, "Service number longer than %d characters - ignored\r\n",
+                      static_cast<int>(sizeof serviceNumber_ - 1));
+    } else if (!FitsCommand(number)) {
+      log_.LogMessage(Colour::kError, "Bad Service number - ignored\r\n");
+    } else {
+      memcpy(serviceNumber_, number, strlen(number) + 1);
+    }
+  }
+  log_.LogMessage(Colour::kModem, "Service number Set to %s\r\n", serviceNumber_);
+}
+
+// The reset command goes before the response is emptied, so that nothing the phone said
+// before it is taken as its answer.
+void StartupScript::Restart() {
+  row_ = 0;
+  phase_ = Phase::kAnswer;
+  pinWanted_ = false;
+  serviceUnknown_ = false;
+  sim_.Restart();
+  SendCommand();
+  channel_.Discard();
+}
+
+bool StartupScript::Step() {
+  switch (kRows[row_].answer) {
+    case Answer::kOkAfterReset:
+      if (channel_.Contains("OK")) return Next();
+      // A phone left waiting for SMS text takes every command as text; Ctrl-Z ends that
+      // text. The ">" stays in the response, so Ctrl-Z goes out on every step until "OK".
+      if (channel_.Contains(">")) channel_.SendCtrlZ();
+      return false;
+    case Answer::kOk:
+      return channel_.Contains("OK") && Next();
+    case Answer::kOkOrError:
+      return (channel_.Contains("OK") || channel_.EndedError()) && Next();
+    case Answer::kServiceCentre:
+      if (channel_.Contains("OK")) return Next();
+      if (!channel_.Contains("ERROR")) return false;
+      serviceUnknown_ = true;
+      return Next();
+    case Answer::kPinState:
+      return StepPinState();
+    case Answer::kPin:
+      return StepPin();
+  }
+  return false;
+}
+
+bool StartupScript::Holds(int row) const {
+  switch (kRows[row].when) {
+    case When::kAlways:
+      return true;
+    case When::kPinGiven:
+      return sim_.Given();
+    case When::kPinWanted:
+      return pinWanted_;
+    case When::kAnnouncing:
+      return announcing_;
+    case When::kServiceUnknown:
+      return serviceUnknown_;
+  }
+  return false;
+}
+
+// On to the next row whose condition holds; true when none is left and the script ends.
+bool StartupScript::Next() {
+  for (int next = row_ + 1; next < kRowCount; ++next) {
+    if (!Holds(next)) continue;
+    Enter(next, kRows[next].line);
+    return false;
+  }
+  log_.LogMessage(Colour::kModem, "%s", kRows[row_].ready);
+  channel_.Discard();
+  return true;
+}
+
+void StartupScript::Enter(int row, const char* line) {
+  log_.LogMessage(Colour::kModem, "%s", line);
+  channel_.Discard();
+  row_ = row;
+  phase_ = Phase::kAnswer;
+  SendCommand();
+}
+
+void StartupScript::SendCommand() {
+  const Row& row = kRows[row_];
+  switch (row.fill) {
+    case Fill::kNone:
+      channel_.Send(row.command);
+      break;
+    case Fill::kPin:
+      sim_.Send(channel_, row.command);
+      break;
+    case Fill::kServiceNumber:
+      channel_.SendFormatted(row.command, serviceNumber_);
+      break;
+  }
+}
+
+// "READY", or a state this run has no answer to (a PUK, a PIN the SIM refused, no PIN),
+// goes on without the PIN; the errors of the rows after it say in words what is wrong.
+bool StartupScript::StepPinState() {
+  if (phase_ == Phase::kSimBusy) {
+    if (!DeadlinePassed(clock_.TickCount(), askAt_)) return false;
+    phase_ = Phase::kAnswer;
+    SendCommand();
+    return false;
+  }
+  const char* answer = channel_.Find("+CPIN:");
+  if (answer != nullptr) {
+    if (!AtChannel::LineEnded(answer) || strstr(answer, "OK") == nullptr) return false;
+    pinWanted_ = sim_.ToSend(answer + 6);
+    return Next();
+  }
+  int32_t code = 0;
+  if (channel_.ErrorCode("+CME", &code) && code == kSimBusy) {
+    WaitForSim();
+    return false;
+  }
+  // A phone that cannot say (a bare OK, an error) goes on as it would without a PIN.
+  if (!channel_.Contains("OK") && !channel_.EndedError()) return false;
+  pinWanted_ = false;
+  return Next();
+}
+
+// A PIN the SIM refuses is never sent again in this run. The script goes on without it
+// (text mode will be refused), and the time-outs reset the phone as they would without one.
+bool StartupScript::StepPin() {
+  if (channel_.Contains("OK")) {  // some SIMs are busy for a while after their PIN: asked again
+    sim_.Answered();
+    Enter(kPinStateRow, "PIN accepted\r\n");
+    return false;
+  }
+  int32_t code = 0;
+  if (channel_.ErrorCode("+CME", &code) && code == kSimBusy) {  // the PIN was not tried
+    sim_.Answered();
+    WaitForSim();
+    return false;
+  }
+  // Any other refusal may be a wrong PIN: a phone without numbered errors says only ERROR.
+  if (!channel_.EndedError()) return false;
+  sim_.Refused();
+  pinWanted_ = false;
+  return Next();
+}
+
+// A busy SIM is asked for its state again a few seconds later; a SIM busy for long is left
+// to the time-out's reset.
+void StartupScript::WaitForSim() {
+  channel_.Discard();
+  row_ = kPinStateRow;
+  if (!sim_.Busy()) return;
+  phase_ = Phase::kSimBusy;
+  askAt_ = clock_.TickCount() + kSimBusyPause;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,63 @@
+// The start-up script: from the reset command to Ready, one row a command. Its rows are
+// one list (startup_script.cpp); a row whose condition does not hold is passed over. The
+// SIM is asked for its state only when a PIN is given, and gets the PIN only when it asks;
+// the phone is asked to announce the SMS it receives only when the program reads them; the
+// service centre is set only when the phone cannot say it.
+#pragma once
+
+#include <cstdint>
+
+#include "log/log.h"
+#include "modem/at_channel.h"
+#include "modem/sim_pin.h"
+#include "modem/sms_outbox.h"
+#include "platform/clock.h"
+
+namespace kelvor {
+
+constexpr uint32_t kSimBusyPause = 3000;  // ms before a busy SIM is asked again
+
+class StartupScript {
+ public:
+  StartupScript(AtChannel& channel, SimPin& sim, Log& log, Clock& clock);
+
+  // Takes the service-centre number and logs the number held. A null `number` takes
+  // nothing; one that does not fit 31 characters or holds a character that would break the
+  // AT+CSCA command is refused with a console line: the number held stays as it was.
+  void SetServiceNumber(const char* number);
+  // From now on the phone is asked to announce the SMS it receives.
+  void Announce() { announcing_ = true; }
+
+  // The reset: sends the first row's command and begins the script there.
+  void Restart();
+  // One step on the response; true once the script has ended, its last line said.
+  bool Step();
+
+ private:
+  enum class Phase : uint8_t {
+    kAnswer,   // the row's command awaits its answer
+    kSimBusy,  // the SIM was busy: its state is asked again at askAt_
+  };
+
+  bool Holds(int row) const;
+  bool Next();
+  void Enter(int row, const char* line);
+  void SendCommand();
+  bool StepPinState();
+  bool StepPin();
+  void WaitForSim();
+
+  AtChannel& channel_;
+  SimPin& sim_;
+  Log& log_;
+  Clock& clock_;
+  int row_ = 0;  // of the list, whose command awaits its answer
+  Phase phase_ = Phase::kAnswer;
+  uint32_t askAt_ = 0;
+  bool pinWanted_ = false;       // the SIM asked for the PIN, and it goes
+  bool serviceUnknown_ = false;  // the phone could not say its service centre
+  bool announcing_ = false;
+  char serviceNumber_[kNumberSize] = {};
+};
+
+}  // namespace kelvor
