@@ -44,7 +44,8 @@ void TakePort(const Configuration& c, const ArgumentStep& step, Log& log, RunSet
   const PortSetting& port = read.port;
   const std::optional<PinSetting>& pin = c.pin;
   run.MakeModem(read.tooLong ? nullptr : port.name, port.hasMode ? port.mode : nullptr,
-                pin && pin->fine ? pin->digits : nullptr);
+                pin && pin->fine ? pin->digits : nullptr,
+                c.pause ? c.pause->milliseconds : kDefaultPauseAfterSend);
 }
 
 // --- SERVICE=+nnn: the service centre's number, from its "+" on ------------------------
@@ -251,6 +252,38 @@ void TakePin(const Configuration& c, const ArgumentStep&, Log& log, RunSetup&) {
   }
 }
 
+// --- PAUSE=seconds: handed to each modem made (TakePort) --------------------------------
+
+// Whole seconds, then at most one digit of tenths after a point.
+void ReadPause(const ArgumentRow& row, const char* argument, Configuration& c) {
+  AddStep(c, row, argument);
+  PauseSetting& read = c.pause.emplace();
+  const char* value = argument + strlen(row.text);
+  const char* point = strchr(value, '.');
+  size_t whole = point != nullptr ? static_cast<size_t>(point - value) : strlen(value);
+  uint32_t seconds = 0, tenths = 0;
+  bool fine = ReadInRange(value, whole, 0, kLongestPauseAfterSend / 1000, &seconds) &&
+              (point == nullptr || ReadInRange(point + 1, strlen(point + 1), 0, 9, &tenths));
+  if (!fine || seconds * 1000 + tenths * 100 > kLongestPauseAfterSend) return;
+  read.fine = true;
+  read.milliseconds = seconds * 1000 + tenths * 100;
+}
+
+void TakePause(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
+  uint32_t pause = c.pause->milliseconds;
+  if (c.pause->fine) {
+    log.LogMessage(Colour::kNormal, "Pause after each SMS %u.%u s",
+                   static_cast<unsigned>(pause / 1000), static_cast<unsigned>(pause % 1000 / 100));
+    return;
+  }
+  char shown[61];
+  PrintableCopy(step.argument, shown, sizeof shown);
+  log.LogMessage(Colour::kError,
+                 "Bad pause - PAUSE= takes 0 to %u seconds, tenths allowed: %s; pause of %u s kept",
+                 static_cast<unsigned>(kLongestPauseAfterSend / 1000), shown,
+                 static_cast<unsigned>(pause / 1000));
+}
+
 // --- REPLIES=ON --------------------------------------------------------------------------
 
 void ReadReplies(const ArgumentRow& row, const char* argument, Configuration& c) {
@@ -377,10 +410,11 @@ constexpr ArgumentRow kSpool = {"SPOOL=", "spool", nullptr, ReadSpool, TakeSpool
 constexpr ArgumentRow kPin = {"PIN=", "PIN", "PIN=****", ReadPin, TakePin};
 constexpr ArgumentRow kReplies = {"REPLIES=", "replies", nullptr, ReadReplies, TakeReplies};
 constexpr ArgumentRow kEscalate = {"ESCALATE=", nullptr, nullptr, ReadEscalate, TakeEscalate};
+constexpr ArgumentRow kPause = {"PAUSE=", "pause", nullptr, ReadPause, TakePause};
 
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
-constexpr const ArgumentRow* kLeading[] = {&kDestination, &kFile, &kLog,     &kHeartbeat,
-                                           &kSpool,       &kPin,  &kReplies, &kEscalate};
+constexpr const ArgumentRow* kLeading[] = {
+    &kDestination, &kFile, &kLog, &kHeartbeat, &kSpool, &kPin, &kReplies, &kEscalate, &kPause};
 // Any other argument is the kind of the first of these texts it contains, as command lines
 // have always been read.
 constexpr const ArgumentRow* kContained[] = {&kPort, &kService, &kDestination, &kFile};

@@ -17,6 +17,13 @@ int DestinationList::PendingBatches() const {
   return pending;
 }
 
+bool DestinationList::WaitingForRoom() const {
+  for (int i = 0; i < count_; ++i) {
+    if (slots_[i]->WaitingForRoom() && slots_[i]->BatchPending()) return true;
+  }
+  return false;
+}
+
 uint32_t DestinationList::Changes() const {
   uint32_t changes = 0;
   for (int i = 0; i < count_; ++i) changes += slots_[i]->Changes();

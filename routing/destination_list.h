@@ -33,6 +33,9 @@ class DestinationList {
 
   // Destinations holding alarm text not yet handed to the modem.
   int PendingBatches() const;
+  // True while a destination's batch waits for a place in the full queue (WaitingForRoom):
+  // the next place the queue frees is an alarm's.
+  bool WaitingForRoom() const;
   // The sum of the destinations' Changes(): moves whenever any batch changes.
   uint32_t Changes() const;
 

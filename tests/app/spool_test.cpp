@@ -212,7 +212,7 @@ TEST_F(SpoolTest, ABatchThatCountsAlarmsComesBackAndGoesOnCounting) {
   EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|" + kept});
   offer(next, 5, 1);
   EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|" + text(0) + text(4) + text(5) +
-                                                      "+3 more alarms (L 3) to 09:03\n"});
+                                                     "+3 more alarms (L 3) to 09:03\n"});
 }
 
 TEST_F(SpoolTest, AFailedWriteIsTriedAgainAtTheNextChangeOnly) {

@@ -138,7 +138,8 @@ void CheckBatches(const DestinationList& list, const CheckingOutbox& outbox,
     // A count shows in the batch's last line.
     char summary[kSummaryMax + 1];
     size_t summaryLength = FormatSummary(alarms.counted, summary);
-    FUZZ_CHECK(summaryLength <= length && strcmp(batch.text + length - summaryLength, summary) == 0);
+    FUZZ_CHECK(summaryLength <= length &&
+               strcmp(batch.text + length - summaryLength, summary) == 0);
     held += AlarmsIn(alarms);
   });
   FUZZ_CHECK(outbox.alarmsQueued + held == console.taken);
