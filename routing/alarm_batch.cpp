@@ -1,6 +1,5 @@
 #include "routing/alarm_batch.h"
 
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
@@ -18,20 +17,42 @@ void AddOne(uint32_t& count) {
   if (count < kCountMost) ++count;
 }
 
-// Appends printf output to a line of `size` bytes, never past its end.
+// Appends to a line of `size` bytes, never past its end. The summary line is written anew
+// for every alarm a full queue leaves counted, at every destination that takes it, so its
+// numbers are written here rather than by printf, which cost most of such a pass.
 class LineWriter {
  public:
   LineWriter(char* line, size_t size) : line_(line), size_(size) { line_[0] = '\0'; }
-  template <typename... Values>
-  void Add(const char* format, Values... values) {
-    int written = snprintf(line_ + used_, size_ - used_, format, values...);
-    if (written <= 0) return;
-    size_t room = size_ - 1 - used_;
-    used_ += static_cast<size_t>(written) < room ? static_cast<size_t>(written) : room;
+  void Add(const char* text) {
+    while (*text != '\0') Put(*text++);
+  }
+  void Add(char c) { Put(c); }
+  // As "%u" prints it.
+  void Number(uint32_t value) {
+    char digits[10];
+    size_t count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    while (count > 0) Put(digits[--count]);
+  }
+  // As "%02d" prints it: a sign counts towards the two.
+  void TwoDigits(int value) {
+    if (value < 0) Put('-');
+    uint32_t magnitude = static_cast<uint32_t>(value < 0 ? -value : value);
+    if (value >= 0 && magnitude < 10) Put('0');
+    Number(magnitude);
   }
   size_t Length() const { return used_; }
 
  private:
+  void Put(char c) {
+    if (used_ + 1 >= size_) return;
+    line_[used_++] = c;
+    line_[used_] = '\0';
+  }
+
   char* line_;
   size_t size_;
   size_t used_ = 0;
@@ -91,17 +112,25 @@ size_t FormatSummary(const AlarmCount& count, char* line) {
   LineWriter writer(line, kSummaryMax + 1);
   uint32_t total = count.Total();
   if (total == 0) return 0;
-  writer.Add("+%u more alarm%s (", static_cast<unsigned>(total), total == 1 ? "" : "s");
+  writer.Add('+');
+  writer.Number(total);
+  writer.Add(total == 1 ? " more alarm (" : " more alarms (");
   const char* separator = "";
   for (int priority = 0; priority < kPriorities; ++priority) {
     // A priority with no alarm counted is left out: every character it would take is a
     // character less for the alarms the SMS names.
     if (count.byPriority[priority] == 0) continue;
-    writer.Add("%s%c %u", separator, "HML"[priority],
-               static_cast<unsigned>(count.byPriority[priority]));
+    writer.Add(separator);
+    writer.Add("HML"[priority]);
+    writer.Add(' ');
+    writer.Number(count.byPriority[priority]);
     separator = ", ";
   }
-  writer.Add(") to %02d:%02d\n", count.hour, count.minute);
+  writer.Add(") to ");
+  writer.TwoDigits(count.hour);
+  writer.Add(':');
+  writer.TwoDigits(count.minute);
+  writer.Add('\n');
   return writer.Length();
 }
 
@@ -139,16 +168,20 @@ void AlarmBatch::AddNamed(const NamedAlarm& alarm, size_t length) {
 }
 
 // The alarms less urgent than the new one give way on a copy, one by one, until its text
-// fits; only if it then does is the copy taken. A batch is a few hundred bytes.
+// fits; only if it then does is the copy taken. A batch is a few hundred bytes, copied only
+// when it names one less urgent: in a flood of alarms alike, each is simply counted.
 bool AlarmBatch::Keep(const char* text, const NamedAlarm& alarm) {
-  AlarmBatch trial = *this;
-  for (int index = trial.NextToGiveWay(PriorityOf(alarm.priority)); index >= 0;
-       index = trial.NextToGiveWay(PriorityOf(alarm.priority))) {
-    trial.GiveWay(index);
-    if (trial.Fits(alarm.length)) {
-      *this = trial;
-      Name(text, alarm);
-      return true;
+  const int priority = PriorityOf(alarm.priority);
+  if (NextToGiveWay(priority) >= 0) {
+    AlarmBatch trial = *this;
+    for (int index = trial.NextToGiveWay(priority); index >= 0;
+         index = trial.NextToGiveWay(priority)) {
+      trial.GiveWay(index);
+      if (trial.Fits(alarm.length)) {
+        *this = trial;
+        Name(text, alarm);
+        return true;
+      }
     }
   }
   Count(alarm);

@@ -299,6 +299,26 @@ TEST_F(OfferAlarmTest, AKeptBatchNamesTheUrgentAndCountsTheRest) {
   }
 }
 
+// The summary line at its extremes: the largest counts, times as a record's signed bytes
+// print them, and nothing counted.
+TEST_F(OfferAlarmTest, TheSummaryLineHoldsEveryCountAndTime) {
+  const struct {
+    AlarmCount count;
+    const char* line;
+  } cases[] = {
+      {{{kCountMost, kCountMost, kCountMost}, -128, -5, 0},
+       "+2999999997 more alarms (H 999999999, M 999999999, L 999999999) to -128:-5\n"},
+      {{{0, 10, 0}, 127, 9, 0}, "+10 more alarms (M 10) to 127:09\n"},
+      {{{1, 0, 0}, 0, 0, 0}, "+1 more alarm (H 1) to 00:00\n"},
+      {{{0, 0, 0}, 12, 30, 0}, ""},
+  };
+  for (const auto& c : cases) {
+    char line[kSummaryMax + 1];
+    EXPECT_EQ(FormatSummary(c.count, line), strlen(c.line));
+    EXPECT_STREQ(line, c.line);
+  }
+}
+
 // A batch restored from a spool that kept its text alone: each alarm text in it, found by
 // its time line, is named again (as high, its priority unknown), and gives way on its own.
 TEST_F(OfferAlarmTest, ABatchRestoredAsTextNamesItsAlarmsAgain) {
