@@ -124,7 +124,8 @@ void Replies::AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarms
   }
   rate_.Pass(now);
   QueueDue(modem, log, now, alarmsWaiting);
-  AnswerOwed(modem, log, now, alarmsRead, alarmsWaiting);
+  // The escalations due went first: one still due has found the queue full.
+  if (!alarmsWaiting) AnswerOwed(modem, log, now, alarmsRead);
 }
 
 // Escalated SMS are alarms and take any place; whatever Kelvor says of itself comes after
@@ -195,9 +196,8 @@ void Replies::SendAnswer(const char* number, SmsModem& modem, Log& log, uint32_t
   log.LogMessage(Colour::kNormal, "Status request from %s - answered by SMS", number);
 }
 
-void Replies::AnswerOwed(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead,
-                         bool alarmsWaiting) {
-  for (const char* number = rate_.Owed(); number != nullptr && RoomForOwn(modem, alarmsWaiting);
+void Replies::AnswerOwed(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead) {
+  for (const char* number = rate_.Owed(); number != nullptr && !modem.Full();
        number = rate_.Owed()) {
     char owed[kNumberSize];
     memcpy(owed, number, strlen(number) + 1);  // Answered writes the place it lies in
@@ -206,10 +206,11 @@ void Replies::AnswerOwed(SmsModem& modem, Log& log, uint32_t now, uint32_t alarm
 }
 
 // An escalated SMS's first line names the number passed over: its console line shows it.
-// Confirmations take only a place no alarm waits for.
+// Confirmations take only a place no alarm waits for: TakeDue hands them out once no
+// escalation is due, and here while no batch waits.
 void Replies::QueueDue(SmsModem& modem, Log& log, uint32_t now, bool alarmsWaiting) {
   EscalationSms sms;
-  while (!modem.Full() && escalation_.TakeDue(now, &sms, RoomForOwn(modem, alarmsWaiting))) {
+  while (!modem.Full() && escalation_.TakeDue(now, &sms, !alarmsWaiting)) {
     if (sms.kind == EscalationSms::kEscalated) {
       log.LogMessage(Colour::kNormal, "Escalated to %s: %s", sms.number, sms.text);
       modem.QueueEscalatedMessage(sms.text, sms.number);

@@ -92,7 +92,7 @@ class Replies {
   void Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint32_t now,
               uint32_t alarmsRead, bool room);
   void QueueDue(SmsModem& modem, Log& log, uint32_t now, bool alarmsWaiting);
-  void AnswerOwed(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead, bool alarmsWaiting);
+  void AnswerOwed(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead);
   void SendAnswer(const char* number, SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead);
   // Room in the queue for what Kelvor says of itself: a place no alarm waits for.
   bool RoomForOwn(const SmsModem& modem, bool alarmsWaiting) const;
