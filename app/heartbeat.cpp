@@ -19,9 +19,10 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock, Log& log, const StatusFigure
   if (Due(modem, clock.TickCount()) && !waiting_) {
     waiting_ = true;
     first_ = first;
-    if (!room)
+    if (!room) {
       log.LogMessage(Colour::kNormal, "Heartbeat to %s waits - alarms come first in the SMS queue",
                      number_);
+    }
   }
   if (!waiting_ || !room) return;
   char text[kSmsTextLimit + 1];

@@ -37,10 +37,9 @@ bool StatusAnswerRate::Allows(const char* number, uint32_t now) {
 }
 
 void StatusAnswerRate::Answered(const char* number, uint32_t now) {
-  int owed = IndexOf(number);  // an owed answer given
-  Answer* place = owed >= 0                      ? &answered_[owed]
-                  : strlen(number) < kNumberSize ? Place(number)
-                                                 : nullptr;
+  int owed = IndexOf(number);  // an owed answer, given, keeps its place
+  Answer* place = owed >= 0 ? &answered_[owed] : nullptr;
+  if (place == nullptr && strlen(number) < kNumberSize) place = Place(number);
   if (place == nullptr) return;
   place->used = true;
   place->owed = false;
