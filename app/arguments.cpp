@@ -1,7 +1,8 @@
 // Every argument of the command line in one row: the text it is told apart by, its reader
 // (argument text into values, printing nothing) and its take (at its turn in start-up, the
 // lines operators know, taken or refused, and its values handed to the run). A reader and
-// its take stand side by side; the rows are at the end.
+// its take stand side by side; the rows are at the end. The rows of the phone's own
+// settings (PIN=, PAUSE=, CHARSET=, CODEPAGE=) are in phone_arguments.cpp.
 #include <cstdio>
 #include <cstring>
 
@@ -230,60 +231,6 @@ void TakeSpool(const Configuration& c, const ArgumentStep&, Log& log, RunSetup& 
   }
 }
 
-// --- PIN=nnnn: handed to each modem made (TakePort) ------------------------------------
-
-void ReadPin(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  PinSetting& read = c.pin.emplace();
-  const char* digits = argument + strlen(row.text);
-  if (!IsPin(digits)) return;
-  read.fine = true;
-  memcpy(read.digits, digits, strlen(digits) + 1);
-}
-
-// Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right
-// would give most of it away.
-void TakePin(const Configuration& c, const ArgumentStep&, Log& log, RunSetup&) {
-  if (c.pin->fine) {
-    log.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
-  } else {
-    log.LogMessage(Colour::kError, "Bad PIN - PIN= takes %d to %d digits; no PIN sent\r\n",
-                   static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
-  }
-}
-
-// --- PAUSE=seconds: handed to each modem made (TakePort) --------------------------------
-
-// Whole seconds, then at most one digit of tenths after a point.
-void ReadPause(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  PauseSetting& read = c.pause.emplace();
-  const char* value = argument + strlen(row.text);
-  const char* point = strchr(value, '.');
-  size_t whole = point != nullptr ? static_cast<size_t>(point - value) : strlen(value);
-  uint32_t seconds = 0, tenths = 0;
-  bool fine = ReadInRange(value, whole, 0, kLongestPauseAfterSend / 1000, &seconds) &&
-              (point == nullptr || ReadInRange(point + 1, strlen(point + 1), 0, 9, &tenths));
-  if (!fine || seconds * 1000 + tenths * 100 > kLongestPauseAfterSend) return;
-  read.fine = true;
-  read.milliseconds = seconds * 1000 + tenths * 100;
-}
-
-void TakePause(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
-  uint32_t pause = c.pause->milliseconds;
-  if (c.pause->fine) {
-    log.LogMessage(Colour::kNormal, "Pause after each SMS %u.%u s",
-                   static_cast<unsigned>(pause / 1000), static_cast<unsigned>(pause % 1000 / 100));
-    return;
-  }
-  char shown[61];
-  PrintableCopy(step.argument, shown, sizeof shown);
-  log.LogMessage(Colour::kError,
-                 "Bad pause - PAUSE= takes 0 to %u seconds, tenths allowed: %s; pause of %u s kept",
-                 static_cast<unsigned>(kLongestPauseAfterSend / 1000), shown,
-                 static_cast<unsigned>(pause / 1000));
-}
-
 // --- REPLIES=ON --------------------------------------------------------------------------
 
 void ReadReplies(const ArgumentRow& row, const char* argument, Configuration& c) {
@@ -407,14 +354,15 @@ constexpr ArgumentRow kLog = {"LOG=", "log file", nullptr, ReadLog, TakeLog};
 constexpr ArgumentRow kHeartbeat = {"HEARTBEAT=", "heartbeat", nullptr, ReadHeartbeat,
                                     TakeHeartbeat};
 constexpr ArgumentRow kSpool = {"SPOOL=", "spool", nullptr, ReadSpool, TakeSpool};
-constexpr ArgumentRow kPin = {"PIN=", "PIN", "PIN=****", ReadPin, TakePin};
 constexpr ArgumentRow kReplies = {"REPLIES=", "replies", nullptr, ReadReplies, TakeReplies};
 constexpr ArgumentRow kEscalate = {"ESCALATE=", nullptr, nullptr, ReadEscalate, TakeEscalate};
-constexpr ArgumentRow kPause = {"PAUSE=", "pause", nullptr, ReadPause, TakePause};
 
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
-constexpr const ArgumentRow* kLeading[] = {
-    &kDestination, &kFile, &kLog, &kHeartbeat, &kSpool, &kPin, &kReplies, &kEscalate, &kPause};
+// The phone's own settings are rows of phone_arguments.cpp.
+constexpr const ArgumentRow* kLeading[] = {&kDestination,      &kFile,         &kLog,
+                                           &kHeartbeat,        &kSpool,        &kPinArgument,
+                                           &kReplies,          &kEscalate,     &kCharsetArgument,
+                                           &kCodePageArgument, &kPauseArgument};
 // Any other argument is the kind of the first of these texts it contains, as command lines
 // have always been read.
 constexpr const ArgumentRow* kContained[] = {&kPort, &kService, &kDestination, &kFile};

@@ -5,8 +5,8 @@
 //
 // How the arguments are read, as command lines have always been read:
 // - An argument that begins with a keyword of the rows in arguments.cpp (DEST=, FILE=, LOG=,
-//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, PAUSE=) is that kind, whatever else it
-//   holds: a path or a tag name may well contain "COM" or "SER".
+//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, CHARSET=, CODEPAGE=, PAUSE=) is that
+//   kind, whatever else it holds: a path or a tag name may well contain "COM" or "SER".
 // - Any other argument is the kind of the first of "COM", "SER", "DEST=" and "FILE=" it
 //   contains, case-sensitively; an argument with none of them is passed over silently.
 // - Each COM argument makes a new modem, in place of the one an earlier COM argument
@@ -15,9 +15,9 @@
 // - DEST arguments and the lines of the files FILE arguments name (read here, in the order
 //   of the arguments) give at most 31 destinations; each one beyond is passed over with a
 //   line. A destination whose specification is incomplete or refused still takes its place.
-// - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES= and PAUSE= the first argument is the one,
-//   whether it is taken or refused; a later one is ignored with a line. ESCALATE= may come
-//   many times.
+// - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, CHARSET=, CODEPAGE= and PAUSE= the first
+//   argument is the one, whether it is taken or refused; a later one is ignored with a line.
+//   ESCALATE= may come many times.
 // - Without a COM argument or without a destination the run is the usage text, and its
 //   exit status 0; otherwise the exit status is the number of destinations.
 //
@@ -35,6 +35,7 @@
 #include "log/log.h"
 #include "log/log_file.h"
 #include "modem/sim_pin.h"
+#include "modem/sms_coding.h"
 #include "modem/sms_outbox.h"
 #include "platform/serial_mode.h"
 #include "routing/destination_list.h"
@@ -130,6 +131,20 @@ struct RepliesSetting {
   bool on = false;
 };
 
+// CHARSET=AUTO, GSM or UCS2, in any case: how texts go to the phone. Anything else is
+// refused, and texts go as they are, as without it.
+struct CharsetSetting {
+  bool fine = false;
+  Charset charset = Charset::kAsGiven;
+};
+
+// CODEPAGE=number: the code page of the texts of the SCADA database, 1 to 65535; without it
+// the node's own (SystemCodePage). It counts only with CHARSET=.
+struct CodePageSetting {
+  bool fine = false;
+  uint32_t number = 0;
+};
+
 // An ESCALATE=number,minutes,next argument: exactly three fields, its values as the
 // escalation's rule takes them (CheckRuleValues).
 struct EscalateArgument {
@@ -156,6 +171,9 @@ class RunSetup {
   virtual void StartHeartbeat(const char* number, uint32_t minutes) = 0;
   virtual void StartSpool(const char* path) = 0;
   virtual void TurnOnReplies() = 0;
+  // Texts read in `codePage` go as `charset` asks; false when the system cannot read that
+  // code page, whose letters above 127 then go as '?'.
+  virtual bool ChooseCharset(Charset charset, uint32_t codePage) = 0;
   virtual Escalation::RuleOutcome AddEscalation(const char* number, uint32_t minutes,
                                                 const char* next) = 0;
 
@@ -187,6 +205,11 @@ struct ArgumentRows {
 };
 ArgumentRows LeadingKeywords();
 ArgumentRows ContainedTexts();
+// The rows of the phone's own settings, in phone_arguments.cpp.
+extern const ArgumentRow kPinArgument;
+extern const ArgumentRow kPauseArgument;
+extern const ArgumentRow kCharsetArgument;
+extern const ArgumentRow kCodePageArgument;
 
 // What start-up does at one argument's turn. A FILE argument has one step for each
 // destination its file gives.
@@ -219,6 +242,8 @@ struct Configuration {
   std::optional<SpoolSetting> spool;
   std::optional<PinSetting> pin;
   std::optional<RepliesSetting> replies;
+  std::optional<CharsetSetting> charset;
+  std::optional<CodePageSetting> codePage;
   std::optional<PauseSetting> pause;
   Table<EscalateArgument> escalations;  // each ESCALATE= argument, in order
 

@@ -11,6 +11,7 @@
 #include "log/console_log.h"
 #include "log/log_file.h"
 #include "modem/sms_modem.h"
+#include "platform/code_page.h"
 #include "platform/text.h"
 #include "routing/destination_list.h"
 
@@ -52,6 +53,7 @@ class Kelvor : private RunSetup {
   void StartHeartbeat(const char* number, uint32_t minutes) override;
   void StartSpool(const char* path) override { spool_.Start(path); }
   void TurnOnReplies() override { replies_.TurnOn(); }
+  bool ChooseCharset(Charset charset, uint32_t codePage) override;
   Escalation::RuleOutcome AddEscalation(const char* number, uint32_t minutes,
                                         const char* next) override {
     return replies_.AddRule(number, minutes, next);
@@ -85,6 +87,8 @@ class Kelvor : private RunSetup {
   uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start
   ServiceStatus serviceStatus_;
   RunSpool spool_;
+  Charset charset_ = Charset::kAsGiven;  // CHARSET=, for every modem made
+  CodePageTable codePage_{};
 };
 
 // Start-up takes what the command line gave, argument by argument; then the parts that need
@@ -116,6 +120,15 @@ void Kelvor::MakeModem(const char* name, const char* mode, const char* pin, uint
   modem_ = std::make_unique<SmsModem>(name, mode, platform_.newSerialPort(), log_, platform_.clock);
   if (pin != nullptr) modem_->SetPin(pin);
   modem_->SetPause(pause);
+  if (charset_ != Charset::kAsGiven) modem_->SetCoding(charset_, codePage_);
+}
+
+// The code page is read once, here: no text needs the system's converter after start-up.
+bool Kelvor::ChooseCharset(Charset charset, uint32_t codePage) {
+  charset_ = charset;
+  bool read = ReadCodePage(codePage, &codePage_);
+  if (modem_) modem_->SetCoding(charset_, codePage_);
+  return read;
 }
 
 // A destination takes its place in the list, complete or not; a complete one is heard from.

@@ -27,12 +27,34 @@ bool OutgoingQueue::Take(const char* text, const char* number, SmsKind kind) {
     return false;
   }
 
-  OutgoingSms& record = records_[(head_ + count_) % kQueueCapacity];
   size_t length = strnlen(text, kSmsTextLimit + 1);
   if (length > kSmsTextLimit) {
     length = kSmsTextLimit;
     log_.LogMessage(Colour::kModem, "truncating message");
   }
+  if (count_ + PartsOf(text, length) > kQueueCapacity) {
+    log_.LogMessage(Colour::kError, "Message queue full - SMS to %s lost\r\n", shown);
+    return false;
+  }
+  for (size_t at = 0; at < length;) {
+    size_t part = coding_.FirstPart(text + at, length - at);
+    Add(text + at, part, number, kind);
+    at += part;
+  }
+  if (length == 0) Add(text, 0, number, kind);
+  return true;
+}
+
+int OutgoingQueue::PartsOf(const char* text, size_t length) const {
+  int parts = 1;
+  for (size_t at = coding_.FirstPart(text, length); at < length; ++parts) {
+    at += coding_.FirstPart(text + at, length - at);
+  }
+  return parts;
+}
+
+void OutgoingQueue::Add(const char* text, size_t length, const char* number, SmsKind kind) {
+  OutgoingSms& record = records_[(head_ + count_) % kQueueCapacity];
   for (size_t i = 0; i < length; ++i) {
     record.text[i] = (text[i] == kCtrlZ || text[i] == kEscape) ? ' ' : text[i];
   }
@@ -42,7 +64,6 @@ bool OutgoingQueue::Take(const char* text, const char* number, SmsKind kind) {
   record.attempts = 0;
   ++count_;
   ++changes_;
-  return true;
 }
 
 void OutgoingQueue::RemoveHead() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "log/log.h"
+#include "modem/sms_coding.h"
 #include "modem/sms_outbox.h"
 
 namespace kelvor {
@@ -15,8 +16,13 @@ class OutgoingQueue {
   // Copies the SMS in at the tail; false, with a console line, when it is refused: the
   // queue is full, or the number is empty, too long or holds a character that would break
   // the command it goes into. A text over 159 characters is cut; Ctrl-Z and ESC in it,
-  // which would end the text at the modem early, become spaces.
+  // which would end the text at the modem early, become spaces. With a charset chosen, a
+  // text longer than one SMS of its coding goes as several, each its own record, or not at
+  // all when the queue has no room for them all.
   bool QueueMessage(const char* text, const char* number, SmsKind kind = SmsKind::kAlarm);
+  // How texts go (CHARSET=); as given until set.
+  void SetCoding(const SmsCoding& coding) { coding_ = coding; }
+  const SmsCoding& Coding() const { return coding_; }
 
   int Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
@@ -51,6 +57,8 @@ class OutgoingQueue {
 
  private:
   bool Take(const char* text, const char* number, SmsKind kind);
+  void Add(const char* text, size_t length, const char* number, SmsKind kind);
+  int PartsOf(const char* text, size_t length) const;
   void RemoveHead();
 
   OutgoingSms records_[kQueueCapacity];
@@ -61,6 +69,7 @@ class OutgoingQueue {
   bool hasConfirmed_ = false;
   Log& log_;
   SmsTally tally_{};
+  SmsCoding coding_;
 };
 
 }  // namespace kelvor

@@ -8,8 +8,8 @@ Phone::Phone(const char* portName, const char* mode, std::unique_ptr<SerialPort>
       link_(std::move(port), log),
       channel_(link_, log, clock),
       sim_(log),
-      startup_(channel_, sim_, log, clock),
-      sending_(channel_, queue, health_, log, clock),
+      startup_(channel_, sim_, queue.Coding(), charsets_, log, clock),
+      sending_(channel_, queue, health_, charsets_, log, clock),
       inbox_(channel_, clock) {
   if (portName != nullptr) link_.OpenPort(portName, mode);
   channel_.Start();
@@ -87,10 +87,13 @@ void Phone::Step() {
 }
 
 // Sending comes first; the SMS received are read only while none waits to be addressed, and
-// the signal is asked only while the phone has nothing else to do. An error the phone reports
-// unasked meanwhile becomes the last error.
+// in the phone's 7-bit set (under UCS2 it gives senders and texts as hex); the signal is
+// asked only while the phone has nothing else to do. An error the phone reports unasked
+// meanwhile becomes the last error.
 void Phone::StepReady() {
   if (sending_.Start()) {
+    turn_ = Turn::kSending;
+  } else if (inbox_.Listening() && sending_.RestoreSet()) {
     turn_ = Turn::kSending;
   } else if (inbox_.Start()) {
     turn_ = Turn::kReading;

@@ -78,6 +78,7 @@ class Phone {
   AtChannel channel_;
   SimPin sim_;
   PhoneHealth health_;
+  PhoneCharsets charsets_;
   StartupScript startup_;
   SmsSending sending_;
   SmsInbox inbox_;

@@ -28,6 +28,7 @@ class SmsInbox {
 
   // Reads the SMS that reach the phone from now on.
   void Listen();
+  bool Listening() const { return listening_; }
   // The start-up script has ended: the SMS read but not deleted (a reset may have cut a
   // read short) are listed first.
   void AfterStartup() { listReadNext_ = listening_; }

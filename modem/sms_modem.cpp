@@ -1,5 +1,7 @@
 #include "modem/sms_modem.h"
 
+#include <cstring>
+
 namespace kelvor {
 
 SmsModem::SmsModem(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
@@ -24,6 +26,16 @@ bool SmsModem::QueueEscalatedMessage(const char* text, const char* number) {
 
 bool SmsModem::Full() const {
   return queue_.Full();
+}
+
+bool SmsModem::FitsOneSms(const char* text) const {
+  return queue_.Coding().FitsOne(text, strnlen(text, kSmsTextLimit + 1));
+}
+
+void SmsModem::SetCoding(Charset charset, const CodePageTable& table) {
+  SmsCoding coding;
+  coding.Set(charset, table);
+  queue_.SetCoding(coding);
 }
 
 int SmsModem::QueuedCount() const {

@@ -9,6 +9,7 @@
 #include "modem/incoming_sms.h"
 #include "modem/outgoing_queue.h"
 #include "modem/phone.h"
+#include "modem/sms_coding.h"
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"
 #include "platform/keyboard.h"
@@ -35,7 +36,11 @@ class SmsModem : public SmsOutbox {
   // Queues an alarm passed on to the next on call.
   bool QueueEscalatedMessage(const char* text, const char* number);
   bool Full() const override;
+  bool FitsOneSms(const char* text) const override;
   int QueuedCount() const;
+  // Texts read in the code page of `table` go as `charset` asks, the phone asked for the
+  // character sets it offers at each initialisation; without this call they go as given.
+  void SetCoding(Charset charset, const CodePageTable& table);
   // Takes the service-centre number (null: none given) and logs the number held.
   void SetServiceNumber(const char* number);
   // Takes the SIM's PIN (4 to 8 digits; null: none), sent only when the SIM asks for it.

@@ -15,6 +15,10 @@ bool FitsCommand(const char* number) {
   return strnlen(number, kNumberSize) < kNumberSize && SafeForCommand(number);
 }
 
+bool SmsOutbox::FitsOneSms(const char* text) const {
+  return strnlen(text, kSmsTextLimit + 1) <= kSmsTextLimit;
+}
+
 void PrintableCopy(const char* text, char* printable, size_t size) {
   size_t i = 0;
   for (; i + 1 < size && text[i] != '\0'; ++i) {

@@ -66,6 +66,9 @@ class SmsOutbox {
   virtual bool QueueMessage(const char* text, const char* number) = 0;
   // True while no further SMS would be taken: a caller that can wait may offer it later.
   virtual bool Full() const = 0;
+  // True when `text` goes as one SMS: 159 characters, or fewer where the coding chosen
+  // holds fewer (70 of UCS-2). A longer one is cut, or sent as several.
+  virtual bool FitsOneSms(const char* text) const;
 };
 
 }  // namespace kelvor

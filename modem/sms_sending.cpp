@@ -1,5 +1,6 @@
 #include "modem/sms_sending.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/text.h"
@@ -17,15 +18,53 @@ constexpr int32_t kRegistrationOther = 4;  // "unknown", for a state outside 0 t
 
 }  // namespace
 
-SmsSending::SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health, Log& log,
-                       Clock& clock)
-    : channel_(channel), queue_(queue), health_(health), log_(log), clock_(clock) {}
+SmsSending::SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health,
+                       PhoneCharsets& charsets, Log& log, Clock& clock)
+    : channel_(channel),
+      queue_(queue),
+      health_(health),
+      charsets_(charsets),
+      log_(log),
+      clock_(clock) {}
 
 bool SmsSending::Start() {
   DropExhausted();
   if (!HasWork()) return false;
-  channel_.SendFormatted("AT+CMGS=\"%s\"\r", queue_.Head().number);
-  stage_ = Stage::kPrompt;
+  return Address();
+}
+
+// The set and the data coding the head SMS needs go first, one command a step, each only
+// when it is not in force; without a charset chosen neither ever goes. Under UCS2 the phone
+// takes the number in hex too.
+bool SmsSending::Address() {
+  const OutgoingSms& head = queue_.Head();
+  const SmsCoding& coding = queue_.Coding();
+  form_ = coding.SetFor(head.text, strlen(head.text), charsets_.offered, charsets_.rest);
+  bool ucs2 = form_ == TextSet::kUcs2;
+  restoring_ = false;
+  if (form_ != TextSet::kNone && form_ != charsets_.inForce) {
+    wanted_ = form_;
+    channel_.SendFormatted("AT+CSCS=\"%s\"\r", SetName(form_));
+    stage_ = Stage::kSelect;
+  } else if (form_ != TextSet::kNone && ucs2 != charsets_.ucs2Coding) {
+    wanted_ = form_;
+    channel_.SendFormatted("AT+CSMP=17,167,0,%d\r", ucs2 ? 8 : 0);
+    stage_ = Stage::kCoding;
+  } else {
+    char number[kNumberSize * 4 + 1];
+    if (ucs2) coding.Encode(head.number, strlen(head.number), TextSet::kUcs2, number);
+    channel_.SendFormatted("AT+CMGS=\"%s\"\r", ucs2 ? number : head.number);
+    stage_ = Stage::kPrompt;
+  }
+  return true;
+}
+
+bool SmsSending::RestoreSet() {
+  if (charsets_.inForce != TextSet::kUcs2 || charsets_.rest == TextSet::kNone) return false;
+  wanted_ = charsets_.rest;
+  restoring_ = true;
+  channel_.SendFormatted("AT+CSCS=\"%s\"\r", SetName(wanted_));
+  stage_ = Stage::kSelect;
   return true;
 }
 
@@ -46,6 +85,10 @@ bool SmsSending::Step() {
       return StepSignal();
     case Stage::kRegistration:
       return StepRegistration();
+    case Stage::kSelect:
+      return StepSelect();
+    case Stage::kCoding:
+      return StepCoding();
     case Stage::kPause:
     case Stage::kNone:
       break;
@@ -77,11 +120,66 @@ bool SmsSending::StepPrompt() {
     channel_.Discard();
     return Done();
   }
-  channel_.SendFormatted("%s%c", queue_.Head().text, kCtrlZ);
+  SendText();
   stage_ = Stage::kResult;
   queue_.CountAttempt();
   channel_.Discard();
   return true;
+}
+
+// The text as the phone takes it in the set chosen for it; the console shows it as written.
+void SmsSending::SendText() {
+  const char* text = queue_.Head().text;
+  if (form_ == TextSet::kNone) {
+    channel_.SendFormatted("%s%c", text, kCtrlZ);
+    return;
+  }
+  char wire[kWireTextSize + 1];
+  size_t length = queue_.Coding().Encode(text, strlen(text), form_, wire);
+  wire[length] = kCtrlZ;
+  wire[length + 1] = '\0';
+  char shown[sizeof queue_.Head().text + 1];
+  snprintf(shown, sizeof shown, "%s%c", text, kCtrlZ);
+  channel_.SendMasked(wire, shown);
+}
+
+bool SmsSending::StepSelect() {
+  if (channel_.Contains("OK")) {
+    charsets_.inForce = wanted_;
+    channel_.Discard();
+    channel_.Renew();
+    if (restoring_ || queue_.Empty()) return Done();
+    return Address();
+  }
+  return CodingRefused("AT+CSCS");
+}
+
+bool SmsSending::StepCoding() {
+  if (channel_.Contains("OK")) {
+    charsets_.ucs2Coding = wanted_ == TextSet::kUcs2;
+    channel_.Discard();
+    channel_.Renew();
+    if (queue_.Empty()) return Done();
+    return Address();
+  }
+  return CodingRefused("AT+CSMP");
+}
+
+// A phone that refuses UCS-2 after offering it gets the SMS in its 7-bit set, '?' for what
+// that lacks; one that refuses its 7-bit set gets the bytes as they are. Said at each
+// refusal, which the next reset may mend.
+bool SmsSending::CodingRefused(const char* command) {
+  if (!channel_.EndedError()) return true;
+  channel_.Discard();
+  channel_.Renew();
+  if (wanted_ == TextSet::kUcs2) {
+    charsets_.offered = static_cast<uint8_t>(charsets_.offered & ~static_cast<uint8_t>(wanted_));
+  } else {
+    charsets_.rest = TextSet::kNone;
+  }
+  log_.LogMessage(Colour::kError, "The phone refused %s for %s - SMS go without it\r\n", command,
+                  SetName(wanted_));
+  return Done();
 }
 
 bool SmsSending::StepResult() {

@@ -1,5 +1,6 @@
-// Sending the queued SMS through one phone, one at a time: the command and its prompt, the
-// text and its confirmation, then a pause; holding them while the network is away; and,
+// Sending the queued SMS through one phone, one at a time: the character set and data coding
+// the text needs, when a charset is chosen and they are not in force, the command and its
+// prompt, the text and its confirmation, then a pause; holding them while the network is away; and,
 // while nothing goes, asking the phone for its signal (and, during a hold, its network
 // registration), which also shows that it still answers.
 #pragma once
@@ -11,6 +12,7 @@
 #include "modem/modem_errors.h"
 #include "modem/outgoing_queue.h"
 #include "modem/phone_health.h"
+#include "modem/sms_coding.h"
 #include "platform/clock.h"
 
 namespace kelvor {
@@ -19,13 +21,17 @@ constexpr int32_t kSendFailed = 515;  // last error after a refused SMS
 
 class SmsSending {
  public:
-  SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health, Log& log, Clock& clock);
+  SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health, PhoneCharsets& charsets,
+             Log& log, Clock& clock);
 
   // True while an SMS waits to be addressed: one is queued and the network is not away.
   bool HasWork() const { return !queue_.Empty() && network_ == Network::kUsable; }
   // Gives up the SMS sent too often, then addresses the oldest, if any waits: true when
   // its command went.
   bool Start();
+  // Selects the phone's 7-bit set again while UCS-2 is in force, in which the phone would
+  // give the SMS it received as hex: true when the command went.
+  bool RestoreSet();
   // Asks for the signal once the phone has been idle as long as an answer may take: true
   // when the query went.
   bool AskSignal();
@@ -43,6 +49,8 @@ class SmsSending {
  private:
   enum class Stage : uint8_t {
     kNone,          // no SMS under way: the phone is in Ready, or busy with another matter
+    kSelect,        // AT+CSCS went: the set the SMS needs, or the 7-bit set again
+    kCoding,        // AT+CSMP went: the data coding the SMS needs
     kPrompt,        // AT+CMGS went: waiting for the prompt
     kResult,        // the text went: waiting for its confirmation
     kPause,         // confirmed: resting
@@ -55,6 +63,11 @@ class SmsSending {
 
   bool Done();
   void DropExhausted();
+  bool Address();
+  bool StepSelect();
+  bool StepCoding();
+  bool CodingRefused(const char* command);
+  void SendText();
   bool StepPrompt();
   bool StepResult();
   bool StepSignal();
@@ -67,12 +80,16 @@ class SmsSending {
   AtChannel& channel_;
   OutgoingQueue& queue_;
   PhoneHealth& health_;
+  PhoneCharsets& charsets_;
   Log& log_;
   Clock& clock_;
   Stage stage_ = Stage::kNone;
   Network network_ = Network::kUsable;
   uint32_t pause_ = kDefaultPauseAfterSend;
   uint32_t pauseEnd_ = 0;
+  TextSet wanted_ = TextSet::kNone;  // the set or coding asked for (kSelect, kCoding)
+  bool restoring_ = false;           // kSelect for the 7-bit set, no SMS under way
+  TextSet form_ = TextSet::kNone;    // the set the SMS under way goes in
 };
 
 }  // namespace kelvor

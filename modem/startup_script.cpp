@@ -15,13 +15,23 @@ enum class Answer : uint8_t {
   kPinState,       // "+CPIN: <state>": the PIN goes only when the SIM asks for it
   kPin,            // "OK" asks the SIM again; a refusal is never tried again
   kServiceCentre,  // "OK" goes on; an error has the service number set first
+  kCharsets,       // "+CSCS: (...)": the sets offered, and the one to select
+  kCharset,        // "OK": the set is in force; an error: none is
 };
 
 // When a row runs; a row whose condition does not hold is passed over.
-enum class When : uint8_t { kAlways, kPinGiven, kPinWanted, kAnnouncing, kServiceUnknown };
+enum class When : uint8_t {
+  kAlways,
+  kPinGiven,
+  kPinWanted,
+  kAnnouncing,
+  kCharsetChosen,
+  kRestSet,
+  kServiceUnknown,
+};
 
 // What a command carries besides its text.
-enum class Fill : uint8_t { kNone, kPin, kServiceNumber };
+enum class Fill : uint8_t { kNone, kPin, kServiceNumber, kCharset };
 
 // A row's `line` is said as it begins; the script ends after the last row that runs, of the
 // last two, saying its `ready`.
@@ -43,6 +53,10 @@ constexpr Row kRows[] = {
     {"Going to text\r\n", "AT+CMGF=1\r", Fill::kNone, When::kAlways, Answer::kOk, nullptr},
     {"Going to CNMI\r\n", "AT+CNMI=2,1\r", Fill::kNone, When::kAnnouncing, Answer::kOkOrError,
      nullptr},
+    {"Query character sets\r\n", "AT+CSCS=?\r", Fill::kNone, When::kCharsetChosen,
+     Answer::kCharsets, nullptr},
+    {"Going to CSCS\r\n", "AT+CSCS=\"%s\"\r", Fill::kCharset, When::kRestSet, Answer::kCharset,
+     nullptr},
     // The two ways to Ready differ in the case of the R, as operators' logs have them.
     {"Query Service\r\n", "AT+CSCA?\r", Fill::kNone, When::kAlways, Answer::kServiceCentre,
      "Going to ready\r\n"},
@@ -60,8 +74,14 @@ constexpr int kPinStateRow = RowOf(Answer::kPinState);
 
 }  // namespace
 
-StartupScript::StartupScript(AtChannel& channel, SimPin& sim, Log& log, Clock& clock)
-    : channel_(channel), sim_(sim), log_(log), clock_(clock) {}
+StartupScript::StartupScript(AtChannel& channel, SimPin& sim, const SmsCoding& coding,
+                             PhoneCharsets& charsets, Log& log, Clock& clock)
+    : channel_(channel),
+      sim_(sim),
+      coding_(coding),
+      charsets_(charsets),
+      log_(log),
+      clock_(clock) {}
 
 void StartupScript::SetServiceNumber(const char* number) {
   if (number != nullptr) {
@@ -84,6 +104,8 @@ void StartupScript::Restart() {
   phase_ = Phase::kAnswer;
   pinWanted_ = false;
   serviceUnknown_ = false;
+  charsets_.inForce = TextSet::kNone;  // ATZ brings back the phone's own set and coding
+  charsets_.ucs2Coding = false;
   sim_.Restart();
   SendCommand();
   channel_.Discard();
@@ -110,6 +132,10 @@ bool StartupScript::Step() {
       return StepPinState();
     case Answer::kPin:
       return StepPin();
+    case Answer::kCharsets:
+      return StepCharsets();
+    case Answer::kCharset:
+      return StepCharsetSelected();
   }
   return false;
 }
@@ -124,6 +150,10 @@ bool StartupScript::Holds(int row) const {
       return pinWanted_;
     case When::kAnnouncing:
       return announcing_;
+    case When::kCharsetChosen:
+      return coding_.Chosen() != Charset::kAsGiven;
+    case When::kRestSet:
+      return charsets_.rest != TextSet::kNone;
     case When::kServiceUnknown:
       return serviceUnknown_;
   }
@@ -161,6 +191,9 @@ void StartupScript::SendCommand() {
       break;
     case Fill::kServiceNumber:
       channel_.SendFormatted(row.command, serviceNumber_);
+      break;
+    case Fill::kCharset:
+      channel_.SendFormatted(row.command, SetName(charsets_.rest));
       break;
   }
 }
@@ -220,6 +253,38 @@ void StartupScript::WaitForSim() {
   if (!sim_.Busy()) return;
   phase_ = Phase::kSimBusy;
   askAt_ = clock_.TickCount() + kSimBusyPause;
+}
+
+// The sets the phone lists; a phone that cannot say (an error) offers none.
+bool StartupScript::StepCharsets() {
+  if (!channel_.Contains("OK") && !channel_.EndedError()) return false;
+  const char* listed = channel_.Find("+CSCS:");
+  charsets_.offered = listed != nullptr && channel_.Contains("OK") ? OfferedSets(listed) : 0;
+  charsets_.rest = RestSet(charsets_.offered);
+  if (charsets_.offered == 0) SayNoCharset();
+  return Next();
+}
+
+// A set the phone listed but will not select is as good as none.
+bool StartupScript::StepCharsetSelected() {
+  if (channel_.Contains("OK")) {
+    charsets_.inForce = charsets_.rest;
+    return Next();
+  }
+  if (!channel_.EndedError()) return false;
+  charsets_.offered = 0;
+  charsets_.rest = TextSet::kNone;
+  SayNoCharset();
+  return Next();
+}
+
+// Said once a run: the texts go as their bytes, as without a charset, at every reset after.
+void StartupScript::SayNoCharset() {
+  if (charsets_.unusableSaid) return;
+  charsets_.unusableSaid = true;
+  log_.LogMessage(Colour::kError,
+                  "The phone offers no character set Kelvor can use (GSM, IRA, 8859-1, UCS2) - "
+                  "texts go as they are, as without CHARSET=\r\n");
 }
 
 }  // namespace kelvor

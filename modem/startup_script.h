@@ -2,7 +2,9 @@
 // one list (startup_script.cpp); a row whose condition does not hold is passed over. The
 // SIM is asked for its state only when a PIN is given, and gets the PIN only when it asks;
 // the phone is asked to announce the SMS it receives only when the program reads them; the
-// service centre is set only when the phone cannot say it.
+// phone is asked for its character sets, and one is selected, only when a charset is chosen
+// (ATZ brings back the phone's own, so after every reset); the service centre is set only
+// when the phone cannot say it.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include "log/log.h"
 #include "modem/at_channel.h"
 #include "modem/sim_pin.h"
+#include "modem/sms_coding.h"
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"
 
@@ -19,7 +22,8 @@ constexpr uint32_t kSimBusyPause = 3000;  // ms before a busy SIM is asked again
 
 class StartupScript {
  public:
-  StartupScript(AtChannel& channel, SimPin& sim, Log& log, Clock& clock);
+  StartupScript(AtChannel& channel, SimPin& sim, const SmsCoding& coding, PhoneCharsets& charsets,
+                Log& log, Clock& clock);
 
   // Takes the service-centre number and logs the number held. A null `number` takes
   // nothing; one that does not fit 31 characters or holds a character that would break the
@@ -46,9 +50,14 @@ class StartupScript {
   bool StepPinState();
   bool StepPin();
   void WaitForSim();
+  bool StepCharsets();
+  bool StepCharsetSelected();
+  void SayNoCharset();
 
   AtChannel& channel_;
   SimPin& sim_;
+  const SmsCoding& coding_;
+  PhoneCharsets& charsets_;
   Log& log_;
   Clock& clock_;
   int row_ = 0;  // of the list, whose command awaits its answer

@@ -142,8 +142,16 @@ void AlarmBatch::Begin(const char* header) {
   alarms_ = BatchAlarms{};
 }
 
-bool AlarmBatch::Fits(size_t length) const {
-  return alarms_.namedCount < kNamedCapacity && length_ + length <= kSmsTextLimit;
+// No coding holds more than 159 characters; within them, the outbox knows the limit of the
+// coding the texts go in (70 of UCS-2), so it is asked of the batch as it would be.
+bool AlarmBatch::Fits(const char* text, size_t length, const SmsOutbox& outbox) const {
+  if (alarms_.namedCount >= kNamedCapacity || length_ + length > kSmsTextLimit) return false;
+  char joined[kSmsTextLimit + 1];
+  memcpy(joined, text_, namedEnd_);
+  memcpy(joined + namedEnd_, text, length);
+  memcpy(joined + namedEnd_ + length, text_ + namedEnd_, length_ - namedEnd_);
+  joined[length_ + length] = '\0';
+  return outbox.FitsOneSms(joined);
 }
 
 void AlarmBatch::Name(const char* text, const NamedAlarm& alarm) {
@@ -170,14 +178,14 @@ void AlarmBatch::AddNamed(const NamedAlarm& alarm, size_t length) {
 // The alarms less urgent than the new one give way on a copy, one by one, until its text
 // fits; only if it then does is the copy taken. A batch is a few hundred bytes, copied only
 // when it names one less urgent: in a flood of alarms alike, each is simply counted.
-bool AlarmBatch::Keep(const char* text, const NamedAlarm& alarm) {
+bool AlarmBatch::Keep(const char* text, const NamedAlarm& alarm, const SmsOutbox& outbox) {
   const int priority = PriorityOf(alarm.priority);
   if (NextToGiveWay(priority) >= 0) {
     AlarmBatch trial = *this;
     for (int index = trial.NextToGiveWay(priority); index >= 0;
          index = trial.NextToGiveWay(priority)) {
       trial.GiveWay(index);
-      if (trial.Fits(alarm.length)) {
+      if (trial.Fits(text, alarm.length, outbox)) {
         *this = trial;
         Name(text, alarm);
         return true;
@@ -185,7 +193,7 @@ bool AlarmBatch::Keep(const char* text, const NamedAlarm& alarm) {
     }
   }
   Count(alarm);
-  for (int index = NextToGiveWay(-1); length_ > kSmsTextLimit && index >= 0;
+  for (int index = NextToGiveWay(-1); !outbox.FitsOneSms(text_) && index >= 0;
        index = NextToGiveWay(-1)) {
     GiveWay(index);
   }

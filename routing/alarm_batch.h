@@ -94,16 +94,19 @@ class AlarmBatch {
   const BatchAlarms& Alarms() const { return alarms_; }
   bool HoldsAlarms() const { return alarms_.namedCount > 0 || alarms_.counted.Total() > 0; }
 
-  // True when a text of `length` characters joins the batch as it stands: within 159
-  // characters, the summary line included.
-  bool Fits(size_t length) const;
+  size_t Length() const { return length_; }
+
+  // True when `text`, `length` characters, joins the batch as it stands: the batch, the
+  // summary line included, still goes as one SMS of the outbox's coding (159 characters, or
+  // fewer: 70 of UCS-2).
+  bool Fits(const char* text, size_t length, const SmsOutbox& outbox) const;
   // Appends the alarm's text, `alarm.length` characters.
   void Name(const char* text, const NamedAlarm& alarm);
   // Takes an alarm whose text does not fit into a batch that cannot be handed over. The
   // alarm takes the place of named ones less urgent than itself if that makes room for its
   // text, and is counted otherwise; named ones then give way to the summary line while the
-  // batch would pass 159 characters. True when the alarm is named.
-  bool Keep(const char* text, const NamedAlarm& alarm);
+  // batch would pass one SMS of the outbox's coding. True when the alarm is named.
+  bool Keep(const char* text, const NamedAlarm& alarm, const SmsOutbox& outbox);
 
   // A batch kept before a restart, as its text alone (a spool written before batches
   // counted alarms): each alarm text, found by its time line, is named again, taken as

@@ -45,14 +45,17 @@ void AlarmDestination::OfferAlarm(const AlarmRecord& record, RoutingContext& con
 // Adds the alarm to the batch, handing the batch over first when its text does not fit.
 // True when the batch names the alarm, false when it counts it.
 bool AlarmDestination::Take(const char* text, const NamedAlarm& alarm, RoutingContext& context) {
-  if (!batch_.Fits(alarm.length)) {
+  if (!batch_.Fits(text, alarm.length, context.outbox)) {
     if (!batch_.HoldsAlarms()) {
-      // The header alone goes while the queue has room, as it always did, and the text, too
-      // long to share an SMS with it, fills a batch of its own for the queue to shorten.
-      if (!context.outbox.Full()) SendBatch(context);
+      // A header alone goes, as it always has, only where header and text pass 159 characters
+      // (and while the queue has room: it carries no alarm); the text fills a batch of its own
+      // for the queue to shorten. A coding that holds fewer (70 of UCS-2) never makes an SMS of
+      // a header alone: the text joins it, and the queue makes SMS of its coding of them.
+      bool over = batch_.Length() + alarm.length > kSmsTextLimit;
+      if (over && !context.outbox.Full()) SendBatch(context);
     } else if (!HandOver(context)) {
       overflowing_ = true;
-      return batch_.Keep(text, alarm);
+      return batch_.Keep(text, alarm, context.outbox);
     }
   }
   batch_.Name(text, alarm);

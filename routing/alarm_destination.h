@@ -29,12 +29,13 @@ class AlarmDestination {
   explicit AlarmDestination(const ParsedDestination& parsed);
 
   // Filters one alarm and, if it concerns this destination, adds its text to the batch.
-  // When the text would take the batch past 159 characters, the batch is handed to the
-  // modem first. If the queue is full then, the batch stays, and the alarm takes the place
-  // of a less urgent one it names or is counted in the batch's summary line (AlarmBatch::Keep).
+  // When the text would take the batch past one SMS (159 characters, or what the outbox's
+  // coding holds), the batch is handed to the modem first. If the queue is full then, the
+  // batch stays, and the alarm takes the place of a less urgent one it names or is counted in
+  // the batch's summary line (AlarmBatch::Keep).
   void OfferAlarm(const AlarmRecord& record, RoutingContext& context);
   // Hands the batch to the modem once its delay has run out, or at once when it stayed
-  // past its 159 characters. A batch that finds the queue full stays pending and is offered
+  // past one SMS. A batch that finds the queue full stays pending and is offered
   // again at every call, taking later alarms while they fit, and counting them after.
   void FlushIfDue(RoutingContext& context);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
 
 namespace kelvor::sim {
 namespace {
@@ -47,7 +48,137 @@ int Index(const std::string& arguments) {
 // Where a registered phone is, for AT+CREG=2.
 const char kLocation[] = ",\"00A1\",\"1B2C\"";
 
+// The GSM 7-bit default alphabet as a handset shows it: code 0x00 to 0x1F, then the codes
+// above that are not ASCII's own; 0x1B escapes to the extension table.
+const char32_t kGsmLow[32] = {0x40,  0xA3,  0x24,  0xA5,  0xE8,  0xE9,  0xF9,  0xEC,
+                              0xF2,  0xC7,  0x0A,  0xD8,  0xF8,  0x0D,  0xC5,  0xE5,
+                              0x394, 0x5F,  0x3A6, 0x393, 0x39B, 0x3A9, 0x3A0, 0x3A8,
+                              0x3A3, 0x398, 0x39E, 0x1B,  0xC6,  0xE6,  0xDF,  0xC9};
+// Pairs of a code and its character; plain arrays, so that the soak's heap count holds the
+// phone's SMS alone.
+struct Code {
+  unsigned code;
+  char32_t character;
+};
+constexpr Code kGsmHigh[] = {{0x24, 0xA4}, {0x40, 0xA1}, {0x5B, 0xC4}, {0x5C, 0xD6}, {0x5D, 0xD1},
+                             {0x5E, 0xDC}, {0x5F, 0xA7}, {0x60, 0xBF}, {0x7B, 0xE4}, {0x7C, 0xF6},
+                             {0x7D, 0xF1}, {0x7E, 0xFC}, {0x7F, 0xE0}};
+constexpr Code kGsmExtension[] = {{0x0A, 0x0C}, {0x14, '^'},   {0x28, '{'}, {0x29, '}'},
+                                  {0x2F, '\\'}, {0x3C, '['},   {0x3D, '~'}, {0x3E, ']'},
+                                  {0x40, '|'},  {0x65, 0x20AC}};
+
+char32_t GsmCharacter(unsigned code) {
+  if (code < 32) return kGsmLow[code];
+  for (const Code& high : kGsmHigh) {
+    if (high.code == code) return high.character;
+  }
+  return code;
+}
+
+// The extension table's character of `code`, or 0.
+char32_t GsmExtension(unsigned code) {
+  for (const Code& extension : kGsmExtension) {
+    if (extension.code == code) return extension.character;
+  }
+  return 0;
+}
+
+// Septets a character takes in the alphabet: 1, 2 in the extension table, 0 in neither.
+int Septets(char32_t character) {
+  for (unsigned code = 0; code < 128; ++code) {
+    if (code != 0x1B && GsmCharacter(code) == character) return 1;
+  }
+  for (const Code& extension : kGsmExtension) {
+    if (extension.character == character) return 2;
+  }
+  return 0;
+}
+
+std::string Utf8(const std::u32string& text) {
+  std::string out;
+  for (char32_t c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// The characters a 7-bit text stands for in `charset`; what the alphabet lacks becomes '?',
+// as the phone's conversion would make it.
+std::u32string SevenBit(const std::string& line, const std::string& charset, bool* valid) {
+  std::u32string text;
+  if (charset == "UCS2") {
+    *valid = FromUcs2Hex(line, &text);
+    for (char32_t& c : text) c = Septets(c) > 0 ? c : U'?';
+    return text;
+  }
+  *valid = true;
+  for (size_t i = 0; i < line.size(); ++i) {
+    unsigned byte = static_cast<unsigned char>(line[i]);
+    if (charset != "GSM") {
+      bool known = byte < 0x80 || charset == "8859-1";
+      text += known && Septets(byte) > 0 ? byte : U'?';
+    } else if (byte == 0x1B && i + 1 < line.size() &&
+               GsmExtension(static_cast<unsigned char>(line[i + 1])) != 0) {
+      text += GsmExtension(static_cast<unsigned char>(line[++i]));
+    } else {
+      text += byte < 0x80 && byte != 0x1B ? GsmCharacter(byte) : U'?';
+    }
+  }
+  return text;
+}
+
 }  // namespace
+
+std::string Ucs2Hex(const std::u32string& text) {
+  std::string out;
+  for (char32_t c : text) {
+    char hex[8];
+    snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(c & 0xFFFF));
+    out += hex;
+  }
+  return out;
+}
+
+bool FromUcs2Hex(const std::string& hex, std::u32string* text) {
+  text->clear();
+  if (hex.size() % 4 != 0 || hex.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos) {
+    return false;
+  }
+  for (size_t at = 0; at < hex.size(); at += 4) {
+    *text += static_cast<char32_t>(std::stoul(hex.substr(at, 4), nullptr, 16));
+  }
+  return true;
+}
+
+bool HandsetText(const std::string& line, const std::string& charset, int dcs, std::string* shown) {
+  std::u32string text;
+  bool valid = true;
+  size_t length = 0;
+  if (dcs == 8) {
+    valid = FromUcs2Hex(line, &text);
+    length = text.size();
+  } else {
+    text = SevenBit(line, charset, &valid);
+    for (char32_t c : text) length += static_cast<size_t>(std::max(Septets(c), 1));
+  }
+  if (!valid || length > (dcs == 8 ? 70u : 160u)) return false;
+  std::u32string lines;  // a line end as LF, whichever the text carried
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == U'\r' && i + 1 < text.size() && text[i + 1] == U'\n') continue;
+    lines += text[i] == U'\r' ? U'\n' : text[i];
+  }
+  *shown = Utf8(lines);
+  return true;
+}
 
 bool QuotedArgument(const std::string& arguments, std::string* value) {
   if (arguments.size() < 2 || arguments[0] != '"') return false;
@@ -128,6 +259,8 @@ void GsmPhone::Reset() {
   cregMode_ = 0;
   cnmiMode_ = 0;
   cnmiMt_ = 0;
+  charset_ = "GSM";
+  dcs_ = 0;
   line_.clear();
   inText_ = false;
   strayText_ = false;
@@ -311,6 +444,9 @@ std::string GsmPhone::Command(const std::string& line) {
   }
   if (StartsWith(upper, "AT+CPIN")) return PinCommand(upper, command);
   if (StartsWith(upper, "AT+CREG")) return RegistrationCommand(upper);
+  if (StartsWith(upper, "AT+CSCS") || StartsWith(upper, "AT+CSMP")) {
+    return CharsetCommand(upper, command);
+  }
   std::string refusal = SimRefusal(upper);
   if (!refusal.empty()) return refusal;
   return SmsCommand(upper, command);
@@ -371,6 +507,39 @@ std::string GsmPhone::RegistrationCommand(const std::string& upper) {
   return Error();
 }
 
+// AT+CSCS: the sets offered, the one in force, one selected; AT+CSMP: the data coding.
+std::string GsmPhone::CharsetCommand(const std::string& upper, const std::string& command) {
+  const std::vector<std::string>& offered = options_.charsets;
+  if (upper == "AT+CSCS=?" && !offered.empty()) {
+    std::string list;
+    for (const std::string& name : offered) list += (list.empty() ? "\"" : ",\"") + name + "\"";
+    return "\r\n+CSCS: (" + list + ")\r\n" + Ok();
+  }
+  if (upper == "AT+CSCS?") return "\r\n+CSCS: \"" + charset_ + "\"\r\n" + Ok();
+  std::string name;
+  if (StartsWith(upper, "AT+CSCS=") && QuotedArgument(command.substr(8), &name) &&
+      std::find(offered.begin(), offered.end(), name) != offered.end()) {
+    charset_ = name;
+    return Ok();
+  }
+  if (upper == "AT+CSMP?") return "\r\n+CSMP: 17,167,0," + std::to_string(dcs_) + "\r\n" + Ok();
+  std::vector<int> fields;
+  if (StartsWith(upper, "AT+CSMP=") && Fields(upper.substr(8), &fields) && fields.size() == 4 &&
+      (fields[3] == 0 || fields[3] == 8)) {
+    dcs_ = fields[3];
+    return Ok();
+  }
+  return PhoneError(4);  // operation not supported
+}
+
+// A sender or a text the phone gives the terminal: as hex under UCS2, a byte a character.
+std::string GsmPhone::ForTerminal(const std::string& text) const {
+  if (charset_ != "UCS2") return text;
+  std::u32string characters;
+  for (unsigned char c : text) characters += c;
+  return Ucs2Hex(characters);
+}
+
 // Commands that need the SIM are refused while it is locked or busy.
 std::string GsmPhone::SimRefusal(const std::string& upper) const {
   static const char* const kSimCommands[] = {"AT+CMGF", "AT+CSCA", "AT+CMGS", "AT+CMGL",
@@ -406,6 +575,9 @@ std::string GsmPhone::SmsCommand(const std::string& upper, const std::string& co
     if (textMode_ != 1 || !QuotedArgument(command.substr(8), &number) || number.empty()) {
       return SmsError(304);  // invalid PDU mode parameter
     }
+    std::u32string hex;
+    if (charset_ == "UCS2" && !FromUcs2Hex(number, &hex)) return SmsError(304);
+    if (charset_ == "UCS2") number = Utf8(hex);
     number_ = number;
     text_.clear();
     inText_ = true;
@@ -479,7 +651,8 @@ std::string GsmPhone::List(const std::string& arguments) {
     bool all = wanted == "ALL";
     if (!all && wanted != (sms.read ? "REC READ" : "REC UNREAD")) continue;
     out += "+CMGL: " + std::to_string(index) + ",\"" + MarkRead(index, &sms) + "\",\"" +
-           sms.sender + "\",,\"" + sms.timestamp + "\"\r\n" + sms.text + "\r\n";
+           ForTerminal(sms.sender) + "\",,\"" + sms.timestamp + "\"\r\n" + ForTerminal(sms.text) +
+           "\r\n";
   }
   return (out.empty() ? "" : "\r\n" + out) + Ok();
 }
@@ -489,8 +662,8 @@ std::string GsmPhone::Read(const std::string& arguments) {
   if (found == store_.end()) return SmsError(321);  // invalid memory index
   StoredSms& sms = found->second;
   std::string status = MarkRead(found->first, &sms);
-  return "\r\n+CMGR: \"" + status + "\",\"" + sms.sender + "\",,\"" + sms.timestamp + "\"\r\n" +
-         sms.text + "\r\n" + Ok();
+  return "\r\n+CMGR: \"" + status + "\",\"" + ForTerminal(sms.sender) + "\",,\"" + sms.timestamp +
+         "\"\r\n" + ForTerminal(sms.text) + "\r\n" + Ok();
 }
 
 // AT+CMGD=<index>[,<flag>]: flag 1 to 3 deletes every SMS read (the SIM holds no sent ones),
@@ -531,7 +704,13 @@ std::string GsmPhone::EndText(char end) {
     Event(refused + std::to_string(options_.failCode));
     return SmsError(options_.failCode);
   }
-  DeliveredSms sms{++reference_, number_, text_};
+  std::string shown;
+  if (!HandsetText(text_, charset_, dcs_, &shown)) {  // a network would refuse it too
+    Trace("text " + std::to_string(sending) + " not of " + charset_ + ": " + Escaped(text_));
+    Event(refused + "305");
+    return SmsError(305);  // invalid text mode parameter
+  }
+  DeliveredSms sms{++reference_, number_, shown};
   if (onDelivered) onDelivered(sms);
   return "\r\n+CMGS: " + std::to_string(sms.reference) + "\r\n" + Ok();
 }

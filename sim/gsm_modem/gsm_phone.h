@@ -24,12 +24,14 @@ struct PhoneOptions {
   int network = 1;             // registration state at start (+CREG <stat>)
   int networkError = 331;      // the +CMS ERROR number of a text sent off the network
   int storeSize = 20;          // SMS the SIM holds
+  // The character sets AT+CSCS=? lists and AT+CSCS= takes; none: both are refused.
+  std::vector<std::string> charsets = {"GSM", "IRA", "8859-1", "UCS2"};
 };
 
 struct DeliveredSms {
   int reference;
-  std::string number;
-  std::string text;
+  std::string number;  // as the phone read it, hex decoded under UCS2
+  std::string text;    // as the handset shows it, in UTF-8, a line end as LF
 };
 
 // An SMS that reaches the phone from the network.
@@ -82,6 +84,8 @@ class GsmPhone {
   std::string Command(const std::string& line);
   std::string PinCommand(const std::string& upper, const std::string& command);
   std::string RegistrationCommand(const std::string& upper);
+  std::string CharsetCommand(const std::string& upper, const std::string& command);
+  std::string ForTerminal(const std::string& text) const;
   std::string SimRefusal(const std::string& upper) const;
   std::string SmsCommand(const std::string& upper, const std::string& command);
   std::string StoreCommand(const std::string& upper);
@@ -117,6 +121,8 @@ class GsmPhone {
   int cregMode_ = 0;   // AT+CREG=n: 0 quiet, 1 and 2 a +CREG line when registration changes
   int cnmiMode_ = 0;   // AT+CNMI=<mode>,<mt>: +CMTI for each new SMS when both are non-zero
   int cnmiMt_ = 0;
+  std::string charset_ = "GSM";  // AT+CSCS: the set of texts and numbers on the line
+  int dcs_ = 0;                  // AT+CSMP's data coding: 0 7-bit, 8 UCS-2
   std::string line_;
   bool inText_ = false;
   bool strayText_ = false;
@@ -134,6 +140,14 @@ class GsmPhone {
   std::map<int, StoredSms> store_;   // by index, 1 to storeSize
   std::deque<IncomingSms> waiting_;  // SMS the network holds while the phone is away
 };
+
+// An SMS text as the phone took it on the line, in the character set `charset` and data
+// coding `dcs`, as a handset shows it (UTF-8); false when it is no text of that set (hex
+// that is not) or does not fit one SMS (160 septets, 70 UCS-2 characters).
+bool HandsetText(const std::string& line, const std::string& charset, int dcs, std::string* shown);
+// Four hex digits a character: UCS-2 text as a phone gives it under AT+CSCS="UCS2", and back.
+std::string Ucs2Hex(const std::u32string& text);
+bool FromUcs2Hex(const std::string& hex, std::u32string* text);
 
 // The quoted number of AT+CMGS="..." or AT+CSCA="...", with an optional ",type" after it.
 bool QuotedArgument(const std::string& arguments, std::string* value);

@@ -32,7 +32,8 @@ const char kHelp[] =
     "output is the device path (start Kelvor with COM:<path>); it is flushed at once.\n"
     "Each SMS the phone delivers is then printed as one line:\n"
     "  SMS ref=<n> to=<number> text=<text>\n"
-    "where the text has backslash, line ends and other control bytes escaped\n"
+    "where the text is what the handset shows, in UTF-8 (a line end as LF), with\n"
+    "backslash, line ends and other control bytes and bytes above 126 escaped\n"
     "(\\\\, \\n, \\r, \\xHH). Switching off and on prints \"POWER off\" and \"POWER on\".\n"
     "The phone runs until it is sent SIGINT or SIGTERM.\n"
     "\n"
@@ -59,6 +60,15 @@ const char kHelp[] =
     "\"ALL\"] and AT+CMGR=<index> (both mark what they show read), AT+CMGD=<index>[,<flag>].\n"
     "The texts go out as they came, any bytes. ATZ keeps the SIM's state and its SMS;\n"
     "a power cycle locks the SIM again, keeping the count of wrong PINs.\n"
+    "Character sets: AT+CSCS=? lists those offered (--charsets), AT+CSCS=\"<set>\" selects\n"
+    "one, AT+CSCS? names it; \"GSM\" at power-on and after ATZ. AT+CSMP=17,167,0,<dcs>\n"
+    "sets the data coding, 0 (7-bit, at power-on and after ATZ) or 8 (UCS-2). A 7-bit\n"
+    "text is read in the set in force: under GSM its bytes are alphabet codes (ESC and\n"
+    "a code for the extension), under IRA ASCII, under 8859-1 Latin-1, under UCS2 hex;\n"
+    "what the alphabet lacks shows as '?'. A UCS-2 text is hex, four digits a character.\n"
+    "Under UCS2 the number of AT+CMGS is hex too, and senders and texts read are given\n"
+    "as hex. A text that is not of its set, or longer than 160 septets or 70 UCS-2\n"
+    "characters, is refused with +CMS ERROR: 305.\n"
     "\n"
     "Options:\n"
     "  --sms-file FILE      also append each SMS line to FILE (flushed at once)\n"
@@ -79,6 +89,8 @@ const char kHelp[] =
     "                       SEC s: +CME ERROR: 14 (AT+CMGS: +CMS ERROR: 314) to the\n"
     "                       commands that need it, AT+CPIN? and AT+CPIN= included\n"
     "  --sim-store N        the SMS the SIM holds (default 20); one more is lost\n"
+    "  --charsets LIST      the character sets offered, as GSM,IRA (default\n"
+    "                       GSM,IRA,8859-1,UCS2); none: AT+CSCS=? and AT+CSCS= are refused\n"
     "  --network STAT       registration at start: 1 home (default), 5 roaming,\n"
     "                       0 none, 2 searching, 3 denied. Off the network (and while\n"
     "                       the SIM is locked or busy) no SMS comes in (the network\n"
@@ -261,6 +273,13 @@ bool ReadOptions(int argc, char** argv, Options* options) {
     } else if (name == "--sim-store") {
       good = Number(value, &number) && number <= 1000;
       options->phone.storeSize = static_cast<int>(number);
+    } else if (name == "--charsets") {
+      options->phone.charsets.clear();
+      for (std::string list = value; !list.empty() && list != "none";) {
+        size_t comma = list.find(',');
+        options->phone.charsets.push_back(list.substr(0, comma));
+        list = comma == std::string::npos ? "" : list.substr(comma + 1);
+      }
     } else if (name == "--network") {
       good = Number(value, &number) && number <= 5;
       options->phone.network = static_cast<int>(number);

@@ -53,7 +53,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   alarm.text = "Feed pump tripped";
   alarm.tag = "FEED_PUMP_1";
   scada.RepeatAlarm(alarm.Build(), 40);
-  scada.AnswerEveryTag("Feed flow low", "  12.5", 1.0f);
+  scada.AnswerEveryTag("Feed flow low 4\xB0" "C", "  12.5", 1.0f);  // goes in UCS-2
   test::HeapCounts atWarmUp{}, atEnd{};
   ino_t spoolAtWarmUp = 0, spoolAtEnd = 0;
   // SMS reach the phone now and then: an engineer's answer, a status request, a stranger's.
@@ -83,12 +83,13 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   // acknowledgements' confirmations and the escalated SMS among them.
   phone.serviceQuery = phone.ok;
   phone.keep = false;
-  int heartbeatsSent = 0, statusAnswers = 0, confirmations = 0, escalated = 0;
+  int heartbeatsSent = 0, statusAnswers = 0, confirmations = 0, escalated = 0, ucs2 = 0;
   phone.onReceived = [&](const test::ScriptedPhone::Sms& sms) {
     heartbeatsSent += sms.text.rfind("Kelvor alive", 0) == 0;
     statusAnswers += sms.text.rfind("Kelvor status", 0) == 0;
     confirmations += sms.text.rfind("Kelvor: ", 0) == 0;
     escalated += sms.text.rfind("No answer from ", 0) == 0;
+    ucs2 += sms.text.find("00B00043") != std::string::npos;  // "°C" as UCS-2 hex
   };
   Platform platform{console, keyboard, clock, scada, [&phone, &phonePort] {
                       auto port = std::make_unique<test::FakeSerialPort>();
@@ -105,6 +106,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
                                         "SPOOL=" + spool,
                                         "LOG=" + logFile + ",64",
                                         "HEARTBEAT=+447900000999,1",
+                                        "CHARSET=AUTO",
                                         "ESCALATE=+447900000010,1,+447900000998",
                                         "ESCALATE=+447900000011,1,+447900000998",
                                         "ESCALATE=+447900000012,1,+447900000998"};
@@ -121,6 +123,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
 
   EXPECT_EQ(KelvorMain(static_cast<int>(arguments.size()), argv.data(), platform), 31);
   ASSERT_EQ(scada.runningCalls, kWarmUp + kCounted);
+  EXPECT_GT(ucs2, 100);
   EXPECT_EQ(atEnd.allocations - atWarmUp.allocations, 0u)
       << "heap allocations in " << kCounted << " passes";
   EXPECT_EQ(atEnd.live, atWarmUp.live);

@@ -71,6 +71,15 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
   if (kind == "PAUSE=") {
     return c.pause->fine ? "pause " + std::to_string(c.pause->milliseconds) : "pause refused";
   }
+  if (kind == "CHARSET=") {
+    const char* names[] = {"", "auto", "gsm", "ucs2"};
+    return c.charset->fine ? "charset " + std::string(names[int(c.charset->charset)])
+                           : "charset refused";
+  }
+  if (kind == "CODEPAGE=") {
+    return c.codePage->fine ? "code page " + std::to_string(c.codePage->number)
+                            : "code page refused";
+  }
   if (kind == "ESCALATE=") {
     const EscalateArgument& read = c.escalations[step.index];
     const char* outcomes[] = {"", "bad number ", "bad minutes ", "bad next ", "bad fields "};
@@ -180,6 +189,16 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
       {{"PAUSE=.5"}, "pause refused; usage 0"},
       {{"PAUSE=COM5", "COM6", "DEST=+1,A,H,1"},
        "pause refused; port COM6; dest +1 1 0 1; status 1"},
+      // CHARSET= and CODEPAGE= once each: AUTO, GSM or UCS2 in any case; 1 to 65535.
+      {{"CHARSET=uCs2", "CHARSET=GSM", "CODEPAGE=1250", "CODEPAGE=1252", "CHARSET=COM5"},
+       "charset ucs2; again CHARSET= character set CHARSET=GSM; code page 1250; "
+       "again CODEPAGE= code page CODEPAGE=1252; again CHARSET= character set CHARSET=COM5; "
+       "usage 0"},
+      {{"CHARSET=gsm"}, "charset gsm; usage 0"},
+      {{"CHARSET=Auto", "CODEPAGE=65535"}, "charset auto; code page 65535; usage 0"},
+      {{"CHARSET=", "CODEPAGE=0"}, "charset refused; code page refused; usage 0"},
+      {{"CHARSET=AUTOX", "CODEPAGE=65536"}, "charset refused; code page refused; usage 0"},
+      {{"CHARSET=UCS", "CODEPAGE=1252x"}, "charset refused; code page refused; usage 0"},
       // ESCALATE=: exactly three fields; each number digits, blanks and a leading "+", at
       // most 31 characters; the minutes 1 to 1440 in at most four digits. A refused number
       // is kept as far as it fits, printable.

@@ -499,6 +499,25 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
        "<71|Bad pause - PAUSE= takes 0 to 60 seconds, tenths allowed: PAUSE=60.1; pause of 1 s "
        "kept|>",
        0},
+      {{"CHARSET=Auto", "CHARSET=GSM"},
+       "\nCharacter set AUTO for SMS texts, read in code page 1252\r\n"
+       "<71|Second CHARSET argument ignored - one character set per run: CHARSET=GSM|>",
+       0},
+      {{"CODEPAGE=1251", "CHARSET=ucs2"},
+       "\nCharacter set UCS2 for SMS texts, read in code page 1251\r",
+       0},
+      {{"CHARSET=UTF8", "CODEPAGE=1250"},
+       "<71|Bad character set - CHARSET=AUTO, GSM or UCS2: CHARSET=UTF8; texts go as they are|>"
+       "\r\n<71|Code page 1250 without CHARSET= - texts go as they are|>",
+       0},
+      {{"CHARSET=GSM", "CODEPAGE=99999"},
+       "<71|Bad code page - CODEPAGE= takes its number, as 1252: CODEPAGE=99999; code page "
+       "1252 used|>",
+       0},
+      {{"CHARSET=GSM", "CODEPAGE=932"},
+       "<71|Code page 932 cannot be read here (one byte a character: 1250, 1251, 1252...) - its "
+       "letters above 127 go as ?|>",
+       0},
   };
   answering = true;
   for (const auto& c : cases) {

@@ -189,7 +189,9 @@ class Phone:
         self.proc.wait(timeout=5)
 
     def messages(self):
-        return [(to, unescape(text)) for _, to, text in SMS_LINE.findall(self.out.text)]
+        """Each SMS delivered, (number, text), the text as the handset shows it."""
+        return [(to, unescape(text).encode("latin-1").decode("utf-8", "replace"))
+                for _, to, text in SMS_LINE.findall(self.out.text)]
 
     def tell(self, line):
         """A control command: "RECEIVE <sender> <text>" (both written by escape, a blank

@@ -125,6 +125,8 @@ class AlarmToPhone(Scenario):
         kelvor.out.wait_for(r"Ignoring alm FIC101", 1)
         self.shut_down(kelvor, 3)
         self.assertEqual(len(self.messages(phone)), 3)
+        # Without CHARSET= the phone is never asked for a character set or a data coding.
+        self.assertNotRegex(kelvor.out.text, r"AT\+CSCS|AT\+CSMP")
         self.assert_log_file_is_the_console(log, kelvor, started, time.time())
 
     def assert_log_file_is_the_console(self, log, kelvor, started, ended):
@@ -599,6 +601,59 @@ class Replies(Scenario):
         self.assertEqual(len(self.messages(phone)), 5)
         self.assertEqual(phone.out.count(r"SMS in index="), 3)
         self.assertEqual(phone.out.count(r"SMS in deleted index="), 3)
+
+
+class TextsAsWritten(Scenario):
+    """CHARSET=AUTO: descriptions in the node's code page arrive as written, in the GSM
+    alphabet where it has every character, as UCS-2 where it has not, also after a refused
+    sending and the reset that follows; a batch with degree signs goes in UCS-2 SMS of at most
+    70 characters, each holding whole alarms; a reply read while UCS-2 was in force still
+    acknowledges."""
+    com = 24
+
+    def test_descriptions_arrive_as_written_in_7_bit_or_ucs2(self):
+        written = ["FIC_101 @5 $3 ok", "Kessel 80°C, Pumpe Süd", "Setpoint [4] {B} ~5 |7| ^2 \\"]
+        for n, text in enumerate(written):  # the node's texts are bytes of code page 1252
+            self.node.command(f'TAG NODE1 T{n} A_DESC="{latin1_of_cp1252(text)}"')
+        for n in range(8):
+            self.node.command(f'TAG NODE1 B{n} A_DESC="Tank {n} {latin1_of_cp1252("21°C")}"')
+        # The second text is refused: the reset after it brings back the phone's own set.
+        phone = self.phone("--fail-sends", "2", "--auto-reply", "+15550022,1,OK")
+        kelvor = self.kelvor(phone, "CHARSET=auto", "CODEPAGE=1252", "DEST=+15550021,A,H,0",
+                             "DEST=+15550022,B,H,3", "REPLIES=ON",
+                             "ESCALATE=+15550022,30,+15550099")
+        kelvor.out.wait_for(r"Going to ready", INIT)
+        for n in range(3):
+            self.node.command(f"PUSH NODE1 T{n} areas=A priority=HIGH status=HI day=7 time=06:05")
+        reset = kelvor.out.wait_for(r"\+CMS ERROR: 500(.*\n)*?Timeout\nTX>>ATZ", SMS)
+        kelvor.out.wait_for(r'TX>>AT\+CSCS="8859-1"', INIT, reset.end())
+        for n in range(8):
+            self.node.command(f"PUSH NODE1 B{n} areas=B priority=HIGH status=HI day=7 time=06:06")
+        self.messages(phone, 3, 2 * SMS)
+        to_a = [text for to, text in self.messages(phone) if to == "+15550021"]
+        self.assertEqual(to_a, [f"7/06:05\n{text}\n" for text in written])
+
+        # The batch, and a confirmation after its last SMS: the engineer's "OK" to it, read
+        # in the 7-bit set, acknowledges.
+        expected = "".join(f"7/06:06\nTank {n} 21°C\n" for n in range(8))
+        while True:
+            batches = [text for to, text in self.messages(phone) if to == "+15550022"]
+            alarms = [text for text in batches if not text.startswith("Kelvor")]
+            if "".join(alarms) == expected and not batches[-1] in alarms:
+                break
+            self.messages(phone, len(self.messages(phone)) + 1, SMS)
+        for text in alarms:
+            self.assertLessEqual(len(text), 70)
+            self.assertRegex(text, r"^(7/06:06\nTank \d 21°C\n)+$")
+        self.assertRegex(batches[-1], r"^Kelvor: \d alarm SMS acknowledged$")
+        kelvor.out.wait_for(r"SMS from \+15550022 acknowledges \d alarm SMS: OK\n", 1)
+        self.assertEqual(phone.out.count(r"SMS refused"), 1)
+        self.shut_down(kelvor, 2)
+
+
+def latin1_of_cp1252(text):
+    """A text's bytes in code page 1252, as the node's control line (Latin-1) carries them."""
+    return text.encode("cp1252").decode("latin-1")
 
 
 class Keys(Scenario):

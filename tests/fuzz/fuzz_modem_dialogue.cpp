@@ -9,13 +9,16 @@
 // not one reading command before the program listens; a reading command is a listing or an
 // index read or deleted as digits alone, and a delete follows the read of the same index; a
 // message handed over holds its NUL within its fields and no control byte; no line received
-// shows a control byte on the console.
+// shows a control byte on the console. A charset chosen: a text longer than 159 bytes, or a
+// number longer than 31, is well-formed UCS-2 hex (of at most 70 characters, of at most 31)
+// selected since the last reset; no text holds byte 0.
 #include <memory>
 
 #include "fuzz_support.h"
 #include "log/console_log.h"
 #include "modem/incoming_sms_reader.h"
 #include "modem/sms_modem.h"
+#include "platform/code_page.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
 
@@ -48,6 +51,9 @@ const char* const kAnswers[] = {
     "\r\n+CMGR: \"REC UNREAD\",\"+4917100001\",,\"26/12/07,14:03:22+04\"\r\n",
     "\r\n+CMGR: \"STO UNSENT\",\"+4917100001\"\r\n",
     "OK\r\n+CMGS: 7\r\n> \x1b[2J\r\n",
+    "\r\n+CSCS: (\"GSM\",\"IRA\",\"8859-1\",\"UCS2\")\r\n\r\nOK\r\n",
+    "\r\n+CSCS: (\"GSM\",\"UCS2\")\r\n\r\nOK\r\n",
+    "\r\n+CME ERROR: 4\r\n",
 };
 constexpr int kAnswerCount = sizeof kAnswers / sizeof kAnswers[0];
 
@@ -78,11 +84,18 @@ bool PinWrite(const std::string& write) {
   return write.rfind("AT+CPIN=", 0) == 0 && write.back() != '\x1a';
 }
 
-void CheckWrite(const std::string& write) {
-  FUZZ_CHECK(write.size() <= 255);
+// UCS-2 hex of at most `characters`.
+bool Hex(const std::string& text, size_t characters) {
+  return text.size() % 4 == 0 && text.size() / 4 <= characters &&
+         text.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+}
+
+void CheckWrite(const std::string& write, bool ucs2) {
+  FUZZ_CHECK(write.size() <= 300);
   if (write.size() > 1 && write.back() == '\x1a') {  // an SMS text and its Ctrl-Z
     std::string text = write.substr(0, write.size() - 1);
-    FUZZ_CHECK(text.size() <= kSmsTextLimit);
+    FUZZ_CHECK(text.size() <= kSmsTextLimit || (ucs2 && Hex(text, kUcs2Limit)));
+    FUZZ_CHECK(text.find('\0') == std::string::npos);
     FUZZ_CHECK(text.find('\x1a') == std::string::npos);
     FUZZ_CHECK(text.find('\x1b') == std::string::npos);
     return;  // a text may look like a command; it goes out at the prompt all the same
@@ -92,7 +105,7 @@ void CheckWrite(const std::string& write) {
     std::string rest = write.substr(strlen(command));
     FUZZ_CHECK(rest.size() >= 2 && rest.compare(rest.size() - 2, 2, "\"\r") == 0);
     std::string number = rest.substr(0, rest.size() - 2);
-    FUZZ_CHECK(number.size() <= 31);
+    FUZZ_CHECK(number.size() <= 31 || (ucs2 && command[4] == 'M' && Hex(number, 31)));
     FUZZ_CHECK(number.find_first_of("\"\r\n\x1a\x1b") == std::string::npos);
   }
 }
@@ -142,12 +155,15 @@ void CheckModem(const SmsModem& modem) {
 }
 
 void CheckWrites(const test::FakeSerialPort& port, const PinConsole& console, size_t* checked,
-                 bool* pinRefused, ReadingCommands& reading) {
+                 bool* pinRefused, ReadingCommands& reading, bool* ucs2) {
   static const bool trace = getenv("KELVOR_FUZZ_TRACE") != nullptr;  // to follow a crash
   for (; *checked < port.writes.size(); ++*checked) {
     const std::string& write = port.writes[*checked];
     if (trace) fprintf(stderr, "TX %s\n", write.c_str());
-    CheckWrite(write);
+    if (write == "ATZ\r" || write.rfind("AT+CSCS=\"", 0) == 0) {
+      *ucs2 = write == "AT+CSCS=\"UCS2\"\r";
+    }
+    CheckWrite(write, *ucs2);
     reading.Check(write);
     if (!PinWrite(write)) continue;
     FUZZ_CHECK(!*pinRefused && !console.pin.empty());
@@ -169,10 +185,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SmsModem modem("COM5", "9600,N,8,1", std::move(owned), log, clock);
   bool pinRefused = false;  // as the last check found it
   ReadingCommands reading;
+  bool ucs2 = false;  // selected since the last reset
 
   int steps = 0;
   while (!input.Empty() && steps < 2000) {
-    switch (input.Byte() % 12) {
+    switch (input.Byte() % 13) {
       case 0:  // raw bytes, up to a whole read and beyond
         port->Arrive(input.Bytes(input.Byte() * 3u));
         break;
@@ -213,17 +230,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         modem.ListenForReplies();
         reading.listening = true;
         break;
+      case 10: {  // texts of code page 1252 go as a charset asks
+        static CodePageTable table;
+        static const bool read = ReadCodePage(1252, &table);
+        FUZZ_CHECK(read);
+        modem.SetCoding(static_cast<Charset>(input.Byte() % 4), table);
+        break;
+      }
       default:
         for (int i = input.Byte() % 4 + 1; i > 0; --i, ++steps) {
           modem.PollModem();
           CheckModem(modem);
-          CheckWrites(*port, console, &checked, &pinRefused, reading);
+          CheckWrites(*port, console, &checked, &pinRefused, reading, &ucs2);
           if (input.Byte() % 2 == 0) CheckIncoming(modem);  // the program takes it, or not yet
         }
         break;
     }
     CheckModem(modem);
-    CheckWrites(*port, console, &checked, &pinRefused, reading);
+    CheckWrites(*port, console, &checked, &pinRefused, reading, &ucs2);
   }
   return 0;
 }

@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "log/console_log.h"
+#include "platform/code_page.h"
 #include "support/fakes.h"
 
 namespace kelvor::test {
@@ -126,6 +129,55 @@ TEST_F(QueueTest, RecordsLeaveOldestFirstAroundTheRing) {
   EXPECT_EQ(queue_.Count(), 0);
   queue_.RemoveSent();  // harmless on an empty queue
   EXPECT_EQ(queue_.Count(), 0);
+}
+
+// With a charset chosen, a text longer than one SMS of its coding goes as several, each
+// ending after a line end where one stands in its second half; all or none of them.
+TEST_F(QueueTest, WithACharsetALongTextGoesAsSeveralSmsOfItsCoding) {
+  CodePageTable table;
+  ASSERT_TRUE(ReadCodePage(1252, &table));
+  const std::string degrees =
+      "7/06:06\nTank 1 21\xB0"
+      "C\n";  // 20 characters
+  struct Case {
+    Charset charset;
+    std::string text;
+    std::vector<size_t> parts;
+  } cases[] = {
+      {Charset::kAsGiven, std::string(159, '{'), {159}},
+      {Charset::kAuto, std::string(159, 'x'), {159}},
+      {Charset::kAuto, std::string(70, '\xB0'), {70}},
+      {Charset::kAuto, degrees + degrees + degrees + degrees, {68, 12}},
+      {Charset::kAuto, std::string(71, '\xB0'), {70, 1}},
+      {Charset::kAuto, std::string(81, '{'), {80, 1}},  // two septets each
+      {Charset::kGsm, std::string(100, '\xB0') + std::string(59, '['), {130, 29}},
+      {Charset::kUcs2, std::string(159, 'x'), {70, 70, 19}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    OutgoingQueue queue(log_);
+    SmsCoding coding;
+    coding.Set(c.charset, table);
+    queue.SetCoding(coding);
+    ASSERT_TRUE(queue.QueueMessage(c.text.c_str(), "+1"));
+    std::vector<size_t> parts;
+    std::string joined;
+    for (int i = 0; i < queue.Count(); ++i) {
+      parts.push_back(strlen(queue.At(i).text));
+      joined += queue.At(i).text;
+    }
+    EXPECT_EQ(parts, c.parts);
+    EXPECT_EQ(joined, c.text);
+    EXPECT_EQ(queue.Tally().queued, 1u);
+  }
+  SmsCoding ucs2;
+  ucs2.Set(Charset::kUcs2, table);
+  queue_.SetCoding(ucs2);
+  Fill(20);
+  console_.Clear();
+  EXPECT_FALSE(queue_.QueueMessage(std::string(71, 'x').c_str(), "+1"));
+  EXPECT_EQ(console_.Lines(), std::vector<std::string>{"Message queue full - SMS to +1 lost"});
+  EXPECT_EQ(queue_.Count(), 20);
 }
 
 }  // namespace

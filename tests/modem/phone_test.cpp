@@ -8,6 +8,7 @@
 #include "modem/sms_inbox.h"
 #include "modem/startup_script.h"
 #include "modem_fixture.h"
+#include "platform/code_page.h"
 #include "platform/text.h"
 
 namespace kelvor::test {
@@ -730,6 +731,100 @@ TEST_F(ModemTest, ReceivedLinesAreLoggedFromTheThirdByteAndCut) {
   port_->Arrive("\r\n" + std::string(253, 'a'));
   modem_->PollModem();
   EXPECT_EQ(console_.Lines(), std::vector<std::string>{"RX<<" + std::string(251, 'a')});
+}
+
+// --- Character sets (CHARSET=) ----------------------------------------------------------
+
+CodePageTable Windows1252() {
+  CodePageTable table;
+  EXPECT_TRUE(ReadCodePage(1252, &table));
+  return table;
+}
+
+// With a charset the phone is asked for its sets at every initialisation (ATZ brings back its
+// own) and kept in the best 7-bit one; a phone that offers none is said once, and its texts
+// go as they are.
+TEST_F(ModemTest, ACharsetAsksThePhoneForItsSetsAtEveryResetAndKeepsItInTheBest) {
+  struct Case {
+    const char* listed;
+    Writes selected;  // after AT+CSCS=?
+    bool said;
+  } cases[] = {
+      {"\r\n+CSCS: (\"GSM\",\"IRA\",\"8859-1\",\"UCS2\")\r\n\r\nOK\r\n",
+       {"AT+CSCS=\"8859-1\"\r"},
+       false},
+      {"\r\n+CSCS: (\"UCS2\",\"HEX\",\"IRA\")\r\n\r\nOK\r\n", {"AT+CSCS=\"IRA\"\r"}, false},
+      {"\r\n+CSCS: (\"GSM\",\"UCS2\")\r\n\r\nOK\r\n", {"AT+CSCS=\"GSM\"\r"}, false},
+      {"\r\n+CME ERROR: 4\r\n", {}, true},
+      {"\r\n+CSCS: (\"PCCP437\")\r\n\r\nOK\r\n", {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.listed);
+    console_.Clear();
+    Make();
+    modem_->SetCoding(Charset::kAuto, Windows1252());
+    phone_.charsets = c.listed;
+    for (int reset = 0; reset < 2; ++reset) {
+      port_->writes.clear();
+      ASSERT_TRUE(StepUntilReady(300));  // the reset command went while the phone was silent
+      Writes expected = {"ATZ\r", "AT+CMEE=1\r", "ATE0\r", "AT+CMGF=1\r", "AT+CSCS=?\r"};
+      expected.insert(expected.end(), c.selected.begin(), c.selected.end());
+      expected.push_back("AT+CSCA?\r");
+      EXPECT_EQ(port_->writes, expected);
+      modem_->QueueMessage(
+          "80\xB0"
+          "C",
+          "+1");  // goes as it is where no set would do
+      ASSERT_TRUE(StepUntilWritten(c.said ? "80\xB0"
+                                            "C\x1a"
+                                          : "0038003000B00043\x1a"));
+      phone_.silent = true;
+      for (int i = 0; i < 120 && CountLogged("Timeout") == reset + 1; ++i) Step();
+      phone_.silent = false;
+    }
+    EXPECT_EQ(CountLogged("The phone offers no character set Kelvor can use (GSM, IRA, 8859-1, "
+                          "UCS2) - texts go as they are, as without CHARSET="),
+              c.said ? 1 : 0);
+  }
+}
+
+// Each text goes in the set and data coding its characters need, each selected only when it
+// is not in force; under UCS2 the number goes as hex too. The console shows the text as it
+// was written. A phone left in UCS2 is put back in its 7-bit set before an SMS is read.
+TEST_F(ModemTest, TextsGoIn7BitOrUcs2AsTheirCharactersNeedAndShowAsWritten) {
+  Make();
+  modem_->SetCoding(Charset::kAuto, Windows1252());
+  modem_->ListenForReplies();
+  ASSERT_TRUE(StepUntilReady());
+  for (int i = 0; i < 20; ++i) Step();  // the listings after the initialisation
+  port_->writes.clear();
+  modem_->QueueMessage("FIC_101 @5 {3}", "+1");
+  modem_->QueueMessage(
+      "80\xB0"
+      "C S\xFC"
+      "d",
+      "+1");
+  modem_->QueueMessage(
+      "80\xB0"
+      "C",
+      "+2");
+  phone_.Receive(*port_, "+2", "OK");
+  for (int i = 0; i < 60 && port_->writes.size() < 11; ++i) Step();
+  EXPECT_EQ(port_->writes,
+            (Writes{"AT+CMGS=\"+1\"\r", "FIC_101 @5 {3}\x1a", "AT+CSCS=\"UCS2\"\r",
+                    "AT+CSMP=17,167,0,8\r", "AT+CMGS=\"002B0031\"\r",
+                    "0038003000B000430020005300FC0064\x1a", "AT+CMGS=\"002B0032\"\r",
+                    "0038003000B00043\x1a", "AT+CSCS=\"8859-1\"\r", "AT+CMGR=1\r", "AT+CMGD=1\r"}));
+  EXPECT_NE(console_.coloured().find("TX>>80\xB0"
+                                     "C S\xFC"
+                                     "d\x1a"),
+            std::string::npos);
+
+  // Back to 7-bit: the set, then the data coding.
+  port_->writes.clear();
+  modem_->QueueMessage("ok", "+1");
+  for (int i = 0; i < 20 && modem_->QueuedCount() > 0; ++i) Step();
+  EXPECT_EQ(port_->writes, (Writes{"AT+CSMP=17,167,0,0\r", "AT+CMGS=\"+1\"\r", "ok\x1a"}));
 }
 
 // --- Replies: the SMS that reach the phone ------------------------------------------------

@@ -155,6 +155,18 @@ TEST_F(OfferAlarmTest, LongestFullTextIsKeptWholeInABatchOfItsOwn) {
   EXPECT_EQ(world.outbox.queued[0].text, "Fix Alarms\n");
   EXPECT_EQ(world.outbox.queued[1].text, "Fix Alarms\r\n" + text);
   EXPECT_EQ(destination.Batch(), "Fix Alarms\r\n" + text);
+
+  // A coding that holds fewer (70 characters of UCS-2) never sends a header alone: a text too
+  // long to share an SMS with it joins it, and the queue makes SMS of its coding of them.
+  world.outbox.queued.clear();
+  world.outbox.textLimit = 70;
+  alarm.tag = "T";
+  world.scada.SetText("NODE1", "T", "A_DESC", "Kessel");
+  world.scada.SetText("NODE1", "T", "A_CV", std::string(47, 'v'));  // a text of 79
+  AlarmDestination ucs2 = world.Make("=+2,A,H,1,F");
+  Offer(ucs2, alarm);
+  EXPECT_TRUE(world.outbox.queued.empty());
+  EXPECT_EQ(std::string(ucs2.Batch()).rfind("Fix Alarms\n-128/", 0), 0u);
 }
 
 // Description-only texts are "7/09:05\n", the description and "\n": 9 + its length.
@@ -180,6 +192,15 @@ TEST_F(OfferAlarmTest, BatchOfExactly159StaysAndThe160thCharacterStartsANewOne) 
   EXPECT_EQ(world.outbox.queued[0].text.size(), 112u);
   EXPECT_EQ(strlen(over.Batch()), 48u);
   EXPECT_EQ(over.PendingSince(), firstSince + 5000);  // the new batch's delay starts now
+
+  // An outbox whose coding holds fewer (70 characters of UCS-2) hands the batch over there.
+  world.outbox.queued.clear();
+  world.outbox.textLimit = 70;
+  AlarmDestination ucs2 = world.Make("=+3,A,H,30");
+  for (int i : {1, 1}) Offer(ucs2, texts[i]);
+  ASSERT_EQ(world.outbox.queued.size(), 1u);
+  EXPECT_EQ(world.outbox.queued[0].text.size(), 47u);
+  EXPECT_EQ(strlen(ucs2.Batch()), 47u);
 }
 
 // A due batch that finds the queue full waits, says so once, takes later alarms while

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,10 @@ class FakeOutbox : public SmsOutbox {
   }
 
   bool Full() const override { return static_cast<int>(queued.size()) >= capacity; }
+  bool FitsOneSms(const char* text) const override { return strlen(text) <= textLimit; }
 
   int capacity = 21;
+  size_t textLimit = kSmsTextLimit;  // characters of one SMS, as the coding chosen holds them
   int refused = 0;
   std::vector<Sms> queued;
 

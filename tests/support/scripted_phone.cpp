@@ -139,6 +139,7 @@ const std::string& ScriptedPhone::AnswerTo(const std::string& write) const {
   if (write == "AT+CSQ\r") return signal;
   if (write == "AT+CREG?\r") return offNetwork ? searching_ : registration;
   if (write.rfind("AT+CSCA=", 0) == 0) return serviceSet;
+  if (write == "AT+CSCS=?\r") return charsets;
   return ok;
 }
 

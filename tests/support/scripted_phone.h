@@ -48,6 +48,7 @@ class ScriptedPhone {
   std::string serviceSet = "\r\nOK\r\n";
   std::string refusal = "\r\n+CMS ERROR: 500\r\n";            // to a text for `refused`
   std::string registration = "\r\n+CREG: 0,1\r\n\r\nOK\r\n";  // to AT+CREG?: registered
+  std::string charsets = "\r\n+CSCS: (\"GSM\",\"IRA\",\"8859-1\",\"UCS2\")\r\n\r\nOK\r\n";
 
   uint32_t delay = 0;       // ms to answer a command
   uint32_t sendDelay = 0;   // ms from a text's Ctrl-Z to its answer
