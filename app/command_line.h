@@ -5,8 +5,8 @@
 //
 // How the arguments are read, as command lines have always been read:
 // - An argument that begins with a keyword of the rows in arguments.cpp (DEST=, FILE=, LOG=,
-//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, CHARSET=, CODEPAGE=) is that kind,
-//   whatever else it holds: a path or a tag name may well contain "COM" or "SER".
+//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, CHARSET=, CODEPAGE=, PAUSE=) is that
+//   kind, whatever else it holds: a path or a tag name may well contain "COM" or "SER".
 // - Any other argument is the kind of the first of "COM", "SER", "DEST=" and "FILE=" it
 //   contains, case-sensitively; an argument with none of them is passed over silently.
 // - Each COM argument makes a new modem, in place of the one an earlier COM argument
@@ -15,8 +15,8 @@
 // - DEST arguments and the lines of the files FILE arguments name (read here, in the order
 //   of the arguments) give at most 31 destinations; each one beyond is passed over with a
 //   line. A destination whose specification is incomplete or refused still takes its place.
-// - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, CHARSET= and CODEPAGE= the first argument
-//   is the one, whether it is taken or refused; a later one is ignored with a line.
+// - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, CHARSET=, CODEPAGE= and PAUSE= the first
+//   argument is the one, whether it is taken or refused; a later one is ignored with a line.
 //   ESCALATE= may come many times.
 // - Without a COM argument or without a destination the run is the usage text, and its
 //   exit status 0; otherwise the exit status is the number of destinations.
@@ -118,6 +118,13 @@ struct PinSetting {
   char digits[kLongestPin + 1] = {};  // empty unless fine
 };
 
+// PAUSE=seconds: the phone's rest after each SMS it confirms, 0 to 60 seconds with at most
+// one digit of tenths ("0", "0.5", "60"). Refused, the pause stays a second.
+struct PauseSetting {
+  bool fine = false;
+  uint32_t milliseconds = kDefaultPauseAfterSend;  // kDefaultPauseAfterSend unless fine
+};
+
 // REPLIES=ON: the SMS that reach the phone are read (as with any ESCALATE= rule taken).
 // Anything else after the "=" is refused.
 struct RepliesSetting {
@@ -155,8 +162,9 @@ struct EscalateArgument {
 class RunSetup {
  public:
   // A modem on port `name` (null: it opens nothing) with `mode` (null: the port's own), in
-  // place of the one made before; `pin` (null: none) goes to the SIM when it asks.
-  virtual void MakeModem(const char* name, const char* mode, const char* pin) = 0;
+  // place of the one made before; `pin` (null: none) goes to the SIM when it asks; the phone
+  // rests `pause` ms after each SMS it confirms.
+  virtual void MakeModem(const char* name, const char* mode, const char* pin, uint32_t pause) = 0;
   // For the modem made last; null: none given.
   virtual void SetServiceNumber(const char* number) = 0;
   virtual void AddDestination(const ParsedDestination& read) = 0;
@@ -197,6 +205,11 @@ struct ArgumentRows {
 };
 ArgumentRows LeadingKeywords();
 ArgumentRows ContainedTexts();
+// The rows of the phone's own settings, in phone_arguments.cpp.
+extern const ArgumentRow kPinArgument;
+extern const ArgumentRow kPauseArgument;
+extern const ArgumentRow kCharsetArgument;
+extern const ArgumentRow kCodePageArgument;
 
 // What start-up does at one argument's turn. A FILE argument has one step for each
 // destination its file gives.
@@ -231,6 +244,7 @@ struct Configuration {
   std::optional<RepliesSetting> replies;
   std::optional<CharsetSetting> charset;
   std::optional<CodePageSetting> codePage;
+  std::optional<PauseSetting> pause;
   Table<EscalateArgument> escalations;  // each ESCALATE= argument, in order
 
   // No modem or no destination: the run is the usage text.

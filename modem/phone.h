@@ -47,6 +47,7 @@ class Phone {
 
   void SetServiceNumber(const char* number) { startup_.SetServiceNumber(number); }
   bool SetPin(const char* pin) { return sim_.Set(pin); }
+  void SetPause(uint32_t milliseconds) { sending_.SetPause(milliseconds); }
   void ListenForReplies();
 
   // One step: read once, then reset the phone if its answer is overdue, or step the

@@ -50,6 +50,10 @@ bool SmsModem::SetPin(const char* pin) {
   return phone_.SetPin(pin);
 }
 
+void SmsModem::SetPause(uint32_t milliseconds) {
+  phone_.SetPause(milliseconds);
+}
+
 void SmsModem::PollModem() {
   phone_.Poll();
 }

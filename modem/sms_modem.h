@@ -45,6 +45,9 @@ class SmsModem : public SmsOutbox {
   void SetServiceNumber(const char* number);
   // Takes the SIM's PIN (4 to 8 digits; null: none), sent only when the SIM asks for it.
   bool SetPin(const char* pin);
+  // The phone's rest after each SMS it confirms: 0 to kLongestPauseAfterSend ms,
+  // kDefaultPauseAfterSend unless set.
+  void SetPause(uint32_t milliseconds);
   // One step of the phone.
   void PollModem();
   // When the next step is worth taking, for a loop that sleeps between steps; and the wait
