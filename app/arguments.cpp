@@ -1,14 +1,13 @@
 // Every argument of the command line in one row: the text it is told apart by, its reader
 // (argument text into values, printing nothing) and its take (at its turn in start-up, the
 // lines operators know, taken or refused, and its values handed to the run). A reader and
-// its take stand side by side; the rows are at the end.
+// its take stand side by side; the rows are at the end. The rows of the phone's own
+// settings (PIN=, PAUSE=, CHARSET=, CODEPAGE=) are in phone_arguments.cpp.
 #include <cstdio>
 #include <cstring>
 
 #include "app/command_line.h"
-#include "app/standby_arguments.h"
 #include "modem/phone_number.h"
-#include "platform/code_page.h"
 #include "platform/text.h"
 #include "routing/destination_file.h"
 
@@ -31,6 +30,10 @@ void CopyField(const char* begin, const char* end, char (&to)[kNumberSize + 1]) 
 
 // --- COMx=mode: a modem on that port, in place of any made before -----------------------
 
+const char* PinOf(const std::optional<PinSetting>& pin) {
+  return pin && pin->fine ? pin->digits : nullptr;
+}
+
 void ReadPort(const ArgumentRow& row, const char* argument, Configuration& c) {
   AddStep(c, row, argument, c.ports.Count());
   PortArgument& read = c.ports.Add();
@@ -45,10 +48,10 @@ void TakePort(const Configuration& c, const ArgumentStep& step, Log& log, RunSet
   }
   const PortSetting& port = read.port;
   run.MakeModem(read.tooLong ? nullptr : port.name, port.hasMode ? port.mode : nullptr,
-                PinOf(c.pin));
-  if (!StandbyTaken(c)) return;
-  const PortSetting& standby = c.standby->port;
-  run.AddStandby(standby.name, standby.hasMode ? standby.mode : nullptr, PinOf(c.standbyPin));
+                PinOf(c.pin), c.pause ? c.pause->milliseconds : kDefaultPauseAfterSend);
+  const PortSetting* standby = StandbyPort(c);
+  if (standby == nullptr) return;
+  run.AddStandby(standby->name, standby->hasMode ? standby->mode : nullptr, PinOf(c.standbyPin));
 }
 
 // --- SERVICE=+nnn: the service centre's number, from its "+" on ------------------------
@@ -233,24 +236,6 @@ void TakeSpool(const Configuration& c, const ArgumentStep&, Log& log, RunSetup& 
   }
 }
 
-// --- PIN=nnnn: handed to each modem made (TakePort) ------------------------------------
-
-void ReadPin(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  ReadPinDigits(c.pin.emplace(), argument + strlen(row.text));
-}
-
-// Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right
-// would give most of it away.
-void TakePin(const Configuration& c, const ArgumentStep&, Log& log, RunSetup&) {
-  if (c.pin->fine) {
-    log.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
-  } else {
-    log.LogMessage(Colour::kError, "Bad PIN - PIN= takes %d to %d digits; no PIN sent\r\n",
-                   static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
-  }
-}
-
 // --- REPLIES=ON --------------------------------------------------------------------------
 
 void ReadReplies(const ArgumentRow& row, const char* argument, Configuration& c) {
@@ -267,52 +252,6 @@ void TakeReplies(const Configuration& c, const ArgumentStep& step, Log& log, Run
   }
   log.LogMessage(Colour::kError, "Bad replies argument - REPLIES=ON turns them on: %.60s; ignored",
                  step.argument);
-}
-
-// --- CHARSET=AUTO|GSM|UCS2 and CODEPAGE=number: texts as written --------------------
-
-void ReadCharset(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  CharsetSetting& read = c.charset.emplace();
-  read.charset = CharsetNamed(argument + strlen(row.text));
-  read.fine = read.charset != Charset::kAsGiven;
-}
-
-// The code page is CODEPAGE='s, or the node's own; the line names it either way.
-void TakeCharset(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup& run) {
-  unsigned page = c.codePage && c.codePage->fine ? c.codePage->number : SystemCodePage();
-  if (!c.charset->fine) {
-    log.LogMessage(Colour::kError, "Bad character set - CHARSET=AUTO, GSM or UCS2: %.60s; %s",
-                   step.argument, "texts go as they are");
-  } else if (run.ChooseCharset(c.charset->charset, page)) {
-    log.LogMessage(Colour::kNormal, "Character set %s for SMS texts, read in code page %u",
-                   CharsetName(c.charset->charset), page);
-  } else {
-    log.LogMessage(Colour::kError,
-                   "Code page %u cannot be read here (one byte a character: "
-                   "1250, 1251, 1252...) - its letters above 127 go as ?",
-                   page);
-  }
-}
-
-void ReadCodePageArgument(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  const char* value = argument + strlen(row.text);
-  CodePageSetting& read = c.codePage.emplace();
-  read.fine = ReadInRange(value, strlen(value), 1, 65535, &read.number);
-}
-
-// A code page taken is said with the charset; one refused or given alone is said here.
-void TakeCodePage(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
-  if (!c.codePage->fine) {
-    log.LogMessage(Colour::kError,
-                   "Bad code page - CODEPAGE= takes its number, as 1252: %.60s; "
-                   "code page %u used",
-                   step.argument, static_cast<unsigned>(SystemCodePage()));
-  } else if (!c.charset || !c.charset->fine) {
-    log.LogMessage(Colour::kError, "Code page %u without CHARSET= - texts go as they are",
-                   static_cast<unsigned>(c.codePage->number));
-  }
 }
 
 // --- ESCALATE=number,minutes,next, as often as given -----------------------------------
@@ -420,17 +359,16 @@ constexpr ArgumentRow kLog = {"LOG=", "log file", nullptr, ReadLog, TakeLog};
 constexpr ArgumentRow kHeartbeat = {"HEARTBEAT=", "heartbeat", nullptr, ReadHeartbeat,
                                     TakeHeartbeat};
 constexpr ArgumentRow kSpool = {"SPOOL=", "spool", nullptr, ReadSpool, TakeSpool};
-constexpr ArgumentRow kPin = {"PIN=", "PIN", "PIN=****", ReadPin, TakePin};
 constexpr ArgumentRow kReplies = {"REPLIES=", "replies", nullptr, ReadReplies, TakeReplies};
 constexpr ArgumentRow kEscalate = {"ESCALATE=", nullptr, nullptr, ReadEscalate, TakeEscalate};
-constexpr ArgumentRow kCharset = {"CHARSET=", "character set", nullptr, ReadCharset, TakeCharset};
-constexpr ArgumentRow kCodePage = {"CODEPAGE=", "code page", nullptr, ReadCodePageArgument,
-                                   TakeCodePage};
 
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
-constexpr const ArgumentRow* kLeading[] = {
-    &kDestination, &kFile,     &kLog,     &kHeartbeat, &kSpool,      &kPin,
-    &kReplies,     &kEscalate, &kCharset, &kCodePage,  &kStandbyRow, &kStandbyPinRow};
+// The phone's own settings are rows of phone_arguments.cpp.
+constexpr const ArgumentRow* kLeading[] = {&kDestination,       &kFile,          &kLog,
+                                           &kHeartbeat,         &kSpool,         &kPinArgument,
+                                           &kReplies,           &kEscalate,      &kCharsetArgument,
+                                           &kCodePageArgument,  &kPauseArgument, &kStandbyArgument,
+                                           &kStandbyPinArgument};
 // Any other argument is the kind of the first of these texts it contains, as command lines
 // have always been read.
 constexpr const ArgumentRow* kContained[] = {&kPort, &kService, &kDestination, &kFile};

@@ -5,7 +5,7 @@
 //
 // How the arguments are read, as command lines have always been read:
 // - An argument that begins with a keyword of the rows in arguments.cpp (DEST=, FILE=, LOG=,
-//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, CHARSET=, CODEPAGE=, STANDBY=,
+//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, CHARSET=, CODEPAGE=, PAUSE=, STANDBY=,
 //   STANDBY_PIN=) is that kind, whatever else it holds: a path or a tag name may well
 //   contain "COM" or "SER".
 // - Any other argument is the kind of the first of "COM", "SER", "DEST=" and "FILE=" it
@@ -16,7 +16,7 @@
 // - DEST arguments and the lines of the files FILE arguments name (read here, in the order
 //   of the arguments) give at most 31 destinations; each one beyond is passed over with a
 //   line. A destination whose specification is incomplete or refused still takes its place.
-// - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, CHARSET=, CODEPAGE=, STANDBY= and
+// - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, CHARSET=, CODEPAGE=, PAUSE=, STANDBY= and
 //   STANDBY_PIN= the first argument is the one, whether it is taken or refused; a later one
 //   is ignored with a line. ESCALATE= may come many times. The standby and its PIN go with
 //   each modem made, as PIN= does.
@@ -129,6 +129,13 @@ struct PinSetting {
   char digits[kLongestPin + 1] = {};  // empty unless fine
 };
 
+// PAUSE=seconds: the phone's rest after each SMS it confirms, 0 to 60 seconds with at most
+// one digit of tenths ("0", "0.5", "60"). Refused, the pause stays a second.
+struct PauseSetting {
+  bool fine = false;
+  uint32_t milliseconds = kDefaultPauseAfterSend;  // kDefaultPauseAfterSend unless fine
+};
+
 // REPLIES=ON: the SMS that reach the phone are read (as with any ESCALATE= rule taken).
 // Anything else after the "=" is refused.
 struct RepliesSetting {
@@ -166,9 +173,11 @@ struct EscalateArgument {
 class RunSetup {
  public:
   // A modem on port `name` (null: it opens nothing) with `mode` (null: the port's own), in
-  // place of the one made before; `pin` (null: none) goes to the SIM when it asks.
-  virtual void MakeModem(const char* name, const char* mode, const char* pin) = 0;
-  // A standby phone for the modem made last, on port `name` with `mode` and `pin` as above.
+  // place of the one made before; `pin` (null: none) goes to the SIM when it asks; the phone
+  // rests `pause` ms after each SMS it confirms.
+  virtual void MakeModem(const char* name, const char* mode, const char* pin, uint32_t pause) = 0;
+  // A standby phone for the modem made last, on port `name` with `mode` and `pin` as above;
+  // it rests as the main phone does.
   virtual void AddStandby(const char* name, const char* mode, const char* pin) = 0;
   // For the modem made last; null: none given.
   virtual void SetServiceNumber(const char* number) = 0;
@@ -210,6 +219,16 @@ struct ArgumentRows {
 };
 ArgumentRows LeadingKeywords();
 ArgumentRows ContainedTexts();
+// The rows of the phone's own settings, in phone_arguments.cpp.
+extern const ArgumentRow kPinArgument;
+extern const ArgumentRow kPauseArgument;
+extern const ArgumentRow kCharsetArgument;
+extern const ArgumentRow kCodePageArgument;
+extern const ArgumentRow kStandbyArgument;
+extern const ArgumentRow kStandbyPinArgument;
+// The port STANDBY= gives the modem made last: null without one, or when it was too long to
+// be read whole or names the last COM argument's port.
+const PortSetting* StandbyPort(const Configuration& c);
 
 // What start-up does at one argument's turn. A FILE argument has one step for each
 // destination its file gives.
@@ -246,6 +265,7 @@ struct Configuration {
   std::optional<RepliesSetting> replies;
   std::optional<CharsetSetting> charset;
   std::optional<CodePageSetting> codePage;
+  std::optional<PauseSetting> pause;
   Table<EscalateArgument> escalations;  // each ESCALATE= argument, in order
 
   // No modem or no destination: the run is the usage text.

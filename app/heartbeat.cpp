@@ -23,23 +23,38 @@ void Heartbeat::Set(const char* number, uint32_t minutes) {
 }
 
 // Everything is queued, never sent from here: the heartbeat takes its turn in the queue
-// behind the alarms, and the dialogue sends it as any other SMS.
-void Heartbeat::Beat(SmsModem& modem, Clock& clock, const StatusFigures& figures) {
-  PhoneSwitch change;
-  if (modem.TakeSwitch(&change) && period_ != 0) {
+// behind the alarms, and the dialogue sends it as any other SMS. A period that comes round
+// while one waits adds none: the one that goes tells all since the last. A switch between
+// the phones waits for room as a heartbeat does, and goes first.
+void Heartbeat::Beat(SmsModem& modem, Clock& clock, Log& log, const StatusFigures& figures,
+                     bool room) {
+  if (period_ == 0) return;
+  if (modem.TakeSwitch(&switched_)) switchWaiting_ = true;  // the latest tells where SMS go
+  if (switchWaiting_ && room) {
     char text[kSmsTextLimit + 1];
-    FormatSwitch(change, text, sizeof text);
+    FormatSwitch(switched_, text, sizeof text);
     modem.QueueServiceMessage(text, number_);
+    switchWaiting_ = false;
+    return;  // one SMS of Kelvor's own a pass: a heartbeat due goes at the next
   }
   bool first = !started_;
-  if (period_ == 0 || !Due(modem, clock.TickCount())) return;
+  if (Due(modem, clock.TickCount()) && !waiting_) {
+    waiting_ = true;
+    first_ = first;
+    if (!room) {
+      log.LogMessage(Colour::kNormal, "Heartbeat to %s waits - alarms come first in the SMS queue",
+                     number_);
+    }
+  }
+  if (!waiting_ || !room) return;
   char text[kSmsTextLimit + 1];
-  FormatHeartbeat(first, Since(modem.Tally(), figures.alarmsRead), figures, text, sizeof text);
+  FormatHeartbeat(first_, Since(modem.Tally(), figures.alarmsRead), figures, text, sizeof text);
   // The counts are taken before the heartbeat is queued: if the queue refuses it, that
   // loss is in the next heartbeat's count.
   alarmsThen_ = figures.alarmsRead;
   tallyThen_ = modem.Tally();
   modem.QueueServiceMessage(text, number_);
+  waiting_ = false;
 }
 
 // The first when the modem is first ready; then each period, measured from the first.

@@ -47,7 +47,7 @@ class Kelvor : private RunSetup {
   int Run();
 
  private:
-  void MakeModem(const char* name, const char* mode, const char* pin) override;
+  void MakeModem(const char* name, const char* mode, const char* pin, uint32_t pause) override;
   void AddStandby(const char* name, const char* mode, const char* pin) override {
     modem_->AddStandby(name, mode, platform_.newSerialPort(), pin);
   }
@@ -62,6 +62,7 @@ class Kelvor : private RunSetup {
     return replies_.AddRule(number, minutes, next);
   }
   StatusFigures Status() const { return TakeStatus(*modem_, alarmsRead_); }
+  bool RoomForOwnSms() const;
   void WriteSpool();
   void ReportDiscarded();
   void RunLoop(RoutingContext& routing);
@@ -117,10 +118,11 @@ int Kelvor::Run() {
   return configuration_.ExitStatus();
 }
 
-void Kelvor::MakeModem(const char* name, const char* mode, const char* pin) {
+void Kelvor::MakeModem(const char* name, const char* mode, const char* pin, uint32_t pause) {
   modem_.reset();  // the earlier modem lets go of its port before the new one opens it
   modem_ = std::make_unique<SmsModem>(name, mode, platform_.newSerialPort(), log_, platform_.clock);
   if (pin != nullptr) modem_->SetPin(pin);
+  modem_->SetPause(pause);
   if (charset_ != Charset::kAsGiven) modem_->SetCoding(charset_, codePage_);
 }
 
@@ -193,7 +195,8 @@ bool Kelvor::Pass(RoutingContext& routing) {
 void Kelvor::StepModem() {
   modem_->PollModem();
   if (replies_.On()) {
-    replies_.AfterStep(*modem_, log_, platform_.clock.TickCount(), alarmsRead_);
+    replies_.AfterStep(*modem_, log_, platform_.clock.TickCount(), alarmsRead_,
+                       destinations_.WaitingForRoom());
   }
   WriteSpool();
 }
@@ -250,9 +253,15 @@ uint32_t Kelvor::Left(uint32_t end) {
   return TimeLeft(platform_.clock.TickCount(), end);
 }
 
+// What Kelvor says of itself takes a place in the queue only while no alarm waits for one:
+// a destination's batch the full queue left waiting, or an escalation due.
+bool Kelvor::RoomForOwnSms() const {
+  return !modem_->Full() && !destinations_.WaitingForRoom() && !replies_.EscalationWaiting();
+}
+
 // What watches the run from outside: the heartbeat SMS and the service manager.
 void Kelvor::Supervise() {
-  heartbeat_.Beat(*modem_, platform_.clock, Status());
+  heartbeat_.Beat(*modem_, platform_.clock, log_, Status(), RoomForOwnSms());
   serviceStatus_.Pass(Status(), platform_.clock);  // the heartbeat may have been queued
 }
 

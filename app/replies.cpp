@@ -37,11 +37,42 @@ bool StatusAnswerRate::Allows(const char* number, uint32_t now) {
 }
 
 void StatusAnswerRate::Answered(const char* number, uint32_t now) {
-  Answer* place = strlen(number) < kNumberSize ? Place(number) : nullptr;
+  int owed = IndexOf(number);  // an owed answer, given, keeps its place
+  Answer* place = owed >= 0 ? &answered_[owed] : nullptr;
+  if (place == nullptr && strlen(number) < kNumberSize) place = Place(number);
   if (place == nullptr) return;
   place->used = true;
+  place->owed = false;
   place->at = now;
   memcpy(place->number, number, strlen(number) + 1);
+}
+
+bool StatusAnswerRate::Owe(const char* number) {
+  Answer* place = strlen(number) < kNumberSize ? Place(number) : nullptr;
+  if (place == nullptr) return false;
+  place->used = true;
+  place->owed = true;
+  memcpy(place->number, number, strlen(number) + 1);
+  return true;
+}
+
+bool StatusAnswerRate::Owes(const char* number) const {
+  int at = IndexOf(number);
+  return at >= 0 && answered_[at].owed;
+}
+
+const char* StatusAnswerRate::Owed() const {
+  for (const Answer& answered : answered_) {
+    if (answered.used && answered.owed) return answered.number;
+  }
+  return nullptr;
+}
+
+int StatusAnswerRate::IndexOf(const char* number) const {
+  for (int i = 0; i < kCapacity; ++i) {
+    if (answered_[i].used && SameNumber(answered_[i].number, number)) return i;
+  }
+  return -1;
 }
 
 // A free place for `number`; null when it was answered within the minute, or none is free.
@@ -54,9 +85,12 @@ StatusAnswerRate::Answer* StatusAnswerRate::Place(const char* number) {
   return free;
 }
 
+// An owed answer is not forgotten: its minute starts when it is given.
 void StatusAnswerRate::Pass(uint32_t now) {
   for (Answer& answered : answered_) {
-    if (answered.used && Elapsed(now, answered.at) >= kGap) answered.used = false;
+    if (answered.used && !answered.owed && Elapsed(now, answered.at) >= kGap) {
+      answered.used = false;
+    }
   }
 }
 
@@ -76,13 +110,27 @@ void Replies::Start(SmsModem& modem, Log& log) {
                  heard_.Count());
 }
 
-void Replies::AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead) {
+// The escalation's clock runs on every step, a full queue or not: a time that is up must be
+// seen within the tick's reach, however long the queue stays full.
+void Replies::AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead,
+                        bool alarmsWaiting) {
   OutgoingSms confirmed;
   if (modem.TakeConfirmed(&confirmed)) Confirmed(confirmed, log, now);
+  escalation_.Pass(now);
   IncomingSms message;
-  if (modem.TakeIncoming(&message)) Answer(message, modem, log, now, alarmsRead);
+  if (modem.TakeIncoming(&message)) {
+    Answer(message, modem, log, now, alarmsRead, RoomForOwn(modem, alarmsWaiting));
+  }
   rate_.Pass(now);
-  QueueDue(modem, log, now);
+  QueueDue(modem, log, now, alarmsWaiting);
+  // The escalations due went first: one still due has found the queue full.
+  if (!alarmsWaiting) AnswerOwed(modem, log, now, alarmsRead);
+}
+
+// Escalated SMS are alarms and take any place; whatever Kelvor says of itself comes after
+// every alarm that waits for a place, a destination's batch or an escalation due.
+bool Replies::RoomForOwn(const SmsModem& modem, bool alarmsWaiting) const {
+  return !modem.Full() && !alarmsWaiting && !escalation_.HasDue();
 }
 
 void Replies::Confirmed(const OutgoingSms& sms, Log& log, uint32_t now) {
@@ -97,7 +145,7 @@ void Replies::Confirmed(const OutgoingSms& sms, Log& log, uint32_t now) {
 
 // A message's sender and text reach the console only as printable excerpts.
 void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint32_t now,
-                     uint32_t alarmsRead) {
+                     uint32_t alarmsRead, bool room) {
   char excerpt[kExcerptSize];
   PrintableExcerpt(message.text, excerpt, sizeof excerpt);
   int at = heard_.IndexOf(message.sender);
@@ -120,29 +168,48 @@ void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint
     return;
   }
   if (!rate_.Allows(number, now)) {
-    log.LogMessage(Colour::kNormal, "Status request from %s - answered within the minute already",
-                   number);
+    log.LogMessage(
+        Colour::kNormal, "Status request from %s - %s", number,
+        rate_.Owes(number) ? "its answer waits already" : "answered within the minute already");
     return;
   }
-  char text[kSmsTextLimit + 1];
-  FormatStatusAnswer(TakeStatus(modem, alarmsRead), text, sizeof text);
-  // Only an answer the queue took uses up the number's minute.
-  if (!modem.QueueServiceMessage(text, number)) {
+  if (room) {
+    SendAnswer(number, modem, log, now, alarmsRead);
+  } else if (rate_.Owe(number)) {
+    // Its minute starts when the answer goes, with the status of that moment.
+    log.LogMessage(Colour::kNormal,
+                   "Status request from %s - answer waits, alarms come first in the SMS queue",
+                   number);
+  } else {
     log.LogMessage(Colour::kError, "Status request from %s - not answered, the SMS queue is full",
                    number);
-    return;
   }
+}
+
+void Replies::SendAnswer(const char* number, SmsModem& modem, Log& log, uint32_t now,
+                         uint32_t alarmsRead) {
+  char text[kSmsTextLimit + 1];
+  FormatStatusAnswer(TakeStatus(modem, alarmsRead), text, sizeof text);
+  modem.QueueServiceMessage(text, number);  // there is room: a number heard fits a command
   rate_.Answered(number, now);
   log.LogMessage(Colour::kNormal, "Status request from %s - answered by SMS", number);
 }
 
+void Replies::AnswerOwed(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead) {
+  for (const char* number = rate_.Owed(); number != nullptr && !modem.Full();
+       number = rate_.Owed()) {
+    char owed[kNumberSize];
+    memcpy(owed, number, strlen(number) + 1);  // Answered writes the place it lies in
+    SendAnswer(owed, modem, log, now, alarmsRead);
+  }
+}
+
 // An escalated SMS's first line names the number passed over: its console line shows it.
-// The escalation's clock runs on every pass, a full queue or not: a time that is up must be
-// seen within the tick's reach, however long the queue stays full.
-void Replies::QueueDue(SmsModem& modem, Log& log, uint32_t now) {
-  escalation_.Pass(now);
+// Confirmations take only a place no alarm waits for: TakeDue hands them out once no
+// escalation is due, and here while no batch waits.
+void Replies::QueueDue(SmsModem& modem, Log& log, uint32_t now, bool alarmsWaiting) {
   EscalationSms sms;
-  while (!modem.Full() && escalation_.TakeDue(now, &sms)) {
+  while (!modem.Full() && escalation_.TakeDue(now, &sms, !alarmsWaiting)) {
     if (sms.kind == EscalationSms::kEscalated) {
       log.LogMessage(Colour::kNormal, "Escalated to %s: %s", sms.number, sms.text);
       modem.QueueEscalatedMessage(sms.text, sms.number);

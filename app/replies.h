@@ -21,7 +21,7 @@ namespace kelvor {
 bool IsStatusRequest(const char* text, bool cut);
 
 // At most one status answer per number per minute, for up to 32 numbers answered in the
-// same minute; a 33rd waits for a place.
+// same minute or owed an answer; a 33rd waits for a place.
 class StatusAnswerRate {
  public:
   static constexpr int kCapacity = 32;
@@ -30,16 +30,24 @@ class StatusAnswerRate {
   // True when `number` may have an answer at `now`; Answered counts one given.
   bool Allows(const char* number, uint32_t now);
   void Answered(const char* number, uint32_t now);
+  // A request whose answer waits for room in the queue: the number is owed it, and asks in
+  // vain meanwhile. False, owing nothing, when no place is free.
+  bool Owe(const char* number);
+  bool Owes(const char* number) const;
+  // A number owed an answer, or null.
+  const char* Owed() const;
   // Once a pass: forgets answers a minute old, so none ages past the tick's wrap.
   void Pass(uint32_t now);
 
  private:
   struct Answer {
     bool used;
+    bool owed;  // not answered yet
     uint32_t at;
     char number[kNumberSize];
   };
   Answer* Place(const char* number);
+  int IndexOf(const char* number) const;  // of its place, or -1
 
   Answer answered_[kCapacity] = {};
 };
@@ -51,7 +59,8 @@ class StatusAnswerRate {
 // - a message read from the phone: from a number not on the command line, it is logged
 //   and nothing more; "S" or "STATUS" is answered with the status, at most once a minute a
 //   number; anything else acknowledges every alarm SMS sent to that number;
-// - then the escalations and confirmations due are queued while the queue has room.
+// - then the escalations due are queued while the queue has room, and what Kelvor says of
+//   itself (confirmations, status answers that waited) while it has room no alarm waits for.
 // Every SMS it queues goes to a number as configured, never to a sender as a phone spelt it.
 class Replies {
  public:
@@ -72,14 +81,21 @@ class Replies {
   Escalation& Engine() { return escalation_; }
   const Escalation& Engine() const { return escalation_; }
 
-  // After each step of the modem, with the alarms read from the SCADA system since start.
-  void AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead);
+  // After each step of the modem, with the alarms read from the SCADA system since start;
+  // `alarmsWaiting` while a destination's batch waits for a place in the full queue.
+  void AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead, bool alarmsWaiting);
+  // True while an escalated alarm SMS is due and waits for a place in the queue.
+  bool EscalationWaiting() const { return escalation_.HasDue(); }
 
  private:
   void Confirmed(const OutgoingSms& sms, Log& log, uint32_t now);
   void Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint32_t now,
-              uint32_t alarmsRead);
-  void QueueDue(SmsModem& modem, Log& log, uint32_t now);
+              uint32_t alarmsRead, bool room);
+  void QueueDue(SmsModem& modem, Log& log, uint32_t now, bool alarmsWaiting);
+  void AnswerOwed(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead);
+  void SendAnswer(const char* number, SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead);
+  // Room in the queue for what Kelvor says of itself: a place no alarm waits for.
+  bool RoomForOwn(const SmsModem& modem, bool alarmsWaiting) const;
 
   bool on_ = false;
   NumberList heard_;

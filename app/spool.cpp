@@ -25,7 +25,8 @@ class Restorer : public SpoolRecordSink {
     } else if (record.kind == SpoolRecord::kEscalation) {
       bool held = escalation_.Restore(record.escalation, now_) == Escalation::kRestored;
       ++(held ? restored_.escalations : restored_.notEscalated);
-    } else if (destinations_.RestoreBatch(record.number, record.text, now_)) {
+    } else if (destinations_.RestoreBatch(record.number, record.text, now_,
+                                          record.batchAlarmsKept ? &record.batchAlarms : nullptr)) {
       ++restored_.batches;
     } else {
       Count(modem_.QueueMessage(record.text, record.number), restored_.orphans);
@@ -63,7 +64,9 @@ size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations,
   }
   destinations.ForEachPendingBatch([&encoder](const PendingBatch& batch) {
     // A batch without a number is never sent, so it is not kept either.
-    if (batch.number[0] != '\0') encoder.Batch(batch.since, batch.number, batch.text);
+    if (batch.number[0] != '\0') {
+      encoder.Batch(batch.since, batch.number, batch.text, *batch.alarms);
+    }
   });
   class Held : public EscalationRecordSink {
    public:
@@ -139,7 +142,7 @@ Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList&
 // The whole file is written anew beside the old one, flushed to the disk, and renamed over
 // it: a power cut leaves either the old file or the new one, never a mix, and the reader
 // needs no journal replay or compaction. A journal would write fewer bytes per change, but
-// the file is at most about 146 KB (most of it the escalation's records, seldom all in use), and
+// the file is at most about 160 KB (most of it the escalation's records, seldom all in use), and
 // what a write costs is the flush, which a journal would pay at every change all the same.
 bool Spool::WriteFile(size_t length) {
   FileWriter writer;

@@ -78,6 +78,12 @@ class FieldReader {
     at_ += length;
     return true;
   }
+  bool U32(uint32_t* value) {
+    if (end_ - at_ < 4) return false;
+    *value = GetU32(at_);
+    at_ += 4;
+    return true;
+  }
   // A length (1 byte) below `size`, then that text.
   bool Counted(size_t size, char* to) {
     uint32_t length = 0;
@@ -88,6 +94,38 @@ class FieldReader {
   const char* at_;
   const char* end_;
 };
+
+// What follows the text of a 'B' of attempts 1: its alarms, named and counted, within the
+// text's `textLength` characters and the limits a batch keeps.
+bool ParseBatchAlarms(FieldReader& fields, size_t textLength, BatchAlarms* alarms) {
+  uint32_t count = 0;
+  if (!fields.Byte(&count) || count > static_cast<uint32_t>(kNamedCapacity)) return false;
+  alarms->namedCount = static_cast<int>(count);
+  size_t named = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t length = 0, priority = 0, hour = 0, minute = 0;
+    if (!fields.Byte(&length) || !fields.Byte(&priority) || !fields.Byte(&hour) ||
+        !fields.Byte(&minute) || priority >= static_cast<uint32_t>(kPriorities)) {
+      return false;
+    }
+    NamedAlarm& alarm = alarms->named[i];
+    alarm.length = static_cast<uint8_t>(length);
+    alarm.priority = static_cast<int8_t>(priority);
+    alarm.hour = static_cast<int8_t>(hour);
+    alarm.minute = static_cast<int8_t>(minute);
+    named += length;
+  }
+  AlarmCount& counted = alarms->counted;
+  for (uint32_t& byPriority : counted.byPriority) {
+    if (!fields.U32(&byPriority) || byPriority > kCountMost) return false;
+  }
+  uint32_t hour = 0, minute = 0, since = 0;
+  if (!fields.Byte(&hour) || !fields.Byte(&minute) || !fields.Byte(&since)) return false;
+  counted.hour = static_cast<int8_t>(hour);
+  counted.minute = static_cast<int8_t>(minute);
+  counted.namedSince = static_cast<uint8_t>(since);
+  return since <= count && named <= textLength;
+}
 
 // What follows the text of an 'A': the number passed over, and the numbers reached.
 bool ParseEscalationTail(FieldReader& fields, EscalationRecord* escalation) {
@@ -126,7 +164,7 @@ Parsed ParseRecord(const char* bytes, size_t length, SpoolRecord* record) {
       kind == SpoolRecord::kSms || kind == SpoolRecord::kBatch || escalation || kind == kEnd;
   if (!known || textLength > textLimit || numberLength >= kNumberSize) return parsed;
   if ((kind == kEnd) != (numberLength == 0)) return parsed;  // only the end has no number
-  int32_t mostAttempts = kind == SpoolRecord::kSms ? kMaxAttempts : escalation ? 1 : 0;
+  int32_t mostAttempts = kind == SpoolRecord::kSms ? kMaxAttempts : kind == kEnd ? 0 : 1;
   if (attempts > mostAttempts) return parsed;
   if (kind == SpoolRecord::kSms && tick > 1) return parsed;  // an SMS's kind
 
@@ -135,6 +173,10 @@ Parsed ParseRecord(const char* bytes, size_t length, SpoolRecord* record) {
     return parsed;
   }
   if (escalation && !ParseEscalationTail(fields, &record->escalation)) return parsed;
+  record->batchAlarmsKept = kind == SpoolRecord::kBatch && attempts == 1;
+  if (record->batchAlarmsKept && !ParseBatchAlarms(fields, textLength, &record->batchAlarms)) {
+    return parsed;
+  }
   size_t body = static_cast<size_t>(fields.At() - bytes);
   if (length < body + kCrcSize || Crc32(bytes, body) != GetU32(bytes + body)) return parsed;
 
@@ -166,8 +208,23 @@ void SpoolEncoder::Sms(int32_t attempts, const char* number, const char* text, S
   ++records_;
 }
 
-void SpoolEncoder::Batch(uint32_t pendingSince, const char* number, const char* text) {
-  Record(SpoolRecord::kBatch, 0, pendingSince, number, text);
+void SpoolEncoder::Batch(uint32_t pendingSince, const char* number, const char* text,
+                         const BatchAlarms& alarms) {
+  size_t start = used_;
+  Head(SpoolRecord::kBatch, 1, pendingSince, number, text);
+  Byte(static_cast<uint32_t>(alarms.namedCount));
+  for (int i = 0; i < alarms.namedCount; ++i) {
+    const NamedAlarm& alarm = alarms.named[i];
+    Byte(alarm.length);
+    Byte(static_cast<uint32_t>(alarm.priority));
+    Byte(static_cast<uint8_t>(alarm.hour));
+    Byte(static_cast<uint8_t>(alarm.minute));
+  }
+  for (uint32_t byPriority : alarms.counted.byPriority) U32(byPriority);
+  Byte(static_cast<uint8_t>(alarms.counted.hour));
+  Byte(static_cast<uint8_t>(alarms.counted.minute));
+  Byte(alarms.counted.namedSince);
+  Crc(start);
   ++records_;
 }
 
@@ -203,6 +260,12 @@ void SpoolEncoder::Bytes(const char* data, size_t length) {
 void SpoolEncoder::Byte(uint32_t value) {
   char byte = static_cast<char>(value & 0xFFu);
   Bytes(&byte, 1);
+}
+
+void SpoolEncoder::U32(uint32_t value) {
+  char bytes[4];
+  PutU32(bytes, value);
+  Bytes(bytes, sizeof bytes);
 }
 
 void SpoolEncoder::Counted(const char* text) {

@@ -16,17 +16,22 @@ namespace kelvor {
 //   "KELVOR SPOOL 1\r\n"  the kind of file and its version
 //   records, each: kind (1 byte: 'S' an SMS of the queue, 'B' a pending batch, 'A' an
 //     alarm SMS awaiting an answer, 'E' the end), attempts (1: sendings of the SMS so far;
-//     of an 'A', 1 when the phone confirmed it to its holder), tick (4: when the batch took
-//     its first alarm; of an SMS 0 for an alarm and 1 for an escalated one; of an 'A' the
-//     milliseconds its holder had left; the end's count of records), number length (1),
-//     text length (1), the number (of an 'A' its holder), the text, then for an 'A' only:
-//     the minutes of the number passed over (2), its length (1), that number, the count of
-//     numbers the text reached (1) and each of them as confirmed (1: 0 or 1), length (1)
-//     and the number; CRC-32 (4) of the record's bytes before it
+//     of an 'A', 1 when the phone confirmed it to its holder; of a 'B', 1 when its alarms
+//     follow its text), tick (4: when the batch took its first alarm; of an SMS 0 for an
+//     alarm and 1 for an escalated one; of an 'A' the milliseconds its holder had left; the
+//     end's count of records), number length (1), text length (1), the number (of an 'A'
+//     its holder), the text, then for an 'A' only: the minutes of the number passed over
+//     (2), its length (1), that number, the count of numbers the text reached (1) and each
+//     of them as confirmed (1: 0 or 1), length (1) and the number; for a 'B' of attempts 1
+//     only: the count of alarms its text names (1), each one's text length, priority (0 to
+//     2), hour and minute (1 each), then the alarms counted of each priority, high, medium
+//     and low (4 each), the hour and minute of the latest (1 each) and the named alarms
+//     after it (1); CRC-32 (4) of the record's bytes before it
 //   the queue's SMS from the head, then the pending batches in the destinations' order,
 //   then the alarm SMS awaiting an answer, then the end record.
 // A file cut short or with changed bytes fails a CRC, a limit or the end's count. A file
-// written before escalation existed holds no 'A' and SMS of tick 0: it reads as it did.
+// written before escalation existed holds no 'A' and SMS of tick 0, and one written before
+// batches counted alarms holds 'B' of attempts 0 (their text alone): it reads as it did.
 struct SpoolRecord {
   enum Kind : char { kSms = 'S', kBatch = 'B', kEscalation = 'A' };
   Kind kind = kSms;
@@ -35,7 +40,9 @@ struct SpoolRecord {
   char number[kNumberSize] = {};
   char text[kBatchCapacity] = {};
   SmsKind smsKind = SmsKind::kAlarm;  // kSms: an alarm or an escalated alarm
-  EscalationRecord escalation;        // kEscalation
+  bool batchAlarmsKept = false;       // kBatch: its alarms came with it
+  BatchAlarms batchAlarms;
+  EscalationRecord escalation;  // kEscalation
 };
 
 constexpr size_t kSpoolHeaderSize = 16;
@@ -45,11 +52,14 @@ constexpr size_t kSpoolRecordOverhead = 12;  // kind, attempts, tick, two length
 constexpr size_t kSpoolEscalationSize = kSpoolRecordOverhead + (kNumberSize - 1) + kSmsTextLimit +
                                         3 + (kNumberSize - 1) + 1 +
                                         kEscalationNumberCapacity * (2 + (kNumberSize - 1));
+// What follows a batch's text: its alarms, named and counted.
+constexpr size_t kSpoolBatchAlarmsSize = 1 + kNamedCapacity * 4 + kPriorities * 4 + 3;
 // The largest file Kelvor writes: a full queue, a batch at every destination and every
-// escalation record in use (most of it for escalation, 146 KB; without, 10.6 KB).
+// escalation record in use (most of it for escalation, 146 KB; without, 13.6 KB).
 constexpr size_t kSpoolCapacity =
     kSpoolHeaderSize + kQueueCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + kSmsTextLimit) +
-    DestinationList::kCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + (kBatchCapacity - 1)) +
+    DestinationList::kCapacity *
+        (kSpoolRecordOverhead + (kNumberSize - 1) + (kBatchCapacity - 1) + kSpoolBatchAlarmsSize) +
     kEscalationCapacity * kSpoolEscalationSize + kSpoolRecordOverhead;
 
 // Writes a spool into a buffer that has room for it, record by record.
@@ -59,7 +69,8 @@ class SpoolEncoder {
   SpoolEncoder(char* buffer, size_t capacity);
 
   void Sms(int32_t attempts, const char* number, const char* text, SmsKind kind);
-  void Batch(uint32_t pendingSince, const char* number, const char* text);
+  void Batch(uint32_t pendingSince, const char* number, const char* text,
+             const BatchAlarms& alarms);
   void Escalation(const EscalationRecord& record);
   // Writes the end record; returns the spool's length, or 0 when it did not fit.
   size_t Finish();
@@ -67,6 +78,7 @@ class SpoolEncoder {
  private:
   void Bytes(const char* data, size_t length);
   void Byte(uint32_t value);
+  void U32(uint32_t value);
   void Counted(const char* text);
   void Head(char kind, int32_t attempts, uint32_t tick, const char* number, const char* text);
   void Crc(size_t start);

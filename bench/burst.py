@@ -4,7 +4,7 @@ the alarm queue meanwhile. Measured by hand, not a test:
 
     cmake --preset linux && cmake --build --preset linux -j2 \\
         --target kelvor kelvor-scada-node kelvor-gsm-sim
-    python3 bench/burst.py [--profile fast|network|both] [--runs 3] [--sms 20]
+    python3 bench/burst.py [--profile fast|network|both] [--runs 3] [--sms 20] [--pause S]
 
 One alarm, taken by 20 destinations of delay 0, makes 20 SMS due at once; it comes when
 the modem has just reached Ready. The GSM phone simulator answers as one of two profiles:
@@ -12,7 +12,8 @@ the modem has just reached Ready. The GSM phone simulator answers as one of two 
     fast      answers a command after 50 ms, confirms a text 0.3 s after its Ctrl-Z
     network   answers a command after 50 ms, confirms a text 3 s after its Ctrl-Z
 
-Each run prints the seconds per SMS (from the moment Kelvor reads the alarm to the
+Kelvor runs with PAUSE=S when --pause is given (the phone's rest after each SMS it
+confirms), with its own pause of a second without. Each run prints the seconds per SMS (from the moment Kelvor reads the alarm to the
 phone's confirmation of the last SMS, divided by their number) and the longest gap
 between two alarm-queue reads over that time (the SCADA node simulator's log of the
 ALARM requests, up to the first read after the last SMS); then the median and range of
@@ -43,7 +44,7 @@ ALARM_READ = re.compile(r"^\[\s*(\d+\.\d+)\] #\d+ > ALARM ", re.M)
 RECORD_READ = r"\[\s*(\d+\.\d+)\] #\d+ < ALARM 0 "
 
 
-def burst(config, profile, count, workdir):
+def burst(config, profile, count, workdir, pause=None):
     """(seconds per SMS, longest gap between alarm reads) of one run."""
     processes = harness.Processes()
     node = None
@@ -52,9 +53,10 @@ def burst(config, profile, count, workdir):
         phone = harness.Phone(processes, config.phone_program, workdir, PROFILES[profile])
         node.command(TAG)
         destinations = [f"DEST=+1555{n:04d},A,H,0" for n in range(count)]
+        paused = [f"PAUSE={pause}"] if pause is not None else []
         kelvor = harness.Kelvor(processes, config, workdir, node,
                                 [config.port_argument(phone, 1), "SERVICE=+99912345",
-                                 *destinations])
+                                 *paused, *destinations])
         kelvor.out.wait_for(r"Going to ready", 60, what="Kelvor")
         mark = len(node.out.text)
         node.command(ALARM)
@@ -100,6 +102,7 @@ def main():
     parser.add_argument("--profile", choices=["fast", "network", "both"], default="both")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--sms", type=int, default=20, help="destinations, so SMS (1 to 21)")
+    parser.add_argument("--pause", help="Kelvor's PAUSE= (seconds); without it, its own")
     parser.add_argument("--keep", action="store_true", help="keep every run's logs")
     build = os.path.join(ROOT, "build", "linux")
     parser.add_argument("--kelvor", default=os.path.join(build, "app", "kelvor"))
@@ -121,7 +124,7 @@ def main():
         for run in range(1, options.runs + 1):
             workdir = tempfile.mkdtemp(prefix=f"kelvor-burst-{profile}-")
             try:
-                per_sms, gap = burst(config, profile, options.sms, workdir)
+                per_sms, gap = burst(config, profile, options.sms, workdir, options.pause)
             except harness.Failure as failure:
                 sys.exit(f"{profile} run {run} failed (logs in {workdir}): {failure}")
             results.setdefault(profile, []).append((per_sms, gap))

@@ -49,6 +49,7 @@ class Phone {
 
   void SetServiceNumber(const char* number) { startup_.SetServiceNumber(number); }
   bool SetPin(const char* pin) { return sim_.Set(pin); }
+  void SetPause(uint32_t milliseconds) { sending_.SetPause(milliseconds); }
   void ListenForReplies();
   // Whether this phone sends the SMS queued; one that does not still reads its SMS and asks
   // after its signal. A phone sends from the start.

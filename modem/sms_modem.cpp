@@ -82,6 +82,7 @@ void SmsModem::AddStandby(const char* portName, const char* mode, std::unique_pt
   standbyLog_ = std::make_unique<PrefixedLog>(log_, "Standby ");
   standby_ = std::make_unique<Phone>(portName, mode, std::move(port), queue_, *standbyLog_, clock_);
   standby_->SetPin(pin);
+  standby_->SetPause(pause_);
   standby_->SetSending(false);
   standby_->WatchRegistration();
   if (listening_) standby_->ListenForReplies();
@@ -95,6 +96,12 @@ const char* SmsModem::SendingPhone() const {
 
 const Phone& SmsModem::Sender() const {
   return standby_ && failover_.StandbySends() ? *standby_ : phone_;
+}
+
+void SmsModem::SetPause(uint32_t milliseconds) {
+  pause_ = milliseconds;
+  phone_.SetPause(milliseconds);
+  if (standby_) standby_->SetPause(milliseconds);
 }
 
 void SmsModem::PollModem() {

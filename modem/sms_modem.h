@@ -57,6 +57,9 @@ class SmsModem : public SmsOutbox {
   const char* SendingPhone() const;
   // The switch from one phone to the other made last, if not taken yet; taken once.
   bool TakeSwitch(PhoneSwitch* change) { return failover_.TakeSwitch(change); }
+  // The phones' rest after each SMS they confirm: 0 to kLongestPauseAfterSend ms,
+  // kDefaultPauseAfterSend unless set.
+  void SetPause(uint32_t milliseconds);
   // One step of the phone.
   void PollModem();
   // When the next step is worth taking, for a loop that sleeps between steps; and the wait
@@ -101,7 +104,8 @@ class SmsModem : public SmsOutbox {
   std::unique_ptr<PrefixedLog> standbyLog_;
   std::unique_ptr<Phone> standby_;
   Failover failover_;
-  bool listening_ = false;  // a standby added later reads replies too
+  bool listening_ = false;                   // a standby added later reads replies too
+  uint32_t pause_ = kDefaultPauseAfterSend;  // ... and rests as the main phone does
 };
 
 }  // namespace kelvor

@@ -20,6 +20,11 @@ constexpr char kEscape = 27;
 constexpr int kQueueCapacity = 21;
 constexpr int32_t kMaxAttempts = 4;
 
+// ms the phone rests after each SMS it confirms, unless the run gives another pause: some
+// networks block a SIM that sends fast, others let a burst go at the phone's own pace.
+constexpr uint32_t kDefaultPauseAfterSend = 1000;
+constexpr uint32_t kLongestPauseAfterSend = 60000;
+
 // What an SMS carries: alarms; an alarm passed on to the next on call because the number
 // it went to did not answer (escalated); or what Kelvor says about itself (a heartbeat, a
 // status answer, an acknowledgement's confirmation), which is worth nothing once that run

@@ -191,7 +191,7 @@ bool SmsSending::StepResult() {
     log_.LogMessage(Colour::kModem, "Successfull send\r\n");  // spelt as operators know it
     channel_.ForgetErrorSaid();
     stage_ = Stage::kPause;
-    pauseEnd_ = clock_.TickCount() + kPauseAfterSend;
+    pauseEnd_ = clock_.TickCount() + pause_;
     return true;  // the response goes when the pause ends
   }
   bool held = Refused("+CME", ErrorKind::kPhone) || Refused("+CMS", ErrorKind::kSms);
@@ -312,11 +312,15 @@ void SmsSending::TakeRegistration(const char* fields) {
                   RegistrationWords(stat));
 }
 
+void SmsSending::SetPause(uint32_t milliseconds) {
+  pause_ = milliseconds < kLongestPauseAfterSend ? milliseconds : kLongestPauseAfterSend;
+}
+
 uint32_t SmsSending::PauseLeft() const {
   // A clock that has jumped past the pause's end (or far beyond, across the tick's wrap)
   // has ended it.
   uint32_t left = TimeLeft(clock_.TickCount(), pauseEnd_);
-  return left <= kPauseAfterSend ? left : 0;
+  return left <= pause_ ? left : 0;
 }
 
 bool SmsSending::PauseOver() {

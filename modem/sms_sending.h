@@ -19,8 +19,7 @@
 
 namespace kelvor {
 
-constexpr uint32_t kPauseAfterSend = 1000;  // ms the phone rests after a confirmed SMS
-constexpr int32_t kSendFailed = 515;        // last error after a refused SMS
+constexpr int32_t kSendFailed = 515;  // last error after a refused SMS
 
 class SmsSending {
  public:
@@ -50,7 +49,9 @@ class SmsSending {
   // sending the radio refused.
   void Abandon();
 
-  // The pause after a confirmed SMS: the phone neither reads nor steps meanwhile.
+  // The pause after a confirmed SMS, 0 to kLongestPauseAfterSend ms (held there): the phone
+  // neither reads nor steps meanwhile.
+  void SetPause(uint32_t milliseconds);
   bool Pausing() const { return stage_ == Stage::kPause; }
   uint32_t PauseLeft() const;
   // True once the pause has ended; the response, and whatever came meanwhile, are dropped.
@@ -99,6 +100,7 @@ class SmsSending {
   Network network_ = Network::kUsable;
   bool watching_ = false;
   bool refused_ = false;  // the text under way was refused: its time-out is no second refusal
+  uint32_t pause_ = kDefaultPauseAfterSend;
   uint32_t pauseEnd_ = 0;
   TextSet wanted_ = TextSet::kNone;  // the set or coding asked for (kSelect, kCoding)
   bool restoring_ = false;           // kSelect for the 7-bit set, no SMS under way

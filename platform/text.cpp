@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <cstring>
+
 namespace kelvor {
 
 char Upper(char c) {
@@ -40,6 +42,20 @@ bool ReadInRange(const char* text, size_t length, uint32_t least, uint32_t most,
   uint32_t number = 0;
   if (!ReadNumber(text, length, digits, &number) || number < least || number > most) return false;
   *value = number;
+  return true;
+}
+
+bool ReadTenths(const char* text, size_t length, uint32_t most, uint32_t* tenths) {
+  const void* point = memchr(text, '.', length);
+  size_t whole =
+      point != nullptr ? static_cast<size_t>(static_cast<const char*>(point) - text) : length;
+  uint32_t units = 0, tenth = 0;
+  if (!ReadInRange(text, whole, 0, most / 10, &units)) return false;
+  if (point != nullptr && !ReadInRange(text + whole + 1, length - whole - 1, 0, 9, &tenth)) {
+    return false;
+  }
+  if (units * 10 + tenth > most) return false;
+  *tenths = units * 10 + tenth;
   return true;
 }
 

@@ -28,6 +28,11 @@ bool ReadNumber(const char* text, size_t length, size_t maxDigits, uint32_t* val
 // as `most` has. False, `value` untouched, for any other text.
 bool ReadInRange(const char* text, size_t length, uint32_t least, uint32_t most, uint32_t* value);
 
+// A number in tenths: whole units as ReadInRange reads them, then at most one digit of
+// tenths after a point ("0", "2.5", "60"), 0 to `most` tenths in all. False, `tenths`
+// untouched, for any other text.
+bool ReadTenths(const char* text, size_t length, uint32_t most, uint32_t* tenths);
+
 // A number as atol reads it: leading white space skipped, an optional sign, then digits up
 // to the first non-digit; no digits give 0. Values beyond 32 bits are held at the largest
 // ones.

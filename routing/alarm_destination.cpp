@@ -7,12 +7,6 @@
 namespace kelvor {
 namespace {
 
-// The first batch's header ends in LF, every later one in CR LF: phones and the scripts
-// that read their SMS have always seen them so.
-constexpr char kFirstHeader[] = "Fix Alarms\n";
-constexpr char kLaterHeader[] = "Fix Alarms\r\n";
-static_assert(sizeof kLaterHeader - 1 == kHeaderLength, "the longer header");
-
 // A deadline further ahead than this is pulled in to now.
 constexpr uint32_t kLongestWait = 3600000;  // one hour in ms
 
@@ -24,7 +18,7 @@ AlarmDestination::AlarmDestination(const ParsedDestination& parsed)
       // operator meant: such a destination takes nothing.
       takesAlarms_(parsed.outcome == ParsedDestination::kComplete &&
                    spec_.priority != kNoPriority) {
-  SetBatch(spec_.fullMessages ? kFirstHeader : "");
+  batch_.Begin(spec_.fullMessages ? kFirstHeader : "");
 }
 
 void AlarmDestination::OfferAlarm(const AlarmRecord& record, RoutingContext& context) {
@@ -36,31 +30,36 @@ void AlarmDestination::OfferAlarm(const AlarmRecord& record, RoutingContext& con
   if (spec_.enableTagPresent && !EnabledFor(record, context)) return;
 
   char text[kAlarmTextSize];
-  size_t length = FormatText(record, context, text);
-  if (!FitsWithBatch(text, length, context) && HandsOverBefore(length)) SendBatch(context);
-  AppendToBatch(text, length);
+  NamedAlarm alarm;
+  alarm.length = static_cast<uint8_t>(FormatText(record, context, text));
+  alarm.priority = record.Priority();
+  alarm.hour = record.Hour();
+  alarm.minute = record.Minute();
+  bool named = Take(text, alarm, context);
   if (!batchPending_) StartDeadline(context.clock.TickCount());
   batchPending_ = true;
   ++changes_;
-  context.log.Print("Buffering alm %.60s\r\n", alarmText.c_str());
+  context.log.Print("%s alm %.60s\r\n", named ? "Buffering" : "Counting", alarmText.c_str());
 }
 
-// Whether the batch with `text` after it still goes as one SMS: the outbox knows the limit
-// of the coding the texts go in (159 characters, or 70 of UCS-2).
-bool AlarmDestination::FitsWithBatch(const char* text, size_t length,
-                                     RoutingContext& context) const {
-  char joined[kBatchCapacity + kAlarmTextSize];
-  memcpy(joined, batch_, batchLength_);
-  memcpy(joined + batchLength_, text, length);
-  joined[batchLength_ + length] = '\0';
-  return context.outbox.FitsOneSms(joined);
-}
-
-// A batch that holds an alarm goes before a text that would not fit with it. One that holds
-// only its header goes alone, as it always has, only where header and text pass 159
-// characters: a coding that holds fewer (70 of UCS-2) never makes an SMS of a header alone.
-bool AlarmDestination::HandsOverBefore(size_t length) const {
-  return batchPending_ || batchLength_ + length > kSmsTextLimit;
+// Adds the alarm to the batch, handing the batch over first when its text does not fit.
+// True when the batch names the alarm, false when it counts it.
+bool AlarmDestination::Take(const char* text, const NamedAlarm& alarm, RoutingContext& context) {
+  if (!batch_.Fits(text, alarm.length, context.outbox)) {
+    if (!batch_.HoldsAlarms()) {
+      // A header alone goes, as it always has, only where header and text pass 159 characters
+      // (and while the queue has room: it carries no alarm); the text fills a batch of its own
+      // for the queue to shorten. A coding that holds fewer (70 of UCS-2) never makes an SMS of
+      // a header alone: the text joins it, and the queue makes SMS of its coding of them.
+      bool over = batch_.Length() + alarm.length > kSmsTextLimit;
+      if (over && !context.outbox.Full()) SendBatch(context);
+    } else if (!HandOver(context)) {
+      overflowing_ = true;
+      return batch_.Keep(text, alarm, context.outbox);
+    }
+  }
+  batch_.Name(text, alarm);
+  return true;
 }
 
 // Wraps like the tick count itself; a negative delay lies before now.
@@ -69,13 +68,17 @@ void AlarmDestination::StartDeadline(uint32_t now) {
   pendingSince_ = now;
 }
 
-bool AlarmDestination::RestoreBatch(const char* text, uint32_t now) {
+bool AlarmDestination::RestoreBatch(const char* text, uint32_t now, const BatchAlarms* alarms) {
   if (!takesAlarms_) return false;
-  SetBatch("");
-  AppendToBatch(text, strlen(text));
+  if (alarms != nullptr) {
+    batch_.Restore(text, *alarms);
+  } else {
+    batch_.Restore(text);
+  }
   StartDeadline(now);
   batchPending_ = true;
   waiting_ = false;
+  overflowing_ = batch_.Alarms().counted.Total() > 0;
   ++changes_;
   return true;
 }
@@ -93,30 +96,27 @@ void AlarmDestination::FlushIfDue(RoutingContext& context) {
     if (!context.outbox.Full()) waitingForRoom_ = false;  // nothing of it waits
     return;
   }
-  if (DeadlinePassed(context.clock.TickCount(), deadline_)) {
-    if (context.outbox.Full()) {
-      WaitForRoom(context);
-    } else {
-      SendBatch(context);
-    }
-  }
+  if (overflowing_ || DeadlinePassed(context.clock.TickCount(), deadline_)) HandOver(context);
   PullInFarDeadline(context.clock.TickCount());
 }
 
-// The batch stays pending, its deadline passed, so every later flush offers it again.
-// Said once per batch: the operator sees why its SMS is late, not a line per pass.
+// Hands the batch to the modem; false when the queue is full, and the batch waits.
+bool AlarmDestination::HandOver(RoutingContext& context) {
+  if (!context.outbox.Full() && SendBatch(context)) return true;
+  WaitForRoom(context);
+  return false;
+}
+
+// The batch stays pending, so every later flush offers it again. Said once per batch: the
+// operator sees why its SMS is late, not a line per pass. The destination goes on waiting
+// from the moment it began to, until the queue takes one of its SMS: the destination list
+// gives the next free place to the one that has waited longest.
 void AlarmDestination::WaitForRoom(RoutingContext& context) {
   if (!waiting_) context.log.Print("Message queue full - SMS to %s waits\r\n", spec_.number);
   waiting_ = true;
-  StartWaitingForRoom(context.clock.TickCount());
-}
-
-// A destination whose batch was lost goes on waiting from the moment it began to: the
-// destination list gives the next free place to the one that has waited longest.
-void AlarmDestination::StartWaitingForRoom(uint32_t now) {
   if (waitingForRoom_) return;
   waitingForRoom_ = true;
-  waitingSince_ = now;
+  waitingSince_ = context.clock.TickCount();
 }
 
 // A deadline more than an hour ahead is moved to now, so the batch goes out at the next
@@ -173,34 +173,19 @@ size_t AlarmDestination::FormatText(const AlarmRecord& record, RoutingContext& c
                                                        : kAlarmTextSize - 1;
 }
 
-// Hands the batch to the modem. The queue reports a batch it refuses as lost; the
-// destination then waits for room. A destination without a number never queues anything.
-void AlarmDestination::SendBatch(RoutingContext& context) {
+// Hands the batch to the modem and begins the next; false, keeping it, when the queue
+// refuses it. A destination without a number never queues anything.
+bool AlarmDestination::SendBatch(RoutingContext& context) {
   if (spec_.number[0] != '\0') {
-    if (context.outbox.QueueMessage(batch_, spec_.number)) {
-      waitingForRoom_ = false;
-    } else {
-      StartWaitingForRoom(context.clock.TickCount());
-    }
+    if (!context.outbox.QueueMessage(batch_.Text(), spec_.number)) return false;
+    waitingForRoom_ = false;
   }
   batchPending_ = false;
   waiting_ = false;
+  overflowing_ = false;
   ++changes_;
-  SetBatch(spec_.fullMessages ? kLaterHeader : "");
-}
-
-void AlarmDestination::SetBatch(const char* header) {
-  batchLength_ = 0;
-  batch_[0] = '\0';
-  AppendToBatch(header, strlen(header));
-}
-
-void AlarmDestination::AppendToBatch(const char* text, size_t length) {
-  size_t room = kBatchCapacity - 1 - batchLength_;
-  if (length > room) length = room;
-  memcpy(batch_ + batchLength_, text, length);
-  batchLength_ += length;
-  batch_[batchLength_] = '\0';
+  batch_.Begin(spec_.fullMessages ? kLaterHeader : "");
+  return true;
 }
 
 }  // namespace kelvor

@@ -17,17 +17,25 @@ int DestinationList::PendingBatches() const {
   return pending;
 }
 
+bool DestinationList::WaitingForRoom() const {
+  for (int i = 0; i < count_; ++i) {
+    if (slots_[i]->WaitingForRoom() && slots_[i]->BatchPending()) return true;
+  }
+  return false;
+}
+
 uint32_t DestinationList::Changes() const {
   uint32_t changes = 0;
   for (int i = 0; i < count_; ++i) changes += slots_[i]->Changes();
   return changes;
 }
 
-bool DestinationList::RestoreBatch(const char* number, const char* text, uint32_t now) {
+bool DestinationList::RestoreBatch(const char* number, const char* text, uint32_t now,
+                                   const BatchAlarms* alarms) {
   for (int i = 0; i < count_; ++i) {
     AlarmDestination& destination = *slots_[i];
     if (destination.BatchPending() || strcmp(destination.Number(), number) != 0) continue;
-    if (destination.RestoreBatch(text, now)) return true;
+    if (destination.RestoreBatch(text, now, alarms)) return true;
   }
   return false;
 }

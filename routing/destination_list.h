@@ -13,7 +13,8 @@ namespace kelvor {
 struct PendingBatch {
   const char* number;
   const char* text;
-  uint32_t since;  // the tick at which it took its first alarm
+  uint32_t since;             // the tick at which it took its first alarm
+  const BatchAlarms* alarms;  // the alarms it names and those it counts
 };
 
 class DestinationList {
@@ -32,6 +33,9 @@ class DestinationList {
 
   // Destinations holding alarm text not yet handed to the modem.
   int PendingBatches() const;
+  // True while a destination's batch waits for a place in the full queue (WaitingForRoom):
+  // the next place the queue frees is an alarm's.
+  bool WaitingForRoom() const;
   // The sum of the destinations' Changes(): moves whenever any batch changes.
   uint32_t Changes() const;
 
@@ -41,13 +45,15 @@ class DestinationList {
     for (int i = 0; i < count_; ++i) {
       const AlarmDestination& destination = *slots_[i];
       if (!destination.BatchPending()) continue;
-      visit(PendingBatch{destination.Number(), destination.Batch(), destination.PendingSince()});
+      visit(PendingBatch{destination.Number(), destination.Batch(), destination.PendingSince(),
+                         &destination.BatchContents()});
     }
   }
-  // Gives a batch kept from before a restart back to the first destination with its number
-  // that takes alarms and has no batch pending; its delay starts at `now`. False when there
-  // is none.
-  bool RestoreBatch(const char* number, const char* text, uint32_t now);
+  // Gives a batch kept from before a restart, with its alarms if they are known, back to the
+  // first destination with its number that takes alarms and has no batch pending; its delay
+  // starts at `now`. False when there is none.
+  bool RestoreBatch(const char* number, const char* text, uint32_t now,
+                    const BatchAlarms* alarms = nullptr);
 
   // OfferAlarm, or FlushIfDue, on every destination: in list order, except that those
   // waiting for room in the queue come first, the longest waiting at the head.

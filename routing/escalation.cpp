@@ -128,13 +128,13 @@ void Escalation::Pass(uint32_t now) {
   }
 }
 
-bool Escalation::TakeDue(uint32_t now, EscalationSms* sms) {
+bool Escalation::TakeDue(uint32_t now, EscalationSms* sms, bool confirmations) {
   Pass(now);
   if (Record* record = EarliestDue(now)) {
     Escalate(*record, Onward(*record), now, sms);
     return true;
   }
-  for (int at = 0; at < numbers_.Count(); ++at) {
+  for (int at = 0; confirmations && at < numbers_.Count(); ++at) {
     if (acknowledged_[at] == 0) continue;
     sms->kind = EscalationSms::kAcknowledged;
     CopyText(sms->number, numbers_.At(at));
@@ -142,6 +142,13 @@ bool Escalation::TakeDue(uint32_t now, EscalationSms* sms) {
              static_cast<unsigned>(acknowledged_[at]));
     acknowledged_[at] = 0;
     return true;
+  }
+  return false;
+}
+
+bool Escalation::HasDue() const {
+  for (const Record& record : records_) {
+    if (record.used && record.due) return true;
   }
   return false;
 }

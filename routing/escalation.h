@@ -98,9 +98,12 @@ class Escalation {
   // Once a pass: marks the records whose time is up as due, and ends those whose chain has
   // run out.
   void Pass(uint32_t now);
-  // The next SMS to queue, if any: escalations due first, then confirmations. Call it while
-  // the queue has room; what it cannot take yet stays due.
-  bool TakeDue(uint32_t now, EscalationSms* sms);
+  // The next SMS to queue, if any: escalations due first, then confirmations unless
+  // `confirmations` is false. Call it while the queue has room; what it cannot take yet
+  // stays due.
+  bool TakeDue(uint32_t now, EscalationSms* sms, bool confirmations = true);
+  // True while an escalation is due: marked by Pass, not yet taken.
+  bool HasDue() const;
 
   int Count() const { return count_; }
   // Grows by one at every change of what a spool would keep.

@@ -54,7 +54,10 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   alarm.text = "Feed pump tripped";
   alarm.tag = "FEED_PUMP_1";
   scada.RepeatAlarm(alarm.Build(), 40);
-  scada.AnswerEveryTag("Feed flow low 4\xB0" "C", "  12.5", 1.0f);  // goes in UCS-2
+  scada.AnswerEveryTag(
+      "Feed flow low 4\xB0"
+      "C",
+      "  12.5", 1.0f);  // goes in UCS-2
   test::HeapCounts atWarmUp{}, atEnd{};
   ino_t spoolAtWarmUp = 0, spoolAtEnd = 0;
   // SMS reach the phone now and then: an engineer's answer, a status request, a stranger's.

@@ -77,6 +77,9 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
     return c.standbyPin->fine ? "standby pin " + std::string(c.standbyPin->digits)
                               : "standby pin bad";
   }
+  if (kind == "PAUSE=") {
+    return c.pause->fine ? "pause " + std::to_string(c.pause->milliseconds) : "pause refused";
+  }
   if (kind == "CHARSET=") {
     const char* names[] = {"", "auto", "gsm", "ucs2"};
     return c.charset->fine ? "charset " + std::string(names[int(c.charset->charset)])
@@ -193,6 +196,17 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
        "replies on; again REPLIES= replies REPLIES=ON; escalate +1 5 +2; escalate +2 1440 +1; "
        "escalate bad number COM5 0 ; usage 0"},
       {{"REPLIES=ONCE", "ESCALATE=+1,5"}, "replies refused; escalate bad fields  0 ; usage 0"},
+      // PAUSE=: 0 to 60 seconds, whole or with one digit of tenths; PAUSE=COM5 is no port.
+      {{"PAUSE=0", "PAUSE=2"}, "pause 0; again PAUSE= pause PAUSE=2; usage 0"},
+      {{"PAUSE=60"}, "pause 60000; usage 0"},
+      {{"PAUSE=0.1"}, "pause 100; usage 0"},
+      {{"PAUSE=60.0"}, "pause 60000; usage 0"},
+      {{"PAUSE=60.1"}, "pause refused; usage 0"},
+      {{"PAUSE=61"}, "pause refused; usage 0"},
+      {{"PAUSE=1.25"}, "pause refused; usage 0"},
+      {{"PAUSE=.5"}, "pause refused; usage 0"},
+      {{"PAUSE=COM5", "COM6", "DEST=+1,A,H,1"},
+       "pause refused; port COM6; dest +1 1 0 1; status 1"},
       // CHARSET= and CODEPAGE= once each: AUTO, GSM or UCS2 in any case; 1 to 65535.
       {{"CHARSET=uCs2", "CHARSET=GSM", "CODEPAGE=1250", "CODEPAGE=1252", "CHARSET=COM5"},
        "charset ucs2; again CHARSET= character set CHARSET=GSM; code page 1250; "

@@ -364,6 +364,33 @@ TEST_F(MainLoopTest, ABurstGoesAtThePhonesPaceAndAlarmsKeepTheirCadence) {
   EXPECT_EQ(longest, 100u);
 }
 
+// PAUSE= sets the phone's rest after each SMS it confirms: five SMS due at once go 0.35 s
+// apart (the phone's own time) without one, and 2.85 s apart with 2.5 s.
+TEST_F(MainLoopTest, ThePauseAfterEachSmsIsTheOneGiven) {
+  answering = true;
+  phone.delay = 50;
+  phone.sendDelay = 300;
+  for (const char* pause : {"PAUSE=0", "PAUSE=2.5"}) {
+    SCOPED_TRACE(pause);
+    phone.received.clear();
+    for (int i = 0; i < 10; ++i) scada.PushStatus(kQueueEmpty);
+    scada.PushRecord(test::AlarmBuilder().Build());
+    scada.runningSequence.assign(40, 1);
+    scada.running = 0;
+    std::vector<std::string> arguments = {"COM5", pause};
+    for (int i = 1; i <= 5; ++i)
+      arguments.push_back("DEST=+1555000" + std::to_string(i) + ",A,H,0");
+    Run(arguments);
+    ASSERT_EQ(phone.received.size(), 5u);
+    uint32_t pauseMs = pause[6] == '0' ? 0 : 2500;
+    for (size_t k = 1; k < 5; ++k) {
+      uint32_t gap = phone.received[k].tick - phone.received[k - 1].tick;
+      EXPECT_GE(gap, pauseMs + 350) << k;
+      EXPECT_LE(gap, pauseMs + 400) << k;
+    }
+  }
+}
+
 // A modem that chatters while it is awaited costs a few steps a second, not a spinning loop.
 TEST_F(MainLoopTest, AChatteringModemIsSteppedAtMost50TimesASecond) {
   int reads = 0;  // of the port, which goes with the run
@@ -481,6 +508,14 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
        "<71|Bad PIN - STANDBY_PIN= takes 4 to 8 digits; no PIN sent|>\r\n<71|Second STANDBY_PIN "
        "argument ignored - one standby PIN per run: STANDBY_PIN=****|>",
        0},
+      {{"PAUSE=0.5", "PAUSE=2"},
+       "\nPause after each SMS 0.5 s\r\n<71|Second PAUSE argument ignored - one pause per run: "
+       "PAUSE=2|>",
+       0},
+      {{"PAUSE=60.1"},
+       "<71|Bad pause - PAUSE= takes 0 to 60 seconds, tenths allowed: PAUSE=60.1; pause of 1 s "
+       "kept|>",
+       0},
       {{"CHARSET=Auto", "CHARSET=GSM"},
        "\nCharacter set AUTO for SMS texts, read in code page 1252\r\n"
        "<71|Second CHARSET argument ignored - one character set per run: CHARSET=GSM|>",
@@ -546,9 +581,9 @@ TEST_F(MainLoopTest, TheHeartbeatGoesWhenTheModemIsFirstReadyThenEveryPeriod) {
   }
 }
 
-// A heartbeat that finds the queue full is lost as any SMS would be, and the next one
-// counts it, with an SMS given up after four sendings, among the SMS lost.
-TEST_F(MainLoopTest, AHeartbeatTheQueueRefusesIsCountedLostByTheNext) {
+// A heartbeat due while the queue is full of alarms waits, said once, and goes after them
+// once the phone is back, with an SMS given up after four sendings among the SMS lost.
+TEST_F(MainLoopTest, AHeartbeatDueWhileAlarmsFillTheQueueWaitsAndGoesAfterThem) {
   answering = true;
   phone.refused = "+4479050";
   phone.onReceived = [this](const test::ScriptedPhone::Sms& sms) {
@@ -566,11 +601,16 @@ TEST_F(MainLoopTest, AHeartbeatTheQueueRefusesIsCountedLostByTheNext) {
   for (int i = 50; i < 72; ++i) arguments.push_back("DEST=+44790" + std::to_string(i) + ",A,H,0");
   Run(arguments);
 
-  EXPECT_EQ(CountLines("Message queue full - SMS to +4479001 lost"), 1);
+  EXPECT_EQ(CountLines("Message queue full - SMS to +4479001"), 0);
+  EXPECT_EQ(CountLines("Heartbeat to +4479001 waits - alarms come first in the SMS queue"), 1);
   std::vector<test::ScriptedPhone::Sms> beats = phone.To("+4479001");
-  ASSERT_EQ(beats.size(), 2u);
+  ASSERT_EQ(beats.size(), 3u);
   EXPECT_EQ(beats[1].text,
-            "Kelvor alive. Since the last heartbeat: alarms read 0, SMS sent 21, SMS lost 2. "
+            "Kelvor alive. Since the last heartbeat: alarms read 1, SMS sent 2, SMS lost 1. "
+            "Signal 0%, SMS waiting 20.");
+  EXPECT_EQ(phone.received.end()[-2].text, beats[1].text);  // after the 21 alarm SMS
+  EXPECT_EQ(beats[2].text,
+            "Kelvor alive. Since the last heartbeat: alarms read 0, SMS sent 21, SMS lost 0. "
             "Signal 48%, SMS waiting 0.");
   EXPECT_EQ(CountLines("SMS to +4479050 dropped after 4 failed sendings"), 1);
 }
@@ -707,17 +747,17 @@ TEST_F(MainLoopTest, RepliesAcknowledgeEscalateAndAnswerStatusRequests) {
   EXPECT_EQ(phone.StoredCount(), 0);
 }
 
-// A status request read while the queue is full (21 alarm SMS held for the network) gets no
-// answer, and says so; it does not use up the number's minute, so that the next request,
-// once there is room, is answered.
-TEST_F(MainLoopTest, AStatusAnswerTheFullQueueRefusesIsSaidAndLeavesTheMinute) {
+// A status request read while the queue is full (21 alarm SMS held for the network, a 22nd
+// batch waiting at its destination) is answered after the alarms, once they have their
+// places; a request meanwhile adds none. The minute starts when the answer goes.
+TEST_F(MainLoopTest, AStatusRequestWhileAlarmsFillTheQueueIsAnsweredAfterThem) {
   answering = true;
   phone.offNetwork = true;
   scada.PushRecord(test::AlarmBuilder().Build());
   const struct {
     uint32_t at;
     const char* sender;
-  } requests[] = {{20000, "+4479050"}, {70000, "+4479050"}};
+  } requests[] = {{20000, "+4479050"}, {22000, "+4479050"}, {120000, "+4479050"}};
   size_t next = 0;
   clock.onSleep = [&](uint32_t) {
     if (clock.TickCount() > 25000) phone.offNetwork = false;
@@ -725,22 +765,25 @@ TEST_F(MainLoopTest, AStatusAnswerTheFullQueueRefusesIsSaidAndLeavesTheMinute) {
       phone.Receive(*lastPort, requests[next++].sender, "S");
     }
   };
-  scada.runningSequence.assign(100, 1);
+  scada.runningSequence.assign(170, 1);
   scada.running = 0;
   std::vector<std::string> arguments = {"COM5", "REPLIES=ON"};
   for (int i = 50; i < 72; ++i) arguments.push_back("DEST=+44790" + std::to_string(i) + ",A,H,0");
   Run(arguments);
 
-  EXPECT_NE(console.coloured().find("<71|Message queue full - SMS to +4479050 lost|>\r\n"
-                                    "<71|Status request from +4479050 - not answered, the SMS "
-                                    "queue is full|>"),
-            std::string::npos)
-      << console.text();
-  EXPECT_EQ(CountLines("Status request from +4479050 - answered by SMS"), 1);
-  EXPECT_EQ(CountLines("answered within the minute already"), 0);
+  EXPECT_EQ(CountLines("Message queue full - SMS to +4479050"), 0);
+  EXPECT_EQ(CountLines("Status request from +4479050 - answer waits, alarms come first in the "
+                       "SMS queue"),
+            1);
+  EXPECT_EQ(CountLines("Status request from +4479050 - its answer waits already"), 1);
+  EXPECT_EQ(CountLines("Status request from +4479050 - answered by SMS"), 2);
+  // 21 alarm SMS, the batch that waited, the answer, then the third request's.
+  ASSERT_EQ(phone.received.size(), 24u);
+  EXPECT_EQ(phone.received[21].number, "+4479071");
+  EXPECT_EQ(phone.received[22].text.rfind("Kelvor status. Signal 48%, SMS waiting 20,", 0), 0u);
   std::vector<test::ScriptedPhone::Sms> got = phone.To("+4479050");
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[1].text.rfind("Kelvor status. Signal 48%, SMS waiting 0", 0), 0u);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[2].text.rfind("Kelvor status. Signal 48%, SMS waiting 0", 0), 0u);
 }
 
 }  // namespace

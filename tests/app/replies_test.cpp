@@ -83,6 +83,8 @@ TEST(RepliesTest, OneStatusAnswerPerNumberPerMinuteAcrossTheWrap) {
   EXPECT_TRUE(answer("+4917100001", now + 60000));
 }
 
+// An escalated SMS is an alarm: it takes a place even while batches wait for one. A
+// confirmation takes only a place no alarm waits for.
 TEST(RepliesTest, AnEscalationDueWhileTheQueueStaysFullForWeeksGoesWhenThereIsRoom) {
   test::NullConsole console;
   ConsoleLog log{console, nullptr};
@@ -93,10 +95,16 @@ TEST(RepliesTest, AnEscalationDueWhileTheQueueStaysFullForWeeksGoesWhenThereIsRo
   while (!full.Full()) full.QueueServiceMessage("waits", "+4917100003");
   uint32_t now = 1000;
   replies.Engine().AlarmConfirmed("+4917100001", "Pump 3 trip", now);
-  for (int hour = 0; hour < 30 * 24; ++hour) replies.AfterStep(full, log, now += 3600000, 0);
+  for (int hour = 0; hour < 30 * 24; ++hour) replies.AfterStep(full, log, now += 3600000, 0, false);
   SmsModem room(nullptr, nullptr, nullptr, log, clock);
-  replies.AfterStep(room, log, now, 0);
+  replies.AfterStep(room, log, now, 0, true);
   EXPECT_EQ(room.QueuedCount(), 1);
+  EXPECT_EQ(replies.Engine().Acknowledge("+4917100001"), 1);
+  replies.AfterStep(room, log, now, 0, true);
+  EXPECT_EQ(room.QueuedCount(), 1);
+  replies.AfterStep(room, log, now, 0, false);
+  ASSERT_EQ(room.QueuedCount(), 2);
+  EXPECT_STREQ(room.Queued(1).text, "Kelvor: 1 alarm SMS acknowledged");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "log/console_log.h"
 #include "routing/destination_specification.h"
+#include "support/fake_outbox.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
 #include "support/scripted_phone.h"
@@ -173,6 +174,45 @@ TEST_F(SpoolTest, AFileFromBeforeEscalationRestoresAndAnEscalatedSmsKeepsItsKind
   ASSERT_EQ(next.modem->QueuedCount(), 2);  // the batch is back at +1
   EXPECT_EQ(next.modem->Queued(0).kind, SmsKind::kAlarm);
   EXPECT_EQ(next.modem->Queued(1).kind, SmsKind::kEscalated);
+}
+
+// A batch kept while the queue was full comes back with the alarms it names and those it
+// counts, and goes on as it was: a medium alarm still takes the place of the low one left.
+TEST_F(SpoolTest, ABatchThatCountsAlarmsComesBackAndGoesOnCounting) {
+  test::FakeScada scada;
+  test::FakeOutbox full;
+  full.capacity = 0;
+  auto offer = [&](RunState& run, int id, int8_t priority) {
+    test::AlarmBuilder alarm;
+    alarm.tag = "T" + std::to_string(id);
+    alarm.minute = static_cast<int8_t>(id);
+    alarm.priority = priority;
+    scada.SetText("NODE1", alarm.tag, "A_DESC",
+                  "Alarm " + std::to_string(id) + std::string(22, '.'));
+    RoutingContext routing{run.log, scada, run.clock, full};
+    run.destinations.OfferAlarm(alarm.Build(), routing);
+  };
+  auto text = [](int id) {
+    return "7/09:0" + std::to_string(id) + "\nAlarm " + std::to_string(id) + std::string(22, '.') +
+           "\n";
+  };
+  RunState first{"=+1,A,L,30"};
+  int id = 0;
+  for (int8_t priority : {2, 2, 2, 2, 0}) offer(first, id++, priority);
+  const std::string kept = text(0) + text(1) + text(4) + "+2 more alarms (L 2) to 09:03\n";
+  ASSERT_EQ(first.Pending(), std::vector<std::string>{"+1|" + kept});
+  EXPECT_EQ(
+      Spool(path.c_str()).WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
+      Spool::kWritten);
+
+  RunState next{"=+1,A,L,30"};
+  SpoolRestored restored =
+      Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, 0);
+  EXPECT_EQ(restored.batches, 1);
+  EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|" + kept});
+  offer(next, 5, 1);
+  EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|" + text(0) + text(4) + text(5) +
+                                                     "+3 more alarms (L 3) to 09:03\n"});
 }
 
 TEST_F(SpoolTest, AFailedWriteIsTriedAgainAtTheNextChangeOnly) {

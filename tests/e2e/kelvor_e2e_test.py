@@ -184,6 +184,57 @@ class Batching(Scenario):
         self.assertEqual(len(self.messages(phone)), 6)
 
 
+class Trip(Scenario):
+    """A plant trip: 150 alarms, read in 15 s, for five destinations that take them all. The
+    phone answers fast and sends at its own pace (PAUSE=0), yet the queue of 21 overflows:
+    each destination's batch then waits and counts what does not fit in its last line, and
+    the three high alarms in the flood of low ones are named, each in the place of a low
+    one. At every phone the alarms named and counted add up to 150; no loss is reported."""
+    com = 21
+    NUMBERS = [f"+155500{n}" for n in range(31, 36)]
+    HIGH = (40, 90, 140)
+
+    def test_every_alarm_reaches_each_phone_named_or_counted(self):
+        phone = self.phone("--delay", "50", "--send-delay", "300")
+        for n in range(1, 151):
+            self.node.command(f'TAG NODE1 T{n:03} A_DESC="Trip alarm {n:03}" A_CV="{n}" F_CV={n}')
+        delays = ["0", "1", "2,F", "3", "5,F"]
+        kelvor = self.kelvor(phone, "PAUSE=0", *[f"DEST={number},A,L,{delay}"
+                                                 for number, delay in zip(self.NUMBERS, delays)])
+        kelvor.out.wait_for(r"Going to ready", INIT)
+        for n in range(1, 151):
+            priority = "HIGH" if n in self.HIGH else "LOW"
+            self.node.command(f"PUSH NODE1 T{n:03} areas=A priority={priority} status=HI day=7 "
+                              f"time=06:{n // 3:02}")
+        deadline = time.monotonic() + 150
+        while any(len(self.taken(phone, number)) < 150 for number in self.NUMBERS):
+            self.assertLess(time.monotonic(), deadline, [
+                (number, len(self.taken(phone, number))) for number in self.NUMBERS])
+            time.sleep(0.5)
+        self.shut_down(kelvor, 5)
+
+        for number in self.NUMBERS:
+            taken = self.taken(phone, number)
+            self.assertEqual(len(taken), 150, number)
+            self.assertEqual(taken.count(None), 150 - len(set(taken) - {None}), number)
+            self.assertLessEqual(set(self.HIGH), set(taken), number)
+        self.assertTrue(all(len(text) <= 159 for _, text in self.messages(phone)))
+        self.assertGreater(kelvor.out.count(r"Counting alm T\d+"), 0, "the queue overflowed")
+        self.assertEqual(kelvor.out.count(r" lost|dropped after|Shutdown discards"), 0)
+
+    def taken(self, phone, number):
+        """The alarms the SMS to `number` took: the number of each one named, None for each
+        one counted."""
+        taken = []
+        for to, text in self.messages(phone):
+            if to != number:
+                continue
+            taken += [int(n) for n in re.findall(r"Trip alarm (\d{3})", text)]
+            counted = re.search(r"^\+(\d+) more alarms? \(", text, re.M)
+            taken += [None] * int(counted.group(1)) if counted else []
+        return taken
+
+
 class RefusedSms(Scenario):
     com = 7
 
@@ -320,13 +371,17 @@ class SpoolRuns(Scenario):
 
     def spooled(self):
         """The spool's records, (kind, text) each: after the 16-byte header, a kind, the
-        sendings, a tick, the two lengths, the number and the text, and a CRC; "E" ends."""
+        sendings, a tick, the two lengths, the number and the text, and a CRC; "E" ends. A
+        "B" of sendings 1 has its alarms after the text: a count n, then 4n + 15 bytes."""
         data, at, records = self.read_spool(), 16, []
         while at + 8 <= len(data) and data[at:at + 1] != b"E":
-            number, text = data[at + 6], data[at + 7]
+            kind, sendings, number, text = chr(data[at]), data[at + 1], data[at + 6], data[at + 7]
             body = data[at + 8 + number:at + 8 + number + text]
-            records.append((chr(data[at]), body.decode("latin-1")))
-            at += 8 + number + text + 4
+            records.append((kind, body.decode("latin-1")))
+            at += 8 + number + text
+            if kind == "B" and sendings == 1 and at < len(data):
+                at += 1 + 4 * data[at] + 15
+            at += 4
         return records
 
     def kill(self, kelvor, phone):

@@ -2,7 +2,10 @@
 // failing reads) from the SCADA side, and FlushIfDue as the clock jumps. Every batch waiting stays
 // within its buffer and within one SMS unless it is a header and a single text; everything
 // handed to the real outgoing queue ends up within 159 characters, free of bytes 26 and 27,
-// for the destination's own number, and the queue never holds more than 21.
+// for the destination's own number, and the queue never holds more than 21. Nothing is
+// handed to a full queue, and every alarm a destination takes ("Buffering alm", "Counting
+// alm") is named or counted in an SMS it queued or in the batch it still holds, whose
+// summary line shows the count.
 #include <memory>
 #include <string>
 
@@ -41,6 +44,22 @@ class FuzzScada : public test::FakeScada {
   fuzz::Input& input_;
 };
 
+// Counts the alarms the destinations take, by their console lines.
+class TakingConsole : public fuzz::CheckingConsole {
+ public:
+  void Write(const char* text, size_t length) override {
+    fuzz::CheckingConsole::Write(text, length);
+    std::string line(text, length);
+    if (line.rfind("Buffering alm ", 0) == 0 || line.rfind("Counting alm ", 0) == 0) ++taken;
+  }
+  uint64_t taken = 0;
+};
+
+// The alarms a batch names and counts.
+uint64_t AlarmsIn(const BatchAlarms& alarms) {
+  return static_cast<uint64_t>(alarms.namedCount) + alarms.counted.Total();
+}
+
 const char* const kDestinations[] = {
     "=+1001,ABCDEFGHIJKLMNOP,L,30,F",
     "=+1002,A,H,0",
@@ -59,13 +78,27 @@ bool KnownNumber(const char* number) {
   return false;
 }
 
-// Checks every SMS a destination hands on, then queues it in the real queue.
+// Checks every SMS a destination hands on, counts the alarms in it, then queues it in the
+// real queue.
 class CheckingOutbox : public SmsOutbox {
  public:
-  explicit CheckingOutbox(OutgoingQueue& queue) : queue_(queue) {}
+  CheckingOutbox(OutgoingQueue& queue, const DestinationList& list) : queue_(queue), list_(list) {}
   bool QueueMessage(const char* text, const char* number) override {
     FUZZ_CHECK(strlen(text) < kBatchCapacity);
+    FUZZ_CHECK(!queue_.Full());
     FUZZ_CHECK(KnownNumber(number) && number[0] != '\0');
+    // The batch its destination holds is the SMS; a header alone goes without one.
+    const BatchAlarms* alarms = nullptr;
+    list_.ForEachPendingBatch([&](const PendingBatch& batch) {
+      if (strcmp(batch.number, number) != 0) return;
+      FUZZ_CHECK(strcmp(batch.text, text) == 0);
+      alarms = batch.alarms;
+    });
+    if (alarms == nullptr) {
+      FUZZ_CHECK(strcmp(text, kFirstHeader) == 0 || strcmp(text, kLaterHeader) == 0);
+    } else {
+      alarmsQueued += AlarmsIn(*alarms);
+    }
     bool queued = queue_.QueueMessage(text, number);
     CheckQueue();
     return queued;
@@ -82,23 +115,41 @@ class CheckingOutbox : public SmsOutbox {
     FUZZ_CHECK(fuzz::Terminated(head.number, kNumberSize));
   }
 
+  uint64_t alarmsQueued = 0;
+
  private:
   OutgoingQueue& queue_;
+  const DestinationList& list_;
 };
 
-void CheckBatches(const DestinationList& list) {
-  list.ForEachPendingBatch([](const PendingBatch& batch) {
+// Every alarm taken is named or counted in what was queued or what the batches hold.
+void CheckBatches(const DestinationList& list, const CheckingOutbox& outbox,
+                  const TakingConsole& console) {
+  uint64_t held = 0;
+  list.ForEachPendingBatch([&](const PendingBatch& batch) {
     FUZZ_CHECK(fuzz::Terminated(batch.text, kBatchCapacity));
+    size_t length = strlen(batch.text);
+    const BatchAlarms& alarms = *batch.alarms;
     // Beyond one SMS only as a header and a single full text, which the queue shortens.
-    if (strlen(batch.text) > kSmsTextLimit) FUZZ_CHECK(strncmp(batch.text, "Fix Alarms", 10) == 0);
+    if (length > kSmsTextLimit) {
+      FUZZ_CHECK(strncmp(batch.text, "Fix Alarms", 10) == 0);
+      FUZZ_CHECK(alarms.namedCount == 1 && alarms.counted.Total() == 0);
+    }
+    // A count shows in the batch's last line.
+    char summary[kSummaryMax + 1];
+    size_t summaryLength = FormatSummary(alarms.counted, summary);
+    FUZZ_CHECK(summaryLength <= length &&
+               strcmp(batch.text + length - summaryLength, summary) == 0);
+    held += AlarmsIn(alarms);
   });
+  FUZZ_CHECK(outbox.alarmsQueued + held == console.taken);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input input(data, size);
-  fuzz::CheckingConsole console;
+  TakingConsole console;
   ConsoleLog log(console, nullptr);
   test::VirtualClock clock(input.U32());
   FuzzScada scada(input);
@@ -108,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text = specification;
     list.Add(ParseDestination(&text[0]));
   }
-  CheckingOutbox outbox(queue);
+  CheckingOutbox outbox(queue, list);
   RoutingContext context{log, scada, clock, outbox};
 
   while (!input.Empty()) {
@@ -136,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         break;
     }
-    CheckBatches(list);
+    CheckBatches(list, outbox, console);
   }
   while (!queue.Empty()) {
     outbox.CheckQueue();

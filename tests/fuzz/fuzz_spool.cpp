@@ -1,8 +1,9 @@
 // The spool reader fed any bytes as a spool file. Every record it hands on is, byte for
 // byte, a record as Kelvor writes it (a plain model of the layout and its CRC-32), lying
 // right after the one before; there are never more than 21 SMS, 31 batches or 64 alarm SMS
-// awaiting an answer; what the restore puts into the real queue, destinations and
-// escalation stays within their limits. Then the
+// awaiting an answer; a batch's alarms stay within its text and a batch's limits; what the
+// restore puts into the real queue, destinations and escalation stays within their limits,
+// a batch that counts alarms within one SMS. Then the
 // state restored is written again and read back whole, and, cut short or with one byte
 // changed, gives back exactly the records before the damage.
 #include <string>
@@ -55,6 +56,20 @@ std::string ModelEscalation(const EscalationRecord& held) {
   return bytes + Le32(ModelCrc(bytes));
 }
 
+// A batch's alarms after its text: those it names, then its counts.
+std::string ModelBatchAlarms(const BatchAlarms& alarms) {
+  std::string bytes{static_cast<char>(alarms.namedCount)};
+  for (int i = 0; i < alarms.namedCount; ++i) {
+    const NamedAlarm& named = alarms.named[i];
+    bytes += {static_cast<char>(named.length), static_cast<char>(named.priority),
+              static_cast<char>(named.hour), static_cast<char>(named.minute)};
+  }
+  for (uint32_t count : alarms.counted.byPriority) bytes += Le32(count);
+  return bytes + std::string{static_cast<char>(alarms.counted.hour),
+                             static_cast<char>(alarms.counted.minute),
+                             static_cast<char>(alarms.counted.namedSince)};
+}
+
 std::string ModelRecord(const SpoolRecord& record) {
   if (record.kind == SpoolRecord::kEscalation) return ModelEscalation(record.escalation);
   std::string bytes{static_cast<char>(record.kind), static_cast<char>(record.attempts)};
@@ -63,7 +78,26 @@ std::string ModelRecord(const SpoolRecord& record) {
   bytes += static_cast<char>(strlen(record.number));
   bytes += static_cast<char>(strlen(record.text));
   bytes += std::string(record.number) + record.text;
+  if (record.kind == SpoolRecord::kBatch && record.batchAlarmsKept) {
+    bytes += ModelBatchAlarms(record.batchAlarms);
+  }
   return bytes + Le32(ModelCrc(bytes));
+}
+
+// A batch's alarms within the limits a batch keeps: what its text names fits in it.
+void CheckBatchAlarms(const SpoolRecord& record) {
+  const BatchAlarms& alarms = record.batchAlarms;
+  FUZZ_CHECK(record.batchAlarmsKept == (record.attempts == 1));
+  if (!record.batchAlarmsKept) return;
+  FUZZ_CHECK(alarms.namedCount >= 0 && alarms.namedCount <= kNamedCapacity);
+  size_t named = 0;
+  for (int i = 0; i < alarms.namedCount; ++i) {
+    FUZZ_CHECK(alarms.named[i].priority >= 0 && alarms.named[i].priority < kPriorities);
+    named += alarms.named[i].length;
+  }
+  FUZZ_CHECK(named <= strlen(record.text));
+  for (uint32_t count : alarms.counted.byPriority) FUZZ_CHECK(count <= kCountMost);
+  FUZZ_CHECK(alarms.counted.namedSince <= alarms.namedCount);
 }
 
 void CheckEscalation(const EscalationRecord& held) {
@@ -91,7 +125,8 @@ class Recorder : public SpoolRecordSink {
     FUZZ_CHECK(fuzz::Terminated(record.number, kNumberSize) && record.number[0] != '\0');
     FUZZ_CHECK(strnlen(record.text, kBatchCapacity) <= limit);
     FUZZ_CHECK(record.attempts >= 0 &&
-               record.attempts <= (record.kind == SpoolRecord::kSms ? kMaxAttempts : 0));
+               record.attempts <= (record.kind == SpoolRecord::kSms ? kMaxAttempts : 1));
+    if (record.kind == SpoolRecord::kBatch) CheckBatchAlarms(record);
     records.push_back(ModelRecord(record));
     int& kept = record.kind == SpoolRecord::kSms ? sms : batches;
     FUZZ_CHECK(++kept <=
@@ -123,8 +158,11 @@ void CheckRestored(const SmsModem& modem, const DestinationList& destinations) {
     FUZZ_CHECK(strpbrk(sms.text, "\x1a\x1b") == nullptr);
     FUZZ_CHECK(fuzz::Terminated(sms.number, kNumberSize) && SafeForCommand(sms.number));
   }
-  destinations.ForEachPendingBatch(
-      [](const PendingBatch& batch) { FUZZ_CHECK(fuzz::Terminated(batch.text, kBatchCapacity)); });
+  destinations.ForEachPendingBatch([](const PendingBatch& batch) {
+    FUZZ_CHECK(fuzz::Terminated(batch.text, kBatchCapacity));
+    // A batch that counts alarms, restored, stays within one SMS with its summary line.
+    if (batch.alarms->counted.Total() > 0) FUZZ_CHECK(strlen(batch.text) <= kSmsTextLimit);
+  });
 }
 
 // Cut at `at`, or the byte there changed: the records wholly before `at` come back.

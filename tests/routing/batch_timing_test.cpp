@@ -1,7 +1,13 @@
 // FlushIfDue and the deadline: when a batch is handed to the modem, in virtual time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "routing/destination_list.h"
@@ -93,6 +99,63 @@ TEST_F(BatchTimingTest, PlacesTheQueueFreesGoToTheDestinationThatHasWaitedLonges
   EXPECT_EQ(places, (std::map<std::string, int>{
                         {"+1", 20}, {"+2", 20}, {"+3", 20}, {"+4", 20}, {"+5", 19}}));
   EXPECT_EQ(world.outbox.refused, 0);
+}
+
+// A plant trip: 150 alarms in 15 s to five destinations that take them all, three of them
+// high in a flood of medium and low ones, while the phone sends an SMS every 4 s. Every
+// alarm reaches each number named in an SMS or counted in one, of its own priority; the
+// high ones are named; no SMS passes 159 characters and no batch is refused.
+TEST_F(BatchTimingTest, ATripOf150AlarmsIsNamedOrCountedAtEveryNumber) {
+  DestinationList list;
+  for (char number = '1'; number <= '5'; ++number) {
+    char text[] = {'=', '+', number, ',', 'A', ',', 'L', ',', '3', '0', '\0'};
+    list.Add(ParseDestination(text));
+  }
+  auto priorityOf = [](int id) { return id == 20 || id == 75 || id == 140 ? 0 : id % 4 ? 2 : 1; };
+  for (int pass = 0; pass < 6000; ++pass) {
+    if (pass < 150) {
+      test::AlarmBuilder alarm;
+      alarm.tag = "T" + std::to_string(pass);
+      alarm.priority = static_cast<int8_t>(priorityOf(pass));
+      world.scada.SetText("NODE1", alarm.tag, "A_DESC", "Alarm " + std::to_string(pass));
+      list.OfferAlarm(alarm.Build(), world.context);
+    }
+    world.clock.Advance(100);
+    list.FlushIfDue(world.context);
+    if (pass % 40 == 0) ++world.outbox.capacity;
+  }
+  EXPECT_EQ(list.PendingBatches(), 0);
+  EXPECT_EQ(world.outbox.refused, 0);
+
+  std::map<std::string, std::vector<int>> named;  // ids, per number
+  std::map<std::string, std::array<unsigned, 3>> counted;
+  for (const auto& queued : world.outbox.queued) {
+    EXPECT_LE(queued.text.size(), kSmsTextLimit);
+    std::istringstream lines(queued.text);
+    for (std::string line; std::getline(lines, line);) {
+      unsigned id = 0, more = 0, sum = 0;
+      if (sscanf(line.c_str(), "Alarm %u", &id) == 1) named[queued.number].push_back(id);
+      if (sscanf(line.c_str(), "+%u more alarm", &more) != 1) continue;
+      for (int p = 0; p < 3; ++p) {
+        const char* at = strstr(line.c_str(), (std::string(1, "HML"[p]) + " ").c_str());
+        unsigned count = at != nullptr ? static_cast<unsigned>(atoi(at + 2)) : 0;
+        counted[queued.number][p] += count;
+        sum += count;
+      }
+      EXPECT_EQ(more, sum) << line;
+    }
+  }
+  for (char number = '1'; number <= '5'; ++number) {
+    const std::string to = {'+', number};
+    SCOPED_TRACE(to);
+    std::array<unsigned, 3> total = counted[to];
+    std::vector<int> ids = named[to];
+    for (int id : ids) ++total[priorityOf(id)];
+    EXPECT_EQ(total, (std::array<unsigned, 3>{3, 36, 111}));
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end()) << "named twice";
+    for (int high : {20, 75, 140}) EXPECT_TRUE(std::binary_search(ids.begin(), ids.end(), high));
+  }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// OfferAlarm: the filters, the enable tag, the two text forms and the 159-character rule.
+// OfferAlarm: the filters, the enable tag, the two text forms, the 159-character rule and
+// the batch it keeps while the queue is full.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -203,9 +204,10 @@ TEST_F(OfferAlarmTest, BatchOfExactly159StaysAndThe160thCharacterStartsANewOne) 
 }
 
 // A due batch that finds the queue full waits, says so once, takes later alarms while
-// they fit and goes once there is room. Only a batch the 159-character rule must hand over
-// into a full queue is lost.
-TEST_F(OfferAlarmTest, ADueBatchWaitsForRoomAndOnlyAFullOneIsLost) {
+// they fit and goes once there is room. One that the 159-character rule must hand over
+// into a full queue stays too: the alarms that no longer fit are counted in its last line,
+// which named ones give way to, and the count starts again once the queue takes it.
+TEST_F(OfferAlarmTest, ADueBatchWaitsForRoomAndAFullOneCountsWhatNoLongerFits) {
   const std::string text = "7/09:05\ndesc\n";  // 13 characters: 12 fit one SMS
   world.outbox.capacity = 0;
   AlarmDestination destination = world.Make("=+1,A,H,10");
@@ -219,22 +221,140 @@ TEST_F(OfferAlarmTest, ADueBatchWaitsForRoomAndOnlyAFullOneIsLost) {
   EXPECT_EQ(world.console.Lines(),
             std::vector<std::string>{"Message queue full - SMS to +1 waits"});
   for (int i = 1; i < 12; ++i) Offer(destination, Alarm(0, 1));  // they join, up to 156
-  EXPECT_EQ(destination.Batch(), [&] {
+  auto texts = [&](int count) {
     std::string batch;
-    for (int i = 0; i < 12; ++i) batch += text;
+    for (int i = 0; i < count; ++i) batch += text;
     return batch;
-  }());
+  };
+  EXPECT_EQ(destination.Batch(), texts(12));
+
+  // The 13th is counted, and three named ones give way to the line: 9 * 13 + 30 characters.
+  EXPECT_EQ(Offer(destination, Alarm(0, 1)), "Counting alm ALARM");
+  const std::string kept = texts(9) + "+4 more alarms (H 4) to 09:05\n";
+  EXPECT_EQ(destination.Batch(), kept);
   EXPECT_EQ(world.outbox.refused, 0);
 
-  Offer(destination, Alarm(0, 1));  // the 13th must hand the full batch over: lost
-  EXPECT_EQ(world.outbox.refused, 1);
-  EXPECT_EQ(destination.Batch(), text);
-
-  world.outbox.capacity = 21;  // room again: the new batch goes at its own deadline
-  world.console.Clear();
+  world.outbox.capacity = 21;  // room again: the kept batch goes at the next flush, the next
+  world.console.Clear();       // batch at its own deadline, with no count
+  world.clock.Advance(100);
+  destination.FlushIfDue(world.context);
+  ASSERT_EQ(world.outbox.queued.size(), 1u);
+  EXPECT_EQ(world.outbox.queued[0].text, kept);
+  Offer(destination, Alarm(0, 1));
   EXPECT_EQ(Flushed(destination), text);
-  EXPECT_EQ(world.console.text(), "");
+  EXPECT_EQ(world.console.Lines(), std::vector<std::string>{"Buffering alm ALARM"});
   EXPECT_FALSE(destination.BatchPending());
+}
+
+// A batch kept while the queue is full: an alarm more urgent than a named one takes the
+// place of the least urgent, the latest of those; the named stay in the order they came; the
+// line counts the rest by priority (a code below 0 as high) up to the latest counted. Texts
+// of 39 characters, four to an SMS; each alarm's minute is its number. Once the queue has
+// room, the batch goes at once, as kept.
+TEST_F(OfferAlarmTest, AKeptBatchNamesTheUrgentAndCountsTheRest) {
+  const struct {
+    const char* name;
+    std::vector<int> priorities;
+    const char* lines;  // B buffering, C counting, W the queue full: the batch waits
+    std::vector<int> named;
+    const char* summary;
+    size_t shortText = 99;  // the alarm whose text is 13 characters
+  } cases[] = {
+      {"a fifth is counted and the fourth gives way",
+       {2, 2, 2, 2, 2},
+       "BBBBWC",
+       {0, 1, 2},
+       "+2 more alarms (L 2) to 09:04\n"},
+      {"a high one takes the places of the latest low ones",
+       {2, 2, 2, 2, 0},
+       "BBBBWB",
+       {0, 1, 4},
+       "+2 more alarms (L 2) to 09:03\n"},
+      {"medium over low, high over medium, high counted among high",
+       {0, 0, 2, 2, 1, 0, 0},
+       "BBBBWBBC",
+       {0, 1, 5},
+       "+4 more alarms (H 1, M 1, L 2) to 09:06\n"},
+      {"codes below 0 are high",
+       {-1, -1, 2, 2, 0, -128},
+       "BBBBWBC",
+       {0, 1, 4},
+       "+3 more alarms (H 1, L 2) to 09:05\n"},
+      {"one counted, where its line fits",
+       {2, 2, 2, 2, 2},
+       "BBBBWC",
+       {0, 1, 2, 3},
+       "+1 more alarm (L 1) to 09:04\n",
+       3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    world.outbox.queued.clear();
+    world.outbox.capacity = 0;
+    AlarmDestination destination = world.Make("=+1,A,L,30");
+    std::vector<std::string> texts;
+    world.console.Clear();
+    for (size_t i = 0; i < c.priorities.size(); ++i) {
+      AlarmBuilder alarm = Alarm(static_cast<int8_t>(c.priorities[i]), 1);
+      alarm.tag = "T" + std::to_string(i);
+      alarm.minute = static_cast<int8_t>(i);
+      std::string description = "Alarm " + std::to_string(i);
+      description.resize(i == c.shortText ? 4 : 30, '.');
+      world.scada.SetText("NODE1", alarm.tag, "A_DESC", description);
+      texts.push_back("7/09:0" + std::to_string(i) + "\n" + description + "\n");
+      destination.OfferAlarm(alarm.Build(), world.context);
+    }
+    std::string lines;
+    for (const std::string& line : world.console.Lines()) lines += line[0] == 'M' ? 'W' : line[0];
+    EXPECT_EQ(lines, c.lines);
+    std::string kept;
+    for (int i : c.named) kept += texts[i];
+    kept += c.summary;
+    EXPECT_EQ(destination.Batch(), kept);
+    EXPECT_LE(kept.size(), kSmsTextLimit);
+    world.outbox.capacity = 21;
+    world.clock.Advance(100);
+    destination.FlushIfDue(world.context);
+    ASSERT_EQ(world.outbox.queued.size(), 1u);
+    EXPECT_EQ(world.outbox.queued[0].text, kept);
+  }
+}
+
+// The summary line at its extremes: the largest counts, times as a record's signed bytes
+// print them, and nothing counted.
+TEST_F(OfferAlarmTest, TheSummaryLineHoldsEveryCountAndTime) {
+  const struct {
+    AlarmCount count;
+    const char* line;
+  } cases[] = {
+      {{{kCountMost, kCountMost, kCountMost}, -128, -5, 0},
+       "+2999999997 more alarms (H 999999999, M 999999999, L 999999999) to -128:-5\n"},
+      {{{0, 10, 0}, 127, 9, 0}, "+10 more alarms (M 10) to 127:09\n"},
+      {{{1, 0, 0}, 0, 0, 0}, "+1 more alarm (H 1) to 00:00\n"},
+      {{{0, 0, 0}, 12, 30, 0}, ""},
+  };
+  for (const auto& c : cases) {
+    char line[kSummaryMax + 1];
+    EXPECT_EQ(FormatSummary(c.count, line), strlen(c.line));
+    EXPECT_STREQ(line, c.line);
+  }
+}
+
+// A batch restored from a spool that kept its text alone: each alarm text in it, found by
+// its time line, is named again (as high, its priority unknown), and gives way on its own.
+TEST_F(OfferAlarmTest, ABatchRestoredAsTextNamesItsAlarmsAgain) {
+  std::string restored;
+  for (char i = 0; i < 4; ++i)
+    restored += "7/06:0" + std::string(1, '0' + i) + "\nTank " + std::string(22, 'a' + i) + "\n";
+  AlarmDestination destination = world.Make("=+1,A,L,30,F");
+  ASSERT_TRUE(destination.RestoreBatch(("Fix Alarms\r\n" + restored).c_str(), 0));
+  world.outbox.capacity = 0;
+  world.console.Clear();
+  destination.OfferAlarm(Alarm(2, 1).Build(), world.context);
+  EXPECT_EQ(world.console.Lines(), (std::vector<std::string>{"Message queue full - SMS to +1 waits",
+                                                             "Counting alm ALARM"}));
+  EXPECT_EQ(destination.Batch(),
+            "Fix Alarms\r\n" + restored.substr(0, 3 * 36) + "+2 more alarms (H 1, L 1) to 09:05\n");
 }
 
 }  // namespace
