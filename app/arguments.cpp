@@ -30,6 +30,10 @@ void CopyField(const char* begin, const char* end, char (&to)[kNumberSize + 1]) 
 
 // --- COMx=mode: a modem on that port, in place of any made before -----------------------
 
+const char* PinOf(const std::optional<PinSetting>& pin) {
+  return pin && pin->fine ? pin->digits : nullptr;
+}
+
 void ReadPort(const ArgumentRow& row, const char* argument, Configuration& c) {
   AddStep(c, row, argument, c.ports.Count());
   PortArgument& read = c.ports.Add();
@@ -43,10 +47,11 @@ void TakePort(const Configuration& c, const ArgumentStep& step, Log& log, RunSet
     log.LogMessage(Colour::kError, "COM argument too long - %.40s...\r\n", step.argument);
   }
   const PortSetting& port = read.port;
-  const std::optional<PinSetting>& pin = c.pin;
   run.MakeModem(read.tooLong ? nullptr : port.name, port.hasMode ? port.mode : nullptr,
-                pin && pin->fine ? pin->digits : nullptr,
-                c.pause ? c.pause->milliseconds : kDefaultPauseAfterSend);
+                PinOf(c.pin), c.pause ? c.pause->milliseconds : kDefaultPauseAfterSend);
+  const PortSetting* standby = StandbyPort(c);
+  if (standby == nullptr) return;
+  run.AddStandby(standby->name, standby->hasMode ? standby->mode : nullptr, PinOf(c.standbyPin));
 }
 
 // --- SERVICE=+nnn: the service centre's number, from its "+" on ------------------------
@@ -359,10 +364,11 @@ constexpr ArgumentRow kEscalate = {"ESCALATE=", nullptr, nullptr, ReadEscalate, 
 
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
 // The phone's own settings are rows of phone_arguments.cpp.
-constexpr const ArgumentRow* kLeading[] = {&kDestination,      &kFile,         &kLog,
-                                           &kHeartbeat,        &kSpool,        &kPinArgument,
-                                           &kReplies,          &kEscalate,     &kCharsetArgument,
-                                           &kCodePageArgument, &kPauseArgument};
+constexpr const ArgumentRow* kLeading[] = {&kDestination,       &kFile,          &kLog,
+                                           &kHeartbeat,         &kSpool,         &kPinArgument,
+                                           &kReplies,           &kEscalate,      &kCharsetArgument,
+                                           &kCodePageArgument,  &kPauseArgument, &kStandbyArgument,
+                                           &kStandbyPinArgument};
 // Any other argument is the kind of the first of these texts it contains, as command lines
 // have always been read.
 constexpr const ArgumentRow* kContained[] = {&kPort, &kService, &kDestination, &kFile};

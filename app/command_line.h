@@ -5,8 +5,9 @@
 //
 // How the arguments are read, as command lines have always been read:
 // - An argument that begins with a keyword of the rows in arguments.cpp (DEST=, FILE=, LOG=,
-//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, CHARSET=, CODEPAGE=, PAUSE=) is that
-//   kind, whatever else it holds: a path or a tag name may well contain "COM" or "SER".
+//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, CHARSET=, CODEPAGE=, PAUSE=, STANDBY=,
+//   STANDBY_PIN=) is that kind, whatever else it holds: a path or a tag name may well
+//   contain "COM" or "SER".
 // - Any other argument is the kind of the first of "COM", "SER", "DEST=" and "FILE=" it
 //   contains, case-sensitively; an argument with none of them is passed over silently.
 // - Each COM argument makes a new modem, in place of the one an earlier COM argument
@@ -15,15 +16,18 @@
 // - DEST arguments and the lines of the files FILE arguments name (read here, in the order
 //   of the arguments) give at most 31 destinations; each one beyond is passed over with a
 //   line. A destination whose specification is incomplete or refused still takes its place.
-// - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, CHARSET=, CODEPAGE= and PAUSE= the first
-//   argument is the one, whether it is taken or refused; a later one is ignored with a line.
-//   ESCALATE= may come many times.
+// - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, CHARSET=, CODEPAGE=, PAUSE=, STANDBY= and
+//   STANDBY_PIN= the first argument is the one, whether it is taken or refused; a later one
+//   is ignored with a line. ESCALATE= may come many times. The standby and its PIN go with
+//   each modem made, as PIN= does.
 // - Without a COM argument or without a destination the run is the usage text, and its
 //   exit status 0; otherwise the exit status is the number of destinations.
 //
 // A new argument is its value here (a setting and its field of the Configuration), its row
 // in arguments.cpp with its reader and its take, and, when the run is to do something new
 // with the value, a call of RunSetup.
+
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -112,7 +116,14 @@ struct SpoolSetting {
   char path[kSpoolPathSize] = {};
 };
 
-// PIN=nnnn, the SIM's PIN: 4 to 8 digits. No line ever shows it, nor the argument.
+// STANDBY=COMx=mode: the standby phone's port and its mode, read as a COM argument's.
+struct StandbySetting {
+  bool tooLong = false;
+  PortSetting port = {};
+};
+
+// PIN=nnnn (and STANDBY_PIN=nnnn), a SIM's PIN: 4 to 8 digits. No line ever shows it, nor
+// the argument.
 struct PinSetting {
   bool fine = false;
   char digits[kLongestPin + 1] = {};  // empty unless fine
@@ -165,6 +176,9 @@ class RunSetup {
   // place of the one made before; `pin` (null: none) goes to the SIM when it asks; the phone
   // rests `pause` ms after each SMS it confirms.
   virtual void MakeModem(const char* name, const char* mode, const char* pin, uint32_t pause) = 0;
+  // A standby phone for the modem made last, on port `name` with `mode` and `pin` as above;
+  // it rests as the main phone does.
+  virtual void AddStandby(const char* name, const char* mode, const char* pin) = 0;
   // For the modem made last; null: none given.
   virtual void SetServiceNumber(const char* number) = 0;
   virtual void AddDestination(const ParsedDestination& read) = 0;
@@ -210,6 +224,11 @@ extern const ArgumentRow kPinArgument;
 extern const ArgumentRow kPauseArgument;
 extern const ArgumentRow kCharsetArgument;
 extern const ArgumentRow kCodePageArgument;
+extern const ArgumentRow kStandbyArgument;
+extern const ArgumentRow kStandbyPinArgument;
+// The port STANDBY= gives the modem made last: null without one, or when it was too long to
+// be read whole or names the last COM argument's port.
+const PortSetting* StandbyPort(const Configuration& c);
 
 // What start-up does at one argument's turn. A FILE argument has one step for each
 // destination its file gives.
@@ -241,6 +260,8 @@ struct Configuration {
   std::optional<HeartbeatSetting> heartbeat;
   std::optional<SpoolSetting> spool;
   std::optional<PinSetting> pin;
+  std::optional<StandbySetting> standby;
+  std::optional<PinSetting> standbyPin;
   std::optional<RepliesSetting> replies;
   std::optional<CharsetSetting> charset;
   std::optional<CodePageSetting> codePage;

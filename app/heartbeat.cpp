@@ -3,6 +3,19 @@
 #include <cstdio>
 
 namespace kelvor {
+namespace {
+
+// The heartbeat's number hears of each switch between the phones.
+void FormatSwitch(const PhoneSwitch& change, char* text, size_t size) {
+  if (change.toStandby) {
+    snprintf(text, size, "Kelvor: standby phone takes over, main phone %s.",
+             FaultWords(change.reason));
+  } else {
+    snprintf(text, size, "Kelvor: main phone sends again, standby phone stands by.");
+  }
+}
+
+}  // namespace
 
 void Heartbeat::Set(const char* number, uint32_t minutes) {
   snprintf(number_, sizeof number_, "%s", number);
@@ -11,10 +24,19 @@ void Heartbeat::Set(const char* number, uint32_t minutes) {
 
 // Everything is queued, never sent from here: the heartbeat takes its turn in the queue
 // behind the alarms, and the dialogue sends it as any other SMS. A period that comes round
-// while one waits adds none: the one that goes tells all since the last.
+// while one waits adds none: the one that goes tells all since the last. A switch between
+// the phones waits for room as a heartbeat does, and goes first.
 void Heartbeat::Beat(SmsModem& modem, Clock& clock, Log& log, const StatusFigures& figures,
                      bool room) {
   if (period_ == 0) return;
+  if (modem.TakeSwitch(&switched_)) switchWaiting_ = true;  // the latest tells where SMS go
+  if (switchWaiting_ && room) {
+    char text[kSmsTextLimit + 1];
+    FormatSwitch(switched_, text, sizeof text);
+    modem.QueueServiceMessage(text, number_);
+    switchWaiting_ = false;
+    return;  // one SMS of Kelvor's own a pass: a heartbeat due goes at the next
+  }
   bool first = !started_;
   if (Due(modem, clock.TickCount()) && !waiting_) {
     waiting_ = true;

@@ -20,9 +20,10 @@ class Heartbeat {
 
   // Once a pass, after the modem's step, with the run's figures as they are now: queues the
   // "started" heartbeat when the modem has reached Ready for the first time, and a
-  // heartbeat each period after that one. Without `room` (a place in the queue that no
-  // alarm waits for) a heartbeat due waits, said once, and goes with the figures of the pass
-  // that finds room.
+  // heartbeat each period after that one; and an SMS when the standby phone takes over or
+  // the main phone takes back. Without `room` (a place in the queue that no alarm waits for)
+  // a heartbeat due waits, said once, and goes with the figures of the pass that finds room;
+  // so does a switch's SMS.
   void Beat(SmsModem& modem, Clock& clock, Log& log, const StatusFigures& figures, bool room);
 
  private:
@@ -34,8 +35,10 @@ class Heartbeat {
   uint32_t period_ = 0;  // ms; 0 while there is no heartbeat
   bool started_ = false;
   uint32_t deadline_ = 0;
-  bool waiting_ = false;  // a heartbeat is due and waits for room
-  bool first_ = false;    // the one waiting is the first
+  bool waiting_ = false;        // a heartbeat is due and waits for room
+  bool first_ = false;          // the one waiting is the first
+  PhoneSwitch switched_{};      // the last switch between the phones...
+  bool switchWaiting_ = false;  // ...whose SMS waits for room
   // The counts at the last heartbeat: the next one tells what happened since.
   uint32_t alarmsThen_ = 0;
   SmsTally tallyThen_{};

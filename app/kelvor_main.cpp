@@ -48,6 +48,9 @@ class Kelvor : private RunSetup {
 
  private:
   void MakeModem(const char* name, const char* mode, const char* pin, uint32_t pause) override;
+  void AddStandby(const char* name, const char* mode, const char* pin) override {
+    modem_->AddStandby(name, mode, platform_.newSerialPort(), pin);
+  }
   void SetServiceNumber(const char* number) override { modem_->SetServiceNumber(number); }
   void AddDestination(const ParsedDestination& read) override;
   void StartHeartbeat(const char* number, uint32_t minutes) override;

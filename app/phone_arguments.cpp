@@ -1,6 +1,7 @@
 // The arguments that set up the phone itself, each in one row as in arguments.cpp (its
-// reader beside its take): the SIM's PIN (PIN=), the pause after each SMS (PAUSE=) and the
-// coding of texts (CHARSET=, CODEPAGE=). TakePort hands PIN= and PAUSE= to each modem made.
+// reader beside its take): the SIM's PIN (PIN=), the pause after each SMS (PAUSE=), the
+// coding of texts (CHARSET=, CODEPAGE=) and a standby phone with its SIM's PIN (STANDBY=,
+// STANDBY_PIN=). TakePort hands PIN=, PAUSE= and the standby to each modem made.
 #include <cstring>
 
 #include "app/command_line.h"
@@ -12,13 +13,16 @@ namespace {
 
 // --- PIN=nnnn: handed to each modem made (TakePort) ------------------------------------
 
-void ReadPin(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  PinSetting& read = c.pin.emplace();
-  const char* digits = argument + strlen(row.text);
+// A PIN argument's text after its "=": taken when it is 4 to 8 digits.
+void ReadPinDigits(PinSetting& read, const char* digits) {
   if (!IsPin(digits)) return;
   read.fine = true;
   memcpy(read.digits, digits, strlen(digits) + 1);
+}
+
+void ReadPin(const ArgumentRow& row, const char* argument, Configuration& c) {
+  AddStep(c, row, argument);
+  ReadPinDigits(c.pin.emplace(), argument + strlen(row.text));
 }
 
 // Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right
@@ -102,7 +106,49 @@ void TakeCodePage(const Configuration& c, const ArgumentStep& step, Log& log, Ru
   }
 }
 
+// --- STANDBY=COMx=mode and STANDBY_PIN=nnnn: handed to each modem made (TakePort) -------
+
+void ReadStandby(const ArgumentRow& row, const char* argument, Configuration& c) {
+  AddStep(c, row, argument);
+  StandbySetting& read = c.standby.emplace();
+  read.tooLong = !ReadPortSetting(argument + strlen(row.text), &read.port);
+}
+
+void TakeStandby(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
+  if (StandbyPort(c) != nullptr) {
+    log.LogMessage(Colour::kNormal, "Standby phone on %s - sends while the main phone has failed",
+                   c.standby->port.name);
+  } else if (c.standby->tooLong) {
+    log.LogMessage(Colour::kError, "STANDBY argument too long - %.40s...; no standby\r\n",
+                   step.argument);
+  } else {
+    log.LogMessage(Colour::kError, "Standby phone on the main phone's port %s - no standby",
+                   c.standby->port.name);
+  }
+}
+
+void ReadStandbyPin(const ArgumentRow& row, const char* argument, Configuration& c) {
+  AddStep(c, row, argument);
+  ReadPinDigits(c.standbyPin.emplace(), argument + strlen(row.text));
+}
+
+void TakeStandbyPin(const Configuration& c, const ArgumentStep&, Log& log, RunSetup&) {
+  if (c.standbyPin->fine) {
+    log.LogMessage(Colour::kNormal, "Standby SIM PIN **** given - sent when that SIM asks for it");
+  } else {
+    log.LogMessage(Colour::kError, "Bad PIN - STANDBY_PIN= takes %d to %d digits; no PIN sent",
+                   static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
+  }
+}
+
 }  // namespace
+
+const PortSetting* StandbyPort(const Configuration& c) {
+  if (!c.standby || c.standby->tooLong) return nullptr;
+  size_t ports = c.ports.Count();
+  bool apart = ports == 0 || strcmp(c.ports[ports - 1].port.name, c.standby->port.name) != 0;
+  return apart ? &c.standby->port : nullptr;
+}
 
 const ArgumentRow kPinArgument = {"PIN=", "PIN", "PIN=****", ReadPin, TakePin};
 const ArgumentRow kPauseArgument = {"PAUSE=", "pause", nullptr, ReadPause, TakePause};
@@ -110,5 +156,9 @@ const ArgumentRow kCharsetArgument = {"CHARSET=", "character set", nullptr, Read
                                       TakeCharset};
 const ArgumentRow kCodePageArgument = {"CODEPAGE=", "code page", nullptr, ReadCodePageArgument,
                                        TakeCodePage};
+const ArgumentRow kStandbyArgument = {"STANDBY=", "standby phone", nullptr, ReadStandby,
+                                      TakeStandby};
+const ArgumentRow kStandbyPinArgument = {"STANDBY_PIN=", "standby PIN", "STANDBY_PIN=****",
+                                         ReadStandbyPin, TakeStandbyPin};
 
 }  // namespace kelvor

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace kelvor {
 namespace {
@@ -39,6 +40,7 @@ StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead) {
   figures.lastError = modem.LastError();
   figures.network = modem.Registration();
   figures.alarmsRead = alarmsRead;
+  figures.phone = modem.SendingPhone();
   return figures;
 }
 
@@ -49,6 +51,9 @@ void SayStatus(const StatusFigures& figures, Log& log) {
   if (figures.network != nullptr) {
     log.LogMessage(Colour::kStatusReport, "Network         = %s \r\n", figures.network);
   }
+  if (figures.phone != nullptr) {
+    log.LogMessage(Colour::kStatusReport, "Sending phone   = %s \r\n", figures.phone);
+  }
 }
 
 void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size) {
@@ -57,6 +62,7 @@ void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size) 
   status.Add(", SMS waiting %d", figures.waiting);
   status.Add(", last error %d", figures.lastError);
   if (figures.network != nullptr) status.Add(", network %s", figures.network);
+  if (figures.phone != nullptr) status.Add(", %s phone sends", figures.phone);
 }
 
 void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size) {
@@ -66,22 +72,26 @@ void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size) {
   answer.Add(", SMS waiting %d", figures.waiting);
   answer.Add(", last error %d", figures.lastError);
   answer.Add(", alarms read %lu since start", static_cast<unsigned long>(figures.alarmsRead));
+  if (figures.phone != nullptr) answer.Add(", %s phone sends", figures.phone);
   answer.Add(".");
 }
 
 void FormatHeartbeat(bool first, const HeartbeatCounts& counts, const StatusFigures& figures,
                      char* text, size_t size) {
   TextBuilder beat(text, size);
+  bool standby = figures.phone != nullptr && strcmp(figures.phone, "standby") == 0;
   if (first) {
     beat.Add("Kelvor started. Alarms read %u, SMS sent %u, SMS lost %u", counts.alarms, counts.sent,
              counts.lost);
   } else {
-    beat.Add("Kelvor alive. Since the last heartbeat: alarms read %u, SMS sent %u, SMS lost %u.",
-             counts.alarms, counts.sent, counts.lost);
+    beat.Add(standby ? "Kelvor alive, standby sends. Since last: "
+                     : "Kelvor alive. Since the last heartbeat: ");
+    beat.Add("alarms read %u, SMS sent %u, SMS lost %u.", counts.alarms, counts.sent, counts.lost);
     beat.Add(" Signal %d%%", figures.signal);
   }
   beat.Add(", SMS waiting %d", figures.waiting);
   if (!first && figures.network != nullptr) beat.Add(", network %s", figures.network);
+  if (first && standby) beat.Add(", standby sends");
   beat.Add(".");
 }
 

@@ -20,6 +20,9 @@ struct StatusFigures {
   // refused for the network.
   const char* network = nullptr;
   uint32_t alarmsRead = 0;  // records read from the alarm queue since start
+  // The phone that sends, "main" or "standby"; null without a standby. The other figures
+  // of the phone are that phone's.
+  const char* phone = nullptr;
 };
 
 StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead);
@@ -39,7 +42,8 @@ struct HeartbeatCounts {
   unsigned lost = 0;
 };
 // The first heartbeat leaves out what the modem has not been asked yet (the signal, the
-// network); the later ones end with them. Within 159 characters, with ten-digit counts.
+// network); the later ones end with them. While the standby sends, each says so, and the
+// later ones make room for it ("Since last:"). Within 159 characters, with ten-digit counts.
 void FormatHeartbeat(bool first, const HeartbeatCounts& counts, const StatusFigures& figures,
                      char* text, size_t size);
 

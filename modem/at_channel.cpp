@@ -180,6 +180,7 @@ void AtChannel::SayErrors(size_t from) {
 // The first time an error appears, and again when another came between: one line, the
 // meaning and what to do, for the errors a site engineer must act on.
 void AtChannel::SayError(ErrorKind kind, int32_t code) {
+  if (IsSimError(kind, code)) simTrouble_ = true;
   if (errorSaid_ && kind == saidKind_ && code == saidCode_) return;
   errorSaid_ = true;
   saidKind_ = kind;

@@ -79,6 +79,9 @@ class AtChannel {
   bool ReadingQuietFor(uint32_t milliseconds) const;
   // The next error is said in words even if it is the one said last.
   void ForgetErrorSaid() { errorSaid_ = false; }
+  // One of the SIM's errors (missing, locked, failed) came since ClearSimTrouble.
+  bool SimTrouble() const { return simTrouble_; }
+  void ClearSimTrouble() { simTrouble_ = false; }
 
  private:
   enum class AnswersTo : uint8_t { kResponse, kReader };
@@ -105,6 +108,7 @@ class AtChannel {
   bool errorSaid_ = false;
   ErrorKind saidKind_ = ErrorKind::kPhone;
   int32_t saidCode_ = 0;
+  bool simTrouble_ = false;
 };
 
 }  // namespace kelvor

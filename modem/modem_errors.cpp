@@ -8,6 +8,7 @@ struct ErrorRow {
   int32_t code;
   ErrorWords words;
   Refusal refusal;
+  bool sim = false;  // the SIM's: missing, locked, failed
 };
 
 constexpr ErrorKind kPhone = ErrorKind::kPhone;
@@ -24,17 +25,21 @@ constexpr ErrorWords kNoNetwork = {"no network service",
 constexpr ErrorWords kMemoryFull = {"memory full", "delete the SMS stored on the SIM"};
 
 constexpr ErrorRow kErrors[] = {
-    {kPhone, 10, kSimMissing, Refusal::kCounts},
-    {kPhone, 11, kPinWanted, Refusal::kWaitsPin},
-    {kPhone, 12, kPukWanted, Refusal::kCounts},
-    {kPhone, 13, kSimFailure, Refusal::kCounts},
-    {kPhone, 16, {"wrong PIN", "check PIN= - three wrong PINs block the SIM"}, Refusal::kCounts},
+    {kPhone, 10, kSimMissing, Refusal::kCounts, true},
+    {kPhone, 11, kPinWanted, Refusal::kWaitsPin, true},
+    {kPhone, 12, kPukWanted, Refusal::kCounts, true},
+    {kPhone, 13, kSimFailure, Refusal::kCounts, true},
+    {kPhone,
+     16,
+     {"wrong PIN", "check PIN= - three wrong PINs block the SIM"},
+     Refusal::kCounts,
+     true},
     {kPhone, 20, kMemoryFull, Refusal::kCounts},
     {kPhone, 30, kNoNetwork, Refusal::kWaitsNetwork},
-    {kSms, 310, kSimMissing, Refusal::kCounts},
-    {kSms, 311, kPinWanted, Refusal::kWaitsPin},
-    {kSms, 312, kPinOrPukWanted, Refusal::kCounts},
-    {kSms, 313, kSimFailure, Refusal::kCounts},
+    {kSms, 310, kSimMissing, Refusal::kCounts, true},
+    {kSms, 311, kPinWanted, Refusal::kWaitsPin, true},
+    {kSms, 312, kPinOrPukWanted, Refusal::kCounts, true},
+    {kSms, 313, kSimFailure, Refusal::kCounts, true},
     {kSms, 322, kMemoryFull, Refusal::kCounts},
     {kSms,
      330,
@@ -61,6 +66,15 @@ const ErrorWords* WordsForError(ErrorKind kind, int32_t code) {
 Refusal RefusalFor(ErrorKind kind, int32_t code) {
   const ErrorRow* row = Find(kind, code);
   return row != nullptr ? row->refusal : Refusal::kCounts;
+}
+
+bool IsSimError(ErrorKind kind, int32_t code) {
+  const ErrorRow* row = Find(kind, code);
+  return row != nullptr && row->sim;
+}
+
+bool IsRadioError(ErrorKind kind, int32_t code) {
+  return Find(kind, code) == nullptr;
 }
 
 }  // namespace kelvor

@@ -26,5 +26,10 @@ struct ErrorWords {
 // act on.
 const ErrorWords* WordsForError(ErrorKind kind, int32_t code);
 Refusal RefusalFor(ErrorKind kind, int32_t code);
+// The SIM's errors: missing, wanting its PIN or PUK, failed, a wrong PIN.
+bool IsSimError(ErrorKind kind, int32_t code);
+// An error with no cause the program knows (none of the SIM's, the network's, a full memory
+// or an unknown service centre, as +CMS ERROR: 500): one a radio that hangs gives.
+bool IsRadioError(ErrorKind kind, int32_t code);
 
 }  // namespace kelvor

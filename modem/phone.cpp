@@ -8,8 +8,9 @@ Phone::Phone(const char* portName, const char* mode, std::unique_ptr<SerialPort>
       link_(std::move(port), log),
       channel_(link_, log, clock),
       sim_(log),
+      radio_(clock),
       startup_(channel_, sim_, queue.Coding(), charsets_, log, clock),
-      sending_(channel_, queue, health_, charsets_, log, clock),
+      sending_(channel_, queue, health_, radio_, charsets_, log, clock),
       inbox_(channel_, clock) {
   if (portName != nullptr) link_.OpenPort(portName, mode);
   channel_.Start();
@@ -23,14 +24,44 @@ void Phone::ListenForReplies() {
 }
 
 void Phone::Poll() {
+  radio_.Pass();
   if (HeldByPause()) return;
   bool heard = channel_.Receive();
+  if (heard) {
+    heardSinceReset_ = true;
+    silent_ = false;
+  }
   // Only a step that brought nothing new can time out, and never in Ready.
   if (!heard && turn_ != Turn::kReady && channel_.TimedOut()) {
-    Reset();
+    TimedOut();
     return;
   }
   Step();
+}
+
+// A phone that has not answered since its reset is silent. A text it never confirmed is a
+// sending its radio refused; a radio that is hung is restarted instead of reset.
+void Phone::TimedOut() {
+  if (turn_ == Turn::kStartup && !heardSinceReset_) silent_ = true;
+  if (turn_ == Turn::kSending) sending_.Abandon();
+  if (RestartDue()) {
+    RestartRadio();
+  } else {
+    Reset();
+  }
+}
+
+// Worst first: a phone whose port is gone is silent too.
+PhoneFault Phone::Fault() const {
+  if (!link_.IsOpen()) return PhoneFault::kPortGone;
+  if (silent_) return PhoneFault::kSilent;
+  // A locked SIM keeps the phone in its start-up.
+  if (channel_.SimTrouble() && turn_ == Turn::kStartup) return PhoneFault::kSimLocked;
+  int32_t stat = health_.registration;
+  bool unregistered = stat != kRegistrationUnknown && stat != 1 && stat != 5;
+  if (sending_.NetworkAway() || unregistered) return PhoneFault::kOffNetwork;
+  if (radio_.Hung()) return PhoneFault::kRadioHung;
+  return PhoneFault::kNone;
 }
 
 NextStep Phone::WhenToStep() const {
@@ -39,8 +70,10 @@ NextStep Phone::WhenToStep() const {
     return left > 0 ? NextStep{NextStep::kAfterPause, left} : NextStep{NextStep::kNow, 0};
   }
   if (turn_ != Turn::kReady) return {NextStep::kOnBytes, 0};
-  // SMS held for the network are not addressed: Ready is as idle as with none.
-  return {sending_.HasWork() ? NextStep::kNow : NextStep::kIdle, 0};
+  // SMS held for the network, or left to another phone, are not addressed: Ready is as idle
+  // as with none.
+  bool work = (Sends() && sending_.HasWork()) || RestartDue();
+  return {work ? NextStep::kNow : NextStep::kIdle, 0};
 }
 
 WaitEnd Phone::WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard) {
@@ -60,9 +93,20 @@ bool Phone::HeldByPause() {
 // reset command then goes out on a fresh handle. A working port is kept.
 void Phone::Reset() {
   turn_ = Turn::kStartup;
+  heardSinceReset_ = false;
+  health_.registeredNow = false;
   log_.LogMessage(Colour::kModem, "Timeout\r\n");
   link_.ReopenIfFailed();
   startup_.Restart();
+}
+
+// The restart is the radio's reset: the start-up script follows it, the PIN included.
+void Phone::RestartRadio() {
+  turn_ = Turn::kStartup;
+  heardSinceReset_ = false;
+  health_.registeredNow = false;
+  radio_.Restarting();
+  startup_.Restart(true);
 }
 
 void Phone::Step() {
@@ -71,6 +115,7 @@ void Phone::Step() {
       if (!startup_.Step()) return;
       turn_ = Turn::kReady;
       health_.hasBeenReady = true;
+      channel_.ClearSimTrouble();
       inbox_.AfterStartup();
       channel_.ForgetErrorSaid();  // whatever kept the phone from Ready is over
       return;
@@ -91,7 +136,11 @@ void Phone::Step() {
 // asked only while the phone has nothing else to do. An error the phone reports unasked
 // meanwhile becomes the last error.
 void Phone::StepReady() {
-  if (sending_.Start()) {
+  if (RestartDue()) {
+    RestartRadio();
+    return;
+  }
+  if (Sends() && sending_.Start()) {
     turn_ = Turn::kSending;
   } else if (inbox_.Listening() && sending_.RestoreSet()) {
     turn_ = Turn::kSending;

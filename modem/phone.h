@@ -2,7 +2,8 @@
 // it. The start-up script brings the phone to Ready, after every reset too; in Ready the
 // phone gives one conversation its turn: sending the SMS queued first, then reading the SMS
 // received, then asking after its own signal. A command that gets no answer in time resets
-// the phone. The queue it sends from is not its own: it is the one above the phones.
+// the phone; a radio found hung is restarted. The queue it sends from is not its own: it is
+// the one above the phones, and a phone that is not the one sending leaves it alone.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "modem/at_channel.h"
 #include "modem/outgoing_queue.h"
 #include "modem/phone_health.h"
+#include "modem/radio_watch.h"
 #include "modem/serial_link.h"
 #include "modem/sim_pin.h"
 #include "modem/sms_inbox.h"
@@ -49,6 +51,11 @@ class Phone {
   bool SetPin(const char* pin) { return sim_.Set(pin); }
   void SetPause(uint32_t milliseconds) { sending_.SetPause(milliseconds); }
   void ListenForReplies();
+  // Whether this phone sends the SMS queued; one that does not still reads its SMS and asks
+  // after its signal. A phone sends from the start.
+  void SetSending(bool sends) { sends_ = sends; }
+  // From now on its registration is asked with every signal query.
+  void WatchRegistration() { sending_.Watch(); }
 
   // One step: read once, then reset the phone if its answer is overdue, or step the
   // conversation under way. While the pause after a confirmed SMS lasts, a step does nothing.
@@ -57,6 +64,13 @@ class Phone {
   WaitEnd WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard);
 
   const PhoneHealth& Health() const { return health_; }
+  // What is known to keep it from sending; kNone when nothing is.
+  PhoneFault Fault() const;
+  // It answered its start-up since its last reset.
+  bool Answers() const { return turn_ != Turn::kStartup; }
+  // An SMS is on its way through it: its command or text went, the answer has not come.
+  bool InFlight() const { return turn_ == Turn::kSending && sending_.InFlight(); }
+  const char* PortName() const { return link_.PortName(); }
   bool TakeIncoming(IncomingSms* sms) { return inbox_.Take(sms); }
 
  private:
@@ -68,7 +82,11 @@ class Phone {
   };
 
   bool HeldByPause();
+  bool Sends() const { return sends_ && !radio_.Holds(); }
+  bool RestartDue() const { return radio_.Hung() && radio_.RestartDue(); }
+  void TimedOut();
   void Reset();
+  void RestartRadio();
   void Step();
   void StepReady();
   void TakeErrors(const char* marker);
@@ -78,11 +96,15 @@ class Phone {
   AtChannel channel_;
   SimPin sim_;
   PhoneHealth health_;
+  RadioWatch radio_;
   PhoneCharsets charsets_;
   StartupScript startup_;
   SmsSending sending_;
   SmsInbox inbox_;
   Turn turn_ = Turn::kStartup;
+  bool sends_ = true;
+  bool heardSinceReset_ = true;  // bytes came since the last reset (none is awaited at first)
+  bool silent_ = false;          // a reset went unanswered, and nothing came since
 };
 
 }  // namespace kelvor

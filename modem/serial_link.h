@@ -41,6 +41,9 @@ class SerialLink {
   void ReopenIfFailed();
 
   const char* ReceiveBuffer() const { return receive_; }
+  // The port's name as given; whether it is open (false after a reopen that failed).
+  const char* PortName() const { return portName_; }
+  bool IsOpen() const { return open_; }
 
  private:
   bool OpenHandle();

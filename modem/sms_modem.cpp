@@ -1,12 +1,39 @@
 #include "modem/sms_modem.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace kelvor {
+namespace {
+
+// ms of one wait at each phone's port while both await an answer.
+constexpr uint32_t kWaitSlice = 20;
+
+PhoneView View(const Phone& phone) {
+  return {phone.Fault(), phone.Answers(), phone.Health().registeredNow, phone.InFlight()};
+}
+
+// The step worth taking first of two phones' next steps.
+NextStep Sooner(NextStep a, NextStep b) {
+  if (a.kind == NextStep::kAfterPause && b.kind == NextStep::kAfterPause) {
+    return a.milliseconds < b.milliseconds ? a : b;
+  }
+  for (NextStep::Kind kind : {NextStep::kNow, NextStep::kOnBytes, NextStep::kAfterPause}) {
+    if (a.kind == kind) return a;
+    if (b.kind == kind) return b;
+  }
+  return a;
+}
+
+}  // namespace
 
 SmsModem::SmsModem(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
                    Log& log, Clock& clock)
-    : queue_(log), phone_(portName, mode, std::move(port), queue_, log, clock) {}
+    : log_(log),
+      clock_(clock),
+      queue_(log),
+      phone_(portName, mode, std::move(port), queue_, log, clock),
+      failover_(log, clock) {}
 
 SmsModem::~SmsModem() {
   queue_.Clear();
@@ -50,36 +77,85 @@ bool SmsModem::SetPin(const char* pin) {
   return phone_.SetPin(pin);
 }
 
+void SmsModem::AddStandby(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
+                          const char* pin) {
+  standbyLog_ = std::make_unique<PrefixedLog>(log_, "Standby ");
+  standby_ = std::make_unique<Phone>(portName, mode, std::move(port), queue_, *standbyLog_, clock_);
+  standby_->SetPin(pin);
+  standby_->SetPause(pause_);
+  standby_->SetSending(false);
+  standby_->WatchRegistration();
+  if (listening_) standby_->ListenForReplies();
+  phone_.WatchRegistration();
+}
+
+const char* SmsModem::SendingPhone() const {
+  if (!standby_) return nullptr;
+  return failover_.StandbySends() ? "standby" : "main";
+}
+
+const Phone& SmsModem::Sender() const {
+  return standby_ && failover_.StandbySends() ? *standby_ : phone_;
+}
+
 void SmsModem::SetPause(uint32_t milliseconds) {
+  pause_ = milliseconds;
   phone_.SetPause(milliseconds);
+  if (standby_) standby_->SetPause(milliseconds);
 }
 
 void SmsModem::PollModem() {
   phone_.Poll();
+  if (!standby_) return;
+  standby_->Poll();
+  Arbitrate();
+}
+
+void SmsModem::Arbitrate() {
+  bool standby =
+      failover_.Pass(View(phone_), View(*standby_), phone_.PortName(), standby_->PortName());
+  phone_.SetSending(!standby);
+  standby_->SetSending(standby);
 }
 
 NextStep SmsModem::WhenToStep() const {
-  return phone_.WhenToStep();
+  if (!standby_) return phone_.WhenToStep();
+  return Sooner(phone_.WhenToStep(), standby_->WhenToStep());
 }
 
+// With two phones, the wait is at the port whose answer is awaited, and ends when the other
+// phone's pause does; while both await one, it goes from port to port a slice at a time.
 WaitEnd SmsModem::WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard) {
-  return phone_.WaitForAnswer(milliseconds, keyboard);
+  if (!standby_) return phone_.WaitForAnswer(milliseconds, keyboard);
+  NextStep main = phone_.WhenToStep();
+  NextStep standby = standby_->WhenToStep();
+  if (main.kind == NextStep::kOnBytes && standby.kind == NextStep::kOnBytes) {
+    uint32_t slice = milliseconds < kWaitSlice ? milliseconds : kWaitSlice;
+    WaitEnd end = phone_.WaitForAnswer(slice, keyboard);
+    return end != WaitEnd::kTime ? end : standby_->WaitForAnswer(slice, keyboard);
+  }
+  bool mainWaits = main.kind == NextStep::kOnBytes;
+  const NextStep& other = mainWaits ? standby : main;
+  if (other.kind == NextStep::kAfterPause && other.milliseconds < milliseconds) {
+    milliseconds = other.milliseconds;
+  }
+  return (mainWaits ? phone_ : *standby_).WaitForAnswer(milliseconds, keyboard);
 }
 
 const char* SmsModem::Registration() const {
-  return RegistrationWords(phone_.Health().registration);
+  return RegistrationWords(Sender().Health().registration);
 }
 
 int SmsModem::SignalStrength() const {
-  return phone_.Health().signal;
+  return Sender().Health().signal;
 }
 
 int SmsModem::LastError() const {
-  return phone_.Health().lastError;
+  return Sender().Health().lastError;
 }
 
 bool SmsModem::HasBeenReady() const {
-  return phone_.Health().hasBeenReady;
+  return phone_.Health().hasBeenReady || (standby_ && standby_->Health().hasBeenReady);
 }
 
 const SmsTally& SmsModem::Tally() const {
@@ -91,11 +167,13 @@ bool SmsModem::TakeConfirmed(OutgoingSms* sms) {
 }
 
 void SmsModem::ListenForReplies() {
+  listening_ = true;
   phone_.ListenForReplies();
+  if (standby_) standby_->ListenForReplies();
 }
 
 bool SmsModem::TakeIncoming(IncomingSms* sms) {
-  return phone_.TakeIncoming(sms);
+  return phone_.TakeIncoming(sms) || (standby_ && standby_->TakeIncoming(sms));
 }
 
 const OutgoingSms& SmsModem::Queued(int index) const {

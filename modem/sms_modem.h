@@ -1,11 +1,13 @@
-// The GSM phone or modem and the queue of SMS it sends: app and routing see the modem
-// through this face alone.
+// The GSM phone or modem and the queue of SMS it sends, and a standby phone if one is
+// given: app and routing see the modem through this face alone.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "log/log.h"
+#include "log/prefixed_log.h"
+#include "modem/failover.h"
 #include "modem/incoming_sms.h"
 #include "modem/outgoing_queue.h"
 #include "modem/phone.h"
@@ -45,7 +47,17 @@ class SmsModem : public SmsOutbox {
   void SetServiceNumber(const char* number);
   // Takes the SIM's PIN (4 to 8 digits; null: none), sent only when the SIM asks for it.
   bool SetPin(const char* pin);
-  // The phone's rest after each SMS it confirms: 0 to kLongestPauseAfterSend ms,
+  // A standby phone, opened as the constructor opens the main one, with its own SIM's PIN
+  // (null: none): its lines begin "Standby ", it is initialised and watched (signal and
+  // registration, the main phone's too from now on) and reads replies as the main phone
+  // does, and it sends only while the main phone has failed (see Failover).
+  void AddStandby(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
+                  const char* pin);
+  // Which phone sends: null without a standby, else "main" or "standby".
+  const char* SendingPhone() const;
+  // The switch from one phone to the other made last, if not taken yet; taken once.
+  bool TakeSwitch(PhoneSwitch* change) { return failover_.TakeSwitch(change); }
+  // The phones' rest after each SMS they confirm: 0 to kLongestPauseAfterSend ms,
   // kDefaultPauseAfterSend unless set.
   void SetPause(uint32_t milliseconds);
   // One step of the phone.
@@ -54,12 +66,14 @@ class SmsModem : public SmsOutbox {
   // for the bytes an answer brings, up to `milliseconds`, which a key at `keyboard` ends too.
   NextStep WhenToStep() const;
   WaitEnd WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard);
+  // The figures of the phone that sends.
   int SignalStrength() const;
   int LastError() const;
   // The phone's registration in words ("registered", "searching"...), or null while it is
-  // not known: the phone is asked only after a sending refused for the network.
+  // not known: without a standby the phone is asked only after a sending refused for the
+  // network.
   const char* Registration() const;
-  // True once the modem has been initialised and ready, since it was made.
+  // True once a phone has been initialised and ready, since the modem was made.
   bool HasBeenReady() const;
   // What became of the SMS offered since the run started, for the heartbeat.
   const SmsTally& Tally() const;
@@ -80,8 +94,18 @@ class SmsModem : public SmsOutbox {
   bool Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind);
 
  private:
+  const Phone& Sender() const;
+  void Arbitrate();
+
+  Log& log_;
+  Clock& clock_;
   OutgoingQueue queue_;
   Phone phone_;
+  std::unique_ptr<PrefixedLog> standbyLog_;
+  std::unique_ptr<Phone> standby_;
+  Failover failover_;
+  bool listening_ = false;                   // a standby added later reads replies too
+  uint32_t pause_ = kDefaultPauseAfterSend;  // ... and rests as the main phone does
 };
 
 }  // namespace kelvor

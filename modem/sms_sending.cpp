@@ -19,10 +19,11 @@ constexpr int32_t kRegistrationOther = 4;  // "unknown", for a state outside 0 t
 }  // namespace
 
 SmsSending::SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health,
-                       PhoneCharsets& charsets, Log& log, Clock& clock)
+                       RadioWatch& radio, PhoneCharsets& charsets, Log& log, Clock& clock)
     : channel_(channel),
       queue_(queue),
       health_(health),
+      radio_(radio),
       charsets_(charsets),
       log_(log),
       clock_(clock) {}
@@ -122,6 +123,7 @@ bool SmsSending::StepPrompt() {
   }
   SendText();
   stage_ = Stage::kResult;
+  refused_ = false;
   queue_.CountAttempt();
   channel_.Discard();
   return true;
@@ -185,6 +187,7 @@ bool SmsSending::CodingRefused(const char* command) {
 bool SmsSending::StepResult() {
   if (channel_.Contains("+CMGS")) {
     queue_.RemoveSent();
+    radio_.Confirmed();
     log_.LogMessage(Colour::kModem, "Successfull send\r\n");  // spelt as operators know it
     channel_.ForgetErrorSaid();
     stage_ = Stage::kPause;
@@ -205,9 +208,34 @@ bool SmsSending::Refused(const char* marker, ErrorKind kind) {
   health_.lastError = kSendFailed;
   channel_.Renew();
   Refusal refusal = RefusalFor(kind, code);
-  if (refusal == Refusal::kCounts) return false;
+  if (refusal == Refusal::kCounts) {
+    refused_ = true;
+    if (IsRadioError(kind, code)) RadioRefused();
+    return radio_.Stops();  // a hung radio is restarted, or held, from Ready at once
+  }
   queue_.TakeBackAttempt();
   return Hold(refusal);
+}
+
+void SmsSending::Abandon() {
+  if (stage_ == Stage::kResult && !refused_) RadioRefused();
+  stage_ = Stage::kNone;
+}
+
+// The refusal that finds the radio hung says what becomes of the sendings it refused.
+void SmsSending::RadioRefused() {
+  if (!radio_.Refused()) return;
+  if (!radio_.Excuses()) {
+    log_.LogMessage(Colour::kError,
+                    "Radio hung again before it sent anything since its "
+                    "restart - its sendings count\r\n");
+    return;
+  }
+  for (int i = 0; i < kRefusalsThatHang; ++i) queue_.TakeBackAttempt();
+  log_.LogMessage(
+      Colour::kError, "Radio hung: %d sendings in a row refused, not counted - %s\r\n",
+      kRefusalsThatHang,
+      radio_.RestartDue() ? "restarting it" : "the SMS wait for its restart, one in ten minutes");
 }
 
 // A phone off the network may refuse AT+CMGS itself. Any other error there is left to the
@@ -240,7 +268,8 @@ bool SmsSending::StepSignal() {
   if (found == nullptr || !AtChannel::LineEnded(found)) return true;
   health_.signal = SignalPercent(ReadLeadingInteger(found + 5));
   log_.LogMessage(Colour::kModem, "Signal Strength = %d %%\r\n", static_cast<int>(health_.signal));
-  if (network_ == Network::kAway) {  // an SMS waits for the network: is the phone back on it?
+  // An SMS waits for the network, or the phone is watched: is the phone on it?
+  if (network_ == Network::kAway || watching_) {
     channel_.Discard();
     stage_ = Stage::kRegistration;
     channel_.Send("AT+CREG?\r");
@@ -259,6 +288,7 @@ bool SmsSending::StepRegistration() {
     TakeRegistration(found + 6);
   } else if (channel_.Contains("ERROR")) {
     network_ = Network::kUsable;
+    health_.registeredNow = true;
   } else {
     return true;
   }
@@ -275,6 +305,7 @@ void SmsSending::TakeRegistration(const char* fields) {
   if (RegistrationWords(stat) == nullptr) stat = kRegistrationOther;
   bool registered = stat == kRegisteredHome || stat == kRegisteredRoaming;
   if (registered) network_ = Network::kUsable;
+  health_.registeredNow = registered;
   if (stat == health_.registration) return;
   health_.registration = stat;
   log_.LogMessage(registered ? Colour::kModem : Colour::kError, "Network registration: %s\r\n",

@@ -1,8 +1,9 @@
 // Sending the queued SMS through one phone, one at a time: the character set and data coding
 // the text needs, when a charset is chosen and they are not in force, the command and its
-// prompt, the text and its confirmation, then a pause; holding them while the network is away; and,
-// while nothing goes, asking the phone for its signal (and, during a hold, its network
-// registration), which also shows that it still answers.
+// prompt, the text and its confirmation, then a pause; holding them while the network is
+// away; and, while nothing goes, asking the phone for its signal (and, during a hold or when
+// watched, its network registration), which also shows that it still answers. The radio's
+// refusals go to its RadioWatch.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "modem/modem_errors.h"
 #include "modem/outgoing_queue.h"
 #include "modem/phone_health.h"
+#include "modem/radio_watch.h"
 #include "modem/sms_coding.h"
 #include "platform/clock.h"
 
@@ -21,11 +23,15 @@ constexpr int32_t kSendFailed = 515;  // last error after a refused SMS
 
 class SmsSending {
  public:
-  SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health, PhoneCharsets& charsets,
-             Log& log, Clock& clock);
+  SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health, RadioWatch& radio,
+             PhoneCharsets& charsets, Log& log, Clock& clock);
 
   // True while an SMS waits to be addressed: one is queued and the network is not away.
   bool HasWork() const { return !queue_.Empty() && network_ == Network::kUsable; }
+  // The network refused a text and has not been seen back since.
+  bool NetworkAway() const { return network_ == Network::kAway; }
+  // From now on the registration is asked after every signal query, not only during a hold.
+  void Watch() { watching_ = true; }
   // Gives up the SMS sent too often, then addresses the oldest, if any waits: true when
   // its command went.
   bool Start();
@@ -37,6 +43,11 @@ class SmsSending {
   bool AskSignal();
   // One step on the response; false once the phone is back in Ready.
   bool Step();
+  // An SMS is on its way: its command or its text went, and its answer has not come.
+  bool InFlight() const { return stage_ == Stage::kPrompt || stage_ == Stage::kResult; }
+  // The phone is reset before its answer came: a text sent and never confirmed is a
+  // sending the radio refused.
+  void Abandon();
 
   // The pause after a confirmed SMS, 0 to kLongestPauseAfterSend ms (held there): the phone
   // neither reads nor steps meanwhile.
@@ -75,16 +86,20 @@ class SmsSending {
   bool PromptRefused(const char* marker, ErrorKind kind);
   bool Refused(const char* marker, ErrorKind kind);
   bool Hold(Refusal refusal);
+  void RadioRefused();
   void TakeRegistration(const char* fields);
 
   AtChannel& channel_;
   OutgoingQueue& queue_;
   PhoneHealth& health_;
+  RadioWatch& radio_;
   PhoneCharsets& charsets_;
   Log& log_;
   Clock& clock_;
   Stage stage_ = Stage::kNone;
   Network network_ = Network::kUsable;
+  bool watching_ = false;
+  bool refused_ = false;  // the text under way was refused: its time-out is no second refusal
   uint32_t pause_ = kDefaultPauseAfterSend;
   uint32_t pauseEnd_ = 0;
   TextSet wanted_ = TextSet::kNone;  // the set or coding asked for (kSelect, kCoding)

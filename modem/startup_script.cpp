@@ -17,11 +17,13 @@ enum class Answer : uint8_t {
   kServiceCentre,  // "OK" goes on; an error has the service number set first
   kCharsets,       // "+CSCS: (...)": the sets offered, and the one to select
   kCharset,        // "OK": the set is in force; an error: none is
+  kRestart,        // "OK" goes on to the reset; an error turns the radio off and on instead
 };
 
 // When a row runs; a row whose condition does not hold is passed over.
 enum class When : uint8_t {
   kAlways,
+  kRestartRefused,  // the phone refused to restart its radio
   kPinGiven,
   kPinWanted,
   kAnnouncing,
@@ -45,6 +47,12 @@ struct Row {
 };
 
 constexpr Row kRows[] = {
+    // A hung radio's restart (RestartRadio) begins here; a reset begins at ATZ.
+    {"Restarting the radio\r\n", "AT+CFUN=1,1\r", Fill::kNone, When::kAlways, Answer::kRestart,
+     nullptr},
+    {"Radio restart refused - turning the radio off and on\r\n", "AT+CFUN=0\r", Fill::kNone,
+     When::kRestartRefused, Answer::kOkOrError, nullptr},
+    {nullptr, "AT+CFUN=1\r", Fill::kNone, When::kRestartRefused, Answer::kOkOrError, nullptr},
     {nullptr, "ATZ\r", Fill::kNone, When::kAlways, Answer::kOkAfterReset, nullptr},
     {"Going to CMEE\r\n", "AT+CMEE=1\r", Fill::kNone, When::kAlways, Answer::kOk, nullptr},
     {"Going to ATE0\r\n", "ATE0\r", Fill::kNone, When::kAlways, Answer::kOk, nullptr},
@@ -71,6 +79,7 @@ constexpr int RowOf(Answer answer) {
   return row;
 }
 constexpr int kPinStateRow = RowOf(Answer::kPinState);
+constexpr int kResetRow = RowOf(Answer::kOkAfterReset);
 
 }  // namespace
 
@@ -99,11 +108,13 @@ void StartupScript::SetServiceNumber(const char* number) {
 
 // The reset command goes before the response is emptied, so that nothing the phone said
 // before it is taken as its answer.
-void StartupScript::Restart() {
-  row_ = 0;
+void StartupScript::Restart(bool radio) {
+  row_ = radio ? 0 : kResetRow;
+  if (radio) log_.LogMessage(Colour::kError, "%s", kRows[0].line);
   phase_ = Phase::kAnswer;
   pinWanted_ = false;
   serviceUnknown_ = false;
+  restartRefused_ = false;
   charsets_.inForce = TextSet::kNone;  // ATZ brings back the phone's own set and coding
   charsets_.ucs2Coding = false;
   sim_.Restart();
@@ -123,6 +134,11 @@ bool StartupScript::Step() {
       return channel_.Contains("OK") && Next();
     case Answer::kOkOrError:
       return (channel_.Contains("OK") || channel_.EndedError()) && Next();
+    case Answer::kRestart:
+      if (channel_.Contains("OK")) return Next();
+      if (!channel_.EndedError()) return false;
+      restartRefused_ = true;
+      return Next();
     case Answer::kServiceCentre:
       if (channel_.Contains("OK")) return Next();
       if (!channel_.Contains("ERROR")) return false;
@@ -144,6 +160,8 @@ bool StartupScript::Holds(int row) const {
   switch (kRows[row].when) {
     case When::kAlways:
       return true;
+    case When::kRestartRefused:
+      return restartRefused_;
     case When::kPinGiven:
       return sim_.Given();
     case When::kPinWanted:
@@ -173,7 +191,7 @@ bool StartupScript::Next() {
 }
 
 void StartupScript::Enter(int row, const char* line) {
-  log_.LogMessage(Colour::kModem, "%s", line);
+  if (line != nullptr) log_.LogMessage(Colour::kModem, "%s", line);
   channel_.Discard();
   row_ = row;
   phase_ = Phase::kAnswer;

@@ -1,5 +1,6 @@
-// The start-up script: from the reset command to Ready, one row a command. Its rows are
-// one list (startup_script.cpp); a row whose condition does not hold is passed over. The
+// The start-up script: from the reset command (or a hung radio's restart) to Ready, one row
+// a command. Its rows are one list (startup_script.cpp); a row whose condition does not
+// hold is passed over. The
 // SIM is asked for its state only when a PIN is given, and gets the PIN only when it asks;
 // the phone is asked to announce the SMS it receives only when the program reads them; the
 // phone is asked for its character sets, and one is selected, only when a charset is chosen
@@ -32,8 +33,9 @@ class StartupScript {
   // From now on the phone is asked to announce the SMS it receives.
   void Announce() { announcing_ = true; }
 
-  // The reset: sends the first row's command and begins the script there.
-  void Restart();
+  // The reset: sends the reset command (ATZ) and begins the script there; with `radio`, the
+  // radio's restart goes first (AT+CFUN=1,1; refused, AT+CFUN=0 and AT+CFUN=1).
+  void Restart(bool radio = false);
   // One step on the response; true once the script has ended, its last line said.
   bool Step();
 
@@ -65,6 +67,7 @@ class StartupScript {
   uint32_t askAt_ = 0;
   bool pinWanted_ = false;       // the SIM asked for the PIN, and it goes
   bool serviceUnknown_ = false;  // the phone could not say its service centre
+  bool restartRefused_ = false;  // the phone refused AT+CFUN=1,1
   bool announcing_ = false;
   char serviceNumber_[kNumberSize] = {};
 };

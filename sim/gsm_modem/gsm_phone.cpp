@@ -249,6 +249,7 @@ GsmPhone::GsmPhone(const PhoneOptions& options) : options_(options) {
   }
   simBusy_ = options_.simBusy;
   network_ = options_.network;
+  hang_ = options_.radioHang;
   announced_ = Registration();
 }
 
@@ -308,7 +309,7 @@ std::string GsmPhone::Arrive(const IncomingSms& sms) {
 
 // A locked SIM keeps the phone off the network; while the SIM is busy it is still looking.
 int GsmPhone::Registration() const {
-  if (Locked()) return 0;
+  if (Locked() || radioOff_) return 0;
   if (simBusy_) return 2;
   return network_;
 }
@@ -444,6 +445,7 @@ std::string GsmPhone::Command(const std::string& line) {
   }
   if (StartsWith(upper, "AT+CPIN")) return PinCommand(upper, command);
   if (StartsWith(upper, "AT+CREG")) return RegistrationCommand(upper);
+  if (StartsWith(upper, "AT+CFUN")) return RadioCommand(upper);
   if (StartsWith(upper, "AT+CSCS") || StartsWith(upper, "AT+CSMP")) {
     return CharsetCommand(upper, command);
   }
@@ -505,6 +507,32 @@ std::string GsmPhone::RegistrationCommand(const std::string& upper) {
     return Ok();
   }
   return Error();
+}
+
+// AT+CFUN=1,1 restarts the phone as a power cycle does (the SIM wants its PIN again);
+// AT+CFUN=0 turns the radio off and AT+CFUN=1 on. Either restart ends a hang.
+std::string GsmPhone::RadioCommand(const std::string& upper) {
+  if (upper == "AT+CFUN?") {
+    return "\r\n+CFUN: " + std::string(radioOff_ ? "0" : "1") + "\r\n" + Ok();
+  }
+  if (upper == "AT+CFUN=0") {
+    radioOff_ = true;
+    return Ok();
+  }
+  bool reset = upper == "AT+CFUN=1,1";
+  if (!reset && upper != "AT+CFUN=1") return Error();
+  Event(reset ? "RADIO restarted" : "RADIO on");
+  radioOff_ = false;
+  hang_ = PhoneOptions::kWorks;
+  if (!reset) return Ok();
+  std::string ok = Ok();
+  Reset();
+  unlocked_ = false;
+  if (options_.simBusy) {
+    simBusy_ = true;
+    Event("SIM busy");
+  }
+  return ok;
 }
 
 // AT+CSCS: the sets offered, the one in force, one selected; AT+CSMP: the data coding.
@@ -697,6 +725,14 @@ std::string GsmPhone::EndText(char end) {
   if (!Registered()) {
     Event(refused + std::to_string(options_.networkError));
     return SmsError(options_.networkError);
+  }
+  if (hang_ == PhoneOptions::kQuiet) {
+    Event("SMS unanswered to=" + EscapedWord(number_) + ", the radio hung");
+    return "";
+  }
+  if (hang_ == PhoneOptions::kRefuses) {
+    Event(refused + std::to_string(options_.failCode) + ", the radio hung");
+    return SmsError(options_.failCode);
   }
   int sending = ++sendings_;
   if (options_.failingSends.count(sending) != 0) {

@@ -24,6 +24,10 @@ struct PhoneOptions {
   int network = 1;             // registration state at start (+CREG <stat>)
   int networkError = 331;      // the +CMS ERROR number of a text sent off the network
   int storeSize = 20;          // SMS the SIM holds
+  // A radio that hangs from the start: every text refused with failCode (kRefuses) or never
+  // answered (kQuiet), until AT+CFUN restarts it.
+  enum Hang { kWorks, kRefuses, kQuiet };
+  Hang radioHang = kWorks;
   // The character sets AT+CSCS=? lists and AT+CSCS= takes; none: both are refused.
   std::vector<std::string> charsets = {"GSM", "IRA", "8859-1", "UCS2"};
 };
@@ -84,6 +88,7 @@ class GsmPhone {
   std::string Command(const std::string& line);
   std::string PinCommand(const std::string& upper, const std::string& command);
   std::string RegistrationCommand(const std::string& upper);
+  std::string RadioCommand(const std::string& upper);
   std::string CharsetCommand(const std::string& upper, const std::string& command);
   std::string ForTerminal(const std::string& text) const;
   std::string SimRefusal(const std::string& upper) const;
@@ -136,6 +141,8 @@ class GsmPhone {
   bool blocked_ = false;
   bool simBusy_ = false;
   int network_ = 1;
+  PhoneOptions::Hang hang_ = PhoneOptions::kWorks;
+  bool radioOff_ = false;            // AT+CFUN=0
   int announced_ = 1;                // the registration state last reported
   std::map<int, StoredSms> store_;   // by index, 1 to storeSize
   std::deque<IncomingSms> waiting_;  // SMS the network holds while the phone is away

@@ -38,7 +38,10 @@ const char kHelp[] =
     "The phone runs until it is sent SIGINT or SIGTERM.\n"
     "\n"
     "Other events, one line each (numbers and texts escaped the same way):\n"
-    "  SMS refused to=<number> code=<n>     a text refused (--fail-sends, off the network)\n"
+    "  SMS refused to=<number> code=<n>     a text refused (--fail-sends, off the network;\n"
+    "                                       \", the radio hung\" after it with --radio-hang)\n"
+    "  SMS unanswered to=<number>, the radio hung   a text never answered (--radio-hang-quiet)\n"
+    "  RADIO restarted / RADIO on           AT+CFUN=1,1 / AT+CFUN=1 taken\n"
     "  PIN tried right|wrong|blocked|busy|unneeded   a PIN sent (never the PIN itself)\n"
     "  SIM blocked, PUK wanted              the third wrong PIN\n"
     "  SIM busy / SIM ready                 the SIM's busy time begins / ends\n"
@@ -54,7 +57,8 @@ const char kHelp[] =
     "The phone: echo on until ATE0 (and again after ATZ), OK and ERROR, numbered\n"
     "+CME and +CMS errors once AT+CMEE=1 (or 2) is set, AT+CSCA? and AT+CSCA=, AT+CMGF,\n"
     "AT+CMGS with its \"> \" prompt and the text up to Ctrl-Z (ESC abandons it),\n"
-    "+CMGS: <n>, AT+CSQ, AT+CPIN? and AT+CPIN=\"<pin>\", AT+CREG? and AT+CREG=<n>.\n"
+    "+CMGS: <n>, AT+CSQ, AT+CPIN? and AT+CPIN=\"<pin>\", AT+CREG? and AT+CREG=<n>,\n"
+    "AT+CFUN=1,1 (a restart: the SIM wants its PIN again), AT+CFUN=0 and AT+CFUN=1.\n"
     "Received SMS in text mode: AT+CNMI=<mode>,<mt> (mt 1: \"+CMTI: \"SM\",<index>\" for\n"
     "each SMS stored), AT+CPMS? and AT+CPMS=\"SM\", AT+CMGL[=\"REC UNREAD\"|\"REC READ\"|\n"
     "\"ALL\"] and AT+CMGR=<index> (both mark what they show read), AT+CMGD=<index>[,<flag>].\n"
@@ -116,6 +120,9 @@ const char kHelp[] =
     "                       among those sent on the network (for example 1,2,5), with\n"
     "                       +CMS ERROR\n"
     "  --fail-code N        the error number of a refused text (default 500)\n"
+    "  --radio-hang         the radio hangs: it answers AT but refuses every text with\n"
+    "                       +CMS ERROR (--fail-code) until AT+CFUN=1,1 or AT+CFUN=1\n"
+    "  --radio-hang-quiet   ... or never answers a text at all\n"
     "  --split N            send answers in pieces of N bytes ...\n"
     "  --split-gap MS       ... MS ms apart (default 1100, so each lands in its own read)\n"
     "  --flood MS           send an unsolicited \"RING\" every MS ms\n"
@@ -238,6 +245,11 @@ bool ReadOptions(int argc, char** argv, Options* options) {
     }
     if (name == "--network-timeout") {
       options->phone.networkError = 332;
+      continue;
+    }
+    if (name == "--radio-hang" || name == "--radio-hang-quiet") {
+      options->phone.radioHang =
+          name == "--radio-hang" ? PhoneOptions::kRefuses : PhoneOptions::kQuiet;
       continue;
     }
     if (i + 1 >= argc) {

@@ -2,8 +2,9 @@
 // destinations, batches sent, SMS queued and confirmed, signal queries and status reports,
 // heartbeats, every line in a log file that is renamed and started anew many times over,
 // the spool written at every change, replies read (acknowledgements, status requests, a
-// stranger's SMS) and alarm SMS escalated, counted by a replaced operator new. Every fake
-// here works without the heap.
+// stranger's SMS) and alarm SMS escalated, with a standby phone that takes over while the
+// main phone is silent for a while and gives back, counted by a replaced operator new.
+// Every fake here works without the heap.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,7 +54,10 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   alarm.text = "Feed pump tripped";
   alarm.tag = "FEED_PUMP_1";
   scada.RepeatAlarm(alarm.Build(), 40);
-  scada.AnswerEveryTag("Feed flow low 4\xB0" "C", "  12.5", 1.0f);  // goes in UCS-2
+  scada.AnswerEveryTag(
+      "Feed flow low 4\xB0"
+      "C",
+      "  12.5", 1.0f);  // goes in UCS-2
   test::HeapCounts atWarmUp{}, atEnd{};
   ino_t spoolAtWarmUp = 0, spoolAtEnd = 0;
   // SMS reach the phone now and then: an engineer's answer, a status request, a stranger's.
@@ -70,6 +74,12 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
     if (scada.runningCalls == kWarmUp) {
       atWarmUp = test::CurrentHeapCounts();
       spoolAtWarmUp = SpoolInode(spool);
+    }
+    // The main phone is silent for a while, in the warm-up and again in the count: the
+    // standby takes over, then gives back.
+    for (int from : {500, kWarmUp + 5000}) {
+      if (scada.runningCalls == from) phone.silent = true;
+      if (scada.runningCalls == from + 600) phone.silent = false;
     }
     if (scada.runningCalls == kWarmUp + kCounted) {
       atEnd = test::CurrentHeapCounts();
@@ -91,9 +101,18 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
     escalated += sms.text.rfind("No answer from ", 0) == 0;
     ucs2 += sms.text.find("00B00043") != std::string::npos;  // "°C" as UCS-2 hex
   };
-  Platform platform{console, keyboard, clock, scada, [&phone, &phonePort] {
+  test::ScriptedPhone standby;  // on the second port made
+  standby.serviceQuery = standby.ok;
+  standby.keep = false;
+  int standbySent = 0;
+  standby.onReceived = [&](const test::ScriptedPhone::Sms&) { ++standbySent; };
+  Platform platform{console, keyboard, clock, scada, [&phone, &phonePort, &standby] {
                       auto port = std::make_unique<test::FakeSerialPort>();
                       port->recording = false;
+                      if (phonePort != nullptr) {
+                        standby.Plug(*port);
+                        return port;
+                      }
                       phone.Plug(*port);
                       phonePort = port.get();
                       return port;
@@ -109,7 +128,8 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
                                         "CHARSET=AUTO",
                                         "ESCALATE=+447900000010,1,+447900000998",
                                         "ESCALATE=+447900000011,1,+447900000998",
-                                        "ESCALATE=+447900000012,1,+447900000998"};
+                                        "ESCALATE=+447900000012,1,+447900000998",
+                                        "STANDBY=COM2=9600,n,8,1"};
   for (int j = 0; j < 31; ++j) {
     std::string number = "+4479000000" + std::to_string(10 + j);
     std::string form = j % 2 ? ",F" : ",S";
@@ -133,6 +153,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   EXPECT_GT(confirmations, 10);
   EXPECT_GT(escalated, 10);
   EXPECT_GT(phone.deleted, 100);
+  EXPECT_GT(standbySent, 10) << "the standby sent while the main phone was silent";
   EXPECT_GT(test::TempFolder::Read(logFile + ".1").size(), 60000u);
   EXPECT_NE(spoolAtEnd, spoolAtWarmUp) << "the spool was written during the count";
   EXPECT_NE(spoolAtEnd, 0u);

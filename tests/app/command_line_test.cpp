@@ -68,6 +68,15 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
   }
   if (kind == "PIN=") return c.pin->fine ? "pin " + std::string(c.pin->digits) : "pin bad";
   if (kind == "REPLIES=") return c.replies->on ? "replies on" : "replies refused";
+  if (kind == "STANDBY=") {
+    const PortSetting& port = c.standby->port;
+    if (c.standby->tooLong) return "standby too long";
+    return "standby " + std::string(port.name) + (port.hasMode ? "=" + std::string(port.mode) : "");
+  }
+  if (kind == "STANDBY_PIN=") {
+    return c.standbyPin->fine ? "standby pin " + std::string(c.standbyPin->digits)
+                              : "standby pin bad";
+  }
   if (kind == "PAUSE=") {
     return c.pause->fine ? "pause " + std::to_string(c.pause->milliseconds) : "pause refused";
   }
@@ -172,6 +181,15 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
       {{"PIN=123456789"}, "pin bad; usage 0"},
       {{"PIN=+1234"}, "pin bad; usage 0"},
       {{"PIN=COM5"}, "pin bad; usage 0"},
+      // A standby phone: the COM argument's grammar after STANDBY=, which no COM argument
+      // reads; its PIN apart from the main phone's. Each once.
+      {{"STANDBY=COM:/dev/ttyUSB1=9600,n,8,1", "STANDBY=COM7", "STANDBY_PIN=1357", "PIN=2468",
+        "STANDBY_PIN=2468", "COM5", "DEST=+1,A,H,1"},
+       "standby COM:/dev/ttyUSB1=9600,N,8,1; again STANDBY= standby phone STANDBY=COM7; "
+       "standby pin 1357; pin 2468; again STANDBY_PIN= standby PIN STANDBY_PIN=****; port COM5; "
+       "dest +1 1 0 1; status 1"},
+      {{"STANDBY=" + path255 + "x"}, "standby too long; usage 0"},
+      {{"STANDBY_PIN=13a7", "STANDBY=com6"}, "standby pin bad; standby COM6; usage 0"},
       // REPLIES= once, ON in any case; ESCALATE= as often as given, whatever it holds.
       {{"REPLIES=on", "REPLIES=ON", "ESCALATE=+1,5,+2", "ESCALATE=+2,1440,+1",
         "ESCALATE=COM5,1,SERVICE"},

@@ -51,8 +51,11 @@ class MainLoopTest : public ::testing::Test {
                         auto port = std::make_unique<test::FakeSerialPort>(&portsAlive);
                         port->clock = &clock;
                         lastPort = port.get();
-                        port->onWrite = [this, p = port.get()](const std::string& command) {
-                          if (answering) phone.Take(*p, command, clock.TickCount());
+                        // With a standby, the second port made is the standby's.
+                        test::ScriptedPhone* behind =
+                            standbyAnswers && portsMade == 2 ? &standbyPhone : &phone;
+                        port->onWrite = [this, p = port.get(), behind](const std::string& command) {
+                          if (answering) behind->Take(*p, command, clock.TickCount());
                         };
                         return port;
                       }};
@@ -77,6 +80,8 @@ class MainLoopTest : public ::testing::Test {
   bool answering = false;  // the port is silent unless a phone answers on it
   test::ScriptedPhone phone;
   test::FakeSerialPort* lastPort = nullptr;
+  bool standbyAnswers = false;  // the standby's port has a phone of its own
+  test::ScriptedPhone standbyPhone;
 };
 
 const std::vector<std::string> kMinimal = {"COM5=9600,n,8,1", "DEST=+99955501234,AD,H,30"};
@@ -491,6 +496,18 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
        "<71|Second PIN argument ignored - one PIN per run: PIN=****|>",
        0},
       {{"PIN=24a8"}, "<71|Bad PIN - PIN= takes 4 to 8 digits; no PIN sent|>", 0},
+      {{"STANDBY=COM6=9600,n,8,1", "STANDBY_PIN=1357"},
+       "\nStandby phone on COM6 - sends while the main phone has failed\r\nStandby SIM PIN **** "
+       "given - sent when that SIM asks for it\r",
+       0},
+      {{"STANDBY=com5", "STANDBY=COM6"},
+       "<71|Standby phone on the main phone's port COM5 - no standby|>\r\n<71|Second STANDBY "
+       "argument ignored - one standby phone per run: STANDBY=COM6|>",
+       0},
+      {{"STANDBY_PIN=13a7", "STANDBY_PIN=1357"},
+       "<71|Bad PIN - STANDBY_PIN= takes 4 to 8 digits; no PIN sent|>\r\n<71|Second STANDBY_PIN "
+       "argument ignored - one standby PIN per run: STANDBY_PIN=****|>",
+       0},
       {{"PAUSE=0.5", "PAUSE=2"},
        "\nPause after each SMS 0.5 s\r\n<71|Second PAUSE argument ignored - one pause per run: "
        "PAUSE=2|>",
@@ -532,7 +549,7 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
     EXPECT_EQ(Run(arguments), 1);
     EXPECT_NE(console.coloured().find(c.shown), std::string::npos) << console.coloured();
     EXPECT_EQ(phone.received.size(), c.heartbeats);
-    for (const char* pin : {"2468", "13579", "24a8"}) {
+    for (const char* pin : {"2468", "13579", "24a8", "1357", "13a7"}) {
       EXPECT_EQ(console.coloured().find(pin), std::string::npos) << pin;
     }
   }
@@ -626,6 +643,46 @@ TEST_F(MainLoopTest, SmsWaitOffTheNetworkAndTheReportsSayWhereThePhoneIs) {
                                     "<39|Network         = searching |>"),
             std::string::npos);
   EXPECT_EQ(CountLines("Network registration:"), 2);
+}
+
+// --- A standby phone ---------------------------------------------------------------------
+
+// A silent main phone leaves the heartbeats and the alarm to the standby, and the
+// heartbeat's number hears of the takeover, and of the main phone taking back once it
+// answers again; the S report and the heartbeat say which phone sends meanwhile.
+TEST_F(MainLoopTest, TheStandbySendsForASilentMainPhoneAndTheHeartbeatNumberHearsOfIt) {
+  answering = standbyAnswers = true;
+  phone.silent = true;
+  clock.onSleep = [this](uint32_t) {
+    uint32_t now = clock.TickCount();
+    if (now >= 60000 && now < 61000 && keyboard.keys.empty()) keyboard.keys.push_back('s');
+    if (now > 120000) phone.silent = false;
+  };
+  for (int i = 0; i < 20; ++i) scada.PushStatus(kQueueEmpty);
+  scada.PushRecord(test::AlarmBuilder().Build());
+  scada.runningSequence.assign(240, 1);
+  scada.running = 0;
+  Run({"COM5", "STANDBY=COM6", "HEARTBEAT=+4479001,2", "DEST=+4479002,A,H,0"});
+
+  auto texts = [](const test::ScriptedPhone& by) {
+    std::vector<std::string> found;
+    for (const auto& sms : by.received) found.push_back(sms.number + " " + sms.text);
+    return found;
+  };
+  EXPECT_THAT(texts(standbyPhone),
+              ElementsAre("+4479001 Kelvor started. Alarms read 0, SMS sent 0, SMS lost 0, SMS "
+                          "waiting 0.",
+                          "+4479001 Kelvor: standby phone takes over, main phone silent.",
+                          "+4479002 7/09:05\ndesc\n",
+                          "+4479001 Kelvor alive, standby sends. Since last: alarms read 1, SMS "
+                          "sent 3, SMS lost 0. Signal 48%, SMS waiting 0, network registered."));
+  EXPECT_THAT(texts(phone),
+              ElementsAre("+4479001 Kelvor: main phone sends again, standby phone stands by."));
+  EXPECT_EQ(CountLines("Standby phone COM6 takes over - main phone COM5 silent"), 1);
+  EXPECT_EQ(CountLines("Main phone COM5 takes back from the standby - it answers and is "
+                       "registered"),
+            1);
+  EXPECT_NE(console.coloured().find("<39|Sending phone   = standby |>"), std::string::npos);
 }
 
 // --- Replies ----------------------------------------------------------------------------

@@ -51,6 +51,14 @@ TEST(RepliesTest, TheStatusAnswerHoldsDigitsAndWordsWithinOneSms) {
   FormatHeartbeat(false, counts, figures, text, sizeof text);
   EXPECT_EQ(std::string(text).rfind("Kelvor alive. ", 0), 0u);
   EXPECT_EQ(std::string(text).substr(std::string(text).size() - 25), ", network not registered.");
+  // And one that says the standby sends.
+  figures.phone = "standby";
+  FormatHeartbeat(false, counts, figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).rfind("Kelvor alive, standby sends. Since last: alarms read ", 0),
+            0u);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 25), ", network not registered.");
+  FormatStatusAnswer(figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 22), ", standby phone sends.");
 }
 
 TEST(RepliesTest, OneStatusAnswerPerNumberPerMinuteAcrossTheWrap) {

@@ -1,7 +1,8 @@
 // Sixty days of the real main loop in virtual time, across the wrap of the 32-bit tick:
 // alarm bursts over 31 destinations, a phone that goes silent, refuses texts, floods the
-// line and loses the network, and an alarm queue that fails for hours; the run ends with the SCADA
-// system stopping while a last burst waits for a silent phone. Replies and escalation are on:
+// line and loses the network (run once alone, once with a standby phone that takes over from
+// it and is silent only at the end), and an alarm queue that fails for hours; the run ends with the
+// SCADA system stopping while a last burst waits for a silent phone. Replies and escalation are on:
 // the engineers at six destinations answer two alarm SMS in three within a minute and sleep
 // through the rest, which go on to a backup after ten minutes; a heartbeat goes every hour. Every
 // alarm a destination takes is named or counted in an SMS its phone took, or is in an SMS given up
@@ -204,6 +205,7 @@ class World {
   int acknowledged = 0;  // confirmations the engineers received
   int escalationFull = 0;
   int badEscalations = 0;  // to the backup, of no SMS a destination with a rule took
+  int takeovers = 0;       // by the standby
   int discardedSms = -1;   // from the shutdown line, when there was one
   int discardedBatches = -1;
   int64_t liveAtDayTwo = -1;
@@ -251,9 +253,12 @@ class SoakConsole : public test::NullConsole {
     }
     if (strcmp(line, "truncating message") == 0) ++world_.truncations;
     if (strstr(line, " waits for the network") != nullptr) world_.heldForNetwork = true;
-    if (strcmp(line, "Successfull send") == 0 || strstr(line, " dropped after ") != nullptr) {
+    // The standby's lines of its SMS, as the main phone's.
+    const char* own = strncmp(line, "Standby ", 8) == 0 ? line + 8 : line;
+    if (strcmp(own, "Successfull send") == 0 || strstr(line, " dropped after ") != nullptr) {
       world_.heldForNetwork = false;  // the SMS held went, or was refused for another reason
     }
+    if (strncmp(line, "Standby phone ", 14) == 0) ++world_.takeovers;
     if (strcmp(line, "Network registration: registered") == 0) ++world_.registeredAgain;
     if (strncmp(line, "Escalation full", 15) == 0) ++world_.escalationFull;
     sscanf(line, "Shutdown discards SMS queued: %d, alarm batches pending: %d",
@@ -265,7 +270,7 @@ class SoakConsole : public test::NullConsole {
       ++world_.heartbeatsWaited;
     }
     // "SMS to <number> dropped after 4 failed sendings": the text that went out last.
-    if (strncmp(line, "SMS to ", 7) == 0 && strstr(line, " dropped after ") != nullptr) {
+    if (strncmp(own, "SMS to ", 7) == 0 && strstr(own, " dropped after ") != nullptr) {
       ++world_.givenUp;
       GivenUp();
     }
@@ -406,16 +411,20 @@ class SoakKeyboard : public Keyboard {
 };
 
 // The serial port with a simulated phone behind it, in the mode the plan gives: silent,
-// refusing texts, or flooding the line with RING. It answers a command in 50 ms and a text
-// in 300 ms, and its answers end the loop's sleeps as they arrive; the flood fills every
-// read but wakes no sleep.
+// refusing texts (a restart does not help), or flooding the line with RING; a standby
+// phone is well until the last burst, when it is silent too. It answers a command in 50 ms and a
+// text in 300 ms, and its answers end the loop's sleeps as they arrive; the flood fills every read
+// but wakes no sleep.
 class PhonePort : public test::FakeSerialPort {
  public:
-  explicit PhonePort(World& world) : world_(world), phone_(sim::PhoneOptions{}) {
+  PhonePort(World& world, bool standby)
+      : world_(world), standby_(standby), phone_(sim::PhoneOptions{}) {
     recording = false;
     clock = &world.clock;
     onWrite = [this](const std::string& write) { Take(write); };
     phone_.onDelivered = [this](const sim::DeliveredSms& sms) { Delivered(sms); };
+    phone_.onEvent = [this](const std::string& event) { Stored(event); };
+    for (int& j : senderAt_) j = -1;
   }
 
   bool Read(char* buffer, uint32_t capacity, uint32_t* count) override {
@@ -436,6 +445,7 @@ class PhonePort : public test::FakeSerialPort {
   // 331 and says it is searching, until the network is back.
   void Follow() {
     PhoneMode mode = world_.Mode();
+    if (standby_) mode = world_.Elapsed() >= kFinalBurst ? PhoneMode::kSilent : PhoneMode::kNormal;
     if (mode_ == PhoneMode::kSilent && mode != PhoneMode::kSilent) phone_.Reset();
     bool away = mode == PhoneMode::kOffNetwork;
     if (away != (mode_ == PhoneMode::kOffNetwork)) phone_.SetNetwork(away ? 2 : 1);
@@ -472,7 +482,7 @@ class PhonePort : public test::FakeSerialPort {
       return;
     }
     if (sms.number == kHeartbeat) {
-      ++world_.heartbeats;
+      world_.heartbeats += sms.text.rfind("Kelvor: ", 0) != 0;  // not a switch of phones
       return;
     }
     int j = atoi(sms.number.c_str() + strlen("+44790000"));
@@ -530,6 +540,19 @@ class PhonePort : public test::FakeSerialPort {
     ++world_.badEscalations;
   }
 
+  // An answer is heard when Kelvor has taken it (and deletes it), which a phone that failed
+  // while the other sent may do long after it came: it is an answer of that time too.
+  void Stored(const std::string& event) {
+    int index = 0;
+    if (sscanf(event.c_str(), "SMS in index=%d from=+44790000", &index) == 1 && index > 0 &&
+        index < kSimPlaces) {
+      senderAt_[index] = atoi(event.c_str() + event.find("from=") + strlen("from=+44790000"));
+    } else if (sscanf(event.c_str(), "SMS in deleted index=%d", &index) == 1 && index > 0 &&
+               index < kSimPlaces && senderAt_[index] >= 0 && senderAt_[index] < kDestinations) {
+      world_.answersFrom[senderAt_[index]].push_back(world_.Elapsed());
+    }
+  }
+
   // The engineer's answer reaches the phone at `at`, as an SMS stored on its SIM.
   void Answer(int j, uint64_t at) {
     if (answersDue_ == kAnswersHeld) return;
@@ -552,26 +575,31 @@ class PhonePort : public test::FakeSerialPort {
     int j;
   };
   static constexpr int kAnswersHeld = 256;
+  static constexpr int kSimPlaces = 21;  // the simulated SIM's 20, from 1
 
   World& world_;
+  bool standby_;
   sim::GsmPhone phone_;
   std::string addressed_;  // the number of the last AT+CMGS
   PhoneMode mode_ = PhoneMode::kNormal;
   PendingAnswer answers_[kAnswersHeld] = {};
   int answersFirst_ = 0;
   int answersDue_ = 0;
+  int senderAt_[kSimPlaces] = {};  // the destination whose answer each place of the SIM holds
 };
 
-TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
+void Soak(bool standby) {
   auto started = std::chrono::steady_clock::now();
   World world;
   SoakConsole console(world);
   SoakKeyboard keyboard(world);
   SoakScada scada(world);
+  int ports = 0;  // the second port made is the standby's
   Platform platform{console, keyboard, world.clock, scada,
-                    [&world] { return std::make_unique<PhonePort>(world); }};
+                    [&world, &ports] { return std::make_unique<PhonePort>(world, ports++ == 1); }};
 
   std::vector<std::string> arguments = {"kelvor", "COM1=9600,n,8,1", "SERVICE=+99912345"};
+  if (standby) arguments.push_back("STANDBY=COM2=9600,n,8,1");
   arguments.insert(arguments.end(), world.arguments.begin(), world.arguments.end());
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(&argument[0]);
@@ -616,11 +644,15 @@ TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
   }
   EXPECT_GT(atShutdown, 0) << "the run ends with alarms on their way";
   EXPECT_GT(world.discardedSms, 0) << "the run ends with SMS queued";
-  EXPECT_GT(world.discardedBatches, 0) << "the run ends with batches pending";
+  if (!standby) {  // a standby sends some batches the phone alone would still hold
+    EXPECT_GT(world.discardedBatches, 0) << "the run ends with batches pending";
+  }
   EXPECT_LE(atShutdown, (world.discardedSms + world.discardedBatches) * kAlarmsPerSmsAtMost);
   EXPECT_EQ(world.queueLost, 0) << "SMS lost for a full queue";
   EXPECT_GT(counted, 0) << "bursts overflow the queue, and batches count what does not fit";
-  EXPECT_GT(world.givenUp, 0) << "the refusing phone gives SMS up";
+  if (!standby) {
+    EXPECT_GT(world.givenUp, 0) << "the refusing phone gives SMS up";
+  }
   EXPECT_GT(named, taken / 2) << "most alarms get through by name";
   EXPECT_GE(world.heartbeats, 60 * 24 * 3 / 4) << "a heartbeat an hour, but for the phone's faults";
   EXPECT_GT(world.heartbeatsWaited, 0) << "heartbeats wait behind alarms";
@@ -660,6 +692,14 @@ TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
 
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  // A standby well while the main phone fails: no SMS is given up, the main phone's hung
+  // radio included.
+  if (standby) {
+    EXPECT_GT(world.takeovers, 100);
+    EXPECT_EQ(world.givenUp, 0);
+  }
+  printf("soak%s: %d standby takeovers, %d SMS given up\n", standby ? " with a standby" : "",
+         world.takeovers, world.givenUp);
   printf(
       "soak: %d alarms, %d taken by destinations: %d named and %d counted in the %d SMS the "
       "phones took (%d taken twice); %d named and %d counted in the %d SMS given up after four "
@@ -675,6 +715,14 @@ TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
       static_cast<long long>(world.maxLiveAfterDayTwo), seconds,
       static_cast<int>(world.ruled.size()), answered, slept, world.acknowledged, world.escalatedSms,
       world.heartbeats, world.heartbeatsWaited);
+}
+
+TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
+  Soak(false);
+}
+
+TEST(SoakTest, SixtyDaysWithAStandbyWhoseMainPhoneFailsForHours) {
+  Soak(true);
 }
 
 }  // namespace

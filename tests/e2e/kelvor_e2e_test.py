@@ -603,6 +603,97 @@ class Replies(Scenario):
         self.assertEqual(phone.out.count(r"SMS in deleted index="), 3)
 
 
+class StandbyScenario(Scenario):
+    """A main phone and a standby phone, each on a COM port of its own under Wine."""
+    standby_com = None
+
+    def standby(self, *args, control=None):
+        return self.phone(*args, link=CONFIG.com_link(self.standby_com), control=control)
+
+    def standby_argument(self, standby):
+        return "STANDBY=" + CONFIG.port_argument(standby, self.standby_com)
+
+
+class Standby(StandbyScenario):
+    """The standby takes over from a main phone that is silent, the heartbeat's number hears
+    of it, and an answer that reaches the standby's SIM stops the alarm's escalation."""
+    com = 20
+    standby_com = 21
+
+    def test_a_silent_main_phone_leaves_the_alarm_to_the_standby(self):
+        main = self.phone("--silent")
+        standby = self.standby("--pin", "1357", control=os.path.join(self.workdir, "control"))
+        self.node.command(FEED)
+        self.node.command(FEED_ALARM)
+        started = time.monotonic()
+        kelvor = self.kelvor(main, "DEST=+15550020,A,H,0", "ESCALATE=+15550020,1,+15550021",
+                             "HEARTBEAT=+15550099,60", "PIN=2468", "STANDBY_PIN=1357",
+                             self.standby_argument(standby))
+        messages = self.messages(standby, 3, 90)
+        self.assertLess(time.monotonic() - started, 90)
+        self.assertIn(("+15550020", "7/06:05\nFeed flow high\n"), messages)
+        self.assertIn(("+15550099", "Kelvor: standby phone takes over, main phone silent."),
+                      messages)
+        kelvor.out.wait_for(r"Standby phone \S+ takes over - main phone \S+ silent\n", 1)
+        standby.receive("+15550020", "on my way")
+        self.assertEqual(self.messages(standby, 4, SMS)[3],
+                         ("+15550020", "Kelvor: 1 alarm SMS acknowledged"))
+        kelvor.out.wait_for(r"SMS from \+15550020 acknowledges 1 alarm SMS: on my way\n", 1)
+        self.assertEqual(standby.out.count(r"SMS in deleted index="), 1)
+        self.assertEqual(standby.out.count(r"PIN tried"), standby.out.count(r"PIN tried right"))
+        self.shut_down(kelvor, 1)
+        self.assertEqual(self.messages(main), [])
+
+
+class StandbyNetwork(StandbyScenario):
+    """The main phone off the network hands over to the standby, and takes back once its
+    network returns; each SMS is delivered once."""
+    com = 22
+    standby_com = 23
+
+    def test_the_main_phone_off_the_network_hands_over_and_takes_back(self):
+        main = self.phone("--network", "2", control=os.path.join(self.workdir, "control"))
+        standby = self.standby()
+        self.node.command(FEED)
+        self.node.command(LEVEL)
+        self.node.command(FEED_ALARM)
+        kelvor = self.kelvor(main, "DEST=+15550022,A,H,0", self.standby_argument(standby))
+        self.assertEqual(self.messages(standby, 1, SMS),
+                         [("+15550022", "7/06:05\nFeed flow high\n")])
+        over = kelvor.out.wait_for(r"Standby phone \S+ takes over - main phone \S+ off the "
+                                   r"network\n", 1)
+        main.tell("NETWORK 1")
+        back = time.monotonic()
+        kelvor.out.wait_for(r"Main phone \S+ takes back from the standby - it answers and is "
+                            r"registered\n", 60, over.end())
+        self.assertLess(time.monotonic() - back, 60)
+        self.node.command(LEVEL_ALARM)
+        self.assertEqual(self.messages(main, 1, SMS), [("+15550022", "7/06:07\nTank level low\n")])
+        self.shut_down(kelvor, 1)
+        self.assertEqual(len(self.messages(standby)), 1)
+        self.assertEqual(len(self.messages(main)), 1)
+
+
+class HungRadio(Scenario):
+    """A single phone whose radio hangs: it answers AT but refuses every text until it is
+    restarted. Kelvor restarts it, gives the SIM its PIN again, and the alarm goes."""
+    com = 25
+
+    def test_a_hung_radio_is_restarted_and_the_alarm_delivered(self):
+        phone = self.phone("--radio-hang", "--pin", "2468")
+        self.node.command(FEED)
+        self.node.command(FEED_ALARM)
+        kelvor = self.kelvor(phone, "DEST=+15550024,A,H,0", "PIN=2468")
+        self.assertEqual(self.messages(phone, 1, 2 * SMS),
+                         [("+15550024", "7/06:05\nFeed flow high\n")])
+        kelvor.out.wait_for(r"Radio hung: 2 sendings in a row refused, not counted - restarting "
+                            r"it\nRestarting the radio\nTX>>AT\+CFUN=1,1\n", 1)
+        self.assertEqual(phone.out.count(r"the radio hung\n"), 2)
+        self.assertEqual(phone.out.count(r"RADIO restarted"), 1)
+        self.assertEqual(phone.out.count(r"PIN tried right"), 2)
+        self.shut_down(kelvor, 1)
+
+
 class TextsAsWritten(Scenario):
     """CHARSET=AUTO: descriptions in the node's code page arrive as written, in the GSM
     alphabet where it has every character, as UCS-2 where it has not, also after a refused

@@ -11,8 +11,13 @@
 // message handed over holds its NUL within its fields and no control byte; no line received
 // shows a control byte on the console. A charset chosen: a text longer than 159 bytes, or a
 // number longer than 31, is well-formed UCS-2 hex (of at most 70 characters, of at most 31)
-// selected since the last reset; no text holds byte 0.
+// selected since the last reset; no text holds byte 0. A standby phone may be added at any
+// point, its port fed as the main one: without a charset each text goes out on a port after
+// that port's AT+CMGS of the number it was queued for (two phones never send one SMS's text
+// to another's number), and the main phone's PIN never reaches the standby's port.
+#include <map>
 #include <memory>
+#include <set>
 
 #include "fuzz_support.h"
 #include "log/console_log.h"
@@ -133,6 +138,27 @@ struct ReadingCommands {
   }
 };
 
+// The texts queued and the numbers each was queued for, as the queue keeps them (cut at 159
+// characters, Ctrl-Z and ESC as blanks); and on each port, the number of its last AT+CMGS.
+struct Addressed {
+  std::map<std::string, std::set<std::string>> queued;
+  std::map<const test::FakeSerialPort*, std::string> number;
+
+  void Queued(const std::string& given, const std::string& to) {
+    std::string text = given.substr(0, strnlen(given.c_str(), kSmsTextLimit));
+    for (char& c : text) c = c == '\x1a' || c == '\x1b' ? ' ' : c;
+    queued[text].insert(to.c_str());
+  }
+  void Check(const test::FakeSerialPort& port, const std::string& write) {
+    if (write.rfind("AT+CMGS=\"", 0) == 0 && write.size() >= 11) {
+      number[&port] = write.substr(9, write.size() - 11);
+    } else if (write.size() > 1 && write.back() == '\x1a') {
+      auto found = queued.find(write.substr(0, write.size() - 1));
+      FUZZ_CHECK(found != queued.end() && found->second.count(number[&port]) == 1);
+    }
+  }
+};
+
 void CheckIncoming(SmsModem& modem) {
   IncomingSms message;
   if (!modem.TakeIncoming(&message)) return;
@@ -155,7 +181,7 @@ void CheckModem(const SmsModem& modem) {
 }
 
 void CheckWrites(const test::FakeSerialPort& port, const PinConsole& console, size_t* checked,
-                 bool* pinRefused, ReadingCommands& reading, bool* ucs2) {
+                 bool* pinRefused, ReadingCommands& reading, bool* ucs2, Addressed* addressed) {
   static const bool trace = getenv("KELVOR_FUZZ_TRACE") != nullptr;  // to follow a crash
   for (; *checked < port.writes.size(); ++*checked) {
     const std::string& write = port.writes[*checked];
@@ -165,6 +191,7 @@ void CheckWrites(const test::FakeSerialPort& port, const PinConsole& console, si
     }
     CheckWrite(write, *ucs2);
     reading.Check(write);
+    if (addressed != nullptr) addressed->Check(port, write);
     if (!PinWrite(write)) continue;
     FUZZ_CHECK(!*pinRefused && !console.pin.empty());
     FUZZ_CHECK(write == "AT+CPIN=\"" + console.pin + "\"\r");
@@ -186,10 +213,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool pinRefused = false;  // as the last check found it
   ReadingCommands reading;
   bool ucs2 = false;  // selected since the last reset
+  Addressed addressed;
+  bool coded = false;                       // a charset was chosen: texts go converted
+  test::FakeSerialPort* standby = nullptr;  // once added, with no PIN of its own
+  size_t standbyChecked = 0;
+  bool standbyUcs2 = false;
+  PinConsole noPin;
+  ReadingCommands standbyReading;
+  auto check = [&] {
+    CheckModem(modem);
+    Addressed* texts = coded ? nullptr : &addressed;
+    CheckWrites(*port, console, &checked, &pinRefused, reading, &ucs2, texts);
+    if (standby == nullptr) return;
+    bool refused = false;
+    CheckWrites(*standby, noPin, &standbyChecked, &refused, standbyReading, &standbyUcs2, texts);
+  };
 
   int steps = 0;
   while (!input.Empty() && steps < 2000) {
-    switch (input.Byte() % 13) {
+    switch (input.Byte() % 14) {
       case 0:  // raw bytes, up to a whole read and beyond
         port->Arrive(input.Bytes(input.Byte() * 3u));
         break;
@@ -208,7 +250,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 5: {
         std::string text = input.Text(255);
         std::string number = input.Text(40);
-        modem.QueueMessage(text.c_str(), number.c_str());
+        if (modem.QueueMessage(text.c_str(), number.c_str())) addressed.Queued(text, number);
         break;
       }
       case 6:
@@ -228,26 +270,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 9:  // the program listens for replies from now on
         modem.ListenForReplies();
-        reading.listening = true;
+        reading.listening = standbyReading.listening = true;
         break;
       case 10: {  // texts of code page 1252 go as a charset asks
         static CodePageTable table;
         static const bool read = ReadCodePage(1252, &table);
         FUZZ_CHECK(read);
-        modem.SetCoding(static_cast<Charset>(input.Byte() % 4), table);
+        Charset charset = static_cast<Charset>(input.Byte() % 4);
+        coded = coded || charset != Charset::kAsGiven;
+        modem.SetCoding(charset, table);
         break;
       }
+      case 11:  // a standby phone, then answers on its port
+        if (standby == nullptr) {
+          auto second = std::make_unique<test::FakeSerialPort>();
+          standby = second.get();
+          modem.AddStandby("COM6", nullptr, std::move(second), nullptr);
+        } else if (input.Byte() % 2 == 0) {
+          standby->Arrive(kAnswers[input.Byte() % kAnswerCount]);
+        } else {
+          standby->Answer(kAnswers[input.Byte() % kAnswerCount]);
+        }
+        break;
       default:
         for (int i = input.Byte() % 4 + 1; i > 0; --i, ++steps) {
           modem.PollModem();
-          CheckModem(modem);
-          CheckWrites(*port, console, &checked, &pinRefused, reading, &ucs2);
+          check();
           if (input.Byte() % 2 == 0) CheckIncoming(modem);  // the program takes it, or not yet
         }
         break;
     }
-    CheckModem(modem);
-    CheckWrites(*port, console, &checked, &pinRefused, reading, &ucs2);
+    check();
   }
   return 0;
 }

@@ -53,6 +53,24 @@ class ModemTest : public ::testing::Test {
     console_.Clear();
   }
 
+  // The main phone on COM5 and a standby on COM6 with the PIN `standbyPin`, both ready.
+  void MakeWithStandby(const char* standbyPin = nullptr) {
+    Make();
+    auto port = std::make_unique<FakeSerialPort>();
+    standbyPort_ = port.get();
+    standbyPhone_.Plug(*standbyPort_, &clock_);
+    modem_->AddStandby("COM6", "9600,N,8,1", std::move(port), standbyPin);
+    for (int i = 0; i < 60 && !(CountLogged("Going to ready") && CountLogged("Standby Going to "
+                                                                             "ready"));
+         ++i) {
+      Step();
+    }
+    ASSERT_EQ(CountLogged("Standby Going to ready"), 1);
+    port_->writes.clear();
+    standbyPort_->writes.clear();
+    console_.Clear();
+  }
+
   bool Logged(const std::string& line) const {
     std::vector<std::string> lines = console_.Lines();
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -72,6 +90,8 @@ class ModemTest : public ::testing::Test {
   VirtualClock clock_{1000};
   ScriptedPhone phone_;
   FakeSerialPort* port_ = nullptr;
+  ScriptedPhone standbyPhone_;
+  FakeSerialPort* standbyPort_ = nullptr;
   std::unique_ptr<SmsModem> modem_;
 };
 

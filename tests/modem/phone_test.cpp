@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "modem/incoming_sms_reader.h"
+#include "modem/radio_watch.h"
 #include "modem/sms_inbox.h"
 #include "modem/startup_script.h"
 #include "modem_fixture.h"
@@ -162,6 +163,10 @@ TEST_F(ModemTest, QueuedSmsAreSentOldestFirst) {
   EXPECT_EQ(modem_->Tally().sent, 3u);
 }
 
+// Every text refused, by a radio its restart does not cure (or for the SMS itself): the two
+// sendings that found the radio hung are taken back for its restart; refused again before
+// anything went, the sendings count, so the SMS is still given up after four and the SMS
+// behind it gets its turn.
 TEST_F(ModemTest, ARefusedSmsIsRetriedAfterAResetAndDroppedAfterFourSendings) {
   MakeReady();
   phone_.sendResult = "\r\n+CMS ERROR: 500\r\n";
@@ -179,8 +184,12 @@ TEST_F(ModemTest, ARefusedSmsIsRetriedAfterAResetAndDroppedAfterFourSendings) {
   EXPECT_EQ(port_->writes.back(), "ATZ\r");
 
   for (int i = 0; i < 3000 && CountWrites("AT+CMGS=\"+222\"\r") == 0; ++i) Step();
-  EXPECT_EQ(CountWrites("Alarm A\x1a"), 4);
-  EXPECT_EQ(CountWrites("AT+CMGS=\"+111\"\r"), 4);
+  EXPECT_EQ(CountWrites("Alarm A\x1a"), 2 + 4);
+  EXPECT_EQ(CountWrites("AT+CMGS=\"+111\"\r"), 2 + 4);
+  EXPECT_EQ(CountWrites("AT+CFUN=1,1\r"), 1);
+  EXPECT_EQ(CountLogged("Radio hung again before it sent anything since its restart - its "
+                        "sendings count"),
+            1);
   EXPECT_EQ(CountWrites("AT+CMGS=\"+222\"\r"), 1);
   EXPECT_EQ(modem_->QueuedCount(), 1);
   EXPECT_NE(console_.coloured().find("<71|SMS to +111 dropped after 4 failed sendings|>"),
@@ -538,6 +547,195 @@ TEST_F(ModemTest, ARefusedPinIsSentOnceAndNeverAgainAcrossResets) {
                           "the SIM"),
               c.inWords ? 1 : 0);
   }
+}
+
+// --- A hung radio ------------------------------------------------------------------------
+
+// A radio that hangs (every text refused, or never confirmed, until AT+CFUN) is found hung by
+// two sendings in a row, the reset between them included, and restarted at once: AT+CFUN=1,1
+// (refused: AT+CFUN=0, AT+CFUN=1), then the whole initialisation, the PIN the restarted SIM
+// asks for included, before the SMS's next sending; the two sendings do not count. Hung again
+// within ten minutes of a restart that worked, it holds its SMS until the next restart.
+TEST_F(ModemTest, AHungRadioIsRestartedItsSendingsNotCountedAndItsSmsSent) {
+  const Writes kSend = {"AT+CMGS=\"+111\"\r", "Alarm A\x1a"};
+  const Writes kReset = {"ATZ\r",      "AT+CMEE=1\r", "ATE0\r",
+                         "AT+CPIN?\r", "AT+CMGF=1\r", "AT+CSCA?\r"};
+  const Writes kInit = {"ATZ\r",     "AT+CMEE=1\r", "ATE0\r",      "AT+CPIN?\r",
+                        kPinCommand, "AT+CPIN?\r",  "AT+CMGF=1\r", "AT+CSCA?\r"};
+  const struct {
+    bool quietly, refusesRestart;
+    Writes restart;
+  } cases[] = {
+      {false, false, {"AT+CFUN=1,1\r"}},
+      {false, true, {"AT+CFUN=1,1\r", "AT+CFUN=0\r", "AT+CFUN=1\r"}},
+      {true, false, {"AT+CFUN=1,1\r"}},
+  };
+  bool locked = true;  // the SIM, until its PIN; locked again by a restart
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.restart) + (c.quietly ? " quietly" : ""));
+    phone_ = ScriptedPhone();
+    console_.Clear();
+    Make();
+    modem_->SetPin(kPin);
+    locked = true;
+    port_->onWrite = [&](const std::string& command) {
+      if (command == "AT+CPIN?\r") return port_->Answer(locked ? kSimPin : kSimReady);
+      if (command == kPinCommand) locked = false;
+      int restarts = phone_.restarts;
+      phone_.Take(*port_, command, clock_.TickCount());
+      if (phone_.restarts > restarts) locked = true;
+    };
+    ASSERT_TRUE(StepUntilReady());
+    port_->writes.clear();
+    phone_.hung = true;
+    phone_.quietly = c.quietly;
+    phone_.refusesRestart = c.refusesRestart;
+    modem_->QueueMessage("Alarm A", "+111");
+    ASSERT_TRUE(StepUntilWritten("AT+CFUN=1,1\r", 400));
+    EXPECT_EQ(modem_->Queued(0).attempts, 0);
+    for (int i = 0; i < 100 && modem_->QueuedCount() > 0; ++i) Step();
+    Writes expected = kSend;
+    for (const Writes& part : {kReset, kSend, c.restart, kInit, kSend}) {
+      expected.insert(expected.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(port_->writes, expected);
+    EXPECT_EQ(modem_->Tally().sent, 1u);
+    EXPECT_NE(console_.coloured().find("<71|Radio hung: 2 sendings in a row refused, not counted "
+                                       "- restarting it|>\r\n<71|Restarting the radio|>"),
+              std::string::npos);
+    EXPECT_EQ(console_.coloured().find(kPin), std::string::npos);
+  }
+
+  // An hour on, hung again twice within ten minutes: the first time it is restarted, the
+  // second its SMS waits, not counted, for the next restart ten minutes after the first.
+  for (int i = 0; i < 36000; ++i) Step();
+  std::vector<uint32_t> restarts;
+  port_->onWrite = [&, answer = port_->onWrite](const std::string& command) {
+    if (command == "AT+CFUN=1,1\r") restarts.push_back(clock_.TickCount());
+    answer(command);
+  };
+  for (const char* text : {"Alarm B", "Alarm C"}) {
+    phone_.hung = true;
+    modem_->QueueMessage(text, "+111");
+    for (int i = 0; i < 9000 && modem_->QueuedCount() > 0; ++i) Step();
+    EXPECT_EQ(modem_->QueuedCount(), 0) << text;
+  }
+  ASSERT_EQ(restarts.size(), 2u);
+  EXPECT_GE(restarts[1] - restarts[0], kRestartGap);
+  EXPECT_LE(restarts[1] - restarts[0], kRestartGap + 200);
+  EXPECT_EQ(CountWrites("Alarm C\x1a"), 3);
+  EXPECT_EQ(CountLogged("Radio hung: 2 sendings in a row refused, not counted - the SMS wait "
+                        "for its restart, one in ten minutes"),
+            1);
+  EXPECT_EQ(modem_->Tally().givenUp, 0u);
+}
+
+// --- A standby phone -----------------------------------------------------------------------
+
+// While the main phone is well the standby sends nothing. When it fails, five ways, the
+// standby sends the SMS at the head of the queue (one the main phone took and never
+// confirmed included), and once the main phone answers and is registered again it takes
+// back, looked at every 30 s. Each switch is said with its reason.
+TEST_F(ModemTest, TheStandbyTakesOverFromAFailedMainPhoneAndGivesItBack) {
+  const struct {
+    const char* reason;
+    uint32_t takeover;  // ms from the failure to the standby's command, at most
+  } cases[] = {{"silent", 21000},
+               {"port gone", 11000},
+               {"SIM locked", 12000},
+               {"off the network", 1000},
+               {"radio hung", 12000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    std::string reason = c.reason;
+    phone_ = ScriptedPhone();
+    standbyPhone_ = ScriptedPhone();
+    MakeWithStandby();
+    modem_->QueueMessage("Alarm 0", "+111");
+    for (int i = 0; i < 20; ++i) Step();
+    ASSERT_EQ(phone_.received.size(), 1u);
+    bool failing = true;
+    port_->onWrite = [&](const std::string& command) {
+      if (failing && reason == "SIM locked" && command == "AT+CMGS=\"+111\"\r") {
+        return port_->Answer("\r\n+CMS ERROR: 311\r\n");
+      }
+      if (failing && reason == "SIM locked" && command == "AT+CMGF=1\r") {
+        return port_->Answer("\r\n+CME ERROR: 11\r\n");
+      }
+      phone_.Take(*port_, command, clock_.TickCount());
+      if (failing && reason == "silent" && command.back() == '\x1a') phone_.silent = true;
+    };
+    phone_.confirming = reason != "silent";
+    phone_.offNetwork = reason == "off the network";
+    phone_.hung = reason == "radio hung";
+    if (reason == "port gone") port_->readResult = port_->writeResult = port_->openResult = false;
+    uint32_t failed = clock_.TickCount();
+    modem_->QueueMessage("Alarm A", "+111");
+    const std::string kSend = "AT+CMGS=\"+111\"\r";
+    auto& standby = standbyPort_->writes;
+    for (int i = 0; i < 400 && std::count(standby.begin(), standby.end(), kSend) == 0; ++i) Step();
+    uint32_t tookOver = clock_.TickCount() - failed;
+    EXPECT_LE(tookOver, c.takeover);
+    printf("takeover, main phone %s: %.1f s\n", c.reason, tookOver / 1000.0);
+    standby.erase(std::remove(standby.begin(), standby.end(), "AT+CSQ\r"), standby.end());
+    standby.erase(std::remove(standby.begin(), standby.end(), "AT+CREG?\r"), standby.end());
+    EXPECT_EQ(standby, Writes{kSend});  // and nothing before
+    EXPECT_TRUE(Logged("Standby phone COM6 takes over - main phone COM5 " + reason));
+    EXPECT_EQ(modem_->SendingPhone(), std::string("standby"));
+    for (int i = 0; i < 20; ++i) Step();
+    ASSERT_EQ(standbyPhone_.received.size(), 1u);
+    EXPECT_EQ(standbyPhone_.received[0].text, "Alarm A");
+    EXPECT_EQ(modem_->QueuedCount(), 0);
+
+    failing = false;
+    phone_.silent = phone_.offNetwork = phone_.hung = false;
+    phone_.confirming = true;
+    port_->readResult = port_->writeResult = port_->openResult = true;
+    uint32_t back = clock_.TickCount();
+    for (int i = 0; i < 600 && !Logged("Main phone COM5 takes back from the standby - it answers "
+                                       "and is registered");
+         ++i) {
+      Step();
+    }
+    EXPECT_LE(clock_.TickCount() - back, 45000u);
+    EXPECT_EQ(modem_->SendingPhone(), std::string("main"));
+    phone_.received.clear();
+    modem_->QueueMessage("Alarm B", "+222");
+    for (int i = 0; i < 30; ++i) Step();
+    ASSERT_EQ(phone_.received.size(), 1u);
+    EXPECT_EQ(phone_.received[0].text, "Alarm B");
+    EXPECT_EQ(standbyPhone_.received.size(), 1u);
+    PhoneSwitch change{};
+    EXPECT_TRUE(modem_->TakeSwitch(&change));
+    EXPECT_FALSE(change.toStandby);
+  }
+}
+
+// A switch waits for the SMS on its way: a main phone off the network still sends while
+// the standby cannot either; when the standby can again while the main phone's text awaits
+// its confirmation, the standby takes over only once it came, and sends the next SMS.
+TEST_F(ModemTest, TheStandbyTakesOverOnlyOnceTheMainPhonesSmsIsConfirmed) {
+  MakeWithStandby();
+  port_->clock = &clock_;
+  const std::string kSearching = "\r\n+CREG: 0,2\r\n\r\nOK\r\n";
+  phone_.registration = standbyPhone_.registration = kSearching;
+  auto& standby = standbyPort_->writes;
+  for (int i = 0; i < 120 && std::count(standby.begin(), standby.end(), "AT+CREG?\r") == 0; ++i) {
+    Step();
+  }
+  Step();
+  standbyPhone_.registration = "\r\n+CREG: 0,1\r\n\r\nOK\r\n";  // at its next query
+  for (int i = 0; i < 50; ++i) Step();
+  phone_.sendDelay = 9000;
+  modem_->QueueMessage("Alarm A", "+111");
+  modem_->QueueMessage("Alarm B", "+222");
+  for (int i = 0; i < 300; ++i) Step();
+  ASSERT_EQ(phone_.received.size(), 1u);
+  EXPECT_EQ(phone_.received[0].number + " " + phone_.received[0].text, "+111 Alarm A");
+  ASSERT_EQ(standbyPhone_.received.size(), 1u);
+  EXPECT_EQ(standbyPhone_.received[0].number + " " + standbyPhone_.received[0].text,
+            "+222 Alarm B");
+  EXPECT_EQ(modem_->Tally().sent, 2u);
 }
 
 TEST(ReadLeadingInteger, ReadsAsTheModemWritesNumbers) {

@@ -31,8 +31,16 @@ void ScriptedPhone::Plug(FakeSerialPort& port, Clock* clock) {
 void ScriptedPhone::Take(FakeSerialPort& port, const std::string& write, uint32_t tick) {
   if (silent) return;
   if (write.rfind("AT+CMGS=\"", 0) == 0) number_.assign(write, 9, write.find('"', 9) - 9);
+  if (write == "AT+CFUN=1,1\r" || write == "AT+CFUN=1\r") {
+    bool refusing = refusesRestart && write == "AT+CFUN=1,1\r";
+    if (!refusing) hung = false;
+    restarts += refusing ? 0 : 1;
+    Reply(port, refusing ? error_ : ok, delay);
+    return;
+  }
   if (IsText(write)) {
-    if (!refused.empty() && number_ == refused) {
+    if (hung && quietly) return;
+    if ((!refused.empty() && number_ == refused) || hung) {
       Reply(port, refusal, sendDelay);
       return;
     }

@@ -56,9 +56,15 @@ class ScriptedPhone {
   bool confirming = true;   // false: texts go unanswered and are not taken
   std::string refused;      // texts to this number are refused
   bool offNetwork = false;  // texts are refused with 331, and AT+CREG? says searching
-  bool keep = true;         // false: `received` stays empty
-  int taken = 0;            // texts taken, kept or not
-  int deleted = 0;          // SMS received that were deleted
+  // A hung radio: texts are refused with `refusal` (or, `quietly`, never answered) until
+  // AT+CFUN=1,1 restarts it (AT+CFUN=1 after AT+CFUN=0 where the phone refuses that).
+  bool hung = false;
+  bool quietly = false;
+  bool refusesRestart = false;  // AT+CFUN=1,1 is answered ERROR
+  int restarts = 0;             // AT+CFUN=1,1 taken, or AT+CFUN=1
+  bool keep = true;             // false: `received` stays empty
+  int taken = 0;                // texts taken, kept or not
+  int deleted = 0;              // SMS received that were deleted
   std::vector<Sms> received;
   std::function<void(const Sms&)> onReceived;  // after each text taken
 
@@ -82,6 +88,7 @@ class ScriptedPhone {
   std::string number_;  // of the SMS under way
   Sms last_;
   std::string none_;
+  std::string error_ = "\r\nERROR\r\n";
   std::string offNetworkRefusal_ = "\r\n+CMS ERROR: 331\r\n";
   std::string searching_ = "\r\n+CREG: 0,2\r\n\r\nOK\r\n";
 };
