@@ -73,6 +73,7 @@ struct RunState {
   std::unique_ptr<SmsModem> modem;
   DestinationList destinations;
   Escalation escalation;
+  WakeUpCalls calls;
 };
 
 class SpoolTest : public ::testing::Test {
@@ -98,23 +99,23 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   first.escalation.AddRule("+11", 5, "+14");
   first.escalation.AddRule("+14", 1, "+15");
   ASSERT_EQ(first.escalation.AlarmConfirmed("+11", "held", 0), Escalation::kHeld);
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
             Spool::kWritten);
   // Idle passes write nothing; any change writes.
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
             Spool::kUnchanged);
   first.SendOldest(true);  // confirmed
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
             Spool::kWritten);
   first.SendOldest(false);  // went out, not confirmed: sent again after the restart
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
+  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
             Spool::kWritten);
 
   // The next run has +1 twice and no +3: its batch goes to the queue as an SMS.
   RunState next{"=+2,B,L,9", "=+1,A,H,5", "=+1,B,H,7"};
   next.escalation.AddRule("+11", 5, "+14");
   SpoolRestored restored =
-      Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, 40000);
+      Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, next.calls, 40000);
   EXPECT_TRUE(restored.found);
   EXPECT_FALSE(restored.reading.damaged);
   EXPECT_EQ(restored.sms, 2);
@@ -160,17 +161,17 @@ TEST_F(SpoolTest, AFileFromBeforeEscalationRestoresAndAnEscalatedSmsKeepsItsKind
   std::ofstream(path, std::ios::binary) << before;
   RunState run{"=+1,A,H,5"};
   SpoolRestored restored =
-      Spool(path.c_str()).Restore(*run.modem, run.destinations, run.escalation, 0);
+      Spool(path.c_str()).Restore(*run.modem, run.destinations, run.escalation, run.calls, 0);
   EXPECT_FALSE(restored.reading.damaged);
   EXPECT_EQ(restored.sms, 1);
   EXPECT_EQ(restored.batches, 1);
   EXPECT_EQ(run.modem->Queued(0).attempts, 2);
 
   run.modem->QueueEscalatedMessage("No answer from +11 in 5 min\none", "+14");
-  EXPECT_EQ(Spool(path.c_str()).WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+  EXPECT_EQ(Spool(path.c_str()).WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
             Spool::kWritten);
   RunState next{"=+1,A,H,5"};
-  Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, 0);
+  Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, next.calls, 0);
   ASSERT_EQ(next.modem->QueuedCount(), 2);  // the batch is back at +1
   EXPECT_EQ(next.modem->Queued(0).kind, SmsKind::kAlarm);
   EXPECT_EQ(next.modem->Queued(1).kind, SmsKind::kEscalated);
@@ -202,12 +203,12 @@ TEST_F(SpoolTest, ABatchThatCountsAlarmsComesBackAndGoesOnCounting) {
   const std::string kept = text(0) + text(1) + text(4) + "+2 more alarms (L 2) to 09:03\n";
   ASSERT_EQ(first.Pending(), std::vector<std::string>{"+1|" + kept});
   EXPECT_EQ(
-      Spool(path.c_str()).WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
+      Spool(path.c_str()).WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
       Spool::kWritten);
 
   RunState next{"=+1,A,L,30"};
   SpoolRestored restored =
-      Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, 0);
+      Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, next.calls, 0);
   EXPECT_EQ(restored.batches, 1);
   EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|" + kept});
   offer(next, 5, 1);
@@ -221,16 +222,16 @@ TEST_F(SpoolTest, AFailedWriteIsTriedAgainAtTheNextChangeOnly) {
   {
     Spool spool(inFolder.c_str());
     RunState run{"=+1,A,H,5"};
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
               Spool::kFailed);
     EXPECT_FALSE(spool.UpToDate());
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
               Spool::kUnchanged);
     ASSERT_TRUE(std::filesystem::create_directory(folder));
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
               Spool::kUnchanged);
     run.modem->QueueMessage("text", "+1");
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
               Spool::kWritten);
     EXPECT_TRUE(spool.UpToDate());
   }  // the spool lets go of its lock file, which Windows deletes no folder around
