@@ -244,10 +244,19 @@ constexpr ArgumentRow kSpool = {"SPOOL=", "spool", nullptr, ReadSpool, TakeSpool
 
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
 // The phone's own settings are rows of phone_arguments.cpp.
-constexpr const ArgumentRow* kLeading[] = {&kDestination,       &kFile,          &kLog,
-                                           &kHeartbeat,         &kSpool,         &kPinArgument,
-                                           &kRepliesArgument, &kEscalateArgument, &kRingArgument,     &kCharsetArgument,
-                                           &kCodePageArgument,  &kPauseArgument, &kStandbyArgument,
+constexpr const ArgumentRow* kLeading[] = {&kDestination,
+                                           &kFile,
+                                           &kLog,
+                                           &kHeartbeat,
+                                           &kSpool,
+                                           &kPinArgument,
+                                           &kRepliesArgument,
+                                           &kEscalateArgument,
+                                           &kRingArgument,
+                                           &kCharsetArgument,
+                                           &kCodePageArgument,
+                                           &kPauseArgument,
+                                           &kStandbyArgument,
                                            &kStandbyPinArgument};
 // Any other argument is the kind of the first of these texts it contains, as command lines
 // have always been read.

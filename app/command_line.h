@@ -18,8 +18,8 @@
 //   line. A destination whose specification is incomplete or refused still takes its place.
 // - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, CHARSET=, CODEPAGE=, PAUSE=, STANDBY= and
 //   STANDBY_PIN= the first argument is the one, whether it is taken or refused; a later one
-//   is ignored with a line. ESCALATE= and RING= may come many times. The standby and its PIN go with
-//   each modem made, as PIN= does.
+//   is ignored with a line. ESCALATE= and RING= may come many times. The standby and its PIN go
+//   with each modem made, as PIN= does.
 // - Without a COM argument or without a destination the run is the usage text, and its
 //   exit status 0; otherwise the exit status is the number of destinations.
 //
@@ -201,8 +201,7 @@ class RunSetup {
   virtual bool ChooseCharset(Charset charset, uint32_t codePage) = 0;
   virtual Escalation::RuleOutcome AddEscalation(const char* number, uint32_t minutes,
                                                 const char* next) = 0;
-  virtual WakeUpCalls::RuleOutcome AddRing(const char* number, uint32_t minutes,
-                                           int priority) = 0;
+  virtual WakeUpCalls::RuleOutcome AddRing(const char* number, uint32_t minutes, int priority) = 0;
 
  protected:
   ~RunSetup() = default;

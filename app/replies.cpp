@@ -157,8 +157,7 @@ bool Replies::RoomForOwn(const SmsModem& modem, bool alarmsWaiting) const {
 // known, and it carries alarms nobody has answered yet.
 void Replies::Confirmed(const OutgoingSms& sms, Log& log, uint32_t now) {
   if (sms.kind != SmsKind::kService) {
-    calls_.AlarmConfirmed(sms.number, sms.kind == SmsKind::kAlarm ? sms.urgency : kMostUrgent,
-                          now);
+    calls_.AlarmConfirmed(sms.number, sms.kind == SmsKind::kAlarm ? sms.urgency : kMostUrgent, now);
   }
   if (sms.kind == SmsKind::kEscalated) {
     escalation_.EscalationConfirmed(sms.number, sms.text, now);

@@ -187,8 +187,7 @@ void SayBadRing(const RingArgument& read, const char* shown, Log& log) {
       log.LogMessage(Colour::kError, "Bad ring priority - H, M or L: %s; ignored", shown);
       break;
     default:
-      log.LogMessage(Colour::kError, "Bad ring - RING=+number,minutes[,H|M|L]: %s; ignored",
-                     shown);
+      log.LogMessage(Colour::kError, "Bad ring - RING=+number,minutes[,H|M|L]: %s; ignored", shown);
       break;
   }
 }
@@ -212,12 +211,11 @@ void TakeRing(const Configuration& c, const ArgumentStep& step, Log& log, RunSet
                      read.number, kFrom[read.priority], static_cast<unsigned>(read.minutes));
       break;
     case WakeUpCalls::kDuplicate:
-      log.LogMessage(Colour::kError, "Second ring for %s ignored - one per number: %s",
-                     read.number, shown);
+      log.LogMessage(Colour::kError, "Second ring for %s ignored - one per number: %s", read.number,
+                     shown);
       break;
     default:  // kRulesFull; the values were refused above already
-      log.LogMessage(Colour::kError, "Ring list full (%d), ignoring %s", kRingRuleCapacity,
-                     shown);
+      log.LogMessage(Colour::kError, "Ring list full (%d), ignoring %s", kRingRuleCapacity, shown);
       break;
   }
 }

@@ -137,7 +137,8 @@ SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, Esc
     unreadable.unreadable = true;
     return unreadable;
   }
-  SpoolRestored restored = RestoreSpool(buffer, length, modem, destinations, escalation, calls, now);
+  SpoolRestored restored =
+      RestoreSpool(buffer, length, modem, destinations, escalation, calls, now);
   if (restored.reading.damaged) restored.keptBad = RenameOver(path_, badPath_);
   return restored;
 }
@@ -228,7 +229,8 @@ void RunSpool::SayRestored(const SpoolRestored& restored) {
                     restored.escalations, restored.notEscalated);
   }
   if (restored.calls + restored.notCalled > 0) {
-    log_.LogMessage(Colour::kNormal, "Spool restores wake-up calls waited for: %d, no longer rung: %d",
+    log_.LogMessage(Colour::kNormal,
+                    "Spool restores wake-up calls waited for: %d, no longer rung: %d",
                     restored.calls, restored.notCalled);
   }
   if (!restored.reading.damaged) return;

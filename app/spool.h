@@ -1,7 +1,7 @@
 // SPOOL=path: the SMS waiting in the modem's queue, the destinations' pending batches, the
-// alarm SMS awaiting an answer (escalation) and the wake-up calls waited for, kept in a file so that a restart (Q, a service
-// manager, a crash, a power cut) sends them instead of losing them. The file's format is
-// spool_format.h's.
+// alarm SMS awaiting an answer (escalation) and the wake-up calls waited for, kept in a file so
+// that a restart (Q, a service manager, a crash, a power cut) sends them instead of losing them.
+// The file's format is spool_format.h's.
 //
 // The spool lives in app/ rather than routing/: it copies the modem's queue record by
 // record, attempts included, while routing sees the modem only as an SmsOutbox, and it is
@@ -40,8 +40,8 @@ int SpooledCount(const SmsModem& modem);
 // records, with the time each has left at `now`, into `buffer`; returns the length, or 0
 // when `capacity` (at least kSpoolCapacity) is too small.
 size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations,
-                   const Escalation& escalation, const WakeUpCalls& calls, uint32_t now, char* buffer,
-                   size_t capacity);
+                   const Escalation& escalation, const WakeUpCalls& calls, uint32_t now,
+                   char* buffer, size_t capacity);
 
 // What a restore did.
 struct SpoolRestored {

@@ -166,9 +166,9 @@ Parsed ParseRecord(const char* bytes, size_t length, SpoolRecord* record) {
   if (!known || textLength > textLimit || numberLength >= kNumberSize) return parsed;
   if ((kind == kEnd) != (numberLength == 0)) return parsed;  // only the end has no number
   int32_t mostAttempts = kind == SpoolRecord::kSms ? kMaxAttempts
-                         : kind == kEnd           ? 0
-                         : ring                   ? 255
-                                                  : 1;
+                         : kind == kEnd            ? 0
+                         : ring                    ? 255
+                                                   : 1;
   if (attempts > mostAttempts) return parsed;
   // An SMS's kind and urgency.
   if (kind == SpoolRecord::kSms && ((tick & 0xFFu) > 1 || tick >> 8 > kPriorities)) {
@@ -219,14 +219,15 @@ SpoolEncoder::SpoolEncoder(char* buffer, size_t capacity) : buffer_(buffer), cap
 void SpoolEncoder::Sms(int32_t attempts, const char* number, const char* text, SmsKind kind,
                        int8_t urgency) {
   uint32_t known = urgency >= 0 && urgency < kPriorities ? urgency + 1u : 0u;
-  Record(SpoolRecord::kSms, attempts, (kind == SmsKind::kEscalated ? 1u : 0u) | known << 8,
-         number, text);
+  Record(SpoolRecord::kSms, attempts, (kind == SmsKind::kEscalated ? 1u : 0u) | known << 8, number,
+         text);
   ++records_;
 }
 
 void SpoolEncoder::Ring(const RingRecord& record) {
-  Record(SpoolRecord::kRing, record.unanswered < 255 ? static_cast<int32_t>(record.unanswered) : 255,
-         record.wait, record.number, "");
+  Record(SpoolRecord::kRing,
+         record.unanswered < 255 ? static_cast<int32_t>(record.unanswered) : 255, record.wait,
+         record.number, "");
   ++records_;
 }
 

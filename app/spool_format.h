@@ -22,13 +22,13 @@ namespace kelvor {
 //     most 255), tick (4: when the batch took its first alarm; of an SMS, its low byte 0 for
 //     an alarm and 1 for an escalated one, its next byte the priority of its most urgent
 //     alarm plus one (0: not known, taken as high); of an 'A' the milliseconds its holder
-//     had left, of an 'R' those left until the call; the end's count of records), number length (1), text length (1), the number (of an 'A'
-//     its holder), the text, then for an 'A' only: the minutes of the number passed over
-//     (2), its length (1), that number, the count of numbers the text reached (1) and each
-//     of them as confirmed (1: 0 or 1), length (1) and the number; for a 'B' of attempts 1
-//     only: the count of alarms its text names (1), each one's text length, priority (0 to
-//     2), hour and minute (1 each), then the alarms counted of each priority, high, medium
-//     and low (4 each), the hour and minute of the latest (1 each) and the named alarms
+//     had left, of an 'R' those left until the call; the end's count of records), number length
+//     (1), text length (1), the number (of an 'A' its holder), the text, then for an 'A' only: the
+//     minutes of the number passed over (2), its length (1), that number, the count of numbers the
+//     text reached (1) and each of them as confirmed (1: 0 or 1), length (1) and the number; for a
+//     'B' of attempts 1 only: the count of alarms its text names (1), each one's text length,
+//     priority (0 to 2), hour and minute (1 each), then the alarms counted of each priority, high,
+//     medium and low (4 each), the hour and minute of the latest (1 each) and the named alarms
 //     after it (1); CRC-32 (4) of the record's bytes before it
 //   the queue's SMS from the head, then the pending batches in the destinations' order,
 //   then the alarm SMS awaiting an answer, then the wake-up calls waited for (an 'R' has no
@@ -75,8 +75,7 @@ class SpoolEncoder {
   // Writes the header; `capacity` is at least kSpoolCapacity for the largest spool.
   SpoolEncoder(char* buffer, size_t capacity);
 
-  void Sms(int32_t attempts, const char* number, const char* text, SmsKind kind,
-           int8_t urgency);
+  void Sms(int32_t attempts, const char* number, const char* text, SmsKind kind, int8_t urgency);
   void Batch(uint32_t pendingSince, const char* number, const char* text,
              const BatchAlarms& alarms);
   void Escalation(const EscalationRecord& record);

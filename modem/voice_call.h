@@ -83,11 +83,11 @@ class VoiceCall {
   Log& log_;
   Clock& clock_;
   Stage stage_ = Stage::kNone;
-  CallOutcome call_;          // the call under way, and its end once decided
+  CallOutcome call_;           // the call under way, and its end once decided
   uint32_t ringingSince_ = 0;  // ATD answered OK
   uint32_t polledAt_ = 0;
-  bool refusesAth_ = false;   // the phone refused ATH once: AT+CHUP from then on
-  bool held_ = false;         // ATD refused: no call until heldUntil_
+  bool refusesAth_ = false;  // the phone refused ATH once: AT+CHUP from then on
+  bool held_ = false;        // ATD refused: no call until heldUntil_
   uint32_t heldUntil_ = 0;
   bool refusalSaid_ = false;  // a refused ATD is said once a run
   CallOutcome ended_;

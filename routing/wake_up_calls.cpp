@@ -13,8 +13,7 @@ RingValues CheckRingValues(const char* number, uint32_t minutes, int priority) {
   return RingValues::kFine;
 }
 
-WakeUpCalls::RuleOutcome WakeUpCalls::AddRule(const char* number, uint32_t minutes,
-                                              int priority) {
+WakeUpCalls::RuleOutcome WakeUpCalls::AddRule(const char* number, uint32_t minutes, int priority) {
   if (CheckRingValues(number, minutes, priority) != RingValues::kFine) return kBadValues;
   if (Find(number) != nullptr) return kDuplicate;
   if (count_ >= kRingRuleCapacity) return kRulesFull;

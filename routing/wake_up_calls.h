@@ -77,8 +77,8 @@ class WakeUpCalls {
     char number[kNumberSize];
     uint16_t minutes;
     int8_t priority;
-    bool waiting;         // an SMS to the number waits for its answer
-    bool due;             // ... and its time is up
+    bool waiting;  // an SMS to the number waits for its answer
+    bool due;      // ... and its time is up
     uint32_t deadline;
     uint32_t dueOrder;    // its place among the calls due: the lowest was due first
     uint32_t unanswered;  // SMS it waits for

@@ -99,23 +99,28 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   first.escalation.AddRule("+11", 5, "+14");
   first.escalation.AddRule("+14", 1, "+15");
   ASSERT_EQ(first.escalation.AlarmConfirmed("+11", "held", 0), Escalation::kHeld);
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
-            Spool::kWritten);
+  EXPECT_EQ(
+      spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
+      Spool::kWritten);
   // Idle passes write nothing; any change writes.
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
-            Spool::kUnchanged);
+  EXPECT_EQ(
+      spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
+      Spool::kUnchanged);
   first.SendOldest(true);  // confirmed
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
-            Spool::kWritten);
+  EXPECT_EQ(
+      spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
+      Spool::kWritten);
   first.SendOldest(false);  // went out, not confirmed: sent again after the restart
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
-            Spool::kWritten);
+  EXPECT_EQ(
+      spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
+      Spool::kWritten);
 
   // The next run has +1 twice and no +3: its batch goes to the queue as an SMS.
   RunState next{"=+2,B,L,9", "=+1,A,H,5", "=+1,B,H,7"};
   next.escalation.AddRule("+11", 5, "+14");
   SpoolRestored restored =
-      Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, next.calls, 40000);
+      Spool(path.c_str())
+          .Restore(*next.modem, next.destinations, next.escalation, next.calls, 40000);
   EXPECT_TRUE(restored.found);
   EXPECT_FALSE(restored.reading.damaged);
   EXPECT_EQ(restored.sms, 2);
@@ -168,7 +173,8 @@ TEST_F(SpoolTest, AFileFromBeforeEscalationRestoresAndAnEscalatedSmsKeepsItsKind
   EXPECT_EQ(run.modem->Queued(0).attempts, 2);
 
   run.modem->QueueEscalatedMessage("No answer from +11 in 5 min\none", "+14");
-  EXPECT_EQ(Spool(path.c_str()).WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
+  EXPECT_EQ(Spool(path.c_str())
+                .WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
             Spool::kWritten);
   RunState next{"=+1,A,H,5"};
   Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, next.calls, 0);
@@ -202,9 +208,9 @@ TEST_F(SpoolTest, ABatchThatCountsAlarmsComesBackAndGoesOnCounting) {
   for (int8_t priority : {2, 2, 2, 2, 0}) offer(first, id++, priority);
   const std::string kept = text(0) + text(1) + text(4) + "+2 more alarms (L 2) to 09:03\n";
   ASSERT_EQ(first.Pending(), std::vector<std::string>{"+1|" + kept});
-  EXPECT_EQ(
-      Spool(path.c_str()).WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
-      Spool::kWritten);
+  EXPECT_EQ(Spool(path.c_str())
+                .WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
+            Spool::kWritten);
 
   RunState next{"=+1,A,L,30"};
   SpoolRestored restored =

@@ -229,7 +229,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(escalation.Count() >= 0 && escalation.Count() <= kEscalationCapacity);
 
   std::vector<char> buffer(kSpoolCapacity);
-  size_t length = EncodeSpool(modem, destinations, escalation, calls, 1000, buffer.data(), buffer.size());
+  size_t length =
+      EncodeSpool(modem, destinations, escalation, calls, 1000, buffer.data(), buffer.size());
   FUZZ_CHECK(length > 0);
   const std::string file(buffer.data(), length);
   Recorder again;
