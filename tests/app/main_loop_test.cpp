@@ -747,6 +747,47 @@ TEST_F(MainLoopTest, RepliesAcknowledgeEscalateAndAnswerStatusRequests) {
   EXPECT_EQ(phone.StoredCount(), 0);
 }
 
+// An alarm SMS nobody answers rings its number once, a minute after the phone confirmed
+// it, and the call is hung up after 30 s; an alarm raised meanwhile goes as soon as the call
+// ends. An SMS answered in time, and one below the rule's priority, ring nothing.
+TEST_F(MainLoopTest, AnUnansweredAlarmSmsRingsItsNumberOnce) {
+  answering = true;
+  test::AlarmBuilder alarm;  // high priority, area A
+  auto pushAlarm = [&](uint16_t areas, int8_t priority, int quietSeconds) {
+    alarm.areas = areas;
+    alarm.priority = priority;
+    ++alarm.minute;
+    scada.PushRecord(alarm.Build());
+    for (int i = 0; i < quietSeconds; ++i) scada.PushStatus(kQueueEmpty);
+  };
+  for (int i = 0; i < 10; ++i) scada.PushStatus(kQueueEmpty);
+  pushAlarm(3, 0, 75);  // to both; only +4479001 has a rule
+  pushAlarm(2, 0, 60);  // during the call, to +4479002
+  pushAlarm(1, 0, 60);  // answered within the minute
+  pushAlarm(1, 2, 90);  // low: the rule rings for medium and above
+  bool answered = false;
+  clock.onSleep = [&](uint32_t) {
+    if (!answered && phone.To("+4479001").size() == 2 &&
+        clock.TickCount() > phone.To("+4479001")[1].tick + 20000) {
+      phone.Receive(*lastPort, "+44 7900 1", "on my way");
+      answered = true;
+    }
+  };
+  scada.runningSequence.assign(320, 1);
+  scada.running = 0;
+  Run({"COM5", "DEST=+4479001,A,L,0", "DEST=+4479002,B,L,0", "RING=+4479001,1,m"});
+
+  EXPECT_EQ(std::count(lastPort->writes.begin(), lastPort->writes.end(), "ATD+4479001;\r"), 1);
+  EXPECT_EQ(std::count(lastPort->writes.begin(), lastPort->writes.end(), "ATH\r"), 1);
+  EXPECT_EQ(CountLines("Wake-up call to +4479001: 1 alarm SMS without an answer in 1 min"), 1);
+  EXPECT_EQ(CountLines("Call to +4479001 not answered in 30 s - hung up"), 1);
+  EXPECT_EQ(CountLines("SMS from +4479001 - no wake-up call needed"), 1);
+  ASSERT_EQ(phone.To("+4479001").size(), 3u);
+  ASSERT_EQ(phone.To("+4479002").size(), 2u);
+  uint32_t raised = scada.readTicks[86];  // the second alarm, read during the call
+  EXPECT_LT(phone.To("+4479002")[1].tick - raised, 32000u);
+}
+
 // A status request read while the queue is full (21 alarm SMS held for the network, a 22nd
 // batch waiting at its destination) is answered after the alarms, once they have their
 // places; a request meanwhile adds none. The minute starts when the answer goes.
