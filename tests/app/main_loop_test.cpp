@@ -491,6 +491,19 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
        "characters: ESCALATE=+1?[2J,5,+2; ignored|>\r\n"
        "<71|Bad escalation - +3 to itself: ESCALATE=+3,5,+3; ignored|>",
        0},
+      {{"RING=+4479001,5,m", "RING=+44 7900 1,6", "RING=+4479002,1440"},
+       "\nWake-up call: +4479001 is called when its alarm SMS (high and medium priority) have "
+       "no answer in 5 min\r\n<71|Second ring for +44 7900 1 ignored - one per number: "
+       "RING=+44 7900 1,6|>\r\nWake-up call: +4479002 is called when its alarm SMS (every "
+       "priority) have no answer in 1440 min\r",
+       0},
+      {{"RING=+1,1441", "RING=+1,5,X", "RING=+1\x1b[2J,5", "RING=+1", "RING=+1,5,H,2"},
+       "<71|Bad ring minutes - 1 to 1440: RING=+1,1441; ignored|>\r\n<71|Bad ring priority - H, "
+       "M or L: RING=+1,5,X; ignored|>\r\n<71|Bad ring number +1?[2J - digits, blanks and a "
+       "leading +, at most 31 characters: RING=+1?[2J,5; ignored|>\r\n<71|Bad ring - "
+       "RING=+number,minutes[,H|M|L]: RING=+1; ignored|>\r\n<71|Bad ring - "
+       "RING=+number,minutes[,H|M|L]: RING=+1,5,H,2; ignored|>",
+       0},
       {{"PIN=2468"}, "\nSIM PIN **** given - sent when the SIM asks for it\r", 0},
       {{"PIN=24680", "PIN=13579"},
        "<71|Second PIN argument ignored - one PIN per run: PIN=****|>",

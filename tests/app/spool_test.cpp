@@ -92,13 +92,16 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   RunState first{"=+1,A,H,5", "=+2,A,H,5", "=+3,A,H,5,F"};
   first.modem->QueueMessage("one", "+11");
   first.modem->QueueMessage("two", "+12");
-  first.modem->QueueMessage("three", "+13");
+  first.modem->QueueAlarms("three", "+13", 2);
   first.Pend("+1", "7/06:05\nFeed flow high\n");
   first.Pend("+3", "Fix Alarms\n7/06:06\nTIC200\n");
   // An alarm SMS +11 has 5 minutes to answer.
   first.escalation.AddRule("+11", 5, "+14");
   first.escalation.AddRule("+14", 1, "+15");
   ASSERT_EQ(first.escalation.AlarmConfirmed("+11", "held", 0), Escalation::kHeld);
+  // A wake-up call to +11 is due in 10 minutes.
+  ASSERT_EQ(first.calls.AddRule("+11", 10, 2), WakeUpCalls::kAdded);
+  first.calls.AlarmConfirmed("+11", 0, 0);
   EXPECT_EQ(
       spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
       Spool::kWritten);
@@ -118,6 +121,7 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   // The next run has +1 twice and no +3: its batch goes to the queue as an SMS.
   RunState next{"=+2,B,L,9", "=+1,A,H,5", "=+1,B,H,7"};
   next.escalation.AddRule("+11", 5, "+14");
+  next.calls.AddRule("+11", 10, 2);
   SpoolRestored restored =
       Spool(path.c_str())
           .Restore(*next.modem, next.destinations, next.escalation, next.calls, 40000);
@@ -127,6 +131,14 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   EXPECT_EQ(restored.batches, 1);
   EXPECT_EQ(restored.orphans, 1);
   EXPECT_EQ(restored.escalations, 1);
+  EXPECT_EQ(restored.calls, 1);
+  // +11's call is due when its ten minutes are up.
+  uint32_t unanswered = 0;
+  uint32_t minutes = 0;
+  next.calls.Pass(40000 + 10 * 60000);
+  EXPECT_EQ(next.calls.Due(&unanswered, &minutes), nullptr);
+  next.calls.Pass(40000 + 10 * 60000 + 1);
+  EXPECT_STREQ(next.calls.Due(&unanswered, &minutes), "+11");
   // +11's five minutes count again from the restore.
   EscalationSms due;
   EXPECT_FALSE(next.escalation.TakeDue(40000 + 5 * 60000, &due));
@@ -137,6 +149,8 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   EXPECT_EQ(next.modem->Queued(0).attempts, 1);
   EXPECT_STREQ(next.modem->Queued(1).number, "+13");
   EXPECT_EQ(next.modem->Queued(1).attempts, 0);
+  EXPECT_EQ(next.modem->Queued(1).urgency, 2) << "its most urgent alarm: low";
+  EXPECT_EQ(next.modem->Queued(0).urgency, 0) << "queued without a priority: high";
   EXPECT_STREQ(next.modem->Queued(2).text, "Fix Alarms\n7/06:06\nTIC200\n");
   EXPECT_STREQ(next.modem->Queued(2).number, "+3");
   EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|7/06:05\nFeed flow high\n"});
