@@ -140,9 +140,11 @@ void Phone::Step() {
 }
 
 // A call waits for Ready: an SMS on its way, a reading command, the signal query and the
-// rest after a confirmed SMS end first.
+// rest after a confirmed SMS end first. A phone known to be off the network or hung waits
+// too: its refusal would read as a phone without voice service.
 bool Phone::StartCall(const char* number) {
-  if (turn_ != Turn::kReady || RestartDue() || !call_.Start(number)) return false;
+  if (turn_ != Turn::kReady || Fault() != PhoneFault::kNone || RestartDue()) return false;
+  if (!call_.Start(number)) return false;
   turn_ = Turn::kCalling;
   return true;
 }
