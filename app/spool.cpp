@@ -74,24 +74,18 @@ size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations,
       encoder.Batch(batch.since, batch.number, batch.text, *batch.alarms);
     }
   });
-  class Held : public EscalationRecordSink {
+  // Each record the escalation and the wake-up calls keep, to the encoder.
+  class Kept : public EscalationRecordSink, public RingRecordSink {
    public:
-    explicit Held(SpoolEncoder& encoder) : encoder_(encoder) {}
+    explicit Kept(SpoolEncoder& encoder) : encoder_(encoder) {}
     void Take(const EscalationRecord& record) override { encoder_.Escalation(record); }
-
-   private:
-    SpoolEncoder& encoder_;
-  } held(encoder);
-  escalation.Save(now, held);
-  class Waited : public RingRecordSink {
-   public:
-    explicit Waited(SpoolEncoder& encoder) : encoder_(encoder) {}
     void Take(const RingRecord& record) override { encoder_.Ring(record); }
 
    private:
     SpoolEncoder& encoder_;
-  } waited(encoder);
-  calls.Save(now, waited);
+  } kept(encoder);
+  escalation.Save(now, kept);
+  calls.Save(now, kept);
   return encoder.Finish();
 }
 
