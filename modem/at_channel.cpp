@@ -58,10 +58,7 @@ size_t AtChannel::DropCallLines(size_t from) {
   while (from > 0 && response_[from - 1] != '\n' && response_[from - 1] != '\r') --from;
   char* line = response_ + from;
   for (char* end = strpbrk(line, "\r\n"); end != nullptr; end = strpbrk(line, "\r\n")) {
-    size_t length = static_cast<size_t>(end - line);
-    bool call = (length == 4 && strncmp(line, "RING", 4) == 0) ||
-                strncmp(line, "+CRING:", 7) == 0 || strncmp(line, "+CLIP:", 6) == 0;
-    if (!call) {
+    if (!IsIncomingCallLine(line, static_cast<size_t>(end - line))) {
       line = end + 1;
       continue;
     }

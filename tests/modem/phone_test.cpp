@@ -1099,6 +1099,27 @@ TEST_F(ListeningModemTest, SmsAreReadHandedOverOnceAndDeletedSendingFirst) {
 
 // An SMS stored to be sent, which a forged listing line could point at, is not taken and
 // not deleted; a place with no SMS is not deleted either.
+// A caller's RING and +CLIP just after the answer to a reading command, as a ringing call
+// sends them, leave the answer ended: the SMS is read, handed over and deleted, nothing is
+// reset. A text's own line "RING" stays text.
+TEST_F(ListeningModemTest, AnIncomingCallAfterAReadingAnswerLeavesItEnded) {
+  MakeListening();
+  console_.Clear();
+  const std::string ring = "\r\nRING\r\n\r\n+CLIP: \"+4479777\",145,,,\"OK\",0\r\n";
+  auto answer = port_->onWrite;
+  port_->onWrite = [&](const std::string& write) {
+    answer(write);
+    if (write.rfind("AT+CMG", 0) == 0 && write.rfind("AT+CMGS", 0) != 0) port_->Answer(ring);
+  };
+  phone_.Receive(*port_, "+4917100001", "RING\r\nme");
+  EXPECT_EQ(StepAndTake(40), std::vector<std::string>{"+4917100001: RING me"});
+  EXPECT_EQ(phone_.deleted, 1);
+  EXPECT_EQ(StepAndTake(400), std::vector<std::string>{});  // the next listing too
+  EXPECT_EQ(CountWrites(kListUnreadCommand), 1);
+  EXPECT_EQ(CountWrites("ATZ\r"), 0);
+  EXPECT_EQ(CountLogged("Timeout"), 0);
+}
+
 TEST_F(ListeningModemTest, OnlyAnSmsReceivedIsHandedOverAndDeleted) {
   MakeListening();
   port_->onWrite = [&](const std::string& command) {
