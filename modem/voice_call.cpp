@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "modem/phone_number.h"
+
 namespace kelvor {
 namespace {
 
@@ -69,7 +71,9 @@ bool VoiceCall::Allowed() const {
 }
 
 bool VoiceCall::Start(const char* number) {
-  if (!Allowed() || !FitsCommand(number)) return false;
+  // Digits, blanks and a leading "+" alone: a ";" or a letter would dial something else, or
+  // chain another command after the dial.
+  if (!Allowed() || !IsPhoneNumber(number)) return false;
   call_ = CallOutcome{};
   memcpy(call_.number, number, strlen(number) + 1);
   channel_.Discard();

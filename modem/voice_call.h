@@ -48,7 +48,8 @@ class VoiceCall {
   // The phone takes a call now: no call is under way, and it has not refused ATD within the
   // hour.
   bool Allowed() const;
-  // From Ready: dials `number` (a number safe for a command). False when not Allowed.
+  // From Ready: dials `number`, a phone number (see IsPhoneNumber). False when it is none, or
+  // not Allowed.
   bool Start(const char* number);
   // One step on the response; false once the phone is back in Ready.
   bool Step();

@@ -30,6 +30,7 @@
 #include "fuzz_support.h"
 #include "log/console_log.h"
 #include "modem/incoming_sms_reader.h"
+#include "modem/phone_number.h"
 #include "modem/sms_modem.h"
 #include "modem/voice_call.h"
 #include "platform/code_page.h"
@@ -192,7 +193,7 @@ class CallWatch {
     if (write.rfind("ATD", 0) == 0) {
       FUZZ_CHECK(dialling_);
       dialling_ = false;
-      FUZZ_CHECK(write == "ATD" + number_ + ";\r" && FitsCommand(number_.c_str()));
+      FUZZ_CHECK(write == "ATD" + number_ + ";\r" && IsPhoneNumber(number_.c_str()));
       port_ = &port;
       unsure_ = false;
       polls_ = hangUps_ = chups_ = 0;

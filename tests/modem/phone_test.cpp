@@ -1347,6 +1347,9 @@ TEST_F(ModemTest, AWakeUpCallRingsItsTimeOrEndsAsThePhoneSays) {
     phone_.hangUp = c.hangUp;
     console_.Clear();
     MakeReady();
+    for (const char* forged : {"", "+4479001;ATA", "*99#", "+44A"}) {
+      EXPECT_FALSE(modem_->StartCall(forged)) << forged;  // no phone number: nothing dialled
+    }
     ASSERT_TRUE(modem_->StartCall("+4479001"));
     EXPECT_FALSE(modem_->StartCall("+4479001"));  // one call at a time
     uint32_t start = clock_.TickCount();
