@@ -2,7 +2,8 @@
 // (argument text into values, printing nothing) and its take (at its turn in start-up, the
 // lines operators know, taken or refused, and its values handed to the run). A reader and
 // its take stand side by side; the rows are at the end. The rows of the phone's own
-// settings (PIN=, PAUSE=, CHARSET=, CODEPAGE=) are in phone_arguments.cpp.
+// settings (PIN=, PAUSE=, CHARSET=, CODEPAGE=, STANDBY=) are in phone_arguments.cpp, those of
+// the phone answering back (REPLIES=, ESCALATE=, RING=) in reply_arguments.cpp.
 #include <cstdio>
 #include <cstring>
 
@@ -20,12 +21,6 @@ const char* LastComma(const char* text, size_t* length) {
   const char* comma = strrchr(text, ',');
   *length = comma != nullptr ? static_cast<size_t>(comma - text) : strlen(text);
   return comma;
-}
-
-// The field [begin, end) into `to`, one character more than a number's field holds, so that
-// a long one is no number.
-void CopyField(const char* begin, const char* end, char (&to)[kNumberSize + 1]) {
-  snprintf(to, sizeof to, "%.*s", static_cast<int>(end - begin), begin);
 }
 
 // --- COMx=mode: a modem on that port, in place of any made before -----------------------
@@ -166,7 +161,7 @@ void ReadHeartbeat(const ArgumentRow& row, const char* argument, Configuration& 
   size_t length = 0;
   const char* comma = LastComma(number, &length);
   char copy[kNumberSize + 1];
-  CopyField(number, number + length, copy);
+  CopyNumberField(number, number + length, copy);
   if (length == 0 || !FitsCommand(copy)) {
     read.outcome = HeartbeatSetting::kBadNumber;
     PrintableCopy(copy, read.number, sizeof read.number);
@@ -236,119 +231,6 @@ void TakeSpool(const Configuration& c, const ArgumentStep&, Log& log, RunSetup& 
   }
 }
 
-// --- REPLIES=ON --------------------------------------------------------------------------
-
-void ReadReplies(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  const char* value = argument + strlen(row.text);
-  c.replies.emplace().on = Upper(value[0]) == 'O' && Upper(value[1]) == 'N' && value[2] == '\0';
-}
-
-// Replies taken are said once all arguments are in, with the numbers heard.
-void TakeReplies(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup& run) {
-  if (c.replies->on) {
-    run.TurnOnReplies();
-    return;
-  }
-  log.LogMessage(Colour::kError, "Bad replies argument - REPLIES=ON turns them on: %.60s; ignored",
-                 step.argument);
-}
-
-// --- ESCALATE=number,minutes,next, as often as given -----------------------------------
-
-// Splits the three fields and keeps what the rule says of their values; a refused number
-// is kept as far as it fits, printable, for its line.
-EscalateArgument ParseEscalate(const char* fields) {
-  EscalateArgument read;
-  const char* first = strchr(fields, ',');
-  const char* second = first != nullptr ? strchr(first + 1, ',') : nullptr;
-  if (second == nullptr || strchr(second + 1, ',') != nullptr) return read;  // kBadFields
-  char number[kNumberSize + 1];
-  char next[kNumberSize + 1];
-  CopyField(fields, first, number);
-  CopyField(second + 1, second + 1 + strlen(second + 1), next);
-  uint32_t minutes = 0;  // digits alone, no more of them than 1440 has; 0 when not
-  ReadNumber(first + 1, static_cast<size_t>(second - first - 1), 4, &minutes);
-  static_assert(kLongestEscalationMinutes < 10000, "four digits of minutes");
-  switch (CheckRuleValues(number, minutes, next)) {
-    case RuleValues::kBadNumber:
-      read.outcome = EscalateArgument::kBadNumber;
-      PrintableCopy(number, read.number, sizeof read.number);
-      return read;
-    case RuleValues::kBadMinutes:
-      read.outcome = EscalateArgument::kBadMinutes;
-      break;
-    case RuleValues::kBadNext:
-      read.outcome = EscalateArgument::kBadNext;
-      read.minutes = minutes;
-      PrintableCopy(next, read.next, sizeof read.next);
-      break;
-    case RuleValues::kFine:
-      read.outcome = EscalateArgument::kFine;
-      read.minutes = minutes;
-      memcpy(read.next, next, strlen(next) + 1);
-      break;
-  }
-  memcpy(read.number, number, strlen(number) + 1);
-  return read;
-}
-
-void ReadEscalate(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument, c.escalations.Count());
-  c.escalations.Add() = ParseEscalate(argument + strlen(row.text));
-}
-
-void SayBadEscalation(const EscalateArgument& read, const char* shown, Log& log) {
-  switch (read.outcome) {
-    case EscalateArgument::kBadMinutes:
-      log.LogMessage(Colour::kError, "Bad escalation minutes - 1 to %u: %s; ignored",
-                     static_cast<unsigned>(kLongestEscalationMinutes), shown);
-      break;
-    case EscalateArgument::kBadNumber:
-    case EscalateArgument::kBadNext:
-      log.LogMessage(Colour::kError,
-                     "Bad escalation number %s - digits, blanks and a leading +, at most %d "
-                     "characters: %s; ignored",
-                     read.outcome == EscalateArgument::kBadNumber ? read.number : read.next,
-                     static_cast<int>(kNumberSize - 1), shown);
-      break;
-    default:
-      log.LogMessage(Colour::kError, "Bad escalation - ESCALATE=number,minutes,next: %s; ignored",
-                     shown);
-      break;
-  }
-}
-
-// Each rule is said as it is taken, or why it is refused; a refused one escalates nothing.
-// The argument shows only in printable characters.
-void TakeEscalate(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup& run) {
-  const EscalateArgument& read = c.escalations[step.index];
-  char shown[61];
-  PrintableCopy(step.argument, shown, sizeof shown);
-  if (read.outcome != EscalateArgument::kFine) {
-    SayBadEscalation(read, shown, log);
-    return;
-  }
-  switch (run.AddEscalation(read.number, read.minutes, read.next)) {
-    case Escalation::kAdded:
-      log.LogMessage(Colour::kNormal, "Escalation: alarm SMS to %s not answered in %u min go to %s",
-                     read.number, static_cast<unsigned>(read.minutes), read.next);
-      break;
-    case Escalation::kSameNumber:
-      log.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", read.number,
-                     shown);
-      break;
-    case Escalation::kDuplicate:
-      log.LogMessage(Colour::kError, "Second escalation for %s ignored - one per number: %s",
-                     read.number, shown);
-      break;
-    default:  // kRulesFull; the values were refused above already
-      log.LogMessage(Colour::kError, "Escalation list full (%d), ignoring %s",
-                     kEscalationRuleCapacity, shown);
-      break;
-  }
-}
-
 // --- The rows ---------------------------------------------------------------------------
 
 constexpr ArgumentRow kPort = {"COM", nullptr, nullptr, ReadPort, TakePort};
@@ -359,21 +241,32 @@ constexpr ArgumentRow kLog = {"LOG=", "log file", nullptr, ReadLog, TakeLog};
 constexpr ArgumentRow kHeartbeat = {"HEARTBEAT=", "heartbeat", nullptr, ReadHeartbeat,
                                     TakeHeartbeat};
 constexpr ArgumentRow kSpool = {"SPOOL=", "spool", nullptr, ReadSpool, TakeSpool};
-constexpr ArgumentRow kReplies = {"REPLIES=", "replies", nullptr, ReadReplies, TakeReplies};
-constexpr ArgumentRow kEscalate = {"ESCALATE=", nullptr, nullptr, ReadEscalate, TakeEscalate};
 
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
 // The phone's own settings are rows of phone_arguments.cpp.
-constexpr const ArgumentRow* kLeading[] = {&kDestination,       &kFile,          &kLog,
-                                           &kHeartbeat,         &kSpool,         &kPinArgument,
-                                           &kReplies,           &kEscalate,      &kCharsetArgument,
-                                           &kCodePageArgument,  &kPauseArgument, &kStandbyArgument,
+constexpr const ArgumentRow* kLeading[] = {&kDestination,
+                                           &kFile,
+                                           &kLog,
+                                           &kHeartbeat,
+                                           &kSpool,
+                                           &kPinArgument,
+                                           &kRepliesArgument,
+                                           &kEscalateArgument,
+                                           &kRingArgument,
+                                           &kCharsetArgument,
+                                           &kCodePageArgument,
+                                           &kPauseArgument,
+                                           &kStandbyArgument,
                                            &kStandbyPinArgument};
 // Any other argument is the kind of the first of these texts it contains, as command lines
 // have always been read.
 constexpr const ArgumentRow* kContained[] = {&kPort, &kService, &kDestination, &kFile};
 
 }  // namespace
+
+void CopyNumberField(const char* begin, const char* end, char (&to)[kNumberSize + 1]) {
+  snprintf(to, sizeof to, "%.*s", static_cast<int>(end - begin), begin);
+}
 
 ArgumentRows LeadingKeywords() {
   return {kLeading, sizeof kLeading / sizeof kLeading[0]};

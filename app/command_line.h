@@ -5,8 +5,8 @@
 //
 // How the arguments are read, as command lines have always been read:
 // - An argument that begins with a keyword of the rows in arguments.cpp (DEST=, FILE=, LOG=,
-//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, CHARSET=, CODEPAGE=, PAUSE=, STANDBY=,
-//   STANDBY_PIN=) is that kind, whatever else it holds: a path or a tag name may well
+//   HEARTBEAT=, SPOOL=, PIN=, REPLIES=, ESCALATE=, RING=, CHARSET=, CODEPAGE=, PAUSE=,
+//   STANDBY=, STANDBY_PIN=) is that kind, whatever else it holds: a path or a tag name may well
 //   contain "COM" or "SER".
 // - Any other argument is the kind of the first of "COM", "SER", "DEST=" and "FILE=" it
 //   contains, case-sensitively; an argument with none of them is passed over silently.
@@ -18,8 +18,8 @@
 //   line. A destination whose specification is incomplete or refused still takes its place.
 // - Of LOG=, HEARTBEAT=, SPOOL=, PIN=, REPLIES=, CHARSET=, CODEPAGE=, PAUSE=, STANDBY= and
 //   STANDBY_PIN= the first argument is the one, whether it is taken or refused; a later one
-//   is ignored with a line. ESCALATE= may come many times. The standby and its PIN go with
-//   each modem made, as PIN= does.
+//   is ignored with a line. ESCALATE= and RING= may come many times. The standby and its PIN go
+//   with each modem made, as PIN= does.
 // - Without a COM argument or without a destination the run is the usage text, and its
 //   exit status 0; otherwise the exit status is the number of destinations.
 //
@@ -45,6 +45,7 @@
 #include "routing/destination_list.h"
 #include "routing/destination_specification.h"
 #include "routing/escalation.h"
+#include "routing/wake_up_calls.h"
 
 namespace kelvor {
 
@@ -168,6 +169,16 @@ struct EscalateArgument {
   char next[kNumberSize] = {};
 };
 
+// A RING=+number,minutes[,priority] argument: two or three fields, its values as the wake-up
+// calls' rule takes them (CheckRingValues); the priority H, M or L, L when not given.
+struct RingArgument {
+  enum Outcome { kFine, kBadNumber, kBadMinutes, kBadPriority, kBadFields };
+  Outcome outcome = kBadFields;
+  char number[kNumberSize] = {};  // as EscalateArgument's
+  uint32_t minutes = 0;
+  int priority = -1;  // 0 high, 1 medium, 2 low; -1 when not H, M or L
+};
+
 // What start-up hands the run, argument by argument: values, never argument text. The run
 // says nothing of them itself; each argument's lines are its row's (arguments.cpp).
 class RunSetup {
@@ -190,6 +201,7 @@ class RunSetup {
   virtual bool ChooseCharset(Charset charset, uint32_t codePage) = 0;
   virtual Escalation::RuleOutcome AddEscalation(const char* number, uint32_t minutes,
                                                 const char* next) = 0;
+  virtual WakeUpCalls::RuleOutcome AddRing(const char* number, uint32_t minutes, int priority) = 0;
 
  protected:
   ~RunSetup() = default;
@@ -226,6 +238,10 @@ extern const ArgumentRow kCharsetArgument;
 extern const ArgumentRow kCodePageArgument;
 extern const ArgumentRow kStandbyArgument;
 extern const ArgumentRow kStandbyPinArgument;
+// The rows of the phone answering back, in reply_arguments.cpp.
+extern const ArgumentRow kRepliesArgument;
+extern const ArgumentRow kEscalateArgument;
+extern const ArgumentRow kRingArgument;
 // The port STANDBY= gives the modem made last: null without one, or when it was too long to
 // be read whole or names the last COM argument's port.
 const PortSetting* StandbyPort(const Configuration& c);
@@ -267,6 +283,7 @@ struct Configuration {
   std::optional<CodePageSetting> codePage;
   std::optional<PauseSetting> pause;
   Table<EscalateArgument> escalations;  // each ESCALATE= argument, in order
+  Table<RingArgument> rings;            // each RING= argument, in order
 
   // No modem or no destination: the run is the usage text.
   bool ShowsUsage() const { return ports.Count() == 0 || destinationCount == 0; }
@@ -277,6 +294,10 @@ struct Configuration {
 // configuration holds several of its kind.
 ArgumentStep& AddStep(Configuration& c, const ArgumentRow& row, const char* argument,
                       size_t index = 0);
+
+// For a row's reader: the field [begin, end) into `to`, one character more than a number's
+// field holds, so that a long one is no number.
+void CopyNumberField(const char* begin, const char* end, char (&to)[kNumberSize + 1]);
 
 // Reads argv once, argv[0] being the program's name.
 Configuration ReadCommandLine(int argc, const char* const* argv);

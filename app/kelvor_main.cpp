@@ -61,6 +61,9 @@ class Kelvor : private RunSetup {
                                         const char* next) override {
     return replies_.AddRule(number, minutes, next);
   }
+  WakeUpCalls::RuleOutcome AddRing(const char* number, uint32_t minutes, int priority) override {
+    return replies_.AddRing(number, minutes, priority);
+  }
   StatusFigures Status() const { return TakeStatus(*modem_, alarmsRead_); }
   bool RoomForOwnSms() const;
   void WriteSpool();
@@ -106,7 +109,8 @@ int Kelvor::Run() {
   }
 
   replies_.Start(*modem_, log_);
-  spool_.Restore(*modem_, destinations_, replies_.Engine(), platform_.clock.TickCount());
+  spool_.Restore(*modem_, destinations_, replies_.Engine(), replies_.Calls(),
+                 platform_.clock.TickCount());
   RoutingContext routing{log_, platform_.scada, platform_.clock, *modem_};
   running_ = platform_.scada.ScadaRunning();
   if (running_ != 0) RunLoop(routing);
@@ -148,7 +152,8 @@ void Kelvor::StartHeartbeat(const char* number, uint32_t minutes) {
 // After every step that may change what the spool keeps, before the loop pauses or the
 // modem's step can stall.
 void Kelvor::WriteSpool() {
-  spool_.Write(*modem_, destinations_, replies_.Engine(), platform_.clock.TickCount());
+  spool_.Write(*modem_, destinations_, replies_.Engine(), replies_.Calls(),
+               platform_.clock.TickCount());
 }
 
 // Nothing still on its way is dropped without a word: the operator learns how many SMS and
@@ -167,6 +172,10 @@ void Kelvor::ReportDiscarded() {
   int awaiting = replies_.Engine().Count();
   if (awaiting != 0) {
     log_.LogMessage(colour, "Shutdown %s alarm SMS awaiting an answer: %d\r\n", fate, awaiting);
+  }
+  int calls = replies_.Calls().Waiting();
+  if (calls != 0) {
+    log_.LogMessage(colour, "Shutdown %s wake-up calls waited for: %d\r\n", fate, calls);
   }
 }
 

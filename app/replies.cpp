@@ -103,6 +103,12 @@ Escalation::RuleOutcome Replies::AddRule(const char* number, uint32_t minutes, c
   return outcome;
 }
 
+WakeUpCalls::RuleOutcome Replies::AddRing(const char* number, uint32_t minutes, int priority) {
+  WakeUpCalls::RuleOutcome outcome = calls_.AddRule(number, minutes, priority);
+  if (outcome == WakeUpCalls::kAdded) heard_.Add(number);
+  return outcome;
+}
+
 void Replies::Start(SmsModem& modem, Log& log) {
   if (!On()) return;
   modem.ListenForReplies();
@@ -117,6 +123,7 @@ void Replies::AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarms
   OutgoingSms confirmed;
   if (modem.TakeConfirmed(&confirmed)) Confirmed(confirmed, log, now);
   escalation_.Pass(now);
+  calls_.Pass(now);
   IncomingSms message;
   if (modem.TakeIncoming(&message)) {
     Answer(message, modem, log, now, alarmsRead, RoomForOwn(modem, alarmsWaiting));
@@ -125,6 +132,19 @@ void Replies::AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarms
   QueueDue(modem, log, now, alarmsWaiting);
   // The escalations due went first: one still due has found the queue full.
   if (!alarmsWaiting) AnswerOwed(modem, log, now, alarmsRead);
+  CallDue(modem, log);
+}
+
+// One call at a time, from the phone that sends, once it has no SMS to send: a call never
+// holds an alarm up longer than its own ringing.
+void Replies::CallDue(SmsModem& modem, Log& log) {
+  uint32_t unanswered = 0;
+  uint32_t minutes = 0;
+  const char* number = calls_.Due(&unanswered, &minutes);
+  if (number == nullptr || modem.Calling() || !modem.StartCall(number)) return;
+  log.LogMessage(Colour::kNormal, "Wake-up call to %s: %u alarm SMS without an answer in %u min",
+                 number, static_cast<unsigned>(unanswered), static_cast<unsigned>(minutes));
+  calls_.Called(number);
 }
 
 // Escalated SMS are alarms and take any place; whatever Kelvor says of itself comes after
@@ -133,7 +153,12 @@ bool Replies::RoomForOwn(const SmsModem& modem, bool alarmsWaiting) const {
   return !modem.Full() && !alarmsWaiting && !escalation_.HasDue();
 }
 
+// An escalated SMS rings its number as an alarm SMS does: its alarms' priorities are not
+// known, and it carries alarms nobody has answered yet.
 void Replies::Confirmed(const OutgoingSms& sms, Log& log, uint32_t now) {
+  if (sms.kind != SmsKind::kService) {
+    calls_.AlarmConfirmed(sms.number, sms.kind == SmsKind::kAlarm ? sms.urgency : kMostUrgent, now);
+  }
   if (sms.kind == SmsKind::kEscalated) {
     escalation_.EscalationConfirmed(sms.number, sms.text, now);
   } else if (sms.kind == SmsKind::kAlarm &&
@@ -156,6 +181,9 @@ void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint
     return;
   }
   const char* number = heard_.At(at);
+  if (calls_.Answered(number)) {
+    log.LogMessage(Colour::kNormal, "SMS from %s - no wake-up call needed", number);
+  }
   if (!IsStatusRequest(message.text, message.textCut)) {
     int acknowledged = escalation_.Acknowledge(number);
     if (acknowledged > 0) {

@@ -13,6 +13,7 @@
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"
 #include "routing/escalation.h"
+#include "routing/wake_up_calls.h"
 
 namespace kelvor {
 
@@ -60,7 +61,8 @@ class StatusAnswerRate {
 //   and nothing more; "S" or "STATUS" is answered with the status, at most once a minute a
 //   number; anything else acknowledges every alarm SMS sent to that number;
 // - then the escalations due are queued while the queue has room, and what Kelvor says of
-//   itself (confirmations, status answers that waited) while it has room no alarm waits for.
+//   itself (confirmations, status answers that waited) while it has room no alarm waits for;
+// - and a wake-up call due is made once no SMS waits to be sent.
 // Every SMS it queues goes to a number as configured, never to a sender as a phone spelt it.
 class Replies {
  public:
@@ -70,16 +72,20 @@ class Replies {
   // A rule of the escalation (see Escalation::AddRule); both its numbers are heard once it
   // is added.
   Escalation::RuleOutcome AddRule(const char* number, uint32_t minutes, const char* next);
+  // A rule of the wake-up calls (see WakeUpCalls::AddRule); its number is heard once added.
+  WakeUpCalls::RuleOutcome AddRing(const char* number, uint32_t minutes, int priority);
   // REPLIES=ON.
   void TurnOn() { on_ = true; }
   // Replies are read with REPLIES=ON or any rule taken.
-  bool On() const { return on_ || escalation_.Active(); }
+  bool On() const { return on_ || escalation_.Active() || calls_.Active(); }
   // Once every argument is in: when replies are on, the phone is asked for the SMS it
   // receives, and the line says from how many numbers they are heard. A run without them
   // sends the commands it always did.
   void Start(SmsModem& modem, Log& log);
   Escalation& Engine() { return escalation_; }
   const Escalation& Engine() const { return escalation_; }
+  WakeUpCalls& Calls() { return calls_; }
+  const WakeUpCalls& Calls() const { return calls_; }
 
   // After each step of the modem, with the alarms read from the SCADA system since start;
   // `alarmsWaiting` while a destination's batch waits for a place in the full queue.
@@ -92,6 +98,7 @@ class Replies {
   void Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint32_t now,
               uint32_t alarmsRead, bool room);
   void QueueDue(SmsModem& modem, Log& log, uint32_t now, bool alarmsWaiting);
+  void CallDue(SmsModem& modem, Log& log);
   void AnswerOwed(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead);
   void SendAnswer(const char* number, SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead);
   // Room in the queue for what Kelvor says of itself: a place no alarm waits for.
@@ -100,6 +107,7 @@ class Replies {
   bool on_ = false;
   NumberList heard_;
   Escalation escalation_;
+  WakeUpCalls calls_;
   StatusAnswerRate rate_;
 };
 

@@ -10,18 +10,22 @@ namespace {
 // Hands restored records to the modem's queue and the destinations.
 class Restorer : public SpoolRecordSink {
  public:
-  Restorer(SmsModem& modem, DestinationList& destinations, Escalation& escalation, uint32_t now,
-           SpoolRestored& restored)
+  Restorer(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
+           WakeUpCalls& calls, uint32_t now, SpoolRestored& restored)
       : modem_(modem),
         destinations_(destinations),
         escalation_(escalation),
+        calls_(calls),
         now_(now),
         restored_(restored) {}
 
   void Take(const SpoolRecord& record) override {
     if (record.kind == SpoolRecord::kSms) {
-      Count(modem_.Requeue(record.text, record.number, record.attempts, record.smsKind),
+      Count(modem_.Requeue(record.text, record.number, record.attempts, record.smsKind,
+                           record.urgency),
             restored_.sms);
+    } else if (record.kind == SpoolRecord::kRing) {
+      ++(calls_.Restore(record.ring, now_) ? restored_.calls : restored_.notCalled);
     } else if (record.kind == SpoolRecord::kEscalation) {
       bool held = escalation_.Restore(record.escalation, now_) == Escalation::kRestored;
       ++(held ? restored_.escalations : restored_.notEscalated);
@@ -39,6 +43,7 @@ class Restorer : public SpoolRecordSink {
   SmsModem& modem_;
   DestinationList& destinations_;
   Escalation& escalation_;
+  WakeUpCalls& calls_;
   uint32_t now_;
   SpoolRestored& restored_;
 };
@@ -56,11 +61,12 @@ int SpooledCount(const SmsModem& modem) {
 }
 
 size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations,
-                   const Escalation& escalation, uint32_t now, char* buffer, size_t capacity) {
+                   const Escalation& escalation, const WakeUpCalls& calls, uint32_t now,
+                   char* buffer, size_t capacity) {
   SpoolEncoder encoder(buffer, capacity);
   for (int i = 0; i < modem.QueuedCount(); ++i) {
     const OutgoingSms& sms = modem.Queued(i);
-    if (Spooled(sms)) encoder.Sms(sms.attempts, sms.number, sms.text, sms.kind);
+    if (Spooled(sms)) encoder.Sms(sms.attempts, sms.number, sms.text, sms.kind, sms.urgency);
   }
   destinations.ForEachPendingBatch([&encoder](const PendingBatch& batch) {
     // A batch without a number is never sent, so it is not kept either.
@@ -68,23 +74,27 @@ size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations,
       encoder.Batch(batch.since, batch.number, batch.text, *batch.alarms);
     }
   });
-  class Held : public EscalationRecordSink {
+  // Each record the escalation and the wake-up calls keep, to the encoder.
+  class Kept : public EscalationRecordSink, public RingRecordSink {
    public:
-    explicit Held(SpoolEncoder& encoder) : encoder_(encoder) {}
+    explicit Kept(SpoolEncoder& encoder) : encoder_(encoder) {}
     void Take(const EscalationRecord& record) override { encoder_.Escalation(record); }
+    void Take(const RingRecord& record) override { encoder_.Ring(record); }
 
    private:
     SpoolEncoder& encoder_;
-  } held(encoder);
-  escalation.Save(now, held);
+  } kept(encoder);
+  escalation.Save(now, kept);
+  calls.Save(now, kept);
   return encoder.Finish();
 }
 
 SpoolRestored RestoreSpool(const char* bytes, size_t length, SmsModem& modem,
-                           DestinationList& destinations, Escalation& escalation, uint32_t now) {
+                           DestinationList& destinations, Escalation& escalation,
+                           WakeUpCalls& calls, uint32_t now) {
   SpoolRestored restored;
   restored.found = true;
-  Restorer restorer(modem, destinations, escalation, now, restored);
+  Restorer restorer(modem, destinations, escalation, calls, now, restored);
   restored.reading = DecodeSpool(bytes, length, restorer);
   return restored;
 }
@@ -101,7 +111,7 @@ bool Spool::TakeClaim() {
 }
 
 SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
-                             uint32_t now) {
+                             WakeUpCalls& calls, uint32_t now) {
   FileReader reader;
   if (!reader.Open(path_)) return SpoolRestored{};
   uint32_t length = 0;
@@ -121,20 +131,23 @@ SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, Esc
     unreadable.unreadable = true;
     return unreadable;
   }
-  SpoolRestored restored = RestoreSpool(buffer, length, modem, destinations, escalation, now);
+  SpoolRestored restored =
+      RestoreSpool(buffer, length, modem, destinations, escalation, calls, now);
   if (restored.reading.damaged) restored.keptBad = RenameOver(path_, badPath_);
   return restored;
 }
 
 Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList& destinations,
-                                   const Escalation& escalation, uint32_t now) {
-  uint32_t changes = modem.QueueChanges() + destinations.Changes() + escalation.Changes();
+                                   const Escalation& escalation, const WakeUpCalls& calls,
+                                   uint32_t now) {
+  uint32_t changes =
+      modem.QueueChanges() + destinations.Changes() + escalation.Changes() + calls.Changes();
   if (written_ && changes == changes_) return kUnchanged;
   if (!lock_.Held() && !TakeClaim()) return kTaken;
   written_ = true;
   changes_ = changes;
   size_t length =
-      EncodeSpool(modem, destinations, escalation, now, buffer_.get(), kSpoolCapacity + 1);
+      EncodeSpool(modem, destinations, escalation, calls, now, buffer_.get(), kSpoolCapacity + 1);
   upToDate_ = length > 0 && WriteFile(length);
   return upToDate_ ? kWritten : kFailed;
 }
@@ -160,16 +173,16 @@ void RunSpool::Start(const char* path) {
 }
 
 void RunSpool::Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
-                       uint32_t now) {
+                       WakeUpCalls& calls, uint32_t now) {
   if (!spool_) return;
-  SayRestored(spool_->Restore(modem, destinations, escalation, now));
-  Write(modem, destinations, escalation, now);
+  SayRestored(spool_->Restore(modem, destinations, escalation, calls, now));
+  Write(modem, destinations, escalation, calls, now);
 }
 
 void RunSpool::Write(const SmsModem& modem, const DestinationList& destinations,
-                     const Escalation& escalation, uint32_t now) {
+                     const Escalation& escalation, const WakeUpCalls& calls, uint32_t now) {
   if (!spool_) return;
-  Spool::Write written = spool_->WriteIfChanged(modem, destinations, escalation, now);
+  Spool::Write written = spool_->WriteIfChanged(modem, destinations, escalation, calls, now);
   if (written == Spool::kTaken) {
     LetGo();
   } else if (written == Spool::kFailed && !failing_) {
@@ -208,6 +221,11 @@ void RunSpool::SayRestored(const SpoolRestored& restored) {
     log_.LogMessage(Colour::kNormal,
                     "Spool restores alarm SMS awaiting an answer: %d, no longer escalated: %d\r\n",
                     restored.escalations, restored.notEscalated);
+  }
+  if (restored.calls + restored.notCalled > 0) {
+    log_.LogMessage(Colour::kNormal,
+                    "Spool restores wake-up calls waited for: %d, no longer rung: %d",
+                    restored.calls, restored.notCalled);
   }
   if (!restored.reading.damaged) return;
   log_.LogMessage(Colour::kError,

@@ -1,7 +1,7 @@
-// SPOOL=path: the SMS waiting in the modem's queue, the destinations' pending batches and
-// the alarm SMS awaiting an answer (escalation), kept in a file so that a restart (Q, a service
-// manager, a crash, a power cut) sends them instead of losing them. The file's format is
-// spool_format.h's.
+// SPOOL=path: the SMS waiting in the modem's queue, the destinations' pending batches, the
+// alarm SMS awaiting an answer (escalation) and the wake-up calls waited for, kept in a file so
+// that a restart (Q, a service manager, a crash, a power cut) sends them instead of losing them.
+// The file's format is spool_format.h's.
 //
 // The spool lives in app/ rather than routing/: it copies the modem's queue record by
 // record, attempts included, while routing sees the modem only as an SmsOutbox, and it is
@@ -20,6 +20,7 @@
 #include "platform/file.h"
 #include "routing/destination_list.h"
 #include "routing/escalation.h"
+#include "routing/wake_up_calls.h"
 
 namespace kelvor {
 
@@ -39,7 +40,8 @@ int SpooledCount(const SmsModem& modem);
 // records, with the time each has left at `now`, into `buffer`; returns the length, or 0
 // when `capacity` (at least kSpoolCapacity) is too small.
 size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations,
-                   const Escalation& escalation, uint32_t now, char* buffer, size_t capacity);
+                   const Escalation& escalation, const WakeUpCalls& calls, uint32_t now,
+                   char* buffer, size_t capacity);
 
 // What a restore did.
 struct SpoolRestored {
@@ -51,6 +53,8 @@ struct SpoolRestored {
   int refused = 0;          // records the queue refused (it says why)
   int escalations = 0;      // alarm SMS awaiting an answer, held again
   int notEscalated = 0;     // of those, the ones no rule names now, or with no room
+  int calls = 0;            // wake-up calls waited for, held again
+  int notCalled = 0;        // of those, the ones no rule names now
   bool keptBad = false;     // a damaged file was renamed to path.bad
   bool unreadable = false;  // the file is there but reading it failed (a folder, say)
 };
@@ -58,9 +62,11 @@ struct SpoolRestored {
 // Puts the whole records of `bytes` back: SMS into the queue with their attempts; a batch
 // to the first destination with its number that takes alarms and has none pending, its
 // delay starting at `now`; a batch without such a destination into the queue; an alarm SMS
-// awaiting an answer back to the escalation, its wait starting at `now`.
+// awaiting an answer back to the escalation and a wake-up call to the calls, their waits
+// starting at `now`.
 SpoolRestored RestoreSpool(const char* bytes, size_t length, SmsModem& modem,
-                           DestinationList& destinations, Escalation& escalation, uint32_t now);
+                           DestinationList& destinations, Escalation& escalation,
+                           WakeUpCalls& calls, uint32_t now);
 
 // The spool file of a run. One run at a time has it: two would each write the file from
 // their own memory, wiping the other's SMS, and a second would send again what the first
@@ -84,14 +90,14 @@ class Spool {
   // damaged file is renamed to path.bad, so that it stays for a look and is not written
   // over; one that cannot be read is left where it is.
   SpoolRestored Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
-                        uint32_t now);
+                        WakeUpCalls& calls, uint32_t now);
 
   // Writes the file when the queue, a batch or the escalation changed since the last write,
   // or tried to: an idle pass costs three sums. A failed write is tried again at the next
   // change. A spool not claimed yet is claimed first, and not written when another run has
   // it.
   Write WriteIfChanged(const SmsModem& modem, const DestinationList& destinations,
-                       const Escalation& escalation, uint32_t now);
+                       const Escalation& escalation, const WakeUpCalls& calls, uint32_t now);
   // True when the file holds what the last call saw.
   bool UpToDate() const { return upToDate_; }
   const char* Path() const { return path_; }
@@ -125,11 +131,11 @@ class RunSpool {
   // What the last run left on its way goes on, and is on the disk again at once (a damaged
   // file has just been renamed).
   void Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
-               uint32_t now);
+               WakeUpCalls& calls, uint32_t now);
   // A write when something changed. A spool that cannot be written is said once; the run
   // goes on from memory and says when a write succeeds again.
   void Write(const SmsModem& modem, const DestinationList& destinations,
-             const Escalation& escalation, uint32_t now);
+             const Escalation& escalation, const WakeUpCalls& calls, uint32_t now);
   // True when the file holds what the run ends with: shutdown keeps it for the next start.
   bool Keeps() const { return spool_ && spool_->UpToDate(); }
 

@@ -157,16 +157,23 @@ Parsed ParseRecord(const char* bytes, size_t length, SpoolRecord* record) {
   size_t numberLength = static_cast<unsigned char>(bytes[6]);
   size_t textLength = static_cast<unsigned char>(bytes[7]);
   bool escalation = kind == SpoolRecord::kEscalation;
+  bool ring = kind == SpoolRecord::kRing;
   size_t textLimit = kind == SpoolRecord::kSms || escalation ? kSmsTextLimit
                      : kind == SpoolRecord::kBatch           ? kBatchCapacity - 1
                                                              : 0;
-  bool known =
-      kind == SpoolRecord::kSms || kind == SpoolRecord::kBatch || escalation || kind == kEnd;
+  bool known = kind == SpoolRecord::kSms || kind == SpoolRecord::kBatch || escalation || ring ||
+               kind == kEnd;
   if (!known || textLength > textLimit || numberLength >= kNumberSize) return parsed;
   if ((kind == kEnd) != (numberLength == 0)) return parsed;  // only the end has no number
-  int32_t mostAttempts = kind == SpoolRecord::kSms ? kMaxAttempts : kind == kEnd ? 0 : 1;
+  int32_t mostAttempts = kind == SpoolRecord::kSms ? kMaxAttempts
+                         : kind == kEnd            ? 0
+                         : ring                    ? 255
+                                                   : 1;
   if (attempts > mostAttempts) return parsed;
-  if (kind == SpoolRecord::kSms && tick > 1) return parsed;  // an SMS's kind
+  // An SMS's kind and urgency.
+  if (kind == SpoolRecord::kSms && ((tick & 0xFFu) > 1 || tick >> 8 > kPriorities)) {
+    return parsed;
+  }
 
   FieldReader fields(bytes + kFixedPart, length - kFixedPart);
   if (!fields.Text(numberLength, record->number) || !fields.Text(textLength, record->text)) {
@@ -183,7 +190,13 @@ Parsed ParseRecord(const char* bytes, size_t length, SpoolRecord* record) {
   record->kind = kind == kEnd ? SpoolRecord::kSms : static_cast<SpoolRecord::Kind>(kind);
   record->attempts = attempts;
   record->pendingSince = tick;
-  record->smsKind = tick == 1 ? SmsKind::kEscalated : SmsKind::kAlarm;
+  record->smsKind = (tick & 0xFFu) == 1 ? SmsKind::kEscalated : SmsKind::kAlarm;
+  record->urgency = static_cast<int8_t>(static_cast<int32_t>(tick >> 8) - 1);
+  if (ring) {
+    memcpy(record->ring.number, record->number, sizeof record->ring.number);
+    record->ring.unanswered = static_cast<uint32_t>(attempts);
+    record->ring.wait = tick;
+  }
   if (escalation) {
     EscalationRecord& held = record->escalation;
     memcpy(held.holder, record->number, sizeof held.holder);
@@ -203,8 +216,18 @@ SpoolEncoder::SpoolEncoder(char* buffer, size_t capacity) : buffer_(buffer), cap
   Bytes(kHeader, kSpoolHeaderSize);
 }
 
-void SpoolEncoder::Sms(int32_t attempts, const char* number, const char* text, SmsKind kind) {
-  Record(SpoolRecord::kSms, attempts, kind == SmsKind::kEscalated ? 1 : 0, number, text);
+void SpoolEncoder::Sms(int32_t attempts, const char* number, const char* text, SmsKind kind,
+                       int8_t urgency) {
+  uint32_t known = urgency >= 0 && urgency < kPriorities ? urgency + 1u : 0u;
+  Record(SpoolRecord::kSms, attempts, (kind == SmsKind::kEscalated ? 1u : 0u) | known << 8, number,
+         text);
+  ++records_;
+}
+
+void SpoolEncoder::Ring(const RingRecord& record) {
+  Record(SpoolRecord::kRing,
+         record.unanswered < 255 ? static_cast<int32_t>(record.unanswered) : 255, record.wait,
+         record.number, "");
   ++records_;
 }
 
@@ -310,6 +333,7 @@ SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink
   int sms = 0;
   int batches = 0;
   int escalations = 0;
+  int rings = 0;
   SpoolRecord record;
   for (;;) {
     reading.damagedAt = static_cast<uint32_t>(at);
@@ -326,9 +350,11 @@ SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink
     }
     int& kept = parsed.kind == SpoolRecord::kSms     ? sms
                 : parsed.kind == SpoolRecord::kBatch ? batches
+                : parsed.kind == SpoolRecord::kRing  ? rings
                                                      : escalations;
     int limit = parsed.kind == SpoolRecord::kSms     ? kQueueCapacity
                 : parsed.kind == SpoolRecord::kBatch ? DestinationList::kCapacity
+                : parsed.kind == SpoolRecord::kRing  ? kRingRuleCapacity
                                                      : kEscalationCapacity;
     if (++kept > limit) return reading;
     sink.Take(record);

@@ -9,40 +9,46 @@
 #include "routing/alarm_destination.h"
 #include "routing/destination_list.h"
 #include "routing/escalation.h"
+#include "routing/wake_up_calls.h"
 
 namespace kelvor {
 
 // The file's layout, every number little-endian:
 //   "KELVOR SPOOL 1\r\n"  the kind of file and its version
 //   records, each: kind (1 byte: 'S' an SMS of the queue, 'B' a pending batch, 'A' an
-//     alarm SMS awaiting an answer, 'E' the end), attempts (1: sendings of the SMS so far;
-//     of an 'A', 1 when the phone confirmed it to its holder; of a 'B', 1 when its alarms
-//     follow its text), tick (4: when the batch took its first alarm; of an SMS 0 for an
-//     alarm and 1 for an escalated one; of an 'A' the milliseconds its holder had left; the
-//     end's count of records), number length (1), text length (1), the number (of an 'A'
-//     its holder), the text, then for an 'A' only: the minutes of the number passed over
-//     (2), its length (1), that number, the count of numbers the text reached (1) and each
-//     of them as confirmed (1: 0 or 1), length (1) and the number; for a 'B' of attempts 1
-//     only: the count of alarms its text names (1), each one's text length, priority (0 to
-//     2), hour and minute (1 each), then the alarms counted of each priority, high, medium
-//     and low (4 each), the hour and minute of the latest (1 each) and the named alarms
+//     alarm SMS awaiting an answer, 'R' a wake-up call waited for, 'E' the end), attempts
+//     (1: sendings of the SMS so far; of an 'A', 1 when the phone confirmed it to its
+//     holder; of a 'B', 1 when its alarms follow its text; of an 'R' the SMS it is for, at
+//     most 255), tick (4: when the batch took its first alarm; of an SMS, its low byte 0 for
+//     an alarm and 1 for an escalated one, its next byte the priority of its most urgent
+//     alarm plus one (0: not known, taken as high); of an 'A' the milliseconds its holder
+//     had left, of an 'R' those left until the call; the end's count of records), number length
+//     (1), text length (1), the number (of an 'A' its holder), the text, then for an 'A' only: the
+//     minutes of the number passed over (2), its length (1), that number, the count of numbers the
+//     text reached (1) and each of them as confirmed (1: 0 or 1), length (1) and the number; for a
+//     'B' of attempts 1 only: the count of alarms its text names (1), each one's text length,
+//     priority (0 to 2), hour and minute (1 each), then the alarms counted of each priority, high,
+//     medium and low (4 each), the hour and minute of the latest (1 each) and the named alarms
 //     after it (1); CRC-32 (4) of the record's bytes before it
 //   the queue's SMS from the head, then the pending batches in the destinations' order,
-//   then the alarm SMS awaiting an answer, then the end record.
+//   then the alarm SMS awaiting an answer, then the wake-up calls waited for (an 'R' has no
+//   text), then the end record.
 // A file cut short or with changed bytes fails a CRC, a limit or the end's count. A file
 // written before escalation existed holds no 'A' and SMS of tick 0, and one written before
 // batches counted alarms holds 'B' of attempts 0 (their text alone): it reads as it did.
 struct SpoolRecord {
-  enum Kind : char { kSms = 'S', kBatch = 'B', kEscalation = 'A' };
+  enum Kind : char { kSms = 'S', kBatch = 'B', kEscalation = 'A', kRing = 'R' };
   Kind kind = kSms;
   int32_t attempts = 0;
   uint32_t pendingSince = 0;
   char number[kNumberSize] = {};
   char text[kBatchCapacity] = {};
   SmsKind smsKind = SmsKind::kAlarm;  // kSms: an alarm or an escalated alarm
+  int8_t urgency = -1;                // kSms: its most urgent alarm's priority; -1 not known
   bool batchAlarmsKept = false;       // kBatch: its alarms came with it
   BatchAlarms batchAlarms;
   EscalationRecord escalation;  // kEscalation
+  RingRecord ring;              // kRing
 };
 
 constexpr size_t kSpoolHeaderSize = 16;
@@ -60,7 +66,8 @@ constexpr size_t kSpoolCapacity =
     kSpoolHeaderSize + kQueueCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + kSmsTextLimit) +
     DestinationList::kCapacity *
         (kSpoolRecordOverhead + (kNumberSize - 1) + (kBatchCapacity - 1) + kSpoolBatchAlarmsSize) +
-    kEscalationCapacity * kSpoolEscalationSize + kSpoolRecordOverhead;
+    kEscalationCapacity * kSpoolEscalationSize +
+    kRingRuleCapacity * (kSpoolRecordOverhead + (kNumberSize - 1)) + kSpoolRecordOverhead;
 
 // Writes a spool into a buffer that has room for it, record by record.
 class SpoolEncoder {
@@ -68,10 +75,11 @@ class SpoolEncoder {
   // Writes the header; `capacity` is at least kSpoolCapacity for the largest spool.
   SpoolEncoder(char* buffer, size_t capacity);
 
-  void Sms(int32_t attempts, const char* number, const char* text, SmsKind kind);
+  void Sms(int32_t attempts, const char* number, const char* text, SmsKind kind, int8_t urgency);
   void Batch(uint32_t pendingSince, const char* number, const char* text,
              const BatchAlarms& alarms);
   void Escalation(const EscalationRecord& record);
+  void Ring(const RingRecord& record);
   // Writes the end record; returns the spool's length, or 0 when it did not fit.
   size_t Finish();
 
@@ -107,8 +115,8 @@ struct SpoolReading {
 };
 
 // Hands `sink` every record, in order, up to the first that is not whole; never more SMS
-// than the queue holds, more batches than there are destination slots or more alarm SMS
-// awaiting an answer than the escalation holds.
+// than the queue holds, more batches than there are destination slots, more alarm SMS
+// awaiting an answer than the escalation holds or more calls than there are rules.
 SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink);
 
 }  // namespace kelvor

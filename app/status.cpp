@@ -13,6 +13,12 @@ class TextBuilder {
  public:
   TextBuilder(char* text, size_t size) : text_(text), size_(size) { text_[0] = '\0'; }
   void Add(const char* format, ...) KELVOR_PRINTF(2, 3);
+  // ", last call 12 min ago: busy", after the first call only.
+  void AddCall(const StatusFigures& figures) {
+    if (figures.lastCall == nullptr) return;
+    Add(", last call %u min ago: %s", static_cast<unsigned>(figures.callMinutesAgo),
+        figures.lastCall);
+  }
 
  private:
   char* text_;
@@ -41,6 +47,11 @@ StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead) {
   figures.network = modem.Registration();
   figures.alarmsRead = alarmsRead;
   figures.phone = modem.SendingPhone();
+  SmsModem::LastCall call = modem.LastCallMade();
+  if (call.made) {
+    figures.lastCall = CallEndWords(call.end);
+    figures.callMinutesAgo = call.minutesAgo;
+  }
   return figures;
 }
 
@@ -54,6 +65,10 @@ void SayStatus(const StatusFigures& figures, Log& log) {
   if (figures.phone != nullptr) {
     log.LogMessage(Colour::kStatusReport, "Sending phone   = %s \r\n", figures.phone);
   }
+  if (figures.lastCall != nullptr) {
+    log.LogMessage(Colour::kStatusReport, "Last call       = %u min ago, %s \r\n",
+                   static_cast<unsigned>(figures.callMinutesAgo), figures.lastCall);
+  }
 }
 
 void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size) {
@@ -63,6 +78,7 @@ void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size) 
   status.Add(", last error %d", figures.lastError);
   if (figures.network != nullptr) status.Add(", network %s", figures.network);
   if (figures.phone != nullptr) status.Add(", %s phone sends", figures.phone);
+  status.AddCall(figures);
 }
 
 void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size) {
@@ -73,6 +89,7 @@ void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size) {
   answer.Add(", last error %d", figures.lastError);
   answer.Add(", alarms read %lu since start", static_cast<unsigned long>(figures.alarmsRead));
   if (figures.phone != nullptr) answer.Add(", %s phone sends", figures.phone);
+  answer.AddCall(figures);
   answer.Add(".");
 }
 
@@ -91,6 +108,7 @@ void FormatHeartbeat(bool first, const HeartbeatCounts& counts, const StatusFigu
   }
   beat.Add(", SMS waiting %d", figures.waiting);
   if (!first && figures.network != nullptr) beat.Add(", network %s", figures.network);
+  if (!first) beat.AddCall(figures);
   if (first && standby) beat.Add(", standby sends");
   beat.Add(".");
 }

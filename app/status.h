@@ -23,6 +23,10 @@ struct StatusFigures {
   // The phone that sends, "main" or "standby"; null without a standby. The other figures
   // of the phone are that phone's.
   const char* phone = nullptr;
+  // The last wake-up call: how it ended in words ("busy", "ringing" while it rings) and how
+  // many minutes ago it was made; null before the first.
+  const char* lastCall = nullptr;
+  uint32_t callMinutesAgo = 0;
 };
 
 StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead);

@@ -120,6 +120,7 @@ void BM_SpoolWriteOfAFullQueueAnd31Batches(benchmark::State& state) {
   const std::string path = std::string(folder != nullptr ? folder : "/tmp") + "/kelvor-bench.spool";
   Spool spool(path.c_str());
   Escalation escalation;
+  WakeUpCalls calls;
   escalation.AddRule(Routing::Number(0).c_str(), 5, Routing::Number(1).c_str());
   bool held = false;
   for (auto _ : state) {
@@ -129,7 +130,7 @@ void BM_SpoolWriteOfAFullQueueAnd31Batches(benchmark::State& state) {
       escalation.AlarmConfirmed(Routing::Number(0).c_str(), "held", 0);
     }
     held = !held;
-    if (spool.WriteIfChanged(modem, routing.list, escalation, 0) != Spool::kWritten) {
+    if (spool.WriteIfChanged(modem, routing.list, escalation, calls, 0) != Spool::kWritten) {
       state.SkipWithError("the spool could not be written");
       break;
     }

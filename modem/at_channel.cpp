@@ -44,8 +44,30 @@ bool AtChannel::Receive() {
   memcpy(response_ + held, chunk, length);
   response_[held + length] = '\0';
   accumulated_ += count;
-  SayErrors(held);
+  SayErrors(DropCallLines(held));
   return true;
+}
+
+// An incoming call's lines ("RING", "+CRING: ...", "+CLIP: ...") come unasked every few
+// seconds while it rings, whatever command awaits its answer. Kelvor never answers a call:
+// each line is taken out of the response once whole, so that the lines neither fill it nor
+// read as part of an answer (a caller's name from the phone book could hold "OK" or an
+// error's words).
+// Returns where the line `from` lies in begins, which the lines dropped leave in place.
+size_t AtChannel::DropCallLines(size_t from) {
+  while (from > 0 && response_[from - 1] != '\n' && response_[from - 1] != '\r') --from;
+  char* line = response_ + from;
+  for (char* end = strpbrk(line, "\r\n"); end != nullptr; end = strpbrk(line, "\r\n")) {
+    if (!IsIncomingCallLine(line, static_cast<size_t>(end - line))) {
+      line = end + 1;
+      continue;
+    }
+    end += strspn(end, "\r\n");
+    size_t dropped = static_cast<size_t>(end - line);
+    memmove(line, end, strlen(end) + 1);
+    accumulated_ -= dropped < accumulated_ ? static_cast<uint32_t>(dropped) : accumulated_;
+  }
+  return from;
 }
 
 // A long listing on a slow line takes time, so each chunk puts the time-out off, up to

@@ -87,6 +87,7 @@ class AtChannel {
   enum class AnswersTo : uint8_t { kResponse, kReader };
 
   bool ReceiveReading(const char* chunk, uint32_t count);
+  size_t DropCallLines(size_t from);
   void Write(const char* command, uint32_t length, const char* shown);
   void Show(const char* chunk, uint32_t count);
   void SayErrors(size_t from);

@@ -134,11 +134,15 @@ void IncomingSmsReader::EndLine() {
   lineCut_ = false;
 }
 
+// An incoming call's line after the final one leaves the answer ended; one within a text
+// stays text, as any line of it.
 void IncomingSmsReader::Line() {
   if (StartsWith("+CMTI:")) {
     ReadAnnouncement();
     return;
   }
+  bool textGoesOn = mode_ == kMessage && headerSeen_ && last_ == kNotFinal;
+  if (!textGoesOn && !lineCut_ && IsIncomingCallLine(line_, lineLength_)) return;
   Final final = FinalKind();
   if (mode_ == kMessage && headerSeen_) {
     TextLine(final);
@@ -234,6 +238,14 @@ bool IncomingSmsReader::NextIndex(uint16_t* index) {
   --waiting_;
   memmove(indexes_, indexes_ + 1, static_cast<size_t>(waiting_) * sizeof indexes_[0]);
   return true;
+}
+
+bool IsIncomingCallLine(const char* line, size_t length) {
+  auto starts = [line, length](const char* prefix) {
+    size_t size = strlen(prefix);
+    return length >= size && memcmp(line, prefix, size) == 0;
+  };
+  return (length == 4 && starts("RING")) || starts("+CRING:") || starts("+CLIP:");
 }
 
 bool IncomingSmsReader::StartsWith(const char* prefix) const {

@@ -14,8 +14,8 @@
 //   once it is the last line received, no line has begun after it, and the line has then
 //   been quiet for a while (Quiet, which the inbox measures on the clock). A line "OK"
 //   inside a text is followed by more bytes soon and is taken as text; the real one is
-//   followed by quiet. Announcements (+CMTI) between the final line and the quiet do not
-//   count.
+//   followed by quiet. Announcements (+CMTI) and an incoming call's lines (RING, +CLIP,
+//   +CRING) between the final line and the quiet do not count.
 // - In a listing, texts cannot be told from headers by their bytes: a text line that reads
 //   "+CMGL: 7,..." is taken as an index. So a listing yields indexes only, as hints: each
 //   message is read on its own with AT+CMGR, which names its sender, and is deleted only
@@ -43,6 +43,9 @@ constexpr char kListReadCommand[] = "AT+CMGL=\"REC READ\"\r";
 // "AT+CMGR=<index>\r" and "AT+CMGD=<index>\r": digits only between "=" and CR.
 void FormatReadCommand(uint16_t index, char* command, size_t size);
 void FormatDeleteCommand(uint16_t index, char* command, size_t size);
+// True for a line (without its CR LF) an incoming call sends unasked while it rings: "RING",
+// "+CRING: ..." or "+CLIP: ...".
+bool IsIncomingCallLine(const char* line, size_t length);
 
 class IncomingSmsReader {
  public:

@@ -4,13 +4,14 @@
 
 namespace kelvor {
 
-bool OutgoingQueue::QueueMessage(const char* text, const char* number, SmsKind kind) {
-  bool taken = Take(text, number, kind);
+bool OutgoingQueue::QueueMessage(const char* text, const char* number, SmsKind kind,
+                                 int8_t urgency) {
+  bool taken = Take(text, number, kind, urgency);
   ++(taken ? tally_.queued : tally_.refused);
   return taken;
 }
 
-bool OutgoingQueue::Take(const char* text, const char* number, SmsKind kind) {
+bool OutgoingQueue::Take(const char* text, const char* number, SmsKind kind, int8_t urgency) {
   char shown[kNumberSize];
   PrintableCopy(number, shown, sizeof shown);
   if (Full()) {
@@ -38,10 +39,10 @@ bool OutgoingQueue::Take(const char* text, const char* number, SmsKind kind) {
   }
   for (size_t at = 0; at < length;) {
     size_t part = coding_.FirstPart(text + at, length - at);
-    Add(text + at, part, number, kind);
+    Add(text + at, part, number, kind, urgency);
     at += part;
   }
-  if (length == 0) Add(text, 0, number, kind);
+  if (length == 0) Add(text, 0, number, kind, urgency);
   return true;
 }
 
@@ -53,7 +54,8 @@ int OutgoingQueue::PartsOf(const char* text, size_t length) const {
   return parts;
 }
 
-void OutgoingQueue::Add(const char* text, size_t length, const char* number, SmsKind kind) {
+void OutgoingQueue::Add(const char* text, size_t length, const char* number, SmsKind kind,
+                        int8_t urgency) {
   OutgoingSms& record = records_[(head_ + count_) % kQueueCapacity];
   for (size_t i = 0; i < length; ++i) {
     record.text[i] = (text[i] == kCtrlZ || text[i] == kEscape) ? ' ' : text[i];
@@ -61,6 +63,7 @@ void OutgoingQueue::Add(const char* text, size_t length, const char* number, Sms
   record.text[length] = '\0';
   memcpy(record.number, number, strlen(number) + 1);
   record.kind = kind;
+  record.urgency = urgency;
   record.attempts = 0;
   ++count_;
   ++changes_;
@@ -100,8 +103,9 @@ void OutgoingQueue::Clear() {
   ++changes_;
 }
 
-bool OutgoingQueue::Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind) {
-  if (!QueueMessage(text, number, kind)) return false;
+bool OutgoingQueue::Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind,
+                            int8_t urgency) {
+  if (!QueueMessage(text, number, kind, urgency)) return false;
   records_[(head_ + count_ - 1) % kQueueCapacity].attempts = attempts;
   return true;
 }

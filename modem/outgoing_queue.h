@@ -19,7 +19,9 @@ class OutgoingQueue {
   // which would end the text at the modem early, become spaces. With a charset chosen, a
   // text longer than one SMS of its coding goes as several, each its own record, or not at
   // all when the queue has no room for them all.
-  bool QueueMessage(const char* text, const char* number, SmsKind kind = SmsKind::kAlarm);
+  // An alarm SMS keeps its `urgency` (see OutgoingSms).
+  bool QueueMessage(const char* text, const char* number, SmsKind kind = SmsKind::kAlarm,
+                    int8_t urgency = kMostUrgent);
   // How texts go (CHARSET=); as given until set.
   void SetCoding(const SmsCoding& coding) { coding_ = coding; }
   const SmsCoding& Coding() const { return coding_; }
@@ -43,7 +45,7 @@ class OutgoingQueue {
   // Queues an SMS that was waiting before a restart, as QueueMessage does, keeping the
   // sendings it already had.
   bool Requeue(const char* text, const char* number, int32_t attempts,
-               SmsKind kind = SmsKind::kAlarm);
+               SmsKind kind = SmsKind::kAlarm, int8_t urgency = kMostUrgent);
   // Counts one more sending of the head record; only while the queue is not empty.
   void CountAttempt();
   // Takes back the head record's last sending, one the phone refused for a reason that is
@@ -56,8 +58,8 @@ class OutgoingQueue {
   uint32_t Changes() const { return changes_; }
 
  private:
-  bool Take(const char* text, const char* number, SmsKind kind);
-  void Add(const char* text, size_t length, const char* number, SmsKind kind);
+  bool Take(const char* text, const char* number, SmsKind kind, int8_t urgency);
+  void Add(const char* text, size_t length, const char* number, SmsKind kind, int8_t urgency);
   int PartsOf(const char* text, size_t length) const;
   void RemoveHead();
 

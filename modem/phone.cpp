@@ -11,7 +11,8 @@ Phone::Phone(const char* portName, const char* mode, std::unique_ptr<SerialPort>
       radio_(clock),
       startup_(channel_, sim_, queue.Coding(), charsets_, log, clock),
       sending_(channel_, queue, health_, radio_, charsets_, log, clock),
-      inbox_(channel_, clock) {
+      inbox_(channel_, clock),
+      call_(channel_, log, clock) {
   if (portName != nullptr) link_.OpenPort(portName, mode);
   channel_.Start();
   channel_.Mask(sim_.Digits());
@@ -25,14 +26,17 @@ void Phone::ListenForReplies() {
 
 void Phone::Poll() {
   radio_.Pass();
+  call_.Pass();
   if (HeldByPause()) return;
   bool heard = channel_.Receive();
   if (heard) {
     heardSinceReset_ = true;
     silent_ = false;
   }
-  // Only a step that brought nothing new can time out, and never in Ready.
-  if (!heard && turn_ != Turn::kReady && channel_.TimedOut()) {
+  // Only a step that brought nothing new can time out, and never in Ready or while a call
+  // rings between two polls.
+  bool waits = turn_ == Turn::kReady || (turn_ == Turn::kCalling && !call_.AwaitsAnswer());
+  if (!heard && !waits && channel_.TimedOut()) {
     TimedOut();
     return;
   }
@@ -44,6 +48,7 @@ void Phone::Poll() {
 void Phone::TimedOut() {
   if (turn_ == Turn::kStartup && !heardSinceReset_) silent_ = true;
   if (turn_ == Turn::kSending) sending_.Abandon();
+  if (turn_ == Turn::kCalling) call_.Abandon();
   if (RestartDue()) {
     RestartRadio();
   } else {
@@ -128,7 +133,20 @@ void Phone::Step() {
     case Turn::kReading:
       if (!inbox_.Step()) turn_ = Turn::kReady;
       return;
+    case Turn::kCalling:
+      if (!call_.Step()) turn_ = Turn::kReady;
+      return;
   }
+}
+
+// A call waits for Ready: an SMS on its way, a reading command, the signal query and the
+// rest after a confirmed SMS end first. A phone known to be off the network or hung waits
+// too: its refusal would read as a phone without voice service.
+bool Phone::StartCall(const char* number) {
+  if (turn_ != Turn::kReady || Fault() != PhoneFault::kNone || RestartDue()) return false;
+  if (!call_.Start(number)) return false;
+  turn_ = Turn::kCalling;
+  return true;
 }
 
 // Sending comes first; the SMS received are read only while none waits to be addressed, and

@@ -1,7 +1,8 @@
 // One GSM phone or modem on its serial port: its AT channel and the conversations held over
 // it. The start-up script brings the phone to Ready, after every reset too; in Ready the
 // phone gives one conversation its turn: sending the SMS queued first, then reading the SMS
-// received, then asking after its own signal. A command that gets no answer in time resets
+// received, then asking after its own signal; a wake-up call, when one is asked for, holds
+// the phone until it ends. A command that gets no answer in time resets
 // the phone; a radio found hung is restarted. The queue it sends from is not its own: it is
 // the one above the phones, and a phone that is not the one sending leaves it alone.
 #pragma once
@@ -19,6 +20,7 @@
 #include "modem/sms_inbox.h"
 #include "modem/sms_sending.h"
 #include "modem/startup_script.h"
+#include "modem/voice_call.h"
 #include "platform/clock.h"
 #include "platform/keyboard.h"
 #include "platform/serial.h"
@@ -72,6 +74,11 @@ class Phone {
   bool InFlight() const { return turn_ == Turn::kSending && sending_.InFlight(); }
   const char* PortName() const { return link_.PortName(); }
   bool TakeIncoming(IncomingSms* sms) { return inbox_.Take(sms); }
+  // Calls `number` now, when the phone is in Ready with nothing to do and may call (see
+  // VoiceCall); false otherwise.
+  bool StartCall(const char* number);
+  bool Calling() const { return turn_ == Turn::kCalling; }
+  bool TakeCallEnd(CallOutcome* outcome) { return call_.Take(outcome); }
 
  private:
   enum class Turn : uint8_t {
@@ -79,6 +86,7 @@ class Phone {
     kReady,    // nothing under way: the next step gives a conversation its turn
     kSending,  // the SMS queued, and the phone's signal
     kReading,  // the SMS received
+    kCalling,  // a wake-up call
   };
 
   bool HeldByPause();
@@ -101,6 +109,7 @@ class Phone {
   StartupScript startup_;
   SmsSending sending_;
   SmsInbox inbox_;
+  VoiceCall call_;
   Turn turn_ = Turn::kStartup;
   bool sends_ = true;
   bool heardSinceReset_ = true;  // bytes came since the last reset (none is awaited at first)

@@ -19,11 +19,12 @@ inline bool IsPhoneNumber(const char* number) {
   return SameNumber(number, number) && FitsCommand(number);
 }
 
-// Up to 96 phone numbers, each kept as first written and held once: enough for every
-// destination, the heartbeat and both numbers of every escalation rule.
+// Up to 128 phone numbers, each kept as first written and held once: enough for every
+// destination, the heartbeat, both numbers of every escalation rule and the number of every
+// wake-up call rule.
 class NumberList {
  public:
-  static constexpr int kCapacity = 96;
+  static constexpr int kCapacity = 128;
 
   // The index of `number`, added if the list does not hold the same number yet; -1 when it
   // is no phone number, is too long to be one Kelvor sends to, or the list is full.

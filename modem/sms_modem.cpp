@@ -43,6 +43,10 @@ bool SmsModem::QueueMessage(const char* text, const char* number) {
   return queue_.QueueMessage(text, number);
 }
 
+bool SmsModem::QueueAlarms(const char* text, const char* number, int8_t urgency) {
+  return queue_.QueueMessage(text, number, SmsKind::kAlarm, urgency);
+}
+
 bool SmsModem::QueueServiceMessage(const char* text, const char* number) {
   return queue_.QueueMessage(text, number, SmsKind::kService);
 }
@@ -98,6 +102,10 @@ const Phone& SmsModem::Sender() const {
   return standby_ && failover_.StandbySends() ? *standby_ : phone_;
 }
 
+Phone& SmsModem::Sender() {
+  return standby_ && failover_.StandbySends() ? *standby_ : phone_;
+}
+
 void SmsModem::SetPause(uint32_t milliseconds) {
   pause_ = milliseconds;
   phone_.SetPause(milliseconds);
@@ -106,9 +114,49 @@ void SmsModem::SetPause(uint32_t milliseconds) {
 
 void SmsModem::PollModem() {
   phone_.Poll();
-  if (!standby_) return;
-  standby_->Poll();
-  Arbitrate();
+  if (standby_) {
+    standby_->Poll();
+    Arbitrate();
+  }
+  TakeCallEnds();
+}
+
+// A call's end is kept for the status as it comes, whoever takes it; so old a call that its
+// age would pass the tick's reach shows as a week old.
+void SmsModem::TakeCallEnds() {
+  if (phone_.TakeCallEnd(&callEnded_) || (standby_ && standby_->TakeCallEnd(&callEnded_))) {
+    callEnd_ = callEnded_.end;
+    callUntaken_ = true;
+  }
+  uint32_t now = clock_.TickCount();
+  if (callMade_ && Elapsed(now, callAt_) > kLongestCallAge) callAt_ = now - kLongestCallAge;
+}
+
+bool SmsModem::StartCall(const char* number) {
+  if (!queue_.Empty() || !Sender().StartCall(number)) return false;
+  callMade_ = true;
+  callAt_ = clock_.TickCount();
+  callEnd_ = CallEnd::kNone;
+  return true;
+}
+
+bool SmsModem::Calling() const {
+  return phone_.Calling() || (standby_ && standby_->Calling());
+}
+
+bool SmsModem::TakeCallEnd(CallOutcome* outcome) {
+  if (!callUntaken_) return false;
+  *outcome = callEnded_;
+  callUntaken_ = false;
+  return true;
+}
+
+SmsModem::LastCall SmsModem::LastCallMade() const {
+  LastCall last;
+  last.made = callMade_;
+  last.minutesAgo = callMade_ ? Elapsed(clock_.TickCount(), callAt_) / kMinute : 0;
+  last.end = callEnd_;
+  return last;
 }
 
 void SmsModem::Arbitrate() {
@@ -184,8 +232,9 @@ uint32_t SmsModem::QueueChanges() const {
   return queue_.Changes();
 }
 
-bool SmsModem::Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind) {
-  return queue_.Requeue(text, number, attempts, kind);
+bool SmsModem::Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind,
+                       int8_t urgency) {
+  return queue_.Requeue(text, number, attempts, kind, urgency);
 }
 
 }  // namespace kelvor

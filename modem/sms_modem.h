@@ -19,6 +19,8 @@
 
 namespace kelvor {
 
+constexpr uint32_t kLongestCallAge = 7 * 24 * 60 * kMinute;  // a week, in ms
+
 class SmsModem : public SmsOutbox {
  public:
   // Opens the port by its name with its mode, or with the settings it has when `mode` is
@@ -32,6 +34,7 @@ class SmsModem : public SmsOutbox {
   SmsModem& operator=(const SmsModem&) = delete;
 
   bool QueueMessage(const char* text, const char* number) override;
+  bool QueueAlarms(const char* text, const char* number, int8_t urgency) override;
   // Queues an SMS Kelvor writes about itself, not about alarms (a heartbeat, a status
   // answer, an acknowledgement's confirmation).
   bool QueueServiceMessage(const char* text, const char* number);
@@ -86,16 +89,35 @@ class SmsModem : public SmsOutbox {
   // The SMS read in the last step, if one was; taken once. Its text is anyone's: data only.
   bool TakeIncoming(IncomingSms* sms);
 
+  // A wake-up call to `number` from the phone that sends, when no SMS waits to be sent and
+  // that phone is in Ready and may call (see VoiceCall); false when it cannot start now.
+  bool StartCall(const char* number);
+  bool Calling() const;
+  // The call that ended last, if not taken yet; taken once.
+  bool TakeCallEnd(CallOutcome* outcome);
+  // The last call made since the run started, for the status: none yet, or how long ago
+  // (at most kLongestCallAge; a call older still shows that), and how it ended (kNone
+  // while it rings).
+  struct LastCall {
+    bool made = false;
+    uint32_t minutesAgo = 0;
+    CallEnd end = CallEnd::kNone;
+  };
+  LastCall LastCallMade() const;
+
   // For a copy of the SMS waiting kept elsewhere, and put back at the next start: the SMS
   // `index` places after the oldest (0), index below QueuedCount(); a count that grows at
   // every change of the SMS waiting; and an SMS queued again with the sendings it had.
   const OutgoingSms& Queued(int index) const;
   uint32_t QueueChanges() const;
-  bool Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind);
+  bool Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind,
+               int8_t urgency = kMostUrgent);
 
  private:
   const Phone& Sender() const;
+  Phone& Sender();
   void Arbitrate();
+  void TakeCallEnds();
 
   Log& log_;
   Clock& clock_;
@@ -104,6 +126,11 @@ class SmsModem : public SmsOutbox {
   std::unique_ptr<PrefixedLog> standbyLog_;
   std::unique_ptr<Phone> standby_;
   Failover failover_;
+  bool callMade_ = false;  // the last call, for the status
+  uint32_t callAt_ = 0;
+  CallEnd callEnd_ = CallEnd::kNone;
+  CallOutcome callEnded_;  // ... and how it ended, until taken
+  bool callUntaken_ = false;
   bool listening_ = false;                   // a standby added later reads replies too
   uint32_t pause_ = kDefaultPauseAfterSend;  // ... and rests as the main phone does
 };

@@ -31,8 +31,15 @@ constexpr uint32_t kLongestPauseAfterSend = 60000;
 // has ended.
 enum class SmsKind : uint8_t { kAlarm, kService, kEscalated };
 
+// The priority of the most urgent alarm an SMS carries: 0 high, 1 medium, 2 low; -1 when it
+// is not known (a batch kept before a restart by a Kelvor that did not keep it), which counts
+// as more urgent than any, so that no wake-up call is missed for it.
+constexpr int8_t kMostUrgent = 0;
+constexpr int8_t kUrgencyNotKnown = -1;
+
 struct OutgoingSms {
   SmsKind kind;
+  int8_t urgency;    // of an alarm SMS: its most urgent alarm's priority; -1 not known
   int32_t attempts;  // times the text went out at the modem's prompt
   char text[256];
   char number[kNumberSize];
@@ -64,6 +71,12 @@ class SmsOutbox {
   virtual ~SmsOutbox() = default;
   // Queues an SMS; both texts are copied. False when it was refused.
   virtual bool QueueMessage(const char* text, const char* number) = 0;
+  // The same for a batch of alarms whose most urgent has priority `urgency`, which a
+  // wake-up call's rule looks at once the SMS is confirmed.
+  virtual bool QueueAlarms(const char* text, const char* number, int8_t urgency) {
+    static_cast<void>(urgency);
+    return QueueMessage(text, number);
+  }
   // True while no further SMS would be taken: a caller that can wait may offer it later.
   virtual bool Full() const = 0;
   // True when `text` goes as one SMS: 159 characters, or fewer where the coding chosen

@@ -200,6 +200,17 @@ bool AlarmBatch::Keep(const char* text, const NamedAlarm& alarm, const SmsOutbox
   return false;
 }
 
+int8_t AlarmBatch::MostUrgent() const {
+  int8_t most = kPriorities - 1;
+  for (int i = 0; i < alarms_.namedCount; ++i) {
+    if (alarms_.named[i].priority < most) most = alarms_.named[i].priority;
+  }
+  for (int8_t priority = 0; priority < most; ++priority) {
+    if (alarms_.counted.byPriority[priority] > 0) return priority;
+  }
+  return most;
+}
+
 int AlarmBatch::NextToGiveWay(int priority) const {
   int chosen = -1;
   int least = priority;

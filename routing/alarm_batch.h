@@ -93,6 +93,8 @@ class AlarmBatch {
   const char* Text() const { return text_; }
   const BatchAlarms& Alarms() const { return alarms_; }
   bool HoldsAlarms() const { return alarms_.namedCount > 0 || alarms_.counted.Total() > 0; }
+  // The priority of its most urgent alarm, named or counted; low when it holds none.
+  int8_t MostUrgent() const;
 
   size_t Length() const { return length_; }
 

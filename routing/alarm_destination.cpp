@@ -177,7 +177,7 @@ size_t AlarmDestination::FormatText(const AlarmRecord& record, RoutingContext& c
 // refuses it. A destination without a number never queues anything.
 bool AlarmDestination::SendBatch(RoutingContext& context) {
   if (spec_.number[0] != '\0') {
-    if (!context.outbox.QueueMessage(batch_.Text(), spec_.number)) return false;
+    if (!context.outbox.QueueAlarms(batch_.Text(), spec_.number, batch_.MostUrgent())) return false;
     waitingForRoom_ = false;
   }
   batchPending_ = false;

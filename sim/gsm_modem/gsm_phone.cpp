@@ -45,6 +45,11 @@ int Index(const std::string& arguments) {
   return std::max(fields[0], 0);
 }
 
+// The type of a number in +CLCC and +CLIP: 145 international, 129 any other.
+const char* NumberType(const std::string& number) {
+  return !number.empty() && number[0] == '+' ? "145" : "129";
+}
+
 // Where a registered phone is, for AT+CREG=2.
 const char kLocation[] = ",\"00A1\",\"1B2C\"";
 
@@ -269,6 +274,7 @@ void GsmPhone::Reset() {
 }
 
 void GsmPhone::PowerOff() {
+  DropCalls("power-off");
   on_ = false;
   simBusy_ = false;
   Reset();
@@ -329,6 +335,13 @@ std::string GsmPhone::Settle() {
     announced_ = stat;
     std::string location = cregMode_ == 2 && Registered() ? kLocation : "";
     if (cregMode_ > 0) out += Unasked("\r\n+CREG: " + std::to_string(stat) + location + "\r\n");
+  }
+  if (!Registered()) {  // no call outlives the network
+    ringing_ = false;
+    if (call_.underWay) {
+      Hung("network");
+      out += Unasked("\r\nNO CARRIER\r\n");
+    }
   }
   while (Registered() && !waiting_.empty()) {
     out += Store(waiting_.front());
@@ -449,6 +462,10 @@ std::string GsmPhone::Command(const std::string& line) {
   if (StartsWith(upper, "AT+CSCS") || StartsWith(upper, "AT+CSMP")) {
     return CharsetCommand(upper, command);
   }
+  if (StartsWith(upper, "ATD") || StartsWith(upper, "ATH") || upper == "ATA" ||
+      upper == "AT+CHUP" || upper == "AT+CLCC") {
+    return CallCommand(upper, command);
+  }
   std::string refusal = SimRefusal(upper);
   if (!refusal.empty()) return refusal;
   return SmsCommand(upper, command);
@@ -526,6 +543,7 @@ std::string GsmPhone::RadioCommand(const std::string& upper) {
   hang_ = PhoneOptions::kWorks;
   if (!reset) return Ok();
   std::string ok = Ok();
+  DropCalls("restart");
   Reset();
   unlocked_ = false;
   if (options_.simBusy) {
@@ -558,6 +576,95 @@ std::string GsmPhone::CharsetCommand(const std::string& upper, const std::string
     return Ok();
   }
   return PhoneError(4);  // operation not supported
+}
+
+std::string GsmPhone::CallCommand(const std::string& upper, const std::string& command) {
+  if (StartsWith(upper, "ATD")) return Dial(command.substr(3));
+  if (upper == "AT+CLCC") return CallList();
+  if (upper == "ATH" || upper == "ATH0" || upper == "AT+CHUP") return HangUp(upper == "AT+CHUP");
+  if (upper != "ATA") return Error();
+  if (!ringing_) return "\r\nNO CARRIER\r\n";
+  ringing_ = false;  // what follows an answered call is not simulated
+  Event("CALL in answered");
+  return Ok();
+}
+
+// ATD<number>; is a voice call, taken with OK at once as many phones do; the network then
+// says how it ends. Without the ';' it is a data call, which this phone never connects.
+std::string GsmPhone::Dial(const std::string& dialString) {
+  bool voice = !dialString.empty() && dialString.back() == ';';
+  std::string number = voice ? dialString.substr(0, dialString.size() - 1) : dialString;
+  if (number.empty()) return Error();
+  if (!voice) return "\r\nNO CARRIER\r\n";
+  std::string to = " to=" + EscapedWord(number);
+  if (options_.noVoice) {
+    Event("CALL refused" + to);
+    return PhoneError(4);  // operation not supported
+  }
+  if (call_.underWay) return Error();
+  if (!Registered()) {
+    Event("CALL refused" + to + ", off the network");
+    return Ok() + "\r\nNO CARRIER\r\n";
+  }
+  call_ = {true, number, false};
+  Event("CALL dialled" + to);
+  if (onDialled) onDialled(number);
+  return Ok();
+}
+
+// ATH and AT+CHUP end Kelvor's call; without one there is nothing to refuse.
+std::string GsmPhone::HangUp(bool chup) {
+  if (!call_.underWay) return Ok();
+  if (!chup && options_.refusesAth) return PhoneError(3);  // operation not allowed
+  Hung(chup ? "kelvor-chup" : "kelvor-ath");
+  return Ok();
+}
+
+// Kelvor's call (1, outgoing: alerting, 3, or active, 0) and an incoming one while it rings
+// (2, incoming, 4).
+std::string GsmPhone::CallList() const {
+  std::string out;
+  auto line = [this, &out](const char* head, const std::string& number) {
+    out += head + ForTerminal(number) + "\"," + NumberType(number) + "\r\n";
+  };
+  if (call_.underWay)
+    line(call_.answered ? "+CLCC: 1,0,0,0,0,\"" : "+CLCC: 1,0,3,0,0,\"", call_.number);
+  if (ringing_) line("+CLCC: 2,1,4,0,0,\"", caller_);
+  return (out.empty() ? "" : "\r\n" + out) + Ok();
+}
+
+void GsmPhone::Hung(const char* by) {
+  Event("CALL ended to=" + EscapedWord(call_.number) + " by=" + by);
+  call_ = {};
+}
+
+// A phone switched off or restarted loses its calls without a word.
+void GsmPhone::DropCalls(const char* by) {
+  if (call_.underWay) Hung(by);
+  ringing_ = false;
+}
+
+void GsmPhone::AnswerCall() {
+  if (!call_.underWay || call_.answered) return;
+  call_.answered = true;
+  Event("CALL answered to=" + EscapedWord(call_.number));
+}
+
+std::string GsmPhone::EndCall(CallEnd end) {
+  static const char* const kBy[] = {"busy", "no-answer", "other-side"};
+  static const char* const kCodes[] = {"\r\nBUSY\r\n", "\r\nNO ANSWER\r\n", "\r\nNO CARRIER\r\n"};
+  if (!call_.underWay) return "";
+  Hung(kBy[static_cast<int>(end)]);
+  return Unasked(kCodes[static_cast<int>(end)]);
+}
+
+std::string GsmPhone::Ring(const std::string& caller) {
+  if (!on_ || !Registered()) return "";
+  ringing_ = true;
+  caller_ = caller;
+  Event("CALL in from=" + EscapedWord(caller));
+  return Unasked("\r\nRING\r\n\r\n+CLIP: \"" + ForTerminal(caller) + "\"," + NumberType(caller) +
+                 ",\"\",,\"\",0\r\n");
 }
 
 // A sender or a text the phone gives the terminal: as hex under UCS2, a byte a character.

@@ -1,6 +1,7 @@
-// The simulated phone: AT commands of SMS text mode in, answers out. No I/O and no
-// clock: the program around it owns the pseudo-terminal and the timing, and steers what a
-// real phone gets from outside (power, the network, the SIM's start-up, incoming SMS).
+// The simulated phone: AT commands of SMS text mode and of voice calls in, answers out. No
+// I/O and no clock: the program around it owns the pseudo-terminal and the timing, and steers
+// what a real phone gets from outside (power, the network, the SIM's start-up, incoming SMS,
+// what becomes of a call, incoming calls).
 #pragma once
 
 #include <deque>
@@ -30,7 +31,19 @@ struct PhoneOptions {
   Hang radioHang = kWorks;
   // The character sets AT+CSCS=? lists and AT+CSCS= takes; none: both are refused.
   std::vector<std::string> charsets = {"GSM", "IRA", "8859-1", "UCS2"};
+  bool noVoice = false;     // no voice service: ATD is refused
+  bool refusesAth = false;  // ATH is refused during a call; only AT+CHUP ends it
 };
+
+// The voice call dialled with ATD<number>; as AT+CLCC shows it.
+struct VoiceCall {
+  bool underWay = false;  // dialled and not ended yet
+  std::string number;
+  bool answered = false;  // by the other side
+};
+
+// How the network or the other side ends a call, each with its result code sent unasked.
+enum class CallEnd { kBusy, kNoAnswer, kOtherSide };
 
 struct DeliveredSms {
   int reference;
@@ -73,9 +86,22 @@ class GsmPhone {
   bool SimBusy() const { return simBusy_; }
   std::string Arrive(const IncomingSms& sms);
 
+  // The call dialled, as the outside steers it: the other side answers it (nothing is sent)
+  // or it ends (EndCall returns BUSY, NO ANSWER or NO CARRIER to send unasked); neither does
+  // anything without a call.
+  const VoiceCall& Call() const { return call_; }
+  void AnswerCall();
+  std::string EndCall(CallEnd end);
+  // One ring of an incoming call (RING and +CLIP); it rings until the caller gives up
+  // (StopRinging: nothing is sent) or ATA answers it. A phone off or off the network hears none.
+  std::string Ring(const std::string& caller);
+  void StopRinging() { ringing_ = false; }
+  bool Ringing() const { return ringing_; }
+
   std::function<void(const DeliveredSms&)> onDelivered;
-  std::function<void(const std::string&)> onEvent;  // an event line for the tests
-  std::function<void(const std::string&)> onTrace;  // one line per command, for debugging
+  std::function<void(const std::string&)> onDialled;  // the number of each call dialled
+  std::function<void(const std::string&)> onEvent;    // an event line for the tests
+  std::function<void(const std::string&)> onTrace;    // one line per command, for debugging
 
  private:
   struct StoredSms {
@@ -90,6 +116,12 @@ class GsmPhone {
   std::string RegistrationCommand(const std::string& upper);
   std::string RadioCommand(const std::string& upper);
   std::string CharsetCommand(const std::string& upper, const std::string& command);
+  std::string CallCommand(const std::string& upper, const std::string& command);
+  std::string Dial(const std::string& dialString);
+  std::string HangUp(bool chup);
+  std::string CallList() const;
+  void Hung(const char* by);
+  void DropCalls(const char* by);
   std::string ForTerminal(const std::string& text) const;
   std::string SimRefusal(const std::string& upper) const;
   std::string SmsCommand(const std::string& upper, const std::string& command);
@@ -146,6 +178,9 @@ class GsmPhone {
   int announced_ = 1;                // the registration state last reported
   std::map<int, StoredSms> store_;   // by index, 1 to storeSize
   std::deque<IncomingSms> waiting_;  // SMS the network holds while the phone is away
+  VoiceCall call_;
+  bool ringing_ = false;  // an incoming call rings
+  std::string caller_;
 };
 
 // An SMS text as the phone took it on the line, in the character set `charset` and data

@@ -28,8 +28,9 @@ namespace {
 const char kHelp[] =
     "Usage: kelvor-gsm-sim [options]\n"
     "\n"
-    "A GSM phone in SMS text mode on a pseudo-terminal. The first line on standard\n"
-    "output is the device path (start Kelvor with COM:<path>); it is flushed at once.\n"
+    "A GSM phone in SMS text mode, with voice calls, on a pseudo-terminal. The first\n"
+    "line on standard output is the device path (start Kelvor with COM:<path>); it is\n"
+    "flushed at once.\n"
     "Each SMS the phone delivers is then printed as one line:\n"
     "  SMS ref=<n> to=<number> text=<text>\n"
     "where the text is what the handset shows, in UTF-8 (a line end as LF), with\n"
@@ -52,6 +53,15 @@ const char kHelp[] =
     "  SMS in lost, SIM full from=<sender> text=<text>\n"
     "  SMS in read index=<i>                an unread SMS listed or read\n"
     "  SMS in deleted index=<i>\n"
+    "  CALL dialled to=<number>             ATD<number>; taken\n"
+    "  CALL answered to=<number>            the other side answers (--call-outcome)\n"
+    "  CALL ended to=<number> by=<how>      how: kelvor-ath, kelvor-chup (Kelvor hung up),\n"
+    "                                       busy, no-answer, other-side (NO CARRIER),\n"
+    "                                       network (lost: NO CARRIER), power-off, restart\n"
+    "  CALL refused to=<number>             ATD refused (--no-voice); \", off the network\"\n"
+    "                                       after it: no network (OK, then NO CARRIER)\n"
+    "  CALL in from=<caller>                one ring of an incoming call (CALL_IN)\n"
+    "  CALL in answered                     ATA took the incoming call\n"
     "  CONTROL refused <escaped line>       a control line not understood\n"
     "\n"
     "The phone: echo on until ATE0 (and again after ATZ), OK and ERROR, numbered\n"
@@ -73,6 +83,17 @@ const char kHelp[] =
     "Under UCS2 the number of AT+CMGS is hex too, and senders and texts read are given\n"
     "as hex. A text that is not of its set, or longer than 160 septets or 70 UCS-2\n"
     "characters, is refused with +CMS ERROR: 305.\n"
+    "Voice calls: ATD<number>; is answered OK at once and the call rings (AT+CLCC:\n"
+    "\"+CLCC: 1,0,3,0,0,\"<number>\",<type>\", type 145 for a number with '+', else\n"
+    "129; stat 0 instead of 3 once answered) until Kelvor hangs up with ATH (ATH0) or\n"
+    "AT+CHUP (OK; OK without a call too) or the other side ends it as --call-outcome\n"
+    "says, with BUSY, NO ANSWER or NO CARRIER sent unasked. ATD during a call is ERROR,\n"
+    "ATD without ';' (a data call) NO CARRIER, ATD off the network OK and NO CARRIER at\n"
+    "once; a call lost with the network ends with NO CARRIER. An incoming call (CALL_IN)\n"
+    "rings with RING and \"+CLIP: \"<caller>\",<type>,\"\",,\"\",0\", and AT+CLCC lists it\n"
+    "as \"+CLCC: 2,1,4,0,0,\"<caller>\",<type>\" while it rings; ATA answers it (OK; it\n"
+    "then rings no more), and is NO CARRIER without one. Under UCS2 the numbers of\n"
+    "+CLCC and +CLIP are hex. Lines sent unasked wait while a text is typed after \"> \".\n"
     "\n"
     "Options:\n"
     "  --sms-file FILE      also append each SMS line to FILE (flushed at once)\n"
@@ -107,6 +128,16 @@ const char kHelp[] =
     "                         RECEIVE <sender> <text>   an SMS comes in now\n"
     "                         NETWORK <stat>            registration as --network\n"
     "                         POWER off | POWER on      switch the phone off or on\n"
+    "                         CALL_IN <caller> <rings> [<gap-ms>]   a call comes in now\n"
+    "                             and rings <rings> times (1 to 1000), <gap-ms> ms apart\n"
+    "                             (default 3000); then it stops and nothing is sent\n"
+    "  --call-outcome OUTCOME   what becomes of each call dialled: ring (default; it\n"
+    "                       rings until Kelvor hangs up), busy[:SEC] (BUSY after SEC s,\n"
+    "                       default 2), no-answer[:SEC] (NO ANSWER after SEC s, default\n"
+    "                       20), answer[:SEC[:SEC2]] (answered after SEC s, default 5;\n"
+    "                       the other side hangs up SEC2 s later, default 10: NO CARRIER)\n"
+    "  --call-outcome-for NUMBER,OUTCOME   ... for the calls to NUMBER (as dialled);\n"
+    "                       may be given for several numbers\n"
     "  --auto-reply NUMBER,SEC,TEXT   each SMS delivered to NUMBER is answered SEC s\n"
     "                       later by an SMS from NUMBER with TEXT (escaped as above);\n"
     "                       may be given for several numbers\n"
@@ -123,6 +154,10 @@ const char kHelp[] =
     "  --radio-hang         the radio hangs: it answers AT but refuses every text with\n"
     "                       +CMS ERROR (--fail-code) until AT+CFUN=1,1 or AT+CFUN=1\n"
     "  --radio-hang-quiet   ... or never answers a text at all\n"
+    "  --no-voice           no voice service: ATD<number>; is refused with ERROR\n"
+    "                       (+CME ERROR: 4 once AT+CMEE=1 is set)\n"
+    "  --refuse-ath         ATH during a call is refused with ERROR (+CME ERROR: 3);\n"
+    "                       only AT+CHUP ends it\n"
     "  --split N            send answers in pieces of N bytes ...\n"
     "  --split-gap MS       ... MS ms apart (default 1100, so each lands in its own read)\n"
     "  --flood MS           send an unsolicited \"RING\" every MS ms\n"
@@ -137,6 +172,14 @@ struct AutoReply {
   std::string text;
 };
 
+// What becomes of a call Kelvor dials, counted from the dialling.
+struct CallOutcome {
+  enum Kind { kRing, kBusy, kNoAnswer, kAnswer };
+  Kind kind = kRing;
+  long after = 0;   // ms to BUSY, NO ANSWER or the answer
+  long hangUp = 0;  // ms from the answer to the other side's NO CARRIER
+};
+
 struct Options {
   PhoneOptions phone;
   std::string smsFile;
@@ -148,6 +191,8 @@ struct Options {
   long networkAwayAfter = -1;
   long networkAwayFor = -1;
   std::vector<AutoReply> autoReplies;
+  CallOutcome callOutcome;
+  std::vector<std::pair<std::string, CallOutcome>> callOutcomesFor;  // by number
   bool verbose = false;
   bool silent = false;
   long offAfter = -1;
@@ -212,6 +257,48 @@ bool ReadAutoReply(const char* text, std::vector<AutoReply>* replies) {
   return true;
 }
 
+// ring, busy[:SEC], no-answer[:SEC] or answer[:SEC[:SEC2]].
+bool ReadCallOutcome(const std::string& text, CallOutcome* outcome) {
+  static const struct {
+    const char* name;
+    CallOutcome::Kind kind;
+    size_t times;  // how many :SEC it takes
+    long after;    // s, when none is given
+  } kKinds[] = {{"ring", CallOutcome::kRing, 0, 0},
+                {"busy", CallOutcome::kBusy, 1, 2},
+                {"no-answer", CallOutcome::kNoAnswer, 1, 20},
+                {"answer", CallOutcome::kAnswer, 2, 5}};
+  size_t colon = text.find(':');
+  std::string name = text.substr(0, colon);
+  for (const auto& kind : kKinds) {
+    if (name != kind.name) continue;
+    long seconds[2] = {kind.after, 10};
+    for (size_t i = 0; colon != std::string::npos; ++i) {
+      size_t next = text.find(':', colon + 1);
+      if (i >= kind.times ||
+          !Number(text.substr(colon + 1, next - colon - 1).c_str(), &seconds[i])) {
+        return false;
+      }
+      colon = next;
+    }
+    *outcome = {kind.kind, seconds[0] * 1000, seconds[1] * 1000};
+    return true;
+  }
+  return false;
+}
+
+bool ReadCallOutcomeFor(const char* text, Options* options) {
+  std::string value(text);
+  size_t comma = value.find(',');
+  CallOutcome outcome;
+  if (comma == 0 || comma == std::string::npos ||
+      !ReadCallOutcome(value.substr(comma + 1), &outcome)) {
+    return false;
+  }
+  options->callOutcomesFor.emplace_back(value.substr(0, comma), outcome);
+  return true;
+}
+
 bool ReadSignal(const char* text, PhoneOptions* phone) {
   std::string value(text);
   size_t comma = value.find(',');
@@ -250,6 +337,10 @@ bool ReadOptions(int argc, char** argv, Options* options) {
     if (name == "--radio-hang" || name == "--radio-hang-quiet") {
       options->phone.radioHang =
           name == "--radio-hang" ? PhoneOptions::kRefuses : PhoneOptions::kQuiet;
+      continue;
+    }
+    if (name == "--no-voice" || name == "--refuse-ath") {
+      (name == "--no-voice" ? options->phone.noVoice : options->phone.refusesAth) = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -303,6 +394,10 @@ bool ReadOptions(int argc, char** argv, Options* options) {
       options->control = value;
     } else if (name == "--auto-reply") {
       good = ReadAutoReply(value, &options->autoReplies);
+    } else if (name == "--call-outcome") {
+      good = ReadCallOutcome(value, &options->callOutcome);
+    } else if (name == "--call-outcome-for") {
+      good = ReadCallOutcomeFor(value, options);
     } else if (name == "--off-after") {
       good = Number(value, &options->offAfter);
     } else if (name == "--off-for") {
@@ -393,6 +488,7 @@ class Simulator {
         start_(NowMs()) {
     phone_.onDelivered = [this](const DeliveredSms& sms) { delivered_.push_back(sms); };
     phone_.onEvent = PrintLine;
+    phone_.onDialled = [this](const std::string& number) { PlanCall(number); };
     if (options_.verbose) {
       phone_.onTrace = [](const std::string& line) { fprintf(stderr, "sim: %s\n", line.c_str()); };
     }
@@ -410,6 +506,7 @@ class Simulator {
       if (result > 0 && (ready[0].revents & POLLIN) != 0) Take();
       if (result > 0 && control_ >= 0 && (ready[1].revents & POLLIN) != 0) ReadControl();
       RunTimers();
+      DropStaleTimers();
       Send();
     }
   }
@@ -433,11 +530,23 @@ class Simulator {
     }
   }
 
-  void At(long due, std::function<void()> action) { timers_.emplace(due, std::move(action)); }
+  long At(long due, std::function<void()> action) {
+    timers_.emplace(due, Timer{++timersMade_, std::move(action)});
+    return timersMade_;
+  }
+
+  // Drops the timers of `ids` not run yet, and forgets them all.
+  void Cancel(std::vector<long>* ids) {
+    for (auto at = timers_.begin(); at != timers_.end();) {
+      bool gone = std::find(ids->begin(), ids->end(), at->second.id) != ids->end();
+      at = gone ? timers_.erase(at) : std::next(at);
+    }
+    ids->clear();
+  }
 
   void RunTimers() {
     while (!timers_.empty() && timers_.begin()->first <= NowMs()) {
-      std::function<void()> action = std::move(timers_.begin()->second);
+      std::function<void()> action = std::move(timers_.begin()->second.action);
       timers_.erase(timers_.begin());
       action();
     }
@@ -527,6 +636,63 @@ class Simulator {
     WatchSimBusy();
   }
 
+  // What becomes of the call just dialled, as --call-outcome(-for) says; the last call's
+  // outcome, if still to come, is void.
+  void PlanCall(const std::string& number) {
+    Cancel(&callTimers_);
+    CallOutcome outcome = options_.callOutcome;
+    for (const auto& [to, chosen] : options_.callOutcomesFor) {
+      if (to == number) outcome = chosen;
+    }
+    if (outcome.kind == CallOutcome::kRing) return;
+    if (outcome.kind != CallOutcome::kAnswer) {
+      CallEnd end = outcome.kind == CallOutcome::kBusy ? CallEnd::kBusy : CallEnd::kNoAnswer;
+      CallTimer(outcome.after, [this, end] { QueueUnasked(phone_.EndCall(end)); });
+      return;
+    }
+    CallTimer(outcome.after, [this, hangUp = outcome.hangUp] {
+      phone_.AnswerCall();
+      CallTimer(hangUp, [this] { QueueUnasked(phone_.EndCall(CallEnd::kOtherSide)); });
+    });
+  }
+
+  void CallTimer(long delay, std::function<void()> action) {
+    callTimers_.push_back(At(NowMs() + delay, std::move(action)));
+  }
+
+  // A call that ended otherwise (Kelvor hung up, the phone went off or lost the network)
+  // takes its outcome with it; an incoming call answered or unheard rings no more.
+  void DropStaleTimers() {
+    if (!callTimers_.empty() && !phone_.Call().underWay) Cancel(&callTimers_);
+    if (!ringTimers_.empty() && !phone_.Ringing()) Cancel(&ringTimers_);
+  }
+
+  // CALL_IN <caller> <rings> [<gap-ms>]: rings now and every gap, then the caller gives up;
+  // a new one takes the place of one still ringing.
+  bool CallIn(const std::string& arguments) {
+    std::vector<std::string> words;
+    for (size_t start = 0; start <= arguments.size();) {
+      size_t space = std::min(arguments.find(' ', start), arguments.size());
+      words.push_back(arguments.substr(start, space - start));
+      start = space + 1;
+    }
+    std::string caller;
+    long rings, gap = 3000;
+    if (words.size() < 2 || words.size() > 3 || words[0].empty() || !Unescaped(words[0], &caller) ||
+        !Number(words[1].c_str(), &rings) || rings < 1 || rings > 1000 ||
+        (words.size() == 3 && !Number(words[2].c_str(), &gap))) {
+      return false;
+    }
+    Cancel(&ringTimers_);
+    long now = NowMs();
+    for (long ring = 0; ring < rings; ++ring) {
+      ringTimers_.push_back(
+          At(now + ring * gap, [this, caller] { QueueUnasked(phone_.Ring(caller)); }));
+    }
+    ringTimers_.push_back(At(now + rings * gap, [this] { phone_.StopRinging(); }));
+    return true;
+  }
+
   void Flood() {
     At(NowMs() + options_.flood, [this] { Flood(); });
     if (phone_.IsOn()) QueueUnasked("\r\nRING\r\n");
@@ -551,7 +717,8 @@ class Simulator {
     }
   }
 
-  // RECEIVE <sender> <text>, NETWORK <stat>, POWER off|on; false when not understood.
+  // RECEIVE <sender> <text>, NETWORK <stat>, POWER off|on, CALL_IN <caller> <rings>
+  // [<gap-ms>]; false when not understood.
   bool Control(const std::string& line) {
     size_t space = line.find(' ');
     std::string command = line.substr(0, space);
@@ -565,6 +732,7 @@ class Simulator {
       Power(rest == "on");
       return true;
     }
+    if (command == "CALL_IN") return CallIn(rest);
     if (command != "RECEIVE") return false;
     space = rest.find(' ');
     IncomingSms sms{"", "", Timestamp()};
@@ -603,7 +771,14 @@ class Simulator {
   int control_;
   GsmPhone phone_;
   long start_;
-  std::multimap<long, std::function<void()>> timers_;
+  struct Timer {
+    long id;
+    std::function<void()> action;
+  };
+  std::multimap<long, Timer> timers_;
+  long timersMade_ = 0;
+  std::vector<long> callTimers_;  // the outcome of the call under way
+  std::vector<long> ringTimers_;  // the rings of the incoming call
   std::deque<Piece> pending_;
   std::vector<DeliveredSms> delivered_;
   bool simBusyWatched_ = false;

@@ -2,7 +2,8 @@
 // destinations, batches sent, SMS queued and confirmed, signal queries and status reports,
 // heartbeats, every line in a log file that is renamed and started anew many times over,
 // the spool written at every change, replies read (acknowledgements, status requests, a
-// stranger's SMS) and alarm SMS escalated, with a standby phone that takes over while the
+// stranger's SMS) and alarm SMS escalated, wake-up calls made for the SMS nobody answers
+// (passes while they ring, one answered), with a standby phone that takes over while the
 // main phone is silent for a while and gives back, counted by a replaced operator new.
 // Every fake here works without the heap.
 #include <gtest/gtest.h>
@@ -66,7 +67,22 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   const char* const kRepliers[] = {"+447900000010", "+447900000011", "+447900000999",
                                    "+447900000777"};
   const char* const kReplies[] = {"ok", "Ack", "status", "hello"};
+  // Wake-up calls to a number that never answers, and to the backup of the SMS escalated: the
+  // first during the warm-up, with an SMS reaching the phone while a poll's answer waits at the
+  // port (as SMS will in the count), more during the count, one of them answered; passes are
+  // counted while a call is under way.
+  int dialledInWarmUp = 0, dialled = 0, answeredCalls = 0, passesInCall = 0;
+  bool calling = false, smsDuringCall = false;
+  const size_t callState = phone.calls.find(",3,") + 1;  // of the call made: 3 alerting
   scada.onRunning = [&] {
+    bool counting = scada.runningCalls > kWarmUp;
+    passesInCall += counting && calling;
+    if (!counting && calling && !smsDuringCall && phonePort->Waiting() > 0) {
+      phone.Receive(*phonePort, kRepliers[2], kReplies[2]);
+      smsDuringCall = true;
+    }
+    if (counting && calling && dialled - dialledInWarmUp == 2) phone.calls[callState] = '0';
+    if (scada.runningCalls == kWarmUp) dialledInWarmUp = dialled;
     if (scada.runningCalls % 150 == 0) {
       int k = scada.runningCalls / 150 % 4;
       phone.Receive(*phonePort, kRepliers[k], kReplies[k]);
@@ -106,7 +122,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   standby.keep = false;
   int standbySent = 0;
   standby.onReceived = [&](const test::ScriptedPhone::Sms&) { ++standbySent; };
-  Platform platform{console, keyboard, clock, scada, [&phone, &phonePort, &standby] {
+  Platform platform{console, keyboard, clock, scada, [&] {
                       auto port = std::make_unique<test::FakeSerialPort>();
                       port->recording = false;
                       if (phonePort != nullptr) {
@@ -115,6 +131,19 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
                       }
                       phone.Plug(*port);
                       phonePort = port.get();
+                      // The calls, as the phone takes ATD and ATH.
+                      auto take = port->onWrite;
+                      port->onWrite = [&, take](const std::string& write) {
+                        if (write.rfind("ATD", 0) == 0) {
+                          ++dialled;
+                          calling = true;
+                        } else if (write == "ATH\r") {
+                          calling = false;
+                          answeredCalls += phone.calls[callState] == '0';
+                          phone.calls[callState] = '3';
+                        }
+                        take(write);
+                      };
                       return port;
                     }};
 
@@ -129,6 +158,8 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
                                         "ESCALATE=+447900000010,1,+447900000998",
                                         "ESCALATE=+447900000011,1,+447900000998",
                                         "ESCALATE=+447900000012,1,+447900000998",
+                                        "RING=+447900000013,30",
+                                        "RING=+447900000998,30",
                                         "STANDBY=COM2=9600,n,8,1"};
   for (int j = 0; j < 31; ++j) {
     std::string number = "+4479000000" + std::to_string(10 + j);
@@ -154,6 +185,11 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   EXPECT_GT(escalated, 10);
   EXPECT_GT(phone.deleted, 100);
   EXPECT_GT(standbySent, 10) << "the standby sent while the main phone was silent";
+  EXPECT_GT(dialledInWarmUp, 0) << "a wake-up call during the warm-up";
+  EXPECT_TRUE(smsDuringCall);
+  EXPECT_GT(dialled - dialledInWarmUp, 2) << "wake-up calls during the count";
+  EXPECT_EQ(answeredCalls, 1);
+  EXPECT_GT(passesInCall, 100);
   EXPECT_GT(test::TempFolder::Read(logFile + ".1").size(), 60000u);
   EXPECT_NE(spoolAtEnd, spoolAtWarmUp) << "the spool was written during the count";
   EXPECT_NE(spoolAtEnd, 0u);

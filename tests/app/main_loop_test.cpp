@@ -491,6 +491,19 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
        "characters: ESCALATE=+1?[2J,5,+2; ignored|>\r\n"
        "<71|Bad escalation - +3 to itself: ESCALATE=+3,5,+3; ignored|>",
        0},
+      {{"RING=+4479001,5,m", "RING=+44 7900 1,6", "RING=+4479002,1440"},
+       "\nWake-up call: +4479001 is called when its alarm SMS (high and medium priority) have "
+       "no answer in 5 min\r\n<71|Second ring for +44 7900 1 ignored - one per number: "
+       "RING=+44 7900 1,6|>\r\nWake-up call: +4479002 is called when its alarm SMS (every "
+       "priority) have no answer in 1440 min\r",
+       0},
+      {{"RING=+1,1441", "RING=+1,5,X", "RING=+1\x1b[2J,5", "RING=+1", "RING=+1,5,H,2"},
+       "<71|Bad ring minutes - 1 to 1440: RING=+1,1441; ignored|>\r\n<71|Bad ring priority - H, "
+       "M or L: RING=+1,5,X; ignored|>\r\n<71|Bad ring number +1?[2J - digits, blanks and a "
+       "leading +, at most 31 characters: RING=+1?[2J,5; ignored|>\r\n<71|Bad ring - "
+       "RING=+number,minutes[,H|M|L]: RING=+1; ignored|>\r\n<71|Bad ring - "
+       "RING=+number,minutes[,H|M|L]: RING=+1,5,H,2; ignored|>",
+       0},
       {{"PIN=2468"}, "\nSIM PIN **** given - sent when the SIM asks for it\r", 0},
       {{"PIN=24680", "PIN=13579"},
        "<71|Second PIN argument ignored - one PIN per run: PIN=****|>",
@@ -745,6 +758,47 @@ TEST_F(MainLoopTest, RepliesAcknowledgeEscalateAndAnswerStatusRequests) {
   EXPECT_EQ(console.text().find('\x1b'), std::string::npos);
   EXPECT_EQ(phone.deleted, 4);
   EXPECT_EQ(phone.StoredCount(), 0);
+}
+
+// An alarm SMS nobody answers rings its number once, a minute after the phone confirmed
+// it, and the call is hung up after 30 s; an alarm raised meanwhile goes as soon as the call
+// ends. An SMS answered in time, and one below the rule's priority, ring nothing.
+TEST_F(MainLoopTest, AnUnansweredAlarmSmsRingsItsNumberOnce) {
+  answering = true;
+  test::AlarmBuilder alarm;  // high priority, area A
+  auto pushAlarm = [&](uint16_t areas, int8_t priority, int quietSeconds) {
+    alarm.areas = areas;
+    alarm.priority = priority;
+    ++alarm.minute;
+    scada.PushRecord(alarm.Build());
+    for (int i = 0; i < quietSeconds; ++i) scada.PushStatus(kQueueEmpty);
+  };
+  for (int i = 0; i < 10; ++i) scada.PushStatus(kQueueEmpty);
+  pushAlarm(3, 0, 75);  // to both; only +4479001 has a rule
+  pushAlarm(2, 0, 60);  // during the call, to +4479002
+  pushAlarm(1, 0, 60);  // answered within the minute
+  pushAlarm(1, 2, 90);  // low: the rule rings for medium and above
+  bool answered = false;
+  clock.onSleep = [&](uint32_t) {
+    if (!answered && phone.To("+4479001").size() == 2 &&
+        clock.TickCount() > phone.To("+4479001")[1].tick + 20000) {
+      phone.Receive(*lastPort, "+44 7900 1", "on my way");
+      answered = true;
+    }
+  };
+  scada.runningSequence.assign(320, 1);
+  scada.running = 0;
+  Run({"COM5", "DEST=+4479001,A,L,0", "DEST=+4479002,B,L,0", "RING=+4479001,1,m"});
+
+  EXPECT_EQ(std::count(lastPort->writes.begin(), lastPort->writes.end(), "ATD+4479001;\r"), 1);
+  EXPECT_EQ(std::count(lastPort->writes.begin(), lastPort->writes.end(), "ATH\r"), 1);
+  EXPECT_EQ(CountLines("Wake-up call to +4479001: 1 alarm SMS without an answer in 1 min"), 1);
+  EXPECT_EQ(CountLines("Call to +4479001 not answered in 30 s - hung up"), 1);
+  EXPECT_EQ(CountLines("SMS from +4479001 - no wake-up call needed"), 1);
+  ASSERT_EQ(phone.To("+4479001").size(), 3u);
+  ASSERT_EQ(phone.To("+4479002").size(), 2u);
+  uint32_t raised = scada.readTicks[86];  // the second alarm, read during the call
+  EXPECT_LT(phone.To("+4479002")[1].tick - raised, 32000u);
 }
 
 // A status request read while the queue is full (21 alarm SMS held for the network, a 22nd

@@ -10,6 +10,15 @@
 // for a full queue. The queue never holds more than 21, no SMS is longer than 159 characters, SMS
 // that wait for the network go once it is back, an alarm SMS answered while the phone was well is
 // never escalated and one nobody answered always is, the heap stays flat.
+// Wake-up calls: six destinations (three that escalate, one ringing for high alarms alone) and
+// the backup have RING= rules of 5 or 10 minutes. Their calls mostly ring out, some are busy,
+// given up by the network, answered (then hung up by Kelvor or by the other side) or rejected;
+// strangers and engineers call the phone at random moments (just after a read of the SMS
+// received too), while SMS go and while it calls. Each call ends within 31.5 s of its ATD, none
+// starts while an alarm SMS waits in the queue, and SMS raised during a call go as soon as it
+// ends. A call rings only after an alarm SMS of its rule went unanswered for the rule's minutes,
+// never twice for one unanswered stretch; such a stretch with the phone well always rings.
+// Kelvor never answers an incoming call, and a caller's ring costs no time-out.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,6 +52,7 @@ constexpr uint64_t kMinute = 60 * 1000;
 constexpr uint64_t kEscalateAfter = 10 * kMinute;
 const char* const kBackup = "+4479000099";  // where the SMS nobody answers go
 const char* const kHeartbeat = "+4479000098";
+const char* const kPriorities = "HML";
 
 // The destinations whose engineer may answer, each with an ESCALATE= rule to the backup.
 bool Escalates(int j) {
@@ -50,6 +60,25 @@ bool Escalates(int j) {
 }
 
 enum class PhoneMode { kNormal, kSilent, kRefusing, kFlooding, kOffNetwork };
+// RING= rules: destination (-1 the backup), minutes, and the least urgent priority that rings.
+struct RingPlan {
+  int j;
+  int minutes;
+  char priority;
+};
+constexpr RingPlan kRingPlans[] = {
+    {1, 10, 'L'}, {11, 5, 'H'}, {21, 5, 'L'},  // engineers who answer, and escalate
+    {8, 10, 'L'}, {13, 5, 'L'}, {20, 5, 'L'},  // nobody answers; 13 and 20 send at once
+    {-1, 5, 'L'},                              // the backup, rung for escalated SMS
+};
+constexpr uint64_t kLongestCall = 31500;        // ms from ATD to the call's end: 30 s and a pass
+constexpr uint64_t kCallLate = 30 * 60 * 1000;  // a call due waits at most this for the queue
+
+// A destination whose batches go at once (delay 0 or negative): its SMS is queued in the pass
+// that offered its alarm.
+bool Prompt(int j) {
+  return j % 7 == 0 || j % 7 == 6;
+}
 
 // Cheap deterministic scatter.
 uint32_t Hash(uint64_t value) {
@@ -73,6 +102,38 @@ struct Destination {
   uint16_t areas;
   int priority;
   bool enableTag;
+};
+
+// A RING= rule and what the test saw of its number, in time order.
+struct RingRule {
+  std::string number;
+  uint64_t minutes;  // ms
+  int priority;
+  std::vector<uint64_t> sms;    // alarm SMS of its priority the phone took for it
+  std::vector<uint64_t> heard;  // SMS from it that Kelvor read
+  std::vector<uint64_t> calls;  // ATD to it
+};
+
+// How a call ended, as Kelvor's line says.
+enum class CallSeen {
+  kUnderWay,
+  kRangOut,
+  kBusy,
+  kNoAnswer,
+  kAnswered,
+  kEnded,
+  kRefused,
+  kCutShort
+};
+constexpr int kCallOutcomes = 8;
+
+struct CallMade {
+  int rule;
+  bool standby;  // made from the standby phone
+  uint64_t dialled;
+  uint64_t ended;        // Kelvor's line of its end
+  uint64_t firstPrompt;  // the first alarm for a prompt destination offered meanwhile
+  CallSeen seen;
 };
 
 // The world around the program: its clock, the plan of alarms and faults, and what was
@@ -100,6 +161,7 @@ class World {
       if (Escalates(j)) arguments.push_back("ESCALATE=" + d.number + ",10," + kBackup);
     }
     arguments.push_back(std::string("HEARTBEAT=") + kHeartbeat + ",60");
+    AddRingRules();
     ruled.reserve(40000);
     answersFrom.assign(kDestinations, std::vector<uint64_t>());
     for (auto& answers : answersFrom) answers.reserve(8000);
@@ -116,6 +178,127 @@ class World {
   }
 
   uint64_t Elapsed() const { return clock.slept(); }
+
+  void AddRingRules() {
+    for (const RingPlan& plan : kRingPlans) {
+      RingRule rule;
+      rule.number = plan.j < 0 ? kBackup : destinations[plan.j].number;
+      rule.minutes = plan.minutes * kMinute;
+      rule.priority = static_cast<int>(strchr(kPriorities, plan.priority) - kPriorities);
+      std::string spec = "RING=" + rule.number + "," + std::to_string(plan.minutes);
+      if (plan.priority != 'L') spec += std::string(",") + plan.priority;
+      arguments.push_back(spec);
+      rule.sms.reserve(8000);
+      rule.heard.reserve(8000);
+      rule.calls.reserve(8000);
+      rings.push_back(std::move(rule));
+    }
+    calls.reserve(20000);
+  }
+  int RingOf(const char* number) const {
+    for (size_t r = 0; r < rings.size(); ++r) {
+      if (rings[r].number == number) return static_cast<int>(r);
+    }
+    return -1;
+  }
+  static int DestinationOf(const std::string& number) {
+    if (number.rfind("+44790000", 0) != 0) return -1;
+    int j = atoi(number.c_str() + strlen("+44790000"));
+    return j >= 0 && j < kDestinations ? j : -1;
+  }
+
+  // The most urgent priority among the alarms an SMS names and counts; 3 for none.
+  int Urgency(const std::string& text) const {
+    int urgency = 3;
+    for (size_t at = text.find("ALM"); at != std::string::npos; at = text.find("ALM", at + 3)) {
+      int id = atoi(text.c_str() + at + 3);
+      if (id >= 0 && id < alarms) urgency = std::min<int>(urgency, alarmPriority[id]);
+    }
+    size_t more = text.rfind(" more alarm");
+    size_t open = more == std::string::npos ? more : text.find('(', more);
+    if (open != std::string::npos && open + 1 < text.size() && text[open + 1] != '\0') {
+      const char* letter = strchr(kPriorities, text[open + 1]);
+      if (letter != nullptr)
+        urgency = std::min<int>(urgency, static_cast<int>(letter - kPriorities));
+    }
+    return urgency;
+  }
+  // An SMS the phone took: an alarm SMS of a rule's priority, or an escalated one, starts its
+  // minutes unless they run already.
+  void RingSmsTaken(const std::string& number, const std::string& text) {
+    int r = RingOf(number.c_str());
+    if (r < 0 || text.rfind("Kelvor", 0) == 0) return;
+    bool escalated = text.rfind("No answer from ", 0) == 0;
+    if (escalated || Urgency(text) <= rings[r].priority) rings[r].sms.push_back(Elapsed());
+  }
+
+  void Dialled(const std::string& number, bool standbyPort) {
+    if (calling >= 0) ++callsOverlapping;
+    int r = RingOf(number.c_str());
+    if (r < 0) {
+      ++callsToStrangers;
+    } else {
+      rings[r].calls.push_back(Elapsed());
+    }
+    calls.push_back({r, standbyPort, Elapsed(), 0, 0, CallSeen::kUnderWay});
+    calling = static_cast<int>(calls.size()) - 1;
+    checkedAfterCall = false;
+  }
+  void CallEnded(const char* number, CallSeen seen) {
+    if (calling < 0 || calls[calling].rule < 0 || rings[calls[calling].rule].number != number) {
+      ++endsUnmatched;
+      return;
+    }
+    CallMade& call = calls[calling];
+    call.ended = Elapsed();
+    call.seen = seen;
+    calling = -1;
+    ++outcomes[static_cast<int>(seen)];
+    if (seen != CallSeen::kCutShort) longestCall = std::max(longestCall, call.ended - call.dialled);
+  }
+  // An alarm offered during a call that a prompt destination takes: its SMS waits for the call.
+  void OfferedDuringCall(int id) {
+    if (calling < 0 || calls[calling].firstPrompt != 0) return;
+    for (int j = 0; j < kDestinations; ++j) {
+      if (Prompt(j) && Takes(j, id)) {
+        calls[calling].firstPrompt = Elapsed();
+        return;
+      }
+    }
+  }
+  // An SMS text at a port's prompt: none on the port of a call under way, none to a prompt
+  // destination whose alarms were all offered before the last call began (it was queued
+  // then), and the first after a call that held SMS goes at once.
+  void TextWritten(const std::string& to, const std::string& text, bool standbyPort) {
+    if (calling >= 0 && calls[calling].standby == standbyPort) ++textsDuringCall;
+    if (calls.empty()) return;
+    const CallMade& last = calls.back();
+    if (last.ended != 0 && !checkedAfterCall) {
+      checkedAfterCall = true;
+      AfterCall(last);
+    }
+    int j = DestinationOf(to);
+    if (j < 0 || !Prompt(j) || text.rfind("Kelvor", 0) == 0) return;
+    uint64_t newest = 0;
+    bool named = false;
+    for (size_t at = text.find("ALM"); at != std::string::npos; at = text.find("ALM", at + 3)) {
+      int id = atoi(text.c_str() + at + 3);
+      if (id < 0 || id >= alarms || !Takes(j, id)) continue;
+      named = true;
+      newest = std::max(newest, offeredAt[id]);
+    }
+    if (named && newest + 2000 < last.dialled) ++heldByCall;
+  }
+  void AfterCall(const CallMade& call) {
+    uint64_t now = Elapsed();
+    if (call.firstPrompt == 0 || call.seen == CallSeen::kCutShort ||
+        !NormalThroughout(call.dialled, now)) {
+      return;
+    }
+    ++callsThatHeldSms;
+    longestCallDelay = std::max(longestCallDelay, now - call.firstPrompt);
+    if (now - call.ended > 3000) ++slowAfterCall;
+  }
 
   // Faults come in two-hour slots; the first slot and the last day are clean.
   uint32_t Slot() const { return SlotAt(Elapsed()); }
@@ -210,6 +393,30 @@ class World {
   int discardedBatches = -1;
   int64_t liveAtDayTwo = -1;
   int64_t maxLiveAfterDayTwo = 0;
+
+  // Wake-up calls.
+  std::vector<RingRule> rings;
+  std::vector<CallMade> calls;
+  int calling = -1;  // the call under way, by Kelvor's lines
+  bool checkedAfterCall = false;
+  int outcomes[kCallOutcomes] = {};
+  int wakeUpLines = 0;
+  int wakeUpLinesWrong = 0;   // with another rule's minutes, or no SMS
+  int callsOverlapping = 0;   // ATD while Kelvor's last call had not ended
+  int phoneStillCalling = 0;  // ATD while the phone's call was under way
+  int callsToStrangers = 0;
+  int endsUnmatched = 0;
+  int textsDuringCall = 0;
+  int heldByCall = 0;     // an SMS queued before a call went after it
+  int slowAfterCall = 0;  // SMS queued during a call did not go as it ended
+  int callsThatHeldSms = 0;
+  int answeredIncoming = 0;  // ATA
+  int incomingCalls = 0;
+  int incomingWhileSending = 0;
+  int incomingWhileCalling = 0;
+  int ringsAfterReads = 0;  // a ring after a read of the SMS received, before another command
+  uint64_t longestCall = 0;
+  uint64_t longestCallDelay = 0;  // from an alarm offered during a call to the next text
 };
 
 // Which alarms an SMS counts: "+37 more alarms (H 2, M 5, L 30) to 10:09", its last line.
@@ -269,11 +476,53 @@ class SoakConsole : public test::NullConsole {
     if (strncmp(line, "Heartbeat to ", 13) == 0 && strstr(line, " waits")) {
       ++world_.heartbeatsWaited;
     }
+    Calls(line, own);
     // "SMS to <number> dropped after 4 failed sendings": the text that went out last.
     if (strncmp(own, "SMS to ", 7) == 0 && strstr(own, " dropped after ") != nullptr) {
       ++world_.givenUp;
       GivenUp();
     }
+  }
+
+  // A call begun or ended (`own`: a line of either phone's), and the SMS Kelvor read from a
+  // number with a rule.
+  void Calls(const char* line, const char* own) {
+    char number[32];
+    unsigned unanswered = 0, minutes = 0;
+    if (sscanf(line, "Wake-up call to %31[^:]: %u alarm SMS without an answer in %u min", number,
+               &unanswered, &minutes) == 3) {
+      ++world_.wakeUpLines;
+      int r = world_.RingOf(number);
+      if (r < 0 || unanswered == 0 || minutes * kMinute != world_.rings[r].minutes) {
+        ++world_.wakeUpLinesWrong;
+      }
+      return;
+    }
+    if (sscanf(line, "SMS from %31[^ ,]", number) == 1) {
+      int r = world_.RingOf(number);
+      if (r >= 0) world_.rings[r].heard.push_back(world_.Elapsed());
+      return;
+    }
+    if (sscanf(own, "Call to %31[^ ]", number) != 1) return;
+    static const struct {
+      const char* words;
+      CallSeen seen;
+    } kEnds[] = {
+        {" not answered in 30 s - hung up", CallSeen::kRangOut},
+        {" - busy", CallSeen::kBusy},
+        {" - no answer", CallSeen::kNoAnswer},
+        {" answered - hung up, it acknowledges nothing", CallSeen::kAnswered},
+        {" ended before it was answered", CallSeen::kEnded},
+        {" refused by the phone - has it voice service? No call for an hour", CallSeen::kRefused},
+        {" cut short - the phone was reset", CallSeen::kCutShort}};
+    const char* rest = own + strlen("Call to ") + strlen(number);
+    for (const auto& end : kEnds) {
+      if (strcmp(rest, end.words) == 0) {
+        world_.CallEnded(number, end.seen);
+        return;
+      }
+    }
+    ++world_.endsUnmatched;
   }
 
   // The alarms an SMS given up names and counts, unless its phone took it once after all.
@@ -317,6 +566,7 @@ class SoakScada : public test::FakeScada {
       waiting_ += 12;  // a burst whose batches are pending when the tick wraps
       wrapBurstDone_ = true;
     }
+    RaiseDuringCall(now);
     if (!finalBurstDone_ && now >= kFinalBurst) {
       waiting_ += 3;  // still queued or pending when the SCADA system stops
       finalBurstDone_ = true;
@@ -352,6 +602,15 @@ class SoakScada : public test::FakeScada {
   }
 
  private:
+  // An alarm or three now and then while Kelvor calls: they go once the call ends.
+  void RaiseDuringCall(uint64_t now) {
+    if (world_.calling < 0 || world_.calling == raisedFor_ || now >= kQuietEnd) return;
+    uint32_t h = Hash(static_cast<uint64_t>(world_.calling) + 11);
+    if (h % 3 != 0 || now < world_.calls[world_.calling].dialled + 3000 + h / 3 % 25000) return;
+    waiting_ += 1 + static_cast<int>(h / 100 % 3);
+    raisedFor_ = world_.calling;
+  }
+
   AlarmRecord Next() {
     int id = world_.alarms++;
     world_.currentAlarm = id;
@@ -372,6 +631,7 @@ class SoakScada : public test::FakeScada {
     world_.alarmPriority[id] = alarm.priority;
     world_.alarmRouted[id] = alarm.routing;
     world_.offeredAt[id] = world_.Elapsed();
+    world_.OfferedDuringCall(id);
     return alarm.Build();
   }
 
@@ -381,6 +641,7 @@ class SoakScada : public test::FakeScada {
   bool wrapBurstDone_ = false;
   bool finalBurstDone_ = false;
   int failures_ = 0;
+  int raisedFor_ = -1;  // the call alarms were last raised during
 };
 
 // The S key once an hour, waiting until it is read; the heap is looked at then too.
@@ -424,7 +685,9 @@ class PhonePort : public test::FakeSerialPort {
     onWrite = [this](const std::string& write) { Take(write); };
     phone_.onDelivered = [this](const sim::DeliveredSms& sms) { Delivered(sms); };
     phone_.onEvent = [this](const std::string& event) { Stored(event); };
+    phone_.onDialled = [this](const std::string&) { PlanCall(); };
     for (int& j : senderAt_) j = -1;
+    caller_.reserve(32);
   }
 
   bool Read(char* buffer, uint32_t capacity, uint32_t* count) override {
@@ -441,17 +704,107 @@ class PhonePort : public test::FakeSerialPort {
   static constexpr uint32_t kAnswerDelay = 50;  // ms
   static constexpr uint32_t kTextDelay = 300;   // ms
 
-  // A phone switched off loses what it was doing; one off the network refuses texts with
-  // 331 and says it is searching, until the network is back.
+  // A phone switched off loses what it was doing, its calls included; one off the network
+  // refuses texts with 331 and says it is searching, until the network is back.
   void Follow() {
     PhoneMode mode = world_.Mode();
     if (standby_) mode = world_.Elapsed() >= kFinalBurst ? PhoneMode::kSilent : PhoneMode::kNormal;
     if (mode_ == PhoneMode::kSilent && mode != PhoneMode::kSilent) phone_.Reset();
+    if (mode == PhoneMode::kSilent && mode_ != PhoneMode::kSilent) {
+      phone_.EndCall(sim::CallEnd::kOtherSide);
+      phone_.StopRinging();
+      ringsLeft_ = 0;
+    }
     bool away = mode == PhoneMode::kOffNetwork;
     if (away != (mode_ == PhoneMode::kOffNetwork)) phone_.SetNetwork(away ? 2 : 1);
     mode_ = mode;
     idle = mode_ == PhoneMode::kFlooding ? "\r\nRING\r\n" : "";
     DeliverAnswers();
+    FollowCall();
+    FollowIncoming();
+  }
+
+  // What becomes of each call Kelvor makes: most ring out, the rest are busy, given up by the
+  // network, answered (and left to Kelvor, or ended by the other side at once) or rejected.
+  void PlanCall() {
+    uint32_t h = Hash(++dialled_ * 2 + (standby_ ? 1 : 0));
+    uint64_t now = world_.Elapsed();
+    uint64_t after = h / 20;
+    answerAt_ = endAt_ = 0;
+    switch (h % 20) {
+      case 0:
+      case 1:
+        Ends(now + 2000 + after % 6000, sim::CallEnd::kBusy);
+        break;
+      case 2:
+      case 3:
+        Ends(now + 15000 + after % 13000, sim::CallEnd::kNoAnswer);
+        break;
+      case 4:
+      case 5:
+        answerAt_ = now + 4000 + after % 24000;
+        break;
+      case 6:
+        answerAt_ = now + 4000 + after % 20000;
+        Ends(answerAt_ + 400, sim::CallEnd::kOtherSide);
+        break;
+      case 7:
+        Ends(now + 3000 + after % 10000, sim::CallEnd::kOtherSide);
+        break;
+      default:
+        break;
+    }
+  }
+  void Ends(uint64_t at, sim::CallEnd how) {
+    endAt_ = at;
+    endHow_ = how;
+  }
+  void FollowCall() {
+    uint64_t now = world_.Elapsed();
+    if (!phone_.Call().underWay) answerAt_ = endAt_ = 0;
+    if (answerAt_ != 0 && now >= answerAt_) {
+      phone_.AnswerCall();
+      answerAt_ = 0;
+    }
+    if (endAt_ != 0 && now >= endAt_) {
+      std::string code = phone_.EndCall(endHow_);
+      endAt_ = 0;
+      if (mode_ != PhoneMode::kSilent) Arrive(code);
+    }
+  }
+
+  // Someone calls the phone now and then: a stranger, an engineer, a withheld number; it
+  // rings a few times, 4 s apart, and the caller gives up.
+  void FollowIncoming() {
+    uint64_t now = world_.Elapsed();
+    if (ringsLeft_ > 0 && now >= nextRing_) {
+      if (--ringsLeft_ == 0) {
+        phone_.StopRinging();
+      } else {
+        RingOnce();
+      }
+    }
+    if (now >= nextCaller_) {
+      nextCaller_ = now + 20 * kMinute + Hash(now + 3) % (3 * kHour);
+      Ring();
+    }
+  }
+  void Ring() {
+    if (mode_ == PhoneMode::kSilent || ringsLeft_ > 0) return;
+    uint32_t h = Hash(++incoming_ * 3 + (standby_ ? 1 : 0));
+    const int kEngineers[] = {1, 8};  // one who answers SMS, one who never does
+    caller_ = h % 4 == 0   ? "+447700900123"
+              : h % 4 == 1 ? ""
+                           : world_.destinations[kEngineers[h % 2]].number;
+    ringsLeft_ = 2 + static_cast<int>(h / 4 % 5);
+    ++world_.incomingCalls;
+    RingOnce();
+  }
+  void RingOnce() {
+    nextRing_ = world_.Elapsed() + 4000;
+    world_.ringsAfterReads += reading_;
+    std::string bytes = phone_.Ring(caller_);
+    if (!bytes.empty()) Arrive(bytes);
   }
 
   void Take(const std::string& write) {
@@ -461,8 +814,25 @@ class PhonePort : public test::FakeSerialPort {
     if (text) {
       world_.lastWritten.assign(write, 0, write.size() - 1);
       world_.lastWrittenTo = addressed_;
+      world_.TextWritten(addressed_, world_.lastWritten, standby_);
+    }
+    reading_ = write.rfind("AT+CMGL=", 0) == 0 || write.rfind("AT+CMGR=", 0) == 0 ||
+               write.rfind("AT+CMGD=", 0) == 0;
+    if (write.rfind("ATA", 0) == 0) ++world_.answeredIncoming;
+    if (write.rfind("ATD", 0) == 0) {
+      world_.phoneStillCalling += phone_.Call().underWay && mode_ != PhoneMode::kSilent;
+      world_.Dialled(write.substr(3, write.find(';') - 3), standby_);
     }
     if (mode_ == PhoneMode::kSilent) return;
+    // A caller now and then while an SMS goes, and while Kelvor's call rings.
+    if (write.rfind("AT+CMGS=", 0) == 0 && Hash(++smsCommands_) % 40 == 0) {
+      world_.incomingWhileSending += ringsLeft_ == 0;
+      Ring();
+    }
+    if (write == "AT+CLCC\r" && Hash(++polls_ + 77) % 12 == 0) {
+      world_.incomingWhileCalling += ringsLeft_ == 0;
+      Ring();
+    }
     std::string answer;
     if (mode_ == PhoneMode::kRefusing && text) {
       std::string abandoned = write.substr(0, write.size() - 1) + '\x1b';
@@ -476,6 +846,7 @@ class PhonePort : public test::FakeSerialPort {
 
   void Delivered(const sim::DeliveredSms& sms) {
     ++world_.deliveredSms;
+    world_.RingSmsTaken(sms.number, sms.text);
     if (sms.text.size() > kSmsLimit) ++world_.longSms;
     if (sms.number == kBackup) {
       Escalated(sms.text);
@@ -586,7 +957,72 @@ class PhonePort : public test::FakeSerialPort {
   int answersFirst_ = 0;
   int answersDue_ = 0;
   int senderAt_[kSimPlaces] = {};  // the destination whose answer each place of the SIM holds
+  // Kelvor's call, as the outside ends it.
+  int dialled_ = 0;
+  uint64_t answerAt_ = 0;
+  uint64_t endAt_ = 0;
+  sim::CallEnd endHow_ = sim::CallEnd::kBusy;
+  // An incoming call.
+  std::string caller_;
+  int incoming_ = 0;
+  int ringsLeft_ = 0;
+  uint64_t nextRing_ = 0;
+  uint64_t nextCaller_ = 30 * kMinute;
+  int smsCommands_ = 0;
+  int polls_ = 0;
+  bool reading_ = false;  // the last command read the SMS received
 };
+
+// The wake-up calls against the SMS each rule's number took and sent. A call needs an SMS of
+// its rule taken after the number's last call and after the last SMS read from it, and
+// unanswered for the rule's minutes. A stretch that starts with such an SMS ends with a call
+// or an SMS read from the number; one left unanswered with the phone well rings within
+// kCallLate of its minutes.
+struct RingFindings {
+  int stretches = 0;
+  int answeredInTime = 0;
+  int rung = 0;
+  int groundless = 0;  // calls without an unanswered SMS of their rule
+  int missed = 0;
+  uint64_t latest = 0;  // the longest a call due waited, the phone well
+};
+
+RingFindings CheckRings(const World& world) {
+  RingFindings found;
+  for (const RingRule& rule : world.rings) {
+    uint64_t previous = 0;
+    for (uint64_t call : rule.calls) {
+      auto heard = std::upper_bound(rule.heard.begin(), rule.heard.end(), call);
+      uint64_t from = heard == rule.heard.begin() ? previous : std::max(previous, *(heard - 1));
+      auto first = std::upper_bound(rule.sms.begin(), rule.sms.end(), from);
+      if (first == rule.sms.end() || *first + rule.minutes > call) ++found.groundless;
+      previous = call;
+    }
+    const uint64_t kNever = ~0ull;
+    for (uint64_t reset = 0; reset != kNever;) {
+      auto sms = std::upper_bound(rule.sms.begin(), rule.sms.end(), reset);
+      if (sms == rule.sms.end()) break;
+      uint64_t start = *sms, due = start + rule.minutes;
+      auto heard = std::lower_bound(rule.heard.begin(), rule.heard.end(), start);
+      auto call = std::lower_bound(rule.calls.begin(), rule.calls.end(), start);
+      uint64_t heardAt = heard == rule.heard.end() ? kNever : *heard;
+      uint64_t calledAt = call == rule.calls.end() ? kNever : *call;
+      bool well = due + kCallLate < kFinalBurst && World::NormalThroughout(start, due + kCallLate);
+      ++found.stretches;
+      if (calledAt < heardAt) {
+        ++found.rung;
+        if (well && calledAt > due) found.latest = std::max(found.latest, calledAt - due);
+        found.missed += well && calledAt > due + kCallLate;
+        reset = calledAt;
+      } else {
+        found.answeredInTime += heardAt <= due;
+        found.missed += well && (heardAt == kNever || heardAt > due + kCallLate);
+        reset = heardAt;
+      }
+    }
+  }
+  return found;
+}
 
 void Soak(bool standby) {
   auto started = std::chrono::steady_clock::now();
@@ -686,6 +1122,38 @@ void Soak(bool standby) {
   EXPECT_EQ(notEscalated, 0) << "an alarm SMS nobody answered did not reach the backup";
   EXPECT_EQ(world.escalationFull, 0);
 
+  // Wake-up calls: each rings for an unanswered stretch, each such stretch rings, and no call
+  // holds up an SMS longer than it rings. Kelvor answers no incoming call.
+  RingFindings rings = CheckRings(world);
+  int callsMade = static_cast<int>(world.calls.size());
+  auto outcome = [&world](CallSeen seen) { return world.outcomes[static_cast<int>(seen)]; };
+  EXPECT_GT(callsMade, 500);
+  EXPECT_EQ(world.wakeUpLines, callsMade);
+  EXPECT_EQ(world.wakeUpLinesWrong, 0);
+  EXPECT_EQ(world.callsToStrangers, 0);
+  EXPECT_EQ(world.endsUnmatched, 0) << "a call's end said of no call under way";
+  EXPECT_EQ(world.callsOverlapping, 0) << "a call while another was under way";
+  EXPECT_EQ(world.phoneStillCalling, 0) << "a call dialled while the phone's last one went on";
+  for (CallSeen seen : {CallSeen::kRangOut, CallSeen::kBusy, CallSeen::kNoAnswer,
+                        CallSeen::kAnswered, CallSeen::kEnded}) {
+    EXPECT_GT(outcome(seen), 10) << "outcome " << static_cast<int>(seen);
+  }
+  EXPECT_EQ(outcome(CallSeen::kRefused), 0) << "the phone has voice service";
+  EXPECT_LE(world.longestCall, kLongestCall);
+  EXPECT_EQ(world.textsDuringCall, 0) << "an SMS text on the port of a call under way";
+  EXPECT_EQ(world.heldByCall, 0) << "a call began while an alarm SMS waited in the queue";
+  EXPECT_GT(world.callsThatHeldSms, 10);
+  EXPECT_EQ(world.slowAfterCall, 0) << "SMS queued during a call did not go as it ended";
+  EXPECT_LE(world.longestCallDelay, kLongestCall + 3000);
+  EXPECT_EQ(rings.groundless, 0) << "a call without an alarm SMS unanswered for its minutes";
+  EXPECT_EQ(rings.missed, 0) << "an alarm SMS unanswered for its minutes did not ring";
+  EXPECT_GT(rings.answeredInTime, 100);
+  EXPECT_GT(world.incomingCalls, 100);
+  EXPECT_GT(world.incomingWhileSending, 10);
+  EXPECT_GT(world.incomingWhileCalling, 10);
+  EXPECT_GT(world.ringsAfterReads, 100);
+  EXPECT_EQ(world.answeredIncoming, 0) << "Kelvor answered an incoming call";
+
   // The heap does not grow once the run has settled.
   EXPECT_GE(world.liveAtDayTwo, 0);
   EXPECT_LE(world.maxLiveAfterDayTwo, world.liveAtDayTwo + 64);
@@ -715,6 +1183,18 @@ void Soak(bool standby) {
       static_cast<long long>(world.maxLiveAfterDayTwo), seconds,
       static_cast<int>(world.ruled.size()), answered, slept, world.acknowledged, world.escalatedSms,
       world.heartbeats, world.heartbeatsWaited);
+  printf(
+      "soak calls: %d wake-up calls (%d rang out, %d busy, %d no answer, %d answered, %d ended "
+      "unanswered, %d refused, %d cut short); longest %.1f s; %d held SMS raised meanwhile, "
+      "the longest such SMS delay %.1f s; %d stretches begun by an alarm SMS, %d answered in "
+      "time, %d rung, a call due waited at most %.1f s; %d incoming calls, %d while SMS went, %d "
+      "while calling, %d rings just after a read\n",
+      callsMade, outcome(CallSeen::kRangOut), outcome(CallSeen::kBusy),
+      outcome(CallSeen::kNoAnswer), outcome(CallSeen::kAnswered), outcome(CallSeen::kEnded),
+      outcome(CallSeen::kRefused), outcome(CallSeen::kCutShort), world.longestCall / 1000.0,
+      world.callsThatHeldSms, world.longestCallDelay / 1000.0, rings.stretches,
+      rings.answeredInTime, rings.rung, rings.latest / 1000.0, world.incomingCalls,
+      world.incomingWhileSending, world.incomingWhileCalling, world.ringsAfterReads);
 }
 
 TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {

@@ -73,6 +73,7 @@ struct RunState {
   std::unique_ptr<SmsModem> modem;
   DestinationList destinations;
   Escalation escalation;
+  WakeUpCalls calls;
 };
 
 class SpoolTest : public ::testing::Test {
@@ -91,36 +92,53 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   RunState first{"=+1,A,H,5", "=+2,A,H,5", "=+3,A,H,5,F"};
   first.modem->QueueMessage("one", "+11");
   first.modem->QueueMessage("two", "+12");
-  first.modem->QueueMessage("three", "+13");
+  first.modem->QueueAlarms("three", "+13", 2);
   first.Pend("+1", "7/06:05\nFeed flow high\n");
   first.Pend("+3", "Fix Alarms\n7/06:06\nTIC200\n");
   // An alarm SMS +11 has 5 minutes to answer.
   first.escalation.AddRule("+11", 5, "+14");
   first.escalation.AddRule("+14", 1, "+15");
   ASSERT_EQ(first.escalation.AlarmConfirmed("+11", "held", 0), Escalation::kHeld);
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
-            Spool::kWritten);
+  // A wake-up call to +11 is due in 10 minutes.
+  ASSERT_EQ(first.calls.AddRule("+11", 10, 2), WakeUpCalls::kAdded);
+  first.calls.AlarmConfirmed("+11", 0, 0);
+  EXPECT_EQ(
+      spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
+      Spool::kWritten);
   // Idle passes write nothing; any change writes.
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
-            Spool::kUnchanged);
+  EXPECT_EQ(
+      spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
+      Spool::kUnchanged);
   first.SendOldest(true);  // confirmed
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
-            Spool::kWritten);
+  EXPECT_EQ(
+      spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
+      Spool::kWritten);
   first.SendOldest(false);  // went out, not confirmed: sent again after the restart
-  EXPECT_EQ(spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
-            Spool::kWritten);
+  EXPECT_EQ(
+      spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
+      Spool::kWritten);
 
   // The next run has +1 twice and no +3: its batch goes to the queue as an SMS.
   RunState next{"=+2,B,L,9", "=+1,A,H,5", "=+1,B,H,7"};
   next.escalation.AddRule("+11", 5, "+14");
+  next.calls.AddRule("+11", 10, 2);
   SpoolRestored restored =
-      Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, 40000);
+      Spool(path.c_str())
+          .Restore(*next.modem, next.destinations, next.escalation, next.calls, 40000);
   EXPECT_TRUE(restored.found);
   EXPECT_FALSE(restored.reading.damaged);
   EXPECT_EQ(restored.sms, 2);
   EXPECT_EQ(restored.batches, 1);
   EXPECT_EQ(restored.orphans, 1);
   EXPECT_EQ(restored.escalations, 1);
+  EXPECT_EQ(restored.calls, 1);
+  // +11's call is due when its ten minutes are up.
+  uint32_t unanswered = 0;
+  uint32_t minutes = 0;
+  next.calls.Pass(40000 + 10 * 60000);
+  EXPECT_EQ(next.calls.Due(&unanswered, &minutes), nullptr);
+  next.calls.Pass(40000 + 10 * 60000 + 1);
+  EXPECT_STREQ(next.calls.Due(&unanswered, &minutes), "+11");
   // +11's five minutes count again from the restore.
   EscalationSms due;
   EXPECT_FALSE(next.escalation.TakeDue(40000 + 5 * 60000, &due));
@@ -131,6 +149,8 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   EXPECT_EQ(next.modem->Queued(0).attempts, 1);
   EXPECT_STREQ(next.modem->Queued(1).number, "+13");
   EXPECT_EQ(next.modem->Queued(1).attempts, 0);
+  EXPECT_EQ(next.modem->Queued(1).urgency, 2) << "its most urgent alarm: low";
+  EXPECT_EQ(next.modem->Queued(0).urgency, 0) << "queued without a priority: high";
   EXPECT_STREQ(next.modem->Queued(2).text, "Fix Alarms\n7/06:06\nTIC200\n");
   EXPECT_STREQ(next.modem->Queued(2).number, "+3");
   EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|7/06:05\nFeed flow high\n"});
@@ -160,17 +180,18 @@ TEST_F(SpoolTest, AFileFromBeforeEscalationRestoresAndAnEscalatedSmsKeepsItsKind
   std::ofstream(path, std::ios::binary) << before;
   RunState run{"=+1,A,H,5"};
   SpoolRestored restored =
-      Spool(path.c_str()).Restore(*run.modem, run.destinations, run.escalation, 0);
+      Spool(path.c_str()).Restore(*run.modem, run.destinations, run.escalation, run.calls, 0);
   EXPECT_FALSE(restored.reading.damaged);
   EXPECT_EQ(restored.sms, 1);
   EXPECT_EQ(restored.batches, 1);
   EXPECT_EQ(run.modem->Queued(0).attempts, 2);
 
   run.modem->QueueEscalatedMessage("No answer from +11 in 5 min\none", "+14");
-  EXPECT_EQ(Spool(path.c_str()).WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+  EXPECT_EQ(Spool(path.c_str())
+                .WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
             Spool::kWritten);
   RunState next{"=+1,A,H,5"};
-  Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, 0);
+  Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, next.calls, 0);
   ASSERT_EQ(next.modem->QueuedCount(), 2);  // the batch is back at +1
   EXPECT_EQ(next.modem->Queued(0).kind, SmsKind::kAlarm);
   EXPECT_EQ(next.modem->Queued(1).kind, SmsKind::kEscalated);
@@ -201,13 +222,13 @@ TEST_F(SpoolTest, ABatchThatCountsAlarmsComesBackAndGoesOnCounting) {
   for (int8_t priority : {2, 2, 2, 2, 0}) offer(first, id++, priority);
   const std::string kept = text(0) + text(1) + text(4) + "+2 more alarms (L 2) to 09:03\n";
   ASSERT_EQ(first.Pending(), std::vector<std::string>{"+1|" + kept});
-  EXPECT_EQ(
-      Spool(path.c_str()).WriteIfChanged(*first.modem, first.destinations, first.escalation, 0),
-      Spool::kWritten);
+  EXPECT_EQ(Spool(path.c_str())
+                .WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
+            Spool::kWritten);
 
   RunState next{"=+1,A,L,30"};
   SpoolRestored restored =
-      Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, 0);
+      Spool(path.c_str()).Restore(*next.modem, next.destinations, next.escalation, next.calls, 0);
   EXPECT_EQ(restored.batches, 1);
   EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|" + kept});
   offer(next, 5, 1);
@@ -221,16 +242,16 @@ TEST_F(SpoolTest, AFailedWriteIsTriedAgainAtTheNextChangeOnly) {
   {
     Spool spool(inFolder.c_str());
     RunState run{"=+1,A,H,5"};
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
               Spool::kFailed);
     EXPECT_FALSE(spool.UpToDate());
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
               Spool::kUnchanged);
     ASSERT_TRUE(std::filesystem::create_directory(folder));
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
               Spool::kUnchanged);
     run.modem->QueueMessage("text", "+1");
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, 0),
+    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
               Spool::kWritten);
     EXPECT_TRUE(spool.UpToDate());
   }  // the spool lets go of its lock file, which Windows deletes no folder around

@@ -190,7 +190,7 @@ class Trip(Scenario):
     each destination's batch then waits and counts what does not fit in its last line, and
     the three high alarms in the flood of low ones are named, each in the place of a low
     one. At every phone the alarms named and counted add up to 150; no loss is reported."""
-    com = 21
+    com = 27
     NUMBERS = [f"+155500{n}" for n in range(31, 36)]
     HIGH = (40, 90, 140)
 
@@ -601,6 +601,84 @@ class Replies(Scenario):
         self.assertEqual(len(self.messages(phone)), 5)
         self.assertEqual(phone.out.count(r"SMS in index="), 3)
         self.assertEqual(phone.out.count(r"SMS in deleted index="), 3)
+
+
+class WakeUpCall(Scenario):
+    """RING=: an alarm SMS nobody answers rings its number once after its minute, and the
+    call is hung up after 30 s of ringing; a number that answers by SMS is never called; an
+    alarm raised during the call goes as soon as it ends; a call coming in while an alarm
+    goes out is left to ring, and the alarm goes once."""
+    com = 26
+    CALLED = "+15550026"
+    ANSWERS = "+15550027"  # its handset answers each SMS after 3 s
+    STRANGER = "+15559999"
+
+    def test_an_unanswered_alarm_rings_its_number_once_and_an_answered_one_never(self):
+        phone = self.phone("--auto-reply", f"{self.ANSWERS},3,OK",
+                           control=os.path.join(self.workdir, "control"))
+        self.node.command(FEED)
+        self.node.command(TEMP)
+        kelvor = self.kelvor(phone, f"DEST={self.CALLED},A,H,0", f"DEST={self.ANSWERS},AB,L,0",
+                             f"RING={self.CALLED},1", f"RING={self.ANSWERS},1,H")
+        ready = kelvor.out.wait_for(r"Going to ready", INIT)
+        kelvor.out.wait_for(r"Wake-up call: \+15550026 is called when its alarm SMS \(every "
+                            r"priority\) have no answer in 1 min\n(.*\n)*Wake-up call: "
+                            r"\+15550027 is called when its alarm SMS \(high priority\) have "
+                            r"no answer in 1 min\n", 1)
+
+        self.node.command(FEED_ALARM)
+        kelvor.out.wait_for(r"TX>>AT\+CMGS=", 10, ready.end())
+        phone.tell(f"CALL_IN {self.STRANGER} 6 1000")  # rings through both SMS
+        sent = phone.out.wait_for(r"SMS ref=\d+ to=\+15550026 ", SMS)
+        confirmed = time.monotonic()
+        feed = "7/06:05\nFeed flow high\n"
+        self.assertCountEqual(self.messages(phone, 2, SMS),
+                              [(self.CALLED, feed), (self.ANSWERS, feed)])
+        kelvor.out.wait_for(r"SMS from \+15550027 - no wake-up call needed\n", SMS)
+
+        dialled = phone.out.wait_for(r"CALL dialled to=(\S+)\n", 60 + SMS, sent.end())
+        dialled_at = time.monotonic()
+        self.node.command(TEMP_ALARM)  # for the number that answers, during the call
+        raised = time.monotonic()
+        self.assertEqual(dialled.group(1), self.CALLED)
+        self.assertGreater(dialled_at - confirmed, 58)
+        kelvor.out.wait_for(r"Wake-up call to \+15550026: 1 alarm SMS without an answer in "
+                            r"1 min\n", 5)
+        kelvor.out.wait_for(r"TX>>ATD\+15550026;\n", 5)
+        ended = phone.out.wait_for(r"CALL ended to=\+15550026 by=(\S+)\n", 40, dialled.end())
+        rang = time.monotonic() - dialled_at
+        self.assertEqual(ended.group(1), "kelvor-ath")
+        self.assertTrue(29 <= rang <= 33, f"the call rang {rang:.1f} s")
+        hung_up = kelvor.out.wait_for(r"Call to \+15550026 not answered in 30 s - hung up\n", 5)
+        polls = kelvor.out.text[:hung_up.start()].split("TX>>ATD+15550026;")[-1]
+        self.assertTrue(8 <= polls.count("TX>>AT+CLCC") <= 11, polls)
+
+        # The alarm raised during the call waited for its end, no longer.
+        self.assertEqual(self.messages(phone, 3, SMS)[2],
+                         (self.ANSWERS, "7/06:06\nReactor temp low\n"))
+        self.assertLess(time.monotonic() - raised, 60)
+        later = phone.out.wait_for(r"SMS ref=\d+ to=\+15550027 text=7/06:06", 1)
+        self.assertGreaterEqual(later.start(), ended.end())
+
+        phone.receive(self.CALLED, "status")
+        status = self.messages(phone, 4, SMS)[3]
+        self.assertEqual(status[0], self.CALLED)
+        self.assertRegex(status[1], r"^Kelvor status\. .*, alarms read 2 since start, last "
+                                    r"call 0 min ago: not answered\.$")
+        self.shut_down(kelvor, 2)
+
+        self.assertEqual(len(self.messages(phone)), 4)
+        self.assertEqual(phone.out.count(r"CALL dialled"), 1)
+        # The stranger's call rang its six rings unanswered, and disturbed nothing: no
+        # command went unanswered, so the phone was never reset.
+        self.assertEqual(phone.out.count(r"CALL in from=\+15559999\n"), 6)
+        self.assertEqual(phone.out.count(r"CALL in answered"), 0)
+        self.assertNotIn("TX>>ATA", kelvor.out.text)
+        after_start = kelvor.out.text[ready.end():]
+        reset = after_start.find("Timeout")
+        if reset >= 0:
+            self.fail("the phone timed out and was reset:\n" +
+                      after_start[max(reset - 300, 0):reset + 60])
 
 
 class StandbyScenario(Scenario):

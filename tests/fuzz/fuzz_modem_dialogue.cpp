@@ -15,6 +15,14 @@
 // point, its port fed as the main one: without a charset each text goes out on a port after
 // that port's AT+CMGS of the number it was queued for (two phones never send one SMS's text
 // to another's number), and the main phone's PIN never reaches the standby's port.
+// Wake-up calls: the fuzzer may start one at any point, with any number, and feed a call's
+// answers (BUSY, NO ANSWER, NO CARRIER, +CLCC lines of any call and state, RING, +CLIP of any
+// name) among the others. ATD goes only for a call started, with no SMS queued and no call
+// under way, as "ATD<number>;" of the number given; never ATA; a call polls AT+CLCC at most
+// ten times (once per 3 s of its 30 s of ringing) and not after its hang-up, sends ATH and
+// AT+CHUP once each at most, and is over once its phone has been quiet for 30 s of ringing, a
+// poll and an answer's wait (the time-out that resets the phone) and its last command has
+// waited that time-out; an ended call is taken once, with its number.
 #include <map>
 #include <memory>
 #include <set>
@@ -22,7 +30,9 @@
 #include "fuzz_support.h"
 #include "log/console_log.h"
 #include "modem/incoming_sms_reader.h"
+#include "modem/phone_number.h"
 #include "modem/sms_modem.h"
+#include "modem/voice_call.h"
 #include "platform/code_page.h"
 #include "support/fake_serial.h"
 #include "support/fakes.h"
@@ -59,6 +69,13 @@ const char* const kAnswers[] = {
     "\r\n+CSCS: (\"GSM\",\"IRA\",\"8859-1\",\"UCS2\")\r\n\r\nOK\r\n",
     "\r\n+CSCS: (\"GSM\",\"UCS2\")\r\n\r\nOK\r\n",
     "\r\n+CME ERROR: 4\r\n",
+    "\r\nBUSY\r\n",
+    "\r\nNO ANSWER\r\n",
+    "\r\nNO CARRIER\r\n",
+    "\r\n+CLCC: 1,0,3,0,0,\"+4917100001\",145\r\n\r\nOK\r\n",
+    "\r\n+CLCC: 1,0,0,0,0,\"+4917100001\",145\r\n\r\nOK\r\n",
+    "\r\n+CLCC: 2,1,4,0,0,\"+4917100002\",145\r\n\r\nOK\r\n",
+    "\r\nRING\r\n\r\n+CLIP: \"+4917100002\",145,\"\",,\"OK\",0\r\n",
 };
 constexpr int kAnswerCount = sizeof kAnswers / sizeof kAnswers[0];
 
@@ -159,6 +176,121 @@ struct Addressed {
   }
 };
 
+// The wake-up calls, as the ports show them: each ATD a call the fuzzer started, and the
+// commands of the call under way on its port, stamped with the tick they were seen at.
+class CallWatch {
+ public:
+  // A call the program started: its ATD goes now, unless the port is down.
+  void Started(const char* number) {
+    number_ = number;
+    calling_ = dialling_ = true;
+    port_ = nullptr;
+  }
+  void Settled() { dialling_ = false; }
+  void Write(const test::FakeSerialPort& port, const std::string& write, uint32_t now) {
+    if (write.size() > 1 && write.back() == '\x1a') return;  // a text, whatever it reads
+    FUZZ_CHECK(write.rfind("ATA", 0) != 0);
+    if (write.rfind("ATD", 0) == 0) {
+      FUZZ_CHECK(dialling_);
+      dialling_ = false;
+      FUZZ_CHECK(write == "ATD" + number_ + ";\r" && IsPhoneNumber(number_.c_str()));
+      port_ = &port;
+      unsure_ = false;
+      polls_ = hangUps_ = chups_ = 0;
+      heardAt_ = now;
+    }
+    if (!calling_ || &port != port_) return;
+    wroteAt_ = now;
+    if (write == "AT+CLCC\r") {
+      FUZZ_CHECK(hangUps_ + chups_ == 0);
+      FUZZ_CHECK(++polls_ <= static_cast<int>(kLongestRinging / kCallPollGap));
+    }
+    if (write == "ATH\r") FUZZ_CHECK(++hangUps_ == 1);
+    if (write == "AT+CHUP\r") FUZZ_CHECK(++chups_ == 1);
+  }
+  // Before a step: whether the calling port brings bytes to it. The time-out is not
+  // followed through a port that fails (the commands do not reach it) nor across ticks past
+  // the reach of Kelvor's wrap-safe sums since the last step (no loop is that slow).
+  void BeforeStep(uint32_t now, uint64_t sinceLastStep) {
+    quiet_ = port_ == nullptr || port_->Waiting() == 0;
+    if (!calling_ || port_ == nullptr) return;
+    if (!quiet_) heardAt_ = now;
+    bool failing = !port_->openResult || !port_->readResult || !port_->writeResult;
+    if (failing || sinceLastStep >= (1ull << 31)) unsure_ = true;
+  }
+  void AfterStep(const SmsModem& modem, uint32_t now) {
+    Ended(modem);
+    if (!calling_ || port_ == nullptr || !quiet_ || unsure_) return;
+    bool overdue = now - heardAt_ >= kLongestRinging + kCallPollGap + kAnswerTimeout &&
+                   now - wroteAt_ >= kAnswerTimeout;
+    FUZZ_CHECK(!overdue);
+  }
+  void Ended(const SmsModem& modem) {
+    if (!calling_ || modem.Calling()) return;
+    calling_ = false;
+    ended_ = number_;
+    endUntaken_ = true;
+  }
+  // The end of the call that ended last, taken once, with its number.
+  void Take(SmsModem& modem) {
+    CallOutcome outcome;
+    if (!modem.TakeCallEnd(&outcome)) return;
+    FUZZ_CHECK(endUntaken_ && outcome.end != CallEnd::kNone);
+    FUZZ_CHECK(fuzz::Terminated(outcome.number, kNumberSize) && ended_ == outcome.number);
+    endUntaken_ = false;
+  }
+
+ private:
+  std::string number_;
+  bool calling_ = false;   // by the modem, since the call started
+  bool dialling_ = false;  // started, its ATD not seen yet
+  std::string ended_;      // the number of the call that ended last
+  bool endUntaken_ = false;
+  const test::FakeSerialPort* port_ = nullptr;  // where its ATD went
+  bool quiet_ = true;
+  bool unsure_ = false;
+  int polls_ = 0;
+  int hangUps_ = 0;
+  int chups_ = 0;
+  uint32_t heardAt_ = 0;  // the calling port's last bytes, or the ATD
+  uint32_t wroteAt_ = 0;  // its last command
+};
+
+// A call's line of any fields: +CLCC of any id, direction and state, or RING and +CLIP of any
+// number and name, with or without the final OK.
+std::string CallLine(fuzz::Input& input) {
+  uint8_t kind = input.Byte();
+  std::string number = input.Text(24);
+  if (kind % 2 == 0) {
+    return "\r\nRING\r\n\r\n+CLIP: \"" + number + "\",145,\"\",,\"" + input.Text(40) + "\",0\r\n";
+  }
+  std::string line = "\r\n+CLCC: " + std::to_string(input.Byte() % 4) + "," +
+                     std::to_string(input.Byte() % 3) + "," + std::to_string(input.Byte() % 9) +
+                     ",0,0,\"" + number + "\",145\r\n";
+  return kind % 4 == 1 ? line + "\r\nOK\r\n" : line;
+}
+
+// What a phone answers to a command when all is well, ready for SMS and calls.
+const char* Compliant(const std::string& write) {
+  static const struct {
+    const char* command;
+    const char* answer;
+  } kAnswersTo[] = {
+      {"AT+CPIN?", "\r\n+CPIN: READY\r\n\r\nOK\r\n"},
+      {"AT+CSCS=?", "\r\n+CSCS: (\"GSM\",\"UCS2\")\r\n\r\nOK\r\n"},
+      {"AT+CSCA?", "\r\n+CSCA: \"+99912345\",145\r\n\r\nOK\r\n"},
+      {"AT+CSQ", "\r\n+CSQ: 15,99\r\n\r\nOK\r\n"},
+      {"AT+CREG?", "\r\n+CREG: 0,1\r\n\r\nOK\r\n"},
+      {"AT+CMGS=", "\r\n> "},
+      {"AT+CLCC", "\r\n+CLCC: 1,0,3,0,0,\"+4917100001\",145\r\n\r\nOK\r\n"},
+  };
+  if (write.size() > 1 && write.back() == '\x1a') return "\r\n+CMGS: 5\r\n\r\nOK\r\n";
+  for (const auto& answer : kAnswersTo) {
+    if (write.rfind(answer.command, 0) == 0) return answer.answer;
+  }
+  return "\r\nOK\r\n";
+}
+
 void CheckIncoming(SmsModem& modem) {
   IncomingSms message;
   if (!modem.TakeIncoming(&message)) return;
@@ -181,7 +313,8 @@ void CheckModem(const SmsModem& modem) {
 }
 
 void CheckWrites(const test::FakeSerialPort& port, const PinConsole& console, size_t* checked,
-                 bool* pinRefused, ReadingCommands& reading, bool* ucs2, Addressed* addressed) {
+                 bool* pinRefused, ReadingCommands& reading, bool* ucs2, Addressed* addressed,
+                 CallWatch& calls, uint32_t now) {
   static const bool trace = getenv("KELVOR_FUZZ_TRACE") != nullptr;  // to follow a crash
   for (; *checked < port.writes.size(); ++*checked) {
     const std::string& write = port.writes[*checked];
@@ -192,6 +325,7 @@ void CheckWrites(const test::FakeSerialPort& port, const PinConsole& console, si
     CheckWrite(write, *ucs2);
     reading.Check(write);
     if (addressed != nullptr) addressed->Check(port, write);
+    calls.Write(port, write, now);
     if (!PinWrite(write)) continue;
     FUZZ_CHECK(!*pinRefused && !console.pin.empty());
     FUZZ_CHECK(write == "AT+CPIN=\"" + console.pin + "\"\r");
@@ -220,18 +354,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool standbyUcs2 = false;
   PinConsole noPin;
   ReadingCommands standbyReading;
+  CallWatch calls;
+  uint64_t sinceLastStep = 0;  // ms the clock moved since the last step
   auto check = [&] {
     CheckModem(modem);
     Addressed* texts = coded ? nullptr : &addressed;
-    CheckWrites(*port, console, &checked, &pinRefused, reading, &ucs2, texts);
+    uint32_t now = clock.TickCount();
+    CheckWrites(*port, console, &checked, &pinRefused, reading, &ucs2, texts, calls, now);
+    calls.Ended(modem);
     if (standby == nullptr) return;
     bool refused = false;
-    CheckWrites(*standby, noPin, &standbyChecked, &refused, standbyReading, &standbyUcs2, texts);
+    CheckWrites(*standby, noPin, &standbyChecked, &refused, standbyReading, &standbyUcs2, texts,
+                calls, now);
   };
+
+  auto step = [&] {
+    calls.BeforeStep(clock.TickCount(), sinceLastStep);
+    sinceLastStep = 0;
+    modem.PollModem();
+    check();
+    calls.AfterStep(modem, clock.TickCount());
+  };
+  size_t answered = 0;  // the main port's writes the compliant phone has seen
 
   int steps = 0;
   while (!input.Empty() && steps < 2000) {
-    switch (input.Byte() % 14) {
+    switch (input.Byte() % 16) {
       case 0:  // raw bytes, up to a whole read and beyond
         port->Arrive(input.Bytes(input.Byte() * 3u));
         break;
@@ -241,12 +389,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 2:
         port->Answer(kAnswers[input.Byte() % kAnswerCount]);
         break;
-      case 3:
-        clock.Advance(input.Byte() * 250u);
+      case 3: {
+        uint32_t step = input.Byte() * 250u;
+        clock.Advance(step);
+        sinceLastStep += step;
         break;
-      case 4:
-        clock.Advance(input.U32());
+      }
+      case 4: {
+        uint32_t step = input.U32();
+        clock.Advance(step);
+        sinceLastStep += step;
         break;
+      }
       case 5: {
         std::string text = input.Text(255);
         std::string number = input.Text(40);
@@ -292,11 +446,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           standby->Answer(kAnswers[input.Byte() % kAnswerCount]);
         }
         break;
+      case 12: {  // a wake-up call, when the program would ask for one or at any time
+        std::string number = input.Byte() % 4 == 0 ? input.Text(40) : "+4917100001";
+        bool calling = modem.Calling();
+        int queued = modem.QueuedCount();
+        if (modem.StartCall(number.c_str())) {
+          FUZZ_CHECK(!calling && queued == 0);
+          calls.Started(number.c_str());  // to a NUL
+        }
+        check();
+        calls.Settled();
+        break;
+      }
+      case 13:
+        if (input.Byte() % 2 == 0) {  // a call's lines of any fields, on either port
+          test::FakeSerialPort* to = standby != nullptr && input.Byte() % 2 ? standby : port;
+          std::string line = CallLine(input);
+          if (input.Byte() % 2 == 0) {
+            to->Arrive(line);
+          } else {
+            to->Answer(line);
+          }
+          break;
+        }
+        // A main phone that answers each command as asked, for a few steps at a pace of up
+        // to 5 s: the dialogue reaches Ready, SMS go and calls ring their time without the
+        // input spelling every answer out.
+        for (int i = input.Byte() % 32 + 1, pace = input.Byte() * 20; i > 0; --i, ++steps) {
+          if (answered < port->writes.size()) port->Answer(Compliant(port->writes.back()));
+          answered = port->writes.size();
+          clock.Advance(pace);
+          sinceLastStep += pace;
+          step();
+        }
+        break;
       default:
         for (int i = input.Byte() % 4 + 1; i > 0; --i, ++steps) {
-          modem.PollModem();
-          check();
-          if (input.Byte() % 2 == 0) CheckIncoming(modem);  // the program takes it, or not yet
+          step();
+          uint8_t take = input.Byte();
+          if (take % 2 == 0) CheckIncoming(modem);  // the program takes it, or not yet
+          if (take % 4 < 2) calls.Take(modem);
         }
         break;
     }

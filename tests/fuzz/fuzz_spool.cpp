@@ -73,7 +73,9 @@ std::string ModelBatchAlarms(const BatchAlarms& alarms) {
 std::string ModelRecord(const SpoolRecord& record) {
   if (record.kind == SpoolRecord::kEscalation) return ModelEscalation(record.escalation);
   std::string bytes{static_cast<char>(record.kind), static_cast<char>(record.attempts)};
-  bytes += Le32(record.kind == SpoolRecord::kSms ? (record.smsKind == SmsKind::kEscalated ? 1u : 0u)
+  uint32_t urgency = static_cast<uint32_t>(record.urgency + 1) << 8;
+  bool escalated = record.smsKind == SmsKind::kEscalated;
+  bytes += Le32(record.kind == SpoolRecord::kSms ? (escalated ? 1u : 0u) | urgency
                                                  : record.pendingSince);
   bytes += static_cast<char>(strlen(record.number));
   bytes += static_cast<char>(strlen(record.text));
@@ -121,6 +123,14 @@ class Recorder : public SpoolRecordSink {
       FUZZ_CHECK(++escalations <= kEscalationCapacity);
       return;
     }
+    if (record.kind == SpoolRecord::kRing) {
+      FUZZ_CHECK(fuzz::Terminated(record.ring.number, kNumberSize) && record.text[0] == '\0');
+      FUZZ_CHECK(record.ring.unanswered <= 255 && record.ring.wait == record.pendingSince);
+      records.push_back(ModelRecord(record));
+      FUZZ_CHECK(++rings <= kRingRuleCapacity);
+      return;
+    }
+    FUZZ_CHECK(record.kind != SpoolRecord::kSms || (record.urgency >= -1 && record.urgency <= 2));
     size_t limit = record.kind == SpoolRecord::kSms ? kSmsTextLimit : kBatchCapacity - 1;
     FUZZ_CHECK(fuzz::Terminated(record.number, kNumberSize) && record.number[0] != '\0');
     FUZZ_CHECK(strnlen(record.text, kBatchCapacity) <= limit);
@@ -144,6 +154,7 @@ class Recorder : public SpoolRecordSink {
   int sms = 0;
   int batches = 0;
   int escalations = 0;
+  int rings = 0;
 };
 
 SpoolReading Decode(const std::string& file, Recorder& recorder) {
@@ -207,15 +218,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Rules for the numbers a file may well name, so that records come back and are written
   // again.
   Escalation escalation;
+  WakeUpCalls calls;
   escalation.AddRule("+1", 5, "+2");
   escalation.AddRule("+2", 1440, "+3");
   escalation.AddRule("+3", 1, "+1");
-  RestoreSpool(input.data(), input.size(), modem, destinations, escalation, 1000);
+  calls.AddRule("+1", 5, 2);
+  calls.AddRule("+2", 1, 0);
+  RestoreSpool(input.data(), input.size(), modem, destinations, escalation, calls, 1000);
   CheckRestored(modem, destinations);
   FUZZ_CHECK(escalation.Count() >= 0 && escalation.Count() <= kEscalationCapacity);
 
   std::vector<char> buffer(kSpoolCapacity);
-  size_t length = EncodeSpool(modem, destinations, escalation, 1000, buffer.data(), buffer.size());
+  size_t length =
+      EncodeSpool(modem, destinations, escalation, calls, 1000, buffer.data(), buffer.size());
   FUZZ_CHECK(length > 0);
   const std::string file(buffer.data(), length);
   Recorder again;

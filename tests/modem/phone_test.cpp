@@ -1099,6 +1099,27 @@ TEST_F(ListeningModemTest, SmsAreReadHandedOverOnceAndDeletedSendingFirst) {
 
 // An SMS stored to be sent, which a forged listing line could point at, is not taken and
 // not deleted; a place with no SMS is not deleted either.
+// A caller's RING and +CLIP just after the answer to a reading command, as a ringing call
+// sends them, leave the answer ended: the SMS is read, handed over and deleted, nothing is
+// reset. A text's own line "RING" stays text.
+TEST_F(ListeningModemTest, AnIncomingCallAfterAReadingAnswerLeavesItEnded) {
+  MakeListening();
+  console_.Clear();
+  const std::string ring = "\r\nRING\r\n\r\n+CLIP: \"+4479777\",145,,,\"OK\",0\r\n";
+  auto answer = port_->onWrite;
+  port_->onWrite = [&](const std::string& write) {
+    answer(write);
+    if (write.rfind("AT+CMG", 0) == 0 && write.rfind("AT+CMGS", 0) != 0) port_->Answer(ring);
+  };
+  phone_.Receive(*port_, "+4917100001", "RING\r\nme");
+  EXPECT_EQ(StepAndTake(40), std::vector<std::string>{"+4917100001: RING me"});
+  EXPECT_EQ(phone_.deleted, 1);
+  EXPECT_EQ(StepAndTake(400), std::vector<std::string>{});  // the next listing too
+  EXPECT_EQ(CountWrites(kListUnreadCommand), 1);
+  EXPECT_EQ(CountWrites("ATZ\r"), 0);
+  EXPECT_EQ(CountLogged("Timeout"), 0);
+}
+
 TEST_F(ListeningModemTest, OnlyAnSmsReceivedIsHandedOverAndDeleted) {
   MakeListening();
   port_->onWrite = [&](const std::string& command) {
@@ -1254,6 +1275,162 @@ TEST_F(ModemTest, APortThatDoesNotOpenLeavesTheDialogueResettingAndQueueing) {
   modem_ = std::make_unique<SmsModem>("COM1", nullptr, nullptr, log_, clock_);  // no port
   Step();
   EXPECT_EQ(CountLogged("Timeout"), 2);
+}
+
+// A wake-up call rings at most 30 s, polled every 3 s, and ends as soon as the phone says
+// how it went; an answered call is hung up at once and said. A phone that refuses ATH is
+// hung up with AT+CHUP from then on.
+TEST_F(ModemTest, AWakeUpCallRingsItsTimeOrEndsAsThePhoneSays) {
+  const std::string alerting = "\r\n+CLCC: 1,0,3,0,0,\"+4479001\",145\r\n\r\nOK\r\n";
+  const struct {
+    const char* what;
+    std::string calls;              // the answer to AT+CLCC
+    std::string unasked;            // arrives 4 s into the call
+    std::string hangUp;             // the answer to ATH
+    std::vector<std::string> last;  // the commands that end the call
+    std::string said;
+    uint32_t longest;  // ms from ATD to the end
+    const char* words;
+  } cases[] = {
+      {"rings out",
+       alerting,
+       "",
+       "\r\nOK\r\n",
+       {"AT+CLCC\r", "ATH\r"},
+       "Call to +4479001 not answered in 30 s - hung up",
+       31000,
+       "not answered"},
+      {"busy",
+       alerting,
+       "\r\nBUSY\r\n",
+       "\r\nOK\r\n",
+       {"ATD+4479001;\r", "AT+CLCC\r"},
+       "Call to +4479001 - busy",
+       5000,
+       "busy"},
+      {"no answer",
+       alerting,
+       "\r\nNO ANSWER\r\n",
+       "",
+       {"ATD+4479001;\r", "AT+CLCC\r"},
+       "Call to +4479001 - no answer",
+       5000,
+       "no answer"},
+      {"answered",
+       "\r\n+CLCC: 1,0,0,0,0,\"+4479001\",145\r\n\r\nOK\r\n",
+       "",
+       "\r\nOK\r\n",
+       {"AT+CLCC\r", "ATH\r"},
+       "Call to +4479001 answered - hung up, it acknowledges nothing",
+       4000,
+       "answered"},
+      {"gone from the list",
+       "\r\nOK\r\n",
+       "",
+       "",
+       {"ATD+4479001;\r", "AT+CLCC\r"},
+       "Call to +4479001 ended before it was answered",
+       4000,
+       "ended unanswered"},
+      {"ATH refused",
+       alerting,
+       "",
+       "\r\nERROR\r\n",
+       {"ATH\r", "AT+CHUP\r"},
+       "Call to +4479001 not answered in 30 s - hung up",
+       32000,
+       "not answered"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    phone_.calls = c.calls;
+    phone_.hangUp = c.hangUp;
+    console_.Clear();
+    MakeReady();
+    for (const char* forged : {"", "+4479001;ATA", "*99#", "+44A"}) {
+      EXPECT_FALSE(modem_->StartCall(forged)) << forged;  // no phone number: nothing dialled
+    }
+    ASSERT_TRUE(modem_->StartCall("+4479001"));
+    EXPECT_FALSE(modem_->StartCall("+4479001"));  // one call at a time
+    uint32_t start = clock_.TickCount();
+    for (int i = 0; i < 400 && modem_->Calling(); ++i) {
+      if (clock_.TickCount() - start == 4000 && !c.unasked.empty()) port_->Arrive(c.unasked);
+      Step();
+    }
+    EXPECT_FALSE(modem_->Calling());
+    EXPECT_LE(clock_.TickCount() - start, c.longest);
+    EXPECT_EQ(port_->writes.front(), "ATD+4479001;\r");
+    ASSERT_GE(port_->writes.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(port_->writes.end() - 2, port_->writes.end()), c.last);
+    EXPECT_LE(CountWrites("AT+CLCC\r"), 10);
+    EXPECT_EQ(CountLogged(c.said), 1) << console_.text();
+    EXPECT_STREQ(CallEndWords(modem_->LastCallMade().end), c.words);
+  }
+  phone_.hangUp = "\r\nERROR\r\n";
+  port_->writes.clear();
+  ASSERT_TRUE(modem_->StartCall("+4479001"));
+  for (int i = 0; i < 400 && modem_->Calling(); ++i) Step();
+  EXPECT_EQ(CountWrites("ATH\r"), 0) << "ATH is refused: AT+CHUP at once";
+}
+
+// A phone without voice service refuses ATD: said once, and no call for an hour. SMS come
+// first: no call starts while one waits, and one queued during a call goes once it ends.
+TEST_F(ModemTest, ARefusedCallHoldsCallsAnHourAndSmsNeverWaitLongerThanACall) {
+  phone_.dial = "\r\n+CME ERROR: 4\r\n";
+  MakeReady();
+  ASSERT_TRUE(modem_->StartCall("+4479001"));
+  for (int i = 0; i < 5; ++i) Step();
+  EXPECT_FALSE(modem_->Calling());
+  EXPECT_EQ(CountLogged("Call to +4479001 refused by the phone - has it voice service? No call "
+                        "for an hour"),
+            1);
+  Step(3599000);
+  EXPECT_FALSE(modem_->StartCall("+4479001"));
+  Step(1001);
+  ASSERT_TRUE(modem_->StartCall("+4479001"));
+  for (int i = 0; i < 5; ++i) Step();
+  EXPECT_EQ(CountWrites("ATD+4479001;\r"), 2);
+  EXPECT_EQ(console_.text().find("refused by the phone", console_.text().find("refused by") + 1),
+            std::string::npos)
+      << "said once";
+
+  phone_.dial = "\r\nOK\r\n";
+  Step(3600001);  // refused again: another hour
+  modem_->QueueMessage("Pump 3 failed", "+4479002");
+  EXPECT_FALSE(modem_->StartCall("+4479001"));
+  for (int i = 0; i < 60 && !modem_->StartCall("+4479001"); ++i) Step();
+  EXPECT_EQ(phone_.To("+4479002").size(), 1u);
+  ASSERT_TRUE(modem_->Calling());
+  Step();
+  modem_->QueueMessage("Pump 4 failed", "+4479002");
+  uint32_t queued = clock_.TickCount();
+  for (int i = 0; i < 400 && phone_.To("+4479002").size() < 2; ++i) Step();
+  ASSERT_EQ(phone_.To("+4479002").size(), 2u);
+  EXPECT_LE(clock_.TickCount() - queued, 32000u);
+}
+
+// An incoming call rings (RING, +CLIP with a name from the phone book) for minutes at an idle
+// phone and while an SMS awaits its prompt: its lines are no answer, so the SMS goes once,
+// no error is taken from the name, nothing is reset, and the call is never taken.
+TEST_F(ModemTest, AnIncomingCallChangesNothing) {
+  MakeReady();
+  const std::string ring = "\r\nRING\r\n\r\n+CLIP: \"+4479777\",145,,,\"+CMS ERROR: 500 >\",0\r\n";
+  auto answer = port_->onWrite;
+  port_->onWrite = [&](const std::string& write) {
+    if (write.rfind("AT+CMGS", 0) == 0) port_->Arrive(ring);  // before the prompt
+    answer(write);
+  };
+  for (int i = 0; i < 120; ++i) {
+    if (i == 60) modem_->QueueMessage("Pump 3 failed", "+4479002");
+    port_->Arrive(ring);
+    Step(1000);
+  }
+  EXPECT_EQ(phone_.To("+4479002").size(), 1u);
+  EXPECT_EQ(port_->writes.size(), CountWrites("AT+CSQ\r") + 2u);
+  EXPECT_EQ(CountWrites("ATZ\r"), 0);
+  EXPECT_EQ(CountWrites("ATA\r"), 0);
+  EXPECT_EQ(modem_->LastError(), 0);
+  EXPECT_EQ(console_.text().find("+CMS ERROR: 500 means"), std::string::npos);
 }
 
 }  // namespace

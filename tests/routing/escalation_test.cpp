@@ -1,11 +1,14 @@
-// Acknowledgement and escalation in virtual time: the escalation clock, the chain that never
-// loops, what an answer stops, and what a restart keeps.
+// Acknowledgement, escalation and wake-up calls in virtual time: their clocks across the
+// tick's wrap, the chain that never loops, what an answer stops, and what a restart keeps.
 #include "routing/escalation.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include "routing/wake_up_calls.h"
 
 namespace kelvor {
 namespace {
@@ -168,6 +171,73 @@ TEST_F(EscalationTest, ARestartKeepsEachTextWithTheTimeItHadLeftAndWhomItReached
   // B's next is A, whom the text reached before the restart: the chain ends there.
   EXPECT_FALSE(restarted.TakeDue(later + 6 * kMinute + 1, &sms));
   EXPECT_EQ(restarted.Count(), 0);
+}
+
+// The call's clock: minutes from the first SMS unanswered, across the tick's wrap; one call
+// for all the SMS before it, a new one only for an SMS after it; an SMS below the rule's
+// priority starts nothing; a call due waits for the phone for weeks without ageing out.
+TEST(WakeUpCallsTest, OneCallForTheUnansweredSmsOfANumberOnItsMinuteAcrossTheWrap) {
+  WakeUpCalls calls;
+  ASSERT_EQ(calls.AddRule(kA, 5, 1), WakeUpCalls::kAdded);
+  ASSERT_EQ(calls.AddRule("+49 171 00001", 6, 2), WakeUpCalls::kDuplicate);
+  ASSERT_EQ(calls.AddRule(kB, 0, 2), WakeUpCalls::kBadValues);
+  uint32_t now = 0xFFFFFFFFu - 2 * kMinute;  // the tick wraps in two minutes
+  uint32_t unanswered = 0;
+  uint32_t minutes = 0;
+  calls.AlarmConfirmed(kA, 2, now);  // low: no call
+  calls.AlarmConfirmed(kB, 0, now);  // no rule
+  calls.Pass(now + 10 * kMinute);
+  EXPECT_EQ(calls.Due(&unanswered, &minutes), nullptr);
+  calls.AlarmConfirmed(kA, 1, now);
+  calls.AlarmConfirmed(kA, kUrgencyNotKnown, now + 3 * kMinute);
+  calls.Pass(now + 5 * kMinute);
+  EXPECT_EQ(calls.Due(&unanswered, &minutes), nullptr) << "due after, not at, its minutes";
+  calls.Pass(now + 5 * kMinute + 1);
+  ASSERT_STREQ(calls.Due(&unanswered, &minutes), kA);
+  EXPECT_EQ(unanswered, 2u);
+  EXPECT_EQ(minutes, 5u);
+  uint32_t later = now + 5 * kMinute + 1 + 30 * 24 * 60 * kMinute;  // past half the tick's circle
+  calls.Pass(later);
+  ASSERT_STREQ(calls.Due(&unanswered, &minutes), kA) << "a call due never ages out";
+  calls.Called(kA);
+  calls.Pass(later + 60 * kMinute);
+  EXPECT_EQ(calls.Due(&unanswered, &minutes), nullptr) << "never twice for the same SMS";
+  calls.AlarmConfirmed(kA, 0, later);
+  EXPECT_TRUE(calls.Answered("4917100001"));
+  calls.Pass(later + 60 * kMinute);
+  EXPECT_EQ(calls.Due(&unanswered, &minutes), nullptr) << "answered in time";
+  EXPECT_FALSE(calls.Answered(kA));
+}
+
+// A call waited for comes back after a restart with the time it had left, never more than
+// its rule's minutes; one no rule names any more is not.
+TEST(WakeUpCallsTest, ARestartKeepsACallWithTheTimeItHadLeft) {
+  WakeUpCalls calls;
+  ASSERT_EQ(calls.AddRule(kA, 5, 2), WakeUpCalls::kAdded);
+  calls.AlarmConfirmed(kA, 0, 1000);
+  calls.AlarmConfirmed(kA, 0, 2000);
+  struct Kept : RingRecordSink {
+    void Take(const RingRecord& record) override { records.push_back(record); }
+    std::vector<RingRecord> records;
+  } kept;
+  calls.Save(1000 + 2 * kMinute, kept);
+  ASSERT_EQ(kept.records.size(), 1u);
+  EXPECT_EQ(kept.records[0].wait, 3 * kMinute);
+  EXPECT_EQ(kept.records[0].unanswered, 2u);
+
+  WakeUpCalls next;
+  ASSERT_EQ(next.AddRule(kA, 5, 2), WakeUpCalls::kAdded);
+  RingRecord forged = kept.records[0];
+  forged.wait = 0xFFFFFFF0u;
+  EXPECT_TRUE(next.Restore(forged, 7));
+  uint32_t unanswered = 0;
+  uint32_t minutes = 0;
+  next.Pass(7 + 5 * kMinute);
+  EXPECT_EQ(next.Due(&unanswered, &minutes), nullptr);
+  next.Pass(7 + 5 * kMinute + 1);
+  EXPECT_STREQ(next.Due(&unanswered, &minutes), kA) << "held to its rule's minutes";
+  strcpy(forged.number, kC);
+  EXPECT_FALSE(next.Restore(forged, 7));
 }
 
 }  // namespace

@@ -148,6 +148,9 @@ const std::string& ScriptedPhone::AnswerTo(const std::string& write) const {
   if (write == "AT+CREG?\r") return offNetwork ? searching_ : registration;
   if (write.rfind("AT+CSCA=", 0) == 0) return serviceSet;
   if (write == "AT+CSCS=?\r") return charsets;
+  if (write.rfind("ATD", 0) == 0) return dial;
+  if (write == "AT+CLCC\r") return calls;
+  if (write == "ATH\r") return hangUp;
   return ok;
 }
 

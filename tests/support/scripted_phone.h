@@ -49,6 +49,11 @@ class ScriptedPhone {
   std::string refusal = "\r\n+CMS ERROR: 500\r\n";            // to a text for `refused`
   std::string registration = "\r\n+CREG: 0,1\r\n\r\nOK\r\n";  // to AT+CREG?: registered
   std::string charsets = "\r\n+CSCS: (\"GSM\",\"IRA\",\"8859-1\",\"UCS2\")\r\n\r\nOK\r\n";
+  std::string dial = "\r\nOK\r\n";  // to ATD...;
+  // To AT+CLCC: the call made rings (alerting), an incoming one waits.
+  std::string calls =
+      "\r\n+CLCC: 1,0,3,0,0,\"+4479001\",145\r\n+CLCC: 2,1,4,0,0,\"+4479777\",145\r\n\r\nOK\r\n";
+  std::string hangUp = "\r\nOK\r\n";  // to ATH
 
   uint32_t delay = 0;       // ms to answer a command
   uint32_t sendDelay = 0;   // ms from a text's Ctrl-Z to its answer
