@@ -135,7 +135,8 @@ void IncomingSmsReader::EndLine() {
 }
 
 // An incoming call's line after the final one leaves the answer ended; one within a text
-// stays text, as any line of it.
+// stays text, as any line of it, but right after a text line that looks final ("OK"), where
+// it cannot be told from a call ringing after the real one, and is left out.
 void IncomingSmsReader::Line() {
   if (StartsWith("+CMTI:")) {
     ReadAnnouncement();

@@ -139,7 +139,8 @@ void CheckCommandLine(const std::string& text) {
     }
     if (kind == "SER") FUZZ_CHECK(counts["COM"] > 0);
     // Kinds a run has several of index their values in turn; the others come once.
-    bool several = kind == "COM" || kind == "SER" || kind == "DEST=" || kind == "ESCALATE=";
+    bool several =
+        kind == "COM" || kind == "SER" || kind == "DEST=" || kind == "ESCALATE=" || kind == "RING=";
     FUZZ_CHECK(step.index == counts[kind] && (several || counts[kind] == 0));
     ++counts[kind];
   }
@@ -148,6 +149,14 @@ void CheckCommandLine(const std::string& text) {
   FUZZ_CHECK(counts["DEST="] == c.destinationCount);
   FUZZ_CHECK(counts["passed over"] == c.passedOver.Count());
   FUZZ_CHECK(counts["ESCALATE="] == c.escalations.Count());
+  FUZZ_CHECK(counts["RING="] == c.rings.Count());
+  for (size_t i = 0; i < c.rings.Count(); ++i) {
+    const RingArgument& ring = c.rings[i];
+    FUZZ_CHECK(fuzz::Terminated(ring.number, kNumberSize));
+    // A refused number is kept cut and printable for its line: only a rule taken is checked.
+    if (ring.outcome != RingArgument::kFine) continue;
+    FUZZ_CHECK(CheckRingValues(ring.number, ring.minutes, ring.priority) == RingValues::kFine);
+  }
   FUZZ_CHECK(counts["LOG="] == (c.log ? 1u : 0u));
   FUZZ_CHECK(counts["HEARTBEAT="] == (c.heartbeat ? 1u : 0u));
   FUZZ_CHECK(counts["SPOOL="] == (c.spool ? 1u : 0u));
