@@ -133,6 +133,15 @@ const char* AtChannel::Find(const char* text) const {
   return strstr(response_, text);
 }
 
+bool AtChannel::HasLine(const char* line) const {
+  size_t length = strlen(line);
+  for (const char* at = strstr(response_, line); at != nullptr; at = strstr(at + 1, line)) {
+    bool starts = at == response_ || at[-1] == '\n' || at[-1] == '\r';
+    if (starts && (at[length] == '\r' || at[length] == '\n')) return true;
+  }
+  return false;
+}
+
 bool AtChannel::LineEnded(const char* at) {
   return strpbrk(at, "\r\n") != nullptr;
 }

@@ -59,6 +59,8 @@ class AtChannel {
   void Discard();
 
   bool Contains(const char* text) const { return Find(text) != nullptr; }
+  // A line that reads `line` and nothing else, ended.
+  bool HasLine(const char* line) const;
   const char* Find(const char* text) const;
   // An answer split over several reads may stop inside its number: what stands on a line
   // is read only once the line has ended.

@@ -131,8 +131,7 @@ bool VoiceCall::StepRinging() {
 bool VoiceCall::StepList() {
   if (SaidEnd()) return Finish(call_.end);
   bool refused = channel_.EndedError();
-  const char* ok = channel_.Find("\nOK");
-  if (!refused && (ok == nullptr || !AtChannel::LineEnded(ok + 1))) return true;
+  if (!refused && !channel_.HasLine("OK")) return true;
   int state = -1;
   for (const char* line = channel_.Find("+CLCC:"); line != nullptr && state < 0;
        line = strstr(line + 1, "+CLCC:")) {
@@ -160,10 +159,7 @@ bool VoiceCall::StepHangUp() {
 // BUSY, NO ANSWER or NO CARRIER on a line of its own, once the line has ended.
 bool VoiceCall::SaidEnd() {
   for (const EndCode& code : kEndCodes) {
-    const char* found = channel_.Find(code.code);
-    if (found == nullptr || !AtChannel::LineEnded(found)) continue;
-    bool own = found == channel_.Find("") || found[-1] == '\n' || found[-1] == '\r';
-    if (!own) continue;
+    if (!channel_.HasLine(code.code)) continue;
     call_.end = code.end;
     return true;
   }
