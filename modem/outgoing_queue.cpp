@@ -65,23 +65,41 @@ void OutgoingQueue::Add(const char* text, size_t length, const char* number, Sms
   record.kind = kind;
   record.urgency = urgency;
   record.attempts = 0;
+  if (++lastId_ == 0) ++lastId_;  // 0 names no SMS, even after the count wraps
+  record.id = lastId_;
   ++count_;
   ++changes_;
 }
 
-void OutgoingQueue::RemoveHead() {
-  if (count_ == 0) return;
-  head_ = (head_ + 1) % kQueueCapacity;
+int OutgoingQueue::IndexOf(uint32_t id) const {
+  for (int index = 0; index < count_; ++index) {
+    if (At(index).id == id) return index;
+  }
+  return -1;
+}
+
+const OutgoingSms* OutgoingQueue::Find(uint32_t id) const {
+  int index = IndexOf(id);
+  return index < 0 ? nullptr : &At(index);
+}
+
+// The records after it move up one place, so that the rest keep their order.
+void OutgoingQueue::RemoveAt(int index) {
+  for (int i = index; i + 1 < count_; ++i) {
+    records_[(head_ + i) % kQueueCapacity] = At(i + 1);
+  }
   --count_;
   ++changes_;
 }
 
-void OutgoingQueue::RemoveSent() {
-  if (count_ == 0) return;
+bool OutgoingQueue::RemoveSent(uint32_t id) {
+  int index = IndexOf(id);
+  if (index < 0) return false;
   ++tally_.sent;
-  confirmed_ = Head();
+  confirmed_ = At(index);
   hasConfirmed_ = true;
-  RemoveHead();
+  RemoveAt(index);
+  return true;
 }
 
 bool OutgoingQueue::TakeConfirmed(OutgoingSms* sms) {
@@ -92,8 +110,11 @@ bool OutgoingQueue::TakeConfirmed(OutgoingSms* sms) {
 }
 
 void OutgoingQueue::RemoveGivenUp() {
-  if (count_ > 0) ++tally_.givenUp;
-  RemoveHead();
+  if (count_ == 0) return;
+  ++tally_.givenUp;
+  head_ = (head_ + 1) % kQueueCapacity;
+  --count_;
+  ++changes_;
 }
 
 void OutgoingQueue::Clear() {
@@ -110,14 +131,17 @@ bool OutgoingQueue::Requeue(const char* text, const char* number, int32_t attemp
   return true;
 }
 
-void OutgoingQueue::CountAttempt() {
-  ++records_[head_].attempts;
+void OutgoingQueue::CountAttempt(uint32_t id) {
+  int index = IndexOf(id);
+  if (index < 0) return;
+  ++records_[(head_ + index) % kQueueCapacity].attempts;
   ++changes_;
 }
 
-void OutgoingQueue::TakeBackAttempt() {
-  if (count_ == 0 || records_[head_].attempts == 0) return;
-  --records_[head_].attempts;
+void OutgoingQueue::TakeBackAttempt(uint32_t id) {
+  int index = IndexOf(id);
+  if (index < 0 || At(index).attempts == 0) return;
+  --records_[(head_ + index) % kQueueCapacity].attempts;
   ++changes_;
 }
 

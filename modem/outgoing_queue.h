@@ -32,11 +32,15 @@ class OutgoingQueue {
   // The oldest record; only while the queue is not empty. Its sendings change through
   // CountAttempt alone.
   const OutgoingSms& Head() const { return records_[head_]; }
+  // The record queued with `id`, or null once it has left the queue.
+  const OutgoingSms* Find(uint32_t id) const;
   void Clear();
 
-  // Removes the oldest SMS, counting it as confirmed by the phone, or as given up; nothing
-  // on an empty queue. The SMS confirmed last is kept until TakeConfirmed takes it.
-  void RemoveSent();
+  // Removes the SMS `id`, wherever it stands, counting it as confirmed by the phone: false,
+  // removing nothing, when it is no longer queued. The SMS confirmed last is kept until
+  // TakeConfirmed takes it.
+  bool RemoveSent(uint32_t id);
+  // Removes the oldest SMS, counting it as given up; nothing on an empty queue.
   void RemoveGivenUp();
   // The SMS the phone confirmed last, once: false when none was confirmed since the last
   // call.
@@ -46,11 +50,11 @@ class OutgoingQueue {
   // sendings it already had.
   bool Requeue(const char* text, const char* number, int32_t attempts,
                SmsKind kind = SmsKind::kAlarm, int8_t urgency = kMostUrgent);
-  // Counts one more sending of the head record; only while the queue is not empty.
-  void CountAttempt();
-  // Takes back the head record's last sending, one the phone refused for a reason that is
+  // Counts one more sending of the SMS `id`, if it is still queued.
+  void CountAttempt(uint32_t id);
+  // Takes back the last sending of the SMS `id`, one the phone refused for a reason that is
   // not the SMS's (no network): it does not bring the SMS nearer to being given up.
-  void TakeBackAttempt();
+  void TakeBackAttempt(uint32_t id);
   // The record `index` places after the head (0 is the head); index below Count().
   const OutgoingSms& At(int index) const { return records_[(head_ + index) % kQueueCapacity]; }
   // Grows by one at every change of the records: one queued, removed or sent again. A
@@ -61,12 +65,14 @@ class OutgoingQueue {
   bool Take(const char* text, const char* number, SmsKind kind, int8_t urgency);
   void Add(const char* text, size_t length, const char* number, SmsKind kind, int8_t urgency);
   int PartsOf(const char* text, size_t length) const;
-  void RemoveHead();
+  int IndexOf(uint32_t id) const;
+  void RemoveAt(int index);
 
   OutgoingSms records_[kQueueCapacity];
   int head_ = 0;
   int count_ = 0;
   uint32_t changes_ = 0;
+  uint32_t lastId_ = 0;
   OutgoingSms confirmed_{};
   bool hasConfirmed_ = false;
   Log& log_;

@@ -128,7 +128,7 @@ void Phone::Step() {
       StepReady();
       return;
     case Turn::kSending:
-      if (!sending_.Step()) turn_ = Turn::kReady;
+      if (!sending_.Step(Sends())) turn_ = Turn::kReady;
       return;
     case Turn::kReading:
       if (!inbox_.Step()) turn_ = Turn::kReady;

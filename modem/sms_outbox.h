@@ -38,6 +38,7 @@ constexpr int8_t kMostUrgent = 0;
 constexpr int8_t kUrgencyNotKnown = -1;
 
 struct OutgoingSms {
+  uint32_t id;  // given when queued, never 0, never the same twice in a run
   SmsKind kind;
   int8_t urgency;    // of an alarm SMS: its most urgent alarm's priority; -1 not known
   int32_t attempts;  // times the text went out at the modem's prompt

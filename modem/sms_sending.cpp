@@ -31,16 +31,16 @@ SmsSending::SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& he
 bool SmsSending::Start() {
   DropExhausted();
   if (!HasWork()) return false;
+  held_ = queue_.Head();
+  form_ = queue_.Coding().SetFor(held_.text, strlen(held_.text), charsets_.offered, charsets_.rest);
   return Address();
 }
 
-// The set and the data coding the head SMS needs go first, one command a step, each only
-// when it is not in force; without a charset chosen neither ever goes. Under UCS2 the phone
-// takes the number in hex too.
+// The set and the data coding the SMS needs go first, one command a step, each only when it
+// is not in force; without a charset chosen neither ever goes. Under UCS2 the phone takes the
+// number in hex too.
 bool SmsSending::Address() {
-  const OutgoingSms& head = queue_.Head();
   const SmsCoding& coding = queue_.Coding();
-  form_ = coding.SetFor(head.text, strlen(head.text), charsets_.offered, charsets_.rest);
   bool ucs2 = form_ == TextSet::kUcs2;
   restoring_ = false;
   if (form_ != TextSet::kNone && form_ != charsets_.inForce) {
@@ -53,8 +53,8 @@ bool SmsSending::Address() {
     stage_ = Stage::kCoding;
   } else {
     char number[kNumberSize * 4 + 1];
-    if (ucs2) coding.Encode(head.number, strlen(head.number), TextSet::kUcs2, number);
-    channel_.SendFormatted("AT+CMGS=\"%s\"\r", ucs2 ? number : head.number);
+    if (ucs2) coding.Encode(held_.number, strlen(held_.number), TextSet::kUcs2, number);
+    channel_.SendFormatted("AT+CMGS=\"%s\"\r", ucs2 ? number : held_.number);
     stage_ = Stage::kPrompt;
   }
   return true;
@@ -76,20 +76,22 @@ bool SmsSending::AskSignal() {
   return true;
 }
 
-bool SmsSending::Step() {
+bool SmsSending::Step(bool sends) {
   switch (stage_) {
     case Stage::kPrompt:
-      return StepPrompt();
+      return StepPrompt(sends);
     case Stage::kResult:
       return StepResult();
+    case Stage::kEscape:
+      return StepEscape();
     case Stage::kSignal:
       return StepSignal();
     case Stage::kRegistration:
       return StepRegistration();
     case Stage::kSelect:
-      return StepSelect();
+      return StepSelect(sends);
     case Stage::kCoding:
-      return StepCoding();
+      return StepCoding(sends);
     case Stage::kPause:
     case Stage::kNone:
       break;
@@ -112,26 +114,37 @@ void SmsSending::DropExhausted() {
   }
 }
 
-bool SmsSending::StepPrompt() {
+bool SmsSending::StepPrompt(bool sends) {
   if (!channel_.Contains(">")) {
     bool held = PromptRefused("+CME", ErrorKind::kPhone) || PromptRefused("+CMS", ErrorKind::kSms);
     return held ? Done() : true;
   }
-  if (queue_.Empty()) {  // nothing to send after all: start over from Ready
-    channel_.Discard();
-    return Done();
+  channel_.Discard();
+  if (!sends || !Holds()) {  // the SMS went another way meanwhile: the text is abandoned
+    channel_.SendFormatted("%c", kEscape);
+    stage_ = Stage::kEscape;
+    return true;
   }
   SendText();
   stage_ = Stage::kResult;
   refused_ = false;
-  queue_.CountAttempt();
+  queue_.CountAttempt(held_.id);
   channel_.Discard();
   return true;
 }
 
+// The phone's answer to ESC ends the SMS it abandoned; an answer that never comes is left to
+// the time-out.
+bool SmsSending::StepEscape() {
+  if (!channel_.HasLine("OK") && !channel_.EndedError()) return true;
+  channel_.Discard();
+  channel_.Renew();
+  return Done();
+}
+
 // The text as the phone takes it in the set chosen for it; the console shows it as written.
 void SmsSending::SendText() {
-  const char* text = queue_.Head().text;
+  const char* text = held_.text;
   if (form_ == TextSet::kNone) {
     channel_.SendFormatted("%s%c", text, kCtrlZ);
     return;
@@ -140,28 +153,28 @@ void SmsSending::SendText() {
   size_t length = queue_.Coding().Encode(text, strlen(text), form_, wire);
   wire[length] = kCtrlZ;
   wire[length + 1] = '\0';
-  char shown[sizeof queue_.Head().text + 1];
+  char shown[sizeof held_.text + 1];
   snprintf(shown, sizeof shown, "%s%c", text, kCtrlZ);
   channel_.SendMasked(wire, shown);
 }
 
-bool SmsSending::StepSelect() {
+bool SmsSending::StepSelect(bool sends) {
   if (channel_.Contains("OK")) {
     charsets_.inForce = wanted_;
     channel_.Discard();
     channel_.Renew();
-    if (restoring_ || queue_.Empty()) return Done();
+    if (restoring_ || !sends || !Holds()) return Done();
     return Address();
   }
   return CodingRefused("AT+CSCS");
 }
 
-bool SmsSending::StepCoding() {
+bool SmsSending::StepCoding(bool sends) {
   if (channel_.Contains("OK")) {
     charsets_.ucs2Coding = wanted_ == TextSet::kUcs2;
     channel_.Discard();
     channel_.Renew();
-    if (queue_.Empty()) return Done();
+    if (!sends || !Holds()) return Done();
     return Address();
   }
   return CodingRefused("AT+CSMP");
@@ -186,7 +199,7 @@ bool SmsSending::CodingRefused(const char* command) {
 
 bool SmsSending::StepResult() {
   if (channel_.Contains("+CMGS")) {
-    queue_.RemoveSent();
+    queue_.RemoveSent(held_.id);
     radio_.Confirmed();
     log_.LogMessage(Colour::kModem, "Successfull send\r\n");  // spelt as operators know it
     channel_.ForgetErrorSaid();
@@ -213,7 +226,7 @@ bool SmsSending::Refused(const char* marker, ErrorKind kind) {
     if (IsRadioError(kind, code)) RadioRefused();
     return radio_.Stops();  // a hung radio is restarted, or held, from Ready at once
   }
-  queue_.TakeBackAttempt();
+  queue_.TakeBackAttempt(held_.id);
   return Hold(refusal);
 }
 
@@ -231,7 +244,7 @@ void SmsSending::RadioRefused() {
                     "restart - its sendings count\r\n");
     return;
   }
-  for (int i = 0; i < kRefusalsThatHang; ++i) queue_.TakeBackAttempt();
+  for (int i = 0; i < kRefusalsThatHang; ++i) queue_.TakeBackAttempt(held_.id);
   log_.LogMessage(
       Colour::kError, "Radio hung: %d sendings in a row refused, not counted - %s\r\n",
       kRefusalsThatHang,
@@ -257,8 +270,7 @@ bool SmsSending::PromptRefused(const char* marker, ErrorKind kind) {
 bool SmsSending::Hold(Refusal refusal) {
   bool network = refusal == Refusal::kWaitsNetwork;
   log_.LogMessage(Colour::kModem, "SMS to %s waits for %s - not counted as a sending\r\n",
-                  queue_.Empty() ? "" : queue_.Head().number,
-                  network ? "the network" : "the SIM's PIN");
+                  held_.number, network ? "the network" : "the SIM's PIN");
   if (network) network_ = Network::kAway;
   return network;
 }

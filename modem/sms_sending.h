@@ -32,8 +32,8 @@ class SmsSending {
   bool NetworkAway() const { return network_ == Network::kAway; }
   // From now on the registration is asked after every signal query, not only during a hold.
   void Watch() { watching_ = true; }
-  // Gives up the SMS sent too often, then addresses the oldest, if any waits: true when
-  // its command went.
+  // Gives up the SMS sent too often, then takes the oldest, if any waits, and addresses it:
+  // true when its command went. Its number, text and coding are fixed as it is taken.
   bool Start();
   // Selects the phone's 7-bit set again while UCS-2 is in force, in which the phone would
   // give the SMS it received as hex: true when the command went.
@@ -41,8 +41,9 @@ class SmsSending {
   // Asks for the signal once the phone has been idle as long as an answer may take: true
   // when the query went.
   bool AskSignal();
-  // One step on the response; false once the phone is back in Ready.
-  bool Step();
+  // One step on the response; false once the phone is back in Ready. A phone that no
+  // longer `sends` (the other phone took over) finishes nothing it began for its SMS.
+  bool Step(bool sends);
   // An SMS is on its way: its command or its text went, and its answer has not come.
   bool InFlight() const { return stage_ == Stage::kPrompt || stage_ == Stage::kResult; }
   // The phone is reset before its answer came: a text sent and never confirmed is a
@@ -64,6 +65,7 @@ class SmsSending {
     kCoding,        // AT+CSMP went: the data coding the SMS needs
     kPrompt,        // AT+CMGS went: waiting for the prompt
     kResult,        // the text went: waiting for its confirmation
+    kEscape,        // ESC went at the prompt, the SMS no longer this phone's: its answer
     kPause,         // confirmed: resting
     kSignal,        // AT+CSQ went
     kRegistration,  // AT+CREG? went after the signal, during a hold
@@ -74,13 +76,15 @@ class SmsSending {
 
   bool Done();
   void DropExhausted();
+  bool Holds() const { return queue_.Find(held_.id) != nullptr; }
   bool Address();
-  bool StepSelect();
-  bool StepCoding();
+  bool StepSelect(bool sends);
+  bool StepCoding(bool sends);
   bool CodingRefused(const char* command);
   void SendText();
-  bool StepPrompt();
+  bool StepPrompt(bool sends);
   bool StepResult();
+  bool StepEscape();
   bool StepSignal();
   bool StepRegistration();
   bool PromptRefused(const char* marker, ErrorKind kind);
@@ -105,6 +109,7 @@ class SmsSending {
   TextSet wanted_ = TextSet::kNone;  // the set or coding asked for (kSelect, kCoding)
   bool restoring_ = false;           // kSelect for the 7-bit set, no SMS under way
   TextSet form_ = TextSet::kNone;    // the set the SMS under way goes in
+  OutgoingSms held_{};               // the SMS under way, as it was taken from the queue
 };
 
 }  // namespace kelvor

@@ -183,7 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default:
         for (int i = input.Byte() % 8; i > 0 && !queue.Empty(); --i) {
           outbox.CheckQueue();
-          queue.RemoveSent();
+          queue.RemoveSent(queue.Head().id);
         }
         break;
     }
@@ -191,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   while (!queue.Empty()) {
     outbox.CheckQueue();
-    queue.RemoveSent();
+    queue.RemoveSent(queue.Head().id);
   }
   return 0;
 }

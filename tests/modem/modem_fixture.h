@@ -53,9 +53,11 @@ class ModemTest : public ::testing::Test {
     console_.Clear();
   }
 
-  // The main phone on COM5 and a standby on COM6 with the PIN `standbyPin`, both ready.
-  void MakeWithStandby(const char* standbyPin = nullptr) {
+  // The main phone on COM5 and a standby on COM6 with the PIN `standbyPin`, both ready;
+  // with `table`, texts in its code page go as CHARSET=AUTO sends them.
+  void MakeWithStandby(const char* standbyPin = nullptr, const CodePageTable* table = nullptr) {
     Make();
+    if (table != nullptr) modem_->SetCoding(Charset::kAuto, *table);
     auto port = std::make_unique<FakeSerialPort>();
     standbyPort_ = port.get();
     standbyPhone_.Plug(*standbyPort_, &clock_);

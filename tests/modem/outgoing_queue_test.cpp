@@ -35,7 +35,7 @@ TEST_F(QueueTest, HoldsTwentyOneAndNamesTheNumberOfTheOneRefused) {
   EXPECT_EQ(console_.coloured(), "<71|Message queue full - SMS to +99955501234 lost|>\r\n");
   EXPECT_EQ(queue_.Count(), 21);
 
-  queue_.RemoveSent();
+  queue_.RemoveSent(queue_.Head().id);
   EXPECT_TRUE(queue_.QueueMessage("again", "+1"));
   EXPECT_EQ(queue_.Count(), 21);
 }
@@ -73,12 +73,12 @@ TEST_F(QueueTest, RefusesNumbersThatAreEmptyTooLongOrWouldBreakTheCommand) {
 TEST_F(QueueTest, TheTallyCountsWhatBecameOfEachSms) {
   Fill(21);
   EXPECT_FALSE(queue_.QueueMessage("text", "+1"));
-  queue_.RemoveSent();
+  queue_.RemoveSent(queue_.Head().id);
   EXPECT_FALSE(queue_.QueueMessage("text", ""));
-  queue_.RemoveSent();
+  queue_.RemoveSent(queue_.Head().id);
   queue_.RemoveGivenUp();
   queue_.Clear();
-  queue_.RemoveSent();  // nothing left: nothing counted
+  queue_.RemoveSent(queue_.Head().id);  // nothing left: nothing counted
   const SmsTally& tally = queue_.Tally();
   EXPECT_EQ(tally.queued, 21u);
   EXPECT_EQ(tally.refused, 2u);
@@ -101,7 +101,7 @@ TEST_F(QueueTest, TextsAreCutAt159Characters) {
     EXPECT_EQ(std::string(queue_.Head().text), text.substr(0, c.kept));
     EXPECT_EQ(queue_.Head().attempts, 0);
     EXPECT_EQ(console_.coloured() == "<23|truncating message|>\r\n", c.notice) << c.length;
-    queue_.RemoveSent();
+    queue_.RemoveSent(queue_.Head().id);
   }
 }
 
@@ -119,15 +119,15 @@ TEST_F(QueueTest, RecordsLeaveOldestFirstAroundTheRing) {
     Fill(21);
     for (int i = 0; i < 21; ++i) {
       EXPECT_EQ(std::string(queue_.Head().number), "+" + std::to_string(100 + i));
-      queue_.RemoveSent();
+      queue_.RemoveSent(queue_.Head().id);
     }
     EXPECT_TRUE(queue_.Empty());
     queue_.QueueMessage("shift", "+5");  // moves the head around the ring
-    queue_.RemoveSent();
+    queue_.RemoveSent(queue_.Head().id);
   }
   queue_.Clear();
   EXPECT_EQ(queue_.Count(), 0);
-  queue_.RemoveSent();  // harmless on an empty queue
+  queue_.RemoveSent(queue_.Head().id);  // harmless on an empty queue
   EXPECT_EQ(queue_.Count(), 0);
 }
 

@@ -1025,6 +1025,52 @@ TEST_F(ModemTest, TextsGoIn7BitOrUcs2AsTheirCharactersNeedAndShowAsWritten) {
   EXPECT_EQ(port_->writes, (Writes{"AT+CSMP=17,167,0,0\r", "AT+CMGS=\"+1\"\r", "ok\x1a"}));
 }
 
+// A standby slow to select UCS2 when the main phone takes back: the standby finishes nothing
+// for the SMS it had begun, each SMS goes once, by one phone, with its own number and text,
+// and the SMS queued after it are all sent.
+TEST_F(ModemTest, ASwitchWhileASetIsSelectedLeavesEachSmsToOnePhoneOnce) {
+  CodePageTable table = Windows1252();
+  MakeWithStandby(nullptr, &table);
+  modem_->SetPause(0);
+  port_->clock = standbyPort_->clock = &clock_;
+  standbyPort_->onWrite = [&](const std::string& command) {
+    if (command == "AT+CSCS=\"UCS2\"\r") return standbyPort_->AnswerAfter(9000, "\r\nOK\r\n");
+    standbyPhone_.Take(*standbyPort_, command, clock_.TickCount());
+  };
+  phone_.offNetwork = true;
+  modem_->QueueMessage("A ok", "+111");
+  for (int i = 0; i < 200 && standbyPhone_.received.empty(); ++i) Step();
+  ASSERT_EQ(modem_->SendingPhone(), std::string("standby"));
+  phone_.offNetwork = false;
+  phone_.sendDelay = 4000;
+  // The main phone takes back at its look, 30 s after the takeover, while the standby waits
+  // for the answer to its AT+CSCS.
+  for (int i = 0; i < 230; ++i) Step();
+  modem_->QueueMessage(
+      "B 80\xB0"
+      "C",
+      "+222");
+  modem_->QueueMessage("C ok", "+333");
+  modem_->QueueMessage(
+      "D 90\xB0"
+      "C",
+      "+444");
+  modem_->QueueMessage("E ok", "+555");
+  for (int i = 0; i < 600 && modem_->QueuedCount() > 0; ++i) Step();
+  for (int i = 0; i < 200; ++i) Step();
+  ASSERT_TRUE(Logged("Main phone COM5 takes back from the standby - it answers and is registered"));
+  std::vector<std::string> sent;
+  for (const auto* phone : {&phone_, &standbyPhone_}) {
+    for (const auto& sms : phone->received) sent.push_back(sms.number + " " + sms.text);
+  }
+  std::sort(sent.begin(), sent.end());
+  EXPECT_EQ(sent, (std::vector<std::string>{"+111 A ok", "+333 C ok", "+555 E ok",
+                                            "002B003200320032 004200200038003000B00043",
+                                            "002B003400340034 004400200039003000B00043"}));
+  EXPECT_EQ(modem_->Tally().sent, 5u);
+  EXPECT_EQ(modem_->QueuedCount(), 0);
+}
+
 // --- Replies: the SMS that reach the phone ------------------------------------------------
 
 class ListeningModemTest : public ModemTest {
