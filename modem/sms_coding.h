@@ -43,12 +43,16 @@ uint8_t OfferedSets(const char* answer);
 // cannot go.
 TextSet RestSet(uint8_t offered);
 
+enum class DataCoding : uint8_t { kNotKnown, kSevenBit, kUcs2 };
+
 // The character sets of one phone: found by the start-up script, kept by the sending.
 struct PhoneCharsets {
   uint8_t offered = 0;               // bits of TextSet, as the phone listed them
   TextSet rest = TextSet::kNone;     // the 7-bit set selected at start-up, and for reading
   TextSet inForce = TextSet::kNone;  // since the last reset; kNone: the phone's own
-  bool ucs2Coding = false;           // AT+CSMP set data coding 8 since the last reset
+  // The data coding AT+CSMP set since the last reset; none is known after a reset, since a
+  // phone's stored profile may bring back either.
+  DataCoding coding = DataCoding::kNotKnown;
   bool unusableSaid = false;         // a phone that offers nothing usable was said, once
 };
 

@@ -16,6 +16,10 @@ constexpr int32_t kRegisteredHome = 1;
 constexpr int32_t kRegisteredRoaming = 5;
 constexpr int32_t kRegistrationOther = 4;  // "unknown", for a state outside 0 to 5
 
+DataCoding CodingFor(TextSet set) {
+  return set == TextSet::kUcs2 ? DataCoding::kUcs2 : DataCoding::kSevenBit;
+}
+
 }  // namespace
 
 SmsSending::SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health,
@@ -47,7 +51,7 @@ bool SmsSending::Address() {
     wanted_ = form_;
     channel_.SendFormatted("AT+CSCS=\"%s\"\r", SetName(form_));
     stage_ = Stage::kSelect;
-  } else if (form_ != TextSet::kNone && ucs2 != charsets_.ucs2Coding) {
+  } else if (form_ != TextSet::kNone && CodingFor(form_) != charsets_.coding) {
     wanted_ = form_;
     channel_.SendFormatted("AT+CSMP=17,167,0,%d\r", ucs2 ? 8 : 0);
     stage_ = Stage::kCoding;
@@ -171,7 +175,7 @@ bool SmsSending::StepSelect(bool sends) {
 
 bool SmsSending::StepCoding(bool sends) {
   if (channel_.Contains("OK")) {
-    charsets_.ucs2Coding = wanted_ == TextSet::kUcs2;
+    charsets_.coding = CodingFor(wanted_);
     channel_.Discard();
     channel_.Renew();
     if (!sends || !Holds()) return Done();

@@ -115,8 +115,8 @@ void StartupScript::Restart(bool radio) {
   pinWanted_ = false;
   serviceUnknown_ = false;
   restartRefused_ = false;
-  charsets_.inForce = TextSet::kNone;  // ATZ brings back the phone's own set and coding
-  charsets_.ucs2Coding = false;
+  charsets_.inForce = TextSet::kNone;  // ATZ brings back the phone's own set
+  charsets_.coding = DataCoding::kNotKnown;
   sim_.Restart();
   SendCommand();
   channel_.Discard();
