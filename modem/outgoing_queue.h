@@ -25,6 +25,7 @@ class OutgoingQueue {
   // How texts go (CHARSET=); as given until set.
   void SetCoding(const SmsCoding& coding) { coding_ = coding; }
   const SmsCoding& Coding() const { return coding_; }
+  void SetSevenBitSets(uint8_t sets) { coding_.SetSevenBitSets(sets); }
 
   int Count() const { return count_; }
   bool Empty() const { return count_ == 0; }

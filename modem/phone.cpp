@@ -69,6 +69,12 @@ PhoneFault Phone::Fault() const {
   return PhoneFault::kNone;
 }
 
+uint8_t Phone::SevenBitSets() const {
+  if (!charsets_.listed) return SmsCoding::kAnySevenBitSet;
+  if (charsets_.rest != TextSet::kNone) return static_cast<uint8_t>(charsets_.rest);
+  return charsets_.offered & static_cast<uint8_t>(TextSet::kUcs2);
+}
+
 NextStep Phone::WhenToStep() const {
   if (turn_ == Turn::kSending && sending_.Pausing()) {
     uint32_t left = sending_.PauseLeft();

@@ -66,6 +66,9 @@ class Phone {
   WaitEnd WaitForAnswer(uint32_t milliseconds, Keyboard& keyboard);
 
   const PhoneHealth& Health() const { return health_; }
+  // The 7-bit set its texts go in (bits of TextSet): its own, kUcs2 when it has none but
+  // UCS-2, none when it takes texts as they are; any it may have until it has said.
+  uint8_t SevenBitSets() const;
   // What is known to keep it from sending; kNone when nothing is.
   PhoneFault Fault() const;
   // It answered its start-up since its last reset.

@@ -112,7 +112,7 @@ bool SmsCoding::Prefix(bool* gsm, size_t* septets, size_t count, char byte) cons
     case Charset::kUcs2:
       return count < kUcs2Limit;
     case Charset::kAuto:
-      *gsm = *gsm && needed > 0;
+      *gsm = *gsm && needed > 0 && CarriedBySevenBitSets(Character(byte));
       *septets += needed;
       return (*gsm && *septets <= kSeptetLimit && count < kSmsTextLimit) || count < kUcs2Limit;
   }
@@ -153,6 +153,17 @@ bool SmsCoding::Carries(TextSet set, uint16_t character) const {
       break;
   }
   return false;
+}
+
+// The same rule as the sending's below, for whichever phone may send the text.
+bool SmsCoding::CarriedBySevenBitSets(uint16_t character) const {
+  constexpr TextSet kSets[] = {TextSet::kGsm, TextSet::kIra, TextSet::kLatin1, TextSet::kUcs2};
+  for (TextSet set : kSets) {
+    if (Offers(sevenBitSets_, set) && (set == TextSet::kUcs2 || !Carries(set, character))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 TextSet SmsCoding::SetFor(const char* text, size_t length, uint8_t offered, TextSet rest) const {

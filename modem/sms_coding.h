@@ -53,7 +53,8 @@ struct PhoneCharsets {
   // The data coding AT+CSMP set since the last reset; none is known after a reset, since a
   // phone's stored profile may bring back either.
   DataCoding coding = DataCoding::kNotKnown;
-  bool unusableSaid = false;         // a phone that offers nothing usable was said, once
+  bool unusableSaid = false;  // a phone that offers nothing usable was said, once
+  bool listed = false;        // the phone has answered what it offers, once a run
 };
 
 // The longest text a phone is given for one SMS: 70 characters of four hex digits.
@@ -65,6 +66,12 @@ class SmsCoding {
   // Texts are read in the code page of `table` and go as `charset` asks.
   void Set(Charset charset, const CodePageTable& table);
   Charset Chosen() const { return charset_; }
+
+  // The 7-bit sets texts may go in (bits of TextSet; kUcs2 among them for a phone that has
+  // none): a text is 7-bit only where each of them carries every character of it, otherwise
+  // it holds kUcs2Limit characters an SMS. Until set, any set a phone may be kept in.
+  void SetSevenBitSets(uint8_t sets) { sevenBitSets_ = sets; }
+  static constexpr uint8_t kAnySevenBitSet = 1 | 2 | 4;  // GSM, IRA, 8859-1
 
   // True when `text` (its first `length` bytes) fits one SMS of its coding.
   bool FitsOne(const char* text, size_t length) const;
@@ -87,8 +94,10 @@ class SmsCoding {
   int Septets(char byte) const { return septets_[static_cast<unsigned char>(byte)]; }
   bool Prefix(bool* gsm, size_t* septets, size_t count, char byte) const;
   bool Carries(TextSet set, uint16_t character) const;
+  bool CarriedBySevenBitSets(uint16_t character) const;
 
   Charset charset_ = Charset::kAsGiven;
+  uint8_t sevenBitSets_ = kAnySevenBitSet;
   uint16_t characters_[256];  // of each byte: a control but LF and CR as a blank, none as '?'
   uint8_t septets_[256];      // of each byte's character
 };

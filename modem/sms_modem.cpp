@@ -114,10 +114,14 @@ void SmsModem::SetPause(uint32_t milliseconds) {
 
 void SmsModem::PollModem() {
   phone_.Poll();
+  uint8_t sets = phone_.SevenBitSets();
   if (standby_) {
     standby_->Poll();
+    sets = static_cast<uint8_t>(sets | standby_->SevenBitSets());
     Arbitrate();
   }
+  // A text fits one SMS as either phone will send it.
+  queue_.SetSevenBitSets(sets);
   TakeCallEnds();
 }
 

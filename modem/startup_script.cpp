@@ -279,6 +279,7 @@ bool StartupScript::StepCharsets() {
   const char* listed = channel_.Find("+CSCS:");
   charsets_.offered = listed != nullptr && channel_.Contains("OK") ? OfferedSets(listed) : 0;
   charsets_.rest = RestSet(charsets_.offered);
+  charsets_.listed = true;
   if (charsets_.offered == 0) SayNoCharset();
   return Next();
 }

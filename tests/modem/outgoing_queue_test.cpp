@@ -143,13 +143,20 @@ TEST_F(QueueTest, WithACharsetALongTextGoesAsSeveralSmsOfItsCoding) {
     Charset charset;
     std::string text;
     std::vector<size_t> parts;
+    // The phones' 7-bit sets: a text goes 7-bit only where each carries all of it.
+    uint8_t sets = SmsCoding::kAnySevenBitSet;
   } cases[] = {
       {Charset::kAsGiven, std::string(159, '{'), {159}},
       {Charset::kAuto, std::string(159, 'x'), {159}},
       {Charset::kAuto, std::string(70, '\xB0'), {70}},
       {Charset::kAuto, degrees + degrees + degrees + degrees, {68, 12}},
       {Charset::kAuto, std::string(71, '\xB0'), {70, 1}},
-      {Charset::kAuto, std::string(81, '{'), {80, 1}},  // two septets each
+      {Charset::kAuto, std::string(81, '{'), {80, 1}, 4},       // two septets each in 8859-1
+      {Charset::kAuto, std::string(81, '{'), {70, 11}},         // the GSM set has no extension
+      {Charset::kAuto, std::string(100, '\xFC'), {70, 30}, 2},  // IRA has no umlauts
+      {Charset::kAuto, std::string(100, '\xFC'), {100}, 4},
+      {Charset::kAuto, "95\x80 per MWh " + std::string(70, 'x'), {70, 12}, 4},  // nor the euro
+      {Charset::kAuto, std::string(100, 'x'), {70, 30}, 4 | 8},  // a phone with UCS-2 alone
       {Charset::kGsm, std::string(100, '\xB0') + std::string(59, '['), {130, 29}},
       {Charset::kUcs2, std::string(159, 'x'), {70, 70, 19}},
   };
@@ -158,6 +165,7 @@ TEST_F(QueueTest, WithACharsetALongTextGoesAsSeveralSmsOfItsCoding) {
     OutgoingQueue queue(log_);
     SmsCoding coding;
     coding.Set(c.charset, table);
+    coding.SetSevenBitSets(c.sets);
     queue.SetCoding(coding);
     ASSERT_TRUE(queue.QueueMessage(c.text.c_str(), "+1"));
     std::vector<size_t> parts;

@@ -953,10 +953,7 @@ TEST_F(ModemTest, ACharsetAsksThePhoneForItsSetsAtEveryResetAndKeepsItInTheBest)
        {"AT+CSCS=\"8859-1\"\r"},
        false,
        true},
-      {"\r\n+CSCS: (\"UCS2\",\"HEX\",\"IRA\")\r\n\r\nOK\r\n",
-       {"AT+CSCS=\"IRA\"\r"},
-       false,
-       false},
+      {"\r\n+CSCS: (\"UCS2\",\"HEX\",\"IRA\")\r\n\r\nOK\r\n", {"AT+CSCS=\"IRA\"\r"}, false, false},
       {"\r\n+CSCS: (\"GSM\",\"UCS2\")\r\n\r\nOK\r\n", {"AT+CSCS=\"GSM\"\r"}, false, true},
       {"\r\n+CME ERROR: 4\r\n", {}, true, true},
       {"\r\n+CSCS: (\"PCCP437\")\r\n\r\nOK\r\n", {}, true, true},
@@ -974,6 +971,7 @@ TEST_F(ModemTest, ACharsetAsksThePhoneForItsSetsAtEveryResetAndKeepsItInTheBest)
       expected.insert(expected.end(), c.selected.begin(), c.selected.end());
       expected.push_back("AT+CSCA?\r");
       EXPECT_EQ(port_->writes, expected);
+      EXPECT_EQ(modem_->FitsOneSms(std::string(100, '\xFC').c_str()), c.umlautsFit);
       modem_->QueueMessage(
           "80\xB0"
           "C",
@@ -1014,8 +1012,8 @@ TEST_F(ModemTest, TextsGoIn7BitOrUcs2AsTheirCharactersNeedAndShowAsWritten) {
   phone_.Receive(*port_, "+2", "OK");
   for (int i = 0; i < 60 && port_->writes.size() < 12; ++i) Step();
   EXPECT_EQ(port_->writes,
-            (Writes{"AT+CSMP=17,167,0,0\r", "AT+CMGS=\"+1\"\r", "FIC_101 @5 {3}\x1a", "AT+CSCS=\"UCS2\"\r",
-                    "AT+CSMP=17,167,0,8\r", "AT+CMGS=\"002B0031\"\r",
+            (Writes{"AT+CSMP=17,167,0,0\r", "AT+CMGS=\"+1\"\r", "FIC_101 @5 {3}\x1a",
+                    "AT+CSCS=\"UCS2\"\r", "AT+CSMP=17,167,0,8\r", "AT+CMGS=\"002B0031\"\r",
                     "0038003000B000430020005300FC0064\x1a", "AT+CMGS=\"002B0032\"\r",
                     "0038003000B00043\x1a", "AT+CSCS=\"8859-1\"\r", "AT+CMGR=1\r", "AT+CMGD=1\r"}));
   EXPECT_NE(console_.coloured().find("TX>>80\xB0"
