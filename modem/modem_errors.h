@@ -28,6 +28,9 @@ const ErrorWords* WordsForError(ErrorKind kind, int32_t code);
 Refusal RefusalFor(ErrorKind kind, int32_t code);
 // The SIM's errors: missing, wanting its PIN or PUK, failed, a wrong PIN.
 bool IsSimError(ErrorKind kind, int32_t code);
+// The network's (or the service centre's) answer about one SMS: a refusal that shows the
+// radio works, which counts among that SMS's sendings and never finds the radio hung.
+bool IsNetworkAnswer(ErrorKind kind, int32_t code);
 // An error with no cause the program knows (none of the SIM's, the network's, a full memory
 // or an unknown service centre, as +CMS ERROR: 500): one a radio that hangs gives.
 bool IsRadioError(ErrorKind kind, int32_t code);

@@ -228,6 +228,7 @@ bool SmsSending::Refused(const char* marker, ErrorKind kind) {
   if (refusal == Refusal::kCounts) {
     refused_ = true;
     if (IsRadioError(kind, code)) RadioRefused();
+    if (IsNetworkAnswer(kind, code)) radio_.Confirmed();  // the radio reached the network
     return radio_.Stops();  // a hung radio is restarted, or held, from Ready at once
   }
   queue_.TakeBackAttempt(held_.id);

@@ -377,6 +377,9 @@ TEST(ModemErrors, ErrorsToActOnHaveWordsAndOnlyNetworkAndPinRefusalsLetAnSmsWait
       {kSms, 331, "no network service", Refusal::kWaitsNetwork},
       {kSms, 332, "network time-out", Refusal::kWaitsNetwork},
       {kSms, 30, nullptr, Refusal::kCounts},
+      {kSms, 28, "unidentified subscriber", Refusal::kCounts},
+      {kSms, 42, "congestion", Refusal::kCounts},
+      {kSms, 99, nullptr, Refusal::kCounts},
       {kPhone, 331, nullptr, Refusal::kCounts},
       {kSms, 11, nullptr, Refusal::kCounts},
       {kSms, 500, nullptr, Refusal::kCounts},
@@ -388,6 +391,41 @@ TEST(ModemErrors, ErrorsToActOnHaveWordsAndOnlyNetworkAndPinRefusalsLetAnSmsWait
     EXPECT_EQ(words != nullptr ? words->meaning : "(none)",
               std::string(c.meaning != nullptr ? c.meaning : "(none)"));
     EXPECT_EQ(RefusalFor(c.kind, c.code), c.refusal);
+  }
+  // Only the phone's own refusals can be a radio that hangs: the network's causes (1 to 127)
+  // and the service centre's (128 to 255) show that the radio reached the network.
+  for (int32_t code : {1, 28, 99, 127, 200, 255}) EXPECT_FALSE(IsRadioError(kSms, code)) << code;
+  for (int32_t code : {300, 500, 511}) EXPECT_TRUE(IsRadioError(kSms, code)) << code;
+}
+
+// A number the network refuses (a wrong DEST=) is no hung radio: its SMS goes four times and
+// is dropped with the cause in words; the phone is neither restarted nor taken over from,
+// and the other numbers' SMS go by it.
+TEST_F(ModemTest, ANumberTheNetworkRefusesIsDroppedAfterFourSendingsAndHangsNoRadio) {
+  for (bool standby : {false, true}) {
+    SCOPED_TRACE(standby ? "with a standby" : "alone");
+    phone_ = ScriptedPhone();
+    standbyPhone_ = ScriptedPhone();
+    console_.Clear();
+    if (standby) {
+      MakeWithStandby();
+    } else {
+      MakeReady();
+    }
+    phone_.refused = "+999";
+    phone_.refusal = "\r\n+CMS ERROR: 28\r\n";
+    modem_->QueueMessage("Alarm A", "+999");
+    modem_->QueueMessage("Alarm B", "+111");
+    for (int i = 0; i < 4000 && phone_.To("+111").empty(); ++i) Step();
+    EXPECT_EQ(CountWrites("Alarm A\x1a"), 4);
+    EXPECT_TRUE(
+        Logged("+CMS ERROR: 28 means unidentified subscriber - check the number the SMS "
+               "went to"));
+    EXPECT_TRUE(Logged("SMS to +999 dropped after 4 failed sendings"));
+    EXPECT_EQ(CountWrites("AT+CFUN=1,1\r"), 0);
+    EXPECT_FALSE(console_.coloured().find("takes over") != std::string::npos);
+    ASSERT_EQ(phone_.To("+111").size(), 1u);
+    EXPECT_EQ(modem_->Tally().givenUp, 1u);
   }
 }
 
