@@ -46,6 +46,11 @@ bool OutgoingQueue::Take(const char* text, const char* number, SmsKind kind, int
   return true;
 }
 
+bool OutgoingQueue::HasRoomFor(const char* text) const {
+  size_t length = strnlen(text, kSmsTextLimit);
+  return count_ + PartsOf(text, length) <= kQueueCapacity;
+}
+
 int OutgoingQueue::PartsOf(const char* text, size_t length) const {
   int parts = 1;
   for (size_t at = coding_.FirstPart(text, length); at < length; ++parts) {

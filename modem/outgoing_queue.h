@@ -30,6 +30,8 @@ class OutgoingQueue {
   int Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
   bool Full() const { return count_ >= kQueueCapacity; }
+  // Room for every SMS `text` goes as in its coding.
+  bool HasRoomFor(const char* text) const;
   // The oldest record; only while the queue is not empty. Its sendings change through
   // CountAttempt alone.
   const OutgoingSms& Head() const { return records_[head_]; }

@@ -41,6 +41,7 @@ class SmsModem : public SmsOutbox {
   // Queues an alarm passed on to the next on call.
   bool QueueEscalatedMessage(const char* text, const char* number);
   bool Full() const override;
+  bool HasRoomFor(const char* text) const override { return queue_.HasRoomFor(text); }
   bool FitsOneSms(const char* text) const override;
   int QueuedCount() const;
   // Texts read in the code page of `table` go as `charset` asks, the phone asked for the

@@ -80,6 +80,11 @@ class SmsOutbox {
   }
   // True while no further SMS would be taken: a caller that can wait may offer it later.
   virtual bool Full() const = 0;
+  // True when `text` would be taken now: a text of several SMS needs room for them all.
+  virtual bool HasRoomFor(const char* text) const {
+    static_cast<void>(text);
+    return !Full();
+  }
   // True when `text` goes as one SMS: 159 characters, or fewer where the coding chosen
   // holds fewer (70 of UCS-2). A longer one is cut, or sent as several.
   virtual bool FitsOneSms(const char* text) const;

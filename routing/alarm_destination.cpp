@@ -100,9 +100,10 @@ void AlarmDestination::FlushIfDue(RoutingContext& context) {
   PullInFarDeadline(context.clock.TickCount());
 }
 
-// Hands the batch to the modem; false when the queue is full, and the batch waits.
+// Hands the batch to the modem; false when the queue has no room for it (a batch of UCS-2 may
+// go as several SMS), and the batch waits.
 bool AlarmDestination::HandOver(RoutingContext& context) {
-  if (!context.outbox.Full() && SendBatch(context)) return true;
+  if (context.outbox.HasRoomFor(batch_.Text()) && SendBatch(context)) return true;
   WaitForRoom(context);
   return false;
 }

@@ -177,6 +177,9 @@ TEST_F(QueueTest, WithACharsetALongTextGoesAsSeveralSmsOfItsCoding) {
     EXPECT_EQ(parts, c.parts);
     EXPECT_EQ(joined, c.text);
     EXPECT_EQ(queue.Tally().queued, 1u);
+    // Room for them all, and no more: the last place taken, a text of several is refused.
+    for (int i = queue.Count(); i < kQueueCapacity - 1; ++i) queue.QueueMessage("x", "+2");
+    EXPECT_EQ(queue.HasRoomFor(c.text.c_str()), c.parts.size() == 1);
   }
   SmsCoding ucs2;
   ucs2.Set(Charset::kUcs2, table);

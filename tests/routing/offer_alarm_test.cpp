@@ -246,6 +246,31 @@ TEST_F(OfferAlarmTest, ADueBatchWaitsForRoomAndAFullOneCountsWhatNoLongerFits) {
   EXPECT_FALSE(destination.BatchPending());
 }
 
+// A batch of UCS-2 that goes as two SMS waits, said once, while the queue has room for only
+// one, and goes once there is room for both: it is never offered to be refused.
+TEST_F(OfferAlarmTest, ABatchOfSeveralSmsWaitsForRoomForThemAll) {
+  world.outbox.textLimit = 70;
+  world.outbox.capacity = 2;
+  world.outbox.queued.resize(1);
+  const std::string description(40, 'x');
+  world.scada.AnswerEveryTag(description.c_str(), "12.5", 0.0f);
+  AlarmDestination destination = world.Make("=+1,A,H,10,F");  // over 70 with its header
+  Offer(destination, Alarm(0, 1));
+  world.console.Clear();
+  for (int pass = 0; pass < 200; ++pass) {
+    world.clock.Advance(100);
+    destination.FlushIfDue(world.context);
+  }
+  EXPECT_EQ(world.outbox.refused, 0);
+  EXPECT_EQ(world.console.Lines(),
+            std::vector<std::string>{"Message queue full - SMS to +1 waits"});
+  world.outbox.queued.clear();
+  world.clock.Advance(100);
+  destination.FlushIfDue(world.context);
+  ASSERT_EQ(world.outbox.queued.size(), 1u);
+  EXPECT_FALSE(destination.BatchPending());
+}
+
 // A batch kept while the queue is full: an alarm more urgent than a named one takes the
 // place of the least urgent, the latest of those; the named stay in the order they came; the
 // line counts the rest by priority (a code below 0 as high) up to the latest counted. Texts

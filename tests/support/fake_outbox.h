@@ -21,9 +21,10 @@ class FakeOutbox : public SmsOutbox {
 
   explicit FakeOutbox(Clock* clock = nullptr) : clock_(clock) {}
 
-  // Refuses once `capacity` SMS were accepted, like a full queue; refused ones are counted.
+  // Refuses once `capacity` SMS were accepted, like a full queue, or where a text longer than
+  // `textLimit` would pass it as several; refused ones are counted.
   bool QueueMessage(const char* text, const char* number) override {
-    if (static_cast<int>(queued.size()) >= capacity) {
+    if (!HasRoomFor(text)) {
       ++refused;
       return false;
     }
@@ -32,6 +33,10 @@ class FakeOutbox : public SmsOutbox {
   }
 
   bool Full() const override { return static_cast<int>(queued.size()) >= capacity; }
+  bool HasRoomFor(const char* text) const override {
+    int parts = static_cast<int>((strlen(text) + textLimit - 1) / textLimit);
+    return static_cast<int>(queued.size()) + (parts > 0 ? parts : 1) <= capacity;
+  }
   bool FitsOneSms(const char* text) const override { return strlen(text) <= textLimit; }
 
   int capacity = 21;
