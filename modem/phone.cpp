@@ -69,9 +69,12 @@ PhoneFault Phone::Fault() const {
   return PhoneFault::kNone;
 }
 
+// What the phone offers, not the set it is in now: one it refused goes back at its reset, and
+// batches should not shrink and grow meanwhile.
 uint8_t Phone::SevenBitSets() const {
   if (!charsets_.listed) return SmsCoding::kAnySevenBitSet;
-  if (charsets_.rest != TextSet::kNone) return static_cast<uint8_t>(charsets_.rest);
+  TextSet rest = RestSet(charsets_.offered);
+  if (rest != TextSet::kNone) return static_cast<uint8_t>(rest);
   return charsets_.offered & static_cast<uint8_t>(TextSet::kUcs2);
 }
 
