@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,6 +113,7 @@ struct RingRule {
   std::vector<uint64_t> sms;    // alarm SMS of its priority the phone took for it
   std::vector<uint64_t> heard;  // SMS from it that Kelvor read
   std::vector<uint64_t> calls;  // ATD to it
+  int lastUrgency = 3;          // of the last SMS the phone took for it
 };
 
 // How a call ended, as Kelvor's line says.
@@ -175,6 +177,28 @@ class World {
     lastDelivered.assign(kDestinations, std::string());
     for (std::string& text : lastDelivered) text.reserve(256);
     lastWritten.reserve(256);
+    for (std::string& text : lastConfirmed) text.reserve(512);
+    heardConfirmed.assign(1u << 17, 0);
+  }
+
+  // Kelvor heard the phone on the standby's port (or the main one's) confirm its last SMS.
+  void ConfirmationHeard(bool standby) {
+    const std::string& sms = lastConfirmed[standby ? 1 : 0];
+    // Alarm texts are each of their own, but for the backup's: one alarm escalated from two
+    // destinations ends alike.
+    if (sms.find("ALM") == std::string::npos || sms.rfind(kBackup, 0) == 0) return;
+    uint64_t hash = std::hash<std::string>()(sms) | 1;
+    size_t mask = heardConfirmed.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+      if (heardConfirmed[at] == hash) {
+        ++confirmedTwice;
+        return;
+      }
+      if (heardConfirmed[at] == 0) {
+        heardConfirmed[at] = hash;
+        return;
+      }
+    }
   }
 
   uint64_t Elapsed() const { return clock.slept(); }
@@ -225,11 +249,21 @@ class World {
   }
   // An SMS the phone took: an alarm SMS of a rule's priority, or an escalated one, starts its
   // minutes unless they run already.
+  // A text of UCS-2 the queue sent as several SMS goes on in the next: each of them carries
+  // the urgency of the whole.
   void RingSmsTaken(const std::string& number, const std::string& text) {
     int r = RingOf(number.c_str());
     if (r < 0 || text.rfind("Kelvor", 0) == 0) return;
-    bool escalated = text.rfind("No answer from ", 0) == 0;
-    if (escalated || Urgency(text) <= rings[r].priority) rings[r].sms.push_back(Elapsed());
+    int urgency = text.rfind("No answer from ", 0) == 0 ? -1 : Urgency(text);
+    if (charset && !BeginsAnSms(text)) urgency = std::min(urgency, rings[r].lastUrgency);
+    rings[r].lastUrgency = urgency;
+    if (urgency <= rings[r].priority) rings[r].sms.push_back(Elapsed());
+  }
+  // An escalation, a batch of full messages or of short ones ("<day>/<hh:mm>") begins so.
+  static bool BeginsAnSms(const std::string& text) {
+    int day = 0, hour = 0, minute = 0;
+    return text.rfind("No answer from ", 0) == 0 || text.rfind("Fix Alarms", 0) == 0 ||
+           sscanf(text.c_str(), "%d/%d:%d", &day, &hour, &minute) == 3;
   }
 
   void Dialled(const std::string& number, bool standbyPort) {
@@ -364,15 +398,24 @@ class World {
   std::string lastWrittenTo;
   std::vector<RuledSms> ruled;
   std::vector<std::vector<uint64_t>> answersFrom;  // when each destination's answers came
-  int alarms = 0;                                  // ids handed out so far
+  // CHARSET=AUTO: descriptions with degree signs and umlauts, phones without 8859-1, and
+  // a standby slow to select a character set.
+  bool charset = false;
+  int alarms = 0;  // ids handed out so far
   int currentAlarm = 0;
 
   // Findings along the way.
   int misrouted = 0;
-  int givenUp = 0;     // "dropped after 4 failed sendings"
-  int queueLost = 0;   // "Message queue full - SMS to ... lost"
-  int resent = 0;      // an SMS the phone took twice
-  int heartbeats = 0;  // taken by the phone
+  int givenUp = 0;    // "dropped after 4 failed sendings"
+  int queueLost = 0;  // "Message queue full - SMS to ... lost"
+  int resent = 0;     // an SMS the phone took twice
+  // A confirmation Kelvor heard for an alarm SMS whose confirmation it had heard before: sent
+  // twice, by one phone or both, and another SMS perhaps removed in its place.
+  int confirmedTwice = 0;
+  std::string lastConfirmed[2];          // by the main phone and the standby: "number text"
+  std::vector<uint64_t> heardConfirmed;  // hashes of those heard, an open table sized up front
+  int questionMarks = 0;                 // in the texts delivered, where none was written
+  int heartbeats = 0;                    // taken by the phone
   int heartbeatsWaited = 0;
   int longSms = 0;
   int deliveredSms = 0;
@@ -420,13 +463,13 @@ class World {
 };
 
 // Which alarms an SMS counts: "+37 more alarms (H 2, M 5, L 30) to 10:09", its last line.
+// The summary line ends the batch; a batch the queue sent as several SMS of UCS-2 may begin
+// one of them with it.
 int CountedIn(const std::string& text) {
   size_t more = text.rfind("\n+");
+  more = more == std::string::npos ? 0 : more + 1;
   int counted = 0;
-  if (more == std::string::npos ||
-      sscanf(text.c_str() + more + 1, "+%d more alarm", &counted) != 1) {
-    return 0;
-  }
+  if (sscanf(text.c_str() + more, "+%d more alarm", &counted) != 1) return 0;
   return counted;
 }
 
@@ -462,6 +505,7 @@ class SoakConsole : public test::NullConsole {
     if (strstr(line, " waits for the network") != nullptr) world_.heldForNetwork = true;
     // The standby's lines of its SMS, as the main phone's.
     const char* own = strncmp(line, "Standby ", 8) == 0 ? line + 8 : line;
+    if (strcmp(own, "Successfull send") == 0) world_.ConfirmationHeard(own != line);
     if (strcmp(own, "Successfull send") == 0 || strstr(line, " dropped after ") != nullptr) {
       world_.heldForNetwork = false;  // the SMS held went, or was refused for another reason
     }
@@ -587,6 +631,10 @@ class SoakScada : public test::FakeScada {
       text[wanted > length ? wanted : length] = '\0';
       if (id % 17 == 0 && wanted > length + 2) text[length + 1] = 26;
       if (id % 19 == 0 && wanted > length + 3) text[length + 2] = 27;
+      // Code page 1252: a degree sign, which only UCS-2 carries, and umlauts, which the GSM
+      // set carries but IRA does not.
+      if (world_.charset && id % 3 == 0 && wanted > length + 4) text[length + 3] = '\xB0';
+      if (world_.charset && id % 4 == 0 && wanted > length + 5) text[length + 4] = '\xFC';
       return 0;
     }
     snprintf(text, kTagTextSize, "   %d.5", id % 1000);
@@ -678,8 +726,7 @@ class SoakKeyboard : public Keyboard {
 // but wakes no sleep.
 class PhonePort : public test::FakeSerialPort {
  public:
-  PhonePort(World& world, bool standby)
-      : world_(world), standby_(standby), phone_(sim::PhoneOptions{}) {
+  PhonePort(World& world, bool standby) : world_(world), standby_(standby), phone_(Options(world)) {
     recording = false;
     clock = &world.clock;
     onWrite = [this](const std::string& write) { Take(write); };
@@ -701,6 +748,32 @@ class PhonePort : public test::FakeSerialPort {
 
  private:
   static constexpr size_t kSmsLimit = 159;
+  static constexpr uint32_t kSlowSetDelay = 9000;  // ms the standby takes to select a set
+
+  // Under CHARSET=AUTO, phones without 8859-1, as many modules are.
+  static sim::PhoneOptions Options(const World& world) {
+    sim::PhoneOptions options;
+    if (world.charset) options.charsets = {"GSM", "IRA", "UCS2"};
+    return options;
+  }
+  // In the alarms' descriptions, each on a line of its own beginning "ALM": an unknown
+  // status shows as "??" on a line of its own.
+  static int QuestionMarksInDescriptions(const std::string& text) {
+    int count = 0;
+    for (size_t at = text.find("ALM"); at != std::string::npos; at = text.find("ALM", at + 3)) {
+      size_t end = text.find('\n', at);
+      count += static_cast<int>(std::count(
+          text.begin() + static_cast<long>(at),
+          end == std::string::npos ? text.end() : text.begin() + static_cast<long>(end), '?'));
+    }
+    return count;
+  }
+  // The characters of a text in UTF-8.
+  static size_t Characters(const std::string& text) {
+    size_t count = 0;
+    for (char byte : text) count += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+    return count;
+  }
   static constexpr uint32_t kAnswerDelay = 50;  // ms
   static constexpr uint32_t kTextDelay = 300;   // ms
 
@@ -809,7 +882,8 @@ class PhonePort : public test::FakeSerialPort {
 
   void Take(const std::string& write) {
     bool text = write.size() > 1 && write.back() == '\x1a';
-    if (text && write.size() - 1 > kSmsLimit) ++world_.longSms;
+    // A UCS-2 text goes as four hex digits a character: its length is the delivered one's.
+    if (text && !world_.charset && write.size() - 1 > kSmsLimit) ++world_.longSms;
     if (write.rfind("AT+CMGS=\"", 0) == 0) addressed_ = write.substr(9, write.find('"', 9) - 9);
     if (text) {
       world_.lastWritten.assign(write, 0, write.size() - 1);
@@ -841,13 +915,17 @@ class PhonePort : public test::FakeSerialPort {
     } else {
       answer = phone_.Receive(write.data(), write.size());
     }
-    if (!answer.empty()) AnswerAfter(text ? kTextDelay : kAnswerDelay, answer);
+    uint32_t delay = text ? kTextDelay : kAnswerDelay;
+    if (standby_ && write.rfind("AT+CSCS=\"", 0) == 0) delay = kSlowSetDelay;
+    if (!answer.empty()) AnswerAfter(delay, answer);
   }
 
   void Delivered(const sim::DeliveredSms& sms) {
     ++world_.deliveredSms;
     world_.RingSmsTaken(sms.number, sms.text);
-    if (sms.text.size() > kSmsLimit) ++world_.longSms;
+    world_.lastConfirmed[standby_ ? 1 : 0] = sms.number + " " + sms.text;
+    if (Characters(sms.text) > kSmsLimit) ++world_.longSms;
+    world_.questionMarks += QuestionMarksInDescriptions(sms.text);
     if (sms.number == kBackup) {
       Escalated(sms.text);
       return;
@@ -892,13 +970,30 @@ class PhonePort : public test::FakeSerialPort {
     if (answers) Answer(j, world_.Elapsed() + 5000 + Hash(static_cast<uint64_t>(id)) % 55000);
   }
 
-  // "No answer from +44790000<j> in 10 min\n" and the text the destination was sent.
+  // "No answer from +44790000<j> in 10 min\n" and the text the destination was sent. Texts of
+  // UCS-2 go as several SMS where they pass 70 characters: one that does not begin so goes on
+  // the one before, and names the first alarm if that one named none.
   void Escalated(const std::string& text) {
     ++world_.escalatedSms;
     int j = -1;
     size_t first = text.find("ALM");
-    if (sscanf(text.c_str(), "No answer from +44790000%d in 10 min\n", &j) != 1 || j < 0 ||
-        j >= kDestinations || !Escalates(j) || first == std::string::npos) {
+    bool head = sscanf(text.c_str(), "No answer from +44790000%d in 10 min\n", &j) == 1;
+    if (!head && world_.charset) {
+      j = escalatedPart_;
+      escalatedPart_ = -1;
+      if (j < 0) return;  // a later part of an SMS whose alarm was found
+    } else {
+      escalatedPart_ = -1;
+    }
+    if (j < 0 || j >= kDestinations || !Escalates(j)) {
+      ++world_.badEscalations;
+      return;
+    }
+    if (first == std::string::npos && world_.charset) {
+      escalatedPart_ = j;  // its alarm is in the next part, or it counts alarms alone
+      return;
+    }
+    if (first == std::string::npos) {
       ++world_.badEscalations;
       return;
     }
@@ -957,6 +1052,7 @@ class PhonePort : public test::FakeSerialPort {
   int answersFirst_ = 0;
   int answersDue_ = 0;
   int senderAt_[kSimPlaces] = {};  // the destination whose answer each place of the SIM holds
+  int escalatedPart_ = -1;         // the destination of an escalated SMS whose alarm is to come
   // Kelvor's call, as the outside ends it.
   int dialled_ = 0;
   uint64_t answerAt_ = 0;
@@ -1024,9 +1120,10 @@ RingFindings CheckRings(const World& world) {
   return found;
 }
 
-void Soak(bool standby) {
+void Soak(bool standby, bool charset = false) {
   auto started = std::chrono::steady_clock::now();
   World world;
+  world.charset = charset;
   SoakConsole console(world);
   SoakKeyboard keyboard(world);
   SoakScada scada(world);
@@ -1036,6 +1133,7 @@ void Soak(bool standby) {
 
   std::vector<std::string> arguments = {"kelvor", "COM1=9600,n,8,1", "SERVICE=+99912345"};
   if (standby) arguments.push_back("STANDBY=COM2=9600,n,8,1");
+  if (charset) arguments.insert(arguments.end(), {"CHARSET=AUTO", "CODEPAGE=1252"});
   arguments.insert(arguments.end(), world.arguments.begin(), world.arguments.end());
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(&argument[0]);
@@ -1153,6 +1251,8 @@ void Soak(bool standby) {
   EXPECT_GT(world.incomingWhileCalling, 10);
   EXPECT_GT(world.ringsAfterReads, 100);
   EXPECT_EQ(world.answeredIncoming, 0) << "Kelvor answered an incoming call";
+  EXPECT_EQ(world.confirmedTwice, 0) << "an alarm SMS confirmed twice";
+  EXPECT_EQ(world.questionMarks, 0) << "a character the handset could show arrived as '?'";
 
   // The heap does not grow once the run has settled.
   EXPECT_GE(world.liveAtDayTwo, 0);
@@ -1166,8 +1266,9 @@ void Soak(bool standby) {
     EXPECT_GT(world.takeovers, 100);
     EXPECT_EQ(world.givenUp, 0);
   }
-  printf("soak%s: %d standby takeovers, %d SMS given up\n", standby ? " with a standby" : "",
-         world.takeovers, world.givenUp);
+  printf("soak%s%s: %d standby takeovers, %d SMS given up, %d alarm SMS confirmed twice\n",
+         standby ? " with a standby" : "", charset ? " and CHARSET=AUTO" : "", world.takeovers,
+         world.givenUp, world.confirmedTwice);
   printf(
       "soak: %d alarms, %d taken by destinations: %d named and %d counted in the %d SMS the "
       "phones took (%d taken twice); %d named and %d counted in the %d SMS given up after four "
@@ -1203,6 +1304,11 @@ TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
 
 TEST(SoakTest, SixtyDaysWithAStandbyWhoseMainPhoneFailsForHours) {
   Soak(true);
+}
+
+// The same with texts in UCS-2 and in 7-bit by turns, and a standby slow to select a set.
+TEST(SoakTest, SixtyDaysWithAStandbyAndCharsetAuto) {
+  Soak(true, true);
 }
 
 }  // namespace
