@@ -6,6 +6,7 @@
 
 #include "app/command_line.h"
 #include "platform/code_page.h"
+#include "platform/serial.h"
 #include "platform/text.h"
 
 namespace kelvor {
@@ -146,7 +147,8 @@ void TakeStandbyPin(const Configuration& c, const ArgumentStep&, Log& log, RunSe
 const PortSetting* StandbyPort(const Configuration& c) {
   if (!c.standby || c.standby->tooLong) return nullptr;
   size_t ports = c.ports.Count();
-  bool apart = ports == 0 || strcmp(c.ports[ports - 1].port.name, c.standby->port.name) != 0;
+  // The same device by another name (\\.\COM5, a /dev/serial/by-id link) is no standby.
+  bool apart = ports == 0 || !SamePortDevice(c.ports[ports - 1].port.name, c.standby->port.name);
   return apart ? &c.standby->port : nullptr;
 }
 

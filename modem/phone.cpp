@@ -36,7 +36,8 @@ void Phone::Poll() {
   // Only a step that brought nothing new can time out, and never in Ready or while a call
   // rings between two polls.
   bool waits = turn_ == Turn::kReady || (turn_ == Turn::kCalling && !call_.AwaitsAnswer());
-  if (!heard && !waits && channel_.TimedOut()) {
+  uint32_t answerTime = turn_ == Turn::kCalling ? call_.AnswerTime() : kAnswerTimeout;
+  if (!heard && !waits && channel_.IdleFor(answerTime)) {
     TimedOut();
     return;
   }
@@ -44,11 +45,17 @@ void Phone::Poll() {
 }
 
 // A phone that has not answered since its reset is silent. A text it never confirmed is a
-// sending its radio refused; a radio that is hung is restarted instead of reset.
+// sending its radio refused. A call that may be up is hung up first: not every phone's reset
+// ends a voice call.
 void Phone::TimedOut() {
   if (turn_ == Turn::kStartup && !heardSinceReset_) silent_ = true;
   if (turn_ == Turn::kSending) sending_.Abandon();
-  if (turn_ == Turn::kCalling) call_.Abandon();
+  recoverAfterCall_ = turn_ == Turn::kCalling && call_.GiveUp();
+  if (!recoverAfterCall_) Recover();
+}
+
+// A radio that is hung is restarted instead of reset.
+void Phone::Recover() {
   if (RestartDue()) {
     RestartRadio();
   } else {
@@ -143,7 +150,10 @@ void Phone::Step() {
       if (!inbox_.Step()) turn_ = Turn::kReady;
       return;
     case Turn::kCalling:
-      if (!call_.Step()) turn_ = Turn::kReady;
+      if (call_.Step()) return;
+      turn_ = Turn::kReady;
+      if (recoverAfterCall_) Recover();
+      recoverAfterCall_ = false;
       return;
   }
 }

@@ -96,6 +96,7 @@ class Phone {
   bool Sends() const { return sends_ && !radio_.Holds(); }
   bool RestartDue() const { return radio_.Hung() && radio_.RestartDue(); }
   void TimedOut();
+  void Recover();
   void Reset();
   void RestartRadio();
   void Step();
@@ -115,8 +116,9 @@ class Phone {
   VoiceCall call_;
   Turn turn_ = Turn::kStartup;
   bool sends_ = true;
-  bool heardSinceReset_ = true;  // bytes came since the last reset (none is awaited at first)
-  bool silent_ = false;          // a reset went unanswered, and nothing came since
+  bool heardSinceReset_ = true;    // bytes came since the last reset (none is awaited at first)
+  bool silent_ = false;            // a reset went unanswered, and nothing came since
+  bool recoverAfterCall_ = false;  // a time-out's reset waits for the call's hang-up
 };
 
 }  // namespace kelvor

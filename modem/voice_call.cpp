@@ -183,6 +183,15 @@ bool VoiceCall::Finish(CallEnd end) {
   return false;
 }
 
+bool VoiceCall::GiveUp() {
+  if (stage_ == Stage::kNone) return false;
+  if (stage_ == Stage::kHangUp || stage_ == Stage::kChup) {
+    Abandon();
+    return false;
+  }
+  return HangUp(CallEnd::kCutShort);
+}
+
 void VoiceCall::Abandon() {
   if (stage_ == Stage::kNone) return;
   CallEnd decided = call_.end;

@@ -4,7 +4,9 @@
 // has rung kLongestRinging, or as soon as it is answered, and ends at once when the phone
 // says BUSY, NO ANSWER or NO CARRIER. An answered call acknowledges nothing (voicemail
 // answers calls too): it is said, no more. A phone that refuses ATD has no voice service: it
-// is said once, and the phone tries no call for kCallsHeldAfterRefusal.
+// is said once, and the phone tries no call for kCallsHeldAfterRefusal. Some phones answer
+// ATD only once the call is answered, so ATD may wait as long as the call may ring; a call
+// given up because an answer is overdue is hung up before the phone is reset.
 #pragma once
 
 #include <cstdint>
@@ -55,8 +57,12 @@ class VoiceCall {
   bool Step();
   // A command of the call awaits its answer; between two polls the call only waits.
   bool AwaitsAnswer() const { return stage_ != Stage::kRinging; }
-  // The phone is reset during the call: the call ends cut short, unless it had ended.
-  void Abandon();
+  // Ms the command under way has for its answer: ATD as long as the call may ring.
+  uint32_t AnswerTime() const { return stage_ == Stage::kDial ? kLongestRinging : kAnswerTimeout; }
+  // The answer awaited is overdue and the phone is to be reset. True: the call may be up,
+  // and its hang-up went; the call ends cut short once that is answered. False: the call
+  // has ended (its hang-up was the command unanswered).
+  bool GiveUp();
   // The call that ended last, if not taken yet; taken once.
   bool Take(CallOutcome* outcome);
 
@@ -77,6 +83,8 @@ class VoiceCall {
   bool SaidEnd();
   bool Finish(CallEnd end);
   bool HangUp(CallEnd end);
+  // The phone is reset during the call: the call ends cut short, unless it had ended.
+  void Abandon();
   void Send(Stage stage, const char* command);
   void Say(CallEnd end);
 

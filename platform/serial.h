@@ -62,4 +62,10 @@ class SerialPort {
 // A port of this platform, not yet open.
 std::unique_ptr<SerialPort> NewSerialPort();
 
+// Whether two port names, as SerialPort::Open takes them, name one device. Any two Windows
+// names of one COM port are (COM5, \\.\com05); otherwise, on Linux, the devices the paths
+// lead to are compared (a /dev/serial/by-id link is its /dev/ttyUSBn), on Windows the names
+// as the system reads them. Names of devices that are not there are compared as written.
+bool SamePortDevice(const char* first, const char* second);
+
 }  // namespace kelvor

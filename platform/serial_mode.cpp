@@ -207,6 +207,17 @@ PortAddress ReadPortName(const char* name) {
   return address;
 }
 
+uint32_t ComPortNumber(const char* name) {
+  constexpr char kDeviceNamespace[] = "\\\\.\\";
+  constexpr size_t kNamespaceLength = sizeof kDeviceNamespace - 1;
+  if (strncmp(name, kDeviceNamespace, kNamespaceLength) == 0) name += kNamespaceLength;
+  if (Upper(name[0]) != 'C' || Upper(name[1]) != 'O' || Upper(name[2]) != 'M') return 0;
+  size_t length = strlen(name + 3);
+  uint64_t number = 0;
+  bool digitsAlone = length > 0 && ReadDigits(name + 3, length, 10000, &number) == length;
+  return digitsAlone && number >= 1 && number <= 9999 ? static_cast<uint32_t>(number) : 0;
+}
+
 bool ParseSerialMode(const char* text, SerialSettings* settings) {
   Piece whole = Trim(SkipPortPrefix(Trim({text, strlen(text)})));
   SerialSettings parsed;

@@ -35,6 +35,10 @@ struct PortAddress {
 };
 PortAddress ReadPortName(const char* name);
 
+// The n of a Windows name of the n-th serial port, of either case: COMn or \\.\COMn, n in
+// digits alone from 1 to 9999 (leading zeros too: COM05 is COM5); 0 for any other name.
+uint32_t ComPortNumber(const char* name);
+
 // The state a keyword switch is set to; kUnset leaves the port as it is.
 enum class LineSwitch : uint8_t { kUnset, kOff, kOn, kHandshake, kToggle };
 

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -315,6 +316,25 @@ bool DrainOutput(int fd, uint32_t stallMs) {
 
 std::unique_ptr<SerialPort> NewSerialPort() {
   return std::make_unique<PosixSerialPort>();
+}
+
+// Links followed: one terminal is one device number, one file one inode.
+bool SamePortDevice(const char* first, const char* second) {
+  uint32_t firstCom = ComPortNumber(first);
+  uint32_t secondCom = ComPortNumber(second);
+  if (firstCom != 0 && secondCom != 0) return firstCom == secondCom;
+  char firstPath[kPortTextSize + 16];
+  char secondPath[kPortTextSize + 16];
+  if (!DevicePath(first, firstPath, sizeof firstPath) ||
+      !DevicePath(second, secondPath, sizeof secondPath)) {
+    return strcmp(first, second) == 0;
+  }
+  struct stat a, b;
+  if (stat(firstPath, &a) != 0 || stat(secondPath, &b) != 0) {
+    return strcmp(firstPath, secondPath) == 0;
+  }
+  if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode)) return a.st_rdev == b.st_rdev;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace kelvor

@@ -7,6 +7,7 @@
 #include "platform/output_drain.h"
 #include "platform/serial.h"
 #include "platform/serial_mode.h"
+#include "platform/text.h"
 
 namespace kelvor {
 namespace {
@@ -176,6 +177,20 @@ class WinSerialPort : public SerialPort {
 
 std::unique_ptr<SerialPort> NewSerialPort() {
   return std::make_unique<WinSerialPort>();
+}
+
+// As CreateFile reads them: a COM port by its number, any other name without regard to case.
+bool SamePortDevice(const char* first, const char* second) {
+  char a[512];
+  char b[512];
+  DeviceName(first, a, sizeof a);
+  DeviceName(second, b, sizeof b);
+  uint32_t firstCom = ComPortNumber(a);
+  uint32_t secondCom = ComPortNumber(b);
+  if (firstCom != 0 || secondCom != 0) return firstCom == secondCom;
+  size_t i = 0;
+  while (a[i] != '\0' && Upper(a[i]) == Upper(b[i])) ++i;
+  return Upper(a[i]) == Upper(b[i]);
 }
 
 }  // namespace kelvor

@@ -416,7 +416,12 @@ std::vector<Answer> GsmPhone::Answers(const char* data, size_t length) {
     if (c == '\r') {
       std::string line = line_;
       line_.clear();
-      answers.back().bytes += Command(line);
+      if (!SlowToAnswer(line)) {
+        answers.back().bytes += Command(line);
+        continue;
+      }
+      answers.push_back({Command(line), false, options_.cscsDelay});
+      answers.push_back({});
     } else if (c != '\n' && c != kCtrlZ && line_.size() < 1024) {
       line_ += c;
     }
@@ -426,6 +431,15 @@ std::vector<Answer> GsmPhone::Answers(const char* data, size_t length) {
                                [](const Answer& answer) { return answer.bytes.empty(); }),
                 answers.end());
   return answers;
+}
+
+// AT+CSCS=<set> with --cscs-delay; the query of the sets offered is answered as usual.
+bool GsmPhone::SlowToAnswer(const std::string& line) const {
+  std::string upper = Upper(line);
+  size_t start = upper.find("AT");
+  if (options_.cscsDelay < 0 || start == std::string::npos) return false;
+  upper.erase(0, start);
+  return StartsWith(upper, "AT+CSCS=") && upper != "AT+CSCS=?";
 }
 
 std::string GsmPhone::Command(const std::string& line) {
@@ -589,8 +603,9 @@ std::string GsmPhone::CallCommand(const std::string& upper, const std::string& c
   return Ok();
 }
 
-// ATD<number>; is a voice call, taken with OK at once as many phones do; the network then
-// says how it ends. Without the ';' it is a data call, which this phone never connects.
+// ATD<number>; is a voice call, taken with OK at once as many phones do (with atdOnConnect
+// only once it is answered); the network then says how it ends. Without the ';' it is a data
+// call, which this phone never connects.
 std::string GsmPhone::Dial(const std::string& dialString) {
   bool voice = !dialString.empty() && dialString.back() == ';';
   std::string number = voice ? dialString.substr(0, dialString.size() - 1) : dialString;
@@ -606,18 +621,20 @@ std::string GsmPhone::Dial(const std::string& dialString) {
     Event("CALL refused" + to + ", off the network");
     return Ok() + "\r\nNO CARRIER\r\n";
   }
-  call_ = {true, number, false};
+  call_ = {true, number, false, options_.atdOnConnect};
   Event("CALL dialled" + to);
   if (onDialled) onDialled(number);
-  return Ok();
+  return call_.dialling ? "" : Ok();
 }
 
-// ATH and AT+CHUP end Kelvor's call; without one there is nothing to refuse.
+// ATH and AT+CHUP end Kelvor's call; without one there is nothing to refuse. A call whose ATD
+// awaits its answer gets that answer first: NO CARRIER.
 std::string GsmPhone::HangUp(bool chup) {
   if (!call_.underWay) return Ok();
   if (!chup && options_.refusesAth) return PhoneError(3);  // operation not allowed
+  bool dialling = call_.dialling;
   Hung(chup ? "kelvor-chup" : "kelvor-ath");
-  return Ok();
+  return (dialling ? "\r\nNO CARRIER\r\n" : "") + Ok();
 }
 
 // Kelvor's call (1, outgoing: alerting, 3, or active, 0) and an incoming one while it rings
@@ -644,10 +661,13 @@ void GsmPhone::DropCalls(const char* by) {
   ringing_ = false;
 }
 
-void GsmPhone::AnswerCall() {
-  if (!call_.underWay || call_.answered) return;
+std::string GsmPhone::AnswerCall() {
+  if (!call_.underWay || call_.answered) return "";
   call_.answered = true;
   Event("CALL answered to=" + EscapedWord(call_.number));
+  if (!call_.dialling) return "";
+  call_.dialling = false;
+  return Unasked(Ok());
 }
 
 std::string GsmPhone::EndCall(CallEnd end) {
@@ -840,6 +860,11 @@ std::string GsmPhone::EndText(char end) {
   if (hang_ == PhoneOptions::kRefuses) {
     Event(refused + std::to_string(options_.failCode) + ", the radio hung");
     return SmsError(options_.failCode);
+  }
+  auto cause = options_.failFor.find(number_);
+  if (cause != options_.failFor.end()) {  // the network's answer about this number
+    Event(refused + std::to_string(cause->second));
+    return SmsError(cause->second);
   }
   int sending = ++sendings_;
   if (options_.failingSends.count(sending) != 0) {

@@ -31,8 +31,12 @@ struct PhoneOptions {
   Hang radioHang = kWorks;
   // The character sets AT+CSCS=? lists and AT+CSCS= takes; none: both are refused.
   std::vector<std::string> charsets = {"GSM", "IRA", "8859-1", "UCS2"};
-  bool noVoice = false;     // no voice service: ATD is refused
-  bool refusesAth = false;  // ATH is refused during a call; only AT+CHUP ends it
+  bool noVoice = false;       // no voice service: ATD is refused
+  bool refusesAth = false;    // ATH is refused during a call; only AT+CHUP ends it
+  bool atdOnConnect = false;  // ATD<number>; is answered OK only once the call is answered
+  long cscsDelay = -1;        // ms before the answer to AT+CSCS=<set>; -1: as any command's
+  // Texts to these numbers are refused by the network with this cause (+CMS ERROR 1 to 127).
+  std::map<std::string, int> failFor;
 };
 
 // The voice call dialled with ATD<number>; as AT+CLCC shows it.
@@ -40,6 +44,7 @@ struct VoiceCall {
   bool underWay = false;  // dialled and not ended yet
   std::string number;
   bool answered = false;  // by the other side
+  bool dialling = false;  // ATD awaits its answer (atdOnConnect)
 };
 
 // How the network or the other side ends a call, each with its result code sent unasked.
@@ -63,6 +68,7 @@ struct IncomingSms {
 struct Answer {
   std::string bytes;
   bool toText = false;
+  long delay = -1;  // ms before it goes out; -1: the program's own for its kind
 };
 
 class GsmPhone {
@@ -86,11 +92,11 @@ class GsmPhone {
   bool SimBusy() const { return simBusy_; }
   std::string Arrive(const IncomingSms& sms);
 
-  // The call dialled, as the outside steers it: the other side answers it (nothing is sent)
-  // or it ends (EndCall returns BUSY, NO ANSWER or NO CARRIER to send unasked); neither does
-  // anything without a call.
+  // The call dialled, as the outside steers it: the other side answers it (AnswerCall returns
+  // the OK that ATD awaited with atdOnConnect, else nothing) or it ends (EndCall returns BUSY,
+  // NO ANSWER or NO CARRIER to send unasked); neither does anything without a call.
   const VoiceCall& Call() const { return call_; }
-  void AnswerCall();
+  std::string AnswerCall();
   std::string EndCall(CallEnd end);
   // One ring of an incoming call (RING and +CLIP); it rings until the caller gives up
   // (StopRinging: nothing is sent) or ATA answers it. A phone off or off the network hears none.
@@ -112,6 +118,7 @@ class GsmPhone {
   };
 
   std::string Command(const std::string& line);
+  bool SlowToAnswer(const std::string& line) const;
   std::string PinCommand(const std::string& upper, const std::string& command);
   std::string RegistrationCommand(const std::string& upper);
   std::string RadioCommand(const std::string& upper);

@@ -39,8 +39,9 @@ const char kHelp[] =
     "The phone runs until it is sent SIGINT or SIGTERM.\n"
     "\n"
     "Other events, one line each (numbers and texts escaped the same way):\n"
-    "  SMS refused to=<number> code=<n>     a text refused (--fail-sends, off the network;\n"
-    "                                       \", the radio hung\" after it with --radio-hang)\n"
+    "  SMS refused to=<number> code=<n>     a text refused (--fail-sends, --fail-for, off\n"
+    "                                       the network; \", the radio hung\" after it with\n"
+    "                                       --radio-hang)\n"
     "  SMS unanswered to=<number>, the radio hung   a text never answered (--radio-hang-quiet)\n"
     "  RADIO restarted / RADIO on           AT+CFUN=1,1 / AT+CFUN=1 taken\n"
     "  PIN tried right|wrong|blocked|busy|unneeded   a PIN sent (never the PIN itself)\n"
@@ -83,7 +84,8 @@ const char kHelp[] =
     "Under UCS2 the number of AT+CMGS is hex too, and senders and texts read are given\n"
     "as hex. A text that is not of its set, or longer than 160 septets or 70 UCS-2\n"
     "characters, is refused with +CMS ERROR: 305.\n"
-    "Voice calls: ATD<number>; is answered OK at once and the call rings (AT+CLCC:\n"
+    "Voice calls: ATD<number>; is answered OK at once (--atd-on-connect: once the call\n"
+    "is answered) and the call rings (AT+CLCC:\n"
     "\"+CLCC: 1,0,3,0,0,\"<number>\",<type>\", type 145 for a number with '+', else\n"
     "129; stat 0 instead of 3 once answered) until Kelvor hangs up with ATH (ATH0) or\n"
     "AT+CHUP (OK; OK without a call too) or the other side ends it as --call-outcome\n"
@@ -102,6 +104,8 @@ const char kHelp[] =
     "                       is slow too, and Kelvor empties its port after a command)\n"
     "  --send-delay MS      wait MS ms from the Ctrl-Z of a text to its answer (+CMGS\n"
     "                       or the refusal; default: --delay)\n"
+    "  --cscs-delay MS      wait MS ms before answering AT+CSCS=<set>, taken or refused\n"
+    "                       (AT+CSCS=? and AT+CSCS? as any command; default: --delay)\n"
     "  --sca NUMBER         the service centre the SIM knows (default +99912345);\n"
     "                       --sca \"\" leaves it unknown, so AT+CSCA? is refused\n"
     "  --csq RSSI[,BER]     the signal quality reported (default 15,99)\n"
@@ -158,6 +162,13 @@ const char kHelp[] =
     "                       (+CME ERROR: 4 once AT+CMEE=1 is set)\n"
     "  --refuse-ath         ATH during a call is refused with ERROR (+CME ERROR: 3);\n"
     "                       only AT+CHUP ends it\n"
+    "  --atd-on-connect     ATD<number>; gets its OK only once the call is answered, and\n"
+    "                       BUSY, NO ANSWER or NO CARRIER as its answer otherwise; ATH or\n"
+    "                       AT+CHUP meanwhile ends the call (NO CARRIER, then OK)\n"
+    "  --fail-for NUMBER,CODE   texts to NUMBER (as in AT+CMGS) are refused by the\n"
+    "                       network with +CMS ERROR: CODE, a cause 1 to 127 (such as\n"
+    "                       28, unidentified subscriber), not counted by --fail-sends;\n"
+    "                       may be given for several numbers\n"
     "  --split N            send answers in pieces of N bytes ...\n"
     "  --split-gap MS       ... MS ms apart (default 1100, so each lands in its own read)\n"
     "  --flood MS           send an unsolicited \"RING\" every MS ms\n"
@@ -299,6 +310,19 @@ bool ReadCallOutcomeFor(const char* text, Options* options) {
   return true;
 }
 
+// NUMBER,CODE: a network cause, 1 to 127, for the texts to NUMBER.
+bool ReadFailFor(const char* text, PhoneOptions* phone) {
+  std::string value(text);
+  size_t comma = value.rfind(',');
+  long code;
+  if (comma == 0 || comma == std::string::npos || !Number(value.substr(comma + 1).c_str(), &code) ||
+      code < 1 || code > 127) {
+    return false;
+  }
+  phone->failFor[value.substr(0, comma)] = static_cast<int>(code);
+  return true;
+}
+
 bool ReadSignal(const char* text, PhoneOptions* phone) {
   std::string value(text);
   size_t comma = value.find(',');
@@ -343,6 +367,10 @@ bool ReadOptions(int argc, char** argv, Options* options) {
       (name == "--no-voice" ? options->phone.noVoice : options->phone.refusesAth) = true;
       continue;
     }
+    if (name == "--atd-on-connect") {
+      options->phone.atdOnConnect = true;
+      continue;
+    }
     if (i + 1 >= argc) {
       fprintf(stderr, "kelvor-gsm-sim: %s needs a value (see --help)\n", name.c_str());
       return false;
@@ -367,6 +395,10 @@ bool ReadOptions(int argc, char** argv, Options* options) {
       good = Number(value, &options->delay);
     } else if (name == "--send-delay") {
       good = Number(value, &options->sendDelay);
+    } else if (name == "--cscs-delay") {
+      good = Number(value, &options->phone.cscsDelay);
+    } else if (name == "--fail-for") {
+      good = ReadFailFor(value, &options->phone);
     } else if (name == "--pin") {
       options->phone.pin = value;
       good = !options->phone.pin.empty();
@@ -570,7 +602,7 @@ class Simulator {
     if (options_.silent) return;
     for (const Answer& answer : phone_.Answers(buffer, static_cast<size_t>(count))) {
       if (!answer.toText) {
-        Queue(answer.bytes, options_.delay);
+        Queue(answer.bytes, answer.delay >= 0 ? answer.delay : options_.delay);
         continue;
       }
       // An SMS is delivered as its confirmation goes out, so none is seen delivered that
@@ -651,7 +683,7 @@ class Simulator {
       return;
     }
     CallTimer(outcome.after, [this, hangUp = outcome.hangUp] {
-      phone_.AnswerCall();
+      QueueUnasked(phone_.AnswerCall());
       CallTimer(hangUp, [this] { QueueUnasked(phone_.EndCall(CallEnd::kOtherSide)); });
     });
   }

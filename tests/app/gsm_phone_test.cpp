@@ -1,5 +1,6 @@
-// The simulated phone's voice calls as Kelvor meets them on the line: what each command and
-// each happening outside sends back, and the event lines each gives, step by step.
+// The simulated phone's voice calls, and the faults the tests of sending ask of it, as Kelvor
+// meets them on the line: what each command and each happening outside sends back, and the
+// event lines each gives, step by step.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,15 +15,17 @@ namespace kelvor::sim {
 namespace {
 
 // One step a line: "<input> -> <answer>", both escaped as the event lines are (nothing after
-// the arrow: nothing sent), then " | <event>" for each event line it gives. An input is a
-// command (AT..., sent with its CR), bytes typed after "> ", or a happening outside: !busy,
-// !no-answer, !answer, !other-side, !network <stat>, !power-off, !ring <caller>,
+// the arrow: nothing sent; "[<n> ms]" before a part of it: that part goes out after n ms, not
+// after the program's usual delay), then " | <event>" for each event line it gives. An input
+// is a command (AT..., sent with its CR), bytes typed after "> ", or a happening outside:
+// !busy, !no-answer, !answer, !other-side, !network <stat>, !power-off, !ring <caller>,
 // !stop-ringing.
 struct Script {
   const char* name;
   bool noVoice;
   bool refusesAth;
   const char* steps;
+  void (*configure)(PhoneOptions*) = nullptr;  // the phone's other options
 };
 
 const Script kScripts[] = {
@@ -82,6 +85,35 @@ AT+CLCC -> \r\n+CLCC: 1,0,3,0,0,"+4917012345",145\r\n\r\nOK\r\n
 !stop-ringing ->
 AT+CLCC -> \r\n+CLCC: 1,0,3,0,0,"+4917012345",145\r\n\r\nOK\r\n
 )"},
+    {"ATD answered only on connect, or ended otherwise", false, false, R"(
+ATD+4917012345; -> | CALL dialled to=+4917012345
+AT+CLCC -> \r\n+CLCC: 1,0,3,0,0,"+4917012345",145\r\n\r\nOK\r\n
+!answer -> \r\nOK\r\n | CALL answered to=+4917012345
+ATH -> \r\nOK\r\n | CALL ended to=+4917012345 by=kelvor-ath
+ATD+4917012345; -> | CALL dialled to=+4917012345
+!no-answer -> \r\nNO ANSWER\r\n | CALL ended to=+4917012345 by=no-answer
+ATD+4917012345; -> | CALL dialled to=+4917012345
+ATH -> \r\nNO CARRIER\r\n\r\nOK\r\n | CALL ended to=+4917012345 by=kelvor-ath
+ATD+4917012345; -> | CALL dialled to=+4917012345
+!network 2 -> \r\nNO CARRIER\r\n | NETWORK 2 | CALL ended to=+4917012345 by=network
+)",
+     [](PhoneOptions* options) { options->atdOnConnect = true; }},
+    {"a network cause for one number, a slow AT+CSCS", false, false, R"(
+AT+CMGF=1 -> \r\nOK\r\n
+AT+CMEE=1 -> \r\nOK\r\n
+AT+CMGS="+4917099999" -> \r\n>\x20
+hi\x1A -> \r\n+CMS ERROR: 28\r\n | SMS refused to=+4917099999 code=28
+AT+CMGS="+4917012345" -> \r\n>\x20
+hi\x1A -> \r\n+CMGS: 1\r\n\r\nOK\r\n
+AT+CSCS=? -> \r\n+CSCS: ("GSM","IRA","8859-1","UCS2")\r\n\r\nOK\r\n
+AT+CSCS="UCS2" -> [9000 ms]\r\nOK\r\n
+AT+CSCS="KOI8-R" -> [9000 ms]\r\n+CME ERROR: 4\r\n
+AT+CSCS? -> \r\n+CSCS: "UCS2"\r\n\r\nOK\r\n
+)",
+     [](PhoneOptions* options) {
+       options->failFor["+4917099999"] = 28;
+       options->cscsDelay = 9000;
+     }},
 };
 
 // A step's line cut at " | ": the step itself, then its events.
@@ -94,11 +126,21 @@ std::vector<std::string> Parts(const std::string& line) {
   return parts;
 }
 
+// What the phone sends back to `input`, a part that waits its own time marked "[<n> ms]".
+std::string Sent(GsmPhone* phone, const std::string& input) {
+  std::string sent;
+  for (const Answer& answer : phone->Answers(input.data(), input.size())) {
+    if (answer.delay >= 0) sent += "[" + std::to_string(answer.delay) + " ms]";
+    sent += answer.bytes;
+  }
+  return sent;
+}
+
 std::string Happen(GsmPhone* phone, const std::string& what) {
   if (what == "!busy") return phone->EndCall(CallEnd::kBusy);
   if (what == "!no-answer") return phone->EndCall(CallEnd::kNoAnswer);
   if (what == "!other-side") return phone->EndCall(CallEnd::kOtherSide);
-  if (what == "!answer") phone->AnswerCall();
+  if (what == "!answer") return phone->AnswerCall();
   if (what == "!power-off") phone->PowerOff();
   if (what == "!stop-ringing") phone->StopRinging();
   if (what.rfind("!network ", 0) == 0) return phone->SetNetwork(what.back() - '0');
@@ -112,6 +154,7 @@ TEST(GsmPhoneCallTest, AnswersAndEventsOfEachStep) {
     PhoneOptions options;
     options.noVoice = script.noVoice;
     options.refusesAth = script.refusesAth;
+    if (script.configure != nullptr) script.configure(&options);
     GsmPhone phone(options);
     std::vector<std::string> events, dialled;
     phone.onEvent = [&events](const std::string& event) { events.push_back(event); };
@@ -134,8 +177,7 @@ TEST(GsmPhoneCallTest, AnswersAndEventsOfEachStep) {
                   Unescaped(step.substr(std::min(arrow + 4, step.size())), &answer));
       if (input.rfind("AT", 0) == 0) input += '\r';
       events.clear();
-      EXPECT_EQ(input[0] == '!' ? Happen(&phone, input) : phone.Receive(input.data(), input.size()),
-                answer);
+      EXPECT_EQ(input[0] == '!' ? Happen(&phone, input) : Sent(&phone, input), answer);
       EXPECT_EQ(events, expected);
       std::copy_if(events.begin(), events.end(), std::back_inserter(dialledEvents),
                    [](const std::string& event) { return event.rfind("CALL dialled ", 0) == 0; });

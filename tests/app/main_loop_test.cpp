@@ -519,6 +519,9 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
        "<71|Standby phone on the main phone's port COM5 - no standby|>\r\n<71|Second STANDBY "
        "argument ignored - one standby phone per run: STANDBY=COM6|>",
        0},
+      {{"STANDBY=\\\\.\\com05"},
+       "<71|Standby phone on the main phone's port \\\\.\\COM05 - no standby|>",
+       0},
       {{"STANDBY_PIN=13a7", "STANDBY_PIN=1357"},
        "<71|Bad PIN - STANDBY_PIN= takes 4 to 8 digits; no PIN sent|>\r\n<71|Second STANDBY_PIN "
        "argument ignored - one standby PIN per run: STANDBY_PIN=****|>",

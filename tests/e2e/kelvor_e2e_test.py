@@ -16,6 +16,7 @@ import tempfile
 import termios
 import time
 import unittest
+import zlib
 
 import harness
 from harness import Failure, Kelvor, NotifySocket, Phone, Processes, ScadaNode
@@ -679,6 +680,44 @@ class WakeUpCall(Scenario):
         if reset >= 0:
             self.fail("the phone timed out and was reset:\n" +
                       after_start[max(reset - 300, 0):reset + 60])
+
+
+def spool_of_a_call(number, wait_ms):
+    """A spool a killed run left with one wake-up call waited for, due in `wait_ms`: the
+    header, an "R" record (kind, the SMS it is for, the ms left, the number's length, no text,
+    the number, CRC-32) and the end record (its tick the count of records)."""
+    def record(kind, count, tick, field=b""):
+        body = kind + bytes([count]) + tick.to_bytes(4, "little") + bytes([len(field), 0]) + field
+        return body + zlib.crc32(body).to_bytes(4, "little")
+    return (b"KELVOR SPOOL 1\r\n" + record(b"R", 1, wait_ms, number.encode()) +
+            record(b"E", 0, 1))
+
+
+class WakeUpCallOnConnect(Scenario):
+    """A phone that answers ATD only once the call is answered, here 12 s after the dial,
+    keeps the call (no time-out, no reset) and it is hung up as any answered call. The call
+    is one a killed run waited for, which the spool gives back a second before it is due."""
+    com = 28
+    CALLED = "+15550028"
+
+    def test_a_call_answered_after_seconds_is_kept_and_hung_up(self):
+        spool = os.path.join(self.workdir, "kelvor.spool")
+        with open(spool, "wb") as file:
+            file.write(spool_of_a_call(self.CALLED, 1000))
+        phone = self.phone("--atd-on-connect", "--call-outcome", "answer:12:30")
+        kelvor = self.kelvor(phone, f"DEST={self.CALLED},A,H,0", f"RING={self.CALLED},1",
+                             CONFIG.spool_argument(spool))
+        ready = kelvor.out.wait_for(r"Going to ready", INIT)
+        kelvor.out.wait_for(r"Spool restores wake-up calls waited for: 1, no longer rung: 0", 1)
+        dialled = phone.out.wait_for(r"CALL dialled to=\+15550028\n", 10)
+        phone.out.wait_for(r"CALL answered to=\+15550028\n", 20, dialled.end())
+        ended = phone.out.wait_for(r"CALL ended to=\+15550028 by=(\S+)\n", 10, dialled.end())
+        self.assertEqual(ended.group(1), "kelvor-ath")
+        kelvor.out.wait_for(r"Call to \+15550028 answered - hung up, it acknowledges nothing\n", 5)
+        after_start = kelvor.out.text[ready.end():]
+        self.assertNotIn("Timeout", after_start)
+        self.assertNotIn("TX>>ATZ", after_start)
+        self.shut_down(kelvor, 1)
 
 
 class StandbyScenario(Scenario):

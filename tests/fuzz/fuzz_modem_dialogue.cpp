@@ -22,7 +22,8 @@
 // ten times (once per 3 s of its 30 s of ringing) and not after its hang-up, sends ATH and
 // AT+CHUP once each at most, and is over once its phone has been quiet for 30 s of ringing, a
 // poll and an answer's wait (the time-out that resets the phone) and its last command has
-// waited that time-out; an ended call is taken once, with its number.
+// waited that time-out; a reset or restart of its phone during the call comes after its
+// hang-up; an ended call is taken once, with its number.
 #include <map>
 #include <memory>
 #include <set>
@@ -205,6 +206,7 @@ class CallWatch {
       FUZZ_CHECK(hangUps_ + chups_ == 0);
       FUZZ_CHECK(++polls_ <= static_cast<int>(kLongestRinging / kCallPollGap));
     }
+    if (write == "ATZ\r" || write == "AT+CFUN=1,1\r") FUZZ_CHECK(unsure_ || hangUps_ + chups_ > 0);
     if (write == "ATH\r") FUZZ_CHECK(++hangUps_ == 1);
     if (write == "AT+CHUP\r") FUZZ_CHECK(++chups_ == 1);
   }

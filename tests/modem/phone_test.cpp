@@ -1378,18 +1378,22 @@ TEST_F(ModemTest, APortThatDoesNotOpenLeavesTheDialogueResettingAndQueueing) {
 
 // A wake-up call rings at most 30 s, polled every 3 s, and ends as soon as the phone says
 // how it went; an answered call is hung up at once and said. A phone that refuses ATH is
-// hung up with AT+CHUP from then on.
+// hung up with AT+CHUP from then on. Some phones answer ATD only once the call is answered:
+// the call is theirs as long as it may ring, and nothing is reset.
 TEST_F(ModemTest, AWakeUpCallRingsItsTimeOrEndsAsThePhoneSays) {
   const std::string alerting = "\r\n+CLCC: 1,0,3,0,0,\"+4479001\",145\r\n\r\nOK\r\n";
+  const std::string active = "\r\n+CLCC: 1,0,0,0,0,\"+4479001\",145\r\n\r\nOK\r\n";
   const struct {
     const char* what;
     std::string calls;              // the answer to AT+CLCC
-    std::string unasked;            // arrives 4 s into the call
+    std::string unasked;            // arrives `unaskedAt` ms into the call
     std::string hangUp;             // the answer to ATH
     std::vector<std::string> last;  // the commands that end the call
     std::string said;
     uint32_t longest;  // ms from ATD to the end
     const char* words;
+    std::string dial = "\r\nOK\r\n";  // the answer to ATD at once
+    uint32_t unaskedAt = 4000;
   } cases[] = {
       {"rings out",
        alerting,
@@ -1416,7 +1420,7 @@ TEST_F(ModemTest, AWakeUpCallRingsItsTimeOrEndsAsThePhoneSays) {
        5000,
        "no answer"},
       {"answered",
-       "\r\n+CLCC: 1,0,0,0,0,\"+4479001\",145\r\n\r\nOK\r\n",
+       active,
        "",
        "\r\nOK\r\n",
        {"AT+CLCC\r", "ATH\r"},
@@ -1431,6 +1435,16 @@ TEST_F(ModemTest, AWakeUpCallRingsItsTimeOrEndsAsThePhoneSays) {
        "Call to +4479001 ended before it was answered",
        4000,
        "ended unanswered"},
+      {"ATD answered on connect, after 20 s",
+       active,
+       "\r\nOK\r\n",
+       "\r\nOK\r\n",
+       {"AT+CLCC\r", "ATH\r"},
+       "Call to +4479001 answered - hung up, it acknowledges nothing",
+       24000,
+       "answered",
+       "",
+       20000},
       {"ATH refused",
        alerting,
        "",
@@ -1444,6 +1458,7 @@ TEST_F(ModemTest, AWakeUpCallRingsItsTimeOrEndsAsThePhoneSays) {
     SCOPED_TRACE(c.what);
     phone_.calls = c.calls;
     phone_.hangUp = c.hangUp;
+    phone_.dial = c.dial;
     console_.Clear();
     MakeReady();
     for (const char* forged : {"", "+4479001;ATA", "*99#", "+44A"}) {
@@ -1453,7 +1468,9 @@ TEST_F(ModemTest, AWakeUpCallRingsItsTimeOrEndsAsThePhoneSays) {
     EXPECT_FALSE(modem_->StartCall("+4479001"));  // one call at a time
     uint32_t start = clock_.TickCount();
     for (int i = 0; i < 400 && modem_->Calling(); ++i) {
-      if (clock_.TickCount() - start == 4000 && !c.unasked.empty()) port_->Arrive(c.unasked);
+      if (clock_.TickCount() - start == c.unaskedAt && !c.unasked.empty()) {
+        port_->Arrive(c.unasked);
+      }
       Step();
     }
     EXPECT_FALSE(modem_->Calling());
@@ -1464,12 +1481,63 @@ TEST_F(ModemTest, AWakeUpCallRingsItsTimeOrEndsAsThePhoneSays) {
     EXPECT_LE(CountWrites("AT+CLCC\r"), 10);
     EXPECT_EQ(CountLogged(c.said), 1) << console_.text();
     EXPECT_STREQ(CallEndWords(modem_->LastCallMade().end), c.words);
+    EXPECT_EQ(CountWrites("ATZ\r"), 0);
+    EXPECT_FALSE(Logged("Timeout"));
   }
+  phone_.dial = "\r\nOK\r\n";
   phone_.hangUp = "\r\nERROR\r\n";
   port_->writes.clear();
   ASSERT_TRUE(modem_->StartCall("+4479001"));
   for (int i = 0; i < 400 && modem_->Calling(); ++i) Step();
   EXPECT_EQ(CountWrites("ATH\r"), 0) << "ATH is refused: AT+CHUP at once";
+}
+
+// A call given up (its ATD or a poll unanswered in time) is hung up before the phone is reset:
+// a phone whose ATZ does not end a voice call would keep the line up.
+TEST_F(ModemTest, ACallGivenUpIsHungUpBeforeThePhoneIsReset) {
+  const std::string ok = "\r\nOK\r\n";
+  const struct {
+    const char* what;
+    std::string dial;    // the answer to ATD
+    std::string hangUp;  // the answer to ATH
+    bool silent;         // the phone answers nothing after ATD
+    std::vector<std::string> writes;
+    uint32_t earliest;  // ms from ATD to the reset
+  } cases[] = {
+      {"ATD never answered", "", ok, false, {"ATD+4479001;\r", "ATH\r", "ATZ\r"}, 30000},
+      {"ATD never answered, ATH refused",
+       "",
+       "\r\nERROR\r\n",
+       false,
+       {"ATD+4479001;\r", "ATH\r", "AT+CHUP\r", "ATZ\r"},
+       30000},
+      {"a poll unanswered",
+       ok,
+       ok,
+       false,
+       {"ATD+4479001;\r", "AT+CLCC\r", "ATH\r", "ATZ\r"},
+       13000},
+      {"the phone falls silent", "", "", true, {"ATD+4479001;\r", "ATH\r", "ATZ\r"}, 40000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    phone_.dial = c.dial;
+    phone_.calls = "";
+    phone_.hangUp = c.hangUp;
+    phone_.silent = false;
+    MakeReady();
+    ASSERT_TRUE(modem_->StartCall("+4479001"));
+    phone_.silent = c.silent;
+    uint32_t start = clock_.TickCount();
+    for (int i = 0; i < 500 && CountWrites("ATZ\r") == 0; ++i) Step();
+    EXPECT_GE(clock_.TickCount() - start, c.earliest);
+    ASSERT_GE(port_->writes.size(), c.writes.size());
+    EXPECT_EQ(
+        std::vector<std::string>(port_->writes.begin(), port_->writes.begin() + c.writes.size()),
+        c.writes);
+    EXPECT_EQ(CountLogged("Call to +4479001 cut short - the phone was reset"), 1);
+    EXPECT_STREQ(CallEndWords(modem_->LastCallMade().end), "cut short");
+  }
 }
 
 // A phone without voice service refuses ATD: said once, and no call for an hour. SMS come

@@ -101,5 +101,20 @@ TEST(ParseSerialMode, RefusesWhatItCannotReadAndLeavesTheSettingsAlone) {
   }
 }
 
+// The Windows names of the n-th serial port, whatever the build: COM and digits alone, in the
+// device namespace or not, of either case.
+TEST(ComPortNumber, IsReadOnlyFromComAndDigitsAlone) {
+  const struct {
+    const char* name;
+    uint32_t number;
+  } cases[] = {
+      {"COM5", 5},       {"com5", 5},    {"\\\\.\\COM5", 5}, {"\\\\.\\com5", 5}, {"COM05", 5},
+      {"COM9999", 9999}, {"COM0", 0},    {"COM10000", 0},    {"COM", 0},         {"COM5X", 0},
+      {"COM 5", 0},      {"COM+5", 0},   {"COM:COM5", 0},    {"\\\\.\\COM", 0},  {"\\\\?\\COM5", 0},
+      {"\\.\\COM5", 0},  {"COMPORT", 0}, {"LPT1", 0},        {"/dev/ttyS4", 0},  {"", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ComPortNumber(c.name), c.number) << c.name;
+}
+
 }  // namespace
 }  // namespace kelvor

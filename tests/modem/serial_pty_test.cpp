@@ -208,6 +208,44 @@ TEST(PosixSerialPort, OnlyTerminalsThatExistOpen) {
   closed->Close();
 }
 
+// A device is the same whatever name leads to it: a link (as /dev/serial/by-id has), COMn
+// and the path of /dev/ttyS(n-1), the Windows names of one COM port. A file stands in for a
+// device that is no terminal; names that open nothing are the same only when equal.
+TEST(SamePortDevice, ComparesTheDevicesNotTheirNames) {
+  char dir[] = "/tmp/kelvor-same-port-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string link = std::string(dir) + "/by-id", fileLink = std::string(dir) + "/file-link";
+  std::string file = std::string(dir) + "/file";
+  int master = -1, slave = -1, otherMaster = -1, otherSlave = -1;
+  char pty[256], other[256];
+  ASSERT_EQ(openpty(&master, &slave, pty, nullptr, nullptr), 0);
+  ASSERT_EQ(openpty(&otherMaster, &otherSlave, other, nullptr, nullptr), 0);
+  ASSERT_EQ(symlink(pty, link.c_str()), 0);
+  close(open(file.c_str(), O_CREAT | O_WRONLY, 0600));
+  ASSERT_EQ(symlink(file.c_str(), fileLink.c_str()), 0);
+  const struct {
+    std::string first, second;
+    bool same;
+  } cases[] = {
+      {"COM:" + std::string(pty), "COM:" + link, true},
+      {"COM:" + std::string(pty), "COM:" + std::string(other), false},
+      {"COM:" + file, "COM:" + fileLink, true},
+      {"COM:" + file, "COM:" + std::string(pty), false},
+      {"COM1", "COM:/dev/ttyS0", true},
+      {"COM5", "\\\\.\\COM5", true},
+      {"COM5", "COM6", false},
+      {"COM:" + std::string(dir) + "/gone", "COM:" + std::string(dir) + "/gone", true},
+      {"COM:" + std::string(dir) + "/gone", "COM:" + std::string(dir) + "/away", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SamePortDevice(c.first.c_str(), c.second.c_str()), c.same)
+        << c.first << " and " << c.second;
+  }
+  for (const std::string& name : {link, fileLink, file}) unlink(name.c_str());
+  rmdir(dir);
+  for (int fd : {master, slave, otherMaster, otherSlave}) close(fd);
+}
+
 // A socket's output queue stands in for a line whose handshake holds the bytes (a pseudo-
 // terminal never holds any): output nobody takes fails the drain once the stall time is up,
 // output taken slowly but steadily drains however long it takes in all.
