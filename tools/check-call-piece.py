@@ -58,7 +58,7 @@ STACK, STACK_SIZE = 0x01000000, 0x00100000
 DATA, DATA_SIZE = 0x02000000, 0x00100000
 STUBS, STUBS_SIZE = 0x03000000, 0x00010000
 RETURN = STUBS + 0xF000  # the return address a run starts with; reaching it ends the run
-TRAP = STUBS + 0xE000  # where the other imports lead: a caller that calls one stops there
+TRAP = STUBS + 0xE000  # where the other imports lead, one byte each: a run that calls one stops
 MAX_INSTRUCTIONS = 200000
 
 # Registers the callee and the piece must keep, and values no run would make by chance.
@@ -293,15 +293,20 @@ class Machine:
             self.uc.mem_write(start, exe.data[raw_at:raw_at + min(vsize, raw_size)])
         for start, length in ((STACK, STACK_SIZE), (DATA, DATA_SIZE), (STUBS, STUBS_SIZE)):
             self.uc.mem_map(start, length)
-        self.uc.mem_write(TRAP, b"\xf4")  # hlt: never run, the hook stops first
+        self.uc.mem_write(TRAP, b"\xf4" * 0x1000)  # hlt: never run, the hook stops first
+        self.imports = exe.imports()
         self.data_free = DATA
         self.stub_free = STUBS
         self.calls = []  # each callee entry: (callee address, ESP, first 8 stack words)
-        self.stopped_at = None
-        self.uc.hook_add(unicorn.UC_HOOK_CODE, self._trap, begin=TRAP, end=TRAP)
+        self.stopped_at = None  # the import a run stopped at
+        self.uc.hook_add(unicorn.UC_HOOK_CODE, self._trap, begin=TRAP, end=TRAP + 0xFFF)
 
     def _trap(self, uc, address, size, _):
-        self.stopped_at = self.u32(self.reg("esp"))
+        if address - TRAP < len(self.imports):
+            dll, ordinal, name, _ = self.imports[address - TRAP]
+            self.stopped_at = "%s %s" % (dll, name or "ordinal %d" % ordinal)
+        else:
+            self.stopped_at = "0x%x, no import" % address
         uc.emu_stop()
 
     def reg(self, name, value=None):
@@ -398,11 +403,8 @@ def check_caller(exe, code, site, function, slots, stdcall):
     count = slots[slot]
     result = 0x5EC0ED00 + count
     operation = m.add_callee(result, stdcall, count)
-    for other in slots:
-        m.uc.mem_write(other, struct.pack("<I", TRAP if other != slot else operation))
-    for _, _, _, other in exe.imports():
-        if other not in slots:
-            m.uc.mem_write(other, struct.pack("<I", TRAP))
+    for i, (_, _, _, other) in enumerate(m.imports):
+        m.uc.mem_write(other, struct.pack("<I", operation if other == slot else TRAP + i))
     # Whatever the caller takes, this (ECX), its stack arguments and EDX point at zeroed room.
     pointers = [m.put(bytes(0x1000)) for _ in range(10)]
     esp = STACK + STACK_SIZE - 0x1000
@@ -423,6 +425,9 @@ def check_caller(exe, code, site, function, slots, stdcall):
     m.uc.hook_add(unicorn.UC_HOOK_CODE, after_call, begin=back, end=back)
     why = m.run(function[0], esp, dict(KEPT, eax=0xEAEAEAEA, ecx=pointers[0], edx=pointers[1]))
     faults = [why] if why else []
+    if m.stopped_at is not None and "call" not in seen:
+        faults.append("it called %s before the piece, and the check runs no import but the "
+                      "piece's operation" % m.stopped_at)
     if "call" not in seen:
         return faults + ["it never reached its call of the piece at 0x%x" % call_at], ""
     target, given, words = seen["given"]
@@ -449,7 +454,7 @@ def check_caller(exe, code, site, function, slots, stdcall):
         faults.append("EAX after the piece is 0x%x, not the operation's 0x%x" % (
             after["eax"], result))
     if m.stopped_at is not None:
-        return faults, "; stopped at its call of another import after the piece"
+        return faults, "; stopped after the piece, at its call of %s" % m.stopped_at
     if why:
         return faults, ""
     pops = {int(t[5:], 16) if t.startswith("ret $0x") else 0
