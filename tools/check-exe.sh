@@ -9,7 +9,8 @@
 #     or either by name (the SCADA libraries are bound by ordinal only);
 #   - a call into EDA.dll or FIXTOOLS.dll does not go through the piece that puts the stack
 #     pointer back after the call (scada/scada_library_call.h), which makes the libraries'
-#     calling convention, cdecl or stdcall, not matter; or an operation is never called;
+#     calling convention, cdecl or stdcall, not matter; or an operation is never called
+#     (tools/check-call-piece.py runs that piece and its callers under an emulator);
 #   - it does not import GetConsoleMode and SetConsoleMode (QuickEdit is turned off with them);
 #   - it imports from KERNEL32.dll or msvcrt.dll a function that is not on the list of what
 #     those DLLs of Windows XP SP3 export (tools/windows-xp-exports.txt), or any by ordinal;

@@ -3,7 +3,8 @@
 #   - the Linux program and its tests; its Debian package, installed, run and purged again
 #     (tools/package-deb.sh, tools/check-deb.sh);
 #   - kelvor.exe, the 32-bit Windows console program that ships, and a check of what it needs
-#     from Windows (tools/check-exe.sh);
+#     from Windows (tools/check-exe.sh); its stack-restoring call into the SCADA libraries run
+#     under the Unicorn emulator (tools/check-call-piece.py);
 #   - the same Windows code built 64-bit, with its tests run under Wine (wine64): this
 #     machine's kernel runs no 32-bit processes, so a 32-bit Wine cannot start here.
 set -euo pipefail
@@ -46,6 +47,20 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
 step "kelvor.exe starts on Windows XP SP3: its header, imports and size"
 bash tools/check-exe.sh build/windows/app/kelvor.exe
+step "kelvor.exe's stack-restoring SCADA call run under the Unicorn emulator"
+# The check, then the check of the check: it must fail on copies of the piece each short of
+# one instruction. Exit status 77: python3-unicorn is missing.
+unicorn=0
+python3 tools/check-call-piece.py build/windows/app/kelvor.exe || unicorn=$?
+if ((unicorn == 0)); then
+  python3 tools/check-call-piece.py --self-test build/windows/app/kelvor.exe
+elif ((unicorn == 77)); then
+  echo "python3-unicorn is not installed: the piece is not run." \
+    "Install it with: apt-get install python3-unicorn"
+  if [ -n "${CI:-}" ]; then exit 1; fi
+else
+  exit "$unicorn"
+fi
 
 step "64-bit Windows build and its tests under Wine"
 cmake --preset windows64 >/dev/null
