@@ -1,6 +1,7 @@
 #include "platform/serial_mode.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/text.h"
@@ -205,6 +206,17 @@ PortAddress ReadPortName(const char* name) {
     address.kind = PortAddress::kNumbered;
   }
   return address;
+}
+
+void WindowsDeviceName(const char* name, char* device, size_t size) {
+  PortAddress port = ReadPortName(name);
+  if (port.kind == PortAddress::kPath) {
+    snprintf(device, size, "%s", port.path);
+  } else if (port.kind == PortAddress::kNumbered) {
+    snprintf(device, size, "\\\\.\\COM%u", static_cast<unsigned>(port.number));
+  } else {
+    snprintf(device, size, "%s", name);
+  }
 }
 
 bool ParseSerialMode(const char* text, SerialSettings* settings) {

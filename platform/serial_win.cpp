@@ -18,19 +18,6 @@ constexpr DWORD kWriteCallMs = 1000;
 // without overlapped I/O, so nothing can be waited on while it is read at once.
 constexpr uint32_t kWaitSlice = 15;  // ms
 
-// COMn is opened through the device namespace, \\.\COMn, the only name under which
-// ports above COM9 open; COM:<name> opens <name> as written; anything else as it stands.
-void DeviceName(const char* name, char* device, size_t size) {
-  PortAddress port = ReadPortName(name);
-  if (port.kind == PortAddress::kPath) {
-    snprintf(device, size, "%s", port.path);
-  } else if (port.kind == PortAddress::kNumbered) {
-    snprintf(device, size, "\\\\.\\%s", name);
-  } else {
-    snprintf(device, size, "%s", name);
-  }
-}
-
 class WinSerialPort : public SerialPort {
  public:
   ~WinSerialPort() override { Close(); }
@@ -38,7 +25,7 @@ class WinSerialPort : public SerialPort {
   bool Open(const char* name) override {
     Close();
     char device[512];
-    DeviceName(name, device, sizeof device);
+    WindowsDeviceName(name, device, sizeof device);
     handle_ = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) return false;

@@ -6,6 +6,27 @@
 namespace kelvor {
 namespace {
 
+// The name Windows opens: a numbered port by its number as read, so that COM05 is the port
+// COM5, not a device \\.\COM05 that no system has.
+TEST(WindowsDeviceName, ANumberedPortOpensByItsNumber) {
+  const struct {
+    const char* name;
+    const char* device;
+  } cases[] = {
+      {"COM5", "\\\\.\\COM5"},
+      {"COM05", "\\\\.\\COM5"},
+      {"COM0012", "\\\\.\\COM12"},
+      {"COM:\\\\.\\CNCA0", "\\\\.\\CNCA0"},
+      {"COM00005", "COM00005"},
+      {"COM0", "COM0"},
+  };
+  for (const auto& c : cases) {
+    char device[64];
+    WindowsDeviceName(c.name, device, sizeof device);
+    EXPECT_STREQ(device, c.device) << c.name;
+  }
+}
+
 TEST(ParseSerialMode, TheCommaForm) {
   struct Case {
     const char* text;
