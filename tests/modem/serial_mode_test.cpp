@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "platform/serial.h"
+
 namespace kelvor {
 namespace {
 
@@ -13,12 +17,9 @@ TEST(WindowsDeviceName, ANumberedPortOpensByItsNumber) {
     const char* name;
     const char* device;
   } cases[] = {
-      {"COM5", "\\\\.\\COM5"},
-      {"COM05", "\\\\.\\COM5"},
-      {"COM0012", "\\\\.\\COM12"},
-      {"COM:\\\\.\\CNCA0", "\\\\.\\CNCA0"},
-      {"COM00005", "COM00005"},
-      {"COM0", "COM0"},
+      {"COM5", "\\\\.\\COM5"},     {"COM05", "\\\\.\\COM5"},
+      {"COM0012", "\\\\.\\COM12"}, {"COM:\\\\.\\CNCA0", "\\\\.\\CNCA0"},
+      {"COM00005", "COM00005"},    {"COM0", "COM0"},
   };
   for (const auto& c : cases) {
     char device[64];
@@ -26,6 +27,19 @@ TEST(WindowsDeviceName, ANumberedPortOpensByItsNumber) {
     EXPECT_STREQ(device, c.device) << c.name;
   }
 }
+
+#ifdef _WIN32
+// A line setting the port does not take is said with the port and the setting; NUL, a device
+// that is no serial port, takes none.
+TEST(WindowsSerialPort, ASettingThePortDoesNotTakeIsSaidWithThePortAndTheSetting) {
+  auto port = NewSerialPort();
+  ASSERT_TRUE(port->Open("COM:NUL"));
+  char error[256] = "";
+  EXPECT_FALSE(port->BuildMode("9600,N,8,1", error, sizeof error));
+  EXPECT_EQ(std::string(error).rfind("COM:NUL does not take the setting 9600,N,8,1: ", 0), 0u)
+      << error;
+}
+#endif
 
 TEST(ParseSerialMode, TheCommaForm) {
   struct Case {
