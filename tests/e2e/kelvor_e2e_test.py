@@ -11,6 +11,7 @@ import os
 import re
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 import termios
@@ -429,6 +430,56 @@ class Spool(SpoolRuns):
         self.assertEqual(self.messages(phone), self.TEXTS[:2])
         with open(self.spool + ".bad", "rb") as file:
             self.assertEqual(file.read(), cut)
+
+
+class Held(SpoolRuns):
+    """Under Wine, another program holds a file of Kelvor's open without delete sharing, as a
+    virus scanner, a backup agent or `type` does; only Windows keeps such a file from being
+    renamed."""
+    com = 28
+
+    def setUp(self):
+        super().setUp()
+        if not CONFIG.holder:
+            self.skipTest("a file held open stops its rename on Windows alone")
+
+    def hold(self, path):
+        """Holds `path` until the returned process's standard input is closed."""
+        argv = [CONFIG.wine, CONFIG.holder, CONFIG.path(path)]
+        holder, out = harness._piped(self.processes, argv, os.path.join(self.workdir, "holder.log"),
+                                     stdin=subprocess.PIPE)
+        out.wait_for(r"held", INIT, what="holder")
+        return holder
+
+    def let_go(self, holder):
+        holder.stdin.close()
+        holder.wait(EXIT)
+
+    def test_a_held_spool_is_written_once_let_go_and_a_held_log_kept_within_twice_its_size(self):
+        # The phone is silent: once the alarm is queued nothing changes, and only the spool's
+        # retry can write it.
+        self.node.command(FEED)
+        phone = self.phone("--silent", stable=True)
+        log = os.path.join(self.workdir, "kelvor-file.log")
+        kelvor = self.kelvor(phone, *self.args, "LOG=" + CONFIG.path(log) + ",1", name="held")
+        kelvor.out.wait_for(r"Spool .*: no file yet", INIT)
+        spool_holder, log_holder = self.hold(self.spool), self.hold(log)
+        self.node.command(FEED_ALARM)
+        kelvor.out.wait_for(r"kelvor\.spool cannot be written - going on from memory", 10)
+        for minute in range(10, 40):  # alarms of no destination's areas: lines, no SMS
+            self.node.command("PUSH NODE1 FIC101 areas=P priority=HIGH status=HI day=7 "
+                              f"time=06:{minute}")
+        kelvor.out.wait_for(r"kelvor-file\.log cannot be renamed for its rotation", INIT)
+        kelvor.out.wait_for(r"kelvor-file\.log not rotated and at twice its size", INIT)
+        self.assertLessEqual(os.path.getsize(log), 2048)
+        self.let_go(log_holder)
+        self.let_go(spool_holder)
+        kelvor.out.wait_for(r"kelvor\.spool written again", 10)
+        self.assertEqual(self.spooled(), [("S", self.TEXTS[0][1])])
+        self.kill(kelvor, phone)
+        phone, kelvor = self.next_run(1)
+        self.shut_down(kelvor, 2)
+        self.assertEqual(self.messages(phone), [self.TEXTS[0]])
 
 
 class SpoolDurable(SpoolRuns):
@@ -968,9 +1019,11 @@ def main():
     parser.add_argument("--node", required=True)
     parser.add_argument("--phone", required=True)
     parser.add_argument("--wine")
+    parser.add_argument("--holder")
     options, rest = parser.parse_known_args()
     harness.start_signals_at_default()
     CONFIG = harness.Config(options.kelvor, options.node, options.phone, options.wine)
+    CONFIG.holder = options.holder
     reason = CONFIG.missing()
     if reason:
         print(f"SKIPPED: {reason}")
