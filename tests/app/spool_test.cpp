@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -264,29 +263,6 @@ TEST_F(SpoolTest, AFailedWriteIsTriedAgainOnceASecondUntilItSucceeds) {
   }  // the spool lets go of its lock file, which Windows deletes no folder around
   std::filesystem::remove_all(folder);
 }
-
-#ifdef _WIN32
-// Another program holds the file open without delete sharing (a virus scanner, `type`): the
-// new file cannot be renamed over it until that program lets go, and is then written.
-TEST_F(SpoolTest, AFileHeldOpenElsewhereIsWrittenOnceLetGo) {
-  {
-    Spool spool(path.c_str());
-    RunState run{"=+1,A,H,5"};
-    auto write = [&](uint32_t now) {
-      return spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, now);
-    };
-    EXPECT_EQ(write(0), Spool::kWritten);
-    auto held = std::make_unique<std::ifstream>(path, std::ios::binary);
-    run.modem->QueueMessage("text", "+1");
-    EXPECT_EQ(write(1), Spool::kFailed);
-    EXPECT_EQ(write(1002), Spool::kFailed);
-    held.reset();
-    EXPECT_EQ(write(2003), Spool::kWritten);
-    EXPECT_NE(test::TempFolder::Read(path).find("text"), std::string::npos);
-  }
-  std::remove(path.c_str());
-}
-#endif
 
 }  // namespace
 }  // namespace kelvor

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <memory>
 #include <string>
 
 #include "support/fakes.h"
@@ -178,23 +176,6 @@ TEST_F(LogFileTest, ARotationThatCannotRenameIsSaidRetriedAndKeptWithinTwiceTheS
       "Log file " + path + " written again - some earlier lines are missing from it\r\n";
   EXPECT_EQ(test::TempFolder::Read(path).substr(20, again.size()), again);
 }
-
-#ifdef _WIN32
-// Another program holds the file open without delete sharing (a backup agent, `type`): the
-// rotation cannot rename it until that program lets go.
-TEST_F(LogFileTest, AFileHeldOpenElsewhereIsKeptWithinTwiceTheSizeAndRotatedOnceLetGo) {
-  std::string path = folder_.Path("kelvor.log");
-  Start(path, 1, nullptr);
-  auto held = std::make_unique<std::ifstream>(path, std::ios::binary);
-  LogLines(25);
-  EXPECT_LE(test::TempFolder::Read(path).size(), 2048u);
-  EXPECT_EQ(console_.Lines().size(), 27u);
-  held.reset();
-  LogLines(3);
-  EXPECT_NE(test::TempFolder::Read(path + ".1"), "<none>");
-  EXPECT_EQ(console_.Lines().size(), 31u);  // and "written again"
-}
-#endif
 
 #ifndef _WIN32
 // A full disk: the first failed write is reported, the run goes on. (The size stays far
