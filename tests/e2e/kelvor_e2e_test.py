@@ -7,6 +7,7 @@ SCADA node simulator and the GSM phone simulator, in real time.
 Exits 77 (skipped) with the reason when the simulators are not built or Wine is missing.
 Each scenario's logs stay in a temporary folder that a failure names."""
 import argparse
+import copy
 import os
 import re
 import shutil
@@ -90,9 +91,9 @@ class Scenario(unittest.TestCase):
             return phone.messages()
         return phone.wait_messages(count, timeout)
 
-    def kelvor(self, phone, *dests, port=None, **how):
+    def kelvor(self, phone, *dests, port=None, config=None, **how):
         args = [port or CONFIG.port_argument(phone, self.com), "SERVICE=+99912345", *dests]
-        return Kelvor(self.processes, CONFIG, self.workdir, self.node, args, **how)
+        return Kelvor(self.processes, config or CONFIG, self.workdir, self.node, args, **how)
 
     def shut_down(self, kelvor, destinations):
         self.node.command("SHUTDOWN")
@@ -291,7 +292,7 @@ class NodeEnds(Scenario):
     """The run ends with the SCADA system, or as an operator ends it; gathering batches are
     dropped, not sent, and the run says so."""
 
-    def end_run(self, ending, message):
+    def end_run(self, ending, message, config=None):
         """`ending`: a command to the node, or what is done to the running Kelvor."""
         path = os.path.join(self.workdir, "destinations.csv")
         with open(path, "wb") as file:
@@ -300,7 +301,8 @@ class NodeEnds(Scenario):
                        b"Manager,+15550007,AB,M,30,F\r\n")
         self.node.command(FEED)
         phone = self.phone()
-        kelvor = self.kelvor(phone, "DEST=+15550008,A,H,30", CONFIG.file_argument(path))
+        kelvor = self.kelvor(phone, "DEST=+15550008,A,H,30", CONFIG.file_argument(path),
+                             config=config)
         kelvor.out.wait_for(r"New dest = \+15550007", INIT)
         self.node.command(FEED_ALARM)
         kelvor.out.wait_for(r"(Buffering alm.*\n(.*\n)*){3}", 10)
@@ -336,6 +338,44 @@ class Interrupted(NodeEnds):
         # service wrapper also sends to stop a console program.
         self.end_run(lambda kelvor: os.kill(kelvor.proc.pid, signal.SIGINT),
                      r"Quitting\.\.\.r")
+
+
+class InterruptedInNewGroup(NodeEnds):
+    """Under Wine, started in a new process group as `start /b` and some service wrappers
+    start it, which inherits "ignore Ctrl-C"."""
+    com = 29
+
+    def setUp(self):
+        super().setUp()
+        if not CONFIG.new_group:
+            self.skipTest("process groups are a Windows matter")
+
+    def test_ctrl_c_ends_the_run_as_q_does(self):
+        exe = CONFIG.command[-1]
+        grouped = copy.copy(CONFIG)
+        grouped.command = [CONFIG.wine, CONFIG.new_group, CONFIG.path(exe)]
+        self.end_run(lambda kelvor: os.kill(self.started_by_group(), signal.SIGINT),
+                     r"Quitting\.\.\.r", grouped)
+
+    def started_by_group(self):
+        """The process of kelvor.exe that kelvor-new-group started for this scenario."""
+        mark = os.path.basename(self.workdir).encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as file:
+                    line = file.read()
+            except OSError:
+                continue
+            if mark in line and b"kelvor.exe" in line and b"kelvor-new-group" not in line:
+                self.addCleanup(self.end_left_over, int(pid))  # Wine made it no child of ours
+                return int(pid)
+        raise Failure("kelvor.exe started by kelvor-new-group not found")
+
+    def end_left_over(self, pid):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
 
 
 class SpoolRuns(Scenario):
@@ -1020,10 +1060,12 @@ def main():
     parser.add_argument("--phone", required=True)
     parser.add_argument("--wine")
     parser.add_argument("--holder")
+    parser.add_argument("--new-group")
     options, rest = parser.parse_known_args()
     harness.start_signals_at_default()
     CONFIG = harness.Config(options.kelvor, options.node, options.phone, options.wine)
     CONFIG.holder = options.holder
+    CONFIG.new_group = options.new_group
     reason = CONFIG.missing()
     if reason:
         print(f"SKIPPED: {reason}")
