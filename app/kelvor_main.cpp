@@ -115,7 +115,8 @@ int Kelvor::Run() {
   running_ = platform_.scada.ScadaRunning();
   if (running_ != 0) RunLoop(routing);
 
-  WriteSpool();
+  spool_.Finish(*modem_, destinations_, replies_.Engine(), replies_.Calls(),
+                platform_.clock.TickCount());
   ReportDiscarded();
   log_.LogMessage(Colour::kAlarmQueue, "Exiting ....\r\n");
   modem_.reset();

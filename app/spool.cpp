@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/clock.h"
 #include "platform/file.h"
 
 namespace kelvor {
@@ -142,14 +143,23 @@ Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList&
                                    uint32_t now) {
   uint32_t changes =
       modem.QueueChanges() + destinations.Changes() + escalation.Changes() + calls.Changes();
-  if (written_ && changes == changes_) return kUnchanged;
+  bool retry = !upToDate_ && DeadlinePassed(now, retryAt_);
+  if (written_ && changes == changes_ && !retry) return kUnchanged;
   if (!lock_.Held() && !TakeClaim()) return kTaken;
   written_ = true;
   changes_ = changes;
   size_t length =
       EncodeSpool(modem, destinations, escalation, calls, now, buffer_.get(), kSpoolCapacity + 1);
   upToDate_ = length > 0 && WriteFile(length);
+  retryAt_ = now + kSpoolRetryMs;
   return upToDate_ ? kWritten : kFailed;
+}
+
+Spool::Write Spool::WriteLast(const SmsModem& modem, const DestinationList& destinations,
+                              const Escalation& escalation, const WakeUpCalls& calls,
+                              uint32_t now) {
+  if (!upToDate_) retryAt_ = PassedDeadline(now);
+  return WriteIfChanged(modem, destinations, escalation, calls, now);
 }
 
 // The whole file is written anew beside the old one, flushed to the disk, and renamed over
@@ -181,8 +191,23 @@ void RunSpool::Restore(SmsModem& modem, DestinationList& destinations, Escalatio
 
 void RunSpool::Write(const SmsModem& modem, const DestinationList& destinations,
                      const Escalation& escalation, const WakeUpCalls& calls, uint32_t now) {
+  if (spool_) Say(spool_->WriteIfChanged(modem, destinations, escalation, calls, now));
+}
+
+void RunSpool::Finish(const SmsModem& modem, const DestinationList& destinations,
+                      const Escalation& escalation, const WakeUpCalls& calls, uint32_t now) {
   if (!spool_) return;
-  Spool::Write written = spool_->WriteIfChanged(modem, destinations, escalation, calls, now);
+  Spool::Write written = spool_->WriteLast(modem, destinations, escalation, calls, now);
+  if (written == Spool::kFailed) {
+    log_.LogMessage(Colour::kError, "Spool %.120s: last write at shutdown failed\r\n",
+                    spool_->Path());
+    failing_ = true;
+  } else {
+    Say(written);
+  }
+}
+
+void RunSpool::Say(Spool::Write written) {
   if (written == Spool::kTaken) {
     LetGo();
   } else if (written == Spool::kFailed && !failing_) {

@@ -28,6 +28,10 @@ namespace kelvor {
 // ".bad" and ".lck" files beside it.
 constexpr size_t kSpoolPathSize = 260;
 constexpr size_t kSpoolSuffixLength = 4;
+// A write that failed (the file held open by another program, a full disk) is tried again
+// this often while nothing changes: the SCADA queue hands an alarm out once, so the file
+// must catch up as soon as it can, but without a loop of writes that cannot succeed.
+constexpr uint32_t kSpoolRetryMs = 1000;
 
 // Whether the spool keeps an SMS of the queue: it does those that carry alarms, escalated
 // ones included. One that Kelvor wrote about itself (a heartbeat, a status answer) would be
@@ -94,10 +98,13 @@ class Spool {
 
   // Writes the file when the queue, a batch or the escalation changed since the last write,
   // or tried to: an idle pass costs three sums. A failed write is tried again at the next
-  // change. A spool not claimed yet is claimed first, and not written when another run has
-  // it.
+  // change, and without one once kSpoolRetryMs have passed, until a write succeeds. A spool
+  // not claimed yet is claimed first, and not written when another run has it.
   Write WriteIfChanged(const SmsModem& modem, const DestinationList& destinations,
                        const Escalation& escalation, const WakeUpCalls& calls, uint32_t now);
+  // The run's last write: a failed one is tried again at once, whatever the pace of retries.
+  Write WriteLast(const SmsModem& modem, const DestinationList& destinations,
+                  const Escalation& escalation, const WakeUpCalls& calls, uint32_t now);
   // True when the file holds what the last call saw.
   bool UpToDate() const { return upToDate_; }
   const char* Path() const { return path_; }
@@ -113,6 +120,7 @@ class Spool {
   bool written_ = false;  // a write was tried; `changes_` is what it saw
   uint32_t changes_ = 0;
   bool upToDate_ = false;
+  uint32_t retryAt_ = 0;  // after a failed write: when it is tried again without a change
   // kSpoolCapacity and one byte more, a longer file being damaged; from the heap, once,
   // as it is large.
   std::unique_ptr<char[]> buffer_;
@@ -132,14 +140,19 @@ class RunSpool {
   // file has just been renamed).
   void Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,
                WakeUpCalls& calls, uint32_t now);
-  // A write when something changed. A spool that cannot be written is said once; the run
-  // goes on from memory and says when a write succeeds again.
+  // A write when something changed, or a failed one tried again. A spool that cannot be
+  // written is said once; the run goes on from memory and says when a write succeeds again.
   void Write(const SmsModem& modem, const DestinationList& destinations,
              const Escalation& escalation, const WakeUpCalls& calls, uint32_t now);
+  // At shutdown (Q, Ctrl-C, the SCADA system gone): the last write, tried also when the
+  // spool has been failing; a failure here is said.
+  void Finish(const SmsModem& modem, const DestinationList& destinations,
+              const Escalation& escalation, const WakeUpCalls& calls, uint32_t now);
   // True when the file holds what the run ends with: shutdown keeps it for the next start.
   bool Keeps() const { return spool_ && spool_->UpToDate(); }
 
  private:
+  void Say(Spool::Write written);
   void LetGo();
   void SayRestored(const SpoolRestored& restored);
 

@@ -40,6 +40,12 @@ void ConsoleLog::ReportFile() {
     LogMessage(Colour::kError,
                "Log file %s cannot be written - console only until its next rotation",
                file->Path());
+  } else if (event == LogFile::kNotRenamed) {
+    LogMessage(Colour::kError,
+               "Log file %s cannot be renamed for its rotation - tried again at each line",
+               file->Path());
+  } else if (event == LogFile::kStopped) {
+    LogMessage(Colour::kError, kLogStoppedFormat, file->Path());
   } else {
     LogMessage(Colour::kNormal, kLogResumedFormat, file->Path());
   }

@@ -52,6 +52,8 @@ void LogFile::Put(const char* text, size_t length, const char* lineEnd) {
   atLineStart_ = used > 0 && line_[used - 1] == '\n';
 
   if (startsLine && reached_ > 0 && reached_ + used > rotateAt_) Rotate();
+  // Room is kept for the last line, and the line end before it.
+  if (writer_.IsOpen() && reached_ + used + sizeof line_ + 2 > 2 * limit_) Stop(!startsLine);
   Append(line_, used);
 }
 
@@ -66,10 +68,32 @@ void LogFile::Append(const char* bytes, size_t length) {
   }
 }
 
+// A file whose rename fails is written on, and tried again at the next line; one let go
+// at twice its size is left alone until another size's worth of lines has gone by.
 void LogFile::Rotate() {
   writer_.Close();
-  if (RenameOver(path_, older_)) reached_ = 0;
+  bool renamed = RenameOver(path_, older_);
+  if (renamed) {
+    reached_ = 0;
+    notRenamed_ = false;
+    stopped_ = false;
+  } else if (stopped_) {
+    rotateAt_ = reached_ + limit_;
+    return;
+  } else if (!failed_ && !notRenamed_) {
+    notRenamed_ = true;
+    event_ = kNotRenamed;
+  }
   Open();
+  rotateAt_ = renamed || failed_ ? reached_ + limit_ : limit_;
+}
+
+void LogFile::Stop(bool midLine) {
+  WriteNote(kLogStoppedFormat, midLine);
+  writer_.Close();
+  failed_ = true;
+  stopped_ = true;
+  event_ = kStopped;
   rotateAt_ = reached_ + limit_;
 }
 
@@ -84,16 +108,19 @@ void LogFile::Open() {
   if (failed_) {
     failed_ = false;
     event_ = kResumed;
-    WriteResumedLine();
+    WriteNote(kLogResumedFormat, false);
   }
 }
 
-// The line as the log would write it, cut where the log cuts its lines. It has a buffer of
-// its own: the line that found the file writable waits in line_.
-void LogFile::WriteResumedLine() {
-  char line[sizeof line_];
-  size_t used = Stamp(line);
-  int length = snprintf(line + used, Log::kLineSize, kLogResumedFormat, path_);
+// The line as the log would write it, cut where the log cuts its lines, after a line end
+// when the file stands within a line. It has a buffer of its own: the line that found the
+// file writable, or at its end, waits in line_.
+void LogFile::WriteNote(const char* format, bool midLine) {
+  char line[sizeof line_ + 2];
+  size_t used = midLine ? 2 : 0;
+  memcpy(line, "\r\n", used);
+  used += Stamp(line + used);
+  int length = snprintf(line + used, Log::kLineSize, format, path_);
   size_t kept = length > 0 ? static_cast<size_t>(length) : 0;
   used += kept < Log::kLineSize ? kept : Log::kLineSize - 1;
   memcpy(line + used, "\r\n", 2);

@@ -17,6 +17,10 @@ constexpr size_t kStampLength = 20;              // "2026-12-07 14:03:22 "
 // The line a file written again after a gap begins with; the console shows it too.
 constexpr char kLogResumedFormat[] =
     "Log file %s written again - some earlier lines are missing from it";
+// The last line of a file that could not be rotated and reached twice its size; the console
+// shows it too.
+constexpr char kLogStoppedFormat[] =
+    "Log file %s not rotated and at twice its size - console only until its next rotation";
 
 // Appends each line it is given, and each plain print split at its line ends, to the file,
 // each line after its local date and time: "2026-12-07 14:03:22 Going to ready\r\n". Every
@@ -27,12 +31,14 @@ constexpr char kLogResumedFormat[] =
 // file, after the old one is renamed to path.1 (replacing an older path.1). A file that
 // cannot be opened or written is let go: its lines are counted as if written, and the file
 // is tried again at the rotation point, when that count passes the size, or at the next
-// start. A rename that fails (another program holds the file) leaves the file growing, and
-// the next try waits another size's worth of lines.
+// start. A rename that fails (another program holds the file open) is tried again at each
+// line past the size, the file growing meanwhile; at twice its size the file ends with the
+// kLogStoppedFormat line and is let go as a failed one is, so that no held file fills the
+// disk. Its rotation is tried again when another size's worth of lines has gone by.
 class LogFile {
  public:
   // What happened to the file since the last TakeEvent, for the log to report.
-  enum Event { kNoEvent, kFailed, kResumed };
+  enum Event { kNoEvent, kFailed, kResumed, kNotRenamed, kStopped };
 
   explicit LogFile(Clock& clock) : clock_(clock) {}
   LogFile(const LogFile&) = delete;
@@ -61,7 +67,8 @@ class LogFile {
   void Rotate();
   void Open();
   void Fail();
-  void WriteResumedLine();
+  void Stop(bool midLine);
+  void WriteNote(const char* format, bool midLine);
   size_t Stamp(char* line);
 
   Clock& clock_;
@@ -73,6 +80,8 @@ class LogFile {
   uint64_t rotateAt_ = 0;  // the rotation point
   bool atLineStart_ = true;
   bool failed_ = false;
+  bool notRenamed_ = false;  // the last rotation's rename failed, and that was said
+  bool stopped_ = false;     // let go at twice the size, its rename failing
   Event event_ = kNoEvent;
   char line_[kStampLength + Log::kLineSize + 2] = {};  // stamp, text, CR LF
 };

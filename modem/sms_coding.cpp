@@ -90,10 +90,10 @@ void SmsCoding::Set(Charset charset, const CodePageTable& table) {
   for (int byte = 0; byte < 256; ++byte) {
     uint16_t character = table.characters[byte];
     bool lineEnd = character == '\n' || character == '\r';
-    if (character < 0x20 && !lineEnd) character = ' ';
     if (character == 0 || (character >= 0x7F && character <= 0x9F) || character >= 0xFFFD) {
       character = '?';
     }
+    if (character < 0x20 && !lineEnd) character = ' ';
     characters_[byte] = character;
     septets_[byte] = static_cast<uint8_t>(GsmSeptets(character));
   }

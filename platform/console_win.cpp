@@ -31,7 +31,7 @@ class QuickEditOff {
 
   ~QuickEditOff() {
     if (input_ == INVALID_HANDLE_VALUE) return;
-    SetConsoleMode(input_, saved_);
+    SetConsoleMode(input_, Restored(saved_));
     CloseHandle(input_);
   }
 
@@ -44,6 +44,14 @@ class QuickEditOff {
   static DWORD Without(DWORD mode) {
     if ((mode & ENABLE_EXTENDED_FLAGS) == 0) mode |= ENABLE_EXTENDED_FLAGS | ENABLE_INSERT_MODE;
     return mode & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE);
+  }
+
+  // The mode as it was, QuickEdit and insert mode included, which only a mode with
+  // ENABLE_EXTENDED_FLAGS sets back: without it QuickEdit stays off after Kelvor. A console
+  // that did not report them gets both on, their defaults since Windows 10.
+  static DWORD Restored(DWORD mode) {
+    if ((mode & ENABLE_EXTENDED_FLAGS) != 0) return mode;
+    return mode | ENABLE_EXTENDED_FLAGS | ENABLE_INSERT_MODE | ENABLE_QUICK_EDIT_MODE;
   }
 
   HANDLE input_;

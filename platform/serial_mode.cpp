@@ -1,6 +1,7 @@
 #include "platform/serial_mode.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/text.h"
@@ -216,6 +217,17 @@ uint32_t ComPortNumber(const char* name) {
   uint64_t number = 0;
   bool digitsAlone = length > 0 && ReadDigits(name + 3, length, 10000, &number) == length;
   return digitsAlone && number >= 1 && number <= 9999 ? static_cast<uint32_t>(number) : 0;
+}
+
+void WindowsDeviceName(const char* name, char* device, size_t size) {
+  PortAddress port = ReadPortName(name);
+  if (port.kind == PortAddress::kPath) {
+    snprintf(device, size, "%s", port.path);
+  } else if (port.kind == PortAddress::kNumbered) {
+    snprintf(device, size, "\\\\.\\COM%u", static_cast<unsigned>(port.number));
+  } else {
+    snprintf(device, size, "%s", name);
+  }
 }
 
 bool ParseSerialMode(const char* text, SerialSettings* settings) {

@@ -39,6 +39,11 @@ PortAddress ReadPortName(const char* name);
 // digits alone from 1 to 9999 (leading zeros too: COM05 is COM5); 0 for any other name.
 uint32_t ComPortNumber(const char* name);
 
+// The name Windows opens the port by. COMn is opened through the device namespace, \\.\COMn,
+// the only name under which ports above COM9 open, with n as read: COM05 is COM5, as there
+// is no device \\.\COM05. COM:<name> opens <name> as written; anything else as it stands.
+void WindowsDeviceName(const char* name, char* device, size_t size);
+
 // The state a keyword switch is set to; kUnset leaves the port as it is.
 enum class LineSwitch : uint8_t { kUnset, kOff, kOn, kHandshake, kToggle };
 

@@ -19,27 +19,15 @@ constexpr DWORD kWriteCallMs = 1000;
 // without overlapped I/O, so nothing can be waited on while it is read at once.
 constexpr uint32_t kWaitSlice = 15;  // ms
 
-// COMn is opened through the device namespace, \\.\COMn, the only name under which
-// ports above COM9 open; COM:<name> opens <name> as written; anything else as it stands.
-void DeviceName(const char* name, char* device, size_t size) {
-  PortAddress port = ReadPortName(name);
-  if (port.kind == PortAddress::kPath) {
-    snprintf(device, size, "%s", port.path);
-  } else if (port.kind == PortAddress::kNumbered) {
-    snprintf(device, size, "\\\\.\\%s", name);
-  } else {
-    snprintf(device, size, "%s", name);
-  }
-}
-
 class WinSerialPort : public SerialPort {
  public:
   ~WinSerialPort() override { Close(); }
 
   bool Open(const char* name) override {
     Close();
+    snprintf(name_, sizeof name_, "%s", name);
     char device[512];
-    DeviceName(name, device, sizeof device);
+    WindowsDeviceName(name, device, sizeof device);
     handle_ = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ == INVALID_HANDLE_VALUE) return false;
@@ -47,17 +35,21 @@ class WinSerialPort : public SerialPort {
     return true;
   }
 
+  // BuildCommDCB reads the text alone; whether the port takes what it names (a rate its
+  // driver does not have, a framing a USB adapter refuses) only SetCommState tells, so it is
+  // asked here, where a refusal can still be said with the port and the setting.
   bool BuildMode(const char* mode, char* error, size_t errorSize) override {
     memset(&dcb_, 0, sizeof dcb_);
     dcb_.DCBlength = sizeof dcb_;
     GetCommState(handle_, &dcb_);
-    if (BuildCommDCBA(mode, &dcb_)) return true;
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                   GetLastError(), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                   reinterpret_cast<char*>(&text), 0, nullptr);
-    snprintf(error, errorSize, "%s", text != nullptr ? text : "");
-    LocalFree(text);
+    if (!BuildCommDCBA(mode, &dcb_)) {
+      SystemText(GetLastError(), error, errorSize);
+      return false;
+    }
+    if (SetCommState(handle_, &dcb_)) return true;
+    char text[200];
+    SystemText(GetLastError(), text, sizeof text);
+    snprintf(error, errorSize, "%s does not take the setting %s: %s", name_, mode, text);
     return false;
   }
 
@@ -156,6 +148,16 @@ class WinSerialPort : public SerialPort {
     SetCommTimeouts(handle_, &timeouts);
   }
 
+  // The system's text for an error code, cut to `size`.
+  static void SystemText(DWORD code, char* text, size_t size) {
+    char* message = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&message), 0,
+                   nullptr);
+    snprintf(text, size, "%s", message != nullptr ? message : "");
+    LocalFree(message);
+  }
+
   bool BytesWaiting() {
     DWORD errors = 0;
     COMSTAT status{};
@@ -170,6 +172,7 @@ class WinSerialPort : public SerialPort {
   }
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  char name_[kPortTextSize] = {};
   DCB dcb_{};
 };
 

@@ -28,7 +28,10 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
+// A process started in a new process group (start /b, some service wrappers) inherits
+// "ignore Ctrl-C", under which no handler hears it: that is turned off first.
 void CatchStopSignals() {
+  SetConsoleCtrlHandler(nullptr, FALSE);
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -242,7 +243,25 @@ TEST_F(MainLoopTest, ASpoolKeepsWhatTheRunEndsWithForTheNextStart) {
   scada.PushStatus(kShutDown);
   Run({"COM5", "DEST=+1,A,H,30", "SPOOL=" + path + "-missing/spool"});
   EXPECT_EQ(CountLines("-missing/spool cannot be written - going on from memory"), 1);
+  EXPECT_EQ(CountLines("-missing/spool: last write at shutdown failed"), 1);
   EXPECT_EQ(CountLines("Shutdown discards SMS queued: 0, alarm batches pending: 1"), 1);
+
+  // The folder is made in the pause after the alarm, and the shutdown that follows, well
+  // within a second, still writes the file.
+  console.Clear();
+  const std::string folder = path + "-later";
+  std::filesystem::remove_all(folder);
+  clock.onSleep = [&](uint32_t) { std::filesystem::create_directories(folder); };
+  scada.PushRecord(test::AlarmBuilder{}.Build());
+  scada.PushStatus(kShutDown);
+  Run({"COM5", "DEST=+1,A,H,30", "SPOOL=" + folder + "/spool"});
+  EXPECT_EQ(CountLines("-later/spool cannot be written - going on from memory"), 1);
+  EXPECT_EQ(CountLines("-later/spool written again"), 1);
+  EXPECT_EQ(CountLines("Shutdown keeps for the next start SMS queued: 0, alarm batches "
+                       "pending: 1"),
+            1);
+  EXPECT_NE(test::TempFolder::Read(folder + "/spool").find("\ndesc\n"), std::string::npos);
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(MainLoopTest, EveryShutdownStatusEndsTheRun) {
@@ -571,6 +590,21 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
       EXPECT_EQ(console.coloured().find(pin), std::string::npos) << pin;
     }
   }
+}
+
+// A code page the system cannot read leaves the letters above 127 without a character: each
+// goes as '?', as the start-up line says.
+TEST_F(MainLoopTest, ALetterWithoutACharacterInTheCodePageGoesAsAQuestionMark) {
+  answering = true;
+  scada.SetText("NODE1", "TAG1", "A_DESC",
+                "Kessel 80\xB0"
+                "C");
+  scada.PushRecord(test::AlarmBuilder{}.Build());
+  scada.runningSequence.assign(30, 1);
+  scada.running = 0;
+  Run({"COM5", "CHARSET=AUTO", "CODEPAGE=932", "DEST=+1,A,H,0"});
+  ASSERT_EQ(phone.To("+1").size(), 1u);
+  EXPECT_EQ(phone.To("+1")[0].text, "7/09:05\nKessel 80?C\n");
 }
 
 // The first heartbeat goes as soon as the modem is ready; the later ones keep to the period

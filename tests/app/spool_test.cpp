@@ -17,6 +17,7 @@
 #include "support/fake_serial.h"
 #include "support/fakes.h"
 #include "support/scripted_phone.h"
+#include "support/temp_folder.h"
 
 namespace kelvor {
 namespace {
@@ -236,24 +237,29 @@ TEST_F(SpoolTest, ABatchThatCountsAlarmsComesBackAndGoesOnCounting) {
                                                      "+3 more alarms (L 3) to 09:03\n"});
 }
 
-TEST_F(SpoolTest, AFailedWriteIsTriedAgainAtTheNextChangeOnly) {
+// A failed write is tried again at once on a change, and without one once a second has
+// passed, until the file is written; from then on only a change writes.
+TEST_F(SpoolTest, AFailedWriteIsTriedAgainOnceASecondUntilItSucceeds) {
   const std::string folder = path + "-missing";
   const std::string inFolder = folder + "/spool";
   {
     Spool spool(inFolder.c_str());
     RunState run{"=+1,A,H,5"};
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
-              Spool::kFailed);
+    auto write = [&](uint32_t now) {
+      return spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, now);
+    };
+    EXPECT_EQ(write(0), Spool::kFailed);
     EXPECT_FALSE(spool.UpToDate());
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
-              Spool::kUnchanged);
-    ASSERT_TRUE(std::filesystem::create_directory(folder));
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
-              Spool::kUnchanged);
+    EXPECT_EQ(write(1000), Spool::kUnchanged);
+    EXPECT_EQ(write(1001), Spool::kFailed);
     run.modem->QueueMessage("text", "+1");
-    EXPECT_EQ(spool.WriteIfChanged(*run.modem, run.destinations, run.escalation, run.calls, 0),
-              Spool::kWritten);
+    EXPECT_EQ(write(1002), Spool::kFailed);
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    EXPECT_EQ(write(2002), Spool::kUnchanged);
+    EXPECT_EQ(write(2003), Spool::kWritten);
     EXPECT_TRUE(spool.UpToDate());
+    EXPECT_NE(test::TempFolder::Read(inFolder).find("text"), std::string::npos);
+    EXPECT_EQ(write(9000), Spool::kUnchanged);
   }  // the spool lets go of its lock file, which Windows deletes no folder around
   std::filesystem::remove_all(folder);
 }

@@ -7,10 +7,12 @@ SCADA node simulator and the GSM phone simulator, in real time.
 Exits 77 (skipped) with the reason when the simulators are not built or Wine is missing.
 Each scenario's logs stay in a temporary folder that a failure names."""
 import argparse
+import copy
 import os
 import re
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 import termios
@@ -90,9 +92,9 @@ class Scenario(unittest.TestCase):
             return phone.messages()
         return phone.wait_messages(count, timeout)
 
-    def kelvor(self, phone, *dests, port=None, **how):
+    def kelvor(self, phone, *dests, port=None, config=None, **how):
         args = [port or CONFIG.port_argument(phone, self.com), "SERVICE=+99912345", *dests]
-        return Kelvor(self.processes, CONFIG, self.workdir, self.node, args, **how)
+        return Kelvor(self.processes, config or CONFIG, self.workdir, self.node, args, **how)
 
     def shut_down(self, kelvor, destinations):
         self.node.command("SHUTDOWN")
@@ -291,7 +293,7 @@ class NodeEnds(Scenario):
     """The run ends with the SCADA system, or as an operator ends it; gathering batches are
     dropped, not sent, and the run says so."""
 
-    def end_run(self, ending, message):
+    def end_run(self, ending, message, config=None):
         """`ending`: a command to the node, or what is done to the running Kelvor."""
         path = os.path.join(self.workdir, "destinations.csv")
         with open(path, "wb") as file:
@@ -300,7 +302,8 @@ class NodeEnds(Scenario):
                        b"Manager,+15550007,AB,M,30,F\r\n")
         self.node.command(FEED)
         phone = self.phone()
-        kelvor = self.kelvor(phone, "DEST=+15550008,A,H,30", CONFIG.file_argument(path))
+        kelvor = self.kelvor(phone, "DEST=+15550008,A,H,30", CONFIG.file_argument(path),
+                             config=config)
         kelvor.out.wait_for(r"New dest = \+15550007", INIT)
         self.node.command(FEED_ALARM)
         kelvor.out.wait_for(r"(Buffering alm.*\n(.*\n)*){3}", 10)
@@ -336,6 +339,44 @@ class Interrupted(NodeEnds):
         # service wrapper also sends to stop a console program.
         self.end_run(lambda kelvor: os.kill(kelvor.proc.pid, signal.SIGINT),
                      r"Quitting\.\.\.r")
+
+
+class InterruptedInNewGroup(NodeEnds):
+    """Under Wine, started in a new process group as `start /b` and some service wrappers
+    start it, which inherits "ignore Ctrl-C"."""
+    com = 29
+
+    def setUp(self):
+        super().setUp()
+        if not CONFIG.new_group:
+            self.skipTest("process groups are a Windows matter")
+
+    def test_ctrl_c_ends_the_run_as_q_does(self):
+        exe = CONFIG.command[-1]
+        grouped = copy.copy(CONFIG)
+        grouped.command = [CONFIG.wine, CONFIG.new_group, CONFIG.path(exe)]
+        self.end_run(lambda kelvor: os.kill(self.started_by_group(), signal.SIGINT),
+                     r"Quitting\.\.\.r", grouped)
+
+    def started_by_group(self):
+        """The process of kelvor.exe that kelvor-new-group started for this scenario."""
+        mark = os.path.basename(self.workdir).encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as file:
+                    line = file.read()
+            except OSError:
+                continue
+            if mark in line and b"kelvor.exe" in line and b"kelvor-new-group" not in line:
+                self.addCleanup(self.end_left_over, int(pid))  # Wine made it no child of ours
+                return int(pid)
+        raise Failure("kelvor.exe started by kelvor-new-group not found")
+
+    def end_left_over(self, pid):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
 
 
 class SpoolRuns(Scenario):
@@ -430,6 +471,56 @@ class Spool(SpoolRuns):
         self.assertEqual(self.messages(phone), self.TEXTS[:2])
         with open(self.spool + ".bad", "rb") as file:
             self.assertEqual(file.read(), cut)
+
+
+class Held(SpoolRuns):
+    """Under Wine, another program holds a file of Kelvor's open without delete sharing, as a
+    virus scanner, a backup agent or `type` does; only Windows keeps such a file from being
+    renamed."""
+    com = 28
+
+    def setUp(self):
+        super().setUp()
+        if not CONFIG.holder:
+            self.skipTest("a file held open stops its rename on Windows alone")
+
+    def hold(self, path):
+        """Holds `path` until the returned process's standard input is closed."""
+        argv = [CONFIG.wine, CONFIG.holder, CONFIG.path(path)]
+        holder, out = harness._piped(self.processes, argv, os.path.join(self.workdir, "holder.log"),
+                                     stdin=subprocess.PIPE)
+        out.wait_for(r"held", INIT, what="holder")
+        return holder
+
+    def let_go(self, holder):
+        holder.stdin.close()
+        holder.wait(EXIT)
+
+    def test_a_held_spool_is_written_once_let_go_and_a_held_log_kept_within_twice_its_size(self):
+        # The phone is silent: once the alarm is queued nothing changes, and only the spool's
+        # retry can write it.
+        self.node.command(FEED)
+        phone = self.phone("--silent", stable=True)
+        log = os.path.join(self.workdir, "kelvor-file.log")
+        kelvor = self.kelvor(phone, *self.args, "LOG=" + CONFIG.path(log) + ",1", name="held")
+        kelvor.out.wait_for(r"Spool .*: no file yet", INIT)
+        spool_holder, log_holder = self.hold(self.spool), self.hold(log)
+        self.node.command(FEED_ALARM)
+        kelvor.out.wait_for(r"kelvor\.spool cannot be written - going on from memory", 10)
+        for minute in range(10, 40):  # alarms of no destination's areas: lines, no SMS
+            self.node.command("PUSH NODE1 FIC101 areas=P priority=HIGH status=HI day=7 "
+                              f"time=06:{minute}")
+        kelvor.out.wait_for(r"kelvor-file\.log cannot be renamed for its rotation", INIT)
+        kelvor.out.wait_for(r"kelvor-file\.log not rotated and at twice its size", INIT)
+        self.assertLessEqual(os.path.getsize(log), 2048)
+        self.let_go(log_holder)
+        self.let_go(spool_holder)
+        kelvor.out.wait_for(r"kelvor\.spool written again", 10)
+        self.assertEqual(self.spooled(), [("S", self.TEXTS[0][1])])
+        self.kill(kelvor, phone)
+        phone, kelvor = self.next_run(1)
+        self.shut_down(kelvor, 2)
+        self.assertEqual(self.messages(phone), [self.TEXTS[0]])
 
 
 class SpoolDurable(SpoolRuns):
@@ -1007,9 +1098,13 @@ def main():
     parser.add_argument("--node", required=True)
     parser.add_argument("--phone", required=True)
     parser.add_argument("--wine")
+    parser.add_argument("--holder")
+    parser.add_argument("--new-group")
     options, rest = parser.parse_known_args()
     harness.start_signals_at_default()
     CONFIG = harness.Config(options.kelvor, options.node, options.phone, options.wine)
+    CONFIG.holder = options.holder
+    CONFIG.new_group = options.new_group
     reason = CONFIG.missing()
     if reason:
         print(f"SKIPPED: {reason}")

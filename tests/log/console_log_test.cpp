@@ -147,6 +147,36 @@ TEST_F(LogFileTest, AFileThatCannotBeOpenedIsReportedOnceAndTriedAgainAtEachRota
   EXPECT_EQ(console_.Lines()[1], report.substr(4, report.size() - 6));
 }
 
+// A rotation whose rename fails (another program holds the file; here a folder is in the way
+// of path.1) is said once and tried again at each line. The file never passes twice its
+// size: it ends with a line saying so, the console goes on, and the rotation is tried again
+// once another size's worth of lines has gone by.
+TEST_F(LogFileTest, ARotationThatCannotRenameIsSaidRetriedAndKeptWithinTwiceTheSize) {
+  std::string path = folder_.Path("kelvor.log");
+  std::filesystem::create_directory(path + ".1");
+  Start(path, 1, nullptr);
+  LogLines(25);
+  const std::string stopped = "Log file " + path +
+                              " not rotated and at twice its size - console only until its next "
+                              "rotation";
+  std::string written = test::TempFolder::Read(path);
+  EXPECT_LE(written.size(), 2048u);
+  EXPECT_EQ(written.substr(written.size() - stopped.size() - 2), stopped + "\r\n");
+  EXPECT_EQ(console_.coloured().find("<71|Log file " + path +
+                                     " cannot be renamed for its rotation - tried again at "
+                                     "each line|>"),
+            console_.coloured().find("<71|"));
+  EXPECT_EQ(console_.coloured().rfind("<71|"), console_.coloured().find("<71|" + stopped));
+  EXPECT_EQ(console_.Lines().size(), 27u);
+
+  std::filesystem::remove(path + ".1");
+  LogLines(3);
+  EXPECT_EQ(test::TempFolder::Read(path + ".1"), written);
+  const std::string again =
+      "Log file " + path + " written again - some earlier lines are missing from it\r\n";
+  EXPECT_EQ(test::TempFolder::Read(path).substr(20, again.size()), again);
+}
+
 #ifndef _WIN32
 // A full disk: the first failed write is reported, the run goes on. (The size stays far
 // off, so no rotation: that would rename the device.)

@@ -3,8 +3,43 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "platform/serial.h"
+
 namespace kelvor {
 namespace {
+
+// The name Windows opens: a numbered port by its number as read, so that COM05 is the port
+// COM5, not a device \\.\COM05 that no system has.
+TEST(WindowsDeviceName, ANumberedPortOpensByItsNumber) {
+  const struct {
+    const char* name;
+    const char* device;
+  } cases[] = {
+      {"COM5", "\\\\.\\COM5"},     {"COM05", "\\\\.\\COM5"},
+      {"COM0012", "\\\\.\\COM12"}, {"COM:\\\\.\\CNCA0", "\\\\.\\CNCA0"},
+      {"COM00005", "COM00005"},    {"COM0", "COM0"},
+  };
+  for (const auto& c : cases) {
+    char device[64];
+    WindowsDeviceName(c.name, device, sizeof device);
+    EXPECT_STREQ(device, c.device) << c.name;
+  }
+}
+
+#ifdef _WIN32
+// A line setting the port does not take is said with the port and the setting; NUL, a device
+// that is no serial port, takes none.
+TEST(WindowsSerialPort, ASettingThePortDoesNotTakeIsSaidWithThePortAndTheSetting) {
+  auto port = NewSerialPort();
+  ASSERT_TRUE(port->Open("COM:NUL"));
+  char error[256] = "";
+  EXPECT_FALSE(port->BuildMode("9600,N,8,1", error, sizeof error));
+  EXPECT_EQ(std::string(error).rfind("COM:NUL does not take the setting 9600,N,8,1: ", 0), 0u)
+      << error;
+}
+#endif
 
 TEST(ParseSerialMode, TheCommaForm) {
   struct Case {
