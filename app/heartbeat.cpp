@@ -29,7 +29,6 @@ void Heartbeat::Set(const char* number, uint32_t minutes) {
 void Heartbeat::Beat(SmsModem& modem, Clock& clock, Log& log, const StatusFigures& figures,
                      bool room) {
   if (period_ == 0) return;
-  if (modem.TakeSwitch(&switched_)) switchWaiting_ = true;  // the latest tells where SMS go
   if (switchWaiting_ && room) {
     char text[kSmsTextLimit + 1];
     FormatSwitch(switched_, text, sizeof text);
@@ -55,6 +54,14 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock, Log& log, const StatusFigure
   tallyThen_ = modem.Tally();
   modem.QueueServiceMessage(text, number_);
   waiting_ = false;
+}
+
+void Heartbeat::Heard(const ModemEvents& events) {
+  for (int i = 0; i < events.Count(); ++i) {
+    if (events.At(i).kind != ModemEvent::kSwitched) continue;
+    switched_ = events.At(i).change;
+    switchWaiting_ = true;
+  }
 }
 
 // The first when the modem is first ready; then each period, measured from the first.

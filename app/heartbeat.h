@@ -25,6 +25,8 @@ class Heartbeat {
   // a heartbeat due waits, said once, and goes with the figures of the pass that finds room;
   // so does a switch's SMS.
   void Beat(SmsModem& modem, Clock& clock, Log& log, const StatusFigures& figures, bool room);
+  // After each step of the modem: the latest switch between the phones tells where SMS go.
+  void Heard(const ModemEvents& events);
 
  private:
   bool Due(const SmsModem& modem, uint32_t now);

@@ -90,6 +90,7 @@ class Kelvor : private RunSetup {
   AlarmRecord record_{};
   Heartbeat heartbeat_;
   Replies replies_;
+  ModemEvents stepEvents_;   // what the modem's last step had to tell
   uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start
   ServiceStatus serviceStatus_;
   RunSpool spool_;
@@ -204,8 +205,10 @@ bool Kelvor::Pass(RoutingContext& routing) {
 // SMS waiting is written to the spool at once.
 void Kelvor::StepModem() {
   modem_->PollModem();
+  modem_->TakeEvents(&stepEvents_);
+  heartbeat_.Heard(stepEvents_);
   if (replies_.On()) {
-    replies_.AfterStep(*modem_, log_, platform_.clock.TickCount(), alarmsRead_,
+    replies_.AfterStep(*modem_, stepEvents_, log_, platform_.clock.TickCount(), alarmsRead_,
                        destinations_.WaitingForRoom());
   }
   WriteSpool();

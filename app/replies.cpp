@@ -118,15 +118,16 @@ void Replies::Start(SmsModem& modem, Log& log) {
 
 // The escalation's clock runs on every step, a full queue or not: a time that is up must be
 // seen within the tick's reach, however long the queue stays full.
-void Replies::AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead,
-                        bool alarmsWaiting) {
-  OutgoingSms confirmed;
-  if (modem.TakeConfirmed(&confirmed)) Confirmed(confirmed, log, now);
+void Replies::AfterStep(SmsModem& modem, const ModemEvents& events, Log& log, uint32_t now,
+                        uint32_t alarmsRead, bool alarmsWaiting) {
+  for (int i = 0; i < events.Count(); ++i) {
+    if (events.At(i).kind == ModemEvent::kConfirmed) Confirmed(events.At(i).sms, log, now);
+  }
   escalation_.Pass(now);
   calls_.Pass(now);
-  IncomingSms message;
-  if (modem.TakeIncoming(&message)) {
-    Answer(message, modem, log, now, alarmsRead, RoomForOwn(modem, alarmsWaiting));
+  for (int i = 0; i < events.Count(); ++i) {
+    if (events.At(i).kind != ModemEvent::kIncoming) continue;
+    Answer(events.At(i).incoming, modem, log, now, alarmsRead, RoomForOwn(modem, alarmsWaiting));
   }
   rate_.Pass(now);
   QueueDue(modem, log, now, alarmsWaiting);

@@ -87,9 +87,11 @@ class Replies {
   WakeUpCalls& Calls() { return calls_; }
   const WakeUpCalls& Calls() const { return calls_; }
 
-  // After each step of the modem, with the alarms read from the SCADA system since start;
-  // `alarmsWaiting` while a destination's batch waits for a place in the full queue.
-  void AfterStep(SmsModem& modem, Log& log, uint32_t now, uint32_t alarmsRead, bool alarmsWaiting);
+  // After each step of the modem, with its `events`, the alarms read from the SCADA system
+  // since start, and `alarmsWaiting` while a destination's batch waits for a place in the full
+  // queue.
+  void AfterStep(SmsModem& modem, const ModemEvents& events, Log& log, uint32_t now,
+                 uint32_t alarmsRead, bool alarmsWaiting);
   // True while an escalated alarm SMS is due and waits for a place in the queue.
   bool EscalationWaiting() const { return escalation_.HasDue(); }
 

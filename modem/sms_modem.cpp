@@ -114,26 +114,33 @@ void SmsModem::SetPause(uint32_t milliseconds) {
 
 void SmsModem::PollModem() {
   phone_.Poll();
+  Collect(phone_);
   uint8_t sets = phone_.SevenBitSets();
   if (standby_) {
     standby_->Poll();
+    Collect(*standby_);
     sets = static_cast<uint8_t>(sets | standby_->SevenBitSets());
     Arbitrate();
   }
   // A text fits one SMS as either phone will send it.
   queue_.SetSevenBitSets(sets);
-  TakeCallEnds();
-}
-
-// A call's end is kept for the status as it comes, whoever takes it; so old a call that its
-// age would pass the tick's reach shows as a week old.
-void SmsModem::TakeCallEnds() {
-  if (phone_.TakeCallEnd(&callEnded_) || (standby_ && standby_->TakeCallEnd(&callEnded_))) {
-    callEnd_ = callEnded_.end;
-    callUntaken_ = true;
-  }
+  // So old a call that its age would pass the tick's reach shows as a week old.
   uint32_t now = clock_.TickCount();
   if (callMade_ && Elapsed(now, callAt_) > kLongestCallAge) callAt_ = now - kLongestCallAge;
+}
+
+// A step of one phone confirms, reads and ends at most one of each; each becomes an event as
+// it comes, before the other phone steps. A call's end is kept for the status too.
+void SmsModem::Collect(Phone& phone) {
+  OutgoingSms sms;
+  if (queue_.TakeConfirmed(&sms)) events_.Add(ModemEvent::kConfirmed)->sms = sms;
+  IncomingSms incoming;
+  if (phone.TakeIncoming(&incoming)) events_.Add(ModemEvent::kIncoming)->incoming = incoming;
+  CallOutcome call;
+  if (phone.TakeCallEnd(&call)) {
+    callEnd_ = call.end;
+    events_.Add(ModemEvent::kCallEnded)->call = call;
+  }
 }
 
 bool SmsModem::StartCall(const char* number) {
@@ -146,13 +153,6 @@ bool SmsModem::StartCall(const char* number) {
 
 bool SmsModem::Calling() const {
   return phone_.Calling() || (standby_ && standby_->Calling());
-}
-
-bool SmsModem::TakeCallEnd(CallOutcome* outcome) {
-  if (!callUntaken_) return false;
-  *outcome = callEnded_;
-  callUntaken_ = false;
-  return true;
 }
 
 SmsModem::LastCall SmsModem::LastCallMade() const {
@@ -168,6 +168,8 @@ void SmsModem::Arbitrate() {
       failover_.Pass(View(phone_), View(*standby_), phone_.PortName(), standby_->PortName());
   phone_.SetSending(!standby);
   standby_->SetSending(standby);
+  PhoneSwitch change;
+  if (failover_.TakeSwitch(&change)) events_.Add(ModemEvent::kSwitched)->change = change;
 }
 
 NextStep SmsModem::WhenToStep() const {
@@ -214,18 +216,10 @@ const SmsTally& SmsModem::Tally() const {
   return queue_.Tally();
 }
 
-bool SmsModem::TakeConfirmed(OutgoingSms* sms) {
-  return queue_.TakeConfirmed(sms);
-}
-
 void SmsModem::ListenForReplies() {
   listening_ = true;
   phone_.ListenForReplies();
   if (standby_) standby_->ListenForReplies();
-}
-
-bool SmsModem::TakeIncoming(IncomingSms* sms) {
-  return phone_.TakeIncoming(sms) || (standby_ && standby_->TakeIncoming(sms));
 }
 
 const OutgoingSms& SmsModem::Queued(int index) const {

@@ -9,6 +9,7 @@
 #include "log/prefixed_log.h"
 #include "modem/failover.h"
 #include "modem/incoming_sms.h"
+#include "modem/modem_events.h"
 #include "modem/outgoing_queue.h"
 #include "modem/phone.h"
 #include "modem/sms_coding.h"
@@ -59,13 +60,14 @@ class SmsModem : public SmsOutbox {
                   const char* pin);
   // Which phone sends: null without a standby, else "main" or "standby".
   const char* SendingPhone() const;
-  // The switch from one phone to the other made last, if not taken yet; taken once.
-  bool TakeSwitch(PhoneSwitch* change) { return failover_.TakeSwitch(change); }
   // The phones' rest after each SMS they confirm: 0 to kLongestPauseAfterSend ms,
   // kDefaultPauseAfterSend unless set.
   void SetPause(uint32_t milliseconds);
   // One step of the phone.
   void PollModem();
+  // What happened in the steps since the last call, in order, into `events`; each event is
+  // taken once. Take them after every step: the stream holds a few steps' worth.
+  void TakeEvents(ModemEvents* events) { events_.MoveTo(events); }
   // When the next step is worth taking, for a loop that sleeps between steps; and the wait
   // for the bytes an answer brings, up to `milliseconds`, which a key at `keyboard` ends too.
   NextStep WhenToStep() const;
@@ -81,21 +83,15 @@ class SmsModem : public SmsOutbox {
   bool HasBeenReady() const;
   // What became of the SMS offered since the run started, for the heartbeat.
   const SmsTally& Tally() const;
-  // The SMS the phone confirmed in the last step, if it confirmed one; taken once.
-  bool TakeConfirmed(OutgoingSms* sms);
 
-  // From now on the phone reads the SMS that reach it, and deletes each after reading it.
-  // Without this call the phone gets not one command more.
+  // From now on the phone reads the SMS that reach it (each an event), and deletes each after
+  // reading it. Without this call the phone gets not one command more.
   void ListenForReplies();
-  // The SMS read in the last step, if one was; taken once. Its text is anyone's: data only.
-  bool TakeIncoming(IncomingSms* sms);
 
   // A wake-up call to `number` from the phone that sends, when no SMS waits to be sent and
   // that phone is in Ready and may call (see VoiceCall); false when it cannot start now.
   bool StartCall(const char* number);
   bool Calling() const;
-  // The call that ended last, if not taken yet; taken once.
-  bool TakeCallEnd(CallOutcome* outcome);
   // The last call made since the run started, for the status: none yet, or how long ago
   // (at most kLongestCallAge; a call older still shows that), and how it ended (kNone
   // while it rings).
@@ -118,7 +114,7 @@ class SmsModem : public SmsOutbox {
   const Phone& Sender() const;
   Phone& Sender();
   void Arbitrate();
-  void TakeCallEnds();
+  void Collect(Phone& phone);
 
   Log& log_;
   Clock& clock_;
@@ -130,8 +126,7 @@ class SmsModem : public SmsOutbox {
   bool callMade_ = false;  // the last call, for the status
   uint32_t callAt_ = 0;
   CallEnd callEnd_ = CallEnd::kNone;
-  CallOutcome callEnded_;  // ... and how it ended, until taken
-  bool callUntaken_ = false;
+  ModemEvents events_;
   bool listening_ = false;                   // a standby added later reads replies too
   uint32_t pause_ = kDefaultPauseAfterSend;  // ... and rests as the main phone does
 };

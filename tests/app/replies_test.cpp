@@ -94,15 +94,17 @@ TEST(RepliesTest, AnEscalationDueWhileTheQueueStaysFullForWeeksGoesWhenThereIsRo
   SmsModem full(nullptr, nullptr, nullptr, log, clock);
   while (!full.Full()) full.QueueServiceMessage("waits", "+4917100003");
   uint32_t now = 1000;
+  const ModemEvents none;
   replies.Engine().AlarmConfirmed("+4917100001", "Pump 3 trip", now);
-  for (int hour = 0; hour < 30 * 24; ++hour) replies.AfterStep(full, log, now += 3600000, 0, false);
+  for (int hour = 0; hour < 30 * 24; ++hour)
+    replies.AfterStep(full, none, log, now += 3600000, 0, false);
   SmsModem room(nullptr, nullptr, nullptr, log, clock);
-  replies.AfterStep(room, log, now, 0, true);
+  replies.AfterStep(room, none, log, now, 0, true);
   EXPECT_EQ(room.QueuedCount(), 1);
   EXPECT_EQ(replies.Engine().Acknowledge("+4917100001"), 1);
-  replies.AfterStep(room, log, now, 0, true);
+  replies.AfterStep(room, none, log, now, 0, true);
   EXPECT_EQ(room.QueuedCount(), 1);
-  replies.AfterStep(room, log, now, 0, false);
+  replies.AfterStep(room, none, log, now, 0, false);
   ASSERT_EQ(room.QueuedCount(), 2);
   EXPECT_STREQ(room.Queued(1).text, "Kelvor: 1 alarm SMS acknowledged");
 }

@@ -233,10 +233,8 @@ class CallWatch {
     ended_ = number_;
     endUntaken_ = true;
   }
-  // The end of the call that ended last, taken once, with its number.
-  void Take(SmsModem& modem) {
-    CallOutcome outcome;
-    if (!modem.TakeCallEnd(&outcome)) return;
+  // The end of the call that ended, told once, with its number.
+  void Take(const CallOutcome& outcome) {
     FUZZ_CHECK(endUntaken_ && outcome.end != CallEnd::kNone);
     FUZZ_CHECK(fuzz::Terminated(outcome.number, kNumberSize) && ended_ == outcome.number);
     endUntaken_ = false;
@@ -293,9 +291,7 @@ const char* Compliant(const std::string& write) {
   return "\r\nOK\r\n";
 }
 
-void CheckIncoming(SmsModem& modem) {
-  IncomingSms message;
-  if (!modem.TakeIncoming(&message)) return;
+void CheckIncoming(const IncomingSms& message) {
   FUZZ_CHECK(fuzz::Terminated(message.sender, kNumberSize));
   FUZZ_CHECK(fuzz::Terminated(message.text, kIncomingTextSize));
   for (const char* field : {message.sender, message.text}) {
@@ -370,12 +366,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 calls, now);
   };
 
+  ModemEvents events;
   auto step = [&] {
     calls.BeforeStep(clock.TickCount(), sinceLastStep);
     sinceLastStep = 0;
     modem.PollModem();
     check();
     calls.AfterStep(modem, clock.TickCount());
+    // The program takes what the step told after every step, as the main loop does.
+    modem.TakeEvents(&events);
+    for (int i = 0; i < events.Count(); ++i) {
+      const ModemEvent& event = events.At(i);
+      if (event.kind == ModemEvent::kIncoming) CheckIncoming(event.incoming);
+      if (event.kind == ModemEvent::kCallEnded) calls.Take(event.call);
+    }
   };
   size_t answered = 0;  // the main port's writes the compliant phone has seen
 
@@ -485,9 +489,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default:
         for (int i = input.Byte() % 4 + 1; i > 0; --i, ++steps) {
           step();
-          uint8_t take = input.Byte();
-          if (take % 2 == 0) CheckIncoming(modem);  // the program takes it, or not yet
-          if (take % 4 < 2) calls.Take(modem);
+          input.Byte();  // once when the program took what the step told, which it now always does
         }
         break;
     }

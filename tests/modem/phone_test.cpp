@@ -743,9 +743,12 @@ TEST_F(ModemTest, TheStandbyTakesOverFromAFailedMainPhoneAndGivesItBack) {
     ASSERT_EQ(phone_.received.size(), 1u);
     EXPECT_EQ(phone_.received[0].text, "Alarm B");
     EXPECT_EQ(standbyPhone_.received.size(), 1u);
-    PhoneSwitch change{};
-    EXPECT_TRUE(modem_->TakeSwitch(&change));
-    EXPECT_FALSE(change.toStandby);
+    ModemEvents events;  // the latest steps': the switch back, then Alarm B confirmed
+    modem_->TakeEvents(&events);
+    int last = events.Count() - 1;
+    while (last >= 0 && events.At(last).kind != ModemEvent::kSwitched) --last;
+    ASSERT_GE(last, 0);
+    EXPECT_FALSE(events.At(last).change.toStandby);
   }
 }
 
@@ -1144,8 +1147,11 @@ class ListeningModemTest : public ModemTest {
     std::vector<std::string> taken;
     for (int i = 0; i < steps; ++i) {
       Step();
-      IncomingSms message;
-      if (modem_->TakeIncoming(&message)) {
+      ModemEvents events;
+      modem_->TakeEvents(&events);
+      for (int e = 0; e < events.Count(); ++e) {
+        if (events.At(e).kind != ModemEvent::kIncoming) continue;
+        const IncomingSms& message = events.At(e).incoming;
         taken.push_back(std::string(message.sender) + ": " + message.text);
       }
     }
