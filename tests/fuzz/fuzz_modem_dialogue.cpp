@@ -14,7 +14,9 @@
 // selected since the last reset; no text holds byte 0. A standby phone may be added at any
 // point, its port fed as the main one: without a charset each text goes out on a port after
 // that port's AT+CMGS of the number it was queued for (two phones never send one SMS's text
-// to another's number), and the main phone's PIN never reaches the standby's port.
+// to another's number), and the main phone's PIN never reaches the standby's port. Every SMS
+// is confirmed at most once, whichever phone sent it, and (without a charset) only as a text
+// that went out at a prompt.
 // Wake-up calls: the fuzzer may start one at any point, with any number, and feed a call's
 // answers (BUSY, NO ANSWER, NO CARRIER, +CLCC lines of any call and state, RING, +CLIP of any
 // name) among the others. ATD goes only for a call started, with no SMS queued and no call
@@ -24,6 +26,7 @@
 // poll and an answer's wait (the time-out that resets the phone) and its last command has
 // waited that time-out; a reset or restart of its phone during the call comes after its
 // hang-up; an ended call is taken once, with its number.
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -331,6 +334,12 @@ void CheckWrites(const test::FakeSerialPort& port, const PinConsole& console, si
   *pinRefused = console.refused;
 }
 
+// `text` went out at a prompt of `port`, ended by Ctrl-Z.
+bool Written(const test::FakeSerialPort& port, const char* text) {
+  std::string written = std::string(text) + '\x1a';
+  return std::find(port.writes.begin(), port.writes.end(), written) != port.writes.end();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -367,6 +376,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
 
   ModemEvents events;
+  std::set<uint32_t> confirmedIds;
   auto step = [&] {
     calls.BeforeStep(clock.TickCount(), sinceLastStep);
     sinceLastStep = 0;
@@ -378,6 +388,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < events.Count(); ++i) {
       const ModemEvent& event = events.At(i);
       if (event.kind == ModemEvent::kIncoming) CheckIncoming(event.incoming);
+      if (event.kind == ModemEvent::kConfirmed) {
+        // Confirmed once, whichever phone sent it, and as a text that went to a phone.
+        FUZZ_CHECK(event.sms.id != 0 && confirmedIds.insert(event.sms.id).second);
+        bool sent = Written(*port, event.sms.text) ||
+                    (standby != nullptr && Written(*standby, event.sms.text));
+        FUZZ_CHECK(coded || sent);
+      }
       if (event.kind == ModemEvent::kCallEnded) calls.Take(event.call);
     }
   };
