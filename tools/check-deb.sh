@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the Debian package on this machine: installs it with dpkg, finds its files where the
-# unit and the README say, runs the installed kelvor (the usage text, exit status 0),
+# unit and docs/operation.md say, runs the installed kelvor (the usage text, exit status 0),
 # verifies the example unit with systemd-analyze where that is installed, and purges the
 # package, which must leave none of its files behind. Needs root; refuses to touch a kelvor
 # package that was installed before it ran.
