@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace kelvor {
 namespace {
@@ -25,38 +26,29 @@ const char* const kUsage[] = {
     "\r\nHit any Key to Exit\r\n",
 };
 
-bool StartsWith(const char* text, const char* prefix) {
-  return strncmp(text, prefix, strlen(prefix)) == 0;
-}
+// The first reading's log and run: it says nothing and hands nothing over.
+class Silence : public Log {
+  void WriteLine(Colour, const char*, size_t) override {}
+  void WritePlain(const char*, size_t) override {}
+};
+struct NoRun : RunSetup {};
 
-// Reads an argument that begins with a keyword; false when it begins with none. Of a
-// once-only kind the first argument is the one, taken or refused.
-bool ReadKeywordArgument(const char* argument, bool* seen, Configuration& c) {
-  ArgumentRows keywords = LeadingKeywords();
-  for (size_t i = 0; i < keywords.count; ++i) {
-    const ArgumentRow& row = *keywords.rows[i];
-    if (!StartsWith(argument, row.text)) continue;
-    if (row.once != nullptr && seen[i]) {
-      ArgumentStep& step = AddStep(c, row, row.shown != nullptr ? row.shown : argument);
-      step.turn = ArgumentStep::kRepeated;
-      return true;
+// The row of an argument: the keyword it begins with, else the first text it contains;
+// null for none. Of a once-only kind, an argument after the first is `repeated`.
+const ArgumentRow* RowOf(const char* argument, const Configuration& c, bool* repeated) {
+  for (const ArgumentRows* table : {&kLeadingArguments, &kPhoneArguments, &kReplyArguments}) {
+    for (size_t i = 0; i < table->count; ++i) {
+      const ArgumentRow& row = table->rows[i];
+      if (strncmp(argument, row.text, strlen(row.text)) != 0) continue;
+      *repeated = row.once != nullptr && c.Find(row.text) != nullptr;
+      return &row;
     }
-    seen[i] = true;
-    row.read(row, argument, c);
-    return true;
   }
-  return false;
-}
-
-// Every other argument, by the first of the texts it contains; with none, it is passed over.
-void ReadOtherArgument(const char* argument, Configuration& c) {
-  ArgumentRows texts = ContainedTexts();
-  for (size_t i = 0; i < texts.count; ++i) {
-    const ArgumentRow& row = *texts.rows[i];
-    if (strstr(argument, row.text) == nullptr) continue;
-    row.read(row, argument, c);
-    return;
+  for (size_t i = 0; i < kContainedArguments.count; ++i) {
+    const ArgumentRow& row = kContainedArguments.rows[i];
+    if (strstr(argument, row.text) != nullptr) return &row;
   }
+  return nullptr;
 }
 
 void SayRepeated(const ArgumentStep& step, Log& log) {
@@ -66,6 +58,15 @@ void SayRepeated(const ArgumentStep& step, Log& log) {
 }
 
 }  // namespace
+
+const ArgumentStep* Configuration::Find(const char* text, bool last) const {
+  const ArgumentStep* found = nullptr;
+  for (size_t i = 0; i < steps.Count() && (last || found == nullptr); ++i) {
+    const ArgumentStep& step = steps[i];
+    if (step.turn == ArgumentStep::kTaken && strcmp(step.row->text, text) == 0) found = &step;
+  }
+  return found;
+}
 
 ArgumentStep& AddStep(Configuration& c, const ArgumentRow& row, const char* argument,
                       size_t index) {
@@ -79,9 +80,22 @@ ArgumentStep& AddStep(Configuration& c, const ArgumentRow& row, const char* argu
 Configuration ReadCommandLine(int argc, const char* const* argv) {
   Configuration c;
   c.argc = argc;
-  std::unique_ptr<bool[]> seen(new bool[LeadingKeywords().count]());
+  Silence silence;
+  NoRun nothing;
   for (int i = 1; i < argc; ++i) {
-    if (!ReadKeywordArgument(argv[i], seen.get(), c)) ReadOtherArgument(argv[i], c);
+    bool repeated = false;
+    const ArgumentRow* row = RowOf(argv[i], c, &repeated);
+    if (row == nullptr) continue;
+    if (repeated) {
+      AddStep(c, *row, row->shown != nullptr ? row->shown : argv[i]).turn = ArgumentStep::kRepeated;
+      continue;
+    }
+    ArgumentTurn turn{*row, argv[i], c, &c, silence, nothing};
+    row->read(turn);
+    if (turn.stepless) continue;
+    ArgumentStep& step = AddStep(c, *row, argv[i], turn.index);
+    step.turn = turn.turn;
+    step.value = turn.value;
   }
   return c;
 }
@@ -91,9 +105,12 @@ void TakeArguments(const Configuration& c, Log& log, RunSetup& run) {
     const ArgumentStep& step = c.steps[i];
     if (step.turn == ArgumentStep::kRepeated) {
       SayRepeated(step, log);
-    } else {
-      step.row->take(c, step, log, run);
+      continue;
     }
+    ArgumentTurn turn{*step.row, step.argument, c, nullptr, log, run};
+    turn.index = step.index;
+    turn.turn = step.turn;
+    step.row->read(turn);
   }
 }
 

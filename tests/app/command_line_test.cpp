@@ -41,59 +41,39 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
   if (step.turn == ArgumentStep::kPassedOver) {
     return "passed over " + std::string(c.passedOver[step.index].text);
   }
-  if (kind == "COM") {
-    const PortArgument& read = c.ports[step.index];
-    if (read.tooLong) return "port too long";
-    return "port " + std::string(read.port.name) +
-           (read.port.hasMode ? "=" + std::string(read.port.mode) : "");
-  }
-  if (kind == "SER") {
-    const char* number = c.serviceNumbers[step.index];
-    return "service " + std::string(number != nullptr ? number : "none");
-  }
+  const ArgumentValue& v = step.value;
+  const std::string text = v.text;
+  if (kind == "COM") return v.refused ? "port too long" : "port " + text;
+  if (kind == "SER") return "service " + (v.refused ? "none" : text);
   if (kind == "DEST=" || kind == "FILE=") return Destination(c.destinations[step.index]);
   if (kind == "LOG=") {
     const char* outcomes[] = {"log ", "log bad path", "log bad size"};
-    return outcomes[c.log->outcome] + std::string(c.log->path) +
-           (c.log->outcome == LogSetting::kFine ? " " + std::to_string(c.log->kbytes) : "");
+    return outcomes[v.refused] + text + (v.refused == 0 ? " " + std::to_string(v.amount) : "");
   }
   if (kind == "HEARTBEAT=") {
     const char* outcomes[] = {"heartbeat ", "heartbeat bad number ", "heartbeat bad minutes "};
-    return outcomes[c.heartbeat->outcome] + std::string(c.heartbeat->number) + " " +
-           std::to_string(c.heartbeat->minutes);
+    return outcomes[v.refused] + text + " " + std::to_string(v.amount);
   }
   if (kind == "SPOOL=") {
     const char* outcomes[] = {"spool ", "spool empty", "spool too long"};
-    return outcomes[c.spool->outcome] + std::string(c.spool->path);
+    return outcomes[v.refused] + text;
   }
-  if (kind == "PIN=") return c.pin->fine ? "pin " + std::string(c.pin->digits) : "pin bad";
-  if (kind == "REPLIES=") return c.replies->on ? "replies on" : "replies refused";
-  if (kind == "STANDBY=") {
-    const PortSetting& port = c.standby->port;
-    if (c.standby->tooLong) return "standby too long";
-    return "standby " + std::string(port.name) + (port.hasMode ? "=" + std::string(port.mode) : "");
-  }
-  if (kind == "STANDBY_PIN=") {
-    return c.standbyPin->fine ? "standby pin " + std::string(c.standbyPin->digits)
-                              : "standby pin bad";
-  }
-  if (kind == "PAUSE=") {
-    return c.pause->fine ? "pause " + std::to_string(c.pause->milliseconds) : "pause refused";
-  }
+  if (kind == "PIN=") return v.refused ? "pin bad" : "pin " + text;
+  if (kind == "REPLIES=") return v.refused ? "replies refused" : "replies on";
+  if (kind == "STANDBY=") return v.refused ? "standby too long" : "standby " + text;
+  if (kind == "STANDBY_PIN=") return v.refused ? "standby pin bad" : "standby pin " + text;
+  if (kind == "PAUSE=") return v.refused ? "pause refused" : "pause " + std::to_string(v.amount);
   if (kind == "CHARSET=") {
     const char* names[] = {"", "auto", "gsm", "ucs2"};
-    return c.charset->fine ? "charset " + std::string(names[int(c.charset->charset)])
-                           : "charset refused";
+    return v.refused ? "charset refused" : "charset " + std::string(names[v.code]);
   }
   if (kind == "CODEPAGE=") {
-    return c.codePage->fine ? "code page " + std::to_string(c.codePage->number)
-                            : "code page refused";
+    return v.refused ? "code page refused" : "code page " + std::to_string(v.amount);
   }
   if (kind == "ESCALATE=") {
-    const EscalateArgument& read = c.escalations[step.index];
-    const char* outcomes[] = {"", "bad number ", "bad minutes ", "bad next ", "bad fields "};
-    return "escalate " + std::string(outcomes[read.outcome]) + read.number + " " +
-           std::to_string(read.minutes) + " " + read.next;
+    const char* outcomes[] = {"", "bad number ", "bad minutes ", "bad next ", "", "bad fields "};
+    return "escalate " + std::string(outcomes[v.refused]) + text + " " + std::to_string(v.amount) +
+           " " + v.next;
   }
   return "?";
 }
