@@ -16,6 +16,8 @@
 namespace kelvor {
 namespace {
 
+constexpr uint32_t kDefaultLogKbytes = 1024;
+
 // The last comma of `text`, or null; `length` is what stands before it (all of `text`
 // without one). A value after the last comma lets a path or number before it hold commas.
 const char* LastComma(const char* text, size_t* length) {
@@ -24,8 +26,7 @@ const char* LastComma(const char* text, size_t* length) {
   return comma;
 }
 
-// --- COMx=mode: a modem on that port, in place of any made before -----------------------
-
+// COMx=mode: a modem on that port, in place of any made before.
 const char* PinOf(const ArgumentStep* pin) {
   return pin != nullptr && pin->value.refused == 0 ? pin->value.text : nullptr;
 }
@@ -41,16 +42,12 @@ void ReadPort(ArgumentTurn& t) {
   }
   const ArgumentStep* pause = t.c.Find("PAUSE=");
   t.run.MakeModem(t.value.refused ? nullptr : port.name, port.hasMode ? port.mode : nullptr,
-                  PinOf(t.c.Find("PIN=")),
-                  pause != nullptr ? pause->value.amount : kDefaultPauseAfterSend);
-  PortSetting standby = {};
-  if (!StandbyPort(t.c, &standby)) return;
-  t.run.AddStandby(standby.name, standby.hasMode ? standby.mode : nullptr,
-                   PinOf(t.c.Find("STANDBY_PIN=")));
+                  PinOf(t.c.Find("PIN=")), pause ? pause->value.amount : kDefaultPauseAfterSend);
+  if (!StandbyPort(t.c, &port)) return;
+  t.run.AddStandby(port.name, port.hasMode ? port.mode : nullptr, PinOf(t.c.Find("STANDBY_PIN=")));
 }
 
-// --- SERVICE=+nnn: the service centre's number, from its "+" on ------------------------
-
+// SERVICE=+nnn: the service centre's number, from its "+" on (refused 1 without).
 void ReadService(ArgumentTurn& t) {
   t.stepless = t.reading != nullptr && t.c.Find("COM") == nullptr;  // no modem to take it
   const char* number = strchr(t.argument, '+');
@@ -59,135 +56,106 @@ void ReadService(ArgumentTurn& t) {
   t.run.SetServiceNumber(number);  // the modem says what it holds
 }
 
-// --- DEST=specification, and FILE=path of specifications, 31 at most -------------------
-
+// DEST=specification, and FILE=path of specifications, 31 at most.
 // A destination from a DEST argument or a file line, read in place from `text`.
 void AddDestination(ArgumentTurn& t, char* text) {
   Configuration& c = *t.reading;
-  if (c.destinationCount >= Configuration::kDestinations) {
-    t.index = c.passedOver.Count();
-    t.turn = ArgumentStep::kPassedOver;
-    snprintf(c.passedOver.Add().text, sizeof(PassedOver::text), "%s", text);
-    return;
-  }
-  t.index = c.destinationCount;
-  c.destinations[c.destinationCount++] = ParseDestination(text);
+  bool full = c.destinationCount >= Configuration::kDestinations;
+  t.turn = full ? ArgumentStep::kPassedOver : ArgumentStep::kTaken;
+  if (full) snprintf(t.value.text, kShownPassedOver + 1, "%s", text);
+  if (!full) c.destinations[t.index = c.destinationCount++] = ParseDestination(text);
 }
 
-// Taking: a destination takes its place in the list, said or refused.
-void TakeDestination(const ArgumentTurn& t) {
-  if (t.turn == ArgumentStep::kPassedOver) {
+// A DEST argument's text starts at its first "=", which it keeps, and is read from a copy
+// as it is cut up in place. A FILE argument's path follows its first "=", and each line of
+// the file is a step of its own. At its turn a destination takes its place, said or refused.
+void ReadDestinations(ArgumentTurn& t) {
+  struct Lines : SpecificationSink {
+    explicit Lines(ArgumentTurn& turn) : t(turn) {}
+    void Take(char* line) override {
+      AddDestination(t, line);
+      t.reading->steps.Add() = {&t.row, t.turn, t.argument, t.index, t.value};
+    }
+    ArgumentTurn& t;
+  };
+  const char* from = strchr(t.argument, '=');
+  if (t.reading != nullptr && t.row.text[0] == 'F') {
+    Lines lines(t);
+    ReadDestinationFile(from + 1, lines);
+    t.stepless = true;
+  } else if (t.reading != nullptr) {
+    std::unique_ptr<char[]> text(new char[strlen(from) + 1]);
+    memcpy(text.get(), from, strlen(from) + 1);
+    AddDestination(t, text.get());
+  } else if (t.turn == ArgumentStep::kPassedOver) {
     // Cut so that even a file line of 253 characters keeps its line end.
     t.log.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity,
-                t.c.passedOver[t.index].text);
-    return;
+                t.value.text);
+  } else {
+    ReportDestination(t.c.destinations[t.index], t.log);
+    t.run.AddDestination(t.c.destinations[t.index]);
   }
-  const ParsedDestination& read = t.c.destinations[t.index];
-  ReportDestination(read, t.log);
-  t.run.AddDestination(read);
 }
 
-// The destination's text starts at the argument's first "=", which it keeps. It is cut up
-// in place while it is read, so it is read from a copy.
-void ReadDestinationArgument(ArgumentTurn& t) {
-  if (t.reading == nullptr) return TakeDestination(t);
-  const char* from = strchr(t.argument, '=');
-  size_t size = strlen(from) + 1;
-  std::unique_ptr<char[]> text(new char[size]);
-  memcpy(text.get(), from, size);
-  AddDestination(t, text.get());
-}
-
-// The file's path follows the argument's first "="; each line is a step of its own.
-void ReadFile(ArgumentTurn& t) {
-  if (t.reading == nullptr) return TakeDestination(t);
-  class Lines : public SpecificationSink {
-   public:
-    explicit Lines(ArgumentTurn& t) : t_(t) {}
-    void Take(char* specification) override {
-      AddDestination(t_, specification);
-      AddStep(*t_.reading, t_.row, t_.argument, t_.index).turn = t_.turn;
-    }
-
-   private:
-    ArgumentTurn& t_;
-  } lines(t);
-  ReadDestinationFile(strchr(t.argument, '=') + 1, lines);
-  t.stepless = true;
-}
-
-// --- LOG=path[,kbytes]: the file itself is opened before the first line ----------------
-// The size is the text after the last comma, so a path that holds a comma must give the size
-// as well. Refused: 1 a bad path, 2 a bad size.
+// LOG=path[,kbytes]: the file itself is opened before the first line. The size is the text after
+// the last comma, so a path that holds a comma must give the size as well. Refused: 1 a bad path, 2
+// a bad size.
 
 void ReadLog(ArgumentTurn& t) {
   ArgumentValue& v = t.value;
-  const char* path = t.Value();
   size_t length = 0;
-  const char* comma = LastComma(path, &length);
+  const char* comma = LastComma(t.Value(), &length);
   v.amount = kDefaultLogKbytes;
-  bool sized = comma == nullptr ||
-               ReadInRange(comma + 1, strlen(comma + 1), 1, kLargestLogKbytes, &v.amount);
-  v.refused = length == 0 || length >= kLogPathSize ? 1 : sized ? 0 : 2;
-  if (v.refused == 0) snprintf(v.text, sizeof v.text, "%.*s", static_cast<int>(length), path);
-  if (v.refused == 0) {
-    t.log.LogMessage(Colour::kNormal, "Log file %s, renamed to %s.1 at %u KB", v.text, v.text,
-                     static_cast<unsigned>(v.amount));
-  } else if (v.refused == 1) {
+  if (length == 0 || length >= kLogPathSize) {
+    v.refused = 1;
     t.log.LogMessage(Colour::kError, "Bad log file path - 1 to %d characters: %.60s; no log file",
                      static_cast<int>(kLogPathSize - 1), t.argument);
-  } else {
+  } else if (comma && !ReadInRange(comma + 1, strlen(comma + 1), 1, kLargestLogKbytes, &v.amount)) {
+    v.refused = 2;
     t.log.LogMessage(Colour::kError, "Bad log file size - 1 to %u KB: %.60s; no log file",
-                     static_cast<unsigned>(kLargestLogKbytes), t.argument);
+                     kLargestLogKbytes, t.argument);
+  } else {
+    memcpy(v.text, t.Value(), length);
+    t.log.LogMessage(Colour::kNormal, "Log file %s, renamed to %s.1 at %u KB", v.text, v.text,
+                     v.amount);
   }
 }
 
-// --- HEARTBEAT=number,minutes ------------------------------------------------------------
-// The number passes the checks of a destination's number; the minutes, after the last comma,
-// are 1 to 10080. Refused: 1 a bad number (kept cut and printable), 2 bad minutes.
+// HEARTBEAT=number,minutes. The number passes the checks of a destination's number; the minutes,
+// after the last comma, are 1 to 10080. Refused: 1 a bad number (kept cut and printable), 2 bad
+// minutes (kept 0).
 
-void SayHeartbeat(const ArgumentTurn& t) {
-  const ArgumentValue& v = t.value;
-  if (v.refused == 0) {
-    t.run.StartHeartbeat(v.text, v.amount);
-    t.log.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", v.text,
-                     static_cast<unsigned>(v.amount));
-  } else if (v.refused == 1) {
+void ReadHeartbeat(ArgumentTurn& t) {
+  ArgumentValue& v = t.value;
+  size_t length = 0;
+  const char* comma = LastComma(t.Value(), &length);
+  char number[kNumberSize + 1];
+  CopyNumberField(t.Value(), t.Value() + length, number);
+  if (length == 0 || !FitsCommand(number)) {
+    v.refused = 1;
+    PrintableCopy(number, v.text, kNumberSize);
     t.log.LogMessage(Colour::kError,
                      "Bad heartbeat number %s - 1 to %d characters, no quote, CR, LF, Ctrl-Z or "
                      "ESC; no heartbeat",
                      v.text, static_cast<int>(kNumberSize - 1));
-  } else {
+    return;
+  }
+  memcpy(v.text, number, length + 1);
+  if (!comma ||
+      !ReadInRange(comma + 1, strlen(comma + 1), 1, kLongestHeartbeatMinutes, &v.amount)) {
+    v.refused = 2;
+    v.amount = 0;
     t.log.LogMessage(Colour::kError,
                      "Bad heartbeat minutes - HEARTBEAT=number,minutes with 1 to %u minutes: "
                      "%.60s; no heartbeat",
-                     static_cast<unsigned>(kLongestHeartbeatMinutes), t.argument);
+                     kLongestHeartbeatMinutes, t.argument);
+    return;
   }
+  t.run.StartHeartbeat(v.text, v.amount);
+  t.log.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", v.text, v.amount);
 }
 
-void ReadHeartbeat(ArgumentTurn& t) {
-  ArgumentValue& v = t.value;
-  const char* number = t.Value();
-  size_t length = 0;
-  const char* comma = LastComma(number, &length);
-  char copy[kNumberSize + 1];
-  CopyNumberField(number, number + length, copy);
-  if (length == 0 || !FitsCommand(copy)) {
-    v.refused = 1;
-    PrintableCopy(copy, v.text, kNumberSize);
-  } else {
-    memcpy(v.text, copy, length + 1);
-    bool timed = comma != nullptr &&
-                 ReadInRange(comma + 1, strlen(comma + 1), 1, kLongestHeartbeatMinutes, &v.amount);
-    if (!timed) v.amount = 0;
-    v.refused = timed ? 0 : 2;
-  }
-  SayHeartbeat(t);
-}
-
-// --- SPOOL=path -------------------------------------------------------------------------
-// Refused: 1 an empty path, 2 one too long.
-
+// SPOOL=path: refused 1 when empty, 2 when too long.
 constexpr size_t kLongestSpoolPath = kSpoolPathSize - 1 - kSpoolSuffixLength;
 static_assert(kLongestSpoolPath < sizeof(ArgumentValue::text), "a spool path is kept whole");
 
@@ -209,24 +177,23 @@ void ReadSpool(ArgumentTurn& t) {
 
 // An argument that begins with one of these keywords is that kind, whatever else it holds.
 const ArgumentRow kLeadingRows[] = {
-    {"DEST=", nullptr, nullptr, ReadDestinationArgument},
-    {"FILE=", nullptr, nullptr, ReadFile},
+    {"DEST=", nullptr, nullptr, ReadDestinations},
+    {"FILE=", nullptr, nullptr, ReadDestinations},
     {"LOG=", "log file", nullptr, ReadLog},
     {"HEARTBEAT=", "heartbeat", nullptr, ReadHeartbeat},
     {"SPOOL=", "spool", nullptr, ReadSpool},
 };
-const ArgumentRows kLeadingArguments = {kLeadingRows, sizeof kLeadingRows / sizeof kLeadingRows[0]};
+const ArgumentRows kLeadingArguments = Rows(kLeadingRows);
 
 // Any other argument is the kind of the first of these texts it contains, as command lines
 // have always been read.
 const ArgumentRow kContainedRows[] = {
     {"COM", nullptr, nullptr, ReadPort},
     {"SER", nullptr, nullptr, ReadService},
-    {"DEST=", nullptr, nullptr, ReadDestinationArgument},
-    {"FILE=", nullptr, nullptr, ReadFile},
+    {"DEST=", nullptr, nullptr, ReadDestinations},
+    {"FILE=", nullptr, nullptr, ReadDestinations},
 };
-const ArgumentRows kContainedArguments = {kContainedRows,
-                                          sizeof kContainedRows / sizeof kContainedRows[0]};
+const ArgumentRows kContainedArguments = Rows(kContainedRows);
 
 void KeepPort(const PortSetting& port, ArgumentValue& value) {
   size_t length = strnlen(port.name, sizeof value.text - 1);

@@ -68,15 +68,6 @@ const ArgumentStep* Configuration::Find(const char* text, bool last) const {
   return found;
 }
 
-ArgumentStep& AddStep(Configuration& c, const ArgumentRow& row, const char* argument,
-                      size_t index) {
-  ArgumentStep& step = c.steps.Add();
-  step.row = &row;
-  step.argument = argument;
-  step.index = index;
-  return step;
-}
-
 Configuration ReadCommandLine(int argc, const char* const* argv) {
   Configuration c;
   c.argc = argc;
@@ -87,15 +78,13 @@ Configuration ReadCommandLine(int argc, const char* const* argv) {
     const ArgumentRow* row = RowOf(argv[i], c, &repeated);
     if (row == nullptr) continue;
     if (repeated) {
-      AddStep(c, *row, row->shown != nullptr ? row->shown : argv[i]).turn = ArgumentStep::kRepeated;
+      const char* shown = row->shown != nullptr ? row->shown : argv[i];
+      c.steps.Add() = {row, ArgumentStep::kRepeated, shown, 0, {}};
       continue;
     }
     ArgumentTurn turn{*row, argv[i], c, &c, silence, nothing};
     row->read(turn);
-    if (turn.stepless) continue;
-    ArgumentStep& step = AddStep(c, *row, argv[i], turn.index);
-    step.turn = turn.turn;
-    step.value = turn.value;
+    if (!turn.stepless) c.steps.Add() = {row, turn.turn, argv[i], turn.index, turn.value};
   }
   return c;
 }
@@ -107,9 +96,8 @@ void TakeArguments(const Configuration& c, Log& log, RunSetup& run) {
       SayRepeated(step, log);
       continue;
     }
-    ArgumentTurn turn{*step.row, step.argument, c, nullptr, log, run};
-    turn.index = step.index;
-    turn.turn = step.turn;
+    ArgumentTurn turn{*step.row, step.argument, c,          nullptr,  log,
+                      run,       step.value,    step.index, step.turn};
     step.row->read(turn);
   }
 }

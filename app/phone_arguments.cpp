@@ -13,64 +13,52 @@
 namespace kelvor {
 namespace {
 
-// --- PIN=nnnn and STANDBY_PIN=nnnn: 4 to 8 digits, kept whole; refused 1 ------------------
-// Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right would
-// give most of it away.
-
-bool ReadPinDigits(ArgumentTurn& t) {
-  t.value.refused = !IsPin(t.Value());
-  if (t.value.refused == 0) memcpy(t.value.text, t.Value(), strlen(t.Value()) + 1);
-  return t.value.refused == 0;
-}
+// PIN=nnnn and STANDBY_PIN=nnnn: 4 to 8 digits, kept whole; refused 1. Neither the PIN nor the
+// argument shows, refused or not: a PIN that is nearly right would give most of it away.
 
 void ReadPin(ArgumentTurn& t) {
-  if (ReadPinDigits(t)) {
-    t.log.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
-  } else {
-    t.log.LogMessage(Colour::kError, "Bad PIN - PIN= takes %d to %d digits; no PIN sent\r\n",
-                     static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
-  }
-}
-
-void ReadStandbyPin(ArgumentTurn& t) {
-  if (ReadPinDigits(t)) {
+  t.value.refused = !IsPin(t.Value());
+  if (t.value.refused == 0) memcpy(t.value.text, t.Value(), strlen(t.Value()) + 1);
+  bool standby = t.row.text[0] == 'S';
+  if (t.value.refused) {
+    t.log.LogMessage(Colour::kError, "Bad PIN - %s takes %d to %d digits; no PIN sent\r\n",
+                     t.row.text, static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
+  } else if (standby) {
     t.log.LogMessage(Colour::kNormal,
                      "Standby SIM PIN **** given - sent when that SIM asks for it");
   } else {
-    t.log.LogMessage(Colour::kError, "Bad PIN - STANDBY_PIN= takes %d to %d digits; no PIN sent",
-                     static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
+    t.log.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
   }
 }
 
-// --- PAUSE=seconds: 0 to 60 with at most one digit of tenths, kept in ms ----------------
-// Refused, the pause stays a second.
+// PAUSE=seconds: 0 to 60 with at most one digit of tenths, kept in ms. Refused, the pause stays a
+// second.
 
 void ReadPause(ArgumentTurn& t) {
   uint32_t tenths = 0;
   t.value.refused =
       !ReadTenths(t.Value(), strlen(t.Value()), kLongestPauseAfterSend / 100, &tenths);
   t.value.amount = t.value.refused ? kDefaultPauseAfterSend : tenths * 100;
-  unsigned shown = static_cast<unsigned>(t.value.amount / 100);
+  uint32_t shown = t.value.amount / 100;
   if (t.value.refused == 0) {
     t.log.LogMessage(Colour::kNormal, "Pause after each SMS %u.%u s", shown / 10, shown % 10);
   } else {
     t.log.LogMessage(Colour::kError,
                      "Bad pause - PAUSE= takes 0 to %u seconds, tenths allowed: "
                      "%.60s; pause of %u s kept",
-                     static_cast<unsigned>(kLongestPauseAfterSend / 1000), t.argument, shown / 10);
+                     kLongestPauseAfterSend / 1000, t.argument, shown / 10);
   }
 }
 
-// --- CHARSET=AUTO|GSM|UCS2 (code: the Charset) and CODEPAGE=1..65535: texts as written ---
-// A code page counts only with a charset; without one, the node's own (SystemCodePage).
+// CHARSET=AUTO|GSM|UCS2 (code: the Charset) and CODEPAGE=1..65535: texts as written. A code page
+// counts only with a charset; without one, the node's own (SystemCodePage).
 
 void ReadCharset(ArgumentTurn& t) {
   Charset charset = CharsetNamed(t.Value());
   t.value.code = static_cast<int>(charset);
   t.value.refused = charset == Charset::kAsGiven;
-  const ArgumentStep* codePage = t.c.Find("CODEPAGE=");
-  bool paged = codePage != nullptr && codePage->value.refused == 0;
-  unsigned page = paged ? codePage->value.amount : SystemCodePage();
+  const ArgumentStep* paged = t.c.Find("CODEPAGE=");
+  unsigned page = paged && !paged->value.refused ? paged->value.amount : SystemCodePage();
   if (t.value.refused) {
     t.log.LogMessage(Colour::kError, "Bad character set - CHARSET=AUTO, GSM or UCS2: %.60s; %s",
                      t.argument, "texts go as they are");
@@ -93,15 +81,14 @@ void ReadCodePage(ArgumentTurn& t) {
     t.log.LogMessage(Colour::kError,
                      "Bad code page - CODEPAGE= takes its number, as 1252: %.60s; "
                      "code page %u used",
-                     t.argument, static_cast<unsigned>(SystemCodePage()));
-  } else if (charset == nullptr || charset->value.refused) {
+                     t.argument, SystemCodePage());
+  } else if (!charset || charset->value.refused) {
     t.log.LogMessage(Colour::kError, "Code page %u without CHARSET= - texts go as they are",
-                     static_cast<unsigned>(t.value.amount));
+                     t.value.amount);
   }
 }
 
-// --- STANDBY=COMx=mode: the COM argument's grammar; refused 1 when too long -------------
-
+// STANDBY=COMx=mode: the COM argument's grammar; refused 1 when too long.
 void ReadStandby(ArgumentTurn& t) {
   PortSetting port = {};
   t.value.refused = !ReadPortSetting(t.Value(), &port);
@@ -139,8 +126,8 @@ const ArgumentRow kPhoneRows[] = {
     {"CHARSET=", "character set", nullptr, ReadCharset},
     {"CODEPAGE=", "code page", nullptr, ReadCodePage},
     {"STANDBY=", "standby phone", nullptr, ReadStandby},
-    {"STANDBY_PIN=", "standby PIN", "STANDBY_PIN=****", ReadStandbyPin},
+    {"STANDBY_PIN=", "standby PIN", "STANDBY_PIN=****", ReadPin},
 };
-const ArgumentRows kPhoneArguments = {kPhoneRows, sizeof kPhoneRows / sizeof kPhoneRows[0]};
+const ArgumentRows kPhoneArguments = Rows(kPhoneRows);
 
 }  // namespace kelvor

@@ -39,7 +39,7 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
     return "again " + kind + " " + step.row->once + " " + step.argument;
   }
   if (step.turn == ArgumentStep::kPassedOver) {
-    return "passed over " + std::string(c.passedOver[step.index].text);
+    return "passed over " + std::string(step.value.text);
   }
   const ArgumentValue& v = step.value;
   const std::string text = v.text;
@@ -71,7 +71,7 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
     return v.refused ? "code page refused" : "code page " + std::to_string(v.amount);
   }
   if (kind == "ESCALATE=") {
-    const char* outcomes[] = {"", "bad number ", "bad minutes ", "bad next ", "", "bad fields "};
+    const char* outcomes[] = {"", "bad number ", "bad minutes ", "bad next ", "bad fields "};
     return "escalate " + std::string(outcomes[v.refused]) + text + " " + std::to_string(v.amount) +
            " " + v.next;
   }
