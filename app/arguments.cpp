@@ -1,8 +1,6 @@
-// Every argument of the command line in one row: the text it is told apart by and its
-// reader (command_line.h), which keeps its values and, at its turn in start-up, says the
-// lines operators know and hands them to the run. The rows are at the end. The phone's own
-// settings (PIN=, PAUSE=, CHARSET=, CODEPAGE=, STANDBY=) are in phone_arguments.cpp, the
-// phone answering back (REPLIES=, ESCALATE=, RING=) in reply_arguments.cpp.
+// The modems, destinations, log file, heartbeat and spool: each argument a row (at the end)
+// and its reader (command_line.h). The phone's own settings are in phone_arguments.cpp, the
+// phone answering back in reply_arguments.cpp.
 #include <cstdio>
 #include <cstring>
 
@@ -18,24 +16,23 @@ namespace {
 
 constexpr uint32_t kDefaultLogKbytes = 1024;
 
-// The last comma of `text`, or null; `length` is what stands before it (all of `text`
-// without one). A value after the last comma lets a path or number before it hold commas.
+// The last comma of `text`, or null; `length` is what stands before it: a value after the last
+// comma lets a path or number before it hold commas.
 const char* LastComma(const char* text, size_t* length) {
   const char* comma = strrchr(text, ',');
   *length = comma != nullptr ? static_cast<size_t>(comma - text) : strlen(text);
   return comma;
 }
 
-// COMx=mode: a modem on that port, in place of any made before.
 const char* PinOf(const ArgumentStep* pin) {
   return pin != nullptr && pin->value.refused == 0 ? pin->value.text : nullptr;
 }
 
-// PIN=, PAUSE= and the standby with its PIN go with each modem, wherever they stand.
+// COMx=mode: a modem on that port, in place of any made before, with PIN=, PAUSE= and the
+// standby with its PIN wherever they stand.
 void ReadPort(ArgumentTurn& t) {
   PortSetting port = {};
   t.value.refused = !ReadPortSetting(t.argument, &port);
-  KeepPort(port, t.value);
   if (t.value.refused) {
     // A cut argument could open the wrong port or set half a mode: nothing is opened.
     t.log.LogMessage(Colour::kError, "COM argument too long - %.40s...\r\n", t.argument);
@@ -56,8 +53,7 @@ void ReadService(ArgumentTurn& t) {
   t.run.SetServiceNumber(number);  // the modem says what it holds
 }
 
-// DEST=specification, and FILE=path of specifications, 31 at most.
-// A destination from a DEST argument or a file line, read in place from `text`.
+// A destination from a DEST argument or a file line, read in place from `text`; 31 at most.
 void AddDestination(ArgumentTurn& t, char* text) {
   Configuration& c = *t.reading;
   bool full = c.destinationCount >= Configuration::kDestinations;
@@ -66,9 +62,9 @@ void AddDestination(ArgumentTurn& t, char* text) {
   if (!full) c.destinations[t.index = c.destinationCount++] = ParseDestination(text);
 }
 
-// A DEST argument's text starts at its first "=", which it keeps, and is read from a copy
-// as it is cut up in place. A FILE argument's path follows its first "=", and each line of
-// the file is a step of its own. At its turn a destination takes its place, said or refused.
+// DEST=specification: read from a copy from its first "=" on, as it is cut up in place.
+// FILE=path: each line of the file a step of its own. At its turn a destination takes its
+// place, said or refused.
 void ReadDestinations(ArgumentTurn& t) {
   struct Lines : SpecificationSink {
     explicit Lines(ArgumentTurn& turn) : t(turn) {}
@@ -97,10 +93,8 @@ void ReadDestinations(ArgumentTurn& t) {
   }
 }
 
-// LOG=path[,kbytes]: the file itself is opened before the first line. The size is the text after
-// the last comma, so a path that holds a comma must give the size as well. Refused: 1 a bad path, 2
-// a bad size.
-
+// LOG=path[,kbytes], opened before the first line (kelvor_main.cpp); a path with a comma must
+// give the size too. Refused: 1 a bad path, 2 a bad size.
 void ReadLog(ArgumentTurn& t) {
   ArgumentValue& v = t.value;
   size_t length = 0;
@@ -121,10 +115,8 @@ void ReadLog(ArgumentTurn& t) {
   }
 }
 
-// HEARTBEAT=number,minutes. The number passes the checks of a destination's number; the minutes,
-// after the last comma, are 1 to 10080. Refused: 1 a bad number (kept cut and printable), 2 bad
-// minutes (kept 0).
-
+// HEARTBEAT=number,minutes: a number as a destination's, 1 to 10080 minutes. Refused: 1 a bad
+// number (kept cut and printable), 2 bad minutes (kept 0).
 void ReadHeartbeat(ArgumentTurn& t) {
   ArgumentValue& v = t.value;
   size_t length = 0;
@@ -194,18 +186,6 @@ const ArgumentRow kContainedRows[] = {
     {"FILE=", nullptr, nullptr, ReadDestinations},
 };
 const ArgumentRows kContainedArguments = Rows(kContainedRows);
-
-void KeepPort(const PortSetting& port, ArgumentValue& value) {
-  size_t length = strnlen(port.name, sizeof value.text - 1);
-  memcpy(value.text, port.name, length);
-  if (port.hasMode && length + 1 < sizeof value.text) {
-    value.text[length++] = '=';
-    size_t mode = strnlen(port.mode, sizeof value.text - 1 - length);
-    memcpy(value.text + length, port.mode, mode);
-    length += mode;
-  }
-  value.text[length] = '\0';
-}
 
 void CopyNumberField(const char* begin, const char* end, char (&to)[kNumberSize + 1]) {
   snprintf(to, sizeof to, "%.*s", static_cast<int>(end - begin), begin);

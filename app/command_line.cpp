@@ -51,12 +51,6 @@ const ArgumentRow* RowOf(const char* argument, const Configuration& c, bool* rep
   return nullptr;
 }
 
-void SayRepeated(const ArgumentStep& step, Log& log) {
-  const ArgumentRow& row = *step.row;
-  log.LogMessage(Colour::kError, "Second %.*s argument ignored - one %s per run: %.60s",
-                 static_cast<int>(strlen(row.text) - 1), row.text, row.once, step.argument);
-}
-
 }  // namespace
 
 const ArgumentStep* Configuration::Find(const char* text, bool last) const {
@@ -92,13 +86,14 @@ Configuration ReadCommandLine(int argc, const char* const* argv) {
 void TakeArguments(const Configuration& c, Log& log, RunSetup& run) {
   for (size_t i = 0; i < c.steps.Count(); ++i) {
     const ArgumentStep& step = c.steps[i];
-    if (step.turn == ArgumentStep::kRepeated) {
-      SayRepeated(step, log);
-      continue;
+    const ArgumentRow& row = *step.row;
+    ArgumentTurn turn{row, step.argument, c, nullptr, log, run, step.value, step.index, step.turn};
+    if (step.turn != ArgumentStep::kRepeated) {
+      row.read(turn);
+    } else {
+      log.LogMessage(Colour::kError, "Second %.*s argument ignored - one %s per run: %.60s",
+                     static_cast<int>(strlen(row.text) - 1), row.text, row.once, step.argument);
     }
-    ArgumentTurn turn{*step.row, step.argument, c,          nullptr,  log,
-                      run,       step.value,    step.index, step.turn};
-    step.row->read(turn);
   }
 }
 

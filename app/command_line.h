@@ -1,9 +1,9 @@
 // The command line. Each kind of argument is a row (the text it is told apart by) and a
-// reader. The reader runs twice with the same code: as the command line is read, before
-// anything runs, with a log that prints nothing and a RunSetup that does nothing, to keep its
-// values in its step; then at its turn in start-up, to say the lines operators know and hand
-// its values to the run. What one argument needs of another (the PIN for each modem, the code
-// page for the charset, the log file before the first line) it finds among the steps.
+// reader, which runs twice with the same code: as the command line is read, with a log that
+// prints nothing and a RunSetup that does nothing, to keep its values in its step; then at its
+// turn in start-up, to say the lines operators know and hand its values to the run. What one
+// argument needs of another (the PIN for each modem, the log file before the first line) it
+// finds among the steps. A new argument is a row in a table and its reader.
 //
 // As command lines have always been read:
 // - An argument that begins with the keyword of a row is that kind, whatever else it holds
@@ -11,15 +11,12 @@
 //   of "COM", "SER", "DEST=" and "FILE=" it contains; with none, it is passed over silently.
 // - Each COM argument makes a new modem in place of the last; PIN=, PAUSE= and the standby go
 //   with each. A SERVICE argument sets the number of the modem made last, if there is one.
-// - DEST arguments and the lines of FILE arguments' files (read once, with the command line)
-//   give at most 31 destinations, refused or not; each one beyond is passed over with a line.
+// - DEST arguments and the lines of FILE arguments' files (read with the command line) give at
+//   most 31 destinations, refused or not; each one beyond is passed over with a line.
 // - Of a row with a `once` noun the first argument is the one, taken or refused; a later one
 //   is ignored with a line.
 // - Without a COM argument or a destination the run is the usage text, exit status 0;
 //   otherwise the exit status is the number of destinations.
-//
-// A new argument is a row in a table and its reader; a reader that wants the run to do
-// something new adds an entry to RunSetup.
 
 #pragma once
 
@@ -49,28 +46,25 @@ template <typename T>
 class Table {
  public:
   T& Add() {
-    if (count_ == capacity_) Grow();
+    if (count_ == capacity_) {
+      capacity_ = capacity_ == 0 ? 8 : capacity_ * 2;
+      std::unique_ptr<T[]> items(new T[capacity_]);
+      for (size_t i = 0; i < count_; ++i) items[i] = std::move(items_[i]);
+      items_ = std::move(items);
+    }
     return items_[count_++];
   }
   const T& operator[](size_t index) const { return items_[index]; }
   size_t Count() const { return count_; }
 
  private:
-  void Grow() {
-    size_t capacity = capacity_ == 0 ? 8 : capacity_ * 2;
-    std::unique_ptr<T[]> items(new T[capacity]);
-    for (size_t i = 0; i < count_; ++i) items[i] = std::move(items_[i]);
-    items_ = std::move(items);
-    capacity_ = capacity;
-  }
-
   std::unique_ptr<T[]> items_;
   size_t count_ = 0;
   size_t capacity_ = 0;
 };
 
-// What start-up hands the run: values, never argument text; the lines are the readers'. The
-// bodies are what the first reading meets: nothing done, everything accepted.
+// What start-up hands the run: values, never argument text. The first reading meets these
+// bodies: nothing done, everything accepted.
 class RunSetup {
  public:
   // A modem on port `name` (null: it opens nothing) with `mode` (null: the port's own), in
@@ -98,11 +92,10 @@ class RunSetup {
   ~RunSetup() = default;
 };
 
-// What a reader made of its argument: taken (refused 0) or its reason for refusing it, and
-// its values; which field holds what is the reader's to say.
+// What a reader made of its argument: refused 0 (taken) or its reason, and its values.
 struct ArgumentValue {
   int refused = 0;
-  char text[256] = {};  // a path, a port with its mode, a number, a PIN's digits
+  char text[256] = {};  // a path, a number, a PIN's digits
   char next[kNumberSize] = {};
   uint32_t amount = 0;  // minutes, KB, milliseconds, a code page
   int code = 0;         // a priority, a character set
@@ -177,17 +170,12 @@ struct ArgumentTurn {
 // For readers. The port STANDBY= gives the modem made last: false without one, or when it was
 // too long to be read whole or names the last COM argument's port.
 bool StandbyPort(const Configuration& c, PortSetting* standby);
-// The port as its line shows it ("COM5=9600,N,8,1").
-void KeepPort(const PortSetting& port, ArgumentValue& value);
 // The field [begin, end) into `to`, one character more than a number's field holds, so that a
 // long one is no number.
 void CopyNumberField(const char* begin, const char* end, char (&to)[kNumberSize + 1]);
 
-// Reads argv once, argv[0] being the program's name.
+// Reads argv, argv[0] being the program's name; then start-up takes each step in turn.
 Configuration ReadCommandLine(int argc, const char* const* argv);
-
-// Start-up: each step in the order of the arguments, said on the console as it always was
-// and handed to the run.
 void TakeArguments(const Configuration& c, Log& log, RunSetup& run);
 
 // The usage text, "SEVICE" and all, of a run without a modem or a destination.

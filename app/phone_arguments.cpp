@@ -1,7 +1,5 @@
-// The arguments that set up the phone itself, each a row and its reader as in arguments.cpp:
-// the SIM's PIN (PIN=), the pause after each SMS (PAUSE=), the coding of texts (CHARSET=,
-// CODEPAGE=) and a standby phone with its SIM's PIN (STANDBY=, STANDBY_PIN=). ReadPort hands
-// PIN=, PAUSE= and the standby to each modem made.
+// The phone's own settings, each argument a row (at the end) and its reader: its SIM's PIN,
+// its pause after each SMS, the coding of texts and a standby phone with its SIM's PIN.
 #include <cstring>
 
 #include "app/command_line.h"
@@ -31,9 +29,7 @@ void ReadPin(ArgumentTurn& t) {
   }
 }
 
-// PAUSE=seconds: 0 to 60 with at most one digit of tenths, kept in ms. Refused, the pause stays a
-// second.
-
+// PAUSE=seconds: 0 to 60, tenths allowed, kept in ms; refused, the pause stays a second.
 void ReadPause(ArgumentTurn& t) {
   uint32_t tenths = 0;
   t.value.refused =
@@ -92,7 +88,6 @@ void ReadCodePage(ArgumentTurn& t) {
 void ReadStandby(ArgumentTurn& t) {
   PortSetting port = {};
   t.value.refused = !ReadPortSetting(t.Value(), &port);
-  KeepPort(port, t.value);
   if (t.reading != nullptr) return;  // the last COM argument may yet come
   if (StandbyPort(t.c, &port)) {
     t.log.LogMessage(Colour::kNormal, "Standby phone on %s - sends while the main phone has failed",

@@ -11,15 +11,12 @@
 namespace kelvor {
 namespace {
 
-// REPLIES=ON, in any case; anything else is refused (1). Replies taken are said once all arguments
-// are in, with the numbers heard.
+// REPLIES=ON, in any case; anything else is refused (1). Replies taken are said once all
+// arguments are in, with the numbers heard.
 void ReadReplies(ArgumentTurn& t) {
-  const char* value = t.Value();
-  t.value.refused = !(Upper(value[0]) == 'O' && Upper(value[1]) == 'N' && value[2] == '\0');
-  if (t.value.refused == 0) {
-    t.run.TurnOnReplies();
-    return;
-  }
+  const char* on = t.Value();
+  t.value.refused = !(Upper(on[0]) == 'O' && Upper(on[1]) == 'N' && on[2] == '\0');
+  if (t.value.refused == 0) return t.run.TurnOnReplies();
   t.log.LogMessage(Colour::kError,
                    "Bad replies argument - REPLIES=ON turns them on: %.60s; ignored", t.argument);
 }
@@ -63,12 +60,12 @@ bool ReadEscalateValues(ArgumentTurn& t, const char* shown) {
   uint32_t minutes = 0;  // digits alone, no more of them than 1440 has; 0 when not
   ReadNumber(first + 1, static_cast<size_t>(second - first - 1), 4, &minutes);
   static_assert(kLongestEscalationMinutes < 10000, "four digits of minutes");
-  v.refused = static_cast<int>(CheckRuleValues(number, minutes, next));
-  if (v.refused == static_cast<int>(RuleValues::kBadNumber)) {
+  RuleValues checked = CheckRuleValues(number, minutes, next);
+  v.refused = static_cast<int>(checked);
+  if (checked == RuleValues::kBadNumber)
     return RefuseNumber(t, number, v.text, "escalation", shown);
-  }
   memcpy(v.text, number, strlen(number) + 1);
-  if (v.refused == static_cast<int>(RuleValues::kBadMinutes)) {
+  if (checked == RuleValues::kBadMinutes) {
     t.log.LogMessage(Colour::kError, "Bad escalation minutes - 1 to %u: %s; ignored",
                      kLongestEscalationMinutes, shown);
     return false;
@@ -84,24 +81,19 @@ void ReadEscalate(ArgumentTurn& t) {
   Shown shown(t.argument);
   if (!ReadEscalateValues(t, shown.text)) return;
   const ArgumentValue& v = t.value;
-  switch (t.run.AddEscalation(v.text, v.amount, v.next)) {
-    case Escalation::kAdded:
-      t.log.LogMessage(Colour::kNormal,
-                       "Escalation: alarm SMS to %s not answered in %u min go to %s", v.text,
-                       v.amount, v.next);
-      break;
-    case Escalation::kSameNumber:
-      t.log.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", v.text,
-                       shown.text);
-      break;
-    case Escalation::kDuplicate:
-      t.log.LogMessage(Colour::kError, "Second escalation for %s ignored - one per number: %s",
-                       v.text, shown.text);
-      break;
-    default:  // kRulesFull; the values were refused above already
-      t.log.LogMessage(Colour::kError, "Escalation list full (%d), ignoring %s",
-                       kEscalationRuleCapacity, shown.text);
-      break;
+  Escalation::RuleOutcome added = t.run.AddEscalation(v.text, v.amount, v.next);
+  if (added == Escalation::kAdded) {
+    t.log.LogMessage(Colour::kNormal, "Escalation: alarm SMS to %s not answered in %u min go to %s",
+                     v.text, v.amount, v.next);
+  } else if (added == Escalation::kSameNumber) {
+    t.log.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", v.text,
+                     shown.text);
+  } else if (added == Escalation::kDuplicate) {
+    t.log.LogMessage(Colour::kError, "Second escalation for %s ignored - one per number: %s",
+                     v.text, shown.text);
+  } else {  // kRulesFull; the values were refused above already
+    t.log.LogMessage(Colour::kError, "Escalation list full (%d), ignoring %s",
+                     kEscalationRuleCapacity, shown.text);
   }
 }
 
@@ -132,12 +124,11 @@ bool ReadRingValues(ArgumentTurn& t, const char* shown) {
   ReadNumber(first + 1, static_cast<size_t>(minutesEnd - first - 1), 4, &v.amount);
   static_assert(kLongestRingMinutes < 10000, "four digits of minutes");
   v.code = second != nullptr ? PriorityLetter(second + 1) : 2;
-  v.refused = static_cast<int>(CheckRingValues(number, v.amount, v.code));
-  if (v.refused == static_cast<int>(RingValues::kBadNumber)) {
-    return RefuseNumber(t, number, v.text, "ring", shown);
-  }
+  RingValues checked = CheckRingValues(number, v.amount, v.code);
+  v.refused = static_cast<int>(checked);
+  if (checked == RingValues::kBadNumber) return RefuseNumber(t, number, v.text, "ring", shown);
   memcpy(v.text, number, strlen(number) + 1);
-  if (v.refused == static_cast<int>(RingValues::kBadMinutes)) {
+  if (checked == RingValues::kBadMinutes) {
     t.log.LogMessage(Colour::kError, "Bad ring minutes - 1 to %u: %s; ignored", kLongestRingMinutes,
                      shown);
   } else if (v.refused != 0) {
@@ -152,21 +143,18 @@ void ReadRing(ArgumentTurn& t) {
   if (!ReadRingValues(t, shown.text)) return;
   const ArgumentValue& v = t.value;
   static const char* const kFrom[] = {"high", "high and medium", "every"};
-  switch (t.run.AddRing(v.text, v.amount, v.code)) {
-    case WakeUpCalls::kAdded:
-      t.log.LogMessage(Colour::kNormal,
-                       "Wake-up call: %s is called when its alarm SMS (%s priority) have no "
-                       "answer in %u min",
-                       v.text, kFrom[v.code], v.amount);
-      break;
-    case WakeUpCalls::kDuplicate:
-      t.log.LogMessage(Colour::kError, "Second ring for %s ignored - one per number: %s", v.text,
-                       shown.text);
-      break;
-    default:  // kRulesFull; the values were refused above already
-      t.log.LogMessage(Colour::kError, "Ring list full (%d), ignoring %s", kRingRuleCapacity,
-                       shown.text);
-      break;
+  WakeUpCalls::RuleOutcome added = t.run.AddRing(v.text, v.amount, v.code);
+  if (added == WakeUpCalls::kAdded) {
+    t.log.LogMessage(Colour::kNormal,
+                     "Wake-up call: %s is called when its alarm SMS (%s priority) have no "
+                     "answer in %u min",
+                     v.text, kFrom[v.code], v.amount);
+  } else if (added == WakeUpCalls::kDuplicate) {
+    t.log.LogMessage(Colour::kError, "Second ring for %s ignored - one per number: %s", v.text,
+                     shown.text);
+  } else {  // kRulesFull; the values were refused above already
+    t.log.LogMessage(Colour::kError, "Ring list full (%d), ignoring %s", kRingRuleCapacity,
+                     shown.text);
   }
 }
 

@@ -42,7 +42,13 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
     return "passed over " + std::string(step.value.text);
   }
   const ArgumentValue& v = step.value;
-  const std::string text = v.text;
+  std::string text = v.text;
+  if (kind == "COM" || kind == "STANDBY=") {
+    // The port is read again at its turn: the step keeps the argument.
+    PortSetting port = {};
+    ReadPortSetting(step.argument + (kind == "COM" ? 0 : kind.size()), &port);
+    text = port.name + (port.hasMode ? "=" + std::string(port.mode) : "");
+  }
   if (kind == "COM") return v.refused ? "port too long" : "port " + text;
   if (kind == "SER") return "service " + (v.refused ? "none" : text);
   if (kind == "DEST=" || kind == "FILE=") return Destination(c.destinations[step.index]);
