@@ -75,7 +75,7 @@ void ReadDestinations(ArgumentTurn& t) {
     ArgumentTurn& t;
   };
   const char* from = strchr(t.argument, '=');
-  if (t.reading != nullptr && t.row.text[0] == 'F') {
+  if (t.reading != nullptr && strcmp(t.row.text, "FILE=") == 0) {
     Lines lines(t);
     ReadDestinationFile(from + 1, lines);
     t.stepless = true;
@@ -132,7 +132,7 @@ void ReadHeartbeat(ArgumentTurn& t) {
                      v.text, static_cast<int>(kNumberSize - 1));
     return;
   }
-  memcpy(v.text, number, length + 1);
+  memcpy(v.text, number, strlen(number) + 1);
   if (!comma ||
       !ReadInRange(comma + 1, strlen(comma + 1), 1, kLongestHeartbeatMinutes, &v.amount)) {
     v.refused = 2;

@@ -1,7 +1,5 @@
 #include "app/kelvor_main.h"
 
-#include <optional>
-
 #include "app/command_line.h"
 #include "app/heartbeat.h"
 #include "app/replies.h"
