@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "support/temp_folder.h"
 
 namespace kelvor {
@@ -220,6 +221,86 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
     EXPECT_EQ(Read(c.arguments), c.read);
+  }
+}
+
+// What start-up hands the run, as a run would hear it; lines are not its concern.
+class HeardRun : public RunSetup, public Log {
+ public:
+  std::string heard;
+
+ private:
+  static std::string Text(const char* text) { return text != nullptr ? text : "none"; }
+  void Hear(const std::string& what) { heard += what + "; "; }
+  void MakeModem(const char* name, const char* mode, const char* pin, uint32_t pause) override {
+    Hear("modem " + Text(name) + "=" + Text(mode) + " pin " + Text(pin) + " pause " +
+         std::to_string(pause));
+  }
+  void AddStandby(const char* name, const char* mode, const char* pin) override {
+    Hear("standby " + Text(name) + "=" + Text(mode) + " pin " + Text(pin));
+  }
+  void SetServiceNumber(const char* number) override { Hear("service " + Text(number)); }
+  void AddDestination(const ParsedDestination& read) override {
+    Hear("dest " + std::string(read.specification.number));
+  }
+  void StartHeartbeat(const char* number, uint32_t minutes) override {
+    Hear("heartbeat " + Text(number) + " " + std::to_string(minutes));
+  }
+  void StartSpool(const char* path) override { Hear("spool " + Text(path)); }
+  void TurnOnReplies() override { Hear("replies"); }
+  bool ChooseCharset(Charset charset, uint32_t codePage) override {
+    Hear("charset " + std::to_string(int(charset)) + " " + std::to_string(codePage));
+    return true;
+  }
+  Escalation::RuleOutcome AddEscalation(const char* number, uint32_t minutes,
+                                        const char* next) override {
+    Hear("escalate " + Text(number) + " " + std::to_string(minutes) + " " + Text(next));
+    return Escalation::kAdded;
+  }
+  WakeUpCalls::RuleOutcome AddRing(const char* number, uint32_t minutes, int priority) override {
+    Hear("ring " + Text(number) + " " + std::to_string(minutes) + " " + std::to_string(priority));
+    return WakeUpCalls::kAdded;
+  }
+  void WriteLine(Colour, const char*, size_t) override {}
+  void WritePlain(const char*, size_t) override {}
+};
+
+// Each argument is handed to the run at its turn, with what it needs of the others wherever
+// they stand: the first PIN=, PAUSE=, STANDBY= and STANDBY_PIN= go with every modem, the
+// first CODEPAGE= with the charset. Reading the command line hands over nothing.
+TEST(CommandLine, StartUpHandsTheRunEachValueWithWhatItNeedsOfTheOthers) {
+  const std::string page = " " + std::to_string(SystemCodePage()) + "; ";
+  const struct {
+    std::vector<std::string> arguments;
+    std::string heard;
+  } cases[] = {
+      {{"COM5", "SERVICE=+1", "COM6=9600,n,8,1", "PIN=1234", "PAUSE=0.5", "STANDBY=COM:/dev/b",
+        "STANDBY_PIN=4321", "PIN=9999", "PAUSE=2", "STANDBY=COM7", "STANDBY_PIN=8765"},
+       "modem COM5=none pin 1234 pause 500; standby COM:/dev/b=none pin 4321; service +1; "
+       "modem COM6=9600,N,8,1 pin 1234 pause 500; standby COM:/dev/b=none pin 4321; "},
+      // Refused, a PIN or pause gives none; a standby on the last modem's port gives none.
+      {{"STANDBY=com6", "PIN=12", "COM5", "PAUSE=61", "STANDBY_PIN=1", "COM6"},
+       "modem COM5=none pin none pause 1000; modem COM6=none pin none pause 1000; "},
+      {{"COM5", "STANDBY=COM6=4800"},
+       "modem COM5=none pin none pause 1000; standby COM6=4800 pin none; "},
+      {{"COM:/" + std::string(251, 'p')}, "modem none=none pin none pause 1000; "},
+      {{"CHARSET=ucs2", "CODEPAGE=1250", "CODEPAGE=1251"}, "charset 3 1250; "},
+      {{"CODEPAGE=0", "CHARSET=GSM", "CHARSET=UCS2"}, "charset 2" + page},
+      {{"CHARSET=x", "CODEPAGE=1250"}, ""},
+      {{"HEARTBEAT=+1,5", "HEARTBEAT=+2,6", "HEARTBEAT=+3", "SPOOL=s", "SPOOL=t", "REPLIES=ON",
+        "REPLIES=on", "ESCALATE=+1,5,+2", "ESCALATE=+1,0,+2", "ESCALATE=+3,6,+4", "RING=+5,7,m",
+        "RING=+6,8,x", "RING=+7,9", "DEST=+8,A,H,1", "REPLIES=no", "SPOOL="},
+       "heartbeat +1 5; spool s; replies; escalate +1 5 +2; escalate +3 6 +4; ring +5 7 1; "
+       "ring +7 9 2; dest +8; "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    std::vector<const char*> argv = {"kelvor"};
+    for (const std::string& argument : c.arguments) argv.push_back(argument.c_str());
+    Configuration read = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
+    HeardRun run;
+    TakeArguments(read, run, run);
+    EXPECT_EQ(run.heard, c.heard);
   }
 }
 
