@@ -110,9 +110,8 @@ struct ArgumentRow {
   void (*read)(ArgumentTurn& turn);
 };
 
-// The rows of kLeadingArguments (arguments.cpp), kPhoneArguments (phone_arguments.cpp) and
-// kReplyArguments (reply_arguments.cpp) are told apart by their keywords, those of
-// kContainedArguments (arguments.cpp) by the first of their texts an argument contains.
+// Rows told apart by their keywords (kLeadingArguments, kPhoneArguments, kReplyArguments) or
+// by the first of their texts an argument contains (kContainedArguments).
 struct ArgumentRows {
   const ArgumentRow* rows;
   size_t count;
@@ -167,8 +166,8 @@ struct ArgumentTurn {
   const char* Value() const { return argument + strlen(row.text); }  // after the keyword
 };
 
-// For readers. The port STANDBY= gives the modem made last: false without one, or when it was
-// too long to be read whole or names the last COM argument's port.
+// For readers. The port STANDBY= gives the modem made last: false without one, when it was
+// refused or names the last COM argument's port.
 bool StandbyPort(const Configuration& c, PortSetting* standby);
 // The field [begin, end) into `to`, one character more than a number's field holds, so that a
 // long one is no number.

@@ -84,16 +84,20 @@ void ReadCodePage(ArgumentTurn& t) {
   }
 }
 
-// STANDBY=COMx=mode: the COM argument's grammar; refused 1 when too long.
+// STANDBY=COMx=mode: the COM argument's grammar; refused 1 when too long, 2 without a port
+// (a standby that can never open would be said to stand by).
 void ReadStandby(ArgumentTurn& t) {
   PortSetting port = {};
-  t.value.refused = !ReadPortSetting(t.Value(), &port);
+  t.value.refused = !ReadPortSetting(t.Value(), &port) ? 1 : port.name[0] == '\0' ? 2 : 0;
   if (t.reading != nullptr) return;  // the last COM argument may yet come
   if (StandbyPort(t.c, &port)) {
     t.log.LogMessage(Colour::kNormal, "Standby phone on %s - sends while the main phone has failed",
                      port.name);
-  } else if (t.value.refused) {
+  } else if (t.value.refused == 1) {
     t.log.LogMessage(Colour::kError, "STANDBY argument too long - %.40s...; no standby\r\n",
+                     t.argument);
+  } else if (t.value.refused == 2) {
+    t.log.LogMessage(Colour::kError, "Bad standby port - STANDBY=COMx=settings: %.60s; no standby",
                      t.argument);
   } else {
     t.log.LogMessage(Colour::kError, "Standby phone on the main phone's port %s - no standby",
@@ -105,7 +109,8 @@ void ReadStandby(ArgumentTurn& t) {
 
 bool StandbyPort(const Configuration& c, PortSetting* standby) {
   const ArgumentStep* step = c.Find("STANDBY=");
-  if (step == nullptr || !ReadPortSetting(step->argument + strlen("STANDBY="), standby)) {
+  if (step == nullptr || step->value.refused ||
+      !ReadPortSetting(step->argument + strlen("STANDBY="), standby)) {
     return false;
   }
   const ArgumentStep* last = c.Find("COM", true);

@@ -23,12 +23,6 @@ void ReadReplies(ArgumentTurn& t) {
 
 constexpr int kBadFields = 4;  // a rule refused for its fields; other refusals as its check's
 
-// The argument as a rule's line shows it: printable characters only.
-struct Shown {
-  explicit Shown(const char* argument) { PrintableCopy(argument, text, sizeof text); }
-  char text[61];
-};
-
 // A rule's number refused: kept as far as it fits, printable, for its line.
 bool RefuseNumber(ArgumentTurn& t, const char* number, char* kept, const char* rule,
                   const char* shown) {
@@ -78,22 +72,22 @@ bool ReadEscalateValues(ArgumentTurn& t, const char* shown) {
 
 // Each rule is said as it is taken, or why it is refused; a refused one escalates nothing.
 void ReadEscalate(ArgumentTurn& t) {
-  Shown shown(t.argument);
-  if (!ReadEscalateValues(t, shown.text)) return;
+  char shown[61];  // the argument as the rule's line shows it: printable
+  PrintableCopy(t.argument, shown, sizeof shown);
+  if (!ReadEscalateValues(t, shown)) return;
   const ArgumentValue& v = t.value;
   Escalation::RuleOutcome added = t.run.AddEscalation(v.text, v.amount, v.next);
   if (added == Escalation::kAdded) {
     t.log.LogMessage(Colour::kNormal, "Escalation: alarm SMS to %s not answered in %u min go to %s",
                      v.text, v.amount, v.next);
   } else if (added == Escalation::kSameNumber) {
-    t.log.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", v.text,
-                     shown.text);
+    t.log.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", v.text, shown);
   } else if (added == Escalation::kDuplicate) {
     t.log.LogMessage(Colour::kError, "Second escalation for %s ignored - one per number: %s",
-                     v.text, shown.text);
+                     v.text, shown);
   } else {  // kRulesFull; the values were refused above already
     t.log.LogMessage(Colour::kError, "Escalation list full (%d), ignoring %s",
-                     kEscalationRuleCapacity, shown.text);
+                     kEscalationRuleCapacity, shown);
   }
 }
 
@@ -139,8 +133,9 @@ bool ReadRingValues(ArgumentTurn& t, const char* shown) {
 
 // Each rule is said as it is taken, or why it is refused.
 void ReadRing(ArgumentTurn& t) {
-  Shown shown(t.argument);
-  if (!ReadRingValues(t, shown.text)) return;
+  char shown[61];  // the argument as the rule's line shows it: printable
+  PrintableCopy(t.argument, shown, sizeof shown);
+  if (!ReadRingValues(t, shown)) return;
   const ArgumentValue& v = t.value;
   static const char* const kFrom[] = {"high", "high and medium", "every"};
   WakeUpCalls::RuleOutcome added = t.run.AddRing(v.text, v.amount, v.code);
@@ -151,10 +146,9 @@ void ReadRing(ArgumentTurn& t) {
                      v.text, kFrom[v.code], v.amount);
   } else if (added == WakeUpCalls::kDuplicate) {
     t.log.LogMessage(Colour::kError, "Second ring for %s ignored - one per number: %s", v.text,
-                     shown.text);
+                     shown);
   } else {  // kRulesFull; the values were refused above already
-    t.log.LogMessage(Colour::kError, "Ring list full (%d), ignoring %s", kRingRuleCapacity,
-                     shown.text);
+    t.log.LogMessage(Colour::kError, "Ring list full (%d), ignoring %s", kRingRuleCapacity, shown);
   }
 }
 

@@ -67,7 +67,10 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
   }
   if (kind == "PIN=") return v.refused ? "pin bad" : "pin " + text;
   if (kind == "REPLIES=") return v.refused ? "replies refused" : "replies on";
-  if (kind == "STANDBY=") return v.refused ? "standby too long" : "standby " + text;
+  if (kind == "STANDBY=") {
+    const char* refusals[] = {"standby ", "standby too long", "standby without a port"};
+    return refusals[v.refused] + (v.refused ? "" : text);
+  }
   if (kind == "STANDBY_PIN=") return v.refused ? "standby pin bad" : "standby pin " + text;
   if (kind == "PAUSE=") return v.refused ? "pause refused" : "pause " + std::to_string(v.amount);
   if (kind == "CHARSET=") {
@@ -177,6 +180,10 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
        "dest +1 1 0 1; status 1"},
       {{"STANDBY=" + path255 + "x"}, "standby too long; usage 0"},
       {{"STANDBY_PIN=13a7", "STANDBY=com6"}, "standby pin bad; standby COM6; usage 0"},
+      {{"STANDBY=", "STANDBY=COM6"},
+       "standby without a port; again STANDBY= standby phone "
+       "STANDBY=COM6; usage 0"},
+      {{"STANDBY==9600,n,8,1"}, "standby without a port; usage 0"},
       // REPLIES= once, ON in any case; ESCALATE= as often as given, whatever it holds.
       {{"REPLIES=on", "REPLIES=ON", "ESCALATE=+1,5,+2", "ESCALATE=+2,1440,+1",
         "ESCALATE=COM5,1,SERVICE"},
@@ -283,6 +290,7 @@ TEST(CommandLine, StartUpHandsTheRunEachValueWithWhatItNeedsOfTheOthers) {
        "modem COM5=none pin none pause 1000; modem COM6=none pin none pause 1000; "},
       {{"COM5", "STANDBY=COM6=4800"},
        "modem COM5=none pin none pause 1000; standby COM6=4800 pin none; "},
+      {{"COM5", "STANDBY=", "STANDBY_PIN=1234"}, "modem COM5=none pin none pause 1000; "},
       {{"COM:/" + std::string(251, 'p')}, "modem none=none pin none pause 1000; "},
       {{"CHARSET=ucs2", "CODEPAGE=1250", "CODEPAGE=1251"}, "charset 3 1250; "},
       {{"CODEPAGE=0", "CHARSET=GSM", "CHARSET=UCS2"}, "charset 2" + page},
