@@ -1,13 +1,12 @@
-// Every argument of the command line in one row: the text it is told apart by, its reader
-// (argument text into values, printing nothing) and its take (at its turn in start-up, the
-// lines operators know, taken or refused, and its values handed to the run). A reader and
-// its take stand side by side; the rows are at the end. The rows of the phone's own
-// settings (PIN=, PAUSE=, CHARSET=, CODEPAGE=, STANDBY=) are in phone_arguments.cpp, those of
-// the phone answering back (REPLIES=, ESCALATE=, RING=) in reply_arguments.cpp.
+// The modems, destinations, log file, heartbeat and spool: each argument a row (at the end)
+// and its reader (command_line.h). The phone's own settings are in phone_arguments.cpp, the
+// phone answering back in reply_arguments.cpp.
 #include <cstdio>
 #include <cstring>
 
 #include "app/command_line.h"
+#include "app/spool.h"
+#include "log/log_file.h"
 #include "modem/phone_number.h"
 #include "platform/text.h"
 #include "routing/destination_file.h"
@@ -15,265 +14,181 @@
 namespace kelvor {
 namespace {
 
-// The last comma of `text`, or null; `length` is what stands before it (all of `text`
-// without one). A value after the last comma lets a path or number before it hold commas.
+constexpr uint32_t kDefaultLogKbytes = 1024;
+
+// The last comma of `text`, or null; `length` is what stands before it: a value after the last
+// comma lets a path or number before it hold commas.
 const char* LastComma(const char* text, size_t* length) {
   const char* comma = strrchr(text, ',');
   *length = comma != nullptr ? static_cast<size_t>(comma - text) : strlen(text);
   return comma;
 }
 
-// --- COMx=mode: a modem on that port, in place of any made before -----------------------
-
-const char* PinOf(const std::optional<PinSetting>& pin) {
-  return pin && pin->fine ? pin->digits : nullptr;
+const char* PinOf(const ArgumentStep* pin) {
+  return pin != nullptr && pin->value.refused == 0 ? pin->value.text : nullptr;
 }
 
-void ReadPort(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument, c.ports.Count());
-  PortArgument& read = c.ports.Add();
-  read.tooLong = !ReadPortSetting(argument, &read.port);
-}
-
-void TakePort(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup& run) {
-  const PortArgument& read = c.ports[step.index];
-  if (read.tooLong) {
+// COMx=mode: a modem on that port, in place of any made before, with PIN=, PAUSE= and the
+// standby with its PIN wherever they stand.
+void ReadPort(ArgumentTurn& t) {
+  PortSetting port = {};
+  t.value.refused = !ReadPortSetting(t.argument, &port);
+  if (t.value.refused) {
     // A cut argument could open the wrong port or set half a mode: nothing is opened.
-    log.LogMessage(Colour::kError, "COM argument too long - %.40s...\r\n", step.argument);
+    t.log.LogMessage(Colour::kError, "COM argument too long - %.40s...\r\n", t.argument);
   }
-  const PortSetting& port = read.port;
-  run.MakeModem(read.tooLong ? nullptr : port.name, port.hasMode ? port.mode : nullptr,
-                PinOf(c.pin), c.pause ? c.pause->milliseconds : kDefaultPauseAfterSend);
-  const PortSetting* standby = StandbyPort(c);
-  if (standby == nullptr) return;
-  run.AddStandby(standby->name, standby->hasMode ? standby->mode : nullptr, PinOf(c.standbyPin));
+  const ArgumentStep* pause = t.c.Find("PAUSE=");
+  t.run.MakeModem(t.value.refused ? nullptr : port.name, port.hasMode ? port.mode : nullptr,
+                  PinOf(t.c.Find("PIN=")), pause ? pause->value.amount : kDefaultPauseAfterSend);
+  if (!StandbyPort(t.c, &port)) return;
+  t.run.AddStandby(port.name, port.hasMode ? port.mode : nullptr, PinOf(t.c.Find("STANDBY_PIN=")));
 }
 
-// --- SERVICE=+nnn: the service centre's number, from its "+" on ------------------------
-
-void ReadService(const ArgumentRow& row, const char* argument, Configuration& c) {
-  if (c.ports.Count() == 0) return;  // no modem yet to take the number
-  AddStep(c, row, argument, c.serviceNumbers.Count());
-  c.serviceNumbers.Add() = strchr(argument, '+');
+// SERVICE=+nnn: the service centre's number, from its "+" on (refused 1 without).
+void ReadService(ArgumentTurn& t) {
+  t.stepless = t.reading != nullptr && t.c.Find("COM") == nullptr;  // no modem to take it
+  const char* number = strchr(t.argument, '+');
+  t.value.refused = number == nullptr;
+  snprintf(t.value.text, sizeof t.value.text, "%s", number != nullptr ? number : "");
+  t.run.SetServiceNumber(number);  // the modem says what it holds
 }
 
-void TakeService(const Configuration& c, const ArgumentStep& step, Log&, RunSetup& run) {
-  run.SetServiceNumber(c.serviceNumbers[step.index]);  // the modem says what it holds
+// A destination from a DEST argument or a file line, read in place from `text`; 31 at most.
+void AddDestination(ArgumentTurn& t, char* text) {
+  Configuration& c = *t.reading;
+  bool full = c.destinationCount >= Configuration::kDestinations;
+  t.turn = full ? ArgumentStep::kPassedOver : ArgumentStep::kTaken;
+  if (full) snprintf(t.value.text, kShownPassedOver + 1, "%s", text);
+  if (!full) c.destinations[t.index = c.destinationCount++] = ParseDestination(text);
 }
 
-// --- DEST=specification, and FILE=path of specifications, 31 at most -------------------
-
-// A destination from a DEST argument or a file line; the text is read in place.
-void AddDestination(const ArgumentRow& row, char* text, const char* argument, Configuration& c) {
-  if (c.destinationCount >= Configuration::kDestinations) {
-    AddStep(c, row, argument, c.passedOver.Count()).turn = ArgumentStep::kPassedOver;
-    PassedOver& passed = c.passedOver.Add();
-    snprintf(passed.text, sizeof passed.text, "%s", text);
-    return;
-  }
-  AddStep(c, row, argument, c.destinationCount);
-  c.destinations[c.destinationCount++] = ParseDestination(text);
-}
-
-// The destination's text starts at the argument's first "=", which it keeps. It is cut up
-// in place while it is read, so it is read from a copy.
-void ReadDestination(const ArgumentRow& row, const char* argument, Configuration& c) {
-  const char* from = strchr(argument, '=');
-  size_t size = strlen(from) + 1;
-  std::unique_ptr<char[]> text(new char[size]);
-  memcpy(text.get(), from, size);
-  AddDestination(row, text.get(), argument, c);
-}
-
-// The file's path follows the argument's first "=".
-void ReadFile(const ArgumentRow& row, const char* argument, Configuration& c) {
-  class Lines : public SpecificationSink {
-   public:
-    Lines(const ArgumentRow& row, const char* argument, Configuration& c)
-        : row_(row), argument_(argument), c_(c) {}
-    void Take(char* specification) override { AddDestination(row_, specification, argument_, c_); }
-
-   private:
-    const ArgumentRow& row_;
-    const char* argument_;
-    Configuration& c_;
-  } lines(row, argument, c);
-  ReadDestinationFile(strchr(argument, '=') + 1, lines);
-}
-
-// A destination takes its place in the list, said or refused.
-void TakeDestination(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup& run) {
-  if (step.turn == ArgumentStep::kPassedOver) {
+// DEST=specification: read from a copy from its first "=" on, as it is cut up in place.
+// FILE=path: each line of the file a step of its own. At its turn a destination takes its
+// place, said or refused.
+void ReadDestinations(ArgumentTurn& t) {
+  struct Lines : SpecificationSink {
+    explicit Lines(ArgumentTurn& turn) : t(turn) {}
+    void Take(char* line) override {
+      AddDestination(t, line);
+      t.reading->steps.Add() = {&t.row, t.turn, t.argument, t.index, t.value};
+    }
+    ArgumentTurn& t;
+  };
+  const char* from = strchr(t.argument, '=');
+  if (t.reading != nullptr && strcmp(t.row.text, "FILE=") == 0) {
+    Lines lines(t);
+    ReadDestinationFile(from + 1, lines);
+    t.stepless = true;
+  } else if (t.reading != nullptr) {
+    std::unique_ptr<char[]> text(new char[strlen(from) + 1]);
+    memcpy(text.get(), from, strlen(from) + 1);
+    AddDestination(t, text.get());
+  } else if (t.turn == ArgumentStep::kPassedOver) {
     // Cut so that even a file line of 253 characters keeps its line end.
-    log.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity,
-              c.passedOver[step.index].text);
-    return;
-  }
-  const ParsedDestination& read = c.destinations[step.index];
-  ReportDestination(read, log);
-  run.AddDestination(read);
-}
-
-// --- LOG=path[,kbytes]: the file itself is opened before the first line ----------------
-
-void ReadLog(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  LogSetting& read = c.log.emplace();
-  const char* path = argument + strlen(row.text);
-  size_t length = 0;
-  const char* comma = LastComma(path, &length);
-  bool sized = comma == nullptr ||
-               ReadInRange(comma + 1, strlen(comma + 1), 1, kLargestLogKbytes, &read.kbytes);
-  if (length == 0 || length >= kLogPathSize) {
-    read.outcome = LogSetting::kBadPath;
-  } else if (!sized) {
-    read.outcome = LogSetting::kBadSize;
+    t.log.Print("Destination list full (%d), ignoring %.120s\r\n", DestinationList::kCapacity,
+                t.value.text);
   } else {
-    memcpy(read.path, path, length);
-    read.path[length] = '\0';
+    ReportDestination(t.c.destinations[t.index], t.log);
+    t.run.AddDestination(t.c.destinations[t.index]);
   }
 }
 
-void TakeLog(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
-  const LogSetting& read = *c.log;
-  switch (read.outcome) {
-    case LogSetting::kFine:
-      log.LogMessage(Colour::kNormal, "Log file %s, renamed to %s.1 at %u KB", read.path, read.path,
-                     static_cast<unsigned>(read.kbytes));
-      break;
-    case LogSetting::kBadPath:
-      log.LogMessage(Colour::kError, "Bad log file path - 1 to %d characters: %.60s; no log file",
-                     static_cast<int>(kLogPathSize - 1), step.argument);
-      break;
-    case LogSetting::kBadSize:
-      log.LogMessage(Colour::kError, "Bad log file size - 1 to %u KB: %.60s; no log file",
-                     static_cast<unsigned>(kLargestLogKbytes), step.argument);
-      break;
-  }
-}
-
-// --- HEARTBEAT=number,minutes ------------------------------------------------------------
-
-void ReadHeartbeat(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  HeartbeatSetting& read = c.heartbeat.emplace();
-  const char* number = argument + strlen(row.text);
+// LOG=path[,kbytes], opened before the first line (kelvor_main.cpp); a path with a comma must
+// give the size too. Refused: 1 a bad path, 2 a bad size.
+void ReadLog(ArgumentTurn& t) {
+  ArgumentValue& v = t.value;
   size_t length = 0;
-  const char* comma = LastComma(number, &length);
-  char copy[kNumberSize + 1];
-  CopyNumberField(number, number + length, copy);
-  if (length == 0 || !FitsCommand(copy)) {
-    read.outcome = HeartbeatSetting::kBadNumber;
-    PrintableCopy(copy, read.number, sizeof read.number);
-    return;
-  }
-  memcpy(read.number, copy, length + 1);
-  if (comma == nullptr ||
-      !ReadInRange(comma + 1, strlen(comma + 1), 1, kLongestHeartbeatMinutes, &read.minutes)) {
-    read.outcome = HeartbeatSetting::kBadMinutes;
+  const char* comma = LastComma(t.Value(), &length);
+  v.amount = kDefaultLogKbytes;
+  if (length == 0 || length >= kLogPathSize) {
+    v.refused = 1;
+    t.log.LogMessage(Colour::kError, "Bad log file path - 1 to %d characters: %.60s; no log file",
+                     static_cast<int>(kLogPathSize - 1), t.argument);
+  } else if (comma && !ReadInRange(comma + 1, strlen(comma + 1), 1, kLargestLogKbytes, &v.amount)) {
+    v.refused = 2;
+    t.log.LogMessage(Colour::kError, "Bad log file size - 1 to %u KB: %.60s; no log file",
+                     kLargestLogKbytes, t.argument);
+  } else {
+    memcpy(v.text, t.Value(), length);
+    t.log.LogMessage(Colour::kNormal, "Log file %s, renamed to %s.1 at %u KB", v.text, v.text,
+                     v.amount);
   }
 }
 
-void TakeHeartbeat(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup& run) {
-  const HeartbeatSetting& read = *c.heartbeat;
-  switch (read.outcome) {
-    case HeartbeatSetting::kFine:
-      run.StartHeartbeat(read.number, read.minutes);
-      log.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", read.number,
-                     static_cast<unsigned>(read.minutes));
-      break;
-    case HeartbeatSetting::kBadNumber:
-      log.LogMessage(Colour::kError,
+// HEARTBEAT=number,minutes: a number as a destination's, 1 to 10080 minutes. Refused: 1 a bad
+// number (kept cut and printable), 2 bad minutes (kept 0).
+void ReadHeartbeat(ArgumentTurn& t) {
+  ArgumentValue& v = t.value;
+  size_t length = 0;
+  const char* comma = LastComma(t.Value(), &length);
+  char number[kNumberSize + 1];
+  CopyNumberField(t.Value(), t.Value() + length, number);
+  if (length == 0 || !FitsCommand(number)) {
+    v.refused = 1;
+    PrintableCopy(number, v.text, kNumberSize);
+    t.log.LogMessage(Colour::kError,
                      "Bad heartbeat number %s - 1 to %d characters, no quote, CR, LF, Ctrl-Z or "
                      "ESC; no heartbeat",
-                     read.number, static_cast<int>(kNumberSize - 1));
-      break;
-    case HeartbeatSetting::kBadMinutes:
-      log.LogMessage(Colour::kError,
+                     v.text, static_cast<int>(kNumberSize - 1));
+    return;
+  }
+  memcpy(v.text, number, strlen(number) + 1);
+  if (!comma ||
+      !ReadInRange(comma + 1, strlen(comma + 1), 1, kLongestHeartbeatMinutes, &v.amount)) {
+    v.refused = 2;
+    v.amount = 0;
+    t.log.LogMessage(Colour::kError,
                      "Bad heartbeat minutes - HEARTBEAT=number,minutes with 1 to %u minutes: "
                      "%.60s; no heartbeat",
-                     static_cast<unsigned>(kLongestHeartbeatMinutes), step.argument);
-      break;
+                     kLongestHeartbeatMinutes, t.argument);
+    return;
   }
+  t.run.StartHeartbeat(v.text, v.amount);
+  t.log.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", v.text, v.amount);
 }
 
-// --- SPOOL=path -------------------------------------------------------------------------
-
+// SPOOL=path: refused 1 when empty, 2 when too long.
 constexpr size_t kLongestSpoolPath = kSpoolPathSize - 1 - kSpoolSuffixLength;
+static_assert(kLongestSpoolPath < sizeof(ArgumentValue::text), "a spool path is kept whole");
 
-void ReadSpool(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  SpoolSetting& read = c.spool.emplace();
-  const char* path = argument + strlen(row.text);
-  size_t length = strlen(path);
-  if (length == 0) {
-    read.outcome = SpoolSetting::kEmpty;
-  } else if (length > kLongestSpoolPath) {
-    read.outcome = SpoolSetting::kTooLong;
+void ReadSpool(ArgumentTurn& t) {
+  size_t length = strlen(t.Value());
+  t.value.refused = length == 0 ? 1 : length > kLongestSpoolPath ? 2 : 0;
+  if (t.value.refused == 0) {
+    memcpy(t.value.text, t.Value(), length + 1);
+    t.run.StartSpool(t.value.text);  // the spool says when another run holds it
+  } else if (t.value.refused == 1) {
+    t.log.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
   } else {
-    read.outcome = SpoolSetting::kPath;
-    memcpy(read.path, path, length + 1);
-  }
-}
-
-void TakeSpool(const Configuration& c, const ArgumentStep&, Log& log, RunSetup& run) {
-  switch (c.spool->outcome) {
-    case SpoolSetting::kPath:
-      run.StartSpool(c.spool->path);  // the spool says when another run holds it
-      break;
-    case SpoolSetting::kEmpty:
-      log.LogMessage(Colour::kError, "Spool path missing - SPOOL ignored\r\n");
-      break;
-    case SpoolSetting::kTooLong:
-      log.LogMessage(Colour::kError, "Spool path longer than %d characters - SPOOL ignored\r\n",
+    t.log.LogMessage(Colour::kError, "Spool path longer than %d characters - SPOOL ignored\r\n",
                      static_cast<int>(kLongestSpoolPath));
-      break;
   }
 }
-
-// --- The rows ---------------------------------------------------------------------------
-
-constexpr ArgumentRow kPort = {"COM", nullptr, nullptr, ReadPort, TakePort};
-constexpr ArgumentRow kService = {"SER", nullptr, nullptr, ReadService, TakeService};
-constexpr ArgumentRow kDestination = {"DEST=", nullptr, nullptr, ReadDestination, TakeDestination};
-constexpr ArgumentRow kFile = {"FILE=", nullptr, nullptr, ReadFile, TakeDestination};
-constexpr ArgumentRow kLog = {"LOG=", "log file", nullptr, ReadLog, TakeLog};
-constexpr ArgumentRow kHeartbeat = {"HEARTBEAT=", "heartbeat", nullptr, ReadHeartbeat,
-                                    TakeHeartbeat};
-constexpr ArgumentRow kSpool = {"SPOOL=", "spool", nullptr, ReadSpool, TakeSpool};
-
-// An argument that begins with one of these keywords is that kind, whatever else it holds.
-// The phone's own settings are rows of phone_arguments.cpp.
-constexpr const ArgumentRow* kLeading[] = {&kDestination,
-                                           &kFile,
-                                           &kLog,
-                                           &kHeartbeat,
-                                           &kSpool,
-                                           &kPinArgument,
-                                           &kRepliesArgument,
-                                           &kEscalateArgument,
-                                           &kRingArgument,
-                                           &kCharsetArgument,
-                                           &kCodePageArgument,
-                                           &kPauseArgument,
-                                           &kStandbyArgument,
-                                           &kStandbyPinArgument};
-// Any other argument is the kind of the first of these texts it contains, as command lines
-// have always been read.
-constexpr const ArgumentRow* kContained[] = {&kPort, &kService, &kDestination, &kFile};
 
 }  // namespace
 
+// An argument that begins with one of these keywords is that kind, whatever else it holds.
+const ArgumentRow kLeadingRows[] = {
+    {"DEST=", nullptr, nullptr, ReadDestinations},
+    {"FILE=", nullptr, nullptr, ReadDestinations},
+    {"LOG=", "log file", nullptr, ReadLog},
+    {"HEARTBEAT=", "heartbeat", nullptr, ReadHeartbeat},
+    {"SPOOL=", "spool", nullptr, ReadSpool},
+};
+const ArgumentRows kLeadingArguments = Rows(kLeadingRows);
+
+// Any other argument is the kind of the first of these texts it contains, as command lines
+// have always been read.
+const ArgumentRow kContainedRows[] = {
+    {"COM", nullptr, nullptr, ReadPort},
+    {"SER", nullptr, nullptr, ReadService},
+    {"DEST=", nullptr, nullptr, ReadDestinations},
+    {"FILE=", nullptr, nullptr, ReadDestinations},
+};
+const ArgumentRows kContainedArguments = Rows(kContainedRows);
+
 void CopyNumberField(const char* begin, const char* end, char (&to)[kNumberSize + 1]) {
   snprintf(to, sizeof to, "%.*s", static_cast<int>(end - begin), begin);
-}
-
-ArgumentRows LeadingKeywords() {
-  return {kLeading, sizeof kLeading / sizeof kLeading[0]};
-}
-
-ArgumentRows ContainedTexts() {
-  return {kContained, sizeof kContained / sizeof kContained[0]};
 }
 
 }  // namespace kelvor

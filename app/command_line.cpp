@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace kelvor {
 namespace {
@@ -25,63 +26,59 @@ const char* const kUsage[] = {
     "\r\nHit any Key to Exit\r\n",
 };
 
-bool StartsWith(const char* text, const char* prefix) {
-  return strncmp(text, prefix, strlen(prefix)) == 0;
-}
+// The first reading's log and run: it says nothing and hands nothing over.
+class Silence : public Log {
+  void WriteLine(Colour, const char*, size_t) override {}
+  void WritePlain(const char*, size_t) override {}
+};
+struct NoRun : RunSetup {};
 
-// Reads an argument that begins with a keyword; false when it begins with none. Of a
-// once-only kind the first argument is the one, taken or refused.
-bool ReadKeywordArgument(const char* argument, bool* seen, Configuration& c) {
-  ArgumentRows keywords = LeadingKeywords();
-  for (size_t i = 0; i < keywords.count; ++i) {
-    const ArgumentRow& row = *keywords.rows[i];
-    if (!StartsWith(argument, row.text)) continue;
-    if (row.once != nullptr && seen[i]) {
-      ArgumentStep& step = AddStep(c, row, row.shown != nullptr ? row.shown : argument);
-      step.turn = ArgumentStep::kRepeated;
-      return true;
+// The row of an argument: the keyword it begins with, else the first text it contains;
+// null for none. Of a once-only kind, an argument after the first is `repeated`.
+const ArgumentRow* RowOf(const char* argument, const Configuration& c, bool* repeated) {
+  for (const ArgumentRows* table : {&kLeadingArguments, &kPhoneArguments, &kReplyArguments}) {
+    for (size_t i = 0; i < table->count; ++i) {
+      const ArgumentRow& row = table->rows[i];
+      if (strncmp(argument, row.text, strlen(row.text)) != 0) continue;
+      *repeated = row.once != nullptr && c.Find(row.text) != nullptr;
+      return &row;
     }
-    seen[i] = true;
-    row.read(row, argument, c);
-    return true;
   }
-  return false;
-}
-
-// Every other argument, by the first of the texts it contains; with none, it is passed over.
-void ReadOtherArgument(const char* argument, Configuration& c) {
-  ArgumentRows texts = ContainedTexts();
-  for (size_t i = 0; i < texts.count; ++i) {
-    const ArgumentRow& row = *texts.rows[i];
-    if (strstr(argument, row.text) == nullptr) continue;
-    row.read(row, argument, c);
-    return;
+  for (size_t i = 0; i < kContainedArguments.count; ++i) {
+    const ArgumentRow& row = kContainedArguments.rows[i];
+    if (strstr(argument, row.text) != nullptr) return &row;
   }
-}
-
-void SayRepeated(const ArgumentStep& step, Log& log) {
-  const ArgumentRow& row = *step.row;
-  log.LogMessage(Colour::kError, "Second %.*s argument ignored - one %s per run: %.60s",
-                 static_cast<int>(strlen(row.text) - 1), row.text, row.once, step.argument);
+  return nullptr;
 }
 
 }  // namespace
 
-ArgumentStep& AddStep(Configuration& c, const ArgumentRow& row, const char* argument,
-                      size_t index) {
-  ArgumentStep& step = c.steps.Add();
-  step.row = &row;
-  step.argument = argument;
-  step.index = index;
-  return step;
+const ArgumentStep* Configuration::Find(const char* text, bool last) const {
+  const ArgumentStep* found = nullptr;
+  for (size_t i = 0; i < steps.Count() && (last || found == nullptr); ++i) {
+    const ArgumentStep& step = steps[i];
+    if (step.turn == ArgumentStep::kTaken && strcmp(step.row->text, text) == 0) found = &step;
+  }
+  return found;
 }
 
 Configuration ReadCommandLine(int argc, const char* const* argv) {
   Configuration c;
   c.argc = argc;
-  std::unique_ptr<bool[]> seen(new bool[LeadingKeywords().count]());
+  Silence silence;
+  NoRun nothing;
   for (int i = 1; i < argc; ++i) {
-    if (!ReadKeywordArgument(argv[i], seen.get(), c)) ReadOtherArgument(argv[i], c);
+    bool repeated = false;
+    const ArgumentRow* row = RowOf(argv[i], c, &repeated);
+    if (row == nullptr) continue;
+    if (repeated) {
+      const char* shown = row->shown != nullptr ? row->shown : argv[i];
+      c.steps.Add() = {row, ArgumentStep::kRepeated, shown, 0, {}};
+      continue;
+    }
+    ArgumentTurn turn{*row, argv[i], c, &c, silence, nothing};
+    row->read(turn);
+    if (!turn.stepless) c.steps.Add() = {row, turn.turn, argv[i], turn.index, turn.value};
   }
   return c;
 }
@@ -89,10 +86,13 @@ Configuration ReadCommandLine(int argc, const char* const* argv) {
 void TakeArguments(const Configuration& c, Log& log, RunSetup& run) {
   for (size_t i = 0; i < c.steps.Count(); ++i) {
     const ArgumentStep& step = c.steps[i];
-    if (step.turn == ArgumentStep::kRepeated) {
-      SayRepeated(step, log);
+    const ArgumentRow& row = *step.row;
+    ArgumentTurn turn{row, step.argument, c, nullptr, log, run, step.value, step.index, step.turn};
+    if (step.turn != ArgumentStep::kRepeated) {
+      row.read(turn);
     } else {
-      step.row->take(c, step, log, run);
+      log.LogMessage(Colour::kError, "Second %.*s argument ignored - one %s per run: %.60s",
+                     static_cast<int>(strlen(row.text) - 1), row.text, row.once, step.argument);
     }
   }
 }

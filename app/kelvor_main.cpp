@@ -1,7 +1,5 @@
 #include "app/kelvor_main.h"
 
-#include <optional>
-
 #include "app/command_line.h"
 #include "app/heartbeat.h"
 #include "app/replies.h"
@@ -26,9 +24,10 @@ constexpr uint32_t kStepGap = 20;  // ms
 
 // The run's log file, opened before the first line is logged so that it holds them all;
 // null when there is no LOG= argument or it was refused (said at its turn).
-LogFile* StartLogFile(LogFile& file, const std::optional<LogSetting>& log) {
-  if (!log || log->outcome != LogSetting::kFine) return nullptr;
-  file.Start(log->path, log->kbytes);
+LogFile* StartLogFile(LogFile& file, const Configuration& c) {
+  const ArgumentStep* log = c.Find("LOG=");
+  if (log == nullptr || log->value.refused != 0) return nullptr;
+  file.Start(log->value.text, log->value.amount);
   return &file;
 }
 
@@ -41,7 +40,7 @@ class Kelvor : private RunSetup {
       : platform_(platform),
         configuration_(configuration),
         logFile_(platform.clock),
-        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, configuration.log)),
+        log_(platform.console, "Kelvor Startup", StartLogFile(logFile_, configuration)),
         spool_(log_) {}
 
   int Run();

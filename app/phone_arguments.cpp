@@ -1,10 +1,9 @@
-// The arguments that set up the phone itself, each in one row as in arguments.cpp (its
-// reader beside its take): the SIM's PIN (PIN=), the pause after each SMS (PAUSE=), the
-// coding of texts (CHARSET=, CODEPAGE=) and a standby phone with its SIM's PIN (STANDBY=,
-// STANDBY_PIN=). TakePort hands PIN=, PAUSE= and the standby to each modem made.
+// The phone's own settings, each argument a row (at the end) and its reader: its SIM's PIN,
+// its pause after each SMS, the coding of texts and a standby phone with its SIM's PIN.
 #include <cstring>
 
 #include "app/command_line.h"
+#include "modem/sim_pin.h"
 #include "platform/code_page.h"
 #include "platform/serial.h"
 #include "platform/text.h"
@@ -12,155 +11,123 @@
 namespace kelvor {
 namespace {
 
-// --- PIN=nnnn: handed to each modem made (TakePort) ------------------------------------
+// PIN=nnnn and STANDBY_PIN=nnnn: 4 to 8 digits, kept whole; refused 1. Neither the PIN nor the
+// argument shows, refused or not: a PIN that is nearly right would give most of it away.
 
-// A PIN argument's text after its "=": taken when it is 4 to 8 digits.
-void ReadPinDigits(PinSetting& read, const char* digits) {
-  if (!IsPin(digits)) return;
-  read.fine = true;
-  memcpy(read.digits, digits, strlen(digits) + 1);
-}
-
-void ReadPin(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  ReadPinDigits(c.pin.emplace(), argument + strlen(row.text));
-}
-
-// Neither the PIN nor the argument shows, refused or not: a PIN that is nearly right
-// would give most of it away.
-void TakePin(const Configuration& c, const ArgumentStep&, Log& log, RunSetup&) {
-  if (c.pin->fine) {
-    log.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
+void ReadPin(ArgumentTurn& t) {
+  t.value.refused = !IsPin(t.Value());
+  if (t.value.refused == 0) memcpy(t.value.text, t.Value(), strlen(t.Value()) + 1);
+  bool standby = t.row.text[0] == 'S';
+  if (t.value.refused) {
+    t.log.LogMessage(Colour::kError, "Bad PIN - %s takes %d to %d digits; no PIN sent\r\n",
+                     t.row.text, static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
+  } else if (standby) {
+    t.log.LogMessage(Colour::kNormal,
+                     "Standby SIM PIN **** given - sent when that SIM asks for it");
   } else {
-    log.LogMessage(Colour::kError, "Bad PIN - PIN= takes %d to %d digits; no PIN sent\r\n",
-                   static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
+    t.log.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
   }
 }
 
-// --- PAUSE=seconds, in tenths: handed to each modem made (TakePort) --------------------
-
-void ReadPause(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  PauseSetting& read = c.pause.emplace();
-  const char* value = argument + strlen(row.text);
+// PAUSE=seconds: 0 to 60, tenths allowed, kept in ms; refused, the pause stays a second.
+void ReadPause(ArgumentTurn& t) {
   uint32_t tenths = 0;
-  read.fine = ReadTenths(value, strlen(value), kLongestPauseAfterSend / 100, &tenths);
-  if (read.fine) read.milliseconds = tenths * 100;
-}
-
-void TakePause(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
-  unsigned tenths = static_cast<unsigned>(c.pause->milliseconds / 100);
-  if (c.pause->fine) {
-    log.LogMessage(Colour::kNormal, "Pause after each SMS %u.%u s", tenths / 10, tenths % 10);
+  t.value.refused =
+      !ReadTenths(t.Value(), strlen(t.Value()), kLongestPauseAfterSend / 100, &tenths);
+  t.value.amount = t.value.refused ? kDefaultPauseAfterSend : tenths * 100;
+  uint32_t shown = t.value.amount / 100;
+  if (t.value.refused == 0) {
+    t.log.LogMessage(Colour::kNormal, "Pause after each SMS %u.%u s", shown / 10, shown % 10);
   } else {
-    log.LogMessage(Colour::kError,
-                   "Bad pause - PAUSE= takes 0 to %u seconds, tenths allowed: "
-                   "%.60s; pause of %u s kept",
-                   static_cast<unsigned>(kLongestPauseAfterSend / 1000), step.argument,
-                   tenths / 10);
+    t.log.LogMessage(Colour::kError,
+                     "Bad pause - PAUSE= takes 0 to %u seconds, tenths allowed: "
+                     "%.60s; pause of %u s kept",
+                     kLongestPauseAfterSend / 1000, t.argument, shown / 10);
   }
 }
 
-// --- CHARSET=AUTO|GSM|UCS2 and CODEPAGE=number: texts as written --------------------
+// CHARSET=AUTO|GSM|UCS2 (code: the Charset) and CODEPAGE=1..65535: texts as written. A code page
+// counts only with a charset; without one, the node's own (SystemCodePage).
 
-void ReadCharset(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  CharsetSetting& read = c.charset.emplace();
-  read.charset = CharsetNamed(argument + strlen(row.text));
-  read.fine = read.charset != Charset::kAsGiven;
-}
-
-// The code page is CODEPAGE='s, or the node's own; the line names it either way.
-void TakeCharset(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup& run) {
-  unsigned page = c.codePage && c.codePage->fine ? c.codePage->number : SystemCodePage();
-  if (!c.charset->fine) {
-    log.LogMessage(Colour::kError, "Bad character set - CHARSET=AUTO, GSM or UCS2: %.60s; %s",
-                   step.argument, "texts go as they are");
-  } else if (run.ChooseCharset(c.charset->charset, page)) {
-    log.LogMessage(Colour::kNormal, "Character set %s for SMS texts, read in code page %u",
-                   CharsetName(c.charset->charset), page);
+void ReadCharset(ArgumentTurn& t) {
+  Charset charset = CharsetNamed(t.Value());
+  t.value.code = static_cast<int>(charset);
+  t.value.refused = charset == Charset::kAsGiven;
+  const ArgumentStep* paged = t.c.Find("CODEPAGE=");
+  unsigned page = paged && !paged->value.refused ? paged->value.amount : SystemCodePage();
+  if (t.value.refused) {
+    t.log.LogMessage(Colour::kError, "Bad character set - CHARSET=AUTO, GSM or UCS2: %.60s; %s",
+                     t.argument, "texts go as they are");
+  } else if (t.run.ChooseCharset(charset, page)) {
+    t.log.LogMessage(Colour::kNormal, "Character set %s for SMS texts, read in code page %u",
+                     CharsetName(charset), page);
   } else {
-    log.LogMessage(Colour::kError,
-                   "Code page %u cannot be read here (one byte a character: "
-                   "1250, 1251, 1252...) - its letters above 127 go as ?",
-                   page);
+    t.log.LogMessage(Colour::kError,
+                     "Code page %u cannot be read here (one byte a character: "
+                     "1250, 1251, 1252...) - its letters above 127 go as ?",
+                     page);
   }
-}
-
-void ReadCodePageArgument(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  const char* value = argument + strlen(row.text);
-  CodePageSetting& read = c.codePage.emplace();
-  read.fine = ReadInRange(value, strlen(value), 1, 65535, &read.number);
 }
 
 // A code page taken is said with the charset; one refused or given alone is said here.
-void TakeCodePage(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
-  if (!c.codePage->fine) {
-    log.LogMessage(Colour::kError,
-                   "Bad code page - CODEPAGE= takes its number, as 1252: %.60s; "
-                   "code page %u used",
-                   step.argument, static_cast<unsigned>(SystemCodePage()));
-  } else if (!c.charset || !c.charset->fine) {
-    log.LogMessage(Colour::kError, "Code page %u without CHARSET= - texts go as they are",
-                   static_cast<unsigned>(c.codePage->number));
+void ReadCodePage(ArgumentTurn& t) {
+  t.value.refused = !ReadInRange(t.Value(), strlen(t.Value()), 1, 65535, &t.value.amount);
+  const ArgumentStep* charset = t.c.Find("CHARSET=");
+  if (t.value.refused) {
+    t.log.LogMessage(Colour::kError,
+                     "Bad code page - CODEPAGE= takes its number, as 1252: %.60s; "
+                     "code page %u used",
+                     t.argument, SystemCodePage());
+  } else if (!charset || charset->value.refused) {
+    t.log.LogMessage(Colour::kError, "Code page %u without CHARSET= - texts go as they are",
+                     t.value.amount);
   }
 }
 
-// --- STANDBY=COMx=mode and STANDBY_PIN=nnnn: handed to each modem made (TakePort) -------
-
-void ReadStandby(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  StandbySetting& read = c.standby.emplace();
-  read.tooLong = !ReadPortSetting(argument + strlen(row.text), &read.port);
-}
-
-void TakeStandby(const Configuration& c, const ArgumentStep& step, Log& log, RunSetup&) {
-  if (StandbyPort(c) != nullptr) {
-    log.LogMessage(Colour::kNormal, "Standby phone on %s - sends while the main phone has failed",
-                   c.standby->port.name);
-  } else if (c.standby->tooLong) {
-    log.LogMessage(Colour::kError, "STANDBY argument too long - %.40s...; no standby\r\n",
-                   step.argument);
+// STANDBY=COMx=mode: the COM argument's grammar; refused 1 when too long, 2 without a port
+// (a standby that can never open would be said to stand by).
+void ReadStandby(ArgumentTurn& t) {
+  PortSetting port = {};
+  t.value.refused = !ReadPortSetting(t.Value(), &port) ? 1 : port.name[0] == '\0' ? 2 : 0;
+  if (t.reading != nullptr) return;  // the last COM argument may yet come
+  if (StandbyPort(t.c, &port)) {
+    t.log.LogMessage(Colour::kNormal, "Standby phone on %s - sends while the main phone has failed",
+                     port.name);
+  } else if (t.value.refused == 1) {
+    t.log.LogMessage(Colour::kError, "STANDBY argument too long - %.40s...; no standby\r\n",
+                     t.argument);
+  } else if (t.value.refused == 2) {
+    t.log.LogMessage(Colour::kError, "Bad standby port - STANDBY=COMx=settings: %.60s; no standby",
+                     t.argument);
   } else {
-    log.LogMessage(Colour::kError, "Standby phone on the main phone's port %s - no standby",
-                   c.standby->port.name);
-  }
-}
-
-void ReadStandbyPin(const ArgumentRow& row, const char* argument, Configuration& c) {
-  AddStep(c, row, argument);
-  ReadPinDigits(c.standbyPin.emplace(), argument + strlen(row.text));
-}
-
-void TakeStandbyPin(const Configuration& c, const ArgumentStep&, Log& log, RunSetup&) {
-  if (c.standbyPin->fine) {
-    log.LogMessage(Colour::kNormal, "Standby SIM PIN **** given - sent when that SIM asks for it");
-  } else {
-    log.LogMessage(Colour::kError, "Bad PIN - STANDBY_PIN= takes %d to %d digits; no PIN sent",
-                   static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
+    t.log.LogMessage(Colour::kError, "Standby phone on the main phone's port %s - no standby",
+                     port.name);
   }
 }
 
 }  // namespace
 
-const PortSetting* StandbyPort(const Configuration& c) {
-  if (!c.standby || c.standby->tooLong) return nullptr;
-  size_t ports = c.ports.Count();
+bool StandbyPort(const Configuration& c, PortSetting* standby) {
+  const ArgumentStep* step = c.Find("STANDBY=");
+  if (step == nullptr || step->value.refused ||
+      !ReadPortSetting(step->argument + strlen("STANDBY="), standby)) {
+    return false;
+  }
+  const ArgumentStep* last = c.Find("COM", true);
+  PortSetting port = {};
+  if (last != nullptr) ReadPortSetting(last->argument, &port);
   // The same device by another name (\\.\COM5, a /dev/serial/by-id link) is no standby.
-  bool apart = ports == 0 || !SamePortDevice(c.ports[ports - 1].port.name, c.standby->port.name);
-  return apart ? &c.standby->port : nullptr;
+  return last == nullptr || !SamePortDevice(port.name, standby->name);
 }
 
-const ArgumentRow kPinArgument = {"PIN=", "PIN", "PIN=****", ReadPin, TakePin};
-const ArgumentRow kPauseArgument = {"PAUSE=", "pause", nullptr, ReadPause, TakePause};
-const ArgumentRow kCharsetArgument = {"CHARSET=", "character set", nullptr, ReadCharset,
-                                      TakeCharset};
-const ArgumentRow kCodePageArgument = {"CODEPAGE=", "code page", nullptr, ReadCodePageArgument,
-                                       TakeCodePage};
-const ArgumentRow kStandbyArgument = {"STANDBY=", "standby phone", nullptr, ReadStandby,
-                                      TakeStandby};
-const ArgumentRow kStandbyPinArgument = {"STANDBY_PIN=", "standby PIN", "STANDBY_PIN=****",
-                                         ReadStandbyPin, TakeStandbyPin};
+const ArgumentRow kPhoneRows[] = {
+    {"PIN=", "PIN", "PIN=****", ReadPin},
+    {"PAUSE=", "pause", nullptr, ReadPause},
+    {"CHARSET=", "character set", nullptr, ReadCharset},
+    {"CODEPAGE=", "code page", nullptr, ReadCodePage},
+    {"STANDBY=", "standby phone", nullptr, ReadStandby},
+    {"STANDBY_PIN=", "standby PIN", "STANDBY_PIN=****", ReadPin},
+};
+const ArgumentRows kPhoneArguments = Rows(kPhoneRows);
 
 }  // namespace kelvor

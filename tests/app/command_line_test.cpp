@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "support/temp_folder.h"
 
 namespace kelvor {
@@ -39,61 +40,50 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
     return "again " + kind + " " + step.row->once + " " + step.argument;
   }
   if (step.turn == ArgumentStep::kPassedOver) {
-    return "passed over " + std::string(c.passedOver[step.index].text);
+    return "passed over " + std::string(step.value.text);
   }
-  if (kind == "COM") {
-    const PortArgument& read = c.ports[step.index];
-    if (read.tooLong) return "port too long";
-    return "port " + std::string(read.port.name) +
-           (read.port.hasMode ? "=" + std::string(read.port.mode) : "");
+  const ArgumentValue& v = step.value;
+  std::string text = v.text;
+  if (kind == "COM" || kind == "STANDBY=") {
+    // The port is read again at its turn: the step keeps the argument.
+    PortSetting port = {};
+    ReadPortSetting(step.argument + (kind == "COM" ? 0 : kind.size()), &port);
+    text = port.name + (port.hasMode ? "=" + std::string(port.mode) : "");
   }
-  if (kind == "SER") {
-    const char* number = c.serviceNumbers[step.index];
-    return "service " + std::string(number != nullptr ? number : "none");
-  }
+  if (kind == "COM") return v.refused ? "port too long" : "port " + text;
+  if (kind == "SER") return "service " + (v.refused ? "none" : text);
   if (kind == "DEST=" || kind == "FILE=") return Destination(c.destinations[step.index]);
   if (kind == "LOG=") {
     const char* outcomes[] = {"log ", "log bad path", "log bad size"};
-    return outcomes[c.log->outcome] + std::string(c.log->path) +
-           (c.log->outcome == LogSetting::kFine ? " " + std::to_string(c.log->kbytes) : "");
+    return outcomes[v.refused] + text + (v.refused == 0 ? " " + std::to_string(v.amount) : "");
   }
   if (kind == "HEARTBEAT=") {
     const char* outcomes[] = {"heartbeat ", "heartbeat bad number ", "heartbeat bad minutes "};
-    return outcomes[c.heartbeat->outcome] + std::string(c.heartbeat->number) + " " +
-           std::to_string(c.heartbeat->minutes);
+    return outcomes[v.refused] + text + " " + std::to_string(v.amount);
   }
   if (kind == "SPOOL=") {
     const char* outcomes[] = {"spool ", "spool empty", "spool too long"};
-    return outcomes[c.spool->outcome] + std::string(c.spool->path);
+    return outcomes[v.refused] + text;
   }
-  if (kind == "PIN=") return c.pin->fine ? "pin " + std::string(c.pin->digits) : "pin bad";
-  if (kind == "REPLIES=") return c.replies->on ? "replies on" : "replies refused";
+  if (kind == "PIN=") return v.refused ? "pin bad" : "pin " + text;
+  if (kind == "REPLIES=") return v.refused ? "replies refused" : "replies on";
   if (kind == "STANDBY=") {
-    const PortSetting& port = c.standby->port;
-    if (c.standby->tooLong) return "standby too long";
-    return "standby " + std::string(port.name) + (port.hasMode ? "=" + std::string(port.mode) : "");
+    const char* refusals[] = {"standby ", "standby too long", "standby without a port"};
+    return refusals[v.refused] + (v.refused ? "" : text);
   }
-  if (kind == "STANDBY_PIN=") {
-    return c.standbyPin->fine ? "standby pin " + std::string(c.standbyPin->digits)
-                              : "standby pin bad";
-  }
-  if (kind == "PAUSE=") {
-    return c.pause->fine ? "pause " + std::to_string(c.pause->milliseconds) : "pause refused";
-  }
+  if (kind == "STANDBY_PIN=") return v.refused ? "standby pin bad" : "standby pin " + text;
+  if (kind == "PAUSE=") return v.refused ? "pause refused" : "pause " + std::to_string(v.amount);
   if (kind == "CHARSET=") {
     const char* names[] = {"", "auto", "gsm", "ucs2"};
-    return c.charset->fine ? "charset " + std::string(names[int(c.charset->charset)])
-                           : "charset refused";
+    return v.refused ? "charset refused" : "charset " + std::string(names[v.code]);
   }
   if (kind == "CODEPAGE=") {
-    return c.codePage->fine ? "code page " + std::to_string(c.codePage->number)
-                            : "code page refused";
+    return v.refused ? "code page refused" : "code page " + std::to_string(v.amount);
   }
   if (kind == "ESCALATE=") {
-    const EscalateArgument& read = c.escalations[step.index];
     const char* outcomes[] = {"", "bad number ", "bad minutes ", "bad next ", "bad fields "};
-    return "escalate " + std::string(outcomes[read.outcome]) + read.number + " " +
-           std::to_string(read.minutes) + " " + read.next;
+    return "escalate " + std::string(outcomes[v.refused]) + text + " " + std::to_string(v.amount) +
+           " " + v.next;
   }
   return "?";
 }
@@ -190,6 +180,10 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
        "dest +1 1 0 1; status 1"},
       {{"STANDBY=" + path255 + "x"}, "standby too long; usage 0"},
       {{"STANDBY_PIN=13a7", "STANDBY=com6"}, "standby pin bad; standby COM6; usage 0"},
+      {{"STANDBY=", "STANDBY=COM6"},
+       "standby without a port; again STANDBY= standby phone "
+       "STANDBY=COM6; usage 0"},
+      {{"STANDBY==9600,n,8,1"}, "standby without a port; usage 0"},
       // REPLIES= once, ON in any case; ESCALATE= as often as given, whatever it holds.
       {{"REPLIES=on", "REPLIES=ON", "ESCALATE=+1,5,+2", "ESCALATE=+2,1440,+1",
         "ESCALATE=COM5,1,SERVICE"},
@@ -234,6 +228,87 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
     EXPECT_EQ(Read(c.arguments), c.read);
+  }
+}
+
+// What start-up hands the run, as a run would hear it; lines are not its concern.
+class HeardRun : public RunSetup, public Log {
+ public:
+  std::string heard;
+
+ private:
+  static std::string Text(const char* text) { return text != nullptr ? text : "none"; }
+  void Hear(const std::string& what) { heard += what + "; "; }
+  void MakeModem(const char* name, const char* mode, const char* pin, uint32_t pause) override {
+    Hear("modem " + Text(name) + "=" + Text(mode) + " pin " + Text(pin) + " pause " +
+         std::to_string(pause));
+  }
+  void AddStandby(const char* name, const char* mode, const char* pin) override {
+    Hear("standby " + Text(name) + "=" + Text(mode) + " pin " + Text(pin));
+  }
+  void SetServiceNumber(const char* number) override { Hear("service " + Text(number)); }
+  void AddDestination(const ParsedDestination& read) override {
+    Hear("dest " + std::string(read.specification.number));
+  }
+  void StartHeartbeat(const char* number, uint32_t minutes) override {
+    Hear("heartbeat " + Text(number) + " " + std::to_string(minutes));
+  }
+  void StartSpool(const char* path) override { Hear("spool " + Text(path)); }
+  void TurnOnReplies() override { Hear("replies"); }
+  bool ChooseCharset(Charset charset, uint32_t codePage) override {
+    Hear("charset " + std::to_string(int(charset)) + " " + std::to_string(codePage));
+    return true;
+  }
+  Escalation::RuleOutcome AddEscalation(const char* number, uint32_t minutes,
+                                        const char* next) override {
+    Hear("escalate " + Text(number) + " " + std::to_string(minutes) + " " + Text(next));
+    return Escalation::kAdded;
+  }
+  WakeUpCalls::RuleOutcome AddRing(const char* number, uint32_t minutes, int priority) override {
+    Hear("ring " + Text(number) + " " + std::to_string(minutes) + " " + std::to_string(priority));
+    return WakeUpCalls::kAdded;
+  }
+  void WriteLine(Colour, const char*, size_t) override {}
+  void WritePlain(const char*, size_t) override {}
+};
+
+// Each argument is handed to the run at its turn, with what it needs of the others wherever
+// they stand: the first PIN=, PAUSE=, STANDBY= and STANDBY_PIN= go with every modem, the
+// first CODEPAGE= with the charset. Reading the command line hands over nothing.
+TEST(CommandLine, StartUpHandsTheRunEachValueWithWhatItNeedsOfTheOthers) {
+  const std::string page = " " + std::to_string(SystemCodePage()) + "; ";
+  const struct {
+    std::vector<std::string> arguments;
+    std::string heard;
+  } cases[] = {
+      {{"COM5", "SERVICE=+1", "COM6=9600,n,8,1", "PIN=1234", "PAUSE=0.5", "STANDBY=COM:/dev/b",
+        "STANDBY_PIN=4321", "PIN=9999", "PAUSE=2", "STANDBY=COM7", "STANDBY_PIN=8765"},
+       "modem COM5=none pin 1234 pause 500; standby COM:/dev/b=none pin 4321; service +1; "
+       "modem COM6=9600,N,8,1 pin 1234 pause 500; standby COM:/dev/b=none pin 4321; "},
+      // Refused, a PIN or pause gives none; a standby on the last modem's port gives none.
+      {{"STANDBY=com6", "PIN=12", "COM5", "PAUSE=61", "STANDBY_PIN=1", "COM6"},
+       "modem COM5=none pin none pause 1000; modem COM6=none pin none pause 1000; "},
+      {{"COM5", "STANDBY=COM6=4800"},
+       "modem COM5=none pin none pause 1000; standby COM6=4800 pin none; "},
+      {{"COM5", "STANDBY=", "STANDBY_PIN=1234"}, "modem COM5=none pin none pause 1000; "},
+      {{"COM:/" + std::string(251, 'p')}, "modem none=none pin none pause 1000; "},
+      {{"CHARSET=ucs2", "CODEPAGE=1250", "CODEPAGE=1251"}, "charset 3 1250; "},
+      {{"CODEPAGE=0", "CHARSET=GSM", "CHARSET=UCS2"}, "charset 2" + page},
+      {{"CHARSET=x", "CODEPAGE=1250"}, ""},
+      {{"HEARTBEAT=+1,5", "HEARTBEAT=+2,6", "HEARTBEAT=+3", "SPOOL=s", "SPOOL=t", "REPLIES=ON",
+        "REPLIES=on", "ESCALATE=+1,5,+2", "ESCALATE=+1,0,+2", "ESCALATE=+3,6,+4", "RING=+5,7,m",
+        "RING=+6,8,x", "RING=+7,9", "DEST=+8,A,H,1", "REPLIES=no", "SPOOL="},
+       "heartbeat +1 5; spool s; replies; escalate +1 5 +2; escalate +3 6 +4; ring +5 7 1; "
+       "ring +7 9 2; dest +8; "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    std::vector<const char*> argv = {"kelvor"};
+    for (const std::string& argument : c.arguments) argv.push_back(argument.c_str());
+    Configuration read = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
+    HeardRun run;
+    TakeArguments(read, run, run);
+    EXPECT_EQ(run.heard, c.heard);
   }
 }
 

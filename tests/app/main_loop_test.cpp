@@ -538,6 +538,9 @@ TEST_F(MainLoopTest, LogHeartbeatAndSpoolArgumentsAreTakenOrRefusedWithALine) {
        "<71|Standby phone on the main phone's port COM5 - no standby|>\r\n<71|Second STANDBY "
        "argument ignored - one standby phone per run: STANDBY=COM6|>",
        0},
+      {{"STANDBY=", "STANDBY_PIN=1357"},
+       "<71|Bad standby port - STANDBY=COMx=settings: STANDBY=; no standby|>",
+       0},
       {{"STANDBY=\\\\.\\com05"},
        "<71|Standby phone on the main phone's port \\\\.\\COM05 - no standby|>",
        0},

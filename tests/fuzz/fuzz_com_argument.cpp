@@ -12,9 +12,12 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/spool.h"
 #include "fuzz_support.h"
 #include "log/console_log.h"
+#include "log/log_file.h"
 #include "modem/serial_link.h"
+#include "modem/sim_pin.h"
 #include "platform/serial_mode.h"
 #include "support/fake_serial.h"
 
@@ -121,8 +124,6 @@ void CheckCommandLine(const std::string& text) {
   Configuration c = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
 
   FUZZ_CHECK(c.destinationCount <= Configuration::kDestinations);
-  FUZZ_CHECK(c.passedOver.Count() == 0 || c.destinationCount == Configuration::kDestinations);
-  FUZZ_CHECK(c.ShowsUsage() == (c.ports.Count() == 0 || c.destinationCount == 0));
   FUZZ_CHECK(c.ExitStatus() == (c.ShowsUsage() ? 0 : static_cast<int>(c.destinationCount)));
   std::map<std::string, size_t> counts;  // steps taken, by the text of their row
   for (size_t i = 0; i < c.steps.Count(); ++i) {
@@ -134,53 +135,45 @@ void CheckCommandLine(const std::string& text) {
       continue;
     }
     if (step.turn == ArgumentStep::kPassedOver) {
-      FUZZ_CHECK(step.index == counts["passed over"]++);
+      FUZZ_CHECK(c.destinationCount == Configuration::kDestinations);
+      FUZZ_CHECK(strlen(step.value.text) <= kShownPassedOver);
       continue;
     }
     if (kind == "SER") FUZZ_CHECK(counts["COM"] > 0);
-    // Kinds a run has several of index their values in turn; the others come once.
+    // Destinations index their places in turn; kinds a run has one of come once.
     bool several =
         kind == "COM" || kind == "SER" || kind == "DEST=" || kind == "ESCALATE=" || kind == "RING=";
-    FUZZ_CHECK(step.index == counts[kind] && (several || counts[kind] == 0));
+    FUZZ_CHECK((kind != "DEST=" || step.index == counts[kind]) && (several || counts[kind] == 0));
     ++counts[kind];
   }
-  FUZZ_CHECK(counts["COM"] == c.ports.Count());
-  FUZZ_CHECK(counts["SER"] == c.serviceNumbers.Count());
   FUZZ_CHECK(counts["DEST="] == c.destinationCount);
-  FUZZ_CHECK(counts["passed over"] == c.passedOver.Count());
-  FUZZ_CHECK(counts["ESCALATE="] == c.escalations.Count());
-  FUZZ_CHECK(counts["RING="] == c.rings.Count());
-  for (size_t i = 0; i < c.rings.Count(); ++i) {
-    const RingArgument& ring = c.rings[i];
-    FUZZ_CHECK(fuzz::Terminated(ring.number, kNumberSize));
-    // A refused number is kept cut and printable for its line: only a rule taken is checked.
-    if (ring.outcome != RingArgument::kFine) continue;
-    FUZZ_CHECK(CheckRingValues(ring.number, ring.minutes, ring.priority) == RingValues::kFine);
-  }
-  FUZZ_CHECK(counts["LOG="] == (c.log ? 1u : 0u));
-  FUZZ_CHECK(counts["HEARTBEAT="] == (c.heartbeat ? 1u : 0u));
-  FUZZ_CHECK(counts["SPOOL="] == (c.spool ? 1u : 0u));
-  FUZZ_CHECK(counts["PIN="] == (c.pin ? 1u : 0u));
-  FUZZ_CHECK(counts["REPLIES="] == (c.replies ? 1u : 0u));
-  if (c.pin && c.pin->fine) {
-    size_t length = strnlen(c.pin->digits, sizeof c.pin->digits);
-    FUZZ_CHECK(length >= kShortestPin && length <= kLongestPin);
-    FUZZ_CHECK(strspn(c.pin->digits, "0123456789") == length);
-  }
-  if (c.log && c.log->outcome == LogSetting::kFine) {
-    FUZZ_CHECK(c.log->path[0] != '\0' && fuzz::Terminated(c.log->path, kLogPathSize));
-    FUZZ_CHECK(c.log->kbytes >= 1 && c.log->kbytes <= kLargestLogKbytes);
-  }
-  if (c.heartbeat) {
-    FUZZ_CHECK(fuzz::Terminated(c.heartbeat->number, kNumberSize));
-    if (c.heartbeat->outcome == HeartbeatSetting::kFine) {
-      FUZZ_CHECK(c.heartbeat->number[0] != '\0' && SafeForCommand(c.heartbeat->number));
-      FUZZ_CHECK(c.heartbeat->minutes >= 1 && c.heartbeat->minutes <= kLongestHeartbeatMinutes);
+  FUZZ_CHECK(c.ShowsUsage() == (counts["COM"] == 0 || c.destinationCount == 0));
+  for (size_t i = 0; i < c.steps.Count(); ++i) {
+    const ArgumentStep& step = c.steps[i];
+    const ArgumentValue& v = step.value;
+    const std::string kind = step.row->text;
+    if (step.turn != ArgumentStep::kTaken) continue;
+    FUZZ_CHECK(fuzz::Terminated(v.text, sizeof v.text) && fuzz::Terminated(v.next, kNumberSize));
+    // A refused number is kept cut and printable for its line: only values taken are checked.
+    if (v.refused != 0) continue;
+    if (kind == "RING=") {
+      FUZZ_CHECK(CheckRingValues(v.text, v.amount, v.code) == RingValues::kFine);
+    } else if (kind == "ESCALATE=") {
+      FUZZ_CHECK(CheckRuleValues(v.text, v.amount, v.next) == RuleValues::kFine);
+    } else if (kind == "PIN=") {
+      size_t length = strlen(v.text);
+      FUZZ_CHECK(length >= kShortestPin && length <= kLongestPin);
+      FUZZ_CHECK(strspn(v.text, "0123456789") == length);
+    } else if (kind == "LOG=") {
+      FUZZ_CHECK(v.text[0] != '\0' && strlen(v.text) < kLogPathSize);
+      FUZZ_CHECK(v.amount >= 1 && v.amount <= kLargestLogKbytes);
+    } else if (kind == "HEARTBEAT=") {
+      FUZZ_CHECK(v.text[0] != '\0' && SafeForCommand(v.text));
+      FUZZ_CHECK(v.amount >= 1 && v.amount <= kLongestHeartbeatMinutes);
+    } else if (kind == "SPOOL=") {
+      size_t length = strlen(v.text);
+      FUZZ_CHECK(length > 0 && length <= kSpoolPathSize - 1 - kSpoolSuffixLength);
     }
-  }
-  if (c.spool && c.spool->outcome == SpoolSetting::kPath) {
-    size_t length = strnlen(c.spool->path, kSpoolPathSize);
-    FUZZ_CHECK(length > 0 && length <= kSpoolPathSize - 1 - kSpoolSuffixLength);
   }
 }
 

@@ -94,10 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> expected = Model(std::string(reinterpret_cast<const char*>(data), size));
   size_t kept = expected.size() < 29 ? expected.size() : 29;
   FUZZ_CHECK(c.destinationCount == 2 + kept);
-  FUZZ_CHECK(c.passedOver.Count() == expected.size() - kept);
+  FUZZ_CHECK(c.steps.Count() == 2 + expected.size());  // a step for each line, in order
   for (size_t i = 0; i < kept; ++i) CheckSame(c.destinations[2 + i], expected[i]);
   for (size_t i = kept; i < expected.size(); ++i) {
-    FUZZ_CHECK(expected[i].compare(0, kShownPassedOver, c.passedOver[i - kept].text) == 0);
+    const ArgumentStep& step = c.steps[2 + i];
+    FUZZ_CHECK(step.turn == ArgumentStep::kPassedOver);
+    FUZZ_CHECK(expected[i].compare(0, kShownPassedOver, step.value.text) == 0);
   }
   return 0;
 }
