@@ -186,8 +186,8 @@ std::unique_ptr<SerialPort> NewSerialPort() {
 bool SamePortDevice(const char* first, const char* second) {
   char a[512];
   char b[512];
-  DeviceName(first, a, sizeof a);
-  DeviceName(second, b, sizeof b);
+  WindowsDeviceName(first, a, sizeof a);
+  WindowsDeviceName(second, b, sizeof b);
   uint32_t firstCom = ComPortNumber(a);
   uint32_t secondCom = ComPortNumber(b);
   if (firstCom != 0 || secondCom != 0) return firstCom == secondCom;
