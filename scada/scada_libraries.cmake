@@ -28,22 +28,32 @@ set(KELVOR_EDA_OPERATIONS
 set(KELVOR_FIXTOOLS_OPERATIONS
     "KelvorFixRunning 72 0")      # -> int32, non-zero while the SCADA system runs
 
-set(KELVOR_SCADA_IMPORT_LIBS)
-function(kelvor_scada_import_library dll)
+# A library's .def file for one calling convention.
+function(kelvor_scada_def_file dll call def)
   set(content "LIBRARY \"${dll}.dll\"\nEXPORTS\n")
   foreach(operation ${ARGN})
     separate_arguments(fields UNIX_COMMAND "${operation}")
     list(GET fields 0 name)
     list(GET fields 1 ordinal)
     list(GET fields 2 bytes)
-    if(KELVOR_SCADA_CALL STREQUAL "stdcall")
+    if(call STREQUAL "stdcall")
       string(APPEND name "@${bytes}")
     endif()
     string(APPEND content "  ${name} @${ordinal} NONAME\n")
   endforeach()
+  file(CONFIGURE OUTPUT ${def} CONTENT "${content}")
+endfunction()
+
+set(KELVOR_SCADA_IMPORT_LIBS)
+function(kelvor_scada_import_library dll)
   set(def ${CMAKE_CURRENT_BINARY_DIR}/${dll}.def)
   set(lib ${CMAKE_CURRENT_BINARY_DIR}/libkelvor_${dll}.a)
-  file(CONFIGURE OUTPUT ${def} CONTENT "${content}")
+  kelvor_scada_def_file(${dll} ${KELVOR_SCADA_CALL} ${def} ${ARGN})
+  # Both conventions' .def files too, for the stand-ins that the shipped program is run
+  # against in each (sim/scada_dlls).
+  foreach(call cdecl stdcall)
+    kelvor_scada_def_file(${dll} ${call} ${CMAKE_CURRENT_BINARY_DIR}/${dll}-${call}.def ${ARGN})
+  endforeach()
   add_custom_command(OUTPUT ${lib}
                      COMMAND ${KELVOR_DLLTOOL} -d ${def} -l ${lib} -D ${dll}.dll
                      DEPENDS ${def}
