@@ -284,15 +284,15 @@ class Kelvor:
                 return
             errors = os.path.join(workdir, f"{name}-wine{attempt or ''}.log")
             self.proc, self.out = _piped(processes, argv, log, env, errors)
-            if self._started_under_wine(errors):
+            if self._started_under_wine(errors, config.start_timeout):
                 return
             self.proc.wait(timeout=10)
             time.sleep(1)
         raise Failure("Wine could not start kelvor.exe")
 
-    def _started_under_wine(self, errors):
+    def _started_under_wine(self, errors, timeout):
         """True once kelvor.exe starts; False when Wine lost its server first."""
-        deadline = time.monotonic() + 60
+        deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             try:
                 self.out.wait_for(r"Kelvor Startup", 0.5, what="Kelvor")
@@ -301,7 +301,7 @@ class Kelvor:
                 with open(errors, encoding="latin-1") as file:
                     if "wine client error" in file.read():
                         return False
-        raise Failure(f"kelvor.exe did not start within 60 s; last output:\n"
+        raise Failure(f"kelvor.exe did not start within {timeout} s; last output:\n"
                       f"{self.out.text[-1500:]}")
 
     def press(self, keys):
@@ -421,6 +421,7 @@ class Config:
         self.wine = wine
         self.command = [wine, kelvor] if wine else [kelvor]
         self.prefix = None
+        self.start_timeout = 60  # for kelvor.exe to start under Wine, in seconds
 
     def missing(self):
         """Why the scenarios cannot run here, or None."""
