@@ -4,9 +4,10 @@
 #     (tools/package-deb.sh, tools/check-deb.sh);
 #   - kelvor.exe, the 32-bit Windows console program that ships, and a check of what it needs
 #     from Windows (tools/check-exe.sh); its stack-restoring call into the SCADA libraries run
-#     under the Unicorn emulator (tools/check-call-piece.py);
-#   - the same Windows code built 64-bit, with its tests run under Wine (wine64): this
-#     machine's kernel runs no 32-bit processes, so a 32-bit Wine cannot start here.
+#     under the Unicorn emulator (tools/check-call-piece.py); the same kelvor.exe run under
+#     qemu-i386 and i386 Wine against the simulators (tools/shipped-exe.sh, as root);
+#   - the same Windows code built 64-bit, with its tests run under Wine (wine64), natively:
+#     this machine's kernel runs no 32-bit processes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -60,6 +61,15 @@ elif ((unicorn == 77)); then
   if [ -n "${CI:-}" ]; then exit 1; fi
 else
   exit "$unicorn"
+fi
+step "kelvor.exe executed under qemu-i386 and i386 Wine (tools/shipped-exe.sh)"
+if [ "$(id -u)" = 0 ] && [ -d /proc/sys/fs/binfmt_misc ] && command -v qemu-i386-static >/dev/null &&
+  tools/wine.sh --which >/dev/null 2>&1; then
+  bash tools/shipped-exe.sh
+else
+  echo "Needs root, binfmt_misc, qemu-i386-static and wine64: the shipped kelvor.exe is not run." \
+    "Install them with: apt-get install qemu-user-static wine64; then: bash tools/shipped-exe.sh"
+  if [ -n "${CI:-}" ]; then exit 1; fi
 fi
 
 step "64-bit Windows build and its tests under Wine"
