@@ -20,8 +20,8 @@ namespace kelvor {
 // (cmake/mingw-i686.cmake).
 class SerialPortMaker {
  public:
-  template <typename Callable, typename = std::enable_if_t<std::is_invocable_r_v<
-                                   std::unique_ptr<SerialPort>, Callable&>>>
+  template <typename Callable, typename = std::enable_if_t<
+                                   std::is_invocable_r_v<std::unique_ptr<SerialPort>, Callable&>>>
   SerialPortMaker(Callable make) : held_(std::make_unique<Held<Callable>>(std::move(make))) {}
 
   std::unique_ptr<SerialPort> operator()() const { return held_->Make(); }
