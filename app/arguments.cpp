@@ -37,11 +37,13 @@ void ReadPort(ArgumentTurn& t) {
     // A cut argument could open the wrong port or set half a mode: nothing is opened.
     t.log.LogMessage(Colour::kError, "COM argument too long - %.40s...\r\n", t.argument);
   }
-  const ArgumentStep* pause = t.c.Find("PAUSE=");
+  const ArgumentStep* pause = t.c.Find(kPauseKeyword);
   t.run.MakeModem(t.value.refused ? nullptr : port.name, port.hasMode ? port.mode : nullptr,
-                  PinOf(t.c.Find("PIN=")), pause ? pause->value.amount : kDefaultPauseAfterSend);
+                  PinOf(t.c.Find(kPinKeyword)),
+                  pause ? pause->value.amount : kDefaultPauseAfterSend);
   if (!StandbyPort(t.c, &port)) return;
-  t.run.AddStandby(port.name, port.hasMode ? port.mode : nullptr, PinOf(t.c.Find("STANDBY_PIN=")));
+  t.run.AddStandby(port.name, port.hasMode ? port.mode : nullptr,
+                   PinOf(t.c.Find(kStandbyPinKeyword)));
 }
 
 // SERVICE=+nnn: the service centre's number, from its "+" on (refused 1 without).
@@ -171,7 +173,7 @@ void ReadSpool(ArgumentTurn& t) {
 const ArgumentRow kLeadingRows[] = {
     {"DEST=", nullptr, nullptr, ReadDestinations},
     {"FILE=", nullptr, nullptr, ReadDestinations},
-    {"LOG=", "log file", nullptr, ReadLog},
+    {kLogKeyword, "log file", nullptr, ReadLog},
     {"HEARTBEAT=", "heartbeat", nullptr, ReadHeartbeat},
     {"SPOOL=", "spool", nullptr, ReadSpool},
 };

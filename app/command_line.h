@@ -38,6 +38,15 @@
 namespace kelvor {
 
 constexpr uint32_t kLongestHeartbeatMinutes = 7 * 24 * 60;  // a week
+
+// The keywords of the rows whose values other arguments look up.
+constexpr char kLogKeyword[] = "LOG=";
+constexpr char kPinKeyword[] = "PIN=";
+constexpr char kPauseKeyword[] = "PAUSE=";
+constexpr char kCharsetKeyword[] = "CHARSET=";
+constexpr char kCodePageKeyword[] = "CODEPAGE=";
+constexpr char kStandbyKeyword[] = "STANDBY=";
+constexpr char kStandbyPinKeyword[] = "STANDBY_PIN=";
 constexpr size_t kShownPassedOver = 120;  // of a destination passed over, what its line shows
 
 // A table that grows as the command line is read, at start-up only. (std::vector and
@@ -145,6 +154,8 @@ struct Configuration {
   size_t destinationCount = 0;
 
   // The first step of the row `text` taken (or refused), or the last when `last`; or null.
+  // A reader that needs another argument's values names its row by the keyword below, which
+  // the row itself is made of: one spelling for both.
   const ArgumentStep* Find(const char* text, bool last = false) const;
   bool ShowsUsage() const { return Find("COM") == nullptr || destinationCount == 0; }
   int ExitStatus() const { return ShowsUsage() ? 0 : static_cast<int>(destinationCount); }

@@ -25,7 +25,7 @@ constexpr uint32_t kStepGap = 20;  // ms
 // The run's log file, opened before the first line is logged so that it holds them all;
 // null when there is no LOG= argument or it was refused (said at its turn).
 LogFile* StartLogFile(LogFile& file, const Configuration& c) {
-  const ArgumentStep* log = c.Find("LOG=");
+  const ArgumentStep* log = c.Find(kLogKeyword);
   if (log == nullptr || log->value.refused != 0) return nullptr;
   file.Start(log->value.text, log->value.amount);
   return &file;

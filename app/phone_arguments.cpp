@@ -53,7 +53,7 @@ void ReadCharset(ArgumentTurn& t) {
   Charset charset = CharsetNamed(t.Value());
   t.value.code = static_cast<int>(charset);
   t.value.refused = charset == Charset::kAsGiven;
-  const ArgumentStep* paged = t.c.Find("CODEPAGE=");
+  const ArgumentStep* paged = t.c.Find(kCodePageKeyword);
   unsigned page = paged && !paged->value.refused ? paged->value.amount : SystemCodePage();
   if (t.value.refused) {
     t.log.LogMessage(Colour::kError, "Bad character set - CHARSET=AUTO, GSM or UCS2: %.60s; %s",
@@ -72,7 +72,7 @@ void ReadCharset(ArgumentTurn& t) {
 // A code page taken is said with the charset; one refused or given alone is said here.
 void ReadCodePage(ArgumentTurn& t) {
   t.value.refused = !ReadInRange(t.Value(), strlen(t.Value()), 1, 65535, &t.value.amount);
-  const ArgumentStep* charset = t.c.Find("CHARSET=");
+  const ArgumentStep* charset = t.c.Find(kCharsetKeyword);
   if (t.value.refused) {
     t.log.LogMessage(Colour::kError,
                      "Bad code page - CODEPAGE= takes its number, as 1252: %.60s; "
@@ -108,9 +108,9 @@ void ReadStandby(ArgumentTurn& t) {
 }  // namespace
 
 bool StandbyPort(const Configuration& c, PortSetting* standby) {
-  const ArgumentStep* step = c.Find("STANDBY=");
+  const ArgumentStep* step = c.Find(kStandbyKeyword);
   if (step == nullptr || step->value.refused ||
-      !ReadPortSetting(step->argument + strlen("STANDBY="), standby)) {
+      !ReadPortSetting(step->argument + strlen(kStandbyKeyword), standby)) {
     return false;
   }
   const ArgumentStep* last = c.Find("COM", true);
@@ -121,12 +121,12 @@ bool StandbyPort(const Configuration& c, PortSetting* standby) {
 }
 
 const ArgumentRow kPhoneRows[] = {
-    {"PIN=", "PIN", "PIN=****", ReadPin},
-    {"PAUSE=", "pause", nullptr, ReadPause},
-    {"CHARSET=", "character set", nullptr, ReadCharset},
-    {"CODEPAGE=", "code page", nullptr, ReadCodePage},
-    {"STANDBY=", "standby phone", nullptr, ReadStandby},
-    {"STANDBY_PIN=", "standby PIN", "STANDBY_PIN=****", ReadPin},
+    {kPinKeyword, "PIN", "PIN=****", ReadPin},
+    {kPauseKeyword, "pause", nullptr, ReadPause},
+    {kCharsetKeyword, "character set", nullptr, ReadCharset},
+    {kCodePageKeyword, "code page", nullptr, ReadCodePage},
+    {kStandbyKeyword, "standby phone", nullptr, ReadStandby},
+    {kStandbyPinKeyword, "standby PIN", "STANDBY_PIN=****", ReadPin},
 };
 const ArgumentRows kPhoneArguments = Rows(kPhoneRows);
 
