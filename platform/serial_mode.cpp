@@ -176,6 +176,11 @@ bool ParseKeywordForm(Piece text, SerialSettings* settings) {
   return true;
 }
 
+// The n of COMn, the one rule for ReadPortName and ComPortNumber: 1 to 4 digits alone, not 0.
+bool ReadComNumber(const char* digits, uint32_t* number) {
+  return ReadNumber(digits, strlen(digits), 4, number) && *number != 0;
+}
+
 }  // namespace
 
 bool ReadPortSetting(const char* text, PortSetting* setting) {
@@ -201,8 +206,7 @@ PortAddress ReadPortName(const char* name) {
   if (strncmp(name, kPathPrefix, kPathPrefixLength) == 0) {
     address.kind = PortAddress::kPath;
     address.path = name + kPathPrefixLength;
-  } else if (strncmp(name, "COM", 3) == 0 &&
-             ReadNumber(name + 3, strlen(name + 3), 4, &address.number) && address.number != 0) {
+  } else if (strncmp(name, "COM", 3) == 0 && ReadComNumber(name + 3, &address.number)) {
     address.kind = PortAddress::kNumbered;
   }
   return address;
@@ -213,10 +217,8 @@ uint32_t ComPortNumber(const char* name) {
   constexpr size_t kNamespaceLength = sizeof kDeviceNamespace - 1;
   if (strncmp(name, kDeviceNamespace, kNamespaceLength) == 0) name += kNamespaceLength;
   if (Upper(name[0]) != 'C' || Upper(name[1]) != 'O' || Upper(name[2]) != 'M') return 0;
-  size_t length = strlen(name + 3);
-  uint64_t number = 0;
-  bool digitsAlone = length > 0 && ReadDigits(name + 3, length, 10000, &number) == length;
-  return digitsAlone && number >= 1 && number <= 9999 ? static_cast<uint32_t>(number) : 0;
+  uint32_t number = 0;
+  return ReadComNumber(name + 3, &number) ? number : 0;
 }
 
 void WindowsDeviceName(const char* name, char* device, size_t size) {
