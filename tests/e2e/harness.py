@@ -7,9 +7,11 @@ import re
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
+import unittest
 
 SKIP = 77  # CTest's SKIP_RETURN_CODE
 
@@ -400,6 +402,16 @@ def _shell(argv, env, commands, test_end):
         os.tcsetpgrp(0, job if command == b"f" else os.getpgrp())
         os.killpg(job, signal.SIGCONT)
     os._exit(os.waitstatus_to_exitcode(os.waitpid(job, 0)[1]) & 0xFF)
+
+
+def run_scenarios(config, rest):
+    """Runs the scenarios of the calling script with `config`, or skips them all, with the
+    reason, when a program they need is missing."""
+    reason = config.missing()
+    if reason:
+        print(f"SKIPPED: {reason}")
+        sys.exit(SKIP)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
 
 
 def start_signals_at_default():

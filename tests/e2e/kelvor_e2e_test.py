@@ -1105,11 +1105,7 @@ def main():
     CONFIG = harness.Config(options.kelvor, options.node, options.phone, options.wine)
     CONFIG.holder = options.holder
     CONFIG.new_group = options.new_group
-    reason = CONFIG.missing()
-    if reason:
-        print(f"SKIPPED: {reason}")
-        sys.exit(harness.SKIP)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    harness.run_scenarios(CONFIG, rest)
 
 
 if __name__ == "__main__":

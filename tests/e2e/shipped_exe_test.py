@@ -122,11 +122,7 @@ def main():
                             options.wine)
     CONFIG.start_timeout = START
     STAND_INS = options.stand_ins
-    reason = CONFIG.missing()
-    if reason:
-        print(f"SKIPPED: {reason}")
-        sys.exit(harness.SKIP)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    harness.run_scenarios(CONFIG, rest)
 
 
 if __name__ == "__main__":
