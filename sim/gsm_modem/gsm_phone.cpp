@@ -256,6 +256,7 @@ GsmPhone::GsmPhone(const PhoneOptions& options) : options_(options) {
   network_ = options_.network;
   hang_ = options_.radioHang;
   announced_ = Registration();
+  reference_ = options_.firstReference & 0xFF;
 }
 
 void GsmPhone::Reset() {
@@ -878,7 +879,8 @@ std::string GsmPhone::EndText(char end) {
     Event(refused + "305");
     return SmsError(305);  // invalid text mode parameter
   }
-  DeliveredSms sms{++reference_, number_, shown};
+  DeliveredSms sms{reference_, number_, shown};
+  reference_ = (reference_ + 1) % 256;
   if (onDelivered) onDelivered(sms);
   return "\r\n+CMGS: " + std::to_string(sms.reference) + "\r\n" + Ok();
 }

@@ -24,6 +24,7 @@ struct PhoneOptions {
   bool simBusy = false;        // the SIM is busy after power-on and after its PIN
   int network = 1;             // registration state at start (+CREG <stat>)
   int networkError = 331;      // the +CMS ERROR number of a text sent off the network
+  int firstReference = 1;      // the message reference (+CMGS: <mr>) of the first text, 0 to 255
   int storeSize = 20;          // SMS the SIM holds
   // A radio that hangs from the start: every text refused with failCode (kRefuses) or never
   // answered (kQuiet), until AT+CFUN restarts it.
@@ -174,7 +175,7 @@ class GsmPhone {
   std::string text_;
   std::string held_;  // unasked lines kept back while the phone takes an SMS text
   int sendings_ = 0;
-  int reference_ = 0;
+  int reference_ = 1;  // the next text's; one octet on the air, so it wraps from 255 to 0
   bool unlocked_ = false;
   int wrongPins_ = 0;  // kept across ATZ and power cycles, as the SIM keeps it
   bool blocked_ = false;

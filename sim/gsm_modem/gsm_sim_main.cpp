@@ -118,6 +118,9 @@ const char kHelp[] =
     "                       SEC s: +CME ERROR: 14 (AT+CMGS: +CMS ERROR: 314) to the\n"
     "                       commands that need it, AT+CPIN? and AT+CPIN= included\n"
     "  --sim-store N        the SMS the SIM holds (default 20); one more is lost\n"
+    "  --first-reference N  the message reference (+CMGS: <mr>) of the first text\n"
+    "                       confirmed, 0 to 255 (default 1); each next counts up, 255\n"
+    "                       wraps to 0\n"
     "  --charsets LIST      the character sets offered, as GSM,IRA (default\n"
     "                       GSM,IRA,8859-1,UCS2); none: AT+CSCS=? and AT+CSCS= are refused\n"
     "  --network STAT       registration at start: 1 home (default), 5 roaming,\n"
@@ -408,6 +411,9 @@ bool ReadOptions(int argc, char** argv, Options* options) {
     } else if (name == "--sim-store") {
       good = Number(value, &number) && number <= 1000;
       options->phone.storeSize = static_cast<int>(number);
+    } else if (name == "--first-reference") {
+      good = Number(value, &number) && number <= 255;
+      options->phone.firstReference = static_cast<int>(number);
     } else if (name == "--charsets") {
       options->phone.charsets.clear();
       for (std::string list = value; !list.empty() && list != "none";) {

@@ -114,6 +114,22 @@ AT+CSCS? -> \r\n+CSCS: "UCS2"\r\n\r\nOK\r\n
        options->failFor["+4917099999"] = 28;
        options->cscsDelay = 9000;
      }},
+    {"message references count up from the first, past a refusal, and wrap after 255", false, false,
+     R"(
+AT+CMGF=1 -> \r\nOK\r\n
+AT+CMGS="+4917012345" -> \r\n>\x20
+hi\x1A -> \r\n+CMGS: 254\r\n\r\nOK\r\n
+AT+CMGS="+4917099999" -> \r\n>\x20
+hi\x1A -> \r\nERROR\r\n | SMS refused to=+4917099999 code=28
+AT+CMGS="+4917012345" -> \r\n>\x20
+hi\x1A -> \r\n+CMGS: 255\r\n\r\nOK\r\n
+AT+CMGS="+4917012345" -> \r\n>\x20
+hi\x1A -> \r\n+CMGS: 0\r\n\r\nOK\r\n
+)",
+     [](PhoneOptions* options) {
+       options->failFor["+4917099999"] = 28;
+       options->firstReference = 254;
+     }},
 };
 
 // A step's line cut at " | ": the step itself, then its events.
