@@ -90,7 +90,7 @@ bool AtChannel::EndLine() {
       break;
     case LineKind::kUnsolicited:
       Hear(sorted.heard);
-      news = answer_.Heard();
+      news = answer_.CountHeard();
       break;
   }
   lineLength_ = 0;
@@ -114,6 +114,7 @@ void AtChannel::Hear(Heard heard) {
     case Heard::kSmsArrived:
       if (overheard_ != nullptr) overheard_->Announced(line_, lineLength_, lineCut_);
       return;
+    case Heard::kNone:
     case Heard::kCall:          // Kelvor never answers a call
     case Heard::kReport:        // no status report is asked for
     case Heard::kRegistration:  // the registration is asked for (AT+CREG?), never announced

@@ -7,8 +7,7 @@
 namespace kelvor {
 namespace {
 
-// A +CREG line with one field, or a quoted second one, is unasked ("+CREG: <stat>[,<lac>..."]);
-// the answer to AT+CREG? has its <stat> bare in the second ("+CREG: <n>,<stat>...").
+// +CREG unasked has one field or a quoted second (<stat>,"<lac>",...); AT+CREG? answers <n>,<stat>.
 bool UnaskedRegistration(const char* fields, size_t length) {
   const char* comma = static_cast<const char*>(memchr(fields, ',', length));
   if (comma == nullptr) return true;
@@ -25,14 +24,11 @@ struct Row {
   bool (*fits)(const char* fields, size_t length);  // null: every line bearing the head
 };
 
-constexpr FinalResult kNoFinal = FinalResult::kOk;
-constexpr Heard kNoHeard = Heard::kCall;
-
 constexpr SortedLine Final(FinalResult result) {
-  return {LineKind::kFinal, result, kNoHeard};
+  return {LineKind::kFinal, result, Heard::kNone};
 }
 constexpr SortedLine Unsolicited(Heard heard) {
-  return {LineKind::kUnsolicited, kNoFinal, heard};
+  return {LineKind::kUnsolicited, FinalResult::kNone, heard};
 }
 
 // "+CME ERROR" and "+CMS ERROR" need no colon to end an answer, only to carry a number.
@@ -45,7 +41,7 @@ constexpr Row kRows[] = {
     {"BUSY", true, Final(FinalResult::kBusy), nullptr},
     {"NO ANSWER", true, Final(FinalResult::kNoAnswer), nullptr},
     {"NO DIALTONE", true, Final(FinalResult::kNoDialtone), nullptr},
-    {">", false, {LineKind::kPrompt, kNoFinal, kNoHeard}, nullptr},
+    {">", false, {LineKind::kPrompt, FinalResult::kNone, Heard::kNone}, nullptr},
     {"RING", true, Unsolicited(Heard::kCall), nullptr},
     {"+CRING:", false, Unsolicited(Heard::kCall), nullptr},
     {"+CLIP:", false, Unsolicited(Heard::kCall), nullptr},
@@ -70,7 +66,7 @@ SortedLine SortLine(const char* line, size_t length) {
   for (const Row& row : kRows) {
     if (Bears(row, line, length)) return row.sorted;
   }
-  return {LineKind::kInformation, kNoFinal, kNoHeard};
+  return {LineKind::kInformation, FinalResult::kNone, Heard::kNone};
 }
 
 bool AtAnswer::Refused() const {

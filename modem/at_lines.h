@@ -18,6 +18,7 @@ enum class LineKind : uint8_t { kInformation, kFinal, kPrompt, kUnsolicited };
 
 // The results that end a command's answer (a call's end ends ATD's).
 enum class FinalResult : uint8_t {
+  kNone,
   kOk,
   kError,
   kPhoneError,  // +CME ERROR
@@ -30,6 +31,7 @@ enum class FinalResult : uint8_t {
 
 // What an unsolicited line tells.
 enum class Heard : uint8_t {
+  kNone,
   kCall,          // RING, +CRING, +CLIP, +CCWA: Kelvor never answers a call
   kSmsArrived,    // +CMTI
   kReport,        // +CDS, +CDSI: a status report
@@ -73,7 +75,7 @@ class AtAnswer {
   // False when the line did not fit and was dropped.
   bool AddInformation(const char* line, size_t length);
   // Counts an unsolicited line; false beyond kHeardPerAnswer.
-  bool Heard() { return ++heard_ <= kHeardPerAnswer; }
+  bool CountHeard() { return ++heard_ <= kHeardPerAnswer; }
   // Lines dropped since the answer was cleared.
   uint32_t Dropped() const { return dropped_; }
 
