@@ -210,7 +210,7 @@ bool SmsSending::CodingRefused(const char* command) {
 bool SmsSending::StepResult() {
   const char* confirmed = channel_.Answer().Information("+CMGS:");
   if (confirmed != nullptr) {
-    // "+CMGS: <mr>": the network's reference for the SMS, which its status report will bear.
+    // "+CMGS: <mr>": the reference the SMS's status report will bear, for its confirmation.
     int reference = MessageReference(confirmed);
     static_cast<void>(reference);
     queue_.RemoveSent(held_.id);
