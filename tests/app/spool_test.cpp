@@ -99,7 +99,7 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   // An alarm SMS +11 has 5 minutes to answer.
   first.escalation.AddRule("+11", 5, "+14");
   first.escalation.AddRule("+14", 1, "+15");
-  ASSERT_EQ(first.escalation.AlarmConfirmed("+11", "held", 0), Escalation::kHeld);
+  ASSERT_EQ(first.escalation.AlarmConfirmed("+11", 7, "held", 0), Escalation::kHeld);
   // A wake-up call to +11 is due in 10 minutes.
   ASSERT_EQ(first.calls.AddRule("+11", 10, 2), WakeUpCalls::kAdded);
   first.calls.AlarmConfirmed("+11", 0, 0);
