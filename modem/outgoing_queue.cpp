@@ -72,7 +72,11 @@ void OutgoingQueue::Add(const char* text, size_t length, const char* number, Sms
   record.kind = kind;
   record.urgency = urgency;
   record.attempts = 0;
-  if (++lastId_ == 0) ++lastId_;  // 0 names no SMS, even after the count wraps
+  // 0 names no SMS; after the count wraps, an id still queued (kept across a restart) is
+  // skipped too.
+  do {
+    ++lastId_;
+  } while (lastId_ == 0 || IndexOf(lastId_) >= 0);
   record.id = lastId_;
   ++count_;
   ++changes_;

@@ -162,6 +162,13 @@ TEST_F(QueueTest, ThePolicyNamesWhoBorrowsAndSmsToANumberKeepTheirOrder) {
   EXPECT_EQ(Told(events_).front(), "returned " + std::to_string(a1) + " 0");
 }
 
+// Ids kept across a restart may sit anywhere: a new one is never 0 nor one still queued.
+TEST_F(QueueTest, AnIdAfterTheWrapSkipsZeroAndTheIdsStillQueued) {
+  ASSERT_EQ(queue_.Requeue("kept", "+1", 0, SmsKind::kAlarm, kMostUrgent, 1), 1u);
+  queue_.IdsAbove(0xFFFFFFFFu);
+  EXPECT_EQ(queue_.QueueMessage("new", "+2"), 2u);
+}
+
 TEST_F(QueueTest, TextsAreCutAt159Characters) {
   struct Case {
     size_t length;
