@@ -161,9 +161,9 @@ void Replies::Confirmed(const OutgoingSms& sms, Log& log, uint32_t now) {
     calls_.AlarmConfirmed(sms.number, sms.kind == SmsKind::kAlarm ? sms.urgency : kMostUrgent, now);
   }
   if (sms.kind == SmsKind::kEscalated) {
-    escalation_.EscalationConfirmed(sms.number, sms.text, now);
+    escalation_.EscalationConfirmed(sms.id, now);
   } else if (sms.kind == SmsKind::kAlarm &&
-             escalation_.AlarmConfirmed(sms.number, sms.text, now) == Escalation::kFull) {
+             escalation_.AlarmConfirmed(sms.number, sms.id, sms.text, now) == Escalation::kFull) {
     log.LogMessage(Colour::kError, "Escalation full (%d) - alarm SMS to %s will not be escalated",
                    kEscalationCapacity, sms.number);
   }
@@ -238,10 +238,10 @@ void Replies::AnswerOwed(SmsModem& modem, Log& log, uint32_t now, uint32_t alarm
 // escalation is due, and here while no batch waits.
 void Replies::QueueDue(SmsModem& modem, Log& log, uint32_t now, bool alarmsWaiting) {
   EscalationSms sms;
-  while (!modem.Full() && escalation_.TakeDue(now, &sms, !alarmsWaiting)) {
+  while (!modem.Full() && escalation_.TakeDue(now, &sms, !alarmsWaiting, &modem)) {
     if (sms.kind == EscalationSms::kEscalated) {
       log.LogMessage(Colour::kNormal, "Escalated to %s: %s", sms.number, sms.text);
-      modem.QueueEscalatedMessage(sms.text, sms.number);
+      escalation_.Queued(sms, modem.QueueEscalatedMessage(sms.text, sms.number));
     } else {
       log.LogMessage(Colour::kNormal, "Acknowledgement confirmed by SMS to %s", sms.number);
       modem.QueueServiceMessage(sms.text, sms.number);

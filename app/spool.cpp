@@ -1,6 +1,8 @@
 #include "app/spool.h"
 
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
 
 #include "platform/clock.h"
 #include "platform/file.h"
@@ -23,22 +25,42 @@ class Restorer : public SpoolRecordSink {
   void Take(const SpoolRecord& record) override {
     if (record.kind == SpoolRecord::kSms) {
       Count(modem_.Requeue(record.text, record.number, record.attempts, record.smsKind,
-                           record.urgency),
+                           record.urgency, record.id) != 0,
             restored_.sms);
     } else if (record.kind == SpoolRecord::kRing) {
       ++(calls_.Restore(record.ring, now_) ? restored_.calls : restored_.notCalled);
     } else if (record.kind == SpoolRecord::kEscalation) {
-      bool held = escalation_.Restore(record.escalation, now_) == Escalation::kRestored;
-      ++(held ? restored_.escalations : restored_.notEscalated);
+      RestoreEscalation(record.escalation);
     } else if (destinations_.RestoreBatch(record.number, record.text, now_,
                                           record.batchAlarmsKept ? &record.batchAlarms : nullptr)) {
       ++restored_.batches;
     } else {
-      Count(modem_.QueueMessage(record.text, record.number), restored_.orphans);
+      Count(modem_.QueueMessage(record.text, record.number) != 0, restored_.orphans);
     }
   }
 
  private:
+  // The escalated SMS a record waits for keeps its id.
+  void RestoreEscalation(EscalationRecord escalation) {
+    if (!escalation.delivered && escalation.sentId == 0) escalation.sentId = Relink(escalation);
+    bool held = escalation_.Restore(escalation, now_) == Escalation::kRestored;
+    ++(held ? restored_.escalations : restored_.notEscalated);
+  }
+
+  // A file that kept no ids: the record waits for the oldest escalated SMS queued to its
+  // holder that no record before it took; 0 when there is none.
+  uint32_t Relink(const EscalationRecord& escalation) {
+    for (int i = 0; i < modem_.QueuedCount() && i < kQueueCapacity; ++i) {
+      const OutgoingSms& sms = modem_.Queued(i);
+      bool free = (linked_ >> i & 1u) == 0;
+      if (free && sms.kind == SmsKind::kEscalated && strcmp(sms.number, escalation.holder) == 0) {
+        linked_ |= 1u << i;
+        return sms.id;
+      }
+    }
+    return 0;
+  }
+
   void Count(bool taken, int& counter) { ++(taken ? counter : restored_.refused); }
 
   SmsModem& modem_;
@@ -47,6 +69,19 @@ class Restorer : public SpoolRecordSink {
   WakeUpCalls& calls_;
   uint32_t now_;
   SpoolRestored& restored_;
+  uint32_t linked_ = 0;  // bit n: the SMS n places after the head was relinked
+};
+static_assert(kQueueCapacity <= 32, "a bit for each SMS queued");
+
+// The highest id a file names, of an SMS or an escalation record's.
+class HighestId : public SpoolRecordSink {
+ public:
+  void Take(const SpoolRecord& record) override {
+    for (uint32_t id : {record.id, record.escalation.alarmId, record.escalation.sentId}) {
+      if (id > highest) highest = id;
+    }
+  }
+  uint32_t highest = 0;
 };
 
 }  // namespace
@@ -67,7 +102,9 @@ size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations,
   SpoolEncoder encoder(buffer, capacity);
   for (int i = 0; i < modem.QueuedCount(); ++i) {
     const OutgoingSms& sms = modem.Queued(i);
-    if (Spooled(sms)) encoder.Sms(sms.attempts, sms.number, sms.text, sms.kind, sms.urgency);
+    if (Spooled(sms)) {
+      encoder.Sms(sms.attempts, sms.number, sms.text, sms.kind, sms.urgency, sms.id);
+    }
   }
   destinations.ForEachPendingBatch([&encoder](const PendingBatch& batch) {
     // A batch without a number is never sent, so it is not kept either.
@@ -95,6 +132,10 @@ SpoolRestored RestoreSpool(const char* bytes, size_t length, SmsModem& modem,
                            WakeUpCalls& calls, uint32_t now) {
   SpoolRestored restored;
   restored.found = true;
+  // No SMS queued from now on, a batch's before the rest, takes an id the file names.
+  HighestId ids;
+  DecodeSpool(bytes, length, ids);
+  modem.IdsAbove(ids.highest);
   Restorer restorer(modem, destinations, escalation, calls, now, restored);
   restored.reading = DecodeSpool(bytes, length, restorer);
   return restored;

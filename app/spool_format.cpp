@@ -7,8 +7,10 @@
 namespace kelvor {
 namespace {
 
-constexpr char kHeader[] = "KELVOR SPOOL 1\r\n";
+constexpr char kHeader[] = "KELVOR SPOOL 2\r\n";
+constexpr char kHeaderWithoutIds[] = "KELVOR SPOOL 1\r\n";
 static_assert(sizeof kHeader - 1 == kSpoolHeaderSize, "the header's size");
+static_assert(sizeof kHeaderWithoutIds - 1 == kSpoolHeaderSize, "the header's size");
 constexpr char kEnd = 'E';
 constexpr size_t kFixedPart = 8;  // kind, attempts, tick, number length, text length
 constexpr size_t kCrcSize = 4;
@@ -148,7 +150,16 @@ bool ParseEscalationTail(FieldReader& fields, EscalationRecord* escalation) {
   return true;
 }
 
-Parsed ParseRecord(const char* bytes, size_t length, SpoolRecord* record) {
+// The ids a record of version 2 ends with.
+bool ParseIds(FieldReader& fields, char kind, SpoolRecord* record) {
+  if (kind == SpoolRecord::kSms) return fields.U32(&record->id);
+  if (kind == SpoolRecord::kEscalation) {
+    return fields.U32(&record->escalation.alarmId) && fields.U32(&record->escalation.sentId);
+  }
+  return true;
+}
+
+Parsed ParseRecord(const char* bytes, size_t length, bool ids, SpoolRecord* record) {
   Parsed parsed;
   if (length < kSpoolRecordOverhead) return parsed;
   char kind = bytes[0];
@@ -184,6 +195,9 @@ Parsed ParseRecord(const char* bytes, size_t length, SpoolRecord* record) {
   if (record->batchAlarmsKept && !ParseBatchAlarms(fields, textLength, &record->batchAlarms)) {
     return parsed;
   }
+  record->id = 0;
+  record->escalation.alarmId = record->escalation.sentId = 0;
+  if (ids && !ParseIds(fields, kind, record)) return parsed;
   size_t body = static_cast<size_t>(fields.At() - bytes);
   if (length < body + kCrcSize || Crc32(bytes, body) != GetU32(bytes + body)) return parsed;
 
@@ -217,10 +231,13 @@ SpoolEncoder::SpoolEncoder(char* buffer, size_t capacity) : buffer_(buffer), cap
 }
 
 void SpoolEncoder::Sms(int32_t attempts, const char* number, const char* text, SmsKind kind,
-                       int8_t urgency) {
+                       int8_t urgency, uint32_t id) {
   uint32_t known = urgency >= 0 && urgency < kPriorities ? urgency + 1u : 0u;
-  Record(SpoolRecord::kSms, attempts, (kind == SmsKind::kEscalated ? 1u : 0u) | known << 8, number,
-         text);
+  size_t start = used_;
+  Head(SpoolRecord::kSms, attempts, (kind == SmsKind::kEscalated ? 1u : 0u) | known << 8, number,
+       text);
+  U32(id);
+  Crc(start);
   ++records_;
 }
 
@@ -262,6 +279,8 @@ void SpoolEncoder::Escalation(const EscalationRecord& record) {
     Byte(record.reached[i].confirmed ? 1 : 0);
     Counted(record.reached[i].number);
   }
+  U32(record.alarmId);
+  U32(record.sentId);
   Crc(start);
   ++records_;
 }
@@ -328,7 +347,9 @@ void SpoolEncoder::Record(char kind, int32_t attempts, uint32_t tick, const char
 SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink) {
   SpoolReading reading;
   reading.damaged = true;
-  if (length < kSpoolHeaderSize || memcmp(bytes, kHeader, kSpoolHeaderSize) != 0) return reading;
+  if (length < kSpoolHeaderSize) return reading;
+  bool ids = memcmp(bytes, kHeader, kSpoolHeaderSize) == 0;
+  if (!ids && memcmp(bytes, kHeaderWithoutIds, kSpoolHeaderSize) != 0) return reading;
   size_t at = kSpoolHeaderSize;
   int sms = 0;
   int batches = 0;
@@ -337,7 +358,7 @@ SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink
   SpoolRecord record;
   for (;;) {
     reading.damagedAt = static_cast<uint32_t>(at);
-    Parsed parsed = ParseRecord(bytes + at, length - at, &record);
+    Parsed parsed = ParseRecord(bytes + at, length - at, ids, &record);
     if (parsed.size == 0) return reading;
     if (parsed.kind == kEnd) {
       // Whole only with every record before it and nothing after it.

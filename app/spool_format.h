@@ -14,7 +14,7 @@
 namespace kelvor {
 
 // The file's layout, every number little-endian:
-//   "KELVOR SPOOL 1\r\n"  the kind of file and its version
+//   "KELVOR SPOOL 2\r\n"  the kind of file and its version
 //   records, each: kind (1 byte: 'S' an SMS of the queue, 'B' a pending batch, 'A' an
 //     alarm SMS awaiting an answer, 'R' a wake-up call waited for, 'E' the end), attempts
 //     (1: sendings of the SMS so far; of an 'A', 1 when the phone confirmed it to its
@@ -29,13 +29,16 @@ namespace kelvor {
 //     'B' of attempts 1 only: the count of alarms its text names (1), each one's text length,
 //     priority (0 to 2), hour and minute (1 each), then the alarms counted of each priority, high,
 //     medium and low (4 each), the hour and minute of the latest (1 each) and the named alarms
-//     after it (1); CRC-32 (4) of the record's bytes before it
+//     after it (1); then, in version 2, the id of an 'S' (4), and of an 'A' the ids of the alarm
+//     SMS that began it and of the escalated SMS to its holder (4 each, 0 when none or not
+//     known); CRC-32 (4) of the record's bytes before it
 //   the queue's SMS from the head, then the pending batches in the destinations' order,
 //   then the alarm SMS awaiting an answer, then the wake-up calls waited for (an 'R' has no
 //   text), then the end record.
 // A file cut short or with changed bytes fails a CRC, a limit or the end's count. A file
 // written before escalation existed holds no 'A' and SMS of tick 0, and one written before
-// batches counted alarms holds 'B' of attempts 0 (their text alone): it reads as it did.
+// batches counted alarms holds 'B' of attempts 0 (their text alone): it reads as it did. A file
+// of version 1 (written before SMS kept their ids) reads with every id 0.
 struct SpoolRecord {
   enum Kind : char { kSms = 'S', kBatch = 'B', kEscalation = 'A', kRing = 'R' };
   Kind kind = kSms;
@@ -43,6 +46,7 @@ struct SpoolRecord {
   uint32_t pendingSince = 0;
   char number[kNumberSize] = {};
   char text[kBatchCapacity] = {};
+  uint32_t id = 0;                    // kSms: the SMS's id; 0 not known
   SmsKind smsKind = SmsKind::kAlarm;  // kSms: an alarm or an escalated alarm
   int8_t urgency = -1;                // kSms: its most urgent alarm's priority; -1 not known
   bool batchAlarmsKept = false;       // kBatch: its alarms came with it
@@ -57,13 +61,14 @@ constexpr size_t kSpoolRecordOverhead = 12;  // kind, attempts, tick, two length
 // and every number the rules name as reached.
 constexpr size_t kSpoolEscalationSize = kSpoolRecordOverhead + (kNumberSize - 1) + kSmsTextLimit +
                                         3 + (kNumberSize - 1) + 1 +
-                                        kEscalationNumberCapacity * (2 + (kNumberSize - 1));
+                                        kEscalationNumberCapacity * (2 + (kNumberSize - 1)) + 8;
 // What follows a batch's text: its alarms, named and counted.
 constexpr size_t kSpoolBatchAlarmsSize = 1 + kNamedCapacity * 4 + kPriorities * 4 + 3;
 // The largest file Kelvor writes: a full queue, a batch at every destination and every
 // escalation record in use (most of it for escalation, 146 KB; without, 13.6 KB).
 constexpr size_t kSpoolCapacity =
-    kSpoolHeaderSize + kQueueCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + kSmsTextLimit) +
+    kSpoolHeaderSize +
+    kQueueCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + kSmsTextLimit + 4) +
     DestinationList::kCapacity *
         (kSpoolRecordOverhead + (kNumberSize - 1) + (kBatchCapacity - 1) + kSpoolBatchAlarmsSize) +
     kEscalationCapacity * kSpoolEscalationSize +
@@ -75,7 +80,8 @@ class SpoolEncoder {
   // Writes the header; `capacity` is at least kSpoolCapacity for the largest spool.
   SpoolEncoder(char* buffer, size_t capacity);
 
-  void Sms(int32_t attempts, const char* number, const char* text, SmsKind kind, int8_t urgency);
+  void Sms(int32_t attempts, const char* number, const char* text, SmsKind kind, int8_t urgency,
+           uint32_t id);
   void Batch(uint32_t pendingSince, const char* number, const char* text,
              const BatchAlarms& alarms);
   void Escalation(const EscalationRecord& record);

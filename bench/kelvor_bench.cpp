@@ -127,7 +127,7 @@ void BM_SpoolWriteOfAFullQueueAnd31Batches(benchmark::State& state) {
     if (held) {
       escalation.Acknowledge(Routing::Number(0).c_str());
     } else {
-      escalation.AlarmConfirmed(Routing::Number(0).c_str(), "held", 0);
+      escalation.AlarmConfirmed(Routing::Number(0).c_str(), 1, "held", 0);
     }
     held = !held;
     if (spool.WriteIfChanged(modem, routing.list, escalation, calls, 0) != Spool::kWritten) {

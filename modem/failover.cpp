@@ -8,7 +8,6 @@ bool Failover::Pass(const PhoneView& main, const PhoneView& standby, const char*
     if (!TakeBack(main, standby)) return true;
     standbySends_ = false;
     switched_ = {false, PhoneFault::kNone};
-    untaken_ = true;
     log_.LogMessage(Colour::kModem,
                     "Main phone %s takes back from the standby - it answers and is registered",
                     mainName);
@@ -18,7 +17,6 @@ bool Failover::Pass(const PhoneView& main, const PhoneView& standby, const char*
   standbySends_ = true;
   lookAt_ = clock_.TickCount() + kRetryGap;
   switched_ = {true, main.fault};
-  untaken_ = true;
   log_.LogMessage(Colour::kError, "Standby phone %s takes over - main phone %s %s", standbyName,
                   mainName, FaultWords(main.fault));
   return true;
@@ -35,13 +33,6 @@ bool Failover::TakeBack(const PhoneView& main, const PhoneView& standby) {
     return false;
   }
   return !standby.inFlight;
-}
-
-bool Failover::TakeSwitch(PhoneSwitch* change) {
-  if (!untaken_) return false;
-  *change = switched_;
-  untaken_ = false;
-  return true;
 }
 
 }  // namespace kelvor

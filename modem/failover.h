@@ -6,7 +6,7 @@
 // that sends has no SMS on its way, so that one SMS is never on both phones at once; an SMS
 // whose confirmation never came stays at the head, and the other phone sends it (at least
 // once, never lost). Each switch is said, with its reason, and kept for the program to tell
-// the heartbeat's number.
+// the heartbeat's number. The phone that sends is the one the queue lends SMS to.
 #pragma once
 
 #include <cstdint>
@@ -42,8 +42,8 @@ class Failover {
   bool Pass(const PhoneView& main, const PhoneView& standby, const char* mainName,
             const char* standbyName);
   bool StandbySends() const { return standbySends_; }
-  // The switch made last, if the program has not taken it yet; taken once.
-  bool TakeSwitch(PhoneSwitch* change);
+  // The switch made last: a Pass whose answer differs from the one before made it.
+  const PhoneSwitch& LastSwitch() const { return switched_; }
 
  private:
   static bool CanSend(const PhoneView& phone) {
@@ -56,7 +56,6 @@ class Failover {
   bool standbySends_ = false;
   uint32_t lookAt_ = 0;  // the next look at the failed main phone
   PhoneSwitch switched_{};
-  bool untaken_ = false;
 };
 
 }  // namespace kelvor

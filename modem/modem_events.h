@@ -1,7 +1,7 @@
 // What the modem has to tell the program after a step, in the order it happened: an SMS
-// confirmed, an SMS read, a call ended, a switch of phones. One bounded stream instead of a
-// mailbox of one for each kind, so that two events of one kind in one step (an SMS read on
-// each phone) both arrive.
+// confirmed, given up or returned to the queue, an SMS read, a call ended, a switch of
+// phones. One bounded stream instead of a mailbox of one for each kind, so that two events of
+// one kind in one step (an SMS read on each phone) both arrive.
 #pragma once
 
 #include <cstdint>
@@ -13,26 +13,39 @@
 
 namespace kelvor {
 
+// The phones that borrow SMS from the queue, each by its place.
+constexpr uint8_t kMainPhone = 0;
+constexpr uint8_t kStandbyPhone = 1;
+constexpr int kPhoneCount = 2;
+
+// Why an SMS left the queue unsent.
+enum class GiveUpReason : uint8_t { kSendings };  // its text went out kMaxAttempts times
+
 struct ModemEvent {
   enum Kind : uint8_t {
-    kConfirmed,  // `sms`: the phone confirmed it, and it left the queue
+    kConfirmed,  // `sms`: `phone` confirmed it with message `reference`; it left the queue
+    kGivenUp,    // `sms`: it left the queue unsent, for `reason`
+    kReturned,   // `sms`: `phone` gave it back unsent; the queue lends it again
     kIncoming,   // `incoming`: an SMS read from a phone; its text is anyone's, data only
     kCallEnded,  // `call`: how a wake-up call ended
     kSwitched,   // `change`: the other phone sends from now on
   };
   Kind kind = kConfirmed;
+  uint8_t phone = kMainPhone;
+  GiveUpReason reason = GiveUpReason::kSendings;
+  int32_t reference = 0;
   OutgoingSms sms{};
   IncomingSms incoming{};
   CallOutcome call{};
   PhoneSwitch change{};
 };
 
-// The events of one step, oldest first. A step gives at most one of each kind a phone and one
-// switch, so the capacity holds two phones' steps with room to spare; the program takes them
-// after every step.
+// The events of some steps, oldest first; the program takes them after every step.
 class ModemEvents {
  public:
-  static constexpr int kCapacity = 12;
+  // One step may give up every SMS queued; each phone adds at most a confirmation or return,
+  // an SMS read and a call's end, and there is one switch.
+  static constexpr int kCapacity = kQueueCapacity + 3 * kPhoneCount + 1;
 
   // The slot of a new event of `kind`; a full stream (never one taken after every step)
   // drops its oldest for it.

@@ -4,11 +4,11 @@
 
 namespace kelvor {
 
-bool OutgoingQueue::QueueMessage(const char* text, const char* number, SmsKind kind,
-                                 int8_t urgency) {
+uint32_t OutgoingQueue::QueueMessage(const char* text, const char* number, SmsKind kind,
+                                     int8_t urgency) {
   bool taken = Take(text, number, kind, urgency);
   ++(taken ? tally_.queued : tally_.refused);
-  return taken;
+  return taken ? lastId_ : 0;
 }
 
 bool OutgoingQueue::Take(const char* text, const char* number, SmsKind kind, int8_t urgency) {
@@ -61,7 +61,9 @@ int OutgoingQueue::PartsOf(const char* text, size_t length) const {
 
 void OutgoingQueue::Add(const char* text, size_t length, const char* number, SmsKind kind,
                         int8_t urgency) {
-  OutgoingSms& record = records_[(head_ + count_) % kQueueCapacity];
+  Loan& slot = Slot(count_);
+  slot.borrower = kNotLent;
+  OutgoingSms& record = slot.sms;
   for (size_t i = 0; i < length; ++i) {
     record.text[i] = (text[i] == kCtrlZ || text[i] == kEscape) ? ' ' : text[i];
   }
@@ -70,7 +72,11 @@ void OutgoingQueue::Add(const char* text, size_t length, const char* number, Sms
   record.kind = kind;
   record.urgency = urgency;
   record.attempts = 0;
-  if (++lastId_ == 0) ++lastId_;  // 0 names no SMS, even after the count wraps
+  // 0 names no SMS; after the count wraps, an id still queued (kept across a restart) is
+  // skipped too.
+  do {
+    ++lastId_;
+  } while (lastId_ == 0 || IndexOf(lastId_) >= 0);
   record.id = lastId_;
   ++count_;
   ++changes_;
@@ -91,35 +97,88 @@ const OutgoingSms* OutgoingQueue::Find(uint32_t id) const {
 // The records after it move up one place, so that the rest keep their order.
 void OutgoingQueue::RemoveAt(int index) {
   for (int i = index; i + 1 < count_; ++i) {
-    records_[(head_ + i) % kQueueCapacity] = At(i + 1);
+    Slot(i) = Slot(i + 1);
   }
   --count_;
   ++changes_;
 }
 
-bool OutgoingQueue::RemoveSent(uint32_t id) {
+void OutgoingQueue::LendTo(uint8_t phones) {
+  borrowers_ = phones;
+  for (int index = 0; index < count_; ++index) {
+    uint8_t borrower = Slot(index).borrower;
+    if (borrower != kNotLent && !MayBorrow(borrower)) Return(At(index).id, borrower);
+  }
+}
+
+// Oldest first: the policy only says who may borrow, never which SMS goes next.
+int OutgoingQueue::Lendable(uint8_t phone) const {
+  if (phone >= kPhoneCount || !MayBorrow(phone)) return -1;
+  for (int index = 0; index < count_; ++index) {
+    if (Slot(index).borrower == kNotLent && !EarlierLent(index)) return index;
+  }
+  return -1;
+}
+
+bool OutgoingQueue::EarlierLent(int index) const {
+  for (int before = 0; before < index; ++before) {
+    if (Slot(before).borrower != kNotLent && strcmp(At(before).number, At(index).number) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+const OutgoingSms* OutgoingQueue::Next(uint8_t phone) const {
+  int index = Lendable(phone);
+  return index < 0 ? nullptr : &At(index);
+}
+
+const OutgoingSms* OutgoingQueue::Lend(uint8_t phone) {
+  int index = Lendable(phone);
+  if (index < 0) return nullptr;
+  Slot(index).borrower = phone;
+  return &At(index);
+}
+
+int OutgoingQueue::LentIndex(uint32_t id, uint8_t phone) const {
   int index = IndexOf(id);
+  return index >= 0 && Slot(index).borrower == phone ? index : -1;
+}
+
+bool OutgoingQueue::IsLentTo(uint32_t id, uint8_t phone) const {
+  return LentIndex(id, phone) >= 0;
+}
+
+ModemEvent* OutgoingQueue::Tell(ModemEvent::Kind kind, int index, uint8_t phone) {
+  ModemEvent* event = events_.Add(kind);
+  event->sms = At(index);
+  event->phone = phone;
+  return event;
+}
+
+bool OutgoingQueue::Confirm(uint32_t id, uint8_t phone, int32_t reference) {
+  int index = LentIndex(id, phone);
   if (index < 0) return false;
   ++tally_.sent;
-  confirmed_ = At(index);
-  hasConfirmed_ = true;
+  Tell(ModemEvent::kConfirmed, index, phone)->reference = reference;
   RemoveAt(index);
   return true;
 }
 
-bool OutgoingQueue::TakeConfirmed(OutgoingSms* sms) {
-  if (!hasConfirmed_) return false;
-  *sms = confirmed_;
-  hasConfirmed_ = false;
-  return true;
+void OutgoingQueue::Return(uint32_t id, uint8_t phone) {
+  int index = LentIndex(id, phone);
+  if (index < 0) return;
+  Slot(index).borrower = kNotLent;
+  Tell(ModemEvent::kReturned, index, phone);
 }
 
-void OutgoingQueue::RemoveGivenUp() {
-  if (count_ == 0) return;
+void OutgoingQueue::GiveUp(uint32_t id, uint8_t phone, GiveUpReason reason) {
+  int index = LentIndex(id, phone);
+  if (index < 0) return;
   ++tally_.givenUp;
-  head_ = (head_ + 1) % kQueueCapacity;
-  --count_;
-  ++changes_;
+  Tell(ModemEvent::kGivenUp, index, phone)->reason = reason;
+  RemoveAt(index);
 }
 
 void OutgoingQueue::Clear() {
@@ -129,24 +188,35 @@ void OutgoingQueue::Clear() {
   ++changes_;
 }
 
-bool OutgoingQueue::Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind,
-                            int8_t urgency) {
-  if (!QueueMessage(text, number, kind, urgency)) return false;
-  records_[(head_ + count_ - 1) % kQueueCapacity].attempts = attempts;
-  return true;
+// A kept id is taken only by an SMS of one part: the parts of a longer one each need their own.
+uint32_t OutgoingQueue::Requeue(const char* text, const char* number, int32_t attempts,
+                                SmsKind kind, int8_t urgency, uint32_t id) {
+  int before = count_;
+  uint32_t given = QueueMessage(text, number, kind, urgency);
+  if (given == 0) return 0;
+  OutgoingSms& last = Slot(count_ - 1).sms;
+  last.attempts = attempts;
+  if (id == 0 || count_ != before + 1 || Find(id) != nullptr) return given;
+  last.id = id;
+  IdsAbove(id);
+  return id;
+}
+
+void OutgoingQueue::IdsAbove(uint32_t id) {
+  if (id > lastId_) lastId_ = id;
 }
 
 void OutgoingQueue::CountAttempt(uint32_t id) {
   int index = IndexOf(id);
   if (index < 0) return;
-  ++records_[(head_ + index) % kQueueCapacity].attempts;
+  ++Slot(index).sms.attempts;
   ++changes_;
 }
 
 void OutgoingQueue::TakeBackAttempt(uint32_t id) {
   int index = IndexOf(id);
   if (index < 0 || At(index).attempts == 0) return;
-  --records_[(head_ + index) % kQueueCapacity].attempts;
+  --Slot(index).sms.attempts;
   ++changes_;
 }
 

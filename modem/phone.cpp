@@ -3,14 +3,14 @@
 namespace kelvor {
 
 Phone::Phone(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
-             OutgoingQueue& queue, Log& log, Clock& clock)
+             OutgoingQueue& queue, uint8_t place, Log& log, Clock& clock)
     : log_(log),
       link_(std::move(port), log),
       channel_(link_, log, clock),
       sim_(log),
       radio_(clock),
       startup_(channel_, sim_, queue.Coding(), charsets_, log, clock),
-      sending_(channel_, queue, health_, radio_, charsets_, log, clock),
+      sending_(channel_, queue, place, health_, radio_, charsets_, log, clock),
       inbox_(channel_, clock),
       call_(channel_, log, clock) {
   if (portName != nullptr) link_.OpenPort(portName, mode);

@@ -4,7 +4,8 @@
 // received, then asking after its own signal; a wake-up call, when one is asked for, holds
 // the phone until it ends. A command that gets no answer in time resets
 // the phone; a radio found hung is restarted. The queue it sends from is not its own: it is
-// the one above the phones, and a phone that is not the one sending leaves it alone.
+// the one above the phones, which lends each SMS to one phone: a phone its lending policy
+// does not let borrow leaves it alone.
 #pragma once
 
 #include <cstdint>
@@ -43,9 +44,10 @@ class Phone {
  public:
   // Opens the port by its name with its mode, or with the settings it has when `mode` is
   // null; a null `portName` opens nothing, a null `port` never opens. The phone is made
-  // whether or not the port opens: its first step without an answer resets it.
+  // whether or not the port opens: its first step without an answer resets it. It borrows
+  // from `queue` as `place` (kMainPhone, kStandbyPhone).
   Phone(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
-        OutgoingQueue& queue, Log& log, Clock& clock);
+        OutgoingQueue& queue, uint8_t place, Log& log, Clock& clock);
   Phone(const Phone&) = delete;
   Phone& operator=(const Phone&) = delete;
 
@@ -53,9 +55,6 @@ class Phone {
   bool SetPin(const char* pin) { return sim_.Set(pin); }
   void SetPause(uint32_t milliseconds) { sending_.SetPause(milliseconds); }
   void ListenForReplies();
-  // Whether this phone sends the SMS queued; one that does not still reads its SMS and asks
-  // after its signal. A phone sends from the start.
-  void SetSending(bool sends) { sends_ = sends; }
   // From now on its registration is asked with every signal query.
   void WatchRegistration() { sending_.Watch(); }
 
@@ -75,6 +74,8 @@ class Phone {
   bool Answers() const { return turn_ != Turn::kStartup; }
   // An SMS is on its way through it: its command or text went, the answer has not come.
   bool InFlight() const { return turn_ == Turn::kSending && sending_.InFlight(); }
+  // The SMS it has borrowed from the queue, or 0.
+  uint32_t Borrowed() const { return sending_.Borrowed(); }
   const char* PortName() const { return link_.PortName(); }
   bool TakeIncoming(IncomingSms* sms) { return inbox_.Take(sms); }
   // Calls `number` now, when the phone is in Ready with nothing to do and may call (see
@@ -93,7 +94,8 @@ class Phone {
   };
 
   bool HeldByPause();
-  bool Sends() const { return sends_ && !radio_.Holds(); }
+  // A phone the queue does not lend to still reads its SMS and asks after its signal.
+  bool Sends() const { return sending_.MayBorrow() && !radio_.Holds(); }
   bool RestartDue() const { return radio_.Hung() && radio_.RestartDue(); }
   void TimedOut();
   void Recover();
@@ -115,7 +117,6 @@ class Phone {
   SmsInbox inbox_;
   VoiceCall call_;
   Turn turn_ = Turn::kStartup;
-  bool sends_ = true;
   bool heardSinceReset_ = true;    // bytes came since the last reset (none is awaited at first)
   bool silent_ = false;            // a reset went unanswered, and nothing came since
   bool recoverAfterCall_ = false;  // a time-out's reset waits for the call's hang-up

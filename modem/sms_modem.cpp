@@ -31,27 +31,27 @@ SmsModem::SmsModem(const char* portName, const char* mode, std::unique_ptr<Seria
                    Log& log, Clock& clock)
     : log_(log),
       clock_(clock),
-      queue_(log),
-      phone_(portName, mode, std::move(port), queue_, log, clock),
+      queue_(log, events_),
+      phone_(portName, mode, std::move(port), queue_, kMainPhone, log, clock),
       failover_(log, clock) {}
 
 SmsModem::~SmsModem() {
   queue_.Clear();
 }
 
-bool SmsModem::QueueMessage(const char* text, const char* number) {
+uint32_t SmsModem::QueueMessage(const char* text, const char* number) {
   return queue_.QueueMessage(text, number);
 }
 
-bool SmsModem::QueueAlarms(const char* text, const char* number, int8_t urgency) {
+uint32_t SmsModem::QueueAlarms(const char* text, const char* number, int8_t urgency) {
   return queue_.QueueMessage(text, number, SmsKind::kAlarm, urgency);
 }
 
-bool SmsModem::QueueServiceMessage(const char* text, const char* number) {
+uint32_t SmsModem::QueueServiceMessage(const char* text, const char* number) {
   return queue_.QueueMessage(text, number, SmsKind::kService);
 }
 
-bool SmsModem::QueueEscalatedMessage(const char* text, const char* number) {
+uint32_t SmsModem::QueueEscalatedMessage(const char* text, const char* number) {
   return queue_.QueueMessage(text, number, SmsKind::kEscalated);
 }
 
@@ -84,10 +84,10 @@ bool SmsModem::SetPin(const char* pin) {
 void SmsModem::AddStandby(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
                           const char* pin) {
   standbyLog_ = std::make_unique<PrefixedLog>(log_, "Standby ");
-  standby_ = std::make_unique<Phone>(portName, mode, std::move(port), queue_, *standbyLog_, clock_);
+  standby_ = std::make_unique<Phone>(portName, mode, std::move(port), queue_, kStandbyPhone,
+                                     *standbyLog_, clock_);
   standby_->SetPin(pin);
   standby_->SetPause(pause_);
-  standby_->SetSending(false);
   standby_->WatchRegistration();
   if (listening_) standby_->ListenForReplies();
   phone_.WatchRegistration();
@@ -129,11 +129,10 @@ void SmsModem::PollModem() {
   if (callMade_ && Elapsed(now, callAt_) > kLongestCallAge) callAt_ = now - kLongestCallAge;
 }
 
-// A step of one phone confirms, reads and ends at most one of each; each becomes an event as
-// it comes, before the other phone steps. A call's end is kept for the status too.
+// A step of one phone reads and ends at most one of each; each becomes an event as it comes,
+// after what the queue told of the SMS the step confirmed, gave up or returned, and before
+// the other phone steps. A call's end is kept for the status too.
 void SmsModem::Collect(Phone& phone) {
-  OutgoingSms sms;
-  if (queue_.TakeConfirmed(&sms)) events_.Add(ModemEvent::kConfirmed)->sms = sms;
   IncomingSms incoming;
   if (phone.TakeIncoming(&incoming)) events_.Add(ModemEvent::kIncoming)->incoming = incoming;
   CallOutcome call;
@@ -163,13 +162,13 @@ SmsModem::LastCall SmsModem::LastCallMade() const {
   return last;
 }
 
+// The failover's choice is the queue's lending policy: the queue lends to one phone only.
 void SmsModem::Arbitrate() {
+  bool before = failover_.StandbySends();
   bool standby =
       failover_.Pass(View(phone_), View(*standby_), phone_.PortName(), standby_->PortName());
-  phone_.SetSending(!standby);
-  standby_->SetSending(standby);
-  PhoneSwitch change;
-  if (failover_.TakeSwitch(&change)) events_.Add(ModemEvent::kSwitched)->change = change;
+  queue_.LendTo(static_cast<uint8_t>(1u << (standby ? kStandbyPhone : kMainPhone)));
+  if (standby != before) events_.Add(ModemEvent::kSwitched)->change = failover_.LastSwitch();
 }
 
 NextStep SmsModem::WhenToStep() const {
@@ -230,9 +229,14 @@ uint32_t SmsModem::QueueChanges() const {
   return queue_.Changes();
 }
 
-bool SmsModem::Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind,
-                       int8_t urgency) {
-  return queue_.Requeue(text, number, attempts, kind, urgency);
+uint32_t SmsModem::Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind,
+                           int8_t urgency, uint32_t id) {
+  return queue_.Requeue(text, number, attempts, kind, urgency, id);
+}
+
+uint32_t SmsModem::Borrowed(uint8_t phone) const {
+  if (phone == kMainPhone) return phone_.Borrowed();
+  return standby_ && phone == kStandbyPhone ? standby_->Borrowed() : 0;
 }
 
 }  // namespace kelvor

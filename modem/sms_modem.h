@@ -34,13 +34,13 @@ class SmsModem : public SmsOutbox {
   SmsModem(const SmsModem&) = delete;
   SmsModem& operator=(const SmsModem&) = delete;
 
-  bool QueueMessage(const char* text, const char* number) override;
-  bool QueueAlarms(const char* text, const char* number, int8_t urgency) override;
+  uint32_t QueueMessage(const char* text, const char* number) override;
+  uint32_t QueueAlarms(const char* text, const char* number, int8_t urgency) override;
   // Queues an SMS Kelvor writes about itself, not about alarms (a heartbeat, a status
   // answer, an acknowledgement's confirmation).
-  bool QueueServiceMessage(const char* text, const char* number);
+  uint32_t QueueServiceMessage(const char* text, const char* number);
   // Queues an alarm passed on to the next on call.
-  bool QueueEscalatedMessage(const char* text, const char* number);
+  uint32_t QueueEscalatedMessage(const char* text, const char* number);
   bool Full() const override;
   bool HasRoomFor(const char* text) const override { return queue_.HasRoomFor(text); }
   bool FitsOneSms(const char* text) const override;
@@ -55,7 +55,7 @@ class SmsModem : public SmsOutbox {
   // A standby phone, opened as the constructor opens the main one, with its own SIM's PIN
   // (null: none): its lines begin "Standby ", it is initialised and watched (signal and
   // registration, the main phone's too from now on) and reads replies as the main phone
-  // does, and it sends only while the main phone has failed (see Failover).
+  // does; the queue lends it SMS only while the main phone has failed (see Failover).
   void AddStandby(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
                   const char* pin);
   // Which phone sends: null without a standby, else "main" or "standby".
@@ -104,11 +104,15 @@ class SmsModem : public SmsOutbox {
 
   // For a copy of the SMS waiting kept elsewhere, and put back at the next start: the SMS
   // `index` places after the oldest (0), index below QueuedCount(); a count that grows at
-  // every change of the SMS waiting; and an SMS queued again with the sendings it had.
+  // every change of the SMS waiting; an SMS queued again with the sendings and the id it had
+  // (see OutgoingQueue::Requeue), and ids kept elsewhere that new SMS must not take.
   const OutgoingSms& Queued(int index) const;
   uint32_t QueueChanges() const;
-  bool Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind,
-               int8_t urgency = kMostUrgent);
+  uint32_t Requeue(const char* text, const char* number, int32_t attempts, SmsKind kind,
+                   int8_t urgency = kMostUrgent, uint32_t id = 0);
+  void IdsAbove(uint32_t id) { queue_.IdsAbove(id); }
+  // The SMS `phone` (kMainPhone, kStandbyPhone) has borrowed from the queue, or 0.
+  uint32_t Borrowed(uint8_t phone) const;
 
  private:
   const Phone& Sender() const;
@@ -118,6 +122,7 @@ class SmsModem : public SmsOutbox {
 
   Log& log_;
   Clock& clock_;
+  ModemEvents events_;  // before the queue, which tells of its SMS there
   OutgoingQueue queue_;
   Phone phone_;
   std::unique_ptr<PrefixedLog> standbyLog_;
@@ -126,7 +131,6 @@ class SmsModem : public SmsOutbox {
   bool callMade_ = false;  // the last call, for the status
   uint32_t callAt_ = 0;
   CallEnd callEnd_ = CallEnd::kNone;
-  ModemEvents events_;
   bool listening_ = false;                   // a standby added later reads replies too
   uint32_t pause_ = kDefaultPauseAfterSend;  // ... and rests as the main phone does
 };

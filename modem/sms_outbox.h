@@ -38,7 +38,7 @@ constexpr int8_t kMostUrgent = 0;
 constexpr int8_t kUrgencyNotKnown = -1;
 
 struct OutgoingSms {
-  uint32_t id;  // given when queued, never 0, never the same twice in a run
+  uint32_t id;  // given when queued, never 0, never the same twice in a run, kept by a spool
   SmsKind kind;
   int8_t urgency;    // of an alarm SMS: its most urgent alarm's priority; -1 not known
   int32_t attempts;  // times the text went out at the modem's prompt
@@ -70,11 +70,12 @@ void PrintableCopy(const char* text, char* printable, size_t size);
 class SmsOutbox {
  public:
   virtual ~SmsOutbox() = default;
-  // Queues an SMS; both texts are copied. False when it was refused.
-  virtual bool QueueMessage(const char* text, const char* number) = 0;
+  // Queues an SMS; both texts are copied. Returns the SMS's id (never 0; of a text that goes
+  // as several SMS, the last one's), or 0 when it was refused.
+  virtual uint32_t QueueMessage(const char* text, const char* number) = 0;
   // The same for a batch of alarms whose most urgent has priority `urgency`, which a
   // wake-up call's rule looks at once the SMS is confirmed.
-  virtual bool QueueAlarms(const char* text, const char* number, int8_t urgency) {
+  virtual uint32_t QueueAlarms(const char* text, const char* number, int8_t urgency) {
     static_cast<void>(urgency);
     return QueueMessage(text, number);
   }

@@ -28,10 +28,11 @@ DataCoding CodingFor(TextSet set) {
 
 }  // namespace
 
-SmsSending::SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health,
+SmsSending::SmsSending(AtChannel& channel, OutgoingQueue& queue, uint8_t phone, PhoneHealth& health,
                        RadioWatch& radio, PhoneCharsets& charsets, Log& log, Clock& clock)
     : channel_(channel),
       queue_(queue),
+      phone_(phone),
       health_(health),
       radio_(radio),
       charsets_(charsets),
@@ -41,7 +42,8 @@ SmsSending::SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& he
 bool SmsSending::Start() {
   DropExhausted();
   if (!HasWork()) return false;
-  held_ = queue_.Head();
+  held_ = *queue_.Lend(phone_);
+  lent_ = true;
   form_ = queue_.Coding().SetFor(held_.text, strlen(held_.text), charsets_.offered, charsets_.rest);
   return Address();
 }
@@ -110,17 +112,25 @@ bool SmsSending::Step(bool sends) {
 }
 
 bool SmsSending::Done() {
+  GiveBack();
   stage_ = Stage::kNone;
   return false;
+}
+
+// An SMS the phone borrowed and did not send goes back, for whichever phone borrows next.
+void SmsSending::GiveBack() {
+  if (lent_) queue_.Return(held_.id, phone_);
+  lent_ = false;
 }
 
 // An SMS whose text has gone out four times is given up; the operator is told, since it
 // carries alarms nobody will receive.
 void SmsSending::DropExhausted() {
-  while (!queue_.Empty() && queue_.Head().attempts >= kMaxAttempts) {
-    log_.LogMessage(Colour::kError, "SMS to %s dropped after %d failed sendings\r\n",
-                    queue_.Head().number, static_cast<int>(queue_.Head().attempts));
-    queue_.RemoveGivenUp();
+  for (const OutgoingSms* next = queue_.Next(phone_);
+       next != nullptr && next->attempts >= kMaxAttempts; next = queue_.Next(phone_)) {
+    log_.LogMessage(Colour::kError, "SMS to %s dropped after %d failed sendings\r\n", next->number,
+                    static_cast<int>(next->attempts));
+    queue_.GiveUp(queue_.Lend(phone_)->id, phone_, GiveUpReason::kSendings);
   }
 }
 
@@ -131,6 +141,7 @@ bool SmsSending::StepPrompt(bool sends) {
   }
   channel_.Discard();
   if (!sends || !Holds()) {  // the SMS went another way meanwhile: the text is abandoned
+    GiveBack();
     channel_.SendFormatted("%c", kEscape);
     stage_ = Stage::kEscape;
     return true;
@@ -210,10 +221,9 @@ bool SmsSending::CodingRefused(const char* command) {
 bool SmsSending::StepResult() {
   const char* confirmed = channel_.Answer().Information("+CMGS:");
   if (confirmed != nullptr) {
-    // "+CMGS: <mr>": the reference the SMS's status report will bear, for its confirmation.
-    int reference = MessageReference(confirmed);
-    static_cast<void>(reference);
-    queue_.RemoveSent(held_.id);
+    // "+CMGS: <mr>": the reference the SMS's status report will bear (-1: none given).
+    queue_.Confirm(held_.id, phone_, MessageReference(confirmed));
+    lent_ = false;
     radio_.Confirmed();
     log_.LogMessage(Colour::kModem, "Successfull send\r\n");  // spelt as operators know it
     channel_.ForgetErrorSaid();
@@ -247,7 +257,7 @@ bool SmsSending::Refused(ErrorKind kind) {
 
 void SmsSending::Abandon() {
   if (stage_ == Stage::kResult && !refused_) RadioRefused();
-  stage_ = Stage::kNone;
+  Done();
 }
 
 // The refusal that finds the radio hung says what becomes of the sendings it refused.

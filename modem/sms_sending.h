@@ -23,17 +23,24 @@ constexpr int32_t kSendFailed = 515;  // last error after a refused SMS
 
 class SmsSending {
  public:
-  SmsSending(AtChannel& channel, OutgoingQueue& queue, PhoneHealth& health, RadioWatch& radio,
-             PhoneCharsets& charsets, Log& log, Clock& clock);
+  // Borrows from `queue` as the phone `phone` (kMainPhone, kStandbyPhone).
+  SmsSending(AtChannel& channel, OutgoingQueue& queue, uint8_t phone, PhoneHealth& health,
+             RadioWatch& radio, PhoneCharsets& charsets, Log& log, Clock& clock);
 
-  // True while an SMS waits to be addressed: one is queued and the network is not away.
-  bool HasWork() const { return !queue_.Empty() && network_ == Network::kUsable; }
+  // True while an SMS waits to be addressed: the queue would lend one to this phone, and the
+  // network is not away.
+  bool HasWork() const { return queue_.HasLendable(phone_) && network_ == Network::kUsable; }
+  // The lending policy lets this phone borrow.
+  bool MayBorrow() const { return queue_.MayBorrow(phone_); }
+  // The SMS this phone has borrowed and the queue has not called back, or 0.
+  uint32_t Borrowed() const { return Holds() ? held_.id : 0; }
   // The network refused a text and has not been seen back since.
   bool NetworkAway() const { return network_ == Network::kAway; }
   // From now on the registration is asked after every signal query, not only during a hold.
   void Watch() { watching_ = true; }
-  // Gives up the SMS sent too often, then takes the oldest, if any waits, and addresses it:
-  // true when its command went. Its number, text and coding are fixed as it is taken.
+  // Gives up the SMS sent too often, then borrows the oldest the queue lends, if any, and
+  // addresses it: true when its command went. Its number, text and coding are fixed as it is
+  // lent. Until it is confirmed, every end of the conversation returns it.
   bool Start();
   // Selects the phone's 7-bit set again while UCS-2 is in force, in which the phone would
   // give the SMS it received as hex: true when the command went.
@@ -47,7 +54,7 @@ class SmsSending {
   // An SMS is on its way: its command or its text went, and its answer has not come.
   bool InFlight() const { return stage_ == Stage::kPrompt || stage_ == Stage::kResult; }
   // The phone is reset before its answer came: a text sent and never confirmed is a
-  // sending the radio refused.
+  // sending the radio refused. The SMS goes back to the queue.
   void Abandon();
 
   // The pause after a confirmed SMS, 0 to kLongestPauseAfterSend ms (held there): the phone
@@ -75,8 +82,9 @@ class SmsSending {
   enum class Network : uint8_t { kUsable, kAway };
 
   bool Done();
+  void GiveBack();
   void DropExhausted();
-  bool Holds() const { return queue_.Find(held_.id) != nullptr; }
+  bool Holds() const { return lent_ && queue_.IsLentTo(held_.id, phone_); }
   bool Address();
   bool StepSelect(bool sends);
   bool StepCoding(bool sends);
@@ -95,6 +103,7 @@ class SmsSending {
 
   AtChannel& channel_;
   OutgoingQueue& queue_;
+  uint8_t phone_;
   PhoneHealth& health_;
   RadioWatch& radio_;
   PhoneCharsets& charsets_;
@@ -109,7 +118,8 @@ class SmsSending {
   TextSet wanted_ = TextSet::kNone;  // the set or coding asked for (kSelect, kCoding)
   bool restoring_ = false;           // kSelect for the 7-bit set, no SMS under way
   TextSet form_ = TextSet::kNone;    // the set the SMS under way goes in
-  OutgoingSms held_{};               // the SMS under way, as it was taken from the queue
+  OutgoingSms held_{};               // the SMS under way, as it was lent
+  bool lent_ = false;                // ... and not confirmed or returned yet
 };
 
 }  // namespace kelvor

@@ -56,15 +56,13 @@ Escalation::RuleOutcome Escalation::AddRule(const char* number, uint32_t minutes
   return kAdded;
 }
 
-Escalation::Taken Escalation::AlarmConfirmed(const char* number, const char* text, uint32_t now) {
+Escalation::Taken Escalation::AlarmConfirmed(const char* number, uint32_t id, const char* text,
+                                             uint32_t now) {
   int at = numbers_.IndexOf(number);
   if (at == kNone || next_[at] == kNone) return kNotEscalated;
-  // The same text confirmed to the same number again (sent twice across a restart) is the
-  // same alarm: it is escalated once.
+  // The same SMS confirmed again is the same alarm: it is escalated once.
   for (const Record& record : records_) {
-    if (record.used && (record.confirmed & Bit(at)) &&
-        strncmp(record.text, text, kSmsTextLimit) == 0)
-      return kHeld;
+    if (record.used && id != 0 && record.alarmId == id) return kHeld;
   }
   Record* record = FreeRecord();
   if (record == nullptr) return kFull;
@@ -75,20 +73,27 @@ Escalation::Taken Escalation::AlarmConfirmed(const char* number, const char* tex
   record->delivered = true;
   record->reached = record->confirmed = Bit(at);
   record->deadline = now + minutes_[at] * kMinute;
+  record->alarmId = id;
   CopyText(record->text, text);
   ++count_;
   ++changes_;
   return kHeld;
 }
 
-bool Escalation::EscalationConfirmed(const char* number, const char* text, uint32_t now) {
-  int at = numbers_.IndexOf(number);
-  if (at == kNone) return false;
-  char sent[kSmsTextLimit + 1];
+void Escalation::Queued(const EscalationSms& sms, uint32_t id) {
+  if (sms.kind != EscalationSms::kEscalated || sms.record < 0 || sms.record >= kEscalationCapacity)
+    return;
+  Record& record = records_[sms.record];
+  if (!record.used || record.delivered) return;
+  record.sentId = id;
+  ++changes_;
+}
+
+bool Escalation::EscalationConfirmed(uint32_t id, uint32_t now) {
+  if (id == 0) return false;
   for (Record& record : records_) {
-    if (!record.used || record.delivered || record.holder != at) continue;
-    FormatEscalated(record, sent, sizeof sent);
-    if (strcmp(sent, text) != 0) continue;
+    if (!record.used || record.delivered || record.sentId != id) continue;
+    int at = record.holder;
     // However late it came, the holder has its minutes from now.
     record.delivered = true;
     record.due = false;
@@ -128,15 +133,22 @@ void Escalation::Pass(uint32_t now) {
   }
 }
 
-bool Escalation::TakeDue(uint32_t now, EscalationSms* sms, bool confirmations) {
+bool Escalation::TakeDue(uint32_t now, EscalationSms* sms, bool confirmations,
+                         const SmsOutbox* room) {
   Pass(now);
   if (Record* record = EarliestDue(now)) {
+    Record moved = *record;
+    moved.passedOver = record->holder;
+    moved.passedMinutes = minutes_[record->holder];
+    FormatEscalated(moved, sms->text, sizeof sms->text);
+    if (room != nullptr && !room->HasRoomFor(sms->text)) return false;
     Escalate(*record, Onward(*record), now, sms);
     return true;
   }
   for (int at = 0; confirmations && at < numbers_.Count(); ++at) {
     if (acknowledged_[at] == 0) continue;
     sms->kind = EscalationSms::kAcknowledged;
+    sms->record = -1;
     CopyText(sms->number, numbers_.At(at));
     snprintf(sms->text, sizeof sms->text, "Kelvor: %u alarm SMS acknowledged",
              static_cast<unsigned>(acknowledged_[at]));
@@ -179,6 +191,7 @@ int Escalation::Onward(const Record& record) const {
   return next == kNone || (record.reached & Bit(next)) ? kNone : next;
 }
 
+// The SMS's text is written already.
 void Escalation::Escalate(Record& record, int next, uint32_t now, EscalationSms* sms) {
   record.passedOver = record.holder;
   record.passedMinutes = minutes_[record.holder];
@@ -186,13 +199,14 @@ void Escalation::Escalate(Record& record, int next, uint32_t now, EscalationSms*
   record.reached |= Bit(next);
   record.delivered = false;
   record.due = false;
+  record.sentId = 0;  // until Queued says which SMS carries it
   // Until the phone confirms it, the wait is for the delivery and then the next's minutes.
   record.deadline = now + kEscalationDeliveryWait;
   if (Onward(record) != kNone) record.deadline += minutes_[next] * kMinute;
   ++changes_;
   sms->kind = EscalationSms::kEscalated;
+  sms->record = static_cast<int>(&record - records_);
   CopyText(sms->number, numbers_.At(next));
-  FormatEscalated(record, sms->text, sizeof sms->text);
 }
 
 // A line naming the number passed over (59 characters at most), then as much of the alarm
@@ -224,6 +238,8 @@ void Escalation::Save(uint32_t now, EscalationRecordSink& sink) const {
     saved.passedMinutes = record.passedMinutes;
     saved.delivered = record.delivered;
     saved.wait = record.due ? 0 : TimeLeft(now, record.deadline);
+    saved.alarmId = record.alarmId;
+    saved.sentId = record.sentId;
     for (int at = 0; at < numbers_.Count(); ++at) {
       if (!(record.reached & Bit(at))) continue;
       EscalationRecord::Reached& reached = saved.reached[saved.reachedCount++];
@@ -257,6 +273,8 @@ Escalation::Restored Escalation::Restore(const EscalationRecord& saved, uint32_t
     if (saved.reached[i].confirmed) record->confirmed |= Bit(at);
   }
   record->deadline = now + (saved.wait < kLongestWait ? saved.wait : kLongestWait);
+  record->alarmId = saved.alarmId;
+  record->sentId = saved.delivered ? 0 : saved.sentId;
   CopyText(record->text, saved.text);
   ++count_;
   ++changes_;

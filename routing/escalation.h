@@ -3,8 +3,10 @@
 // escalation of every alarm SMS it was sent, and is confirmed by an SMS.
 //
 // It lives in routing/ beside the batches: it decides which number an alarm text goes to
-// next, and needs no more than routing sees (numbers, texts, the tick). It reads no argument
-// text (the command line gives it values) and queues nothing itself: the main loop asks it
+// next, and needs no more than routing sees (numbers, texts, SMS ids, the tick). An SMS is
+// known by its id, never by its text: two alarm SMS of one text are two alarms, and an
+// escalated SMS is matched to its record whatever became of its text on the way. It reads no
+// argument text (the command line gives it values) and queues nothing itself: the main loop asks it
 // each pass what to queue, so the modem's queue, the spool and the console stay the loop's.
 //
 // Time is the tick: every wait is at most a day and a half, well within the wrap-safe
@@ -44,6 +46,7 @@ struct EscalationSms {
   Kind kind = kEscalated;
   char number[kNumberSize] = {};
   char text[kSmsTextLimit + 1] = {};
+  int record = -1;  // of a kEscalated: the record it is for, which Queued tells its id
 };
 
 // One alarm text held, as a spool keeps it: numbers as configured, and the time it still
@@ -55,6 +58,8 @@ struct EscalationRecord {
   uint32_t passedMinutes = 0;         // that number's minutes, for the line naming it
   bool delivered = false;             // the phone confirmed the SMS to the holder
   uint32_t wait = 0;                  // ms until the holder's time is up
+  uint32_t alarmId = 0;               // the alarm SMS whose confirmation began it; 0 not known
+  uint32_t sentId = 0;                // the escalated SMS to the holder; 0 none or not known
   // Every number the text was sent to, and whether the phone confirmed each.
   struct Reached {
     char number[kNumberSize];
@@ -83,12 +88,15 @@ class Escalation {
   bool Active() const { return ruleCount_ > 0; }
 
   enum Taken { kNotEscalated, kHeld, kFull };
-  // An alarm SMS the phone confirmed to `number`: held while `number` has a rule. kFull
-  // when it has one but no record is free: the caller says that it will not be escalated.
-  Taken AlarmConfirmed(const char* number, const char* text, uint32_t now);
-  // An SMS that TakeDue handed out as kEscalated was confirmed: the holder's time starts.
-  // False when no record waits for it (acknowledged meanwhile, or gone on already).
-  bool EscalationConfirmed(const char* number, const char* text, uint32_t now);
+  // The alarm SMS `id` with `text` the phone confirmed to `number`: held while `number` has
+  // a rule, the same SMS once. kFull when it has one but no record is free: the caller says
+  // that it will not be escalated.
+  Taken AlarmConfirmed(const char* number, uint32_t id, const char* text, uint32_t now);
+  // The SMS that TakeDue handed out as kEscalated was queued as `id` (0: refused).
+  void Queued(const EscalationSms& sms, uint32_t id);
+  // The escalated SMS `id` was confirmed: its holder's time starts. False when no record
+  // waits for it (acknowledged meanwhile, or gone on already).
+  bool EscalationConfirmed(uint32_t id, uint32_t now);
   // A message from `number` that is not a status request: every alarm text confirmed to
   // it so far stops escalating. Returns how many; when any, a confirmation SMS follows
   // through TakeDue. None means no confirmation, so a phone that answers every SMS by
@@ -99,9 +107,10 @@ class Escalation {
   // run out.
   void Pass(uint32_t now);
   // The next SMS to queue, if any: escalations due first, then confirmations unless
-  // `confirmations` is false. Call it while the queue has room; what it cannot take yet
-  // stays due.
-  bool TakeDue(uint32_t now, EscalationSms* sms, bool confirmations = true);
+  // `confirmations` is false. Call it while the queue has room; an escalation whose text
+  // `room` has no place for (it goes as several SMS) is not taken, and stays due.
+  bool TakeDue(uint32_t now, EscalationSms* sms, bool confirmations = true,
+               const SmsOutbox* room = nullptr);
   // True while an escalation is due: marked by Pass, not yet taken.
   bool HasDue() const;
 
@@ -129,6 +138,8 @@ class Escalation {
     uint32_t deadline;
     uint64_t reached;    // bit n: the text was queued to number n
     uint64_t confirmed;  // bit n: the phone confirmed it to number n
+    uint32_t alarmId;    // the alarm SMS that began it
+    uint32_t sentId;     // the escalated SMS on its way to the holder
     char text[kSmsTextLimit + 1];
   };
 

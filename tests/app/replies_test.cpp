@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "app/status.h"
@@ -95,7 +96,7 @@ TEST(RepliesTest, AnEscalationDueWhileTheQueueStaysFullForWeeksGoesWhenThereIsRo
   while (!full.Full()) full.QueueServiceMessage("waits", "+4917100003");
   uint32_t now = 1000;
   const ModemEvents none;
-  replies.Engine().AlarmConfirmed("+4917100001", "Pump 3 trip", now);
+  replies.Engine().AlarmConfirmed("+4917100001", 1, "Pump 3 trip", now);
   for (int hour = 0; hour < 30 * 24; ++hour)
     replies.AfterStep(full, none, log, now += 3600000, 0, false);
   SmsModem room(nullptr, nullptr, nullptr, log, clock);
@@ -107,6 +108,43 @@ TEST(RepliesTest, AnEscalationDueWhileTheQueueStaysFullForWeeksGoesWhenThereIsRo
   replies.AfterStep(room, none, log, now, 0, false);
   ASSERT_EQ(room.QueuedCount(), 2);
   EXPECT_STREQ(room.Queued(1).text, "Kelvor: 1 alarm SMS acknowledged");
+}
+
+// An escalated SMS is known by its id: its confirmation starts its holder's time whatever its
+// text became on the way (a phone's coding, a cut), and another SMS of the same text is not it.
+TEST(RepliesTest, AnEscalatedSmsIsKnownByItsIdNotByItsText) {
+  test::NullConsole console;
+  ConsoleLog log{console, nullptr};
+  test::VirtualClock clock{1000};
+  Replies replies;
+  ASSERT_EQ(replies.Engine().AddRule("+4917100001", 1, "+4917100002"), Escalation::kAdded);
+  SmsModem modem(nullptr, nullptr, nullptr, log, clock);
+  uint32_t now = 1000;
+  auto confirmed = [&](uint32_t id, SmsKind kind, const char* number, const char* text) {
+    ModemEvents events;
+    ModemEvent* event = events.Add(ModemEvent::kConfirmed);
+    event->sms.id = id;
+    event->sms.kind = kind;
+    snprintf(event->sms.number, sizeof event->sms.number, "%s", number);
+    snprintf(event->sms.text, sizeof event->sms.text, "%s", text);
+    replies.AfterStep(modem, events, log, now, 0, false);
+  };
+  confirmed(500, SmsKind::kAlarm, "+4917100001", "Pump 3 trip");
+  confirmed(501, SmsKind::kAlarm, "+4917100001", "Pump 3 trip");  // one more, the same text
+  EXPECT_EQ(replies.Engine().Count(), 2);
+  now += 60001;
+  replies.AfterStep(modem, ModemEvents{}, log, now, 0, false);
+  ASSERT_EQ(modem.QueuedCount(), 2);
+  const OutgoingSms first = modem.Queued(0);
+  const OutgoingSms second = modem.Queued(1);
+  ASSERT_STREQ(first.text, second.text);
+  confirmed(second.id + 1, SmsKind::kEscalated, "+4917100002", first.text);
+  EXPECT_EQ(replies.Engine().Count(), 2) << "an SMS of the same text is not the one escalated";
+  // The end of its chain: confirmed, the record has nothing left to wait for.
+  confirmed(first.id, SmsKind::kEscalated, "+4917100002", "No answer from +4917100001 in 1");
+  EXPECT_EQ(replies.Engine().Count(), 1);
+  confirmed(first.id, SmsKind::kEscalated, "+4917100002", first.text);
+  EXPECT_EQ(replies.Engine().Count(), 1) << "confirmed once";
 }
 
 }  // namespace

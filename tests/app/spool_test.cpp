@@ -92,14 +92,14 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   Spool spool(path.c_str());
   RunState first{"=+1,A,H,5", "=+2,A,H,5", "=+3,A,H,5,F"};
   first.modem->QueueMessage("one", "+11");
-  first.modem->QueueMessage("two", "+12");
+  uint32_t two = first.modem->QueueMessage("two", "+12");
   first.modem->QueueAlarms("three", "+13", 2);
   first.Pend("+1", "7/06:05\nFeed flow high\n");
   first.Pend("+3", "Fix Alarms\n7/06:06\nTIC200\n");
   // An alarm SMS +11 has 5 minutes to answer.
   first.escalation.AddRule("+11", 5, "+14");
   first.escalation.AddRule("+14", 1, "+15");
-  ASSERT_EQ(first.escalation.AlarmConfirmed("+11", "held", 0), Escalation::kHeld);
+  ASSERT_EQ(first.escalation.AlarmConfirmed("+11", 7, "held", 0), Escalation::kHeld);
   // A wake-up call to +11 is due in 10 minutes.
   ASSERT_EQ(first.calls.AddRule("+11", 10, 2), WakeUpCalls::kAdded);
   first.calls.AlarmConfirmed("+11", 0, 0);
@@ -155,6 +155,9 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
   EXPECT_STREQ(next.modem->Queued(2).text, "Fix Alarms\n7/06:06\nTIC200\n");
   EXPECT_STREQ(next.modem->Queued(2).number, "+3");
   EXPECT_EQ(next.Pending(), std::vector<std::string>{"+1|7/06:05\nFeed flow high\n"});
+  // Each SMS keeps its id; no new one takes an id the file names (the alarm SMS held is 7).
+  EXPECT_EQ(next.modem->Queued(0).id, two);
+  EXPECT_GT(next.modem->Queued(2).id, 7u);
 
   // At the first +1, whose delay of 5 s counts from the restore on: not due at once, due
   // after it.
@@ -196,6 +199,34 @@ TEST_F(SpoolTest, AFileFromBeforeEscalationRestoresAndAnEscalatedSmsKeepsItsKind
   ASSERT_EQ(next.modem->QueuedCount(), 2);  // the batch is back at +1
   EXPECT_EQ(next.modem->Queued(0).kind, SmsKind::kAlarm);
   EXPECT_EQ(next.modem->Queued(1).kind, SmsKind::kEscalated);
+}
+
+// A file written before SMS kept their ids: the alarm SMS on its way to +14 waits for the
+// escalated SMS queued to it, whose confirmation starts +14's minutes.
+TEST_F(SpoolTest, AFileWithoutIdsLinksAnEscalationToItsEscalatedSms) {
+  const std::string before(
+      "KELVOR SPOOL 1\r\n"
+      "S\x01\x01\x00\x00\x00\x03 +14No answer from +11 in 5 min\nheldN\xd1\xe4\xbe"
+      "A\x00\xc0'\x09\x00\x03\x04+14held\x05\x00\x03+11\x02\x01\x03+11\x00\x03+14{V\xbf"
+      "9"
+      "E\x00\x02\x00\x00\x00\x00\x00\xeb\xb2\x97I",
+      111);
+  std::ofstream(path, std::ios::binary) << before;
+  RunState run{"=+1,A,H,5"};
+  run.escalation.AddRule("+11", 5, "+14");
+  run.escalation.AddRule("+14", 1, "+15");
+  SpoolRestored restored =
+      Spool(path.c_str()).Restore(*run.modem, run.destinations, run.escalation, run.calls, 0);
+  EXPECT_FALSE(restored.reading.damaged);
+  EXPECT_EQ(restored.sms, 1);
+  EXPECT_EQ(restored.escalations, 1);
+  ASSERT_EQ(run.modem->QueuedCount(), 1);
+  EXPECT_TRUE(run.escalation.EscalationConfirmed(run.modem->Queued(0).id, 0));
+  // +14's minute runs from the confirmation, not the ten the file gave.
+  EscalationSms due;
+  EXPECT_FALSE(run.escalation.TakeDue(60000, &due));
+  ASSERT_TRUE(run.escalation.TakeDue(60001, &due));
+  EXPECT_STREQ(due.number, "+15");
 }
 
 // A batch kept while the queue was full comes back with the alarms it names and those it

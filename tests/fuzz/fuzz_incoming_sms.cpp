@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Escalation escalation;
   escalation.AddRule(kA, 1, kB);
   uint32_t now = input.U32();
-  escalation.AlarmConfirmed(kA, "7/09:05 Pump tripped", now);
+  escalation.AlarmConfirmed(kA, 1, "7/09:05 Pump tripped", now);
   char command[16];
   int operations = 0;
   while (!input.Empty() && operations++ < 4000) {

@@ -16,7 +16,8 @@
 // that port's AT+CMGS of the number it was queued for (two phones never send one SMS's text
 // to another's number), and the main phone's PIN never reaches the standby's port. Every SMS
 // is confirmed at most once, whichever phone sent it, and (without a charset) only as a text
-// that went out at a prompt.
+// that went out at a prompt; none is lent to both phones at once, and none is lent again
+// before it is returned.
 // Wake-up calls: the fuzzer may start one at any point, with any number, and feed a call's
 // answers (BUSY, NO ANSWER, NO CARRIER, +CLCC lines of any call and state, RING, +CLIP of any
 // name) among the others. ATD goes only for a call started, with no SMS queued and no call
@@ -363,6 +364,28 @@ void CheckFinalKept(const uint8_t* data, size_t size) {
   FUZZ_CHECK(channel.Answer().Ok());
 }
 
+// An SMS is lent to one phone at a time: the two never hold the same one, and a phone that
+// held an SMS before the step and holds another after it gave the first up, confirmed it or
+// returned it during the step (or the queue called it back, which it says as a return).
+void CheckLoans(const SmsModem& modem, const ModemEvents& events, uint32_t* borrowed) {
+  uint32_t now[kPhoneCount] = {modem.Borrowed(kMainPhone), modem.Borrowed(kStandbyPhone)};
+  FUZZ_CHECK(now[kMainPhone] == 0 || now[kMainPhone] != now[kStandbyPhone]);
+  for (int phone = 0; phone < kPhoneCount; ++phone) {
+    uint32_t before = borrowed[phone];
+    bool ended = false;
+    for (int i = 0; i < events.Count(); ++i) {
+      const ModemEvent& event = events.At(i);
+      bool loan = event.kind == ModemEvent::kConfirmed || event.kind == ModemEvent::kGivenUp ||
+                  event.kind == ModemEvent::kReturned;
+      ended = ended || (loan && event.sms.id == before && event.phone == phone);
+    }
+    FUZZ_CHECK(before == 0 || now[phone] == before || ended);
+    // Held by the other phone now, it was given back by this one first.
+    FUZZ_CHECK(before == 0 || before != now[1 - phone] || ended);
+    borrowed[phone] = now[phone];
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -401,6 +424,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ModemEvents events;
   std::set<uint32_t> confirmedIds;
+  uint32_t borrowed[kPhoneCount] = {};  // the SMS each phone held after the last step
   auto step = [&] {
     calls.BeforeStep(clock.TickCount(), sinceLastStep);
     sinceLastStep = 0;
@@ -409,6 +433,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     calls.AfterStep(modem, clock.TickCount());
     // The program takes what the step told after every step, as the main loop does.
     modem.TakeEvents(&events);
+    CheckLoans(modem, events, borrowed);
     for (int i = 0; i < events.Count(); ++i) {
       const ModemEvent& event = events.At(i);
       if (event.kind == ModemEvent::kIncoming) CheckIncoming(event.incoming);

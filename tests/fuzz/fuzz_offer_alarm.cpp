@@ -83,7 +83,7 @@ bool KnownNumber(const char* number) {
 class CheckingOutbox : public SmsOutbox {
  public:
   CheckingOutbox(OutgoingQueue& queue, const DestinationList& list) : queue_(queue), list_(list) {}
-  bool QueueMessage(const char* text, const char* number) override {
+  uint32_t QueueMessage(const char* text, const char* number) override {
     FUZZ_CHECK(strlen(text) < kBatchCapacity);
     FUZZ_CHECK(!queue_.Full());
     FUZZ_CHECK(KnownNumber(number) && number[0] != '\0');
@@ -99,7 +99,7 @@ class CheckingOutbox : public SmsOutbox {
     } else {
       alarmsQueued += AlarmsIn(*alarms);
     }
-    bool queued = queue_.QueueMessage(text, number);
+    uint32_t queued = queue_.QueueMessage(text, number);
     CheckQueue();
     return queued;
   }
@@ -108,7 +108,7 @@ class CheckingOutbox : public SmsOutbox {
     FUZZ_CHECK(queue_.Count() >= 0 && queue_.Count() <= kQueueCapacity);
     if (queue_.Empty()) return;
     // Every record is checked here once it has reached the head, as the dialogue sends it.
-    const OutgoingSms& head = queue_.Head();
+    const OutgoingSms& head = queue_.At(0);
     FUZZ_CHECK(fuzz::Terminated(head.text, sizeof head.text));
     FUZZ_CHECK(strlen(head.text) <= kSmsTextLimit);
     FUZZ_CHECK(strpbrk(head.text, "\x1a\x1b") == nullptr);
@@ -153,7 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ConsoleLog log(console, nullptr);
   test::VirtualClock clock(input.U32());
   FuzzScada scada(input);
-  OutgoingQueue queue(log);
+  ModemEvents events;
+  OutgoingQueue queue(log, events);
   DestinationList list;
   for (const char* specification : kDestinations) {
     std::string text = specification;
@@ -183,7 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default:
         for (int i = input.Byte() % 8; i > 0 && !queue.Empty(); --i) {
           outbox.CheckQueue();
-          queue.RemoveSent(queue.Head().id);
+          queue.Confirm(queue.Lend(kMainPhone)->id, kMainPhone, 0);
         }
         break;
     }
@@ -191,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   while (!queue.Empty()) {
     outbox.CheckQueue();
-    queue.RemoveSent(queue.Head().id);
+    queue.Confirm(queue.Lend(kMainPhone)->id, kMainPhone, 0);
   }
   return 0;
 }

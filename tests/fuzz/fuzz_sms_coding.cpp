@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ConsoleLog log(console, nullptr);
   SmsCoding coding;
   coding.Set(charset, table);
-  OutgoingQueue queue(log);
+  ModemEvents events;
+  OutgoingQueue queue(log, events);
   queue.SetCoding(coding);
   FUZZ_CHECK(queue.QueueMessage(text.c_str(), "+1"));
 

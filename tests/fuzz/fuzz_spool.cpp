@@ -3,7 +3,8 @@
 // right after the one before; there are never more than 21 SMS, 31 batches or 64 alarm SMS
 // awaiting an answer; a batch's alarms stay within its text and a batch's limits; what the
 // restore puts into the real queue, destinations and escalation stays within their limits,
-// a batch that counts alarms within one SMS. Then the
+// a batch that counts alarms within one SMS, each SMS its own id. A file of either version
+// (with SMS ids or without) is read. Then the
 // state restored is written again and read back whole, and, cut short or with one byte
 // changed, gives back exactly the records before the damage.
 #include <string>
@@ -38,8 +39,8 @@ std::string Counted(const char* text) {
 }
 
 // An alarm SMS awaiting an answer: its holder and text, the number passed over with its
-// minutes, the numbers reached.
-std::string ModelEscalation(const EscalationRecord& held) {
+// minutes, the numbers reached, and in a file with ids the two it keeps.
+std::string ModelEscalation(const EscalationRecord& held, bool ids) {
   std::string bytes{'A', static_cast<char>(held.delivered ? 1 : 0)};
   bytes += Le32(held.wait);
   bytes += static_cast<char>(strlen(held.holder));
@@ -53,6 +54,7 @@ std::string ModelEscalation(const EscalationRecord& held) {
     bytes += static_cast<char>(held.reached[i].confirmed ? 1 : 0);
     bytes += Counted(held.reached[i].number);
   }
+  if (ids) bytes += Le32(held.alarmId) + Le32(held.sentId);
   return bytes + Le32(ModelCrc(bytes));
 }
 
@@ -70,8 +72,8 @@ std::string ModelBatchAlarms(const BatchAlarms& alarms) {
                              static_cast<char>(alarms.counted.namedSince)};
 }
 
-std::string ModelRecord(const SpoolRecord& record) {
-  if (record.kind == SpoolRecord::kEscalation) return ModelEscalation(record.escalation);
+std::string ModelRecord(const SpoolRecord& record, bool ids) {
+  if (record.kind == SpoolRecord::kEscalation) return ModelEscalation(record.escalation, ids);
   std::string bytes{static_cast<char>(record.kind), static_cast<char>(record.attempts)};
   uint32_t urgency = static_cast<uint32_t>(record.urgency + 1) << 8;
   bool escalated = record.smsKind == SmsKind::kEscalated;
@@ -83,6 +85,7 @@ std::string ModelRecord(const SpoolRecord& record) {
   if (record.kind == SpoolRecord::kBatch && record.batchAlarmsKept) {
     bytes += ModelBatchAlarms(record.batchAlarms);
   }
+  if (ids && record.kind == SpoolRecord::kSms) bytes += Le32(record.id);
   return bytes + Le32(ModelCrc(bytes));
 }
 
@@ -119,14 +122,14 @@ class Recorder : public SpoolRecordSink {
   void Take(const SpoolRecord& record) override {
     if (record.kind == SpoolRecord::kEscalation) {
       CheckEscalation(record.escalation);
-      records.push_back(ModelRecord(record));
+      records.push_back(ModelRecord(record, ids));
       FUZZ_CHECK(++escalations <= kEscalationCapacity);
       return;
     }
     if (record.kind == SpoolRecord::kRing) {
       FUZZ_CHECK(fuzz::Terminated(record.ring.number, kNumberSize) && record.text[0] == '\0');
       FUZZ_CHECK(record.ring.unanswered <= 255 && record.ring.wait == record.pendingSince);
-      records.push_back(ModelRecord(record));
+      records.push_back(ModelRecord(record, ids));
       FUZZ_CHECK(++rings <= kRingRuleCapacity);
       return;
     }
@@ -137,7 +140,7 @@ class Recorder : public SpoolRecordSink {
     FUZZ_CHECK(record.attempts >= 0 &&
                record.attempts <= (record.kind == SpoolRecord::kSms ? kMaxAttempts : 1));
     if (record.kind == SpoolRecord::kBatch) CheckBatchAlarms(record);
-    records.push_back(ModelRecord(record));
+    records.push_back(ModelRecord(record, ids));
     int& kept = record.kind == SpoolRecord::kSms ? sms : batches;
     FUZZ_CHECK(++kept <=
                (record.kind == SpoolRecord::kSms ? kQueueCapacity : DestinationList::kCapacity));
@@ -151,6 +154,7 @@ class Recorder : public SpoolRecordSink {
     }
   }
   std::vector<std::string> records;
+  bool ids = false;  // the file is of the version that keeps SMS ids
   int sms = 0;
   int batches = 0;
   int escalations = 0;
@@ -158,6 +162,7 @@ class Recorder : public SpoolRecordSink {
 };
 
 SpoolReading Decode(const std::string& file, Recorder& recorder) {
+  recorder.ids = file.compare(0, kSpoolHeaderSize, "KELVOR SPOOL 2\r\n") == 0;
   return DecodeSpool(file.data(), file.size(), recorder);
 }
 
@@ -165,6 +170,9 @@ void CheckRestored(const SmsModem& modem, const DestinationList& destinations) {
   FUZZ_CHECK(modem.QueuedCount() >= 0 && modem.QueuedCount() <= kQueueCapacity);
   for (int i = 0; i < modem.QueuedCount(); ++i) {
     const OutgoingSms& sms = modem.Queued(i);
+    // Each its own id, whatever ids the file gave.
+    FUZZ_CHECK(sms.id != 0);
+    for (int j = 0; j < i; ++j) FUZZ_CHECK(modem.Queued(j).id != sms.id);
     FUZZ_CHECK(strnlen(sms.text, sizeof sms.text) <= kSmsTextLimit);
     FUZZ_CHECK(strpbrk(sms.text, "\x1a\x1b") == nullptr);
     FUZZ_CHECK(fuzz::Terminated(sms.number, kNumberSize) && SafeForCommand(sms.number));

@@ -22,9 +22,21 @@ class QueueTest : public ::testing::Test {
     }
   }
 
+  // The main phone borrows the oldest SMS and confirms it, or gives it up; nothing when none
+  // is lent.
+  void SendOldest() {
+    if (const OutgoingSms* sms = queue_.Lend(kMainPhone)) queue_.Confirm(sms->id, kMainPhone, 0);
+  }
+  void GiveUpOldest() {
+    if (const OutgoingSms* sms = queue_.Lend(kMainPhone)) {
+      queue_.GiveUp(sms->id, kMainPhone, GiveUpReason::kSendings);
+    }
+  }
+
   FakeConsole console_;
   ConsoleLog log_{console_, nullptr};
-  OutgoingQueue queue_{log_};
+  ModemEvents events_;
+  OutgoingQueue queue_{log_, events_};
 };
 
 TEST_F(QueueTest, HoldsTwentyOneAndNamesTheNumberOfTheOneRefused) {
@@ -35,7 +47,7 @@ TEST_F(QueueTest, HoldsTwentyOneAndNamesTheNumberOfTheOneRefused) {
   EXPECT_EQ(console_.coloured(), "<71|Message queue full - SMS to +99955501234 lost|>\r\n");
   EXPECT_EQ(queue_.Count(), 21);
 
-  queue_.RemoveSent(queue_.Head().id);
+  SendOldest();
   EXPECT_TRUE(queue_.QueueMessage("again", "+1"));
   EXPECT_EQ(queue_.Count(), 21);
 }
@@ -73,18 +85,88 @@ TEST_F(QueueTest, RefusesNumbersThatAreEmptyTooLongOrWouldBreakTheCommand) {
 TEST_F(QueueTest, TheTallyCountsWhatBecameOfEachSms) {
   Fill(21);
   EXPECT_FALSE(queue_.QueueMessage("text", "+1"));
-  queue_.RemoveSent(queue_.Head().id);
+  SendOldest();
   EXPECT_FALSE(queue_.QueueMessage("text", ""));
-  queue_.RemoveSent(queue_.Head().id);
-  queue_.RemoveGivenUp();
+  SendOldest();
+  GiveUpOldest();
   queue_.Clear();
-  queue_.RemoveSent(queue_.Head().id);  // nothing left: nothing counted
+  SendOldest();  // nothing left: nothing counted
   const SmsTally& tally = queue_.Tally();
   EXPECT_EQ(tally.queued, 21u);
   EXPECT_EQ(tally.refused, 2u);
   EXPECT_EQ(tally.sent, 2u);
   EXPECT_EQ(tally.givenUp, 1u);
   EXPECT_EQ(tally.discarded, 18u);
+}
+
+// The events the queue told since the last call, as "kind id phone", oldest first.
+std::vector<std::string> Told(ModemEvents& events) {
+  ModemEvents taken;
+  events.MoveTo(&taken);
+  std::vector<std::string> told;
+  for (int i = 0; i < taken.Count(); ++i) {
+    const ModemEvent& event = taken.At(i);
+    const char* kind = event.kind == ModemEvent::kConfirmed  ? "confirmed"
+                       : event.kind == ModemEvent::kGivenUp  ? "given up"
+                       : event.kind == ModemEvent::kReturned ? "returned"
+                                                             : "other";
+    told.push_back(std::string(kind) + " " + std::to_string(event.sms.id) + " " +
+                   std::to_string(event.phone));
+  }
+  return told;
+}
+
+// An SMS is lent to one phone at a time: confirmed, it leaves; returned, it is lent again;
+// a confirmation that names no SMS lent to that phone removes nothing.
+TEST_F(QueueTest, AnSmsIsLentToOnePhoneUntilItIsConfirmedOrReturned) {
+  uint32_t first = queue_.QueueMessage("one", "+1");
+  uint32_t second = queue_.QueueMessage("two", "+2");
+  ASSERT_NE(first, 0u);
+  ASSERT_NE(second, first);
+  queue_.LendTo(1u << kMainPhone | 1u << kStandbyPhone);
+  EXPECT_EQ(queue_.Lend(kMainPhone)->id, first);
+  EXPECT_EQ(queue_.Lend(kStandbyPhone)->id, second) << "the one lent is not lent again";
+  EXPECT_EQ(queue_.Lend(kMainPhone), nullptr);
+  EXPECT_FALSE(queue_.Confirm(second, kMainPhone, 9)) << "another phone's";
+  EXPECT_FALSE(queue_.Confirm(second + 1, kStandbyPhone, 9)) << "unknown";
+  queue_.Return(first, kMainPhone);
+  EXPECT_FALSE(queue_.Confirm(first, kMainPhone, 9)) << "returned";
+  EXPECT_EQ(queue_.Count(), 2);
+  EXPECT_EQ(queue_.Lend(kStandbyPhone)->id, first) << "returned, it is lent again";
+  EXPECT_TRUE(queue_.Confirm(second, kStandbyPhone, 17));
+  queue_.GiveUp(first, kStandbyPhone, GiveUpReason::kSendings);
+  EXPECT_TRUE(queue_.Empty());
+  EXPECT_EQ(Told(events_), (std::vector<std::string>{"returned " + std::to_string(first) + " 0",
+                                                     "confirmed " + std::to_string(second) + " 1",
+                                                     "given up " + std::to_string(first) + " 1"}));
+  EXPECT_EQ(queue_.Tally().sent, 1u);
+  EXPECT_EQ(queue_.Tally().givenUp, 1u);
+}
+
+// Only the phones the policy names borrow; a loan to a phone it no longer names is called
+// back, and SMS to one number are never lent out of their order.
+TEST_F(QueueTest, ThePolicyNamesWhoBorrowsAndSmsToANumberKeepTheirOrder) {
+  uint32_t a1 = queue_.QueueMessage("a1", "+1");
+  uint32_t a2 = queue_.QueueMessage("a2", "+1");
+  uint32_t b = queue_.QueueMessage("b", "+2");
+  EXPECT_EQ(queue_.Lend(kStandbyPhone), nullptr) << "the main phone alone, at first";
+  EXPECT_EQ(queue_.Lend(kMainPhone)->id, a1);
+  queue_.LendTo(1u << kStandbyPhone);
+  EXPECT_FALSE(queue_.IsLentTo(a1, kMainPhone)) << "called back";
+  EXPECT_EQ(queue_.Lend(kMainPhone), nullptr);
+  EXPECT_EQ(queue_.Lend(kStandbyPhone)->id, a1);
+  queue_.LendTo(1u << kMainPhone | 1u << kStandbyPhone);
+  EXPECT_EQ(queue_.Lend(kMainPhone)->id, b) << "a2 waits while a1 to its number is lent";
+  queue_.Confirm(a1, kStandbyPhone, 0);
+  EXPECT_EQ(queue_.Lend(kStandbyPhone)->id, a2);
+  EXPECT_EQ(Told(events_).front(), "returned " + std::to_string(a1) + " 0");
+}
+
+// Ids kept across a restart may sit anywhere: a new one is never 0 nor one still queued.
+TEST_F(QueueTest, AnIdAfterTheWrapSkipsZeroAndTheIdsStillQueued) {
+  ASSERT_EQ(queue_.Requeue("kept", "+1", 0, SmsKind::kAlarm, kMostUrgent, 1), 1u);
+  queue_.IdsAbove(0xFFFFFFFFu);
+  EXPECT_EQ(queue_.QueueMessage("new", "+2"), 2u);
 }
 
 TEST_F(QueueTest, TextsAreCutAt159Characters) {
@@ -98,10 +180,10 @@ TEST_F(QueueTest, TextsAreCutAt159Characters) {
     std::string text(c.length, 'a');
     if (c.length > 0) text[c.length - 1] = 'z';
     ASSERT_TRUE(queue_.QueueMessage(text.c_str(), "+1"));
-    EXPECT_EQ(std::string(queue_.Head().text), text.substr(0, c.kept));
-    EXPECT_EQ(queue_.Head().attempts, 0);
+    EXPECT_EQ(std::string(queue_.At(0).text), text.substr(0, c.kept));
+    EXPECT_EQ(queue_.At(0).attempts, 0);
     EXPECT_EQ(console_.coloured() == "<23|truncating message|>\r\n", c.notice) << c.length;
-    queue_.RemoveSent(queue_.Head().id);
+    SendOldest();
   }
 }
 
@@ -111,23 +193,23 @@ TEST_F(QueueTest, CtrlZAndEscapeInATextBecomeSpaces) {
                           "AT+CMGS\x1b"
                           "B%s",
                           "+1"));
-  EXPECT_STREQ(queue_.Head().text, "A AT+CMGS B%s");
+  EXPECT_STREQ(queue_.At(0).text, "A AT+CMGS B%s");
 }
 
 TEST_F(QueueTest, RecordsLeaveOldestFirstAroundTheRing) {
   for (int round = 0; round < 3; ++round) {
     Fill(21);
     for (int i = 0; i < 21; ++i) {
-      EXPECT_EQ(std::string(queue_.Head().number), "+" + std::to_string(100 + i));
-      queue_.RemoveSent(queue_.Head().id);
+      EXPECT_EQ(std::string(queue_.At(0).number), "+" + std::to_string(100 + i));
+      SendOldest();
     }
     EXPECT_TRUE(queue_.Empty());
     queue_.QueueMessage("shift", "+5");  // moves the head around the ring
-    queue_.RemoveSent(queue_.Head().id);
+    SendOldest();
   }
   queue_.Clear();
   EXPECT_EQ(queue_.Count(), 0);
-  queue_.RemoveSent(queue_.Head().id);  // harmless on an empty queue
+  SendOldest();  // harmless on an empty queue
   EXPECT_EQ(queue_.Count(), 0);
 }
 
@@ -162,7 +244,7 @@ TEST_F(QueueTest, WithACharsetALongTextGoesAsSeveralSmsOfItsCoding) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    OutgoingQueue queue(log_);
+    OutgoingQueue queue(log_, events_);
     SmsCoding coding;
     coding.Set(c.charset, table);
     coding.SetSevenBitSets(c.sets);

@@ -305,6 +305,11 @@ TEST_F(ModemTest, AConfirmationArrivingAfterAnErrorStillCounts) {
   Step();
   EXPECT_TRUE(Logged("Successfull send"));
   EXPECT_EQ(modem_->QueuedCount(), 0);
+  ModemEvents events;  // the confirmation bears the reference a status report will name
+  modem_->TakeEvents(&events);
+  ASSERT_GE(events.Count(), 1);
+  EXPECT_EQ(events.At(events.Count() - 1).kind, ModemEvent::kConfirmed);
+  EXPECT_EQ(events.At(events.Count() - 1).reference, 9);
 }
 
 // --- Errors and numbers in answers -----------------------------------------------------

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "routing/wake_up_calls.h"
+#include "support/fake_outbox.h"
 
 namespace kelvor {
 namespace {
@@ -27,16 +28,26 @@ class EscalationTest : public testing::Test {
     ASSERT_EQ(escalation_.AddRule(kC, 1, kA), Escalation::kAdded);  // back to the first
   }
 
-  // Moves on by `ms` and takes what is due then, as "number|text"; escalations are
-  // confirmed by the phone at once unless `confirm` is false.
+  // An alarm SMS of its own id, confirmed to `number` now; returns the id.
+  uint32_t Alarm(const char* number, const char* text,
+                 Escalation::Taken expected = Escalation::kHeld) {
+    EXPECT_EQ(escalation_.AlarmConfirmed(number, ++lastId_, text, now_), expected) << text;
+    return lastId_;
+  }
+
+  // Moves on by `ms` and takes what is due then, as "number|text"; escalations are queued,
+  // each its own id (in `sent_`), and confirmed by the phone at once unless `confirm` is false.
   std::vector<std::string> After(uint32_t ms, bool confirm = true) {
     now_ += ms;
     std::vector<std::string> taken;
     EscalationSms sms;
     while (escalation_.TakeDue(now_, &sms)) {
       taken.push_back(std::string(sms.number) + "|" + sms.text);
-      if (confirm && sms.kind == EscalationSms::kEscalated) {
-        EXPECT_TRUE(escalation_.EscalationConfirmed(sms.number, sms.text, now_));
+      if (sms.kind != EscalationSms::kEscalated) continue;
+      escalation_.Queued(sms, ++lastId_);
+      sent_.push_back(lastId_);
+      if (confirm) {
+        EXPECT_TRUE(escalation_.EscalationConfirmed(lastId_, now_));
       }
     }
     return taken;
@@ -44,28 +55,32 @@ class EscalationTest : public testing::Test {
   using Sms = std::vector<std::string>;
 
   Escalation escalation_;
+  uint32_t lastId_ = 0;
+  std::vector<uint32_t> sent_;                // the ids of the escalated SMS queued, oldest first
   uint32_t now_ = 0xFFFFFFFFu - 3 * kMinute;  // the clock wraps during the first wait
 };
 
 TEST_F(EscalationTest, AnUnansweredAlarmGoesDownTheChainReachingEachNumberOnce) {
   // The destination writes the number its own way: the digits decide.
-  EXPECT_EQ(escalation_.AlarmConfirmed("+49 171 00001", kAlarm, now_), Escalation::kHeld);
+  Alarm("+49 171 00001", kAlarm);
   EXPECT_EQ(After(5 * kMinute), Sms{});  // a deadline equal to the tick has not passed
   EXPECT_EQ(After(1), Sms{std::string(kB) + "|No answer from +4917100001 in 5 min\n" + kAlarm});
   EXPECT_EQ(After(10 * kMinute), Sms{});
   EXPECT_EQ(After(1), Sms{std::string(kC) + "|No answer from +4917100002 in 10 min\n" + kAlarm});
   EXPECT_EQ(escalation_.Count(), 0);  // C's next is A, whom the text reached first
   EXPECT_EQ(After(24 * 60 * kMinute), Sms{});
-  EXPECT_EQ(escalation_.AlarmConfirmed("+4917199999", kAlarm, now_), Escalation::kNotEscalated);
+  Alarm("+4917199999", kAlarm, Escalation::kNotEscalated);
 }
 
 TEST_F(EscalationTest, AnAnswerStopsEveryTextSentToThatNumberAndIsConfirmedOnce) {
-  escalation_.AlarmConfirmed(kA, "first", now_);
-  escalation_.AlarmConfirmed(kA, "second", now_);
-  escalation_.AlarmConfirmed(kA, "second", now_);  // sent twice across a restart: one alarm
-  escalation_.AlarmConfirmed(kB, "for B", now_);
-  EXPECT_EQ(escalation_.Acknowledge("4917100001"), 2);
-  EXPECT_EQ(After(1), Sms{std::string(kA) + "|Kelvor: 2 alarm SMS acknowledged"});
+  Alarm(kA, "first");
+  uint32_t second = Alarm(kA, "second");
+  // The same SMS confirmed again is one alarm; another SMS of the same text is one more.
+  EXPECT_EQ(escalation_.AlarmConfirmed(kA, second, "second", now_), Escalation::kHeld);
+  Alarm(kA, "second");
+  Alarm(kB, "for B");
+  EXPECT_EQ(escalation_.Acknowledge("4917100001"), 3);
+  EXPECT_EQ(After(1), Sms{std::string(kA) + "|Kelvor: 3 alarm SMS acknowledged"});
   EXPECT_EQ(escalation_.Acknowledge(kA), 0);  // nothing left: no SMS, so no endless exchange
   EXPECT_EQ(escalation_.Acknowledge("+4917199999"), 0);
   EXPECT_EQ(After(5 * kMinute + 1), Sms{});
@@ -73,24 +88,25 @@ TEST_F(EscalationTest, AnAnswerStopsEveryTextSentToThatNumberAndIsConfirmedOnce)
 }
 
 TEST_F(EscalationTest, TheNumberPassedOverCanStillStopTheChain) {
-  escalation_.AlarmConfirmed(kA, kAlarm, now_);
+  Alarm(kA, kAlarm);
   After(5 * kMinute + 1, false);              // on its way to B
   EXPECT_EQ(escalation_.Acknowledge(kB), 0);  // B has not got it yet
   EXPECT_EQ(escalation_.Acknowledge(kA), 1);
-  EXPECT_FALSE(escalation_.EscalationConfirmed(
-      kB, ("No answer from +4917100001 in 5 min\n" + std::string(kAlarm)).c_str(), now_));
+  ASSERT_EQ(sent_.size(), 1u);
+  EXPECT_FALSE(escalation_.EscalationConfirmed(sent_[0], now_));
   EXPECT_EQ(After(60 * kMinute), Sms{std::string(kA) + "|Kelvor: 1 alarm SMS acknowledged"});
 }
 
 TEST_F(EscalationTest, AnEscalationConfirmedLateOrNeverGoesOnInTime) {
-  escalation_.AlarmConfirmed(kA, "never", now_);
-  escalation_.AlarmConfirmed(kA, "late", now_);
-  ASSERT_EQ(After(5 * kMinute + 1, false).size(), 2u);
+  Alarm(kA, "never");
+  Alarm(kA, "late");
+  Sms escalated = After(5 * kMinute + 1, false);
+  ASSERT_EQ(escalated.size(), 2u);
+  uint32_t late = sent_[escalated[0].find("late") != std::string::npos ? 0 : 1];
   EXPECT_EQ(After(kEscalationDeliveryWait + 10 * kMinute), Sms{});
   escalation_.Pass(now_ + 1);  // both due for C, waiting for room in the queue
   // A confirmation that comes even later still gives B its ten minutes.
-  EXPECT_TRUE(
-      escalation_.EscalationConfirmed(kB, "No answer from +4917100001 in 5 min\nlate", now_ + 2));
+  EXPECT_TRUE(escalation_.EscalationConfirmed(late, now_ + 2));
   EXPECT_EQ(After(2), Sms{std::string(kC) + "|No answer from +4917100002 in 10 min\nnever"});
   EXPECT_EQ(After(10 * kMinute), Sms{});
   EXPECT_EQ(After(1).size(), 1u);
@@ -99,15 +115,31 @@ TEST_F(EscalationTest, AnEscalationConfirmedLateOrNeverGoesOnInTime) {
 // A phone that takes nothing for weeks: the escalation waits for room, and is not lost to
 // its deadline ageing past half the tick's circle.
 TEST_F(EscalationTest, AnEscalationWaitsForRoomInTheQueueForWeeks) {
-  escalation_.AlarmConfirmed(kA, kAlarm, now_);
+  Alarm(kA, kAlarm);
   for (int hour = 0; hour < 30 * 24; ++hour) escalation_.Pass(now_ += 60 * kMinute);
   EXPECT_EQ(After(0).size(), 1u);
+}
+
+// A text that goes as several SMS (UCS-2 holds 70 characters) is not taken while the queue has
+// room for fewer: it stays due, never half queued or refused as lost.
+TEST_F(EscalationTest, AnEscalationOfSeveralSmsWaitsForRoomForThemAll) {
+  Alarm(kA, std::string(100, 'x').c_str());
+  test::FakeOutbox outbox;
+  outbox.textLimit = 70;
+  outbox.capacity = 1;  // the text with its first line goes as two
+  now_ += 5 * kMinute + 1;
+  EscalationSms sms;
+  EXPECT_FALSE(escalation_.TakeDue(now_, &sms, true, &outbox));
+  EXPECT_TRUE(escalation_.HasDue());
+  outbox.capacity = 2;
+  ASSERT_TRUE(escalation_.TakeDue(now_, &sms, true, &outbox));
+  EXPECT_EQ(std::string(sms.number), kB);
 }
 
 TEST_F(EscalationTest, TheLineNamingWhomItPassedOverIsNeverCut) {
   const std::string longA = "+" + std::string(30, '7');
   ASSERT_EQ(escalation_.AddRule(longA.c_str(), 1440, kB), Escalation::kAdded);
-  escalation_.AlarmConfirmed(longA.c_str(), std::string(159, 'x').c_str(), now_);
+  Alarm(longA.c_str(), std::string(159, 'x').c_str());
   Sms taken = After(1440 * kMinute + 1);
   ASSERT_EQ(taken.size(), 1u);
   const std::string line = "No answer from " + longA + " in 1440 min\n";
@@ -136,9 +168,8 @@ TEST_F(EscalationTest, RulesThatCannotWorkAreRefusedAndAFullTableIsSaid) {
   }
   EXPECT_EQ(escalation_.AddRule("+2", 1, "+3"), Escalation::kRulesFull);
 
-  for (int i = 0; i < kEscalationCapacity; ++i)
-    ASSERT_EQ(escalation_.AlarmConfirmed(kA, std::to_string(i).c_str(), now_), Escalation::kHeld);
-  EXPECT_EQ(escalation_.AlarmConfirmed(kA, "one more", now_), Escalation::kFull);
+  for (int i = 0; i < kEscalationCapacity; ++i) Alarm(kA, std::to_string(i).c_str());
+  Alarm(kA, "one more", Escalation::kFull);
 }
 
 class Saved : public EscalationRecordSink {
@@ -148,10 +179,10 @@ class Saved : public EscalationRecordSink {
 };
 
 TEST_F(EscalationTest, ARestartKeepsEachTextWithTheTimeItHadLeftAndWhomItReached) {
-  escalation_.AlarmConfirmed(kA, "at A", now_);
+  Alarm(kA, "at A");
   After(5 * kMinute + 1);  // "at A" now waits for B
   After(4 * kMinute);      // B has 6 minutes left
-  escalation_.AlarmConfirmed(kC, "at C", now_);
+  Alarm(kC, "at C");
   Saved saved;
   escalation_.Save(now_, saved);
   ASSERT_EQ(saved.records.size(), 2u);

@@ -23,7 +23,7 @@ class FakeOutbox : public SmsOutbox {
 
   // Refuses once `capacity` SMS were accepted, like a full queue, or where a text longer than
   // `textLimit` would pass it as several; refused ones are counted.
-  bool QueueMessage(const char* text, const char* number) override {
+  uint32_t QueueMessage(const char* text, const char* number) override {
     if (!HasRoomFor(text)) {
       ++refused;
       return false;

@@ -7,8 +7,10 @@
 namespace kelvor::test {
 
 namespace {
-// Room for any command or answer, so that steady runs do not grow their strings.
+// Room for any command, so that steady runs do not grow their strings; a chunk that arrives
+// has room for a listing of every SMS a scripted phone's SIM holds (20, at most 256 bytes each).
 constexpr size_t kLineRoom = 256;
+constexpr size_t kChunkRoom = 20 * kLineRoom;
 }  // namespace
 
 FakeSerialPort::FakeSerialPort(int* alive) : alive_(alive) {
@@ -104,7 +106,7 @@ void FakeSerialPort::Push(const std::string& data, bool onItsWay, bool timed, ui
     std::rotate(ring_.begin(), ring_.begin() + static_cast<std::ptrdiff_t>(first_), ring_.end());
     first_ = 0;
     ring_.emplace_back();
-    ring_.back().data.reserve(kLineRoom);
+    ring_.back().data.reserve(kChunkRoom);
   }
   Chunk& slot = At(waiting_);
   slot.data.assign(data);
