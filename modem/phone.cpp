@@ -3,7 +3,7 @@
 namespace kelvor {
 
 Phone::Phone(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
-             OutgoingQueue& queue, uint8_t place, Log& log, Clock& clock)
+             OutgoingQueue& queue, ModemEvents& events, uint8_t place, Log& log, Clock& clock)
     : log_(log),
       link_(std::move(port), log),
       channel_(link_, log, clock),
@@ -11,8 +11,8 @@ Phone::Phone(const char* portName, const char* mode, std::unique_ptr<SerialPort>
       radio_(clock),
       startup_(channel_, sim_, queue.Coding(), charsets_, log, clock),
       sending_(channel_, queue, place, health_, radio_, charsets_, log, clock),
-      inbox_(channel_, clock),
-      call_(channel_, log, clock) {
+      inbox_(channel_, clock, events, place),
+      call_(channel_, log, clock, events, place) {
   if (portName != nullptr) link_.OpenPort(portName, mode);
   channel_.Start();
   channel_.Mask(sim_.Digits());

@@ -13,6 +13,7 @@
 
 #include "log/log.h"
 #include "modem/at_channel.h"
+#include "modem/modem_events.h"
 #include "modem/outgoing_queue.h"
 #include "modem/phone_health.h"
 #include "modem/radio_watch.h"
@@ -47,7 +48,7 @@ class Phone {
   // whether or not the port opens: its first step without an answer resets it. It borrows
   // from `queue` as `place` (kMainPhone, kStandbyPhone).
   Phone(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
-        OutgoingQueue& queue, uint8_t place, Log& log, Clock& clock);
+        OutgoingQueue& queue, ModemEvents& events, uint8_t place, Log& log, Clock& clock);
   Phone(const Phone&) = delete;
   Phone& operator=(const Phone&) = delete;
 
@@ -77,12 +78,10 @@ class Phone {
   // The SMS it has borrowed from the queue, or 0.
   uint32_t Borrowed() const { return sending_.Borrowed(); }
   const char* PortName() const { return link_.PortName(); }
-  bool TakeIncoming(IncomingSms* sms) { return inbox_.Take(sms); }
   // Calls `number` now, when the phone is in Ready with nothing to do and may call (see
   // VoiceCall); false otherwise.
   bool StartCall(const char* number);
   bool Calling() const { return turn_ == Turn::kCalling; }
-  bool TakeCallEnd(CallOutcome* outcome) { return call_.Take(outcome); }
 
  private:
   enum class Turn : uint8_t {

@@ -1,26 +1,22 @@
 #include "modem/sms_inbox.h"
 
+#include "modem/modem_events.h"
+
 namespace kelvor {
 
-SmsInbox::SmsInbox(AtChannel& channel, Clock& clock) : channel_(channel), clock_(clock) {}
+SmsInbox::SmsInbox(AtChannel& channel, Clock& clock, ModemEvents& events, uint8_t phone)
+    : channel_(channel), clock_(clock), events_(events), phone_(phone) {}
 
 void SmsInbox::Listen() {
   listening_ = true;
   channel_.Overhear(&reader_);
 }
 
-bool SmsInbox::Take(IncomingSms* sms) {
-  if (taken_) return false;
-  *sms = message_;
-  taken_ = true;
-  return true;
-}
-
 // An SMS announced or listed is read; otherwise, at most every kListingGap, a listing of the
 // SMS unread finds those not announced. An index comes from the reader as a number, never
 // as text.
 bool SmsInbox::Start() {
-  if (!listening_ || !taken_) return false;  // the program has not taken the last one yet
+  if (!listening_) return false;
   uint16_t index = 0;
   if (!NextRead(&index)) return StartListing();
   char command[sizeof "AT+CMGR=65535\r"];
@@ -92,8 +88,9 @@ void SmsInbox::ReadAgainIfGarbled() {
 void SmsInbox::TakeMessage() {
   const IncomingSms& message = reader_.Message();
   if (message.status != SmsStatus::kUnread && message.status != SmsStatus::kRead) return;
-  message_ = message;
-  taken_ = false;
+  ModemEvent* event = events_.Add(ModemEvent::kIncoming);
+  event->phone = phone_;
+  event->incoming = message;
   char command[sizeof "AT+CMGD=65535\r"];
   FormatDeleteCommand(message.index, command, sizeof command);
   reader_.ExpectAnswer();

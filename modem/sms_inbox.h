@@ -11,6 +11,8 @@
 
 namespace kelvor {
 
+class ModemEvents;
+
 constexpr uint32_t kListingGap = 30000;  // ms from one listing of the SMS received to the next
 // ms of quiet after its final line that end the answer to a reading command. A phone reads
 // a listing from the SIM entry by entry and may pause between entries (tens to a few
@@ -24,7 +26,8 @@ constexpr int kReadTries = 3;
 
 class SmsInbox {
  public:
-  SmsInbox(AtChannel& channel, Clock& clock);
+  // Each SMS read goes to `events` as it is read, told of `phone`.
+  SmsInbox(AtChannel& channel, Clock& clock, ModemEvents& events, uint8_t phone);
 
   // Reads the SMS that reach the phone from now on.
   void Listen();
@@ -36,8 +39,6 @@ class SmsInbox {
   bool Start();
   // One step on the answer; false once the phone is back in Ready.
   bool Step();
-  // The SMS read last, if the program has not taken it yet; taken once.
-  bool Take(IncomingSms* sms);
 
  private:
   enum class Stage : uint8_t {
@@ -55,6 +56,8 @@ class SmsInbox {
 
   AtChannel& channel_;
   Clock& clock_;
+  ModemEvents& events_;
+  uint8_t phone_;
   IncomingSmsReader reader_;
   bool listening_ = false;
   Stage stage_ = Stage::kNone;
@@ -65,8 +68,6 @@ class SmsInbox {
   bool readAgain_ = false;      // the SMS at rereadIndex_ is read next
   uint16_t rereadIndex_ = 0;
   int garbledReads_ = 0;  // of that SMS, in a row
-  IncomingSms message_;   // the SMS read, until the program takes it
-  bool taken_ = true;     // ... which it has
 };
 
 }  // namespace kelvor

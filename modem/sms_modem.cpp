@@ -32,7 +32,7 @@ SmsModem::SmsModem(const char* portName, const char* mode, std::unique_ptr<Seria
     : log_(log),
       clock_(clock),
       queue_(log, events_),
-      phone_(portName, mode, std::move(port), queue_, kMainPhone, log, clock),
+      phone_(portName, mode, std::move(port), queue_, events_, kMainPhone, log, clock),
       failover_(log, clock) {}
 
 SmsModem::~SmsModem() {
@@ -84,8 +84,8 @@ bool SmsModem::SetPin(const char* pin) {
 void SmsModem::AddStandby(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
                           const char* pin) {
   standbyLog_ = std::make_unique<PrefixedLog>(log_, "Standby ");
-  standby_ = std::make_unique<Phone>(portName, mode, std::move(port), queue_, kStandbyPhone,
-                                     *standbyLog_, clock_);
+  standby_ = std::make_unique<Phone>(portName, mode, std::move(port), queue_, events_,
+                                     kStandbyPhone, *standbyLog_, clock_);
   standby_->SetPin(pin);
   standby_->SetPause(pause_);
   standby_->WatchRegistration();
@@ -113,12 +113,11 @@ void SmsModem::SetPause(uint32_t milliseconds) {
 }
 
 void SmsModem::PollModem() {
+  int before = events_.Count();
   phone_.Poll();
-  Collect(phone_);
   uint8_t sets = phone_.SevenBitSets();
   if (standby_) {
     standby_->Poll();
-    Collect(*standby_);
     sets = static_cast<uint8_t>(sets | standby_->SevenBitSets());
     Arbitrate();
   }
@@ -127,18 +126,13 @@ void SmsModem::PollModem() {
   // So old a call that its age would pass the tick's reach shows as a week old.
   uint32_t now = clock_.TickCount();
   if (callMade_ && Elapsed(now, callAt_) > kLongestCallAge) callAt_ = now - kLongestCallAge;
+  NoteCallEnds(before);
 }
 
-// A step of one phone reads and ends at most one of each; each becomes an event as it comes,
-// after what the queue told of the SMS the step confirmed, gave up or returned, and before
-// the other phone steps. A call's end is kept for the status too.
-void SmsModem::Collect(Phone& phone) {
-  IncomingSms incoming;
-  if (phone.TakeIncoming(&incoming)) events_.Add(ModemEvent::kIncoming)->incoming = incoming;
-  CallOutcome call;
-  if (phone.TakeCallEnd(&call)) {
-    callEnd_ = call.end;
-    events_.Add(ModemEvent::kCallEnded)->call = call;
+// The call that ended last, kept for the status.
+void SmsModem::NoteCallEnds(int from) {
+  for (int i = from; i < events_.Count(); ++i) {
+    if (events_.At(i).kind == ModemEvent::kCallEnded) callEnd_ = events_.At(i).call.end;
   }
 }
 

@@ -118,7 +118,7 @@ class SmsModem : public SmsOutbox {
   const Phone& Sender() const;
   Phone& Sender();
   void Arbitrate();
-  void Collect(Phone& phone);
+  void NoteCallEnds(int from);
 
   Log& log_;
   Clock& clock_;

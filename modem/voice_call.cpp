@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "modem/modem_events.h"
 #include "modem/phone_number.h"
 
 namespace kelvor {
@@ -58,8 +59,8 @@ const char* CallEndWords(CallEnd end) {
   return "ringing";
 }
 
-VoiceCall::VoiceCall(AtChannel& channel, Log& log, Clock& clock)
-    : channel_(channel), log_(log), clock_(clock) {}
+VoiceCall::VoiceCall(AtChannel& channel, Log& log, Clock& clock, ModemEvents& events, uint8_t phone)
+    : channel_(channel), log_(log), clock_(clock), events_(events), phone_(phone) {}
 
 void VoiceCall::Pass() {
   if (held_ && DeadlinePassed(clock_.TickCount(), heldUntil_)) held_ = false;
@@ -176,8 +177,9 @@ bool VoiceCall::HangUp(CallEnd end) {
 bool VoiceCall::Finish(CallEnd end) {
   if (call_.end != CallEnd::kAnswered || end != CallEnd::kAnswered) Say(end);
   call_.end = end;
-  ended_ = call_;
-  untaken_ = true;
+  ModemEvent* event = events_.Add(ModemEvent::kCallEnded);
+  event->phone = phone_;
+  event->call = call_;
   stage_ = Stage::kNone;
   channel_.Discard();
   return false;
@@ -238,13 +240,6 @@ void VoiceCall::Say(CallEnd end) {
     case CallEnd::kNone:
       break;
   }
-}
-
-bool VoiceCall::Take(CallOutcome* outcome) {
-  if (!untaken_) return false;
-  *outcome = ended_;
-  untaken_ = false;
-  return true;
 }
 
 }  // namespace kelvor

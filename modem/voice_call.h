@@ -18,6 +18,8 @@
 
 namespace kelvor {
 
+class ModemEvents;
+
 constexpr uint32_t kCallPollGap = 3000;               // ms from one AT+CLCC to the next
 constexpr uint32_t kLongestRinging = 30000;           // ms a call rings before it is hung up
 constexpr uint32_t kCallsHeldAfterRefusal = 3600000;  // ms without a call after ATD refused
@@ -43,7 +45,8 @@ struct CallOutcome {
 
 class VoiceCall {
  public:
-  VoiceCall(AtChannel& channel, Log& log, Clock& clock);
+  // Each call's end goes to `events` as it comes, told of `phone`.
+  VoiceCall(AtChannel& channel, Log& log, Clock& clock, ModemEvents& events, uint8_t phone);
 
   // Once a step: the hour without calls after a refusal ends when it is over.
   void Pass();
@@ -63,8 +66,6 @@ class VoiceCall {
   // and its hang-up went; the call ends cut short once that is answered. False: the call
   // has ended (its hang-up was the command unanswered).
   bool GiveUp();
-  // The call that ended last, if not taken yet; taken once.
-  bool Take(CallOutcome* outcome);
 
  private:
   enum class Stage : uint8_t {
@@ -91,6 +92,8 @@ class VoiceCall {
   AtChannel& channel_;
   Log& log_;
   Clock& clock_;
+  ModemEvents& events_;
+  uint8_t phone_;
   Stage stage_ = Stage::kNone;
   CallOutcome call_;           // the call under way, and its end once decided
   uint32_t ringingSince_ = 0;  // ATD answered OK
@@ -99,8 +102,6 @@ class VoiceCall {
   bool held_ = false;        // ATD refused: no call until heldUntil_
   uint32_t heldUntil_ = 0;
   bool refusalSaid_ = false;  // a refused ATD is said once a run
-  CallOutcome ended_;
-  bool untaken_ = false;
 };
 
 }  // namespace kelvor
