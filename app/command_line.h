@@ -32,6 +32,7 @@
 #include "platform/serial_mode.h"
 #include "routing/destination_list.h"
 #include "routing/destination_specification.h"
+#include "routing/duty_hours.h"
 #include "routing/escalation.h"
 #include "routing/wake_up_calls.h"
 
@@ -96,6 +97,10 @@ class RunSetup {
   virtual WakeUpCalls::RuleOutcome AddRing(const char*, uint32_t, int) {
     return WakeUpCalls::kAdded;
   }
+  virtual DutyRoster::Outcome AddHours(const char*, const DutySchedule&) {
+    return DutyRoster::kAdded;
+  }
+  virtual DutyRoster::Outcome AddHoliday(int32_t) { return DutyRoster::kAdded; }
 
  protected:
   ~RunSetup() = default;

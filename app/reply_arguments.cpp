@@ -152,12 +152,65 @@ void ReadRing(ArgumentTurn& t) {
   }
 }
 
+// HOURS=+number,days,hh:mm-hh:mm[;...], one per number; refused, the number stays on duty.
+void ReadHours(ArgumentTurn& t) {
+  char shown[61];
+  PrintableCopy(t.argument, shown, sizeof shown);
+  ParsedHours hours = ParseHours(t.Value());
+  t.value.refused = hours.refused;
+  char text[160];
+  FormatSchedule(hours.schedule, text, sizeof text);
+  DutyRoster::Outcome added =
+      hours.refused ? DutyRoster::kFull : t.run.AddHours(hours.number, hours.schedule);
+  if (hours.refused) {
+    t.log.LogMessage(
+        Colour::kError,
+        "Bad hours %s - HOURS=+number,days,hh:mm-hh:mm[;days,hh:mm-hh:mm]: %s; ignored",
+        HoursRefusalWords(hours.refused), shown);
+  } else if (added == DutyRoster::kAdded) {
+    t.log.LogMessage(Colour::kNormal, "Hours on duty of %s: %s", hours.number, text);
+  } else if (added == DutyRoster::kDuplicate) {
+    t.log.LogMessage(Colour::kError, "Second hours for %s ignored - one per number: %s",
+                     hours.number, shown);
+  } else {
+    t.log.LogMessage(Colour::kError, "Hours list full (%d), ignoring %s", kDutyNumberCapacity,
+                     shown);
+  }
+}
+
+// HOLIDAYS=path, read at its turn: each date a Sunday; a line that is no date is said.
+void ReadHolidays(ArgumentTurn& t) {
+  struct Dates : HolidayLineSink {
+    explicit Dates(ArgumentTurn& turn) : t(turn) {}
+    void Take(int line, const char* text, bool cut) override {
+      int32_t day = 0;
+      HolidayLine read = cut ? HolidayLine::kBad : ReadHolidayLine(text, &day);
+      if (read == HolidayLine::kDate && t.run.AddHoliday(day) != DutyRoster::kFull) return;
+      char shown[41];
+      PrintableCopy(text, shown, sizeof shown);
+      if (read != HolidayLine::kEmpty)
+        t.log.LogMessage(Colour::kError, "%s on line %d - YYYY-MM-DD: %s; skipped",
+                         read == HolidayLine::kBad ? "Bad holiday" : "Holiday list full", line,
+                         shown);
+    }
+    ArgumentTurn& t;
+  } dates(t);
+  if (t.reading != nullptr) return;
+  if (!ReadHolidayFile(t.Value(), dates)) {
+    t.log.LogMessage(Colour::kError, "Cannot read holidays file %.60s - no holidays", t.Value());
+  } else {
+    t.log.LogMessage(Colour::kNormal, "Holidays from %.60s, each a Sunday for HOURS=", t.Value());
+  }
+}
+
 }  // namespace
 
 const ArgumentRow kReplyRows[] = {
     {"REPLIES=", "replies", nullptr, ReadReplies},
     {"ESCALATE=", nullptr, nullptr, ReadEscalate},
     {"RING=", nullptr, nullptr, ReadRing},
+    {"HOURS=", nullptr, nullptr, ReadHours},
+    {"HOLIDAYS=", "holidays file", nullptr, ReadHolidays},
 };
 const ArgumentRows kReplyArguments = Rows(kReplyRows);
 

@@ -9,6 +9,7 @@
 
 #include "log/log.h"
 #include "modem/sms_modem.h"
+#include "routing/duty_hours.h"
 
 namespace kelvor {
 
@@ -27,9 +28,12 @@ struct StatusFigures {
   // many minutes ago it was made; null before the first.
   const char* lastCall = nullptr;
   uint32_t callMinutesAgo = 0;
+  // With HOURS=, the numbers with hours on duty now ("+111 +222" or "none"); else empty.
+  char onDuty[72] = {};
 };
 
-StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead);
+StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead,
+                         const DutyRoster* duty = nullptr);
 
 // The S key's report: a line a figure, "Que" and the blank before each line end included.
 void SayStatus(const StatusFigures& figures, Log& log);
