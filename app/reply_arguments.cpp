@@ -1,6 +1,5 @@
-// The arguments of the phone answering back, each a row and its reader as in arguments.cpp:
-// REPLIES=ON, the escalation's rules (ESCALATE=) and the wake-up calls' (RING=). Any rule
-// taken turns the reading of replies on, as REPLIES=ON does.
+// The phone answering back and who is on duty, each a row and its reader as in arguments.cpp:
+// REPLIES=ON, ESCALATE= and RING= rules (any turns replies on), HOURS= and HOLIDAYS=.
 #include <cstdio>
 #include <cstring>
 
@@ -22,12 +21,12 @@ void ReadReplies(ArgumentTurn& t) {
                    "Bad replies argument - REPLIES=ON turns them on: %.60s; ignored", t.argument);
 }
 
-// How a rule is written and refused: ESCALATE= and RING= say their refusals alike.
+// How a rule is written and refused, as ESCALATE= and RING= say it alike: its name, its form,
+// its longest minutes and the refusal of a third field that is no number.
 struct RuleForm {
-  const char* name;
-  const char* form;
-  uint32_t longest;   // minutes
-  const char* third;  // the refusal of the third field when it is no number
+  const char *name, *form;
+  uint32_t longest;
+  const char* third;
 };
 const RuleForm kEscalationForm = {"escalation", "ESCALATE=number,minutes,next",
                                   kLongestEscalationMinutes, nullptr};
@@ -62,6 +61,18 @@ bool CheckRule(ArgumentTurn& t, const RuleFields& f, const RuleForm& form, const
   return f.refused == 0;
 }
 
+// A rule its list did not add: a second for its number, or one past the 31 a list holds.
+void SayNotAdded(ArgumentTurn& t, bool second, const char* rule, const char* number,
+                 const char* shown) {
+  static_assert(kEscalationRuleCapacity == 31 && kRingRuleCapacity == 31, "as said");
+  if (second) {
+    return t.log.LogMessage(Colour::kError, "Second %s for %s ignored - one per number: %s", rule,
+                            number, shown);
+  }
+  t.log.LogMessage(Colour::kError, "%c%s list full (%d), ignoring %s", Upper(rule[0]), rule + 1,
+                   kDutyNumberCapacity, shown);
+}
+
 // ESCALATE=number,minutes,next, as often as given: each rule said as it is taken, or why it
 // is refused; a refused one escalates nothing.
 void ReadEscalate(ArgumentTurn& t) {
@@ -70,18 +81,15 @@ void ReadEscalate(ArgumentTurn& t) {
   if (!CheckRule(t, ReadEscalationFields(t.Value()), kEscalationForm, shown)) return;
   const ArgumentValue& v = t.value;
   Escalation::RuleOutcome added = t.run.AddEscalation(v.text, v.amount, v.next);
-  if (added == Escalation::kAdded) {
-    t.log.LogMessage(Colour::kNormal, "Escalation: alarm SMS to %s not answered in %u min go to %s",
-                     v.text, v.amount, v.next);
-  } else if (added == Escalation::kSameNumber) {
-    t.log.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", v.text, shown);
-  } else if (added == Escalation::kDuplicate) {
-    t.log.LogMessage(Colour::kError, "Second escalation for %s ignored - one per number: %s",
-                     v.text, shown);
-  } else {  // kRulesFull; the values were refused above already
-    t.log.LogMessage(Colour::kError, "Escalation list full (%d), ignoring %s",
-                     kEscalationRuleCapacity, shown);
+  if (added == Escalation::kSameNumber) {
+    return t.log.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", v.text,
+                            shown);
   }
+  if (added != Escalation::kAdded) {  // kRulesFull: the values were refused above already
+    return SayNotAdded(t, added == Escalation::kDuplicate, "escalation", v.text, shown);
+  }
+  t.log.LogMessage(Colour::kNormal, "Escalation: alarm SMS to %s not answered in %u min go to %s",
+                   v.text, v.amount, v.next);
 }
 
 // RING=+number,minutes[,priority], as often as given; the priority H, M or L, L when not given.
@@ -92,25 +100,20 @@ void ReadRing(ArgumentTurn& t) {
   const ArgumentValue& v = t.value;
   static const char* const kFrom[] = {"high", "high and medium", "every"};
   WakeUpCalls::RuleOutcome added = t.run.AddRing(v.text, v.amount, v.code);
-  if (added == WakeUpCalls::kAdded) {
-    t.log.LogMessage(Colour::kNormal,
-                     "Wake-up call: %s is called when its alarm SMS (%s priority) have no "
-                     "answer in %u min",
-                     v.text, kFrom[v.code], v.amount);
-  } else if (added == WakeUpCalls::kDuplicate) {
-    t.log.LogMessage(Colour::kError, "Second ring for %s ignored - one per number: %s", v.text,
-                     shown);
-  } else {  // kRulesFull; the values were refused above already
-    t.log.LogMessage(Colour::kError, "Ring list full (%d), ignoring %s", kRingRuleCapacity, shown);
+  if (added != WakeUpCalls::kAdded) {
+    return SayNotAdded(t, added == WakeUpCalls::kDuplicate, "ring", v.text, shown);
   }
+  t.log.LogMessage(Colour::kNormal,
+                   "Wake-up call: %s is called when its alarm SMS (%s priority) have no "
+                   "answer in %u min",
+                   v.text, kFrom[v.code], v.amount);
 }
 
 // HOURS=+number,days,hh:mm-hh:mm[;...], one per number; refused, the number stays on duty.
 void ReadHours(ArgumentTurn& t) {
-  char shown[61];
+  char shown[61], text[160];
   PrintableCopy(t.argument, shown, sizeof shown);
   ParsedHours hours = ParseHours(t.Value());
-  char text[160];
   FormatSchedule(hours.schedule, text, sizeof text);
   t.value.refused = hours.refused;
   if (hours.refused) {
@@ -119,29 +122,18 @@ void ReadHours(ArgumentTurn& t) {
                             "HOURS=+number,days,hh:mm-hh:mm[;days,hh:mm-hh:mm]", shown);
   }
   DutyRoster::Outcome added = t.run.AddHours(hours.number, hours.schedule);
-  if (added == DutyRoster::kAdded) {
-    t.log.LogMessage(Colour::kNormal, "Hours on duty of %s: %s", hours.number, text);
-  } else {
-    t.log.LogMessage(
-        Colour::kError, "%s, ignoring %s",
-        added == DutyRoster::kDuplicate ? "Second hours for one number" : "Hours list full (31)",
-        shown);
+  if (added != DutyRoster::kAdded) {
+    return SayNotAdded(t, added == DutyRoster::kDuplicate, "hours", hours.number, shown);
   }
+  t.log.LogMessage(Colour::kNormal, "Hours on duty of %s: %s", hours.number, text);
 }
 
 // HOLIDAYS=path, read at its turn: each date a Sunday; a line that is no date is said.
 void ReadHolidays(ArgumentTurn& t) {
   struct Dates : HolidayLineSink {
     explicit Dates(ArgumentTurn& turn) : t(turn) {}
-    void Take(int line, const char* text, bool cut) override {
-      int32_t day = 0;
-      HolidayLine read = cut ? HolidayLine::kBad : ReadHolidayLine(text, &day);
-      if (read == HolidayLine::kEmpty ||
-          (read == HolidayLine::kDate && t.run.AddHoliday(day) != DutyRoster::kFull)) {
-        return;
-      }
-      char shown[41];
-      PrintableCopy(text, shown, sizeof shown);
+    void Take(int line, HolidayLine read, int32_t day, const char* shown) override {
+      if (read == HolidayLine::kDate && t.run.AddHoliday(day) != DutyRoster::kFull) return;
       t.log.LogMessage(Colour::kError, "%s on line %d - YYYY-MM-DD: %s; skipped",
                        read == HolidayLine::kBad ? "Bad holiday" : "Holiday list full", line,
                        shown);

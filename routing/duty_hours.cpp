@@ -11,6 +11,16 @@ namespace {
 
 constexpr size_t kHolidayLineSize = 80;
 
+// A line longer than its buffer is no date, whatever its beginning holds.
+void TakeHolidayLine(int lineNumber, const char* line, bool cut, HolidayLineSink& sink) {
+  int32_t day = 0;
+  HolidayLine read = cut ? HolidayLine::kBad : ReadHolidayLine(line, &day);
+  if (read == HolidayLine::kEmpty) return;
+  char shown[41];
+  PrintableCopy(line, shown, sizeof shown);
+  sink.Take(lineNumber, read, day, shown);
+}
+
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
@@ -190,13 +200,13 @@ bool ReadHolidayFile(const char* path, HolidayLineSink& sink) {
         continue;
       }
       line[length] = '\0';
-      sink.Take(lineNumber++, line, cut);
+      TakeHolidayLine(lineNumber++, line, cut, sink);
       length = 0;
       cut = false;
     }
   }
   line[length] = '\0';
-  if (length > 0) sink.Take(lineNumber, line, cut);
+  if (length > 0) TakeHolidayLine(lineNumber, line, cut, sink);
   return true;
 }
 

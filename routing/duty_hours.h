@@ -56,10 +56,11 @@ int Weekday(int32_t dayNumber);
 enum class HolidayLine { kDate, kEmpty, kBad };
 HolidayLine ReadHolidayLine(const char* line, int32_t* dayNumber);
 
-// Each line of a holidays file in turn, cut to `size` - 1 characters; `cut` when it was longer.
+// Each line of a holidays file in turn but those of blanks and comments: a date's day number,
+// or kBad and the line as it may be shown (printable, cut to 40 characters).
 class HolidayLineSink {
  public:
-  virtual void Take(int lineNumber, const char* line, bool cut) = 0;
+  virtual void Take(int lineNumber, HolidayLine read, int32_t dayNumber, const char* shown) = 0;
 
  protected:
   ~HolidayLineSink() = default;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/heartbeat.h"
 #include "app/spool.h"
 #include "fuzz_support.h"
 #include "log/console_log.h"
