@@ -236,9 +236,13 @@ void Replies::AnswerOwed(SmsModem& modem, Log& log, uint32_t now, uint32_t alarm
 // An escalated SMS's first line names the number passed over: its console line shows it.
 // Confirmations take only a place no alarm waits for: TakeDue hands them out once no
 // escalation is due, and here while no batch waits.
+// An escalated text that needs more places than the queue has (three SMS of UCS-2 for one) is
+// held here until they are free, not handed to a queue that would refuse it.
 void Replies::QueueDue(SmsModem& modem, Log& log, uint32_t now, bool alarmsWaiting) {
-  EscalationSms sms;
-  while (!modem.Full() && escalation_.TakeDue(now, &sms, !alarmsWaiting)) {
+  EscalationSms& sms = held_;
+  while (holding_ || (!modem.Full() && escalation_.TakeDue(now, &sms, !alarmsWaiting))) {
+    holding_ = !modem.HasRoomFor(sms.text);
+    if (holding_) return;
     if (sms.kind == EscalationSms::kEscalated) {
       log.LogMessage(Colour::kNormal, "Escalated to %s: %s", sms.number, sms.text);
       modem.QueueEscalatedMessage(sms.text, sms.number);

@@ -99,7 +99,7 @@ class Replies {
   void AfterStep(SmsModem& modem, const ModemEvents& events, Log& log, uint32_t now,
                  uint32_t alarmsRead, bool alarmsWaiting);
   // True while an escalated alarm SMS is due and waits for a place in the queue.
-  bool EscalationWaiting() const { return escalation_.HasDue(); }
+  bool EscalationWaiting() const { return holding_ || escalation_.HasDue(); }
 
  private:
   void Confirmed(const OutgoingSms& sms, Log& log, uint32_t now);
@@ -118,6 +118,8 @@ class Replies {
   WakeUpCalls calls_;
   StatusAnswerRate rate_;
   const DutyRoster* duty_ = nullptr;
+  EscalationSms held_;  // taken from the escalation, waiting for places in the queue
+  bool holding_ = false;
 };
 
 }  // namespace kelvor
