@@ -196,8 +196,8 @@ void Kelvor::RunLoop(RoutingContext& routing) {
 // One pass of the loop; false when the loop is to end.
 bool Kelvor::Pass(RoutingContext& routing) {
   running_ = platform_.scada.ScadaRunning();
+  if (duty_.Active()) duty_.Pass(platform_.clock.Now(), log_);  // before S asks who is on duty
   HandleKeys();
-  if (duty_.Active()) duty_.Pass(platform_.clock.Now(), log_);
   if (!TakeAlarm(routing)) return false;
   destinations_.FlushIfDue(routing);
   WriteSpool();
