@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "modem/phone_number.h"
+
 namespace kelvor {
 
 bool DestinationList::Add(const ParsedDestination& parsed) {
@@ -68,8 +70,12 @@ void DestinationList::OfferOnDuty(const AlarmRecord& record, RoutingContext& con
                         record.AlarmText().c_str());
       continue;
     }
+    bool listed = onDuty;  // or named already, for a destination with the same number
+    for (int k = 0; k < i && !listed; ++k) {
+      listed = takes[k] && SameNumber(slots_[order[k]]->Number(), destination.Number());
+    }
     size_t length = strlen(sentTo);
-    if (!onDuty && strstr(sentTo, destination.Number()) == nullptr) {
+    if (!listed) {
       snprintf(sentTo + length, sizeof sentTo - length, "%s%s", length > 0 ? "," : "",
                destination.Number());
     }

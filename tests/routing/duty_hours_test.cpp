@@ -166,32 +166,38 @@ TEST(DutyHoursTest, AnAlarmGoesToThoseOnDutyOrToAllWhenNoneIs) {
   DutyRoster roster;
   roster.Add("+111", Hours("+111,1-5,08:00-17:00"));
   roster.Add("+222", Hours("+222,1-5,17:00-08:00"));
+  roster.Add("+22", Hours("+22,6,08:00-09:00"));
   world.context.duty = &roster;
   DestinationList list;
   list.Add(world.Parse("=+111,A,L,0"));
   list.Add(world.Parse("=+222,A,L,0"));
   list.Add(world.Parse("=+222,B,L,0"));
+  list.Add(world.Parse("=+22,B,L,0"));    // within "+222", yet a number of its own
+  list.Add(world.Parse("=+2 22,B,L,0"));  // +222 again, named once
   roster.Pass(At(7, 9, 0), world.log);
   world.console.Clear();
   test::AlarmBuilder alarm;
   alarm.areas = 1;
   alarm.tag = "PUMP1";
   list.OfferAlarm(alarm.Build(), world.context);
-  EXPECT_EQ(world.console.Lines(),
-            (std::vector<std::string>{"Ignoring alm ALARM", "Buffering alm ALARM",
-                                      "Off duty +222 - ignoring alm ALARM"}));
+  EXPECT_EQ(
+      world.console.Lines(),
+      (std::vector<std::string>{"Ignoring alm ALARM", "Ignoring alm ALARM", "Ignoring alm ALARM",
+                                "Buffering alm ALARM", "Off duty +222 - ignoring alm ALARM"}));
   alarm.areas = 2;
   world.console.Clear();
   list.OfferAlarm(alarm.Build(), world.context);
   EXPECT_EQ(
       world.console.Lines(),
       (std::vector<std::string>{"Ignoring alm ALARM", "Ignoring alm ALARM", "Buffering alm ALARM",
-                                "no one on duty for PUMP1 - sent to +222"}));
+                                "Buffering alm ALARM", "Buffering alm ALARM",
+                                "no one on duty for PUMP1 - sent to +222,+22"}));
   world.clock.Advance(1000);
   list.FlushIfDue(world.context);
-  ASSERT_EQ(world.outbox.queued.size(), 2u);
+  ASSERT_EQ(world.outbox.queued.size(), 4u);
   EXPECT_EQ(world.outbox.queued[0].number, "+111");
   EXPECT_EQ(world.outbox.queued[1].number, "+222");
+  EXPECT_EQ(world.outbox.queued[2].number, "+22");
 }
 
 }  // namespace
