@@ -104,19 +104,19 @@ ParsedHours ParseHours(const char* text) {
     return parsed;
   }
   memcpy(parsed.number, number, strlen(number) + 1);
-  for (const char* begin = comma; parsed.refused == ParsedHours::kTaken;) {
-    if (begin == nullptr) parsed.refused = ParsedHours::kBadDays;
-    if (begin == nullptr) break;
-    ++begin;
-    const char* end = strchr(begin, ';');
-    if (end == nullptr) end = begin + strlen(begin);
-    if (parsed.schedule.count == kDutyWindowCapacity) {
+  if (comma == nullptr) {
+    parsed.refused = ParsedHours::kBadDays;
+    return parsed;
+  }
+  DutySchedule& schedule = parsed.schedule;
+  for (const char* begin = comma + 1;; begin = strchr(begin, ';') + 1) {
+    if (schedule.count == kDutyWindowCapacity) {
       parsed.refused = ParsedHours::kTooManyWindows;
       break;
     }
-    parsed.refused = ReadWindow(begin, end, &parsed.schedule.windows[parsed.schedule.count++]);
-    if (*end == '\0') break;
-    begin = end;
+    const char* end = begin + strcspn(begin, ";");
+    parsed.refused = ReadWindow(begin, end, &schedule.windows[schedule.count++]);
+    if (parsed.refused != ParsedHours::kTaken || *end == '\0') break;
   }
   return parsed;
 }
