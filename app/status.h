@@ -40,7 +40,8 @@ void SayStatus(const StatusFigures& figures, Log& log);
 // "STATUS=Signal 48 %, SMS waiting 0, last error 0", as systemctl shows it.
 void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size);
 // "Kelvor status. Signal 48%, SMS waiting 0, last error 0, alarms read 12 since start.":
-// digits and plain words only, within 159 characters.
+// digits and plain words only (and the numbers on duty, "+" and digits), within 159
+// characters.
 void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size);
 
 // What a heartbeat counts since the one before.
