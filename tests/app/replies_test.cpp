@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <string>
 
 #include "app/status.h"
@@ -59,6 +61,14 @@ TEST(RepliesTest, TheStatusAnswerHoldsDigitsAndWordsWithinOneSms) {
   EXPECT_EQ(std::string(text).substr(std::string(text).size() - 25), ", network not registered.");
   FormatStatusAnswer(figures, text, sizeof text);
   EXPECT_EQ(std::string(text).substr(std::string(text).size() - 22), ", standby phone sends.");
+  // With HOURS=, the status SMS and STATUS= end with who is on duty.
+  snprintf(figures.onDuty, sizeof figures.onDuty, "+4917100001 +4917100002");
+  FormatStatusAnswer(figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 34),
+            ", on duty +4917100001 +4917100002.");
+  FormatServiceStatus(figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 33),
+            ", on duty +4917100001 +4917100002");
 }
 
 TEST(RepliesTest, OneStatusAnswerPerNumberPerMinuteAcrossTheWrap) {
