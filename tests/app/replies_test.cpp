@@ -10,6 +10,7 @@
 #include "app/status.h"
 #include "log/console_log.h"
 #include "modem/sms_modem.h"
+#include "platform/code_page.h"
 #include "support/fakes.h"
 
 namespace kelvor {
@@ -117,6 +118,32 @@ TEST(RepliesTest, AnEscalationDueWhileTheQueueStaysFullForWeeksGoesWhenThereIsRo
   replies.AfterStep(room, none, log, now, 0, false);
   ASSERT_EQ(room.QueuedCount(), 2);
   EXPECT_STREQ(room.Queued(1).text, "Kelvor: 1 alarm SMS acknowledged");
+}
+
+// In UCS-2 an escalated text takes three places: with two free it waits for the third, and
+// is not handed to a queue that would refuse it and lose it.
+TEST(RepliesTest, AnEscalationThatNeedsMorePlacesThanAreFreeWaitsForThem) {
+  test::FakeConsole console;
+  ConsoleLog log{console, nullptr};
+  test::VirtualClock clock{1000};
+  Replies replies;
+  ASSERT_EQ(replies.Engine().AddRule("+4917100001", 1, "+4917100002"), Escalation::kAdded);
+  CodePageTable table{};
+  ReadCodePage(1252, &table);
+  SmsModem modem(nullptr, nullptr, nullptr, log, clock);
+  modem.SetCoding(Charset::kUcs2, table);
+  while (modem.QueuedCount() < kQueueCapacity - 2) modem.QueueServiceMessage("waits", "+491");
+  const ModemEvents none;
+  replies.Engine().AlarmConfirmed("+4917100001", std::string(140, 'x').c_str(), 1000);
+  replies.AfterStep(modem, none, log, 1000 + 2 * 60000, 0, false);
+  EXPECT_EQ(modem.QueuedCount(), kQueueCapacity - 2);
+  EXPECT_TRUE(replies.EscalationWaiting());
+  EXPECT_EQ(console.text().find("lost"), std::string::npos);
+  SmsModem room(nullptr, nullptr, nullptr, log, clock);
+  room.SetCoding(Charset::kUcs2, table);
+  replies.AfterStep(room, none, log, 1000 + 2 * 60000, 0, false);
+  EXPECT_EQ(room.QueuedCount(), 3);
+  EXPECT_FALSE(replies.EscalationWaiting());
 }
 
 }  // namespace
