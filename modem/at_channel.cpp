@@ -14,7 +14,7 @@ namespace {
 constexpr size_t kSkippedBytes = 2;  // the CR LF that opens a modem answer
 // "RX<<" and 251 characters fill the log's 255-character line exactly.
 constexpr int kShownChunk = 251;
-constexpr size_t kErrorMarkerLength = 11;  // "+CME ERROR:", "+CMS ERROR:"
+constexpr size_t kCommandSize = 256;
 
 }  // namespace
 
@@ -23,9 +23,8 @@ AtChannel::AtChannel(SerialLink& link, Log& log, Clock& clock)
 
 // As if the last command had gone a whole answer's time ago, and a tick more.
 void AtChannel::Start() {
-  accumulated_ = 0;
-  response_[0] = '\0';
-  answersTo_ = AnswersTo::kResponse;
+  ClearLines();
+  answersTo_ = AnswersTo::kAnswer;
   activeAt_ = PassedDeadline(clock_.TickCount()) - kAnswerTimeout;
   errorSaid_ = false;
 }
@@ -35,39 +34,99 @@ bool AtChannel::Receive() {
   if (count == 0) return false;
   const char* chunk = link_.ReceiveBuffer();
   if (answersTo_ == AnswersTo::kReader) return ReceiveReading(chunk, count);
-  // The reader hears announcements (+CMTI) whatever is under way, a full response or not.
-  if (overheard_ != nullptr) overheard_->Take(chunk, count);
-  if (accumulated_ + count >= kResponseSize) return false;
   Show(chunk, count);
-  size_t held = strlen(response_);
-  size_t length = strnlen(chunk, count);
-  memcpy(response_ + held, chunk, length);
-  response_[held + length] = '\0';
-  accumulated_ += count;
-  SayErrors(DropCallLines(held));
-  return true;
+  return TakeLines(chunk, count);
 }
 
-// An incoming call's lines ("RING", "+CRING: ...", "+CLIP: ...") come unasked every few
-// seconds while it rings, whatever command awaits its answer. Kelvor never answers a call:
-// each line is taken out of the response once whole, so that the lines neither fill it nor
-// read as part of an answer (a caller's name from the phone book could hold "OK" or an
-// error's words).
-// Returns where the line `from` lies in begins, which the lines dropped leave in place.
-size_t AtChannel::DropCallLines(size_t from) {
-  while (from > 0 && response_[from - 1] != '\n' && response_[from - 1] != '\r') --from;
-  char* line = response_ + from;
-  for (char* end = strpbrk(line, "\r\n"); end != nullptr; end = strpbrk(line, "\r\n")) {
-    if (!IsIncomingCallLine(line, static_cast<size_t>(end - line))) {
-      line = end + 1;
+// A chunk counts as an answer only when it brings something new: a line that chatters, an
+// error repeated or an answer beyond its room leaves the time-out to come.
+bool AtChannel::TakeLines(const char* chunk, uint32_t count) {
+  bool news = false;
+  bool grew = false;  // the line under way at the end of the chunk
+  for (uint32_t i = 0; i < count; ++i) {
+    char c = chunk[i];
+    if (c == '\r' || c == '\n') {
+      news = EndLine() || news;
+      grew = false;
+    } else if (c == '\0') {
       continue;
+    } else if (lineLength_ < kLineSize - 1) {
+      line_[lineLength_++] = c;
+      grew = true;
+    } else {
+      lineCut_ = true;
     }
-    end += strspn(end, "\r\n");
-    size_t dropped = static_cast<size_t>(end - line);
-    memmove(line, end, strlen(end) + 1);
-    accumulated_ -= dropped < accumulated_ ? static_cast<uint32_t>(dropped) : accumulated_;
   }
-  return from;
+  // The prompt comes without a line end.
+  line_[lineLength_] = '\0';
+  if (!answer_.Prompted() && SortLine(line_, lineLength_).kind == LineKind::kPrompt) {
+    answer_.Prompt();
+    news = true;
+  }
+  return news || grew;
+}
+
+// True when the line added to the answer or was heard.
+bool AtChannel::EndLine() {
+  if (lineLength_ == 0) return false;
+  line_[lineLength_] = '\0';
+  SortedLine sorted = SortLine(line_, lineLength_);
+  bool news = true;
+  int32_t code = 0;
+  switch (sorted.kind) {
+    case LineKind::kInformation:
+      news = Information();
+      break;
+    case LineKind::kFinal:
+      news = answer_.AddFinal(sorted.final, line_);
+      if (ErrorNumber(line_, &code)) {
+        SayError(sorted.final == FinalResult::kPhoneError ? ErrorKind::kPhone : ErrorKind::kSms,
+                 code);
+      }
+      break;
+    case LineKind::kPrompt:
+      news = !answer_.Prompted();
+      answer_.Prompt();
+      break;
+    case LineKind::kUnsolicited:
+      Hear(sorted.heard);
+      news = answer_.CountHeard();
+      break;
+  }
+  lineLength_ = 0;
+  lineCut_ = false;
+  return news;
+}
+
+// The first line an answer has no room for is said; the answer's final result still comes.
+bool AtChannel::Information() {
+  if (answer_.AddInformation(line_, lineLength_)) return true;
+  if (answer_.Dropped() == 1) {
+    log_.LogMessage(Colour::kError, "Answer longer than %d bytes - its further lines dropped\r\n",
+                    static_cast<int>(kInformationSize));
+  }
+  return false;
+}
+
+// Each unsolicited line becomes what it tells here, whatever the conversation under way.
+void AtChannel::Hear(Heard heard) {
+  switch (heard) {
+    case Heard::kSmsArrived:
+      if (overheard_ != nullptr) overheard_->Announced(line_, lineLength_, lineCut_);
+      return;
+    case Heard::kNone:
+    case Heard::kCall:          // Kelvor never answers a call
+    case Heard::kReport:        // no status report is asked for
+    case Heard::kRegistration:  // the registration is asked for (AT+CREG?), never announced
+    case Heard::kUssd:
+      return;
+  }
+}
+
+void AtChannel::ClearLines() {
+  answer_.Clear();
+  lineLength_ = 0;
+  lineCut_ = false;
 }
 
 // A long listing on a slow line takes time, so each chunk puts the time-out off, up to
@@ -88,7 +147,7 @@ void AtChannel::Send(const char* command) {
 }
 
 void AtChannel::SendFormatted(const char* format, ...) {
-  char command[kResponseSize];
+  char command[kCommandSize];
   va_list args;
   va_start(args, format);
   int length = vsnprintf(command, sizeof command, format, args);
@@ -117,46 +176,15 @@ void AtChannel::SendCtrlZ() {
 }
 
 void AtChannel::Write(const char* command, uint32_t length, const char* shown) {
-  answersTo_ = AnswersTo::kResponse;
+  answersTo_ = AnswersTo::kAnswer;
   link_.WriteBytes(command, length);
   Renew();
   log_.LogMessage(Colour::kCommand, "TX>>%s", shown);
 }
 
 void AtChannel::Discard() {
-  accumulated_ = 0;
-  response_[0] = '\0';
+  ClearLines();
   link_.PurgePort();
-}
-
-const char* AtChannel::Find(const char* text) const {
-  return strstr(response_, text);
-}
-
-bool AtChannel::HasLine(const char* line) const {
-  size_t length = strlen(line);
-  for (const char* at = strstr(response_, line); at != nullptr; at = strstr(at + 1, line)) {
-    bool starts = at == response_ || at[-1] == '\n' || at[-1] == '\r';
-    if (starts && (at[length] == '\r' || at[length] == '\n')) return true;
-  }
-  return false;
-}
-
-bool AtChannel::LineEnded(const char* at) {
-  return strpbrk(at, "\r\n") != nullptr;
-}
-
-bool AtChannel::ErrorCode(const char* marker, int32_t* code) const {
-  const char* found = Find(marker);
-  const char* colon = found != nullptr ? strchr(found, ':') : nullptr;
-  if (colon == nullptr || !LineEnded(colon)) return false;
-  *code = ReadLeadingInteger(colon + 1);
-  return true;
-}
-
-bool AtChannel::EndedError() const {
-  const char* error = Find("ERROR");
-  return error != nullptr && LineEnded(error);
 }
 
 bool AtChannel::TimedOut() const {
@@ -192,20 +220,6 @@ void AtChannel::Show(const char* chunk, uint32_t count) {
     memset(at, '*', length);
   }
   log_.LogMessage(Colour::kModem, "RX<<%s", shown);
-}
-
-// Each error line ended by the text that came in from `from` on (the line it began in
-// included) is said in words, whatever is under way.
-void AtChannel::SayErrors(size_t from) {
-  while (from > 0 && response_[from - 1] != '\n') --from;
-  for (const char* at = strstr(response_ + from, "+CM"); at != nullptr;
-       at = strstr(at + 1, "+CM")) {
-    bool phone = strncmp(at, "+CME ERROR:", kErrorMarkerLength) == 0;
-    if (!phone && strncmp(at, "+CMS ERROR:", kErrorMarkerLength) != 0) continue;
-    if (!LineEnded(at)) return;
-    SayError(phone ? ErrorKind::kPhone : ErrorKind::kSms,
-             ReadLeadingInteger(at + kErrorMarkerLength));
-  }
 }
 
 // The first time an error appears, and again when another came between: one line, the

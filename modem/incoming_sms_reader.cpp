@@ -139,7 +139,7 @@ void IncomingSmsReader::EndLine() {
 // it cannot be told from a call ringing after the real one, and is left out.
 void IncomingSmsReader::Line() {
   if (StartsWith("+CMTI:")) {
-    ReadAnnouncement();
+    Announced(line_, lineLength_, lineCut_);
     return;
   }
   bool textGoesOn = mode_ == kMessage && headerSeen_ && last_ == kNotFinal;
@@ -209,15 +209,15 @@ void IncomingSmsReader::ReadHeader() {
 }
 
 // +CMTI: "<mem>",<index>: the index after the last comma, blanks allowed after it.
-void IncomingSmsReader::ReadAnnouncement() {
-  const char* end = line_ + lineLength_;
+void IncomingSmsReader::Announced(const char* line, size_t length, bool cut) {
+  const char* end = line + length;
   const char* comma = nullptr;
-  for (const char* p = line_; p < end; ++p) {
+  for (const char* p = line; p < end; ++p) {
     if (*p == ',') comma = p;
   }
   uint16_t index;
   const char* after = comma != nullptr ? ReadIndex(comma + 1, end, &index) : nullptr;
-  if (after == nullptr || lineCut_) return;
+  if (after == nullptr || cut) return;
   while (after < end && *after == ' ') ++after;
   if (after == end) AddIndex(index);
 }

@@ -186,12 +186,12 @@ void Phone::StepReady() {
   } else if (sending_.AskSignal()) {
     turn_ = Turn::kSending;
   }
-  TakeErrors("+CME");
-  TakeErrors("+CMS");
+  TakeErrors(ErrorKind::kPhone);
+  TakeErrors(ErrorKind::kSms);
 }
 
-void Phone::TakeErrors(const char* marker) {
-  if (channel_.ErrorCode(marker, &health_.lastError)) channel_.Discard();
+void Phone::TakeErrors(ErrorKind kind) {
+  if (channel_.Answer().ErrorCode(kind, &health_.lastError)) channel_.Discard();
 }
 
 }  // namespace kelvor

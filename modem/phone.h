@@ -101,7 +101,7 @@ class Phone {
   void RestartRadio();
   void Step();
   void StepReady();
-  void TakeErrors(const char* marker);
+  void TakeErrors(ErrorKind kind);
 
   Log& log_;
   SerialLink link_;

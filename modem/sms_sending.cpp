@@ -16,6 +16,12 @@ constexpr int32_t kRegisteredHome = 1;
 constexpr int32_t kRegisteredRoaming = 5;
 constexpr int32_t kRegistrationOther = 4;  // "unknown", for a state outside 0 to 5
 
+// 0 to 255, or -1 for a number outside.
+int MessageReference(const char* fields) {
+  int32_t reference = ReadLeadingInteger(fields);
+  return reference >= 0 && reference <= 255 ? static_cast<int>(reference) : -1;
+}
+
 DataCoding CodingFor(TextSet set) {
   return set == TextSet::kUcs2 ? DataCoding::kUcs2 : DataCoding::kSevenBit;
 }
@@ -119,8 +125,8 @@ void SmsSending::DropExhausted() {
 }
 
 bool SmsSending::StepPrompt(bool sends) {
-  if (!channel_.Contains(">")) {
-    bool held = PromptRefused("+CME", ErrorKind::kPhone) || PromptRefused("+CMS", ErrorKind::kSms);
+  if (!channel_.Answer().Prompted()) {
+    bool held = PromptRefused(ErrorKind::kPhone) || PromptRefused(ErrorKind::kSms);
     return held ? Done() : true;
   }
   channel_.Discard();
@@ -140,7 +146,7 @@ bool SmsSending::StepPrompt(bool sends) {
 // The phone's answer to ESC ends the SMS it abandoned; an answer that never comes is left to
 // the time-out.
 bool SmsSending::StepEscape() {
-  if (!channel_.HasLine("OK") && !channel_.EndedError()) return true;
+  if (!channel_.Answer().Ended()) return true;
   channel_.Discard();
   channel_.Renew();
   return Done();
@@ -163,7 +169,7 @@ void SmsSending::SendText() {
 }
 
 bool SmsSending::StepSelect(bool sends) {
-  if (channel_.Contains("OK")) {
+  if (channel_.Answer().Ok()) {
     charsets_.inForce = wanted_;
     channel_.Discard();
     channel_.Renew();
@@ -174,7 +180,7 @@ bool SmsSending::StepSelect(bool sends) {
 }
 
 bool SmsSending::StepCoding(bool sends) {
-  if (channel_.Contains("OK")) {
+  if (channel_.Answer().Ok()) {
     charsets_.coding = CodingFor(wanted_);
     channel_.Discard();
     channel_.Renew();
@@ -188,7 +194,7 @@ bool SmsSending::StepCoding(bool sends) {
 // that lacks; one that refuses its 7-bit set gets the bytes as they are. Said at each
 // refusal, which the next reset may mend.
 bool SmsSending::CodingRefused(const char* command) {
-  if (!channel_.EndedError()) return true;
+  if (!channel_.Answer().Refused()) return true;
   channel_.Discard();
   channel_.Renew();
   if (wanted_ == TextSet::kUcs2) {
@@ -202,7 +208,11 @@ bool SmsSending::CodingRefused(const char* command) {
 }
 
 bool SmsSending::StepResult() {
-  if (channel_.Contains("+CMGS")) {
+  const char* confirmed = channel_.Answer().Information("+CMGS:");
+  if (confirmed != nullptr) {
+    // "+CMGS: <mr>": the reference the SMS's status report will bear, for its confirmation.
+    int reference = MessageReference(confirmed);
+    static_cast<void>(reference);
     queue_.RemoveSent(held_.id);
     radio_.Confirmed();
     log_.LogMessage(Colour::kModem, "Successfull send\r\n");  // spelt as operators know it
@@ -211,16 +221,16 @@ bool SmsSending::StepResult() {
     pauseEnd_ = clock_.TickCount() + pause_;
     return true;  // the response goes when the pause ends
   }
-  bool held = Refused("+CME", ErrorKind::kPhone) || Refused("+CMS", ErrorKind::kSms);
+  bool held = Refused(ErrorKind::kPhone) || Refused(ErrorKind::kSms);
   return held ? Done() : true;
 }
 
 // A refused SMS is sent again only after the time-out has reset the phone; one refused for
 // the network or for the SIM's PIN waits without losing a sending (Hold). True when the
 // phone goes back to Ready.
-bool SmsSending::Refused(const char* marker, ErrorKind kind) {
+bool SmsSending::Refused(ErrorKind kind) {
   int32_t code = 0;
-  if (!channel_.ErrorCode(marker, &code)) return false;
+  if (!channel_.Answer().ErrorCode(kind, &code)) return false;
   channel_.Discard();
   health_.lastError = kSendFailed;
   channel_.Renew();
@@ -258,9 +268,10 @@ void SmsSending::RadioRefused() {
 
 // A phone off the network may refuse AT+CMGS itself. Any other error there is left to the
 // time-out, which addresses the same SMS again.
-bool SmsSending::PromptRefused(const char* marker, ErrorKind kind) {
+bool SmsSending::PromptRefused(ErrorKind kind) {
   int32_t code = 0;
-  if (!channel_.ErrorCode(marker, &code) || RefusalFor(kind, code) != Refusal::kWaitsNetwork) {
+  if (!channel_.Answer().ErrorCode(kind, &code) ||
+      RefusalFor(kind, code) != Refusal::kWaitsNetwork) {
     return false;
   }
   channel_.Discard();
@@ -281,9 +292,9 @@ bool SmsSending::Hold(Refusal refusal) {
 }
 
 bool SmsSending::StepSignal() {
-  const char* found = channel_.Find("+CSQ:");
-  if (found == nullptr || !AtChannel::LineEnded(found)) return true;
-  health_.signal = SignalPercent(ReadLeadingInteger(found + 5));
+  const char* found = channel_.Answer().Information("+CSQ:");
+  if (found == nullptr) return true;
+  health_.signal = SignalPercent(ReadLeadingInteger(found));
   log_.LogMessage(Colour::kModem, "Signal Strength = %d %%\r\n", static_cast<int>(health_.signal));
   // An SMS waits for the network, or the phone is watched: is the phone on it?
   if (network_ == Network::kAway || watching_) {
@@ -300,10 +311,10 @@ bool SmsSending::StepSignal() {
 // A phone that cannot say where it is (an ERROR) lets the SMS waiting try again; its
 // refusal, if the network is still away, holds it once more.
 bool SmsSending::StepRegistration() {
-  const char* found = channel_.Find("+CREG:");
-  if (found != nullptr && AtChannel::LineEnded(found)) {
-    TakeRegistration(found + 6);
-  } else if (channel_.Contains("ERROR")) {
+  const char* found = channel_.Answer().Information("+CREG:");
+  if (found != nullptr) {
+    TakeRegistration(found);
+  } else if (channel_.Answer().Refused()) {
     network_ = Network::kUsable;
     health_.registeredNow = true;
   } else {
@@ -314,11 +325,11 @@ bool SmsSending::StepRegistration() {
   return Done();
 }
 
-// "+CREG: <n>,<stat>[,<lac>,<ci>]" as the query answers, or "+CREG: <stat>" unasked.
+// "+CREG: <n>,<stat>[,<lac>,<ci>]" as the query answers.
 void SmsSending::TakeRegistration(const char* fields) {
   int32_t stat = ReadLeadingInteger(fields);
   const char* comma = strchr(fields, ',');
-  if (comma != nullptr && comma < strpbrk(fields, "\r\n")) stat = ReadLeadingInteger(comma + 1);
+  if (comma != nullptr) stat = ReadLeadingInteger(comma + 1);
   if (RegistrationWords(stat) == nullptr) stat = kRegistrationOther;
   bool registered = stat == kRegisteredHome || stat == kRegisteredRoaming;
   if (registered) network_ = Network::kUsable;

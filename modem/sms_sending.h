@@ -87,8 +87,8 @@ class SmsSending {
   bool StepEscape();
   bool StepSignal();
   bool StepRegistration();
-  bool PromptRefused(const char* marker, ErrorKind kind);
-  bool Refused(const char* marker, ErrorKind kind);
+  bool PromptRefused(ErrorKind kind);
+  bool Refused(ErrorKind kind);
   bool Hold(Refusal refusal);
   void RadioRefused();
   void TakeRegistration(const char* fields);

@@ -123,25 +123,26 @@ void StartupScript::Restart(bool radio) {
 }
 
 bool StartupScript::Step() {
+  const AtAnswer& answer = channel_.Answer();
   switch (kRows[row_].answer) {
     case Answer::kOkAfterReset:
-      if (channel_.Contains("OK")) return Next();
+      if (answer.Ok()) return Next();
       // A phone left waiting for SMS text takes every command as text; Ctrl-Z ends that
-      // text. The ">" stays in the response, so Ctrl-Z goes out on every step until "OK".
-      if (channel_.Contains(">")) channel_.SendCtrlZ();
+      // text. The prompt stays in the answer, so Ctrl-Z goes out on every step until "OK".
+      if (answer.Prompted()) channel_.SendCtrlZ();
       return false;
     case Answer::kOk:
-      return channel_.Contains("OK") && Next();
+      return answer.Ok() && Next();
     case Answer::kOkOrError:
-      return (channel_.Contains("OK") || channel_.EndedError()) && Next();
+      return answer.Ended() && Next();
     case Answer::kRestart:
-      if (channel_.Contains("OK")) return Next();
-      if (!channel_.EndedError()) return false;
+      if (answer.Ok()) return Next();
+      if (!answer.Refused()) return false;
       restartRefused_ = true;
       return Next();
     case Answer::kServiceCentre:
-      if (channel_.Contains("OK")) return Next();
-      if (!channel_.Contains("ERROR")) return false;
+      if (answer.Ok()) return Next();
+      if (!answer.Refused()) return false;
       serviceUnknown_ = true;
       return Next();
     case Answer::kPinState:
@@ -225,19 +226,20 @@ bool StartupScript::StepPinState() {
     SendCommand();
     return false;
   }
-  const char* answer = channel_.Find("+CPIN:");
-  if (answer != nullptr) {
-    if (!AtChannel::LineEnded(answer) || strstr(answer, "OK") == nullptr) return false;
-    pinWanted_ = sim_.ToSend(answer + 6);
+  const AtAnswer& answer = channel_.Answer();
+  const char* state = answer.Information("+CPIN:");
+  if (state != nullptr) {
+    if (!answer.Ok()) return false;
+    pinWanted_ = sim_.ToSend(state);
     return Next();
   }
   int32_t code = 0;
-  if (channel_.ErrorCode("+CME", &code) && code == kSimBusy) {
+  if (answer.ErrorCode(ErrorKind::kPhone, &code) && code == kSimBusy) {
     WaitForSim();
     return false;
   }
   // A phone that cannot say (a bare OK, an error) goes on as it would without a PIN.
-  if (!channel_.Contains("OK") && !channel_.EndedError()) return false;
+  if (!answer.Ended()) return false;
   pinWanted_ = false;
   return Next();
 }
@@ -245,19 +247,20 @@ bool StartupScript::StepPinState() {
 // A PIN the SIM refuses is never sent again in this run. The script goes on without it
 // (text mode will be refused), and the time-outs reset the phone as they would without one.
 bool StartupScript::StepPin() {
-  if (channel_.Contains("OK")) {  // some SIMs are busy for a while after their PIN: asked again
+  const AtAnswer& answer = channel_.Answer();
+  if (answer.Ok()) {  // some SIMs are busy for a while after their PIN: asked again
     sim_.Answered();
     Enter(kPinStateRow, "PIN accepted\r\n");
     return false;
   }
   int32_t code = 0;
-  if (channel_.ErrorCode("+CME", &code) && code == kSimBusy) {  // the PIN was not tried
+  if (answer.ErrorCode(ErrorKind::kPhone, &code) && code == kSimBusy) {  // the PIN was not tried
     sim_.Answered();
     WaitForSim();
     return false;
   }
   // Any other refusal may be a wrong PIN: a phone without numbered errors says only ERROR.
-  if (!channel_.EndedError()) return false;
+  if (!answer.Refused()) return false;
   sim_.Refused();
   pinWanted_ = false;
   return Next();
@@ -275,9 +278,10 @@ void StartupScript::WaitForSim() {
 
 // The sets the phone lists; a phone that cannot say (an error) offers none.
 bool StartupScript::StepCharsets() {
-  if (!channel_.Contains("OK") && !channel_.EndedError()) return false;
-  const char* listed = channel_.Find("+CSCS:");
-  charsets_.offered = listed != nullptr && channel_.Contains("OK") ? OfferedSets(listed) : 0;
+  const AtAnswer& answer = channel_.Answer();
+  if (!answer.Ended()) return false;
+  const char* listed = answer.Information("+CSCS:");
+  charsets_.offered = listed != nullptr && answer.Ok() ? OfferedSets(listed) : 0;
   charsets_.rest = RestSet(charsets_.offered);
   charsets_.listed = true;
   if (charsets_.offered == 0) SayNoCharset();
@@ -286,11 +290,11 @@ bool StartupScript::StepCharsets() {
 
 // A set the phone listed but will not select is as good as none.
 bool StartupScript::StepCharsetSelected() {
-  if (channel_.Contains("OK")) {
+  if (channel_.Answer().Ok()) {
     charsets_.inForce = charsets_.rest;
     return Next();
   }
-  if (!channel_.EndedError()) return false;
+  if (!channel_.Answer().Refused()) return false;
   charsets_.offered = 0;
   charsets_.rest = TextSet::kNone;
   SayNoCharset();

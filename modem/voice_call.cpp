@@ -10,22 +10,21 @@ namespace {
 
 // The phone's own result codes that end a call before it was answered.
 struct EndCode {
-  const char* code;
+  FinalResult code;
   CallEnd end;
 };
 constexpr EndCode kEndCodes[] = {
-    {"BUSY", CallEnd::kBusy},
-    {"NO ANSWER", CallEnd::kNoAnswer},
-    {"NO CARRIER", CallEnd::kEnded},
-    {"NO DIALTONE", CallEnd::kEnded},
+    {FinalResult::kBusy, CallEnd::kBusy},
+    {FinalResult::kNoAnswer, CallEnd::kNoAnswer},
+    {FinalResult::kNoCarrier, CallEnd::kEnded},
+    {FinalResult::kNoDialtone, CallEnd::kEnded},
 };
 
-// A line of AT+CLCC's answer, "+CLCC: id,dir,stat,mode,...": the state of the call this
+// The fields of a line of AT+CLCC's answer, "id,dir,stat,mode,...": the state of the call this
 // phone made (dir 0), voice or not. -1 when the line is another's (an incoming call).
-int OutgoingCallState(const char* line) {
-  const char* at = line + strlen("+CLCC:");
+int OutgoingCallState(const char* fields) {
   char* end = nullptr;
-  strtol(at, &end, 10);  // the call's id
+  strtol(fields, &end, 10);  // the call's id
   if (*end != ',') return -1;
   long dir = strtol(end + 1, &end, 10);
   if (*end != ',' || dir != 0) return -1;
@@ -103,12 +102,12 @@ bool VoiceCall::Step() {
 // now): said once a run, and no call for an hour.
 bool VoiceCall::StepDial() {
   if (SaidEnd()) return Finish(call_.end);
-  if (channel_.EndedError()) {
+  if (channel_.Answer().Refused()) {
     held_ = true;
     heldUntil_ = clock_.TickCount() + kCallsHeldAfterRefusal;
     return Finish(CallEnd::kRefused);
   }
-  if (!channel_.Contains("OK")) return true;
+  if (!channel_.Answer().Ok()) return true;
   ringingSince_ = polledAt_ = clock_.TickCount();
   channel_.Discard();
   stage_ = Stage::kRinging;
@@ -130,11 +129,12 @@ bool VoiceCall::StepRinging() {
 // phone that refuses AT+CLCC leaves the call to ring its time, or to a result code.
 bool VoiceCall::StepList() {
   if (SaidEnd()) return Finish(call_.end);
-  bool refused = channel_.EndedError();
-  if (!refused && !channel_.HasLine("OK")) return true;
+  const AtAnswer& answer = channel_.Answer();
+  bool refused = answer.Refused();
+  if (!refused && !answer.Ok()) return true;
   int state = -1;
-  for (const char* line = channel_.Find("+CLCC:"); line != nullptr && state < 0;
-       line = strstr(line + 1, "+CLCC:")) {
+  for (const char* line = answer.Information("+CLCC:"); line != nullptr && state < 0;
+       line = answer.Information("+CLCC:", line)) {
     state = OutgoingCallState(line);
   }
   channel_.Discard();
@@ -147,19 +147,19 @@ bool VoiceCall::StepList() {
 // ATH refused: AT+CHUP, which the phone is asked from then on. Whatever becomes of that, the
 // call's end was decided already.
 bool VoiceCall::StepHangUp() {
-  if (stage_ == Stage::kHangUp && channel_.EndedError()) {
+  if (stage_ == Stage::kHangUp && channel_.Answer().Refused()) {
     refusesAth_ = true;
     Send(Stage::kChup, "AT+CHUP\r");
     return true;
   }
-  if (!channel_.Contains("OK") && !channel_.EndedError()) return true;
+  if (!channel_.Answer().Ended()) return true;
   return Finish(call_.end);
 }
 
 // BUSY, NO ANSWER or NO CARRIER on a line of its own, once the line has ended.
 bool VoiceCall::SaidEnd() {
   for (const EndCode& code : kEndCodes) {
-    if (!channel_.HasLine(code.code)) continue;
+    if (!channel_.Answer().Said(code.code)) continue;
     call_.end = code.end;
     return true;
   }

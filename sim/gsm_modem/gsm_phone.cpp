@@ -16,11 +16,12 @@ std::string Upper(std::string text) {
   return text;
 }
 
+}  // namespace
+
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
-// Decimal fields separated by commas, an empty one -1; false on anything else.
 bool Fields(const std::string& text, std::vector<int>* fields) {
   size_t start = 0;
   while (true) {
@@ -35,7 +36,6 @@ bool Fields(const std::string& text, std::vector<int>* fields) {
   }
 }
 
-// The index of AT+CMGR=<index>, or 0.
 int Index(const std::string& arguments) {
   std::vector<int> fields;
   if (arguments.empty() || arguments[0] != '=' || !Fields(arguments.substr(1), &fields) ||
@@ -45,10 +45,11 @@ int Index(const std::string& arguments) {
   return std::max(fields[0], 0);
 }
 
-// The type of a number in +CLCC and +CLIP: 145 international, 129 any other.
 const char* NumberType(const std::string& number) {
   return !number.empty() && number[0] == '+' ? "145" : "129";
 }
+
+namespace {
 
 // Where a registered phone is, for AT+CREG=2.
 const char kLocation[] = ",\"00A1\",\"1B2C\"";
@@ -256,6 +257,8 @@ GsmPhone::GsmPhone(const PhoneOptions& options) : options_(options) {
   network_ = options_.network;
   hang_ = options_.radioHang;
   announced_ = Registration();
+  reference_ = options_.firstReference & 0xFF;
+  ResetReports();
 }
 
 void GsmPhone::Reset() {
@@ -266,7 +269,11 @@ void GsmPhone::Reset() {
   cnmiMode_ = 0;
   cnmiMt_ = 0;
   charset_ = "GSM";
+  fo_ = 17;
+  vp_ = 167;
+  pid_ = 0;
   dcs_ = 0;
+  ResetReports();
   line_.clear();
   inText_ = false;
   strayText_ = false;
@@ -347,7 +354,7 @@ std::string GsmPhone::Settle() {
     out += Store(waiting_.front());
     waiting_.pop_front();
   }
-  return out;
+  return out + SettleReports();
 }
 
 // Lines the phone sends unasked wait while it takes the text of an SMS.
@@ -582,10 +589,15 @@ std::string GsmPhone::CharsetCommand(const std::string& upper, const std::string
     charset_ = name;
     return Ok();
   }
-  if (upper == "AT+CSMP?") return "\r\n+CSMP: 17,167,0," + std::to_string(dcs_) + "\r\n" + Ok();
+  if (upper == "AT+CSMP?") {
+    return "\r\n+CSMP: " + std::to_string(fo_) + "," + std::to_string(vp_) + "," +
+           std::to_string(pid_) + "," + std::to_string(dcs_) + "\r\n" + Ok();
+  }
   std::vector<int> fields;
   if (StartsWith(upper, "AT+CSMP=") && Fields(upper.substr(8), &fields) && fields.size() == 4 &&
-      (fields[3] == 0 || fields[3] == 8)) {
+      (fields[3] == 0 || fields[3] == 8) && *std::max_element(fields.begin(), fields.end()) < 256) {
+    int* octets[] = {&fo_, &vp_, &pid_};  // an empty field keeps its value
+    for (int i = 0; i < 3; ++i) *octets[i] = fields[i] < 0 ? *octets[i] : fields[i];
     dcs_ = fields[3];
     return Ok();
   }
@@ -743,6 +755,7 @@ std::string GsmPhone::SmsCommand(const std::string& upper, const std::string& co
 
 // The SMS the SIM holds: announced, listed, read and deleted.
 std::string GsmPhone::StoreCommand(const std::string& upper) {
+  if (ForReports(upper)) return ReportCommand(upper);
   if (StartsWith(upper, "AT+CNMI")) return NewMessageIndication(upper.substr(7));
   if (StartsWith(upper, "AT+CPMS")) return Storage(upper.substr(7));
   if (StartsWith(upper, "AT+CMGD")) return Delete(upper.substr(7));
@@ -754,33 +767,24 @@ std::string GsmPhone::StoreCommand(const std::string& upper) {
 
 std::string GsmPhone::NewMessageIndication(const std::string& arguments) {
   if (arguments == "?") {
-    return "\r\n+CNMI: " + std::to_string(cnmiMode_) + "," + std::to_string(cnmiMt_) +
-           ",0,0,0\r\n" + Ok();
+    return "\r\n+CNMI: " + std::to_string(cnmiMode_) + "," + std::to_string(cnmiMt_) + ",0," +
+           std::to_string(reports_.ds) + ",0\r\n" + Ok();
   }
+  if (arguments == "=?") return IndicationsOffered();
   std::vector<int> fields;
   if (arguments.empty() || arguments[0] != '=' || !Fields(arguments.substr(1), &fields) ||
-      fields.size() > 5 || fields[0] > 3 || (fields.size() > 1 && fields[1] > 3)) {
+      fields.size() > 5 || fields[0] > 3 || (fields.size() > 1 && fields[1] > 3) ||
+      (fields.size() > 3 && fields[3] > 2)) {
     return SmsError(305);  // invalid text mode parameter
   }
   int mt = fields.size() > 1 ? std::max(fields[1], 0) : 0;
-  if (mt > 1) return SmsError(303);  // SMS shown at once (+CMT) is not simulated
+  int ds = fields.size() > 3 ? std::max(fields[3], 0) : 0;
+  // SMS shown at once (+CMT) is not simulated, nor a way of giving reports the phone lacks
+  if (mt > 1 || !Routes(ds)) return SmsError(303);
   cnmiMode_ = std::max(fields[0], 0);
   cnmiMt_ = mt;
+  reports_.ds = ds;
   return Ok();
-}
-
-std::string GsmPhone::Storage(const std::string& arguments) {
-  std::string used = std::to_string(store_.size()) + "," + std::to_string(options_.storeSize);
-  if (arguments == "?") {
-    std::string memory = "\"SM\"," + used;
-    return "\r\n+CPMS: " + memory + "," + memory + "," + memory + "\r\n" + Ok();
-  }
-  if (arguments.empty() || arguments[0] != '=') return SmsError(305);
-  std::string memories = arguments.substr(1) + ",";
-  for (size_t at = 0; at < memories.size(); at += 5) {
-    if (memories.compare(at, 5, "\"SM\",") != 0 || at >= 15) return SmsError(302);
-  }
-  return "\r\n+CPMS: " + used + "," + used + "," + used + "\r\n" + Ok();
 }
 
 std::string GsmPhone::MarkRead(int index, StoredSms* sms) {
@@ -790,17 +794,19 @@ std::string GsmPhone::MarkRead(int index, StoredSms* sms) {
   return status;
 }
 
-std::string GsmPhone::List(const std::string& arguments) {
-  std::string wanted = "REC UNREAD";
-  if (!arguments.empty() &&
-      (arguments[0] != '=' || !QuotedArgument(arguments.substr(1), &wanted))) {
-    return SmsError(305);
+bool ListedStatus(const std::string& arguments, std::string* wanted) {
+  *wanted = "REC UNREAD";
+  if (!arguments.empty() && (arguments[0] != '=' || !QuotedArgument(arguments.substr(1), wanted))) {
+    return false;
   }
   static const char* const kStatuses[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT",
                                           "ALL"};
-  if (std::find(std::begin(kStatuses), std::end(kStatuses), wanted) == std::end(kStatuses)) {
-    return SmsError(305);
-  }
+  return std::find(std::begin(kStatuses), std::end(kStatuses), *wanted) != std::end(kStatuses);
+}
+
+std::string GsmPhone::List(const std::string& arguments) {
+  std::string wanted;
+  if (!ListedStatus(arguments, &wanted)) return SmsError(305);
   std::string out;
   for (auto& [index, sms] : store_) {
     bool all = wanted == "ALL";
@@ -878,7 +884,8 @@ std::string GsmPhone::EndText(char end) {
     Event(refused + "305");
     return SmsError(305);  // invalid text mode parameter
   }
-  DeliveredSms sms{++reference_, number_, shown};
+  DeliveredSms sms{reference_, number_, shown, (fo_ & 0x20) != 0};
+  reference_ = (reference_ + 1) % 256;
   if (onDelivered) onDelivered(sms);
   return "\r\n+CMGS: " + std::to_string(sms.reference) + "\r\n" + Ok();
 }

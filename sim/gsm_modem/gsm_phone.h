@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "status_reports.h"
+
 namespace kelvor::sim {
 
 struct PhoneOptions {
@@ -24,6 +26,7 @@ struct PhoneOptions {
   bool simBusy = false;        // the SIM is busy after power-on and after its PIN
   int network = 1;             // registration state at start (+CREG <stat>)
   int networkError = 331;      // the +CMS ERROR number of a text sent off the network
+  int firstReference = 1;      // the message reference (+CMGS: <mr>) of the first text, 0 to 255
   int storeSize = 20;          // SMS the SIM holds
   // A radio that hangs from the start: every text refused with failCode (kRefuses) or never
   // answered (kQuiet), until AT+CFUN restarts it.
@@ -37,6 +40,12 @@ struct PhoneOptions {
   long cscsDelay = -1;        // ms before the answer to AT+CSCS=<set>; -1: as any command's
   // Texts to these numbers are refused by the network with this cause (+CMS ERROR 1 to 127).
   std::map<std::string, int> failFor;
+  // Status reports go as AT+CNMI's <ds> asks (1 pushed, 2 stored), or the phone takes only one
+  // of those, or it takes both and never gives a report.
+  enum Reports { kReportsAsAsked, kReportsPushed, kReportsStored, kReportsNever };
+  Reports reports = kReportsAsAsked;
+  bool cnmaNeeded = false;   // AT+CSMS is 1 at power-on: each +CDS wants its AT+CNMA
+  int reportStoreSize = 20;  // reports the "SR" storage holds
 };
 
 // The voice call dialled with ATD<number>; as AT+CLCC shows it.
@@ -52,8 +61,9 @@ enum class CallEnd { kBusy, kNoAnswer, kOtherSide };
 
 struct DeliveredSms {
   int reference;
-  std::string number;  // as the phone read it, hex decoded under UCS2
-  std::string text;    // as the handset shows it, in UTF-8, a line end as LF
+  std::string number;         // as the phone read it, hex decoded under UCS2
+  std::string text;           // as the handset shows it, in UTF-8, a line end as LF
+  bool reportWanted = false;  // AT+CSMP's first octet asked the network for a status report
 };
 
 // An SMS that reaches the phone from the network.
@@ -104,6 +114,14 @@ class GsmPhone {
   void StopRinging() { ringing_ = false; }
   bool Ringing() const { return ringing_; }
 
+  // A status report on an SMS that asked for one, given as AT+CNMI's <ds> says (the network
+  // holds it while the phone is away); returns what the phone sends unasked.
+  std::string Report(const StatusReport& report);
+  // Each +CDS given counts; under AT+CSMS=1 it wants an AT+CNMA, and AcknowledgementMissed(n)
+  // is the network's time for the n-th running out: unacknowledged, it turns routing off.
+  int ReportsPushed() const { return reports_.pushed; }
+  void AcknowledgementMissed(int pushed);
+
   std::function<void(const DeliveredSms&)> onDelivered;
   std::function<void(const std::string&)> onDialled;  // the number of each call dialled
   std::function<void(const std::string&)> onEvent;    // an event line for the tests
@@ -138,6 +156,22 @@ class GsmPhone {
   std::string Delete(const std::string& arguments);
   std::string NewMessageIndication(const std::string& arguments);
   std::string Storage(const std::string& arguments);
+  void ResetReports();
+  bool ForReports(const std::string& upper) const;
+  std::string ReportCommand(const std::string& upper);
+  std::string IndicationsOffered() const;
+  bool Routes(int ds) const;
+  std::string SettleReports();
+  std::string RouteReport(const StatusReport& report);
+  std::string StoreReport(const StatusReport& report);
+  std::string ReportFields(const StatusReport& report) const;
+  std::string ReportsUsed() const;
+  std::string ListReports(const std::string& arguments);
+  std::string ReadReport(const std::string& arguments);
+  std::string DeleteReports(const std::string& arguments);
+  std::string MarkReportRead(int index, ReportState::Stored* stored);
+  std::string Acknowledge(const std::string& upper);
+  std::string MessageService(const std::string& upper);
   std::string EndText(char end);
   std::string Store(const IncomingSms& sms);
   std::string Settle();
@@ -166,6 +200,9 @@ class GsmPhone {
   int cnmiMode_ = 0;   // AT+CNMI=<mode>,<mt>: +CMTI for each new SMS when both are non-zero
   int cnmiMt_ = 0;
   std::string charset_ = "GSM";  // AT+CSCS: the set of texts and numbers on the line
+  int fo_ = 17;                  // AT+CSMP's first octet: 0x20 asks for a status report
+  int vp_ = 167;                 // its validity period
+  int pid_ = 0;                  // its protocol identifier
   int dcs_ = 0;                  // AT+CSMP's data coding: 0 7-bit, 8 UCS-2
   std::string line_;
   bool inText_ = false;
@@ -174,7 +211,7 @@ class GsmPhone {
   std::string text_;
   std::string held_;  // unasked lines kept back while the phone takes an SMS text
   int sendings_ = 0;
-  int reference_ = 0;
+  int reference_ = 1;  // the next text's; one octet on the air, so it wraps from 255 to 0
   bool unlocked_ = false;
   int wrongPins_ = 0;  // kept across ATZ and power cycles, as the SIM keeps it
   bool blocked_ = false;
@@ -188,6 +225,7 @@ class GsmPhone {
   VoiceCall call_;
   bool ringing_ = false;  // an incoming call rings
   std::string caller_;
+  ReportState reports_;
 };
 
 // An SMS text as the phone took it on the line, in the character set `charset` and data
@@ -198,6 +236,16 @@ bool HandsetText(const std::string& line, const std::string& charset, int dcs, s
 std::string Ucs2Hex(const std::u32string& text);
 bool FromUcs2Hex(const std::string& hex, std::u32string* text);
 
+// Pieces of the commands' arguments and answers.
+bool StartsWith(const std::string& text, const char* prefix);
+// Decimal fields separated by commas, an empty one -1; false on anything else.
+bool Fields(const std::string& text, std::vector<int>* fields);
+// The index of AT+CMGR=<index>, or 0.
+int Index(const std::string& arguments);
+// The type of a number in +CLCC, +CLIP and +CDS: 145 international, 129 any other.
+const char* NumberType(const std::string& number);
+// The status AT+CMGL[=<stat>] lists ("REC UNREAD" without one); false when it is none.
+bool ListedStatus(const std::string& arguments, std::string* wanted);
 // The quoted number of AT+CMGS="..." or AT+CSCA="...", with an optional ",type" after it.
 bool QuotedArgument(const std::string& arguments, std::string* value);
 

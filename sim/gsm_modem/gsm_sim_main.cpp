@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "gsm_phone.h"
+#include "status_reports.h"
 
 namespace kelvor::sim {
 namespace {
@@ -204,6 +205,7 @@ struct Options {
   std::vector<AutoReply> autoReplies;
   CallOutcome callOutcome;
   std::vector<std::pair<std::string, CallOutcome>> callOutcomesFor;  // by number
+  ReportPlan reports;
   bool verbose = false;
   bool silent = false;
   long offAfter = -1;
@@ -340,6 +342,7 @@ bool ReadOptions(int argc, char** argv, Options* options) {
     std::string name = argv[i];
     if (name == "--help" || name == "-h") {
       fputs(kHelp, stdout);
+      fputs(kReportsHelp, stdout);
       exit(0);
     }
     if (name == "--verbose") {
@@ -367,8 +370,8 @@ bool ReadOptions(int argc, char** argv, Options* options) {
       (name == "--no-voice" ? options->phone.noVoice : options->phone.refusesAth) = true;
       continue;
     }
-    if (name == "--atd-on-connect") {
-      options->phone.atdOnConnect = true;
+    if (name == "--atd-on-connect" || name == "--cnma-needed") {
+      (name == "--cnma-needed" ? options->phone.cnmaNeeded : options->phone.atdOnConnect) = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -441,6 +444,8 @@ bool ReadOptions(int argc, char** argv, Options* options) {
       good = Number(value, &options->splitGap);
     } else if (name == "--flood") {
       good = Number(value, &options->flood) && options->flood > 0;
+    } else if (ReportPlan::Takes(name)) {
+      good = options->reports.Read(name, value, &options->phone);
     } else {
       fprintf(stderr, "kelvor-gsm-sim: unknown option %s (see --help)\n", name.c_str());
       return false;
@@ -476,6 +481,7 @@ bool OpenTerminal(int* master, int* slave, std::string* path) {
 
 constexpr size_t kMaxPending = 1000;  // answers and pieces waiting to go out
 constexpr size_t kMaxControlLine = 8192;
+constexpr long kAcknowledgementWait = 15000;  // ms the network waits for a +CDS's AT+CNMA
 
 struct Piece {
   long due;
@@ -539,6 +545,7 @@ class Simulator {
       if (result > 0 && control_ >= 0 && (ready[1].revents & POLLIN) != 0) ReadControl();
       RunTimers();
       DropStaleTimers();
+      WatchAcknowledgements();
       Send();
     }
   }
@@ -781,6 +788,7 @@ class Simulator {
     std::string line = "SMS ref=" + std::to_string(sms.reference) + " to=" + Escaped(sms.number) +
                        " text=" + Escaped(sms.text);
     PrintLine(line);
+    if (sms.reportWanted) PlanReports(sms);
     for (const AutoReply& reply : options_.autoReplies) {
       if (reply.number != sms.number) continue;
       At(NowMs() + reply.delay, [this, &reply] {
@@ -796,6 +804,25 @@ class Simulator {
     }
     fputs((line + "\n").c_str(), file);
     fclose(file);
+  }
+
+  // The network's reports on an SMS that asked for them.
+  void PlanReports(const DeliveredSms& sms) {
+    std::string sent = Timestamp();
+    for (const ReportPlan::Step& step : options_.reports.For(sms.number)) {
+      At(NowMs() + step.after, [this, sms, sent, status = step.status] {
+        QueueUnasked(phone_.Report({sms.reference, sms.number, sent, Timestamp(), status}));
+      });
+    }
+  }
+
+  // The network waits for the AT+CNMA of each +CDS, however it came (a report held for the
+  // phone comes when the phone is back); the phone knows which ones it awaits.
+  void WatchAcknowledgements() {
+    while (acknowledgementsWatched_ < phone_.ReportsPushed()) {
+      int pushed = ++acknowledgementsWatched_;
+      At(NowMs() + kAcknowledgementWait, [this, pushed] { phone_.AcknowledgementMissed(pushed); });
+    }
   }
 
   const Options& options_;
@@ -815,6 +842,7 @@ class Simulator {
   std::vector<DeliveredSms> delivered_;
   bool simBusyWatched_ = false;
   int simBusyGeneration_ = 0;
+  int acknowledgementsWatched_ = 0;  // the +CDS whose AT+CNMA the network waits for
   std::string controlLine_;
 };
 

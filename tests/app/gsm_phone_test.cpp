@@ -1,6 +1,6 @@
-// The simulated phone's voice calls, and the faults the tests of sending ask of it, as Kelvor
-// meets them on the line: what each command and each happening outside sends back, and the
-// event lines each gives, step by step.
+// The simulated phone's voice calls, its status reports, and the faults the tests of sending
+// ask of it, as Kelvor meets them on the line: what each command and each happening outside
+// sends back, and the event lines each gives, step by step.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,7 +19,9 @@ namespace {
 // after the program's usual delay), then " | <event>" for each event line it gives. An input
 // is a command (AT..., sent with its CR), bytes typed after "> ", or a happening outside:
 // !busy, !no-answer, !answer, !other-side, !network <stat>, !power-off, !ring <caller>,
-// !stop-ringing.
+// !stop-ringing, !report <number> <mr> <status> (sent at kSent, its status at kDone), and
+// !ack-missed <n> (the network's wait for the n-th +CDS's AT+CNMA runs out). Each SMS that
+// asks for a status report adds the event "report wanted mr=<n>".
 struct Script {
   const char* name;
   bool noVoice;
@@ -27,6 +29,9 @@ struct Script {
   const char* steps;
   void (*configure)(PhoneOptions*) = nullptr;  // the phone's other options
 };
+
+constexpr char kSent[] = "26/12/08,21:00:00+04";
+constexpr char kDone[] = "26/12/08,21:00:05+04";
 
 const Script kScripts[] = {
     {"Kelvor hangs up, or the line is busy", false, false, R"(
@@ -114,6 +119,100 @@ AT+CSCS? -> \r\n+CSCS: "UCS2"\r\n\r\nOK\r\n
        options->failFor["+4917099999"] = 28;
        options->cscsDelay = 9000;
      }},
+    {"message references count up from the first, past a refusal, and wrap after 255", false, false,
+     R"(
+AT+CMGF=1 -> \r\nOK\r\n
+AT+CMGS="+4917012345" -> \r\n>\x20
+hi\x1A -> \r\n+CMGS: 254\r\n\r\nOK\r\n
+AT+CMGS="+4917099999" -> \r\n>\x20
+hi\x1A -> \r\nERROR\r\n | SMS refused to=+4917099999 code=28
+AT+CMGS="+4917012345" -> \r\n>\x20
+hi\x1A -> \r\n+CMGS: 255\r\n\r\nOK\r\n
+AT+CMGS="+4917012345" -> \r\n>\x20
+hi\x1A -> \r\n+CMGS: 0\r\n\r\nOK\r\n
+)",
+     [](PhoneOptions* options) {
+       options->failFor["+4917099999"] = 28;
+       options->firstReference = 254;
+     }},
+    {"reports pushed for the texts that ask, held while a text is typed or the phone is away",
+     false, false, R"(
+AT+CMGF=1 -> \r\nOK\r\n
+AT+CMEE=1 -> \r\nOK\r\n
+!report +4917012345 9 0 -> | REPORT lost, not routed to=+4917012345 mr=9 status=0
+AT+CNMI=2,1,0,1,0 -> \r\nOK\r\n
+AT+CNMI? -> \r\n+CNMI: 2,1,0,1,0\r\n\r\nOK\r\n
+AT+CSMP=49,11,0,0 -> \r\nOK\r\n
+AT+CSMP? -> \r\n+CSMP: 49,11,0,0\r\n\r\nOK\r\n
+AT+CMGS="+4917012345" -> \r\n>\x20
+hi\x1A -> \r\n+CMGS: 1\r\n\r\nOK\r\n | report wanted mr=1
+AT+CMGS="0301234" -> \r\n>\x20
+!report +4917012345 1 0 -> | REPORT sent to=+4917012345 mr=1 status=0
+hi\x1A -> \r\n+CMGS: 2\r\n\r\nOK\r\n\r\n+CDS: 6,1,"+4917012345",145,"26/12/08,21:00:00+04","26/12/08,21:00:05+04",0\r\n | report wanted mr=2
+!network 2 -> | NETWORK 2
+!report 0301234 2 70 -> | REPORT waiting for the phone to=0301234 mr=2 status=70
+!network 1 -> \r\n+CDS: 6,2,"0301234",129,"26/12/08,21:00:00+04","26/12/08,21:00:05+04",70\r\n | NETWORK 1 | REPORT sent to=0301234 mr=2 status=70
+AT+CNMA -> \r\n+CMS ERROR: 340\r\n
+AT+CSMP=17,167,0,0 -> \r\nOK\r\n
+AT+CMGS="+4917012345" -> \r\n>\x20
+hi\x1A -> \r\n+CMGS: 3\r\n\r\nOK\r\n
+AT+CNMI=2,1 -> \r\nOK\r\n
+AT+CNMI? -> \r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n
+AT+CSMP=49,167,0,0 -> \r\nOK\r\n
+ATZ -> \r\nOK\r\n
+AT+CSMP? -> AT+CSMP?\r\r\n+CSMP: 17,167,0,0\r\n\r\nOK\r\n
+)"},
+    {"reports stored in SR and read, listed and deleted there; one more is lost", false, false, R"(
+AT+CMGF=1 -> \r\nOK\r\n
+AT+CMEE=1 -> \r\nOK\r\n
+AT+CNMI=2,1,0,2,0 -> \r\nOK\r\n
+!report 0301234 7 70 -> \r\n+CDSI: "SR",1\r\n | REPORT stored index=1 to=0301234 mr=7 status=70
+!report +4917012345 8 0 -> \r\n+CDSI: "SR",2\r\n | REPORT stored index=2 to=+4917012345 mr=8 status=0
+!report +4917012345 9 0 -> | REPORT lost, SR full to=+4917012345 mr=9 status=0
+AT+CMGR=1 -> \r\n+CMS ERROR: 321\r\n
+AT+CPMS="SR" -> \r\n+CPMS: 2,2,0,20,0,20\r\n\r\nOK\r\n
+AT+CPMS? -> \r\n+CPMS: "SR",2,2,"SM",0,20,"SM",0,20\r\n\r\nOK\r\n
+AT+CMGR=1 -> \r\n+CMGR: "REC UNREAD",6,7,"0301234",129,"26/12/08,21:00:00+04","26/12/08,21:00:05+04",70\r\n\r\nOK\r\n | REPORT read index=1
+AT+CMGL -> \r\n+CMGL: 2,"REC UNREAD",6,8,"+4917012345",145,"26/12/08,21:00:00+04","26/12/08,21:00:05+04",0\r\n\r\nOK\r\n | REPORT read index=2
+AT+CMGD=1 -> \r\nOK\r\n | REPORT deleted index=1
+AT+CMGL="ALL" -> \r\n+CMGL: 2,"REC READ",6,8,"+4917012345",145,"26/12/08,21:00:00+04","26/12/08,21:00:05+04",0\r\n\r\nOK\r\n
+AT+CMGD=3 -> \r\n+CMS ERROR: 321\r\n
+AT+CMGD=0,4 -> \r\nOK\r\n | REPORT deleted index=2
+AT+CPMS="SM","SR" -> \r\n+CMS ERROR: 302\r\n
+AT+CPMS="SM" -> \r\n+CPMS: 0,20,0,20,0,20\r\n\r\nOK\r\n
+AT+CMGL="ALL" -> \r\nOK\r\n
+)",
+     [](PhoneOptions* options) { options->reportStoreSize = 2; }},
+    {"a phone that only stores reports", false, false, R"(
+AT+CMEE=1 -> \r\nOK\r\n
+AT+CNMI=? -> \r\n+CNMI: (0-3),(0,1),(0),(0,2),(0,1)\r\n\r\nOK\r\n
+AT+CNMI=2,1,0,1,0 -> \r\n+CMS ERROR: 303\r\n
+AT+CNMI=2,1,0,3,0 -> \r\n+CMS ERROR: 305\r\n
+AT+CNMI=2,1,0,2,0 -> \r\nOK\r\n
+)",
+     [](PhoneOptions* options) { options->reports = PhoneOptions::kReportsStored; }},
+    {"a phone that never routes a report", false, false, R"(
+AT+CNMI=2,1,0,1,0 -> \r\nOK\r\n
+!report +4917012345 1 0 -> | REPORT lost, not routed to=+4917012345 mr=1 status=0
+)",
+     [](PhoneOptions* options) { options->reports = PhoneOptions::kReportsNever; }},
+    {"each +CDS awaits its AT+CNMA, or routing goes off", false, false, R"(
+AT+CMEE=1 -> \r\nOK\r\n
+AT+CSMS? -> \r\n+CSMS: 1,1,1,1\r\n\r\nOK\r\n
+AT+CNMI=2,1,0,1,0 -> \r\nOK\r\n
+!report +4917012345 5 32 -> \r\n+CDS: 6,5,"+4917012345",145,"26/12/08,21:00:00+04","26/12/08,21:00:05+04",32\r\n | REPORT sent to=+4917012345 mr=5 status=32
+!report +4917012345 5 0 -> \r\n+CDS: 6,5,"+4917012345",145,"26/12/08,21:00:00+04","26/12/08,21:00:05+04",0\r\n | REPORT sent to=+4917012345 mr=5 status=0
+AT+CNMA -> \r\nOK\r\n | REPORT acknowledged to=+4917012345 mr=5 status=32
+!ack-missed 1 ->
+!ack-missed 2 -> | REPORT unacknowledged to=+4917012345 mr=5 status=0, routing off
+AT+CNMI? -> \r\n+CNMI: 2,0,0,0,0\r\n\r\nOK\r\n
+AT+CNMA -> \r\n+CMS ERROR: 340\r\n
+AT+CNMI=2,1,0,1,0 -> \r\nOK\r\n
+AT+CSMS=0 -> \r\n+CSMS: 1,1,1\r\n\r\nOK\r\n
+!report +4917012345 6 0 -> \r\n+CDS: 6,6,"+4917012345",145,"26/12/08,21:00:00+04","26/12/08,21:00:05+04",0\r\n | REPORT sent to=+4917012345 mr=6 status=0
+AT+CNMA -> \r\n+CMS ERROR: 340\r\n
+)",
+     [](PhoneOptions* options) { options->cnmaNeeded = true; }},
 };
 
 // A step's line cut at " | ": the step itself, then its events.
@@ -145,6 +244,15 @@ std::string Happen(GsmPhone* phone, const std::string& what) {
   if (what == "!stop-ringing") phone->StopRinging();
   if (what.rfind("!network ", 0) == 0) return phone->SetNetwork(what.back() - '0');
   if (what.rfind("!ring ", 0) == 0) return phone->Ring(what.substr(6));
+  std::istringstream words(what);
+  std::string kind;
+  StatusReport report{0, "", kSent, kDone, 0};
+  words >> kind;
+  if (kind == "!report" && words >> report.number >> report.reference >> report.status) {
+    return phone->Report(report);
+  }
+  int pushed = 0;
+  if (kind == "!ack-missed" && words >> pushed) phone->AcknowledgementMissed(pushed);
   return "";
 }
 
@@ -161,6 +269,9 @@ TEST(GsmPhoneCallTest, AnswersAndEventsOfEachStep) {
     // The program hears of each call dialled, so as to plan what becomes of it.
     phone.onDialled = [&](const std::string& number) {
       dialled.push_back("CALL dialled to=" + EscapedWord(number));
+    };
+    phone.onDelivered = [&events](const DeliveredSms& sms) {
+      if (sms.reportWanted) events.push_back("report wanted mr=" + std::to_string(sms.reference));
     };
     phone.Receive("ATE0\r", 5);
     std::vector<std::string> dialledEvents;
@@ -183,6 +294,55 @@ TEST(GsmPhoneCallTest, AnswersAndEventsOfEachStep) {
                    [](const std::string& event) { return event.rfind("CALL dialled ", 0) == 0; });
     }
     EXPECT_EQ(dialled, dialledEvents);
+  }
+}
+
+// What the command line plans for each text to a number that asks for reports: "<ms>:<status>"
+// for each report in turn, ms from the +CMGS; nothing for none, "refused" for a bad value.
+TEST(GsmPhoneReportPlanTest, StatusesInTurnEachADelayAfterTheOneBefore) {
+  using Options = std::vector<std::pair<const char*, const char*>>;
+  const struct {
+    Options options;
+    const char* number;
+    const char* steps;
+  } kCases[] = {
+      {{}, "+1", "2000:0"},
+      {{{"--report-for", "+1,32,0"}, {"--report-delay", "5"}}, "+1", "5000:32 10000:0"},
+      {{{"--report-for", "+1,32,0"}, {"--report-delay", "5"}}, "+2", "5000:0"},
+      {{{"--report-delay-for", "+2,0"}, {"--report-for", "+2,64"}}, "+2", "0:64"},
+      {{{"--report-delay-for", "+2,30"}, {"--report-delay", "1"}}, "+1", "1000:0"},
+      {{{"--report-for", "+1,none"}}, "+1", ""},
+      {{{"--report-for", "+1,70"}, {"--report-for", "+1,0,0"}}, "+1", "2000:0 4000:0"},
+      {{{"--report-for", "+1"}}, "+1", "refused"},
+      {{{"--report-for", ",0"}}, "+1", "refused"},
+      {{{"--report-for", "+1,256"}}, "+1", "refused"},
+      {{{"--report-for", "+1,32,"}}, "+1", "refused"},
+      {{{"--report-delay", "-1"}}, "+1", "refused"},
+      {{{"--report", "sometimes"}}, "+1", "refused"},
+      {{{"--first-reference", "256"}}, "+1", "refused"},
+  };
+  for (const auto& c : kCases) {
+    ReportPlan plan;
+    PhoneOptions phone;
+    std::string steps;
+    for (const auto& [name, value] : c.options) {
+      ASSERT_TRUE(ReportPlan::Takes(name));
+      if (!plan.Read(name, value, &phone)) steps = "refused";
+    }
+    for (const ReportPlan::Step& step : plan.For(c.number)) {
+      if (steps != "refused") {
+        steps += (steps.empty() ? "" : " ") + std::to_string(step.after) + ":" +
+                 std::to_string(step.status);
+      }
+    }
+    EXPECT_EQ(steps, c.steps) << "case " << &c - kCases;
+  }
+  EXPECT_FALSE(ReportPlan::Takes("--reports"));
+  PhoneOptions phone;
+  const char* const kModes[] = {"both", "push", "store", "none"};
+  for (const char* mode : kModes) {
+    ReportPlan().Read("--report", mode, &phone);
+    EXPECT_EQ(kModes[phone.reports], std::string(mode));
   }
 }
 

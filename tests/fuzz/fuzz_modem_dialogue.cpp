@@ -26,6 +26,8 @@
 // poll and an answer's wait (the time-out that resets the phone) and its last command has
 // waited that time-out; a reset or restart of its phone during the call comes after its
 // hang-up; an ended call is taken once, with its number.
+// The channel on its own: however the input's bytes are cut into reads, an "OK" line after
+// them is taken as the answer's final result.
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -33,6 +35,7 @@
 
 #include "fuzz_support.h"
 #include "log/console_log.h"
+#include "modem/at_channel.h"
 #include "modem/incoming_sms_reader.h"
 #include "modem/phone_number.h"
 #include "modem/sms_modem.h"
@@ -340,9 +343,30 @@ bool Written(const test::FakeSerialPort& port, const char* text) {
   return std::find(port.writes.begin(), port.writes.end(), written) != port.writes.end();
 }
 
+// The input's bytes, then "OK" on a line of its own, in reads of 1 to 64 bytes as the input
+// gives them: no line before it, however long or cut, loses the final result.
+void CheckFinalKept(const uint8_t* data, size_t size) {
+  fuzz::CheckingConsole console;
+  ConsoleLog log(console, nullptr);
+  test::VirtualClock clock(0);
+  auto owned = std::make_unique<test::FakeSerialPort>();
+  test::FakeSerialPort* port = owned.get();
+  SerialLink link(std::move(owned), log);
+  link.OpenPort("COM5", "9600,N,8,1");
+  AtChannel channel(link, log, clock);
+  channel.Start();
+  std::string bytes = std::string(reinterpret_cast<const char*>(data), size) + "\r\nOK\r\n";
+  for (size_t at = 0, i = 0; at < bytes.size(); at += 1 + (i < size ? data[i] : 0) % 64, ++i) {
+    port->Arrive(bytes.substr(at, 1 + (i < size ? data[i] : 0) % 64));
+  }
+  while (port->Waiting() > 0) channel.Receive();
+  FUZZ_CHECK(channel.Answer().Ok());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CheckFinalKept(data, size);
   fuzz::Input input(data, size);
   PinConsole console;
   ConsoleLog log(console, nullptr);

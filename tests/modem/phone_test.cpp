@@ -846,6 +846,17 @@ TEST_F(ModemTest, TheTimeOutWaitsForAStepWithoutNewData) {
   EXPECT_EQ(CountWrites("ATZ\r"), 2);
 }
 
+// A call that rings without end puts the time-out off only so long.
+TEST_F(ModemTest, ACallRingingWithoutEndLetsTheTimeOutCome) {
+  phone_.silent = true;
+  Make();
+  for (int i = 0; i < 300; ++i) {
+    port_->Arrive("\r\nRING\r\n");
+    Step();
+  }
+  EXPECT_GE(CountWrites("ATZ\r"), 2);
+}
+
 // The 2^32 ms wrap of the tick: a deadline set before the wrap passes after it, and one
 // that lands past the wrap is waited out, not taken as passed at once (which would reset
 // the modem, or resend an SMS, the moment a command went out in the last 10 s).
@@ -917,19 +928,24 @@ TEST_F(ModemTest, APromptLeftAfterTheResetThatNeverGivesOkEndsInAReset) {
 
 // --- The accumulated response ---------------------------------------------------------
 
-TEST_F(ModemTest, AChunkThatWouldFillTheResponseIsDroppedUnlogged) {
-  MakeReady();
-  port_->Arrive("\r\n" + std::string(198, 'x'));
-  Step();
-  port_->Arrive(std::string(56, 'y'));
-  Step();
-  EXPECT_EQ(console_.Lines().size(), 1u);
-  port_->Arrive(std::string(55, 'z'));  // 255 bytes fit
-  Step();
-  EXPECT_EQ(console_.Lines().size(), 2u);
-  port_->Arrive("\n");
-  Step();
-  EXPECT_EQ(console_.Lines().size(), 2u);
+// An answer beyond its room keeps its final result: the lines that do not fit are dropped,
+// said once. Every chunk shows, however long the answer.
+TEST_F(ModemTest, ALongAnswerKeepsItsFinalResultAndEveryChunkShows) {
+  const std::string line = "\r\n+CSCA: \"" + std::string(120, '9') + "\",145";
+  phone_.serviceQuery = line + line + line + "\r\n\r\nOK\r\n";
+  Make();
+  ASSERT_TRUE(StepUntilReady());
+  EXPECT_TRUE(Logged("Going to ready"));
+  EXPECT_EQ(CountLogged("Answer longer than 256 bytes - its further lines dropped"), 1);
+  EXPECT_EQ(CountWrites("ATZ\r"), 1);
+  console_.Clear();
+  for (const std::string& chunk : {"\r\n" + std::string(198, 'x'), std::string(56, 'y'),
+                                   std::string(55, 'z'), std::string("\n")}) {
+    port_->Arrive(chunk);
+    Step();
+  }
+  EXPECT_EQ(CountLogged("RX<<" + std::string(198, 'x')), 1);
+  EXPECT_EQ(console_.Lines().size(), 4u);
 }
 
 TEST_F(ModemTest, AFloodOfUnexpectedAnswersEndsInAReset) {
@@ -943,6 +959,28 @@ TEST_F(ModemTest, AFloodOfUnexpectedAnswersEndsInAReset) {
   Step();
   EXPECT_EQ(CountWrites("ATZ\r"), 1);
   EXPECT_TRUE(Logged("Timeout"));
+}
+
+// Lines the phone sends unasked are no part of the answer they come amid: a USSD text's
+// "ERROR" refuses no command, a registration report is not the answer to AT+CREG?.
+TEST_F(ModemTest, LinesSentUnaskedAreNoPartOfTheAnswer) {
+  Make();
+  port_->onWrite = [&](const std::string& command) {
+    if (command == "AT+CSCA?\r") port_->Answer("\r\n+CUSD: 0,\"ERROR\",15\r\n");
+    port_->Answer(phone_.AnswerTo(command));
+  };
+  ASSERT_TRUE(StepUntilReady());
+  EXPECT_TRUE(Logged("Going to ready"));
+
+  MakeWithStandby();
+  port_->onWrite = [&](const std::string& command) {
+    if (command == "AT+CREG?\r") port_->Answer("\r\n+CREG: 2\r\n");
+    port_->Answer(phone_.AnswerTo(command));
+  };
+  Step(10000);
+  for (int i = 0; i < 5; ++i) Step();
+  EXPECT_EQ(CountWrites("AT+CREG?\r"), 1);
+  EXPECT_FALSE(Logged("Network registration: searching"));
 }
 
 TEST_F(ModemTest, ReceivedLinesAreLoggedFromTheThirdByteAndCut) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -392,6 +393,36 @@ TEST(GsmSimulator, ARefusedSendIsReportedAsError515) {
   EXPECT_TRUE(RunModem(
       modem, [&] { return modem.LastError() == 515; }, 5))
       << console.text();
+}
+
+// The reports the simulator plans on a text that asks for them: each status in turn, one
+// --report-delay after the one before, pushed on the line and said on its output.
+TEST(GsmSimulator, ReportsComeInTurnEachItsDelayAfterTheOneBefore) {
+  Simulator sim({"--delay", "10", "--report-delay", "1", "--report-for", "+1,32,0"});
+  auto port = NewSerialPort();
+  ASSERT_TRUE(port->Open(("COM:" + sim.path).c_str()));
+  const char kSend[] =
+      "ATE0\rAT+CMGF=1\rAT+CSMP=49,167,0,0\rAT+CNMI=2,1,0,1,0\r"
+      "AT+CMGS=\"+1\"\rhi\x1A";
+  port->Write(kSend, sizeof kSend - 1);
+  using Clock = std::chrono::steady_clock;
+  EXPECT_EQ(sim.Line(3000), "SMS ref=1 to=+1 text=hi");
+  Clock::time_point confirmed = Clock::now();
+  EXPECT_EQ(sim.Line(3000), "REPORT sent to=+1 mr=1 status=32");
+  Clock::time_point first = Clock::now();
+  EXPECT_EQ(sim.Line(3000), "REPORT sent to=+1 mr=1 status=0");
+  EXPECT_GE(first - confirmed, std::chrono::milliseconds(900));
+  EXPECT_GE(Clock::now() - first, std::chrono::milliseconds(900));
+  std::string received;
+  char buffer[512];
+  for (int i = 0; i < 20; ++i, usleep(10000)) received.append(buffer, Take(*port, buffer, 512));
+  const std::string kTime = R"("\d\d/\d\d/\d\d,\d\d:\d\d:\d\d[+-]\d\d")";
+  const std::regex kReport("\r\n\\+CDS: 6,1,\"\\+1\",145," + kTime + "," + kTime + ",(\\d+)\r\n");
+  std::string statuses;
+  for (std::sregex_iterator at(received.begin(), received.end(), kReport), end; at != end; ++at) {
+    statuses += (*at)[1].str() + " ";
+  }
+  EXPECT_EQ(statuses, "32 0 ") << received;
 }
 
 #endif  // KELVOR_GSM_SIM
