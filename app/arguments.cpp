@@ -1,10 +1,10 @@
-// The modems, destinations, log file, heartbeat and spool: each argument a row (at the end)
-// and its reader (command_line.h). The phone's own settings are in phone_arguments.cpp, the
-// phone answering back in reply_arguments.cpp.
+// The modems, destinations, log file, heartbeat and spool: each a row (at the end) and its
+// reader (command_line.h); the phone's settings in phone_arguments.cpp, replies in reply_*.
 #include <cstdio>
 #include <cstring>
 
 #include "app/command_line.h"
+#include "app/heartbeat.h"
 #include "app/spool.h"
 #include "log/log_file.h"
 #include "modem/phone_number.h"
@@ -13,16 +13,6 @@
 
 namespace kelvor {
 namespace {
-
-constexpr uint32_t kDefaultLogKbytes = 1024;
-
-// The last comma of `text`, or null; `length` is what stands before it: a value after the last
-// comma lets a path or number before it hold commas.
-const char* LastComma(const char* text, size_t* length) {
-  const char* comma = strrchr(text, ',');
-  *length = comma != nullptr ? static_cast<size_t>(comma - text) : strlen(text);
-  return comma;
-}
 
 const char* PinOf(const ArgumentStep* pin) {
   return pin != nullptr && pin->value.refused == 0 ? pin->value.text : nullptr;
@@ -95,62 +85,47 @@ void ReadDestinations(ArgumentTurn& t) {
   }
 }
 
-// LOG=path[,kbytes], opened before the first line (kelvor_main.cpp); a path with a comma must
-// give the size too. Refused: 1 a bad path, 2 a bad size.
+// LOG=path[,kbytes], opened before the first line (kelvor_main.cpp).
 void ReadLog(ArgumentTurn& t) {
+  LogArgument read = ReadLogArgument(t.Value());
   ArgumentValue& v = t.value;
-  size_t length = 0;
-  const char* comma = LastComma(t.Value(), &length);
-  v.amount = kDefaultLogKbytes;
-  if (length == 0 || length >= kLogPathSize) {
-    v.refused = 1;
+  v = {read.refused, {}, {}, read.kbytes, 0};
+  snprintf(v.text, sizeof v.text, "%s", read.path);
+  if (v.refused == 1) {
     t.log.LogMessage(Colour::kError, "Bad log file path - 1 to %d characters: %.60s; no log file",
                      static_cast<int>(kLogPathSize - 1), t.argument);
-  } else if (comma && !ReadInRange(comma + 1, strlen(comma + 1), 1, kLargestLogKbytes, &v.amount)) {
-    v.refused = 2;
+  } else if (v.refused == 2) {
     t.log.LogMessage(Colour::kError, "Bad log file size - 1 to %u KB: %.60s; no log file",
                      kLargestLogKbytes, t.argument);
   } else {
-    memcpy(v.text, t.Value(), length);
     t.log.LogMessage(Colour::kNormal, "Log file %s, renamed to %s.1 at %u KB", v.text, v.text,
                      v.amount);
   }
 }
 
-// HEARTBEAT=number,minutes: a number as a destination's, 1 to 10080 minutes. Refused: 1 a bad
-// number (kept cut and printable), 2 bad minutes (kept 0).
+// HEARTBEAT=number,minutes: a number as a destination's, 1 to 10080 minutes.
 void ReadHeartbeat(ArgumentTurn& t) {
+  HeartbeatValues read = ReadHeartbeatValues(t.Value());
   ArgumentValue& v = t.value;
-  size_t length = 0;
-  const char* comma = LastComma(t.Value(), &length);
-  char number[kNumberSize + 1];
-  CopyNumberField(t.Value(), t.Value() + length, number);
-  if (length == 0 || !FitsCommand(number)) {
-    v.refused = 1;
-    PrintableCopy(number, v.text, kNumberSize);
+  v = {read.refused, {}, {}, read.minutes, 0};
+  memcpy(v.text, read.number, sizeof read.number);
+  if (v.refused == 1) {
     t.log.LogMessage(Colour::kError,
                      "Bad heartbeat number %s - 1 to %d characters, no quote, CR, LF, Ctrl-Z or "
                      "ESC; no heartbeat",
                      v.text, static_cast<int>(kNumberSize - 1));
-    return;
-  }
-  memcpy(v.text, number, strlen(number) + 1);
-  if (!comma ||
-      !ReadInRange(comma + 1, strlen(comma + 1), 1, kLongestHeartbeatMinutes, &v.amount)) {
-    v.refused = 2;
-    v.amount = 0;
+  } else if (v.refused == 2) {
     t.log.LogMessage(Colour::kError,
                      "Bad heartbeat minutes - HEARTBEAT=number,minutes with 1 to %u minutes: "
                      "%.60s; no heartbeat",
                      kLongestHeartbeatMinutes, t.argument);
-    return;
+  } else {
+    t.run.StartHeartbeat(v.text, v.amount);
+    t.log.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", v.text, v.amount);
   }
-  t.run.StartHeartbeat(v.text, v.amount);
-  t.log.LogMessage(Colour::kNormal, "Heartbeat SMS to %s every %u min", v.text, v.amount);
 }
 
 // SPOOL=path: refused 1 when empty, 2 when too long.
-constexpr size_t kLongestSpoolPath = kSpoolPathSize - 1 - kSpoolSuffixLength;
 static_assert(kLongestSpoolPath < sizeof(ArgumentValue::text), "a spool path is kept whole");
 
 void ReadSpool(ArgumentTurn& t) {
@@ -188,9 +163,5 @@ const ArgumentRow kContainedRows[] = {
     {"FILE=", nullptr, nullptr, ReadDestinations},
 };
 const ArgumentRows kContainedArguments = Rows(kContainedRows);
-
-void CopyNumberField(const char* begin, const char* end, char (&to)[kNumberSize + 1]) {
-  snprintf(to, sizeof to, "%.*s", static_cast<int>(end - begin), begin);
-}
 
 }  // namespace kelvor

@@ -1,20 +1,16 @@
 // The command line. Each kind of argument is a row (the text it is told apart by) and a
-// reader, which runs twice with the same code: as the command line is read, with a log that
-// prints nothing and a RunSetup that does nothing, to keep its values in its step; then at its
-// turn in start-up, to say the lines operators know and hand its values to the run. What one
-// argument needs of another (the PIN for each modem, the log file before the first line) it
-// finds among the steps. A new argument is a row in a table and its reader.
-//
-// As command lines have always been read:
-// - An argument that begins with the keyword of a row is that kind, whatever else it holds
-//   (a path or a tag name may well contain "COM" or "SER"). Any other is the kind of the first
-//   of "COM", "SER", "DEST=" and "FILE=" it contains; with none, it is passed over silently.
+// reader, run twice: as the command line is read (a silent log, a RunSetup doing nothing) to
+// keep its values in its step, then at its turn in start-up to say its lines and hand its
+// values to the run. What it needs of another argument (the PIN for each modem) it finds
+// among the steps. As command lines have always been read:
+// - An argument that begins with a row's keyword is that kind, whatever else it holds (a path
+//   may well contain "COM"). Any other is the kind of the first of "COM", "SER", "DEST=" and
+//   "FILE=" it contains; with none, it is passed over silently.
 // - Each COM argument makes a new modem in place of the last; PIN=, PAUSE= and the standby go
 //   with each. A SERVICE argument sets the number of the modem made last, if there is one.
-// - DEST arguments and the lines of FILE arguments' files (read with the command line) give at
-//   most 31 destinations, refused or not; each one beyond is passed over with a line.
-// - Of a row with a `once` noun the first argument is the one, taken or refused; a later one
-//   is ignored with a line.
+// - DEST arguments and FILE arguments' lines give at most 31 destinations, refused or not;
+//   each one beyond is passed over with a line. Of a row with a `once` noun the first
+//   argument is the one; a later one is ignored, said.
 // - Without a COM argument or a destination the run is the usage text, exit status 0;
 //   otherwise the exit status is the number of destinations.
 
@@ -32,12 +28,11 @@
 #include "platform/serial_mode.h"
 #include "routing/destination_list.h"
 #include "routing/destination_specification.h"
+#include "routing/duty_hours.h"
 #include "routing/escalation.h"
 #include "routing/wake_up_calls.h"
 
 namespace kelvor {
-
-constexpr uint32_t kLongestHeartbeatMinutes = 7 * 24 * 60;  // a week
 
 // The keywords of the rows whose values other arguments look up.
 constexpr char kLogKeyword[] = "LOG=";
@@ -73,7 +68,7 @@ class Table {
 };
 
 // What start-up hands the run: values, never argument text. The first reading meets these
-// bodies: nothing done, everything accepted.
+// bodies: nothing done, everything accepted ({} is each outcome's kAdded).
 class RunSetup {
  public:
   // A modem on port `name` (null: it opens nothing) with `mode` (null: the port's own), in
@@ -90,12 +85,10 @@ class RunSetup {
   // Texts read in `codePage` go as `charset` asks; false when the system cannot read that
   // code page, whose letters above 127 then go as '?'.
   virtual bool ChooseCharset(Charset, uint32_t) { return true; }
-  virtual Escalation::RuleOutcome AddEscalation(const char*, uint32_t, const char*) {
-    return Escalation::kAdded;
-  }
-  virtual WakeUpCalls::RuleOutcome AddRing(const char*, uint32_t, int) {
-    return WakeUpCalls::kAdded;
-  }
+  virtual Escalation::RuleOutcome AddEscalation(const char*, uint32_t, const char*) { return {}; }
+  virtual WakeUpCalls::RuleOutcome AddRing(const char*, uint32_t, int) { return {}; }
+  virtual DutyRoster::Outcome AddHours(const char*, const DutySchedule&) { return {}; }
+  virtual DutyRoster::Outcome AddHoliday(int32_t) { return {}; }
 
  protected:
   ~RunSetup() = default;
@@ -119,8 +112,7 @@ struct ArgumentRow {
   void (*read)(ArgumentTurn& turn);
 };
 
-// Rows told apart by their keywords (kLeadingArguments, kPhoneArguments, kReplyArguments) or
-// by the first of their texts an argument contains (kContainedArguments).
+// Rows told apart by their keywords, or (kContainedArguments) by the first text an argument holds.
 struct ArgumentRows {
   const ArgumentRow* rows;
   size_t count;
@@ -154,8 +146,7 @@ struct Configuration {
   size_t destinationCount = 0;
 
   // The first step of the row `text` taken (or refused), or the last when `last`; or null.
-  // A reader that needs another argument's values names its row by the keyword below, which
-  // the row itself is made of: one spelling for both.
+  // A reader names another's row by its keyword constant, which the row is made of.
   const ArgumentStep* Find(const char* text, bool last = false) const;
   bool ShowsUsage() const { return Find("COM") == nullptr || destinationCount == 0; }
   int ExitStatus() const { return ShowsUsage() ? 0 : static_cast<int>(destinationCount); }
@@ -180,9 +171,6 @@ struct ArgumentTurn {
 // For readers. The port STANDBY= gives the modem made last: false without one, when it was
 // refused or names the last COM argument's port.
 bool StandbyPort(const Configuration& c, PortSetting* standby);
-// The field [begin, end) into `to`, one character more than a number's field holds, so that a
-// long one is no number.
-void CopyNumberField(const char* begin, const char* end, char (&to)[kNumberSize + 1]);
 
 // Reads argv, argv[0] being the program's name; then start-up takes each step in turn.
 Configuration ReadCommandLine(int argc, const char* const* argv);

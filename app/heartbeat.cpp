@@ -1,8 +1,30 @@
 #include "app/heartbeat.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "platform/text.h"
 
 namespace kelvor {
+
+HeartbeatValues ReadHeartbeatValues(const char* value) {
+  HeartbeatValues read;
+  const char* comma = strrchr(value, ',');
+  size_t length = comma != nullptr ? static_cast<size_t>(comma - value) : strlen(value);
+  char number[kNumberSize + 1];  // one more than a number holds: a long one is none
+  snprintf(number, sizeof number, "%.*s", static_cast<int>(length), value);
+  if (length == 0 || !FitsCommand(number)) {
+    read.refused = 1;
+    PrintableCopy(number, read.number, sizeof read.number);
+    return read;
+  }
+  memcpy(read.number, number, strlen(number) + 1);
+  if (!comma ||
+      !ReadInRange(comma + 1, strlen(comma + 1), 1, kLongestHeartbeatMinutes, &read.minutes)) {
+    read.refused = 2;
+  }
+  return read;
+}
 namespace {
 
 // The heartbeat's number hears of each switch between the phones.

@@ -12,6 +12,18 @@
 
 namespace kelvor {
 
+constexpr uint32_t kLongestHeartbeatMinutes = 7 * 24 * 60;  // a week
+
+// HEARTBEAT=number,minutes after its keyword, the minutes after the last comma. Refused 1 for
+// a number that cannot go in a command (kept cut and printable), 2 for minutes not 1 to a
+// week (kept 0).
+struct HeartbeatValues {
+  int refused = 0;
+  char number[kNumberSize] = {};
+  uint32_t minutes = 0;
+};
+HeartbeatValues ReadHeartbeatValues(const char* value);
+
 class Heartbeat {
  public:
   // A heartbeat to `number` (at most kNumberSize - 1 characters) every `minutes`. Without

@@ -63,7 +63,11 @@ class Kelvor : private RunSetup {
   WakeUpCalls::RuleOutcome AddRing(const char* number, uint32_t minutes, int priority) override {
     return replies_.AddRing(number, minutes, priority);
   }
-  StatusFigures Status() const { return TakeStatus(*modem_, alarmsRead_); }
+  DutyRoster::Outcome AddHours(const char* number, const DutySchedule& hours) override {
+    return duty_.Add(number, hours);
+  }
+  DutyRoster::Outcome AddHoliday(int32_t day) override { return duty_.AddHoliday(day); }
+  StatusFigures Status() const { return TakeStatus(*modem_, alarmsRead_, &duty_); }
   bool RoomForOwnSms() const;
   void WriteSpool();
   void ReportDiscarded();
@@ -93,6 +97,7 @@ class Kelvor : private RunSetup {
   uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start
   ServiceStatus serviceStatus_;
   RunSpool spool_;
+  DutyRoster duty_;                      // HOURS= and HOLIDAYS=
   Charset charset_ = Charset::kAsGiven;  // CHARSET=, for every modem made
   CodePageTable codePage_{};
 };
@@ -108,10 +113,11 @@ int Kelvor::Run() {
     return configuration_.ExitStatus();
   }
 
+  replies_.SetDuty(&duty_);
   replies_.Start(*modem_, log_);
   spool_.Restore(*modem_, destinations_, replies_.Engine(), replies_.Calls(),
                  platform_.clock.TickCount());
-  RoutingContext routing{log_, platform_.scada, platform_.clock, *modem_};
+  RoutingContext routing{log_, platform_.scada, platform_.clock, *modem_, &duty_};
   running_ = platform_.scada.ScadaRunning();
   if (running_ != 0) RunLoop(routing);
 
@@ -190,6 +196,7 @@ void Kelvor::RunLoop(RoutingContext& routing) {
 // One pass of the loop; false when the loop is to end.
 bool Kelvor::Pass(RoutingContext& routing) {
   running_ = platform_.scada.ScadaRunning();
+  if (duty_.Active()) duty_.Pass(platform_.clock.Now(), log_);  // before S asks who is on duty
   HandleKeys();
   if (!TakeAlarm(routing)) return false;
   destinations_.FlushIfDue(routing);

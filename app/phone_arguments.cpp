@@ -21,11 +21,9 @@ void ReadPin(ArgumentTurn& t) {
   if (t.value.refused) {
     t.log.LogMessage(Colour::kError, "Bad PIN - %s takes %d to %d digits; no PIN sent\r\n",
                      t.row.text, static_cast<int>(kShortestPin), static_cast<int>(kLongestPin));
-  } else if (standby) {
-    t.log.LogMessage(Colour::kNormal,
-                     "Standby SIM PIN **** given - sent when that SIM asks for it");
   } else {
-    t.log.LogMessage(Colour::kNormal, "SIM PIN **** given - sent when the SIM asks for it\r\n");
+    t.log.LogMessage(Colour::kNormal, "%sSIM PIN **** given - sent when %s SIM asks for it",
+                     standby ? "Standby " : "", standby ? "that" : "the");
   }
 }
 

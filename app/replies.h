@@ -76,6 +76,12 @@ class Replies {
   WakeUpCalls::RuleOutcome AddRing(const char* number, uint32_t minutes, int priority);
   // REPLIES=ON.
   void TurnOn() { on_ = true; }
+  // Hours on duty, for the escalation, the wake-up calls and the status answer.
+  void SetDuty(const DutyRoster* duty) {
+    duty_ = duty;
+    escalation_.SetDuty(duty);
+    calls_.SetDuty(duty);
+  }
   // Replies are read with REPLIES=ON or any rule taken.
   bool On() const { return on_ || escalation_.Active() || calls_.Active(); }
   // Once every argument is in: when replies are on, the phone is asked for the SMS it
@@ -111,6 +117,7 @@ class Replies {
   Escalation escalation_;
   WakeUpCalls calls_;
   StatusAnswerRate rate_;
+  const DutyRoster* duty_ = nullptr;
 };
 
 }  // namespace kelvor

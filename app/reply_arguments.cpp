@@ -1,12 +1,12 @@
-// The arguments of the phone answering back, each a row and its reader as in arguments.cpp:
-// REPLIES=ON, the escalation's rules (ESCALATE=) and the wake-up calls' (RING=). Any rule
-// taken turns the reading of replies on, as REPLIES=ON does.
+// The phone answering back and who is on duty, each a row and its reader as in arguments.cpp:
+// REPLIES=ON, ESCALATE= and RING= rules (any turns replies on), HOURS= and HOLIDAYS=.
 #include <cstdio>
 #include <cstring>
 
 #include "app/command_line.h"
 #include "modem/phone_number.h"
 #include "platform/text.h"
+#include "routing/rule_fields.h"
 
 namespace kelvor {
 namespace {
@@ -21,135 +21,130 @@ void ReadReplies(ArgumentTurn& t) {
                    "Bad replies argument - REPLIES=ON turns them on: %.60s; ignored", t.argument);
 }
 
-constexpr int kBadFields = 4;  // a rule refused for its fields; other refusals as its check's
+// How a rule is written and refused, as ESCALATE= and RING= say it alike: its name, its form,
+// its longest minutes and the refusal of a third field that is no number.
+struct RuleForm {
+  const char *name, *form;
+  uint32_t longest;
+  const char* third;
+};
+const RuleForm kEscalationForm = {"escalation", "ESCALATE=number,minutes,next",
+                                  kLongestEscalationMinutes, nullptr};
+const RuleForm kRingForm = {"ring", "RING=+number,minutes[,H|M|L]", kLongestRingMinutes,
+                            "Bad ring priority - H, M or L"};
 
-// A rule's number refused: kept as far as it fits, printable, for its line.
-bool RefuseNumber(ArgumentTurn& t, const char* number, char* kept, const char* rule,
-                  const char* shown) {
-  PrintableCopy(number, kept, kNumberSize);
-  t.log.LogMessage(Colour::kError,
-                   "Bad %s number %s - digits, blanks and a leading +, at most %d characters: "
-                   "%s; ignored",
-                   rule, kept, static_cast<int>(kNumberSize - 1), shown);
-  return false;
-}
-
-// ESCALATE=number,minutes,next, as often as given. Exactly three fields, kept as text, amount and
-// next as the escalation's rule takes them; refused as CheckRuleValues refuses them.
-
-bool ReadEscalateValues(ArgumentTurn& t, const char* shown) {
+// Keeps a rule's values in the step (a number printable, cut), and says why they are refused;
+// false when they are.
+bool CheckRule(ArgumentTurn& t, const RuleFields& f, const RuleForm& form, const char* shown) {
   ArgumentValue& v = t.value;
-  const char* first = strchr(t.Value(), ',');
-  const char* second = first != nullptr ? strchr(first + 1, ',') : nullptr;
-  if (second == nullptr || strchr(second + 1, ',') != nullptr) {
-    v.refused = kBadFields;
-    t.log.LogMessage(Colour::kError, "Bad escalation - ESCALATE=number,minutes,next: %s; ignored",
+  v.refused = f.refused;
+  if (f.refused != kBadRuleFields) PrintableCopy(f.number, v.text, kNumberSize);
+  if (f.refused == 0 || f.refused == 3) {
+    v.amount = f.minutes;
+    v.code = f.priority;
+    PrintableCopy(f.next, v.next, kNumberSize);
+  }
+  if (f.refused == kBadRuleFields) {
+    t.log.LogMessage(Colour::kError, "Bad %s - %s: %s; ignored", form.name, form.form, shown);
+  } else if (f.refused == 1 || (f.refused == 3 && form.third == nullptr)) {
+    t.log.LogMessage(Colour::kError,
+                     "Bad %s number %s - digits, blanks and a leading +, at most %d characters: "
+                     "%s; ignored",
+                     form.name, f.refused == 1 ? v.text : v.next, static_cast<int>(kNumberSize - 1),
                      shown);
-    return false;
+  } else if (f.refused == 2) {
+    t.log.LogMessage(Colour::kError, "Bad %s minutes - 1 to %u: %s; ignored", form.name,
+                     form.longest, shown);
+  } else if (f.refused == 3) {
+    t.log.LogMessage(Colour::kError, "%s: %s; ignored", form.third, shown);
   }
-  char number[kNumberSize + 1];
-  char next[kNumberSize + 1];
-  CopyNumberField(t.Value(), first, number);
-  CopyNumberField(second + 1, second + 1 + strlen(second + 1), next);
-  uint32_t minutes = 0;  // digits alone, no more of them than 1440 has; 0 when not
-  ReadNumber(first + 1, static_cast<size_t>(second - first - 1), 4, &minutes);
-  static_assert(kLongestEscalationMinutes < 10000, "four digits of minutes");
-  RuleValues checked = CheckRuleValues(number, minutes, next);
-  v.refused = static_cast<int>(checked);
-  if (checked == RuleValues::kBadNumber)
-    return RefuseNumber(t, number, v.text, "escalation", shown);
-  memcpy(v.text, number, strlen(number) + 1);
-  if (checked == RuleValues::kBadMinutes) {
-    t.log.LogMessage(Colour::kError, "Bad escalation minutes - 1 to %u: %s; ignored",
-                     kLongestEscalationMinutes, shown);
-    return false;
-  }
-  v.amount = minutes;
-  if (v.refused != 0) return RefuseNumber(t, next, v.next, "escalation", shown);
-  memcpy(v.next, next, strlen(next) + 1);
-  return true;
+  return f.refused == 0;
 }
 
-// Each rule is said as it is taken, or why it is refused; a refused one escalates nothing.
+// A rule its list did not add: a second for its number, or one past the 31 a list holds.
+void SayNotAdded(ArgumentTurn& t, bool second, const char* rule, const char* number,
+                 const char* shown) {
+  static_assert(kEscalationRuleCapacity == 31 && kRingRuleCapacity == 31, "as said");
+  if (second) {
+    return t.log.LogMessage(Colour::kError, "Second %s for %s ignored - one per number: %s", rule,
+                            number, shown);
+  }
+  t.log.LogMessage(Colour::kError, "%c%s list full (%d), ignoring %s", Upper(rule[0]), rule + 1,
+                   kDutyNumberCapacity, shown);
+}
+
+// ESCALATE=number,minutes,next, as often as given: each rule said as it is taken, or why it
+// is refused; a refused one escalates nothing.
 void ReadEscalate(ArgumentTurn& t) {
   char shown[61];  // the argument as the rule's line shows it: printable
   PrintableCopy(t.argument, shown, sizeof shown);
-  if (!ReadEscalateValues(t, shown)) return;
+  if (!CheckRule(t, ReadEscalationFields(t.Value()), kEscalationForm, shown)) return;
   const ArgumentValue& v = t.value;
   Escalation::RuleOutcome added = t.run.AddEscalation(v.text, v.amount, v.next);
-  if (added == Escalation::kAdded) {
-    t.log.LogMessage(Colour::kNormal, "Escalation: alarm SMS to %s not answered in %u min go to %s",
-                     v.text, v.amount, v.next);
-  } else if (added == Escalation::kSameNumber) {
-    t.log.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", v.text, shown);
-  } else if (added == Escalation::kDuplicate) {
-    t.log.LogMessage(Colour::kError, "Second escalation for %s ignored - one per number: %s",
-                     v.text, shown);
-  } else {  // kRulesFull; the values were refused above already
-    t.log.LogMessage(Colour::kError, "Escalation list full (%d), ignoring %s",
-                     kEscalationRuleCapacity, shown);
+  if (added == Escalation::kSameNumber) {
+    return t.log.LogMessage(Colour::kError, "Bad escalation - %s to itself: %s; ignored", v.text,
+                            shown);
   }
+  if (added != Escalation::kAdded) {  // kRulesFull: the values were refused above already
+    return SayNotAdded(t, added == Escalation::kDuplicate, "escalation", v.text, shown);
+  }
+  t.log.LogMessage(Colour::kNormal, "Escalation: alarm SMS to %s not answered in %u min go to %s",
+                   v.text, v.amount, v.next);
 }
 
-// RING=+number,minutes[,priority], as often as given. Two or three fields, kept as text, amount and
-// code as the wake-up calls' rule takes them; refused as CheckRingValues refuses them. The priority
-// H, M or L (code 0 high), L when not given.
-
-// The priority letter, H, M or L in any case, as a code (0 high); -1 for anything else.
-int PriorityLetter(const char* text) {
-  if (text[0] == '\0' || text[1] != '\0') return -1;
-  const char* found = strchr("HML", Upper(text[0]));
-  return found != nullptr && *found != '\0' ? static_cast<int>(found - "HML") : -1;
-}
-
-bool ReadRingValues(ArgumentTurn& t, const char* shown) {
-  ArgumentValue& v = t.value;
-  v.code = -1;
-  const char* first = strchr(t.Value(), ',');
-  const char* second = first != nullptr ? strchr(first + 1, ',') : nullptr;
-  if (first == nullptr || (second != nullptr && strchr(second + 1, ',') != nullptr)) {
-    v.refused = kBadFields;
-    t.log.LogMessage(Colour::kError, "Bad ring - RING=+number,minutes[,H|M|L]: %s; ignored", shown);
-    return false;
-  }
-  const char* minutesEnd = second != nullptr ? second : first + 1 + strlen(first + 1);
-  char number[kNumberSize + 1];
-  CopyNumberField(t.Value(), first, number);
-  ReadNumber(first + 1, static_cast<size_t>(minutesEnd - first - 1), 4, &v.amount);
-  static_assert(kLongestRingMinutes < 10000, "four digits of minutes");
-  v.code = second != nullptr ? PriorityLetter(second + 1) : 2;
-  RingValues checked = CheckRingValues(number, v.amount, v.code);
-  v.refused = static_cast<int>(checked);
-  if (checked == RingValues::kBadNumber) return RefuseNumber(t, number, v.text, "ring", shown);
-  memcpy(v.text, number, strlen(number) + 1);
-  if (checked == RingValues::kBadMinutes) {
-    t.log.LogMessage(Colour::kError, "Bad ring minutes - 1 to %u: %s; ignored", kLongestRingMinutes,
-                     shown);
-  } else if (v.refused != 0) {
-    t.log.LogMessage(Colour::kError, "Bad ring priority - H, M or L: %s; ignored", shown);
-  }
-  return v.refused == 0;
-}
-
-// Each rule is said as it is taken, or why it is refused.
+// RING=+number,minutes[,priority], as often as given; the priority H, M or L, L when not given.
 void ReadRing(ArgumentTurn& t) {
-  char shown[61];  // the argument as the rule's line shows it: printable
+  char shown[61];
   PrintableCopy(t.argument, shown, sizeof shown);
-  if (!ReadRingValues(t, shown)) return;
+  if (!CheckRule(t, ReadRingFields(t.Value()), kRingForm, shown)) return;
   const ArgumentValue& v = t.value;
   static const char* const kFrom[] = {"high", "high and medium", "every"};
   WakeUpCalls::RuleOutcome added = t.run.AddRing(v.text, v.amount, v.code);
-  if (added == WakeUpCalls::kAdded) {
-    t.log.LogMessage(Colour::kNormal,
-                     "Wake-up call: %s is called when its alarm SMS (%s priority) have no "
-                     "answer in %u min",
-                     v.text, kFrom[v.code], v.amount);
-  } else if (added == WakeUpCalls::kDuplicate) {
-    t.log.LogMessage(Colour::kError, "Second ring for %s ignored - one per number: %s", v.text,
-                     shown);
-  } else {  // kRulesFull; the values were refused above already
-    t.log.LogMessage(Colour::kError, "Ring list full (%d), ignoring %s", kRingRuleCapacity, shown);
+  if (added != WakeUpCalls::kAdded) {
+    return SayNotAdded(t, added == WakeUpCalls::kDuplicate, "ring", v.text, shown);
   }
+  t.log.LogMessage(Colour::kNormal,
+                   "Wake-up call: %s is called when its alarm SMS (%s priority) have no "
+                   "answer in %u min",
+                   v.text, kFrom[v.code], v.amount);
+}
+
+// HOURS=+number,days,hh:mm-hh:mm[;...], one per number; refused, the number stays on duty.
+void ReadHours(ArgumentTurn& t) {
+  char shown[61], text[160];
+  PrintableCopy(t.argument, shown, sizeof shown);
+  ParsedHours hours = ParseHours(t.Value());
+  FormatSchedule(hours.schedule, text, sizeof text);
+  t.value.refused = hours.refused;
+  if (hours.refused) {
+    return t.log.LogMessage(Colour::kError, "Bad hours %s - %s: %s; always on duty",
+                            HoursRefusalWords(hours.refused),
+                            "HOURS=+number,days,hh:mm-hh:mm[;days,hh:mm-hh:mm]", shown);
+  }
+  DutyRoster::Outcome added = t.run.AddHours(hours.number, hours.schedule);
+  if (added != DutyRoster::kAdded) {
+    return SayNotAdded(t, added == DutyRoster::kDuplicate, "hours", hours.number, shown);
+  }
+  t.log.LogMessage(Colour::kNormal, "Hours on duty of %s: %s", hours.number, text);
+}
+
+// HOLIDAYS=path, read at its turn: each date a Sunday; a line that is no date is said.
+void ReadHolidays(ArgumentTurn& t) {
+  struct Dates : HolidayLineSink {
+    explicit Dates(ArgumentTurn& turn) : t(turn) {}
+    void Take(int line, HolidayLine read, int32_t day, const char* shown) override {
+      if (read == HolidayLine::kDate && t.run.AddHoliday(day) != DutyRoster::kFull) return;
+      t.log.LogMessage(Colour::kError, "%s on line %d - YYYY-MM-DD: %s; skipped",
+                       read == HolidayLine::kBad ? "Bad holiday" : "Holiday list full", line,
+                       shown);
+    }
+    ArgumentTurn& t;
+  } dates(t);
+  if (t.reading != nullptr) return;
+  bool read = ReadHolidayFile(t.Value(), dates);
+  t.log.LogMessage(read ? Colour::kNormal : Colour::kError, "%s %.60s",
+                   read ? "Holidays, each a Sunday for HOURS=, from" : "No holidays: cannot read",
+                   t.Value());
 }
 
 }  // namespace
@@ -158,6 +153,8 @@ const ArgumentRow kReplyRows[] = {
     {"REPLIES=", "replies", nullptr, ReadReplies},
     {"ESCALATE=", nullptr, nullptr, ReadEscalate},
     {"RING=", nullptr, nullptr, ReadRing},
+    {"HOURS=", nullptr, nullptr, ReadHours},
+    {"HOLIDAYS=", "holidays file", nullptr, ReadHolidays},
 };
 const ArgumentRows kReplyArguments = Rows(kReplyRows);
 

@@ -28,6 +28,7 @@ namespace kelvor {
 // ".bad" and ".lck" files beside it.
 constexpr size_t kSpoolPathSize = 260;
 constexpr size_t kSpoolSuffixLength = 4;
+constexpr size_t kLongestSpoolPath = kSpoolPathSize - 1 - kSpoolSuffixLength;  // SPOOL='s
 // A write that failed (the file held open by another program, a full disk) is tried again
 // this often while nothing changes: the SCADA queue hands an alarm out once, so the file
 // must catch up as soon as it can, but without a loop of writes that cannot succeed.
@@ -80,7 +81,7 @@ class Spool {
  public:
   enum Write { kUnchanged, kWritten, kFailed, kTaken };  // kTaken: another run claimed it
 
-  // `path` holds at most kSpoolPathSize - 1 - kSpoolSuffixLength characters.
+  // `path` holds at most kLongestSpoolPath characters.
   explicit Spool(const char* path);
   Spool(const Spool&) = delete;
   Spool& operator=(const Spool&) = delete;

@@ -39,8 +39,9 @@ void TextBuilder::Add(const char* format, ...) {
 
 }  // namespace
 
-StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead) {
+StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead, const DutyRoster* duty) {
   StatusFigures figures;
+  if (duty != nullptr && duty->Active()) duty->FormatOnDuty(figures.onDuty, sizeof figures.onDuty);
   figures.signal = modem.SignalStrength();
   figures.waiting = modem.QueuedCount();
   figures.lastError = modem.LastError();
@@ -69,6 +70,9 @@ void SayStatus(const StatusFigures& figures, Log& log) {
     log.LogMessage(Colour::kStatusReport, "Last call       = %u min ago, %s \r\n",
                    static_cast<unsigned>(figures.callMinutesAgo), figures.lastCall);
   }
+  if (figures.onDuty[0] != '\0') {
+    log.LogMessage(Colour::kStatusReport, "On duty         = %s \r\n", figures.onDuty);
+  }
 }
 
 void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size) {
@@ -79,6 +83,7 @@ void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size) 
   if (figures.network != nullptr) status.Add(", network %s", figures.network);
   if (figures.phone != nullptr) status.Add(", %s phone sends", figures.phone);
   status.AddCall(figures);
+  if (figures.onDuty[0] != '\0') status.Add(", on duty %s", figures.onDuty);
 }
 
 void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size) {
@@ -90,6 +95,7 @@ void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size) {
   answer.Add(", alarms read %lu since start", static_cast<unsigned long>(figures.alarmsRead));
   if (figures.phone != nullptr) answer.Add(", %s phone sends", figures.phone);
   answer.AddCall(figures);
+  if (figures.onDuty[0] != '\0') answer.Add(", on duty %s", figures.onDuty);
   answer.Add(".");
 }
 

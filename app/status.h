@@ -9,6 +9,7 @@
 
 #include "log/log.h"
 #include "modem/sms_modem.h"
+#include "routing/duty_hours.h"
 
 namespace kelvor {
 
@@ -27,16 +28,20 @@ struct StatusFigures {
   // many minutes ago it was made; null before the first.
   const char* lastCall = nullptr;
   uint32_t callMinutesAgo = 0;
+  // With HOURS=, the numbers with hours on duty now ("+111 +222" or "none"); else empty.
+  char onDuty[72] = {};
 };
 
-StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead);
+StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead,
+                         const DutyRoster* duty = nullptr);
 
 // The S key's report: a line a figure, "Que" and the blank before each line end included.
 void SayStatus(const StatusFigures& figures, Log& log);
 // "STATUS=Signal 48 %, SMS waiting 0, last error 0", as systemctl shows it.
 void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size);
 // "Kelvor status. Signal 48%, SMS waiting 0, last error 0, alarms read 12 since start.":
-// digits and plain words only, within 159 characters.
+// digits and plain words only (and the numbers on duty, "+" and digits), within 159
+// characters.
 void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size);
 
 // What a heartbeat counts since the one before.

@@ -3,7 +3,24 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace kelvor {
+
+LogArgument ReadLogArgument(const char* value) {
+  LogArgument read;
+  const char* comma = strrchr(value, ',');
+  size_t length = comma != nullptr ? static_cast<size_t>(comma - value) : strlen(value);
+  if (length == 0 || length >= kLogPathSize) {
+    read.refused = 1;
+  } else if (comma &&
+             !ReadInRange(comma + 1, strlen(comma + 1), 1, kLargestLogKbytes, &read.kbytes)) {
+    read.refused = 2;
+  } else {
+    memcpy(read.path, value, length);
+  }
+  return read;
+}
 
 void LogFile::Start(const char* path, uint32_t kbytes) {
   snprintf(path_, sizeof path_, "%s", path);

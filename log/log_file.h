@@ -12,7 +12,18 @@ namespace kelvor {
 
 constexpr size_t kLogPathSize = 254;  // a path of at most 253 characters, so "path.1" fits 256
 constexpr uint32_t kLargestLogKbytes = 1048576;  // 1 GB: the file stays within 32-bit sizes
-constexpr size_t kStampLength = 20;              // "2026-12-07 14:03:22 "
+constexpr uint32_t kDefaultLogKbytes = 1024;
+
+// LOG=path[,kbytes] after its keyword. A value after the last comma is the size, so a path
+// with a comma must give it. Refused 1 a path not 1 to kLogPathSize - 1 characters, 2 a size
+// not 1 to kLargestLogKbytes.
+struct LogArgument {
+  int refused = 0;
+  char path[kLogPathSize] = {};
+  uint32_t kbytes = kDefaultLogKbytes;
+};
+LogArgument ReadLogArgument(const char* value);
+constexpr size_t kStampLength = 20;  // "2026-12-07 14:03:22 "
 
 // The line a file written again after a gap begins with; the console shows it too.
 constexpr char kLogResumedFormat[] =

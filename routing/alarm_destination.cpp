@@ -22,13 +22,19 @@ AlarmDestination::AlarmDestination(const ParsedDestination& parsed)
 }
 
 void AlarmDestination::OfferAlarm(const AlarmRecord& record, RoutingContext& context) {
-  const auto alarmText = record.AlarmText();
-  if (!Concerns(record)) {
-    context.log.Print("Ignoring alm %.60s\r\n", alarmText.c_str());
-    return;
-  }
-  if (spec_.enableTagPresent && !EnabledFor(record, context)) return;
+  if (Accepts(record, context)) TakeAlarm(record, context);
+}
 
+bool AlarmDestination::Accepts(const AlarmRecord& record, RoutingContext& context) {
+  if (!Concerns(record)) {
+    context.log.Print("Ignoring alm %.60s\r\n", record.AlarmText().c_str());
+    return false;
+  }
+  return !spec_.enableTagPresent || EnabledFor(record, context);
+}
+
+void AlarmDestination::TakeAlarm(const AlarmRecord& record, RoutingContext& context) {
+  const auto alarmText = record.AlarmText();
   char text[kAlarmTextSize];
   NamedAlarm alarm;
   alarm.length = static_cast<uint8_t>(FormatText(record, context, text));

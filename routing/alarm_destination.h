@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "routing/alarm_batch.h"
 #include "routing/destination_specification.h"
+#include "routing/duty_hours.h"
 #include "scada/alarm_record.h"
 #include "scada/tag_reader.h"
 
@@ -20,6 +21,7 @@ struct RoutingContext {
   TagReader& tags;
   Clock& clock;
   SmsOutbox& outbox;
+  const DutyRoster* duty = nullptr;  // null: every number always on duty
 };
 
 class AlarmDestination {
@@ -34,6 +36,10 @@ class AlarmDestination {
   // batch stays, and the alarm takes the place of a less urgent one it names or is counted in
   // the batch's summary line (AlarmBatch::Keep).
   void OfferAlarm(const AlarmRecord& record, RoutingContext& context);
+  // OfferAlarm in two halves, for a list that first asks who would take the alarm: the
+  // filter (saying what it drops, as OfferAlarm does), then the taking of one it passed.
+  bool Accepts(const AlarmRecord& record, RoutingContext& context);
+  void TakeAlarm(const AlarmRecord& record, RoutingContext& context);
   // Hands the batch to the modem once its delay has run out, or at once when it stayed
   // past one SMS. A batch that finds the queue full stays pending and is offered
   // again at every call, taking later alarms while they fit, and counting them after.

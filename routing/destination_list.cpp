@@ -1,6 +1,9 @@
 #include "routing/destination_list.h"
 
+#include <cstdio>
 #include <cstring>
+
+#include "modem/phone_number.h"
 
 namespace kelvor {
 
@@ -43,7 +46,44 @@ bool DestinationList::RestoreBatch(const char* number, const char* text, uint32_
 void DestinationList::OfferAlarm(const AlarmRecord& record, RoutingContext& context) {
   int order[kCapacity];
   TurnOrder(context.clock.TickCount(), order);
+  if (context.duty != nullptr && context.duty->Active()) return OfferOnDuty(record, context, order);
   for (int i = 0; i < count_; ++i) slots_[order[i]]->OfferAlarm(record, context);
+}
+
+// Every destination filters first, so that those off duty learn whether anyone on duty takes
+// the alarm; a schedule never drops one.
+void DestinationList::OfferOnDuty(const AlarmRecord& record, RoutingContext& context,
+                                  const int* order) {
+  bool takes[kCapacity];
+  bool onDuty = false;  // a destination on duty takes it
+  for (int i = 0; i < count_; ++i) {
+    AlarmDestination& destination = *slots_[order[i]];
+    takes[i] = destination.Accepts(record, context);
+    onDuty = onDuty || (takes[i] && context.duty->OnDuty(destination.Number()));
+  }
+  char sentTo[200] = {};  // the numbers of the line that says so, cut as it fills
+  for (int i = 0; i < count_; ++i) {
+    AlarmDestination& destination = *slots_[order[i]];
+    if (!takes[i]) continue;
+    if (onDuty && !context.duty->OnDuty(destination.Number())) {
+      context.log.Print("Off duty %s - ignoring alm %.60s\r\n", destination.Number(),
+                        record.AlarmText().c_str());
+      continue;
+    }
+    bool listed = onDuty;  // or named already, for a destination with the same number
+    for (int k = 0; k < i && !listed; ++k) {
+      listed = takes[k] && SameNumber(slots_[order[k]]->Number(), destination.Number());
+    }
+    size_t length = strlen(sentTo);
+    if (!listed) {
+      snprintf(sentTo + length, sizeof sentTo - length, "%s%s", length > 0 ? "," : "",
+               destination.Number());
+    }
+    destination.TakeAlarm(record, context);
+  }
+  if (!onDuty && sentTo[0] != '\0') {
+    context.log.Print("no one on duty for %s - sent to %s\r\n", record.TagName().c_str(), sentTo);
+  }
 }
 
 void DestinationList::FlushIfDue(RoutingContext& context) {

@@ -56,13 +56,16 @@ class DestinationList {
                     const BatchAlarms* alarms = nullptr);
 
   // OfferAlarm, or FlushIfDue, on every destination: in list order, except that those
-  // waiting for room in the queue come first, the longest waiting at the head.
+  // waiting for room in the queue come first, the longest waiting at the head. With hours
+  // on duty (context.duty), an alarm goes only to the destinations on duty that take it; when
+  // only destinations off duty take it, it goes to them all the same, and says so.
   void OfferAlarm(const AlarmRecord& record, RoutingContext& context);
   void FlushIfDue(RoutingContext& context);
 
  private:
   // The destinations' indexes in the order they take their turn.
   void TurnOrder(uint32_t now, int* order) const;
+  void OfferOnDuty(const AlarmRecord& record, RoutingContext& context, const int* order);
 
   int count_ = 0;
   std::optional<AlarmDestination> slots_[kCapacity];  // fixed slots: no allocation

@@ -186,9 +186,17 @@ Escalation::Record* Escalation::EarliestDue(uint32_t now) {
 
 // The number the text goes to if its holder does not answer: none when the holder has no
 // rule or its next was reached already, so a text reaches each number once and never loops.
+// A next off duty is skipped for its own next, the first on duty; with none on duty, the
+// chain goes on as if no one had hours.
 int Escalation::Onward(const Record& record) const {
   int next = next_[record.holder];
-  return next == kNone || (record.reached & Bit(next)) ? kNone : next;
+  if (next == kNone || (record.reached & Bit(next))) return kNone;
+  uint64_t seen = record.reached;
+  for (int at = next; duty_ != nullptr && at != kNone && !(seen & Bit(at)); at = next_[at]) {
+    if (duty_->OnDuty(numbers_.At(at))) return at;
+    seen |= Bit(at);
+  }
+  return next;
 }
 
 // The SMS's text is written already.

@@ -19,6 +19,7 @@
 #include "modem/phone_number.h"
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"
+#include "routing/duty_hours.h"
 
 namespace kelvor {
 
@@ -86,6 +87,8 @@ class Escalation {
   // has one rule (the first), and a rule to itself could never escalate.
   RuleOutcome AddRule(const char* number, uint32_t minutes, const char* next);
   bool Active() const { return ruleCount_ > 0; }
+  // Hours on duty: a chain skips a number off duty, to that number's own next.
+  void SetDuty(const DutyRoster* duty) { duty_ = duty; }
 
   enum Taken { kNotEscalated, kHeld, kFull };
   // The alarm SMS `id` with `text` the phone confirmed to `number`: held while `number` has
@@ -159,6 +162,7 @@ class Escalation {
   int count_ = 0;
   uint16_t acknowledged_[kEscalationNumberCapacity] = {};  // confirmations waiting to be queued
   uint32_t changes_ = 0;
+  const DutyRoster* duty_ = nullptr;
 };
 
 }  // namespace kelvor

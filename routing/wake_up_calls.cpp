@@ -55,7 +55,12 @@ bool WakeUpCalls::Answered(const char* number) {
 void WakeUpCalls::Pass(uint32_t now) {
   for (int i = 0; i < count_; ++i) {
     Rule& rule = rules_[i];
-    if (!rule.waiting || rule.due || !DeadlinePassed(now, rule.deadline)) continue;
+    if (!rule.waiting || !(rule.due || DeadlinePassed(now, rule.deadline))) continue;
+    if (duty_ != nullptr && !duty_->OnDuty(rule.number)) {
+      Answered(rule.number);  // no one is woken off duty: the call ends unmade
+      continue;
+    }
+    if (rule.due) continue;
     rule.due = true;
     rule.dueOrder = dueCount_++;
     ++changes_;

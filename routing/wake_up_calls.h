@@ -13,6 +13,7 @@
 
 #include "modem/phone_number.h"
 #include "modem/sms_outbox.h"
+#include "routing/duty_hours.h"
 
 namespace kelvor {
 
@@ -47,6 +48,9 @@ class WakeUpCalls {
   // RING=number,minutes,priority as values; a number has one rule (the first).
   RuleOutcome AddRule(const char* number, uint32_t minutes, int priority);
   bool Active() const { return count_ > 0; }
+  // Hours on duty: a call that comes due to a number off duty, or is due when it goes off
+  // duty, ends unmade.
+  void SetDuty(const DutyRoster* duty) { duty_ = duty; }
   // Numbers whose SMS wait for an answer, their call due or not.
   int Waiting() const;
 
@@ -90,6 +94,7 @@ class WakeUpCalls {
   int count_ = 0;
   uint32_t changes_ = 0;
   uint32_t dueCount_ = 0;  // calls marked due so far
+  const DutyRoster* duty_ = nullptr;
 };
 
 }  // namespace kelvor

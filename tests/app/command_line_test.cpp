@@ -80,6 +80,9 @@ std::string Step(const Configuration& c, const ArgumentStep& step) {
   if (kind == "CODEPAGE=") {
     return v.refused ? "code page refused" : "code page " + std::to_string(v.amount);
   }
+  if (kind == "HOURS=")
+    return "hours " + std::string(HoursRefusalWords(ParsedHours::Refusal(v.refused)));
+  if (kind == "HOLIDAYS=") return "holidays";
   if (kind == "ESCALATE=") {
     const char* outcomes[] = {"", "bad number ", "bad minutes ", "bad next ", "bad fields "};
     return "escalate " + std::string(outcomes[v.refused]) + text + " " + std::to_string(v.amount) +
@@ -224,6 +227,12 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
        "escalate bad number +123456789012345678901234567890 0 ; escalate bad number  0 ; "
        "escalate bad minutes +1 0 ; escalate bad minutes +1 0 ; escalate bad minutes +1 0 ; "
        "escalate bad minutes +1 0 ; escalate +1 5 +2; escalate bad next +1 5 boss; usage 0"},
+      // HOURS= as often as given, each read whole or refused for its first bad field;
+      // HOLIDAYS= once, its file read at its turn.
+      {{"HOURS=+1,1-5,08:00-17:00;6,22:00-06:00", "HOURS=+2,1-8,08:00-17:00", "HOURS=+3,1,8-17",
+        "HOURS=COM5,1,08:00-09:00", "HOLIDAYS=COM5", "HOLIDAYS=x"},
+       "hours ; hours days; hours times; hours number; holidays; again HOLIDAYS= holidays file "
+       "HOLIDAYS=x; usage 0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
@@ -268,6 +277,16 @@ class HeardRun : public RunSetup, public Log {
     Hear("ring " + Text(number) + " " + std::to_string(minutes) + " " + std::to_string(priority));
     return WakeUpCalls::kAdded;
   }
+  DutyRoster::Outcome AddHours(const char* number, const DutySchedule& hours) override {
+    char text[160];
+    FormatSchedule(hours, text, sizeof text);
+    Hear("hours " + Text(number) + " " + text);
+    return DutyRoster::kAdded;
+  }
+  DutyRoster::Outcome AddHoliday(int32_t day) override {
+    Hear("holiday " + std::to_string(day));
+    return DutyRoster::kAdded;
+  }
   void WriteLine(Colour, const char*, size_t) override {}
   void WritePlain(const char*, size_t) override {}
 };
@@ -277,6 +296,10 @@ class HeardRun : public RunSetup, public Log {
 // first CODEPAGE= with the charset. Reading the command line hands over nothing.
 TEST(CommandLine, StartUpHandsTheRunEachValueWithWhatItNeedsOfTheOthers) {
   const std::string page = " " + std::to_string(SystemCodePage()) + "; ";
+  test::TempFolder folder;
+  const std::string holidays = folder.Path("holidays.txt");
+  std::ofstream(holidays, std::ios::binary) << "# days off\r\n2025-12-25\r\n25.12.2026\n\n"
+                                               "2026-12-25 # Christmas";
   const struct {
     std::vector<std::string> arguments;
     std::string heard;
@@ -300,6 +323,9 @@ TEST(CommandLine, StartUpHandsTheRunEachValueWithWhatItNeedsOfTheOthers) {
         "RING=+6,8,x", "RING=+7,9", "DEST=+8,A,H,1", "REPLIES=no", "SPOOL="},
        "heartbeat +1 5; spool s; replies; escalate +1 5 +2; escalate +3 6 +4; ring +5 7 1; "
        "ring +7 9 2; dest +8; "},
+      // A refused HOURS= gives nothing; the holidays file's dates at its turn, bad lines skipped.
+      {{"HOURS=+1,7,22:00-06:00", "HOURS=+2,1,9:00", "HOLIDAYS=" + holidays},
+       "hours +1 7 22:00-06:00; holiday 20447; holiday 20812; "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));

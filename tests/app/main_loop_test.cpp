@@ -331,6 +331,23 @@ TEST_F(MainLoopTest, SShowsTheStatusReportAndOtherKeysAreIgnored) {
   EXPECT_EQ(scada.alarmReads, 1);
 }
 
+// The virtual clock's local time starts on a Monday at 14:03:22.
+TEST_F(MainLoopTest, HoursAreSaidAtStartTheFirstPassSaysWhoIsOnDutyAndSoDoesS) {
+  keyboard.keys = {'s', 'Q'};
+  std::vector<std::string> arguments = kMinimal;
+  arguments.push_back("HOURS=+99955501234,1-5,14:00-14:04");
+  arguments.push_back("HOURS=+4917100001,6-7,00:00-24:00");
+  arguments.push_back("HOURS=+1,1,8-9");
+  Run(arguments);
+  EXPECT_EQ(CountLines("Hours on duty of +99955501234: 1-5 14:00-14:04"), 1);
+  EXPECT_NE(console.coloured().find("Bad hours times - HOURS=+number,days,hh:mm-hh:mm[;days,"
+                                    "hh:mm-hh:mm]: HOURS=+1,1,8-9; always on duty|>"),
+            std::string::npos);
+  EXPECT_EQ(CountLines("+99955501234 goes on duty"), 1);
+  EXPECT_EQ(CountLines("+4917100001 goes off duty"), 1);
+  EXPECT_NE(console.coloured().find("<39|On duty         = +99955501234 |>"), std::string::npos);
+}
+
 TEST_F(MainLoopTest, TheRunEndsWhenTheScadaSystemStops) {
   scada.runningSequence = {1, 1, 1, 0};
   EXPECT_EQ(Run(kMinimal), 1);

@@ -9,6 +9,7 @@
 #include "app/status.h"
 #include "log/console_log.h"
 #include "modem/sms_modem.h"
+#include "platform/code_page.h"
 #include "support/fakes.h"
 
 namespace kelvor {
@@ -60,6 +61,14 @@ TEST(RepliesTest, TheStatusAnswerHoldsDigitsAndWordsWithinOneSms) {
   EXPECT_EQ(std::string(text).substr(std::string(text).size() - 25), ", network not registered.");
   FormatStatusAnswer(figures, text, sizeof text);
   EXPECT_EQ(std::string(text).substr(std::string(text).size() - 22), ", standby phone sends.");
+  // With HOURS=, the status SMS and STATUS= end with who is on duty.
+  snprintf(figures.onDuty, sizeof figures.onDuty, "+4917100001 +4917100002");
+  FormatStatusAnswer(figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 34),
+            ", on duty +4917100001 +4917100002.");
+  FormatServiceStatus(figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 33),
+            ", on duty +4917100001 +4917100002");
 }
 
 TEST(RepliesTest, OneStatusAnswerPerNumberPerMinuteAcrossTheWrap) {
@@ -145,6 +154,32 @@ TEST(RepliesTest, AnEscalatedSmsIsKnownByItsIdNotByItsText) {
   EXPECT_EQ(replies.Engine().Count(), 1);
   confirmed(first.id, SmsKind::kEscalated, "+4917100002", first.text);
   EXPECT_EQ(replies.Engine().Count(), 1) << "confirmed once";
+}
+
+// In UCS-2 an escalated text takes three places: with two free it waits for the third, and
+// is not handed to a queue that would refuse it and lose it.
+TEST(RepliesTest, AnEscalationThatNeedsMorePlacesThanAreFreeWaitsForThem) {
+  test::FakeConsole console;
+  ConsoleLog log{console, nullptr};
+  test::VirtualClock clock{1000};
+  Replies replies;
+  ASSERT_EQ(replies.Engine().AddRule("+4917100001", 1, "+4917100002"), Escalation::kAdded);
+  CodePageTable table{};
+  ReadCodePage(1252, &table);
+  SmsModem modem(nullptr, nullptr, nullptr, log, clock);
+  modem.SetCoding(Charset::kUcs2, table);
+  while (modem.QueuedCount() < kQueueCapacity - 2) modem.QueueServiceMessage("waits", "+491");
+  const ModemEvents none;
+  replies.Engine().AlarmConfirmed("+4917100001", 1, std::string(140, 'x').c_str(), 1000);
+  replies.AfterStep(modem, none, log, 1000 + 2 * 60000, 0, false);
+  EXPECT_EQ(modem.QueuedCount(), kQueueCapacity - 2);
+  EXPECT_TRUE(replies.EscalationWaiting());
+  EXPECT_EQ(console.text().find("lost"), std::string::npos);
+  SmsModem room(nullptr, nullptr, nullptr, log, clock);
+  room.SetCoding(Charset::kUcs2, table);
+  replies.AfterStep(room, none, log, 1000 + 2 * 60000, 0, false);
+  EXPECT_EQ(room.QueuedCount(), 3);
+  EXPECT_FALSE(replies.EscalationWaiting());
 }
 
 }  // namespace

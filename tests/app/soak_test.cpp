@@ -10,6 +10,10 @@
 // for a full queue. The queue never holds more than 21, no SMS is longer than 159 characters, SMS
 // that wait for the network go once it is back, an alarm SMS answered while the phone was well is
 // never escalated and one nobody answered always is, the heap stays flat.
+// Hours on duty: ten destinations (none that escalates or rings) have HOURS=, on and off duty
+// several times a virtual day, some past midnight and by weekday; an alarm goes to those on
+// duty that take it, or, when only destinations off duty take it, to them all the same: the
+// same delivery invariant holds, and none is dropped for a schedule.
 // Wake-up calls: six destinations (three that escalate, one ringing for high alarms alone) and
 // the backup have RING= rules of 5 or 10 minutes. Their calls mostly ring out, some are busy,
 // given up by the network, answered (then hung up by Kelvor or by the other side) or rejected;
@@ -58,6 +62,35 @@ const char* const kPriorities = "HML";
 // The destinations whose engineer may answer, each with an ESCALATE= rule to the backup.
 bool Escalates(int j) {
   return j % 5 == 1;
+}
+
+// HOURS= of destination j: 1 on duty three hours in six, 2 weekday nights past midnight and
+// weekend middays; 0 none.
+int Shift(int j) {
+  static const int kShifts[kDestinations] = {0, 0, 1, 2, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 2,
+                                             0, 0, 1, 2, 0, 0, 1, 0, 0, 0, 0, 2, 0, 0, 1};
+  return kShifts[j];
+}
+const char* const kShiftHours[] = {
+    "", ",1-7,00:00-03:00;1-7,06:00-09:00;1-7,12:00-15:00;1-7,18:00-21:00",
+    ",1-5,22:00-02:00;6-7,10:00-14:00"};
+
+// The same, counted apart from the program: the virtual clock's local time starts on Monday
+// 2026-12-07 at 14:03:22.
+bool OnDuty(int j, uint64_t elapsed) {
+  uint64_t seconds = elapsed / 1000 + 14 * 3600 + 3 * 60 + 22;
+  int day = static_cast<int>(seconds / 86400 % 7) + 1;  // 1 Monday
+  int yesterday = day == 1 ? 7 : day - 1;
+  int hour = static_cast<int>(seconds / 3600 % 24);
+  switch (Shift(j)) {
+    case 1:
+      return hour % 6 < 3;
+    case 2:
+      return (day <= 5 && hour >= 22) || (yesterday <= 5 && hour < 2) ||
+             (day >= 6 && hour >= 10 && hour < 14);
+    default:
+      return true;
+  }
 }
 
 enum class PhoneMode { kNormal, kSilent, kRefusing, kFlooding, kOffNetwork };
@@ -161,6 +194,7 @@ class World {
       if (d.enableTag) spec += ",EN:E" + std::to_string(j) + ".F_CV";
       arguments.push_back(spec);
       if (Escalates(j)) arguments.push_back("ESCALATE=" + d.number + ",10," + kBackup);
+      if (Shift(j) != 0) arguments.push_back("HOURS=" + d.number + kShiftHours[Shift(j)]);
     }
     arguments.push_back(std::string("HEARTBEAT=") + kHeartbeat + ",60");
     AddRingRules();
@@ -171,6 +205,7 @@ class World {
     alarmPriority.assign(kMaxAlarms, 0);
     alarmRouted.assign(kMaxAlarms, 0);
     offeredAt.assign(kMaxAlarms, 0);
+    takenBy.assign(kMaxAlarms, 0);
     delivered.assign(static_cast<size_t>(kMaxAlarms) * kDestinations, kOnItsWay);
     countedAt.assign(kDestinations, 0);
     countedGivenUp.assign(kDestinations, 0);
@@ -371,8 +406,23 @@ class World {
     return Mode() == PhoneMode::kNormal && Elapsed() % (2 * kHour) >= 20 * 60 * 1000;
   }
 
-  // Whether destination j takes alarm `id`: its priority, its areas and its enable tag.
-  bool Takes(int j, int id) const {
+  // Whether destination j took alarm `id`, as Offered found.
+  bool Takes(int j, int id) const { return (takenBy[id] >> j & 1) != 0; }
+  // The destinations that take alarm `id` offered now: those on duty its filters pass, or,
+  // when it passes none of them, those off duty it passes.
+  void Offered(int id) {
+    uint32_t passes = 0, onDuty = 0;
+    for (int j = 0; j < kDestinations; ++j) {
+      if (!Filters(j, id)) continue;
+      passes |= 1u << j;
+      if (OnDuty(j, Elapsed())) onDuty |= 1u << j;
+    }
+    takenBy[id] = onDuty != 0 ? onDuty : passes;
+    if (onDuty == 0 && passes != 0) ++noOneOnDuty;
+    if (onDuty != passes && onDuty != 0) ++offDutyPassedOver;
+  }
+  // Whether destination j's filters pass alarm `id`: its priority, its areas and its enable tag.
+  bool Filters(int j, int id) const {
     const Destination& d = destinations[j];
     if (!alarmRouted[id] || alarmPriority[id] > d.priority) return false;
     if ((alarmAreas[id] & d.areas) == 0) return false;
@@ -388,6 +438,11 @@ class World {
   std::vector<int8_t> alarmPriority;
   std::vector<uint8_t> alarmRouted;
   std::vector<uint64_t> offeredAt;
+  std::vector<uint32_t> takenBy;  // bit j: destination j took alarm `id`
+  int noOneOnDuty = 0;            // alarms only destinations off duty took
+  int offDutyPassedOver = 0;      // alarms a destination off duty would have taken
+  int noOneOnDutyLines = 0;
+  int dutyChanges = 0;
   // What became of alarm `id` at destination j, [id * 31 + j], as far as its name shows.
   enum Fate : uint8_t { kOnItsWay, kNamedDelivered, kNamedGivenUp };
   std::vector<uint8_t> delivered;
@@ -502,6 +557,8 @@ class SoakConsole : public test::NullConsole {
       if (world_.Healthy()) ++world_.timeoutsWhenHealthy;
     }
     if (strcmp(line, "truncating message") == 0) ++world_.truncations;
+    if (strncmp(line, "no one on duty for ", 19) == 0) ++world_.noOneOnDutyLines;
+    if (strstr(line, " goes on duty") || strstr(line, " goes off duty")) ++world_.dutyChanges;
     if (strstr(line, " waits for the network") != nullptr) world_.heldForNetwork = true;
     // The standby's lines of its SMS, as the main phone's.
     const char* own = strncmp(line, "Standby ", 8) == 0 ? line + 8 : line;
@@ -612,7 +669,7 @@ class SoakScada : public test::FakeScada {
     }
     RaiseDuringCall(now);
     if (!finalBurstDone_ && now >= kFinalBurst) {
-      waiting_ += 3;  // still queued or pending when the SCADA system stops
+      waiting_ += 5;  // still queued or pending when the SCADA system stops
       finalBurstDone_ = true;
     }
     if (waiting_ == 0 || world_.alarms >= kMaxAlarms) return kQueueEmpty;
@@ -679,6 +736,7 @@ class SoakScada : public test::FakeScada {
     world_.alarmPriority[id] = alarm.priority;
     world_.alarmRouted[id] = alarm.routing;
     world_.offeredAt[id] = world_.Elapsed();
+    world_.Offered(id);
     world_.OfferedDuringCall(id);
     return alarm.Build();
   }
@@ -1188,6 +1246,10 @@ void Soak(bool standby, bool charset = false) {
     EXPECT_GT(world.givenUp, 0) << "the refusing phone gives SMS up";
   }
   EXPECT_GT(named, taken / 2) << "most alarms get through by name";
+  EXPECT_GT(world.noOneOnDuty, 100) << "alarms that only destinations off duty take";
+  EXPECT_EQ(world.noOneOnDutyLines, world.noOneOnDuty) << "each said";
+  EXPECT_GT(world.offDutyPassedOver, 1000);
+  EXPECT_GE(world.dutyChanges, 60 * 6 * 8) << "on and off duty several times a day";
   EXPECT_GE(world.heartbeats, 60 * 24 * 3 / 4) << "a heartbeat an hour, but for the phone's faults";
   EXPECT_GT(world.heartbeatsWaited, 0) << "heartbeats wait behind alarms";
 

@@ -699,6 +699,74 @@ class Replies(Scenario):
         self.assertEqual(phone.out.count(r"SMS in deleted index="), 3)
 
 
+def duty_windows(now):
+    """HOURS= windows for the local time `now`: one that holds it with two hours on either
+    side, and one past midnight that leaves it out by an hour at least (near midnight, by its
+    day: the day after tomorrow's night)."""
+    minute = now.tm_hour * 60 + now.tm_min
+
+    def clock(at):
+        return "%02d:%02d" % divmod(at % 1440, 60)
+
+    holds = f"1-7,{clock(minute - 120)}-{clock(minute + 120)}"
+    if 90 <= minute <= 1350:
+        return holds, f"1-7,{clock(minute + 60)}-{clock(minute - 60)}"
+    return holds, f"{(now.tm_wday + 2) % 7 + 1},22:00-06:00"
+
+
+class DutyHours(Scenario):
+    """HOURS= and HOLIDAYS=, whatever the hour the scenario runs at: only the numbers on duty
+    get the alarm; a window past midnight that leaves now out keeps its number off duty;
+    today, a holiday, is a Sunday; an alarm only numbers off duty take goes all the same, and
+    says so; a wrong HOURS= is refused and the run goes on; the status answer says who is on
+    duty; an escalation skips a number off duty to that number's own next."""
+    com = 30
+
+    def test_alarms_go_to_the_numbers_on_duty_and_none_is_dropped(self):
+        now = time.localtime()
+        holds, leaves_out = duty_windows(now)
+        holidays = os.path.join(self.workdir, "holidays.txt")
+        with open(holidays, "w") as file:
+            file.write("# days off\n" + time.strftime("%Y-%m-%d", now) + "\nnot a date\n")
+        phone = self.phone(control=os.path.join(self.workdir, "control"))
+        self.node.command(FEED)
+        self.node.command(TEMP)
+        kelvor = self.kelvor(
+            phone, "DEST=+15550031,A,H,0", "DEST=+15550032,A,H,0", "DEST=+15550033,A,H,0",
+            "DEST=+15550034,A,H,0", "DEST=+15550036,B,L,0",
+            f"HOURS=+15550031,{holds}", f"HOURS=+15550032,{leaves_out}",
+            "HOURS=+15550033,7,00:00-24:00", "HOURS=+15550034,1-6,00:00-24:00",
+            f"HOURS=+15550036,{leaves_out}", "HOURS=+15550035,1-9,08:00-17:00",
+            "HOLIDAYS=" + CONFIG.path(holidays),
+            "ESCALATE=+15550031,1,+15550032", "ESCALATE=+15550032,1,+15550037")
+        kelvor.out.wait_for(r"Bad hours days - HOURS=\+number,days,hh:mm-hh:mm\[;days,"
+                            r"hh:mm-hh:mm\]: HOURS=\+15550035,1-9,08:00-17:00; always on duty",
+                            INIT)
+        kelvor.out.wait_for(r"Bad holiday on line 3 - YYYY-MM-DD: not a date; skipped", 1)
+        kelvor.out.wait_for(r"Going to ready", INIT)
+        for number, duty in (("31", "on"), ("32", "off"), ("33", "on"), ("34", "off"),
+                             ("36", "off")):
+            kelvor.out.wait_for(rf"\+155500{number} goes {duty} duty\n", 1)
+
+        self.node.command(FEED_ALARM)
+        self.node.command(TEMP_ALARM)
+        messages = self.messages(phone, 3, SMS)
+        self.assertCountEqual(messages, [("+15550031", "7/06:05\nFeed flow high\n"),
+                                         ("+15550033", "7/06:05\nFeed flow high\n"),
+                                         ("+15550036", "7/06:06\nReactor temp low\n")])
+        kelvor.out.wait_for(r"Off duty \+15550032 - ignoring alm", 1)
+        kelvor.out.wait_for(r"no one on duty for TIC200 - sent to \+15550036\n", 1)
+
+        phone.receive("+15550031", "S")
+        status = self.messages(phone, 4, SMS)[3]
+        self.assertRegex(status[1], r", on duty \+15550031 \+15550033\.$")
+        escalated = self.messages(phone, 5, 60 + SMS)[4]
+        self.assertEqual(escalated, ("+15550037", "No answer from +15550031 in 1 min\n"
+                                                  "7/06:05\nFeed flow high\n"))
+        self.shut_down(kelvor, 5)
+        self.assertEqual(len(self.messages(phone)), 5)
+
+
 class WakeUpCall(Scenario):
     """RING=: an alarm SMS nobody answers rings its number once after its minute, and the
     call is hung up after 30 s of ringing; a number that answers by SMS is never called; an

@@ -5,13 +5,16 @@
 // within its buffer; the link opens the port by the name read. Split at its line feeds, as
 // a whole command line: each argument is read into steps that keep the rules (at most 31
 // destinations, a service number only after a port, the once-only keywords once), with
-// every value within its buffer, and a PIN of 4 to 8 digits that no step shows.
+// every value within its buffer, and a PIN of 4 to 8 digits that no step shows. A HOURS= taken
+// holds 1 to 8 windows of days 1 to 7 within the day, its text as read within its buffer, and
+// the roster reads them at any local time.
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/heartbeat.h"
 #include "app/spool.h"
 #include "fuzz_support.h"
 #include "log/console_log.h"
@@ -107,6 +110,31 @@ void CheckPortSetting(const char* argument) {
   CheckModeText(setting.mode);
 }
 
+// A HOURS= value: taken, its windows lie within the week and the day, and hold at every hour
+// of a week that has a holiday.
+void CheckHours(const char* value) {
+  ParsedHours hours = ParseHours(value);
+  if (hours.refused != ParsedHours::kTaken) return;
+  FUZZ_CHECK(IsPhoneNumber(hours.number));
+  const DutySchedule& s = hours.schedule;
+  FUZZ_CHECK(s.count >= 1 && s.count <= kDutyWindowCapacity);
+  for (int i = 0; i < s.count; ++i) {
+    const DutyWindow& w = s.windows[i];
+    FUZZ_CHECK(w.days != 0 && w.days < 128 && w.start < 1440 && w.end <= 1440 && w.start != w.end);
+  }
+  char text[24];
+  FormatSchedule(s, text, sizeof text);
+  FUZZ_CHECK(fuzz::Terminated(text, sizeof text));
+  DutyRoster roster;
+  FUZZ_CHECK(roster.Add(hours.number, s) == DutyRoster::kAdded);
+  FUZZ_CHECK(roster.Add(hours.number, s) == DutyRoster::kDuplicate);
+  roster.AddHoliday(DayNumber(2026, 12, 9));
+  fuzz::CheckingConsole console;
+  ConsoleLog log(console, nullptr);
+  for (int hour = 0; hour < 7 * 24; hour += 5)
+    roster.Pass({2026, 12, 7 + hour / 24, hour % 24, 30, 0}, log);
+}
+
 // The input's lines as a command line. A FILE argument would read whatever file it names
 // (standard input among them): those are left out, as the destination file has a target
 // of its own.
@@ -141,8 +169,8 @@ void CheckCommandLine(const std::string& text) {
     }
     if (kind == "SER") FUZZ_CHECK(counts["COM"] > 0);
     // Destinations index their places in turn; kinds a run has one of come once.
-    bool several =
-        kind == "COM" || kind == "SER" || kind == "DEST=" || kind == "ESCALATE=" || kind == "RING=";
+    bool several = kind == "COM" || kind == "SER" || kind == "DEST=" || kind == "ESCALATE=" ||
+                   kind == "RING=" || kind == "HOURS=";
     FUZZ_CHECK((kind != "DEST=" || step.index == counts[kind]) && (several || counts[kind] == 0));
     ++counts[kind];
   }
@@ -170,6 +198,8 @@ void CheckCommandLine(const std::string& text) {
     } else if (kind == "HEARTBEAT=") {
       FUZZ_CHECK(v.text[0] != '\0' && SafeForCommand(v.text));
       FUZZ_CHECK(v.amount >= 1 && v.amount <= kLongestHeartbeatMinutes);
+    } else if (kind == "HOURS=") {
+      CheckHours(step.argument + strlen("HOURS="));
     } else if (kind == "SPOOL=") {
       size_t length = strlen(v.text);
       FUZZ_CHECK(length > 0 && length <= kSpoolPathSize - 1 - kSpoolSuffixLength);
@@ -186,5 +216,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckPortSetting(text.get());
   CheckModeText(text.get());  // the whole text as a mode, "COMn:" prefix and all
   CheckCommandLine(std::string(text.get()));
+  CheckHours(text.get());
   return 0;
 }

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "log/console_log.h"
+#include "routing/duty_hours.h"
 #include "routing/wake_up_calls.h"
 #include "support/fake_outbox.h"
+#include "support/fakes.h"
 
 namespace kelvor {
 namespace {
@@ -202,6 +205,47 @@ TEST_F(EscalationTest, ARestartKeepsEachTextWithTheTimeItHadLeftAndWhomItReached
   // B's next is A, whom the text reached before the restart: the chain ends there.
   EXPECT_FALSE(restarted.TakeDue(later + 6 * kMinute + 1, &sms));
   EXPECT_EQ(restarted.Count(), 0);
+}
+
+// B has hours that keep it off duty now; C is on duty only in the second case.
+TEST_F(EscalationTest, AChainSkipsANumberOffDutyToItsOwnNextUnlessNoneIsOnDuty) {
+  test::FakeConsole console;
+  ConsoleLog log(console, nullptr);
+  for (bool cOnDuty : {true, false}) {
+    SCOPED_TRACE(cOnDuty ? "C on duty" : "none on duty");
+    DutyRoster roster;
+    roster.Add(kB, ParseHours("+4917100002,1-5,08:00-09:00").schedule);
+    roster.Add(
+        kC,
+        ParseHours(cOnDuty ? "+4917100003,1,10:00-11:00" : "+4917100003,2,10:00-11:00").schedule);
+    roster.Pass({2026, 12, 7, 10, 30, 0}, log);  // a Monday
+    escalation_.SetDuty(&roster);
+    escalation_.AlarmConfirmed(kA, ++lastId_, kAlarm, now_);
+    const char* to = cOnDuty ? kC : kB;
+    EXPECT_EQ(After(5 * kMinute + 1),
+              Sms{std::string(to) + "|No answer from +4917100001 in 5 min\n" + kAlarm});
+    escalation_.Acknowledge(to);
+    After(1);
+    escalation_.SetDuty(nullptr);
+  }
+}
+
+TEST(WakeUpCallsTest, NoCallToANumberOffDuty) {
+  test::FakeConsole console;
+  ConsoleLog log(console, nullptr);
+  DutyRoster roster;
+  roster.Add(kA, ParseHours("+4917100001,1,08:00-09:00").schedule);
+  roster.Pass({2026, 12, 7, 8, 58, 0}, log);
+  WakeUpCalls calls;
+  calls.AddRule(kA, 5, 2);
+  calls.SetDuty(&roster);
+  uint32_t unanswered = 0;
+  uint32_t minutes = 0;
+  calls.AlarmConfirmed(kA, 0, 0);
+  roster.Pass({2026, 12, 7, 9, 3, 0}, log);  // off duty before the call is due
+  calls.Pass(5 * kMinute + 1);
+  EXPECT_EQ(calls.Due(&unanswered, &minutes), nullptr);
+  EXPECT_EQ(calls.Waiting(), 0);
 }
 
 // The call's clock: minutes from the first SMS unanswered, across the tick's wrap; one call
