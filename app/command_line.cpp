@@ -83,7 +83,7 @@ Configuration ReadCommandLine(int argc, const char* const* argv) {
   return c;
 }
 
-void TakeArguments(const Configuration& c, Log& log, RunSetup& run) {
+void ApplyArguments(const Configuration& c, Log& log, RunSetup& run) {
   for (size_t i = 0; i < c.steps.Count(); ++i) {
     const ArgumentStep& step = c.steps[i];
     const ArgumentRow& row = *step.row;

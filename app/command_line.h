@@ -174,7 +174,7 @@ bool StandbyPort(const Configuration& c, PortSetting* standby);
 
 // Reads argv, argv[0] being the program's name; then start-up takes each step in turn.
 Configuration ReadCommandLine(int argc, const char* const* argv);
-void TakeArguments(const Configuration& c, Log& log, RunSetup& run);
+void ApplyArguments(const Configuration& c, Log& log, RunSetup& run);
 
 // The usage text, "SEVICE" and all, of a run without a modem or a destination.
 void SayUsage(Log& log);

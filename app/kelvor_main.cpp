@@ -67,7 +67,7 @@ class Kelvor : private RunSetup {
     return duty_.Add(number, hours);
   }
   DutyRoster::Outcome AddHoliday(int32_t day) override { return duty_.AddHoliday(day); }
-  StatusFigures Status() const { return TakeStatus(*modem_, alarmsRead_, &duty_); }
+  StatusFigures Status() const { return GatherStatus(*modem_, alarmsRead_, &duty_); }
   bool RoomForOwnSms() const;
   void WriteSpool();
   void ReportDiscarded();
@@ -106,7 +106,7 @@ class Kelvor : private RunSetup {
 // them all, the loop, and shutdown.
 int Kelvor::Run() {
   log_.LogMessage(Colour::kNormal, "starting SMS Alarm Router %d\r\n", configuration_.argc);
-  TakeArguments(configuration_, log_, *this);
+  ApplyArguments(configuration_, log_, *this);
 
   if (configuration_.ShowsUsage()) {
     SayUsage(log_);
@@ -115,13 +115,13 @@ int Kelvor::Run() {
 
   replies_.SetDuty(&duty_);
   replies_.Start(*modem_, log_);
-  spool_.Restore(*modem_, destinations_, replies_.Engine(), replies_.Calls(),
+  spool_.Restore(*modem_, destinations_, replies_.Escalations(), replies_.Calls(),
                  platform_.clock.TickCount());
   RoutingContext routing{log_, platform_.scada, platform_.clock, *modem_, &duty_};
   running_ = platform_.scada.ScadaRunning();
   if (running_ != 0) RunLoop(routing);
 
-  spool_.Finish(*modem_, destinations_, replies_.Engine(), replies_.Calls(),
+  spool_.Finish(*modem_, destinations_, replies_.Escalations(), replies_.Calls(),
                 platform_.clock.TickCount());
   ReportDiscarded();
   log_.LogMessage(Colour::kAlarmQueue, "Exiting ....\r\n");
@@ -159,7 +159,7 @@ void Kelvor::StartHeartbeat(const char* number, uint32_t minutes) {
 // After every step that may change what the spool keeps, before the loop pauses or the
 // modem's step can stall.
 void Kelvor::WriteSpool() {
-  spool_.Write(*modem_, destinations_, replies_.Engine(), replies_.Calls(),
+  spool_.Write(*modem_, destinations_, replies_.Escalations(), replies_.Calls(),
                platform_.clock.TickCount());
 }
 
@@ -176,7 +176,7 @@ void Kelvor::ReportDiscarded() {
     log_.LogMessage(colour, "Shutdown %s SMS queued: %d, alarm batches pending: %d\r\n", fate, sms,
                     batches);
   }
-  int awaiting = replies_.Engine().Count();
+  int awaiting = replies_.Escalations().Count();
   if (awaiting != 0) {
     log_.LogMessage(colour, "Shutdown %s alarm SMS awaiting an answer: %d\r\n", fate, awaiting);
   }

@@ -218,7 +218,7 @@ void Replies::Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint
 void Replies::SendAnswer(const char* number, SmsModem& modem, Log& log, uint32_t now,
                          uint32_t alarmsRead) {
   char text[kSmsTextLimit + 1];
-  FormatStatusAnswer(TakeStatus(modem, alarmsRead, duty_), text, sizeof text);
+  FormatStatusAnswer(GatherStatus(modem, alarmsRead, duty_), text, sizeof text);
   modem.QueueServiceMessage(text, number);  // there is room: a number heard fits a command
   rate_.Answered(number, now);
   log.LogMessage(Colour::kNormal, "Status request from %s - answered by SMS", number);

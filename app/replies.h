@@ -88,8 +88,8 @@ class Replies {
   // receives, and the line says from how many numbers they are heard. A run without them
   // sends the commands it always did.
   void Start(SmsModem& modem, Log& log);
-  Escalation& Engine() { return escalation_; }
-  const Escalation& Engine() const { return escalation_; }
+  Escalation& Escalations() { return escalation_; }
+  const Escalation& Escalations() const { return escalation_; }
   WakeUpCalls& Calls() { return calls_; }
   const WakeUpCalls& Calls() const { return calls_; }
 

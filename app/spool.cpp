@@ -149,7 +149,7 @@ Spool::Spool(const char* path) : buffer_(new char[kSpoolCapacity + 1]) {
 }
 
 bool Spool::TakeClaim() {
-  return lock_.Take(lockPath_) != FileLock::kInUse;
+  return lock_.Acquire(lockPath_) != FileLock::kInUse;
 }
 
 SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, Escalation& escalation,

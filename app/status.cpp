@@ -39,7 +39,7 @@ void TextBuilder::Add(const char* format, ...) {
 
 }  // namespace
 
-StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead, const DutyRoster* duty) {
+StatusFigures GatherStatus(const SmsModem& modem, uint32_t alarmsRead, const DutyRoster* duty) {
   StatusFigures figures;
   if (duty != nullptr && duty->Active()) duty->FormatOnDuty(figures.onDuty, sizeof figures.onDuty);
   figures.signal = modem.SignalStrength();

@@ -1,6 +1,6 @@
 // The figures of the run's state, taken in one place and said four ways: the S key's report
 // on the console, the service manager's STATUS= line, the answer to a status request by SMS
-// and the heartbeat. A new figure is a field, a line in TakeStatus, and a line in each way
+// and the heartbeat. A new figure is a field, a line in GatherStatus, and a line in each way
 // that shows it.
 #pragma once
 
@@ -32,8 +32,8 @@ struct StatusFigures {
   char onDuty[72] = {};
 };
 
-StatusFigures TakeStatus(const SmsModem& modem, uint32_t alarmsRead,
-                         const DutyRoster* duty = nullptr);
+StatusFigures GatherStatus(const SmsModem& modem, uint32_t alarmsRead,
+                           const DutyRoster* duty = nullptr);
 
 // The S key's report: a line a figure, "Que" and the blank before each line end included.
 void SayStatus(const StatusFigures& figures, Log& log);

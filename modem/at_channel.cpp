@@ -35,12 +35,12 @@ bool AtChannel::Receive() {
   const char* chunk = link_.ReceiveBuffer();
   if (answersTo_ == AnswersTo::kReader) return ReceiveReading(chunk, count);
   Show(chunk, count);
-  return TakeLines(chunk, count);
+  return SortLines(chunk, count);
 }
 
 // A chunk counts as an answer only when it brings something new: a line that chatters, an
 // error repeated or an answer beyond its room leaves the time-out to come.
-bool AtChannel::TakeLines(const char* chunk, uint32_t count) {
+bool AtChannel::SortLines(const char* chunk, uint32_t count) {
   bool news = false;
   bool grew = false;  // the line under way at the end of the chunk
   for (uint32_t i = 0; i < count; ++i) {
@@ -136,7 +136,7 @@ bool AtChannel::ReceiveReading(const char* chunk, uint32_t count) {
   if (count > kLongestReadAnswer - readBytes_) return false;
   readBytes_ += count;
   readAt_ = clock_.TickCount();
-  overheard_->Take(chunk, count);
+  overheard_->Feed(chunk, count);
   Show(chunk, count);
   Renew();
   return true;

@@ -71,7 +71,7 @@ class AtChannel {
   enum class AnswersTo : uint8_t { kAnswer, kReader };
 
   bool ReceiveReading(const char* chunk, uint32_t count);
-  bool TakeLines(const char* chunk, uint32_t count);
+  bool SortLines(const char* chunk, uint32_t count);
   bool EndLine();
   bool Information();
   void Hear(Heard heard);

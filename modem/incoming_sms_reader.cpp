@@ -105,7 +105,7 @@ void IncomingSmsReader::Begin(Mode mode) {
   message_ = IncomingSms{};
 }
 
-void IncomingSmsReader::Take(const char* bytes, size_t length) {
+void IncomingSmsReader::Feed(const char* bytes, size_t length) {
   for (size_t i = 0; i < length; ++i) {
     char c = bytes[i];
     if (c == '\r' || c == '\n') {

@@ -36,7 +36,7 @@ class IncomingSmsReader {
   void ExpectMessage(uint16_t index);
   void ExpectAnswer();
   // A chunk of the answer, any bytes; an announcement among them adds its index.
-  void Take(const char* bytes, size_t length);
+  void Feed(const char* bytes, size_t length);
   // An announcement line heard outside an answer (without its line end; `cut`: not whole).
   void Announced(const char* line, size_t length, bool cut);
   // The line has been quiet long enough for an answer whose last line is final to end.

@@ -6,12 +6,12 @@ namespace kelvor {
 
 uint32_t OutgoingQueue::QueueMessage(const char* text, const char* number, SmsKind kind,
                                      int8_t urgency) {
-  bool taken = Take(text, number, kind, urgency);
+  bool taken = Enqueue(text, number, kind, urgency);
   ++(taken ? tally_.queued : tally_.refused);
   return taken ? lastId_ : 0;
 }
 
-bool OutgoingQueue::Take(const char* text, const char* number, SmsKind kind, int8_t urgency) {
+bool OutgoingQueue::Enqueue(const char* text, const char* number, SmsKind kind, int8_t urgency) {
   char shown[kNumberSize];
   PrintableCopy(number, shown, sizeof shown);
   if (Full()) {

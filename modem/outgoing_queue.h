@@ -91,7 +91,7 @@ class OutgoingQueue {
     uint8_t borrower;  // the phone it is lent to, or kNotLent
   };
 
-  bool Take(const char* text, const char* number, SmsKind kind, int8_t urgency);
+  bool Enqueue(const char* text, const char* number, SmsKind kind, int8_t urgency);
   void Add(const char* text, size_t length, const char* number, SmsKind kind, int8_t urgency);
   int PartsOf(const char* text, size_t length) const;
   int IndexOf(uint32_t id) const;

@@ -94,7 +94,7 @@ class Phone {
 
   bool HeldByPause();
   // A phone the queue does not lend to still reads its SMS and asks after its signal.
-  bool Sends() const { return sending_.MayBorrow() && !radio_.Holds(); }
+  bool Sends() const { return sending_.MayBorrow() && !radio_.WaitsForRestart(); }
   bool RestartDue() const { return radio_.Hung() && radio_.RestartDue(); }
   void TimedOut();
   void Recover();

@@ -34,13 +34,13 @@ class RadioWatch {
 
   bool Hung() const { return hung_; }
   // The sendings that found the radio hung are taken back (see above).
-  bool Excuses() const { return excuses_; }
+  bool SendingsTakenBack() const { return excuses_; }
   // No restart in the last kRestartGap: a hung radio is restarted now.
   bool RestartDue() const { return !restartedRecently_; }
   // Hung, its sendings taken back, its restart not due yet: the phone sends nothing.
-  bool Holds() const { return hung_ && excuses_ && restartedRecently_; }
+  bool WaitsForRestart() const { return hung_ && excuses_ && restartedRecently_; }
   // The phone stops sending at once: to restart the radio, or to hold its SMS.
-  bool Stops() const { return hung_ && (excuses_ || !restartedRecently_); }
+  bool HaltsSending() const { return hung_ && (excuses_ || !restartedRecently_); }
   // The restart goes out now.
   void Restarting();
 

@@ -67,7 +67,7 @@ bool SmsInbox::Step() {
   stage_ = Stage::kNone;
   channel_.EndReading();
   channel_.Discard();
-  if (read) TakeMessage();
+  if (read) PassOn();
   return stage_ != Stage::kNone;
 }
 
@@ -85,7 +85,7 @@ void SmsInbox::ReadAgainIfGarbled() {
 
 // An SMS received is handed to the program and deleted at once, so that the SIM never
 // fills. One stored to be sent (which a forged listing line could point at) is neither.
-void SmsInbox::TakeMessage() {
+void SmsInbox::PassOn() {
   const IncomingSms& message = reader_.Message();
   if (message.status != SmsStatus::kUnread && message.status != SmsStatus::kRead) return;
   ModemEvent* event = events_.Add(ModemEvent::kIncoming);

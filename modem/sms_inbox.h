@@ -52,7 +52,7 @@ class SmsInbox {
   bool StartListing();
   void Begin(Stage stage, const char* command);
   void ReadAgainIfGarbled();
-  void TakeMessage();
+  void PassOn();
 
   AtChannel& channel_;
   Clock& clock_;

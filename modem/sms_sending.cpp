@@ -140,7 +140,7 @@ bool SmsSending::StepPrompt(bool sends) {
     return held ? Done() : true;
   }
   channel_.Discard();
-  if (!sends || !Holds()) {  // the SMS went another way meanwhile: the text is abandoned
+  if (!sends || !StillLent()) {  // the SMS went another way meanwhile: the text is abandoned
     GiveBack();
     channel_.SendFormatted("%c", kEscape);
     stage_ = Stage::kEscape;
@@ -184,7 +184,7 @@ bool SmsSending::StepSelect(bool sends) {
     charsets_.inForce = wanted_;
     channel_.Discard();
     channel_.Renew();
-    if (restoring_ || !sends || !Holds()) return Done();
+    if (restoring_ || !sends || !StillLent()) return Done();
     return Address();
   }
   return CodingRefused("AT+CSCS");
@@ -195,7 +195,7 @@ bool SmsSending::StepCoding(bool sends) {
     charsets_.coding = CodingFor(wanted_);
     channel_.Discard();
     channel_.Renew();
-    if (!sends || !Holds()) return Done();
+    if (!sends || !StillLent()) return Done();
     return Address();
   }
   return CodingRefused("AT+CSMP");
@@ -249,7 +249,7 @@ bool SmsSending::Refused(ErrorKind kind) {
     refused_ = true;
     if (IsRadioError(kind, code)) RadioRefused();
     if (IsNetworkAnswer(kind, code)) radio_.Confirmed();  // the radio reached the network
-    return radio_.Stops();  // a hung radio is restarted, or held, from Ready at once
+    return radio_.HaltsSending();  // a hung radio is restarted, or held, from Ready at once
   }
   queue_.TakeBackAttempt(held_.id);
   return Hold(refusal);
@@ -263,7 +263,7 @@ void SmsSending::Abandon() {
 // The refusal that finds the radio hung says what becomes of the sendings it refused.
 void SmsSending::RadioRefused() {
   if (!radio_.Refused()) return;
-  if (!radio_.Excuses()) {
+  if (!radio_.SendingsTakenBack()) {
     log_.LogMessage(Colour::kError,
                     "Radio hung again before it sent anything since its "
                     "restart - its sendings count\r\n");

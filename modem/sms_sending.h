@@ -33,7 +33,7 @@ class SmsSending {
   // The lending policy lets this phone borrow.
   bool MayBorrow() const { return queue_.MayBorrow(phone_); }
   // The SMS this phone has borrowed and the queue has not called back, or 0.
-  uint32_t Borrowed() const { return Holds() ? held_.id : 0; }
+  uint32_t Borrowed() const { return StillLent() ? held_.id : 0; }
   // The network refused a text and has not been seen back since.
   bool NetworkAway() const { return network_ == Network::kAway; }
   // From now on the registration is asked after every signal query, not only during a hold.
@@ -84,7 +84,7 @@ class SmsSending {
   bool Done();
   void GiveBack();
   void DropExhausted();
-  bool Holds() const { return lent_ && queue_.IsLentTo(held_.id, phone_); }
+  bool StillLent() const { return lent_ && queue_.IsLentTo(held_.id, phone_); }
   bool Address();
   bool StepSelect(bool sends);
   bool StepCoding(bool sends);

@@ -70,7 +70,7 @@ class FileLock {
     kCannotBeMade  // the file cannot be had (a missing folder)
   };
   // Takes the lock, making the file when it is not there.
-  Outcome Take(const char* name);
+  Outcome Acquire(const char* name);
   bool Held() const { return handle_ != -1; }
   void Release();
 

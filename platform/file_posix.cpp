@@ -102,7 +102,7 @@ bool RemoveFile(const char* name) {
 
 // flock, not fcntl's record locks: it belongs to the open file, so no other descriptor of
 // this process that closes the file (a read of it, say) lets go of it.
-FileLock::Outcome FileLock::Take(const char* name) {
+FileLock::Outcome FileLock::Acquire(const char* name) {
   Release();
   int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return kCannotBeMade;

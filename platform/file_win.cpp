@@ -96,7 +96,7 @@ bool RemoveFile(const char* name) {
 }
 
 // Shared with nobody: while this handle is open, every other open of the file fails.
-FileLock::Outcome FileLock::Take(const char* name) {
+FileLock::Outcome FileLock::Acquire(const char* name) {
   Release();
   HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

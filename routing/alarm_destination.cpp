@@ -41,7 +41,7 @@ void AlarmDestination::TakeAlarm(const AlarmRecord& record, RoutingContext& cont
   alarm.priority = record.Priority();
   alarm.hour = record.Hour();
   alarm.minute = record.Minute();
-  bool named = Take(text, alarm, context);
+  bool named = Gather(text, alarm, context);
   if (!batchPending_) StartDeadline(context.clock.TickCount());
   batchPending_ = true;
   ++changes_;
@@ -50,7 +50,7 @@ void AlarmDestination::TakeAlarm(const AlarmRecord& record, RoutingContext& cont
 
 // Adds the alarm to the batch, handing the batch over first when its text does not fit.
 // True when the batch names the alarm, false when it counts it.
-bool AlarmDestination::Take(const char* text, const NamedAlarm& alarm, RoutingContext& context) {
+bool AlarmDestination::Gather(const char* text, const NamedAlarm& alarm, RoutingContext& context) {
   if (!batch_.Fits(text, alarm.length, context.outbox)) {
     if (!batch_.HoldsAlarms()) {
       // A header alone goes, as it always has, only where header and text pass 159 characters

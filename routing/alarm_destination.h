@@ -69,7 +69,7 @@ class AlarmDestination {
 
  private:
   void StartDeadline(uint32_t now);
-  bool Take(const char* text, const NamedAlarm& alarm, RoutingContext& context);
+  bool Gather(const char* text, const NamedAlarm& alarm, RoutingContext& context);
   bool HandOver(RoutingContext& context);
   bool SendBatch(RoutingContext& context);
   void PullInFarDeadline(uint32_t now);

@@ -333,7 +333,7 @@ TEST(CommandLine, StartUpHandsTheRunEachValueWithWhatItNeedsOfTheOthers) {
     for (const std::string& argument : c.arguments) argv.push_back(argument.c_str());
     Configuration read = ReadCommandLine(static_cast<int>(argv.size()), argv.data());
     HeardRun run;
-    TakeArguments(read, run, run);
+    ApplyArguments(read, run, run);
     EXPECT_EQ(run.heard, c.heard);
   }
 }

@@ -100,18 +100,18 @@ TEST(RepliesTest, AnEscalationDueWhileTheQueueStaysFullForWeeksGoesWhenThereIsRo
   ConsoleLog log{console, nullptr};
   test::VirtualClock clock{1000};
   Replies replies;
-  ASSERT_EQ(replies.Engine().AddRule("+4917100001", 1, "+4917100002"), Escalation::kAdded);
+  ASSERT_EQ(replies.Escalations().AddRule("+4917100001", 1, "+4917100002"), Escalation::kAdded);
   SmsModem full(nullptr, nullptr, nullptr, log, clock);
   while (!full.Full()) full.QueueServiceMessage("waits", "+4917100003");
   uint32_t now = 1000;
   const ModemEvents none;
-  replies.Engine().AlarmConfirmed("+4917100001", 1, "Pump 3 trip", now);
+  replies.Escalations().AlarmConfirmed("+4917100001", 1, "Pump 3 trip", now);
   for (int hour = 0; hour < 30 * 24; ++hour)
     replies.AfterStep(full, none, log, now += 3600000, 0, false);
   SmsModem room(nullptr, nullptr, nullptr, log, clock);
   replies.AfterStep(room, none, log, now, 0, true);
   EXPECT_EQ(room.QueuedCount(), 1);
-  EXPECT_EQ(replies.Engine().Acknowledge("+4917100001"), 1);
+  EXPECT_EQ(replies.Escalations().Acknowledge("+4917100001"), 1);
   replies.AfterStep(room, none, log, now, 0, true);
   EXPECT_EQ(room.QueuedCount(), 1);
   replies.AfterStep(room, none, log, now, 0, false);
@@ -126,7 +126,7 @@ TEST(RepliesTest, AnEscalatedSmsIsKnownByItsIdNotByItsText) {
   ConsoleLog log{console, nullptr};
   test::VirtualClock clock{1000};
   Replies replies;
-  ASSERT_EQ(replies.Engine().AddRule("+4917100001", 1, "+4917100002"), Escalation::kAdded);
+  ASSERT_EQ(replies.Escalations().AddRule("+4917100001", 1, "+4917100002"), Escalation::kAdded);
   SmsModem modem(nullptr, nullptr, nullptr, log, clock);
   uint32_t now = 1000;
   auto confirmed = [&](uint32_t id, SmsKind kind, const char* number, const char* text) {
@@ -140,7 +140,7 @@ TEST(RepliesTest, AnEscalatedSmsIsKnownByItsIdNotByItsText) {
   };
   confirmed(500, SmsKind::kAlarm, "+4917100001", "Pump 3 trip");
   confirmed(501, SmsKind::kAlarm, "+4917100001", "Pump 3 trip");  // one more, the same text
-  EXPECT_EQ(replies.Engine().Count(), 2);
+  EXPECT_EQ(replies.Escalations().Count(), 2);
   now += 60001;
   replies.AfterStep(modem, ModemEvents{}, log, now, 0, false);
   ASSERT_EQ(modem.QueuedCount(), 2);
@@ -148,12 +148,12 @@ TEST(RepliesTest, AnEscalatedSmsIsKnownByItsIdNotByItsText) {
   const OutgoingSms second = modem.Queued(1);
   ASSERT_STREQ(first.text, second.text);
   confirmed(second.id + 1, SmsKind::kEscalated, "+4917100002", first.text);
-  EXPECT_EQ(replies.Engine().Count(), 2) << "an SMS of the same text is not the one escalated";
+  EXPECT_EQ(replies.Escalations().Count(), 2) << "an SMS of the same text is not the one escalated";
   // The end of its chain: confirmed, the record has nothing left to wait for.
   confirmed(first.id, SmsKind::kEscalated, "+4917100002", "No answer from +4917100001 in 1");
-  EXPECT_EQ(replies.Engine().Count(), 1);
+  EXPECT_EQ(replies.Escalations().Count(), 1);
   confirmed(first.id, SmsKind::kEscalated, "+4917100002", first.text);
-  EXPECT_EQ(replies.Engine().Count(), 1) << "confirmed once";
+  EXPECT_EQ(replies.Escalations().Count(), 1) << "confirmed once";
 }
 
 // In UCS-2 an escalated text takes three places: with two free it waits for the third, and
@@ -163,14 +163,14 @@ TEST(RepliesTest, AnEscalationThatNeedsMorePlacesThanAreFreeWaitsForThem) {
   ConsoleLog log{console, nullptr};
   test::VirtualClock clock{1000};
   Replies replies;
-  ASSERT_EQ(replies.Engine().AddRule("+4917100001", 1, "+4917100002"), Escalation::kAdded);
+  ASSERT_EQ(replies.Escalations().AddRule("+4917100001", 1, "+4917100002"), Escalation::kAdded);
   CodePageTable table{};
   ReadCodePage(1252, &table);
   SmsModem modem(nullptr, nullptr, nullptr, log, clock);
   modem.SetCoding(Charset::kUcs2, table);
   while (modem.QueuedCount() < kQueueCapacity - 2) modem.QueueServiceMessage("waits", "+491");
   const ModemEvents none;
-  replies.Engine().AlarmConfirmed("+4917100001", 1, std::string(140, 'x').c_str(), 1000);
+  replies.Escalations().AlarmConfirmed("+4917100001", 1, std::string(140, 'x').c_str(), 1000);
   replies.AfterStep(modem, none, log, 1000 + 2 * 60000, 0, false);
   EXPECT_EQ(modem.QueuedCount(), kQueueCapacity - 2);
   EXPECT_TRUE(replies.EscalationWaiting());

@@ -107,7 +107,7 @@ void CheckWellFormedRead(IncomingSmsReader& reader, fuzz::Input& input) {
                        text + "\r\n\r\nOK\r\n";
   reader.ExpectMessage(3);
   for (size_t at = 0; at < answer.size(); at += chunk) {
-    reader.Take(answer.data() + at, std::min(chunk, answer.size() - at));
+    reader.Feed(answer.data() + at, std::min(chunk, answer.size() - at));
     FUZZ_CHECK(reader.State() == IncomingSmsReader::kPending);
   }
   reader.Quiet();
@@ -150,12 +150,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (input.Byte() % 8) {
       case 0: {  // raw bytes, up to a whole read and beyond
         std::string bytes = input.Bytes(input.Byte() * 3u);
-        reader.Take(bytes.data(), bytes.size());
+        reader.Feed(bytes.data(), bytes.size());
         break;
       }
       case 1: {
         const char* piece = kPieces[input.Byte() % kPieceCount];
-        reader.Take(piece, strlen(piece));
+        reader.Feed(piece, strlen(piece));
         break;
       }
       case 2:

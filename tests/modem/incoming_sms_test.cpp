@@ -73,7 +73,7 @@ TEST(IncomingSmsTest, AnswersInAnyChunkingEndOnlyAtAFinalLineFollowedByQuiet) {
         reader.ExpectMessage(5);
       }
       for (size_t at = 0; at < c.answer.size(); at += chunk) {
-        reader.Take(c.answer.data() + at, std::min(chunk, c.answer.size() - at));
+        reader.Feed(c.answer.data() + at, std::min(chunk, c.answer.size() - at));
       }
       EXPECT_EQ(reader.State(), IncomingSmsReader::kPending);  // a text may go on
       reader.Quiet();
@@ -86,10 +86,10 @@ TEST(IncomingSmsTest, QuietAfterATextLineDoesNotEndTheAnswer) {
   IncomingSmsReader reader;
   reader.ExpectMessage(2);
   std::string begun = kHeader + "first line\r\n";
-  reader.Take(begun.data(), begun.size());
+  reader.Feed(begun.data(), begun.size());
   reader.Quiet();
   EXPECT_EQ(reader.State(), IncomingSmsReader::kPending);
-  reader.Take("\r\nOK\r\n", 6);
+  reader.Feed("\r\nOK\r\n", 6);
   reader.Quiet();
   EXPECT_EQ(reader.State(), IncomingSmsReader::kDone);
   EXPECT_EQ(reader.Message().index, 2);
@@ -100,7 +100,7 @@ TEST(IncomingSmsTest, AnnouncementsAreHeardInAnyStateAndHeldUpToTheCap) {
   IncomingSmsReader reader;
   for (int i = 0; i < 40; ++i) {
     std::string announcement = "\r\n+CMTI: \"SM\"," + std::to_string(i % 35) + " \r\n";
-    reader.Take(announcement.data(), announcement.size());
+    reader.Feed(announcement.data(), announcement.size());
   }
   EXPECT_EQ(reader.Dropped(), 3u);  // 32, 33 and 34; the repeats are no loss
   uint16_t index = 0;
