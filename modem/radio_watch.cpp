@@ -11,7 +11,7 @@ void RadioWatch::Pass() {
 bool RadioWatch::Refused() {
   if (hung_ || ++inARow_ < kRefusalsThatHang) return false;
   hung_ = true;
-  excuses_ = confirmedSinceRestart_;
+  takenBack_ = confirmedSinceRestart_;
   return true;
 }
 

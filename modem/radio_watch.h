@@ -1,15 +1,7 @@
-// A radio that hangs: the phone answers AT but refuses every text, with an error that is
-// neither the network's nor the SIM's, or never confirms it, until it is restarted. Two
-// sendings in a row so refused, the reset between them included, find it hung; it is then
-// restarted (AT+CFUN), at most once in kRestartGap.
-//
-// The two sendings that found the radio hung are the radio's fault, not the SMS's: they
-// are taken back, so that an alarm is never given up because the radio hung. A radio
-// found hung again sooner than kRestartGap after a restart that worked (an SMS went since)
-// holds its SMS until its next restart, unless another phone sends them. One that refuses
-// twice again after a restart before it confirmed anything was not helped by it: what is
-// refused may be the SMS (a number the network will not take), so those sendings count, and
-// such an SMS is still given up after four and cannot hold up the queue for ever.
+// A hung radio answers AT but refuses or never confirms every text until restarted. Two
+// sendings so refused in a row find it hung; it is restarted (AT+CFUN) at most once in
+// kRestartGap. Those two sendings are taken back, so no alarm is given up for a hung radio;
+// but after a restart that did not help, refusals count, as the SMS itself may be at fault.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +17,7 @@ class RadioWatch {
  public:
   explicit RadioWatch(Clock& clock) : clock_(clock) {}
 
-  // Once a step: a restart kRestartGap old is forgotten, whatever the tick does later.
+  // Once a step: forgets a restart kRestartGap old, across the tick's wrap.
   void Pass();
   // A sending refused by the radio (or never answered): true when it finds the radio hung.
   bool Refused();
@@ -33,14 +25,12 @@ class RadioWatch {
   void Confirmed();
 
   bool Hung() const { return hung_; }
-  // The sendings that found the radio hung are taken back (see above).
-  bool SendingsTakenBack() const { return excuses_; }
-  // No restart in the last kRestartGap: a hung radio is restarted now.
+  bool SendingsTakenBack() const { return takenBack_; }
   bool RestartDue() const { return !restartedRecently_; }
-  // Hung, its sendings taken back, its restart not due yet: the phone sends nothing.
-  bool WaitsForRestart() const { return hung_ && excuses_ && restartedRecently_; }
-  // The phone stops sending at once: to restart the radio, or to hold its SMS.
-  bool HaltsSending() const { return hung_ && (excuses_ || !restartedRecently_); }
+  // Hung again soon after a restart that helped: its SMS wait for the next restart.
+  bool WaitsForRestart() const { return hung_ && takenBack_ && restartedRecently_; }
+  // Restart the radio now, or wait for its restart.
+  bool HaltsSending() const { return hung_ && (takenBack_ || !restartedRecently_); }
   // The restart goes out now.
   void Restarting();
 
@@ -48,7 +38,7 @@ class RadioWatch {
   Clock& clock_;
   int inARow_ = 0;  // sendings refused since the last confirmed or the last restart
   bool hung_ = false;
-  bool excuses_ = false;
+  bool takenBack_ = false;
   bool restartedRecently_ = false;
   uint32_t restartedAt_ = 0;
   bool confirmedSinceRestart_ = true;  // true before the first restart
