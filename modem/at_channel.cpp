@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "modem/incoming_sms_reader.h"
+#include "modem/phone_reports.h"
 #include "modem/sms_outbox.h"
 #include "platform/text.h"
 
@@ -114,9 +115,11 @@ void AtChannel::Hear(Heard heard) {
     case Heard::kSmsArrived:
       if (overheard_ != nullptr) overheard_->Announced(line_, lineLength_, lineCut_);
       return;
+    case Heard::kReport:
+      if (reports_ != nullptr) reports_->Heard(line_);
+      return;
     case Heard::kNone:
     case Heard::kCall:          // Kelvor never answers a call
-    case Heard::kReport:        // no status report is asked for
     case Heard::kRegistration:  // the registration is asked for (AT+CREG?), never announced
     case Heard::kUssd:
       return;

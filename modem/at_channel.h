@@ -18,6 +18,7 @@
 namespace kelvor {
 
 class IncomingSmsReader;
+class PhoneReports;
 
 constexpr uint32_t kAnswerTimeout = 10000;  // ms the phone has to answer a command
 // Bytes of one reading answer taken (80 SMS of 160 characters); the rest is dropped.
@@ -31,6 +32,8 @@ class AtChannel {
   void Start();
   // `reader` (null: none) hears the announcements (+CMTI) and the answers to readings.
   void Overhear(IncomingSmsReader* reader) { overheard_ = reader; }
+  // `reports` (null: none) hears the status reports (+CDS, +CDSI).
+  void HearReports(PhoneReports* reports) { reports_ = reports; }
   // `secret`, while it holds text, is masked wherever a received line would show it.
   void Mask(const char* secret) { secret_ = secret; }
 
@@ -84,6 +87,7 @@ class AtChannel {
   Log& log_;
   Clock& clock_;
   IncomingSmsReader* overheard_ = nullptr;
+  PhoneReports* reports_ = nullptr;
   const char* secret_ = "";
   AnswersTo answersTo_ = AnswersTo::kAnswer;
   AtAnswer answer_;
