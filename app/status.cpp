@@ -19,12 +19,13 @@ class TextBuilder {
     Add(", last call %u min ago: %s", static_cast<unsigned>(figures.callMinutesAgo),
         figures.lastCall);
   }
-  // ", delivered 5, not delivered 1, awaiting 2", with DELIVERY= only.
-  void AddDeliveries(const StatusFigures& figures) {
+  // ", delivered 5, not delivered 1, awaiting 2" (`brief`: "failed 1"), with DELIVERY= only.
+  void AddDeliveries(const StatusFigures& figures, bool brief = false) {
     const DeliveryCounts& d = figures.deliveries;
     if (!figures.reports) return;
-    Add(", delivered %u, not delivered %u, awaiting %d", static_cast<unsigned>(d.delivered),
-        static_cast<unsigned>(d.undelivered), d.awaiting);
+    Add(brief ? ", delivered %u, failed %u, awaiting %d"
+              : ", delivered %u, not delivered %u, awaiting %d",
+        static_cast<unsigned>(d.delivered), static_cast<unsigned>(d.undelivered), d.awaiting);
   }
 
  private:
@@ -124,15 +125,17 @@ void FormatHeartbeat(bool first, const HeartbeatCounts& counts, const StatusFigu
     beat.Add("Kelvor started. Alarms read %u, SMS sent %u, SMS lost %u", counts.alarms, counts.sent,
              counts.lost);
   } else {
-    beat.Add(standby ? "Kelvor alive, standby sends. Since last: "
-                     : "Kelvor alive. Since the last heartbeat: ");
+    // The counts of reports take the room of the longer head.
+    beat.Add(standby           ? "Kelvor alive, standby sends. Since last: "
+             : figures.reports ? "Kelvor alive. Since last: "
+                               : "Kelvor alive. Since the last heartbeat: ");
     beat.Add("alarms read %u, SMS sent %u, SMS lost %u.", counts.alarms, counts.sent, counts.lost);
     beat.Add(" Signal %d%%", figures.signal);
   }
   beat.Add(", SMS waiting %d", figures.waiting);
   if (!first && figures.network != nullptr) beat.Add(", network %s", figures.network);
   if (!first) beat.AddCall(figures);
-  beat.AddDeliveries(figures);
+  beat.AddDeliveries(figures, true);
   if (first && standby) beat.Add(", standby sends");
   beat.Add(".");
 }
