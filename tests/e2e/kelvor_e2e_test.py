@@ -417,9 +417,9 @@ class SpoolRuns(Scenario):
         """The spool's records, (kind, text) each: after the 16-byte header, a kind, the
         sendings, a tick, the two lengths, the number and the text, and a CRC; "E" ends. A
         "B" of sendings 1 has its alarms after the text: a count n, then 4n + 15 bytes; in a
-        file of version 2 an "S" has its id (4 bytes) after the text."""
+        file of version 2 or 3 an "S" has its id (4 bytes) after the text."""
         data, at, records = self.read_spool(), 16, []
-        ids = data[:16] == b"KELVOR SPOOL 2\r\n"
+        ids = data[:16] in (b"KELVOR SPOOL 2\r\n", b"KELVOR SPOOL 3\r\n")
         while at + 8 <= len(data) and data[at:at + 1] != b"E":
             kind, sendings, number, text = chr(data[at]), data[at + 1], data[at + 6], data[at + 7]
             body = data[at + 8 + number:at + 8 + number + text]
