@@ -31,9 +31,9 @@ class AtChannel {
   // An empty answer and a deadline passed: the first step without an answer resets the phone.
   void Start();
   // `reader` (null: none) hears the announcements (+CMTI) and the answers to readings.
-  void Overhear(IncomingSmsReader* reader) { overheard_ = reader; }
-  // `reports` (null: none) hears the status reports (+CDS, +CDSI).
-  void HearReports(PhoneReports* reports) { reports_ = reports; }
+  void Overhear(IncomingSmsReader* reader);
+  // `reports` (null: none) hears the status reports (+CDS, +CDSI), within readings too.
+  void HearReports(PhoneReports* reports);
   // `secret`, while it holds text, is masked wherever a received line would show it.
   void Mask(const char* secret) { secret_ = secret; }
 
@@ -55,7 +55,8 @@ class AtChannel {
   void SendReading(const char* command);
   void EndReading() { answersTo_ = AnswersTo::kAnswer; }
   void SendCtrlZ();
-  // Empties the answer and drops what waits at the port.
+  // Empties the answer and drops what waits at the port (with status reports asked, once
+  // their lines among it are heard).
   void Discard();
 
   // No command or answer within kAnswerTimeout.
@@ -102,6 +103,7 @@ class AtChannel {
   ErrorKind saidKind_ = ErrorKind::kPhone;
   int32_t saidCode_ = 0;
   bool simTrouble_ = false;
+  bool commandUnread_ = false;  // a command went, and nothing was read since
 };
 
 }  // namespace kelvor

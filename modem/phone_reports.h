@@ -23,6 +23,7 @@ class PhoneReports {
 
   // A +CDS or +CDSI line (NUL-ended, without its line end) came.
   void Heard(const char* line);
+  bool Asked() const { return settings_.asked; }
   // A new step: its bytes may bring kReportsPerStep reports again.
   void NewStep() { heardThisStep_ = 0; }
   // Work for Ready: an acknowledgement owed, or a stored report named.

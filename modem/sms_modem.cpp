@@ -129,7 +129,9 @@ void SmsModem::PollModem() {
   if (callMade_ && Elapsed(now, callAt_) > kLongestCallAge) callAt_ = now - kLongestCallAge;
   NoteCallEnds(before);
   const char* names[kPhoneCount] = {phone_.PortName(), standby_ ? standby_->PortName() : nullptr};
-  deliveries_.Pass(events_, before, now, log_, names);
+  deliveries_.Pass(events_, watched_ < events_.Count() ? watched_ : events_.Count(), now, log_,
+                   names);
+  watched_ = events_.Count();
 }
 
 // The watch awaits the validity the phone codes, which may be a little longer than asked.

@@ -73,7 +73,10 @@ class SmsModem : public SmsOutbox {
   void PollModem();
   // What happened in the steps since the last call, in order, into `events`; each event is
   // taken once. Take them after every step: the stream holds a few steps' worth.
-  void TakeEvents(ModemEvents* events) { events_.MoveTo(events); }
+  void TakeEvents(ModemEvents* events) {
+    events_.MoveTo(events);
+    watched_ = 0;
+  }
   // When the next step is worth taking, for a loop that sleeps between steps; and the wait
   // for the bytes an answer brings, up to `milliseconds`, which a key at `keyboard` ends too.
   NextStep WhenToStep() const;
@@ -141,6 +144,7 @@ class SmsModem : public SmsOutbox {
   uint32_t pause_ = kDefaultPauseAfterSend;  // ... and rests as the main phone does
   uint32_t reportMinutes_ = 0;               // ... and asks for reports; 0: none
   DeliveryWatch deliveries_;
+  int watched_ = 0;  // events the watch has seen; a call's start may add some between steps
 };
 
 }  // namespace kelvor
