@@ -297,6 +297,24 @@ TEST(WakeUpCallsTest, OneCallForTheUnansweredSmsOfANumberOnItsMinuteAcrossTheWra
   EXPECT_FALSE(calls.Answered(kA));
 }
 
+// An SMS not delivered makes the call waited for due at once; a number nobody waits on
+// rings for nothing.
+TEST(WakeUpCallsTest, AnUndeliveredSmsMakesTheCallDueAtOnce) {
+  WakeUpCalls calls;
+  ASSERT_EQ(calls.AddRule(kA, 30, 2), WakeUpCalls::kAdded);
+  ASSERT_EQ(calls.AddRule(kB, 30, 2), WakeUpCalls::kAdded);
+  uint32_t unanswered = 0;
+  uint32_t minutes = 0;
+  calls.AlarmConfirmed(kA, 0, 0);
+  calls.Undelivered(kB, kMinute);
+  calls.Undelivered(kA, kMinute);
+  calls.Pass(kMinute + 1);
+  ASSERT_STREQ(calls.Due(&unanswered, &minutes), kA);
+  calls.Called(kA);
+  calls.Pass(kMinute + 2);
+  EXPECT_EQ(calls.Due(&unanswered, &minutes), nullptr);
+}
+
 // A call waited for comes back after a restart with the time it had left, never more than
 // its rule's minutes; one no rule names any more is not.
 TEST(WakeUpCallsTest, ARestartKeepsACallWithTheTimeItHadLeft) {
