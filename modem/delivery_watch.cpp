@@ -27,18 +27,18 @@ void DeliveryWatch::Pass(ModemEvents& events, int from, uint32_t now, Log& log,
 }
 
 void DeliveryWatch::Await(const ModemEvent& confirmed, uint32_t now, Log& log) {
-  Awaited* free = nullptr;
+  Awaited* slot = nullptr;
   for (Awaited& awaited : awaited_) {
-    if (!awaited.used) free = &awaited;
+    if (!awaited.used) slot = &awaited;
   }
-  if (free == nullptr) {
+  if (slot == nullptr) {
     log.LogMessage(Colour::kError, "Status reports awaited full (%d) - SMS to %s not followed\r\n",
                    kAwaitedCapacity, confirmed.sms.number);
     return;
   }
-  *free = Awaited{
+  *slot = Awaited{
       true, confirmed.sms.kind, confirmed.phone, confirmed.reference, confirmed.sms.id, now, {}};
-  CopyNumber(free->number, confirmed.sms.number);
+  CopyNumber(slot->number, confirmed.sms.number);
   ++count_;
   ++changes_;
   if (!quiet_[confirmed.phone]) {
