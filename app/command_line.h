@@ -85,6 +85,7 @@ class RunSetup {
   // Texts read in `codePage` go as `charset` asks; false when the system cannot read that
   // code page, whose letters above 127 then go as '?'.
   virtual bool ChooseCharset(Charset, uint32_t) { return true; }
+  virtual void AskReports(uint32_t) {}  // every SMS asks for a status report, valid minutes
   virtual Escalation::RuleOutcome AddEscalation(const char*, uint32_t, const char*) { return {}; }
   virtual WakeUpCalls::RuleOutcome AddRing(const char*, uint32_t, int) { return {}; }
   virtual DutyRoster::Outcome AddHours(const char*, const DutySchedule&) { return {}; }

@@ -56,6 +56,7 @@ class Kelvor : private RunSetup {
   void StartSpool(const char* path) override { spool_.Start(path); }
   void TurnOnReplies() override { replies_.TurnOn(); }
   bool ChooseCharset(Charset charset, uint32_t codePage) override;
+  void AskReports(uint32_t minutes) override;
   Escalation::RuleOutcome AddEscalation(const char* number, uint32_t minutes,
                                         const char* next) override {
     return replies_.AddRule(number, minutes, next);
@@ -99,6 +100,7 @@ class Kelvor : private RunSetup {
   RunSpool spool_;
   DutyRoster duty_;                      // HOURS= and HOLIDAYS=
   Charset charset_ = Charset::kAsGiven;  // CHARSET=, for every modem made
+  uint32_t reportMinutes_ = 0;           // DELIVERY=, for every modem made; 0: none
   CodePageTable codePage_{};
 };
 
@@ -135,6 +137,12 @@ void Kelvor::MakeModem(const char* name, const char* mode, const char* pin, uint
   if (pin != nullptr) modem_->SetPin(pin);
   modem_->SetPause(pause);
   if (charset_ != Charset::kAsGiven) modem_->SetCoding(charset_, codePage_);
+  if (reportMinutes_ != 0) modem_->AskReports(reportMinutes_);
+}
+
+void Kelvor::AskReports(uint32_t minutes) {
+  reportMinutes_ = minutes;
+  if (modem_) modem_->AskReports(minutes);
 }
 
 // The code page is read once, here: no text needs the system's converter after start-up.

@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "modem/sim_pin.h"
+#include "modem/status_report.h"
 #include "platform/code_page.h"
 #include "platform/serial.h"
 #include "platform/text.h"
@@ -82,6 +83,17 @@ void ReadCodePage(ArgumentTurn& t) {
   }
 }
 
+// DELIVERY=minutes: a status report for every SMS, valid 1 to 1440 minutes.
+void ReadDelivery(ArgumentTurn& t) {
+  t.value.refused = !ReadInRange(t.Value(), strlen(t.Value()), kShortestDeliveryMinutes,
+                                 kLongestDeliveryMinutes, &t.value.amount);
+  if (t.value.refused == 0) t.run.AskReports(t.value.amount);
+  t.log.LogMessage(t.value.refused ? Colour::kError : Colour::kNormal,
+                   t.value.refused ? "Bad DELIVERY= - 1 to %u minutes: %.60s; no status reports"
+                                   : "Status report asked for every SMS, valid %u min%.0s",
+                   t.value.refused ? kLongestDeliveryMinutes : t.value.amount, t.argument);
+}
+
 // STANDBY=COMx=mode: the COM argument's grammar; refused 1 when too long, 2 without a port
 // (a standby that can never open would be said to stand by).
 void ReadStandby(ArgumentTurn& t) {
@@ -125,6 +137,7 @@ const ArgumentRow kPhoneRows[] = {
     {kCodePageKeyword, "code page", nullptr, ReadCodePage},
     {kStandbyKeyword, "standby phone", nullptr, ReadStandby},
     {kStandbyPinKeyword, "standby PIN", "STANDBY_PIN=****", ReadPin},
+    {"DELIVERY=", "delivery reports", nullptr, ReadDelivery},
 };
 const ArgumentRows kPhoneArguments = Rows(kPhoneRows);
 

@@ -122,6 +122,7 @@ void Replies::AfterStep(SmsModem& modem, const ModemEvents& events, Log& log, ui
                         uint32_t alarmsRead, bool alarmsWaiting) {
   for (int i = 0; i < events.Count(); ++i) {
     if (events.At(i).kind == ModemEvent::kConfirmed) Confirmed(events.At(i).sms, log, now);
+    if (events.At(i).kind == ModemEvent::kDelivery) Delivered(events.At(i), now);
   }
   escalation_.Pass(now);
   calls_.Pass(now);
@@ -167,6 +168,13 @@ void Replies::Confirmed(const OutgoingSms& sms, Log& log, uint32_t now) {
     log.LogMessage(Colour::kError, "Escalation full (%d) - alarm SMS to %s will not be escalated",
                    kEscalationCapacity, sms.number);
   }
+}
+
+// An alarm the network gave up escalates at once: its report stands for the holder's silence.
+void Replies::Delivered(const ModemEvent& event, uint32_t now) {
+  if (event.delivery != Delivery::kUndelivered || event.sms.kind == SmsKind::kService) return;
+  escalation_.Undelivered(event.sms.id, now);
+  calls_.Undelivered(event.sms.number, now);
 }
 
 // A message's sender and text reach the console only as printable excerpts.

@@ -103,6 +103,7 @@ class Replies {
 
  private:
   void Confirmed(const OutgoingSms& sms, Log& log, uint32_t now);
+  void Delivered(const ModemEvent& event, uint32_t now);
   void Answer(const IncomingSms& message, SmsModem& modem, Log& log, uint32_t now,
               uint32_t alarmsRead, bool room);
   void QueueDue(SmsModem& modem, Log& log, uint32_t now, bool alarmsWaiting);

@@ -31,6 +31,10 @@ class Restorer : public SpoolRecordSink {
       ++(calls_.Restore(record.ring, now_) ? restored_.calls : restored_.notCalled);
     } else if (record.kind == SpoolRecord::kEscalation) {
       RestoreEscalation(record.escalation);
+    } else if (record.kind == SpoolRecord::kReport) {
+      // Without DELIVERY= now, no report is matched: the SMS is forgotten.
+      DeliveryWatch& watch = modem_.Deliveries();
+      restored_.reports += watch.On() && watch.Restore(record.report, now_) ? 1 : 0;
     } else if (destinations_.RestoreBatch(record.number, record.text, now_,
                                           record.batchAlarmsKept ? &record.batchAlarms : nullptr)) {
       ++restored_.batches;
@@ -77,7 +81,8 @@ static_assert(kQueueCapacity <= 32, "a bit for each SMS queued");
 class HighestId : public SpoolRecordSink {
  public:
   void Take(const SpoolRecord& record) override {
-    for (uint32_t id : {record.id, record.escalation.alarmId, record.escalation.sentId}) {
+    for (uint32_t id :
+         {record.id, record.escalation.alarmId, record.escalation.sentId, record.report.id}) {
       if (id > highest) highest = id;
     }
   }
@@ -113,17 +118,19 @@ size_t EncodeSpool(const SmsModem& modem, const DestinationList& destinations,
     }
   });
   // Each record the escalation and the wake-up calls keep, to the encoder.
-  class Kept : public EscalationRecordSink, public RingRecordSink {
+  class Kept : public EscalationRecordSink, public RingRecordSink, public AwaitedReportSink {
    public:
     explicit Kept(SpoolEncoder& encoder) : encoder_(encoder) {}
     void Take(const EscalationRecord& record) override { encoder_.Escalation(record); }
     void Take(const RingRecord& record) override { encoder_.Ring(record); }
+    void Take(const AwaitedReport& awaited) override { encoder_.Report(awaited); }
 
    private:
     SpoolEncoder& encoder_;
   } kept(encoder);
   escalation.Save(now, kept);
   calls.Save(now, kept);
+  modem.Deliveries().Save(now, kept);
   return encoder.Finish();
 }
 
@@ -182,8 +189,8 @@ SpoolRestored Spool::Restore(SmsModem& modem, DestinationList& destinations, Esc
 Spool::Write Spool::WriteIfChanged(const SmsModem& modem, const DestinationList& destinations,
                                    const Escalation& escalation, const WakeUpCalls& calls,
                                    uint32_t now) {
-  uint32_t changes =
-      modem.QueueChanges() + destinations.Changes() + escalation.Changes() + calls.Changes();
+  uint32_t changes = modem.QueueChanges() + destinations.Changes() + escalation.Changes() +
+                     calls.Changes() + modem.Deliveries().Changes();
   bool retry = !upToDate_ && DeadlinePassed(now, retryAt_);
   if (written_ && changes == changes_ && !retry) return kUnchanged;
   if (!lock_.Held() && !TakeClaim()) return kTaken;
@@ -292,6 +299,10 @@ void RunSpool::SayRestored(const SpoolRestored& restored) {
     log_.LogMessage(Colour::kNormal,
                     "Spool restores wake-up calls waited for: %d, no longer rung: %d",
                     restored.calls, restored.notCalled);
+  }
+  if (restored.reports > 0) {
+    log_.LogMessage(Colour::kNormal, "Spool restores SMS awaiting a status report: %d\r\n",
+                    restored.reports);
   }
   if (!restored.reading.damaged) return;
   log_.LogMessage(Colour::kError,

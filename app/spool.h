@@ -47,6 +47,7 @@ struct SpoolRestored {
   int notEscalated = 0;     // of those, the ones no rule names now, or with no room
   int calls = 0;            // wake-up calls waited for, held again
   int notCalled = 0;        // of those, the ones no rule names now
+  int reports = 0;          // SMS awaiting a status report, awaited again
   bool keptBad = false;     // a damaged file was renamed to path.bad
   bool unreadable = false;  // the file is there but reading it failed (a folder, say)
 };

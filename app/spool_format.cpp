@@ -7,7 +7,8 @@
 namespace kelvor {
 namespace {
 
-constexpr char kHeader[] = "KELVOR SPOOL 2\r\n";
+constexpr char kHeader[] = "KELVOR SPOOL 3\r\n";
+constexpr char kHeaderWithoutReports[] = "KELVOR SPOOL 2\r\n";
 constexpr char kHeaderWithoutIds[] = "KELVOR SPOOL 1\r\n";
 static_assert(sizeof kHeader - 1 == kSpoolHeaderSize, "the header's size");
 static_assert(sizeof kHeaderWithoutIds - 1 == kSpoolHeaderSize, "the header's size");
@@ -150,16 +151,27 @@ bool ParseEscalationTail(FieldReader& fields, EscalationRecord* escalation) {
   return true;
 }
 
-// The ids a record of version 2 ends with.
+// The ids a record of version 2 ends with; an SMS awaiting its report, its id, kind and phone.
 bool ParseIds(FieldReader& fields, char kind, SpoolRecord* record) {
   if (kind == SpoolRecord::kSms) return fields.U32(&record->id);
+  if (kind == SpoolRecord::kReport) {
+    uint32_t smsKind = 0;
+    uint32_t phone = 0;
+    AwaitedReport& awaited = record->report;
+    if (!fields.U32(&awaited.id) || !fields.Byte(&smsKind) || !fields.Byte(&phone)) return false;
+    if (smsKind > static_cast<uint32_t>(SmsKind::kEscalated) || phone >= kPhoneCount) return false;
+    awaited.kind = static_cast<SmsKind>(smsKind);
+    awaited.phone = static_cast<uint8_t>(phone);
+    return true;
+  }
   if (kind == SpoolRecord::kEscalation) {
     return fields.U32(&record->escalation.alarmId) && fields.U32(&record->escalation.sentId);
   }
   return true;
 }
 
-Parsed ParseRecord(const char* bytes, size_t length, bool ids, SpoolRecord* record) {
+Parsed ParseRecord(const char* bytes, size_t length, int version, SpoolRecord* record) {
+  bool ids = version >= 2;
   Parsed parsed;
   if (length < kSpoolRecordOverhead) return parsed;
   char kind = bytes[0];
@@ -169,16 +181,17 @@ Parsed ParseRecord(const char* bytes, size_t length, bool ids, SpoolRecord* reco
   size_t textLength = static_cast<unsigned char>(bytes[7]);
   bool escalation = kind == SpoolRecord::kEscalation;
   bool ring = kind == SpoolRecord::kRing;
+  bool report = kind == SpoolRecord::kReport && version >= 3;
   size_t textLimit = kind == SpoolRecord::kSms || escalation ? kSmsTextLimit
                      : kind == SpoolRecord::kBatch           ? kBatchCapacity - 1
                                                              : 0;
   bool known = kind == SpoolRecord::kSms || kind == SpoolRecord::kBatch || escalation || ring ||
-               kind == kEnd;
+               report || kind == kEnd;
   if (!known || textLength > textLimit || numberLength >= kNumberSize) return parsed;
   if ((kind == kEnd) != (numberLength == 0)) return parsed;  // only the end has no number
   int32_t mostAttempts = kind == SpoolRecord::kSms ? kMaxAttempts
                          : kind == kEnd            ? 0
-                         : ring                    ? 255
+                         : ring || report          ? 255
                                                    : 1;
   if (attempts > mostAttempts) return parsed;
   // An SMS's kind and urgency.
@@ -210,6 +223,11 @@ Parsed ParseRecord(const char* bytes, size_t length, bool ids, SpoolRecord* reco
     memcpy(record->ring.number, record->number, sizeof record->ring.number);
     record->ring.unanswered = static_cast<uint32_t>(attempts);
     record->ring.wait = tick;
+  }
+  if (report) {
+    memcpy(record->report.number, record->number, sizeof record->report.number);
+    record->report.reference = attempts;
+    record->report.age = tick;
   }
   if (escalation) {
     EscalationRecord& held = record->escalation;
@@ -245,6 +263,16 @@ void SpoolEncoder::Ring(const RingRecord& record) {
   Record(SpoolRecord::kRing,
          record.unanswered < 255 ? static_cast<int32_t>(record.unanswered) : 255, record.wait,
          record.number, "");
+  ++records_;
+}
+
+void SpoolEncoder::Report(const AwaitedReport& awaited) {
+  size_t start = used_;
+  Head(SpoolRecord::kReport, awaited.reference, awaited.age, awaited.number, "");
+  U32(awaited.id);
+  Byte(static_cast<uint32_t>(awaited.kind));
+  Byte(awaited.phone);
+  Crc(start);
   ++records_;
 }
 
@@ -348,17 +376,21 @@ SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink
   SpoolReading reading;
   reading.damaged = true;
   if (length < kSpoolHeaderSize) return reading;
-  bool ids = memcmp(bytes, kHeader, kSpoolHeaderSize) == 0;
-  if (!ids && memcmp(bytes, kHeaderWithoutIds, kSpoolHeaderSize) != 0) return reading;
+  int version = memcmp(bytes, kHeader, kSpoolHeaderSize) == 0                 ? 3
+                : memcmp(bytes, kHeaderWithoutReports, kSpoolHeaderSize) == 0 ? 2
+                : memcmp(bytes, kHeaderWithoutIds, kSpoolHeaderSize) == 0     ? 1
+                                                                              : 0;
+  if (version == 0) return reading;
   size_t at = kSpoolHeaderSize;
   int sms = 0;
   int batches = 0;
   int escalations = 0;
   int rings = 0;
+  int reports = 0;
   SpoolRecord record;
   for (;;) {
     reading.damagedAt = static_cast<uint32_t>(at);
-    Parsed parsed = ParseRecord(bytes + at, length - at, ids, &record);
+    Parsed parsed = ParseRecord(bytes + at, length - at, version, &record);
     if (parsed.size == 0) return reading;
     if (parsed.kind == kEnd) {
       // Whole only with every record before it and nothing after it.
@@ -369,14 +401,16 @@ SpoolReading DecodeSpool(const char* bytes, size_t length, SpoolRecordSink& sink
       }
       return reading;
     }
-    int& kept = parsed.kind == SpoolRecord::kSms     ? sms
-                : parsed.kind == SpoolRecord::kBatch ? batches
-                : parsed.kind == SpoolRecord::kRing  ? rings
-                                                     : escalations;
-    int limit = parsed.kind == SpoolRecord::kSms     ? kQueueCapacity
-                : parsed.kind == SpoolRecord::kBatch ? DestinationList::kCapacity
-                : parsed.kind == SpoolRecord::kRing  ? kRingRuleCapacity
-                                                     : kEscalationCapacity;
+    int& kept = parsed.kind == SpoolRecord::kSms      ? sms
+                : parsed.kind == SpoolRecord::kBatch  ? batches
+                : parsed.kind == SpoolRecord::kRing   ? rings
+                : parsed.kind == SpoolRecord::kReport ? reports
+                                                      : escalations;
+    int limit = parsed.kind == SpoolRecord::kSms      ? kQueueCapacity
+                : parsed.kind == SpoolRecord::kBatch  ? DestinationList::kCapacity
+                : parsed.kind == SpoolRecord::kRing   ? kRingRuleCapacity
+                : parsed.kind == SpoolRecord::kReport ? kAwaitedCapacity
+                                                      : kEscalationCapacity;
     if (++kept > limit) return reading;
     sink.Take(record);
     ++reading.records;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "modem/delivery_watch.h"
 #include "modem/sms_outbox.h"
 #include "routing/alarm_destination.h"
 #include "routing/destination_list.h"
@@ -14,7 +15,7 @@
 namespace kelvor {
 
 // The file's layout, every number little-endian:
-//   "KELVOR SPOOL 2\r\n"  the kind of file and its version
+//   "KELVOR SPOOL 3\r\n"  the kind of file and its version
 //   records, each: kind (1 byte: 'S' an SMS of the queue, 'B' a pending batch, 'A' an
 //     alarm SMS awaiting an answer, 'R' a wake-up call waited for, 'E' the end), attempts
 //     (1: sendings of the SMS so far; of an 'A', 1 when the phone confirmed it to its
@@ -31,16 +32,20 @@ namespace kelvor {
 //     medium and low (4 each), the hour and minute of the latest (1 each) and the named alarms
 //     after it (1); then, in version 2, the id of an 'S' (4), and of an 'A' the ids of the alarm
 //     SMS that began it and of the escalated SMS to its holder (4 each, 0 when none or not
-//     known); CRC-32 (4) of the record's bytes before it
+//     known); in version 3, 'D' records too, an SMS awaiting its status report: attempts its
+//     message reference, tick the milliseconds since it was confirmed, its number, no text,
+//     then its id (4), its kind (1: an SmsKind) and its phone (1); CRC-32 (4) of the record's
+//     bytes before it
 //   the queue's SMS from the head, then the pending batches in the destinations' order,
 //   then the alarm SMS awaiting an answer, then the wake-up calls waited for (an 'R' has no
-//   text), then the end record.
+//   text), then the SMS awaiting a status report, then the end record.
 // A file cut short or with changed bytes fails a CRC, a limit or the end's count. A file
 // written before escalation existed holds no 'A' and SMS of tick 0, and one written before
 // batches counted alarms holds 'B' of attempts 0 (their text alone): it reads as it did. A file
-// of version 1 (written before SMS kept their ids) reads with every id 0.
+// of version 1 (written before SMS kept their ids) reads with every id 0; one of version 2
+// holds no 'D'.
 struct SpoolRecord {
-  enum Kind : char { kSms = 'S', kBatch = 'B', kEscalation = 'A', kRing = 'R' };
+  enum Kind : char { kSms = 'S', kBatch = 'B', kEscalation = 'A', kRing = 'R', kReport = 'D' };
   Kind kind = kSms;
   int32_t attempts = 0;
   uint32_t pendingSince = 0;
@@ -53,6 +58,7 @@ struct SpoolRecord {
   BatchAlarms batchAlarms;
   EscalationRecord escalation;  // kEscalation
   RingRecord ring;              // kRing
+  AwaitedReport report;         // kReport
 };
 
 constexpr size_t kSpoolHeaderSize = 16;
@@ -72,7 +78,8 @@ constexpr size_t kSpoolCapacity =
     DestinationList::kCapacity *
         (kSpoolRecordOverhead + (kNumberSize - 1) + (kBatchCapacity - 1) + kSpoolBatchAlarmsSize) +
     kEscalationCapacity * kSpoolEscalationSize +
-    kRingRuleCapacity * (kSpoolRecordOverhead + (kNumberSize - 1)) + kSpoolRecordOverhead;
+    kRingRuleCapacity * (kSpoolRecordOverhead + (kNumberSize - 1)) +
+    kAwaitedCapacity * (kSpoolRecordOverhead + (kNumberSize - 1) + 6) + kSpoolRecordOverhead;
 
 // Writes a spool into a buffer that has room for it, record by record.
 class SpoolEncoder {
@@ -86,6 +93,7 @@ class SpoolEncoder {
              const BatchAlarms& alarms);
   void Escalation(const EscalationRecord& record);
   void Ring(const RingRecord& record);
+  void Report(const AwaitedReport& awaited);
   // Writes the end record; returns the spool's length, or 0 when it did not fit.
   size_t Finish();
 

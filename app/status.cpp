@@ -19,6 +19,14 @@ class TextBuilder {
     Add(", last call %u min ago: %s", static_cast<unsigned>(figures.callMinutesAgo),
         figures.lastCall);
   }
+  // ", delivered 5, not delivered 1, awaiting 2" (`brief`: "failed 1"), with DELIVERY= only.
+  void AddDeliveries(const StatusFigures& figures, bool brief = false) {
+    const DeliveryCounts& d = figures.deliveries;
+    if (!figures.reports) return;
+    Add(brief ? ", delivered %u, failed %u, awaiting %d"
+              : ", delivered %u, not delivered %u, awaiting %d",
+        static_cast<unsigned>(d.delivered), static_cast<unsigned>(d.undelivered), d.awaiting);
+  }
 
  private:
   char* text_;
@@ -48,6 +56,8 @@ StatusFigures GatherStatus(const SmsModem& modem, uint32_t alarmsRead, const Dut
   figures.network = modem.Registration();
   figures.alarmsRead = alarmsRead;
   figures.phone = modem.SendingPhone();
+  figures.reports = modem.Deliveries().On();
+  figures.deliveries = modem.Deliveries().Counts();
   SmsModem::LastCall call = modem.LastCallMade();
   if (call.made) {
     figures.lastCall = CallEndWords(call.end);
@@ -73,6 +83,12 @@ void SayStatus(const StatusFigures& figures, Log& log) {
   if (figures.onDuty[0] != '\0') {
     log.LogMessage(Colour::kStatusReport, "On duty         = %s \r\n", figures.onDuty);
   }
+  const DeliveryCounts& d = figures.deliveries;
+  if (figures.reports) {
+    log.LogMessage(
+        Colour::kStatusReport, "Delivered       = %u, not delivered %u, awaiting %d \r\n",
+        static_cast<unsigned>(d.delivered), static_cast<unsigned>(d.undelivered), d.awaiting);
+  }
 }
 
 void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size) {
@@ -83,6 +99,7 @@ void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size) 
   if (figures.network != nullptr) status.Add(", network %s", figures.network);
   if (figures.phone != nullptr) status.Add(", %s phone sends", figures.phone);
   status.AddCall(figures);
+  status.AddDeliveries(figures);
   if (figures.onDuty[0] != '\0') status.Add(", on duty %s", figures.onDuty);
 }
 
@@ -95,6 +112,7 @@ void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size) {
   answer.Add(", alarms read %lu since start", static_cast<unsigned long>(figures.alarmsRead));
   if (figures.phone != nullptr) answer.Add(", %s phone sends", figures.phone);
   answer.AddCall(figures);
+  answer.AddDeliveries(figures);
   if (figures.onDuty[0] != '\0') answer.Add(", on duty %s", figures.onDuty);
   answer.Add(".");
 }
@@ -107,14 +125,17 @@ void FormatHeartbeat(bool first, const HeartbeatCounts& counts, const StatusFigu
     beat.Add("Kelvor started. Alarms read %u, SMS sent %u, SMS lost %u", counts.alarms, counts.sent,
              counts.lost);
   } else {
-    beat.Add(standby ? "Kelvor alive, standby sends. Since last: "
-                     : "Kelvor alive. Since the last heartbeat: ");
+    // The counts of reports take the room of the longer head.
+    beat.Add(standby           ? "Kelvor alive, standby sends. Since last: "
+             : figures.reports ? "Kelvor alive. Since last: "
+                               : "Kelvor alive. Since the last heartbeat: ");
     beat.Add("alarms read %u, SMS sent %u, SMS lost %u.", counts.alarms, counts.sent, counts.lost);
     beat.Add(" Signal %d%%", figures.signal);
   }
   beat.Add(", SMS waiting %d", figures.waiting);
   if (!first && figures.network != nullptr) beat.Add(", network %s", figures.network);
   if (!first) beat.AddCall(figures);
+  beat.AddDeliveries(figures, true);
   if (first && standby) beat.Add(", standby sends");
   beat.Add(".");
 }

@@ -30,6 +30,9 @@ struct StatusFigures {
   uint32_t callMinutesAgo = 0;
   // With HOURS=, the numbers with hours on duty now ("+111 +222" or "none"); else empty.
   char onDuty[72] = {};
+  // With DELIVERY=, the SMS delivered and not delivered since start, and awaiting a report.
+  bool reports = false;
+  DeliveryCounts deliveries;
 };
 
 StatusFigures GatherStatus(const SmsModem& modem, uint32_t alarmsRead,

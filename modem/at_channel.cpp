@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "modem/incoming_sms_reader.h"
+#include "modem/phone_reports.h"
 #include "modem/sms_outbox.h"
 #include "platform/text.h"
 
@@ -15,6 +16,7 @@ constexpr size_t kSkippedBytes = 2;  // the CR LF that opens a modem answer
 // "RX<<" and 251 characters fill the log's 255-character line exactly.
 constexpr int kShownChunk = 251;
 constexpr size_t kCommandSize = 256;
+constexpr int kReadsBeforeDiscard = 8;
 
 }  // namespace
 
@@ -29,9 +31,20 @@ void AtChannel::Start() {
   errorSaid_ = false;
 }
 
+void AtChannel::Overhear(IncomingSmsReader* reader) {
+  overheard_ = reader;
+  if (reader != nullptr) reader->HearReports(reports_);
+}
+
+void AtChannel::HearReports(PhoneReports* reports) {
+  reports_ = reports;
+  if (overheard_ != nullptr) overheard_->HearReports(reports);
+}
+
 bool AtChannel::Receive() {
   uint32_t count = link_.ReadAvailable();
   if (count == 0) return false;
+  commandUnread_ = false;
   const char* chunk = link_.ReceiveBuffer();
   if (answersTo_ == AnswersTo::kReader) return ReceiveReading(chunk, count);
   Show(chunk, count);
@@ -114,9 +127,11 @@ void AtChannel::Hear(Heard heard) {
     case Heard::kSmsArrived:
       if (overheard_ != nullptr) overheard_->Announced(line_, lineLength_, lineCut_);
       return;
+    case Heard::kReport:
+      if (reports_ != nullptr) reports_->Heard(line_);
+      return;
     case Heard::kNone:
     case Heard::kCall:          // Kelvor never answers a call
-    case Heard::kReport:        // no status report is asked for
     case Heard::kRegistration:  // the registration is asked for (AT+CREG?), never announced
     case Heard::kUssd:
       return;
@@ -177,12 +192,19 @@ void AtChannel::SendCtrlZ() {
 
 void AtChannel::Write(const char* command, uint32_t length, const char* shown) {
   answersTo_ = AnswersTo::kAnswer;
+  commandUnread_ = true;
   link_.WriteBytes(command, length);
   Renew();
   log_.LogMessage(Colour::kCommand, "TX>>%s", shown);
 }
 
+// A pushed status report comes once: with reports asked, what waits at the port is read
+// before it is dropped, so that a report among those bytes is still heard; but not right
+// after a command, whose answer may wait there already and must not be taken for read.
 void AtChannel::Discard() {
+  bool drain = reports_ != nullptr && reports_->Asked() && !commandUnread_;
+  for (int reads = 0; drain && reads < kReadsBeforeDiscard && Receive(); ++reads) {
+  }
   ClearLines();
   link_.PurgePort();
 }

@@ -18,6 +18,7 @@
 namespace kelvor {
 
 class IncomingSmsReader;
+class PhoneReports;
 
 constexpr uint32_t kAnswerTimeout = 10000;  // ms the phone has to answer a command
 // Bytes of one reading answer taken (80 SMS of 160 characters); the rest is dropped.
@@ -30,7 +31,9 @@ class AtChannel {
   // An empty answer and a deadline passed: the first step without an answer resets the phone.
   void Start();
   // `reader` (null: none) hears the announcements (+CMTI) and the answers to readings.
-  void Overhear(IncomingSmsReader* reader) { overheard_ = reader; }
+  void Overhear(IncomingSmsReader* reader);
+  // `reports` (null: none) hears the status reports (+CDS, +CDSI), within readings too.
+  void HearReports(PhoneReports* reports);
   // `secret`, while it holds text, is masked wherever a received line would show it.
   void Mask(const char* secret) { secret_ = secret; }
 
@@ -52,7 +55,8 @@ class AtChannel {
   void SendReading(const char* command);
   void EndReading() { answersTo_ = AnswersTo::kAnswer; }
   void SendCtrlZ();
-  // Empties the answer and drops what waits at the port.
+  // Empties the answer and drops what waits at the port (with status reports asked, once
+  // their lines among it are heard).
   void Discard();
 
   // No command or answer within kAnswerTimeout.
@@ -84,6 +88,7 @@ class AtChannel {
   Log& log_;
   Clock& clock_;
   IncomingSmsReader* overheard_ = nullptr;
+  PhoneReports* reports_ = nullptr;
   const char* secret_ = "";
   AnswersTo answersTo_ = AnswersTo::kAnswer;
   AtAnswer answer_;
@@ -98,6 +103,7 @@ class AtChannel {
   ErrorKind saidKind_ = ErrorKind::kPhone;
   int32_t saidCode_ = 0;
   bool simTrouble_ = false;
+  bool commandUnread_ = false;  // a command went, and nothing was read since
 };
 
 }  // namespace kelvor

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "modem/phone_reports.h"
 #include "platform/text.h"
 
 namespace kelvor {
@@ -144,6 +145,14 @@ void IncomingSmsReader::Line() {
   }
   bool textGoesOn = mode_ == kMessage && headerSeen_ && last_ == kNotFinal;
   if (!textGoesOn && !lineCut_ && IsIncomingCallLine(line_, lineLength_)) return;
+  // A report is told as a call line is: within a text it is the text's, so none is forged.
+  if (!textGoesOn && !lineCut_ && (StartsWith("+CDS:") || StartsWith("+CDSI:"))) {
+    char line[kLineKept + 1];
+    memcpy(line, line_, lineLength_);
+    line[lineLength_] = '\0';
+    if (reports_ != nullptr) reports_->Heard(line);
+    return;
+  }
   Final final = FinalKind();
   if (mode_ == kMessage && headerSeen_) {
     TextLine(final);

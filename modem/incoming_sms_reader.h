@@ -15,6 +15,8 @@
 
 namespace kelvor {
 
+class PhoneReports;
+
 constexpr int kIndexCapacity = 32;  // message indexes waiting to be read
 constexpr size_t kLineKept = 168;   // bytes of a line looked at; the rest is counted
 
@@ -37,6 +39,8 @@ class IncomingSmsReader {
   void ExpectAnswer();
   // A chunk of the answer, any bytes; an announcement among them adds its index.
   void Feed(const char* bytes, size_t length);
+  // `reports` (null: none) hears a status report line that comes during an answer.
+  void HearReports(PhoneReports* reports) { reports_ = reports; }
   // An announcement line heard outside an answer (without its line end; `cut`: not whole).
   void Announced(const char* line, size_t length, bool cut);
   // The line has been quiet long enough for an answer whose last line is final to end.
@@ -86,6 +90,7 @@ class IncomingSmsReader {
   uint16_t indexes_[kIndexCapacity] = {};
   int waiting_ = 0;
   uint32_t dropped_ = 0;
+  PhoneReports* reports_ = nullptr;
 };
 
 }  // namespace kelvor

@@ -12,10 +12,14 @@ Phone::Phone(const char* portName, const char* mode, std::unique_ptr<SerialPort>
       startup_(channel_, sim_, queue.Coding(), charsets_, log, clock),
       sending_(channel_, queue, place, health_, radio_, charsets_, log, clock),
       inbox_(channel_, clock, events, place),
-      call_(channel_, log, clock, events, place) {
+      call_(channel_, log, clock, events, place),
+      reports_(channel_, reportSettings_, events, place, log) {
   if (portName != nullptr) link_.OpenPort(portName, mode);
   channel_.Start();
   channel_.Mask(sim_.Digits());
+  channel_.HearReports(&reports_);
+  startup_.AskReports(&reportSettings_);
+  sending_.AskReports(&reportSettings_);
   link_.PurgePort();
 }
 
@@ -24,10 +28,16 @@ void Phone::ListenForReplies() {
   inbox_.Listen();
 }
 
+void Phone::AskReports(uint32_t minutes) {
+  reportSettings_.asked = true;
+  reportSettings_.validity = ValidityCode(minutes);
+}
+
 void Phone::Poll() {
   radio_.Pass();
   call_.Pass();
   if (HeldByPause()) return;
+  reports_.NewStep();
   bool heard = channel_.Receive();
   if (heard) {
     heardSinceReset_ = true;
@@ -50,6 +60,7 @@ void Phone::Poll() {
 void Phone::TimedOut() {
   if (turn_ == Turn::kStartup && !heardSinceReset_) silent_ = true;
   if (turn_ == Turn::kSending) sending_.Abandon();
+  reports_.Reset();
   recoverAfterCall_ = turn_ == Turn::kCalling && call_.GiveUp();
   if (!recoverAfterCall_) Recover();
 }
@@ -93,7 +104,7 @@ NextStep Phone::WhenToStep() const {
   if (turn_ != Turn::kReady) return {NextStep::kOnBytes, 0};
   // SMS held for the network, or left to another phone, are not addressed: Ready is as idle
   // as with none.
-  bool work = (Sends() && sending_.HasWork()) || RestartDue();
+  bool work = (Sends() && sending_.HasWork()) || RestartDue() || reports_.HasWork();
   return {work ? NextStep::kNow : NextStep::kIdle, 0};
 }
 
@@ -149,6 +160,9 @@ void Phone::Step() {
     case Turn::kReading:
       if (!inbox_.Step()) turn_ = Turn::kReady;
       return;
+    case Turn::kReports:
+      if (!reports_.Step()) turn_ = Turn::kReady;
+      return;
     case Turn::kCalling:
       if (call_.Step()) return;
       turn_ = Turn::kReady;
@@ -177,10 +191,14 @@ void Phone::StepReady() {
     RestartRadio();
     return;
   }
-  if (Sends() && sending_.Start()) {
+  if (reports_.StartAcknowledging()) {  // the phone waits for it
+    turn_ = Turn::kReports;
+  } else if (Sends() && sending_.Start()) {
     turn_ = Turn::kSending;
   } else if (inbox_.Listening() && sending_.RestoreSet()) {
     turn_ = Turn::kSending;
+  } else if (reports_.StartReading()) {
+    turn_ = Turn::kReports;
   } else if (inbox_.Start()) {
     turn_ = Turn::kReading;
   } else if (sending_.AskSignal()) {

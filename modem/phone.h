@@ -16,6 +16,7 @@
 #include "modem/modem_events.h"
 #include "modem/outgoing_queue.h"
 #include "modem/phone_health.h"
+#include "modem/phone_reports.h"
 #include "modem/radio_watch.h"
 #include "modem/serial_link.h"
 #include "modem/sim_pin.h"
@@ -58,6 +59,8 @@ class Phone {
   void ListenForReplies();
   // From now on its registration is asked with every signal query.
   void WatchRegistration() { sending_.Watch(); }
+  // From now on every SMS asks for a status report valid `minutes`, and the phone gives them.
+  void AskReports(uint32_t minutes);
 
   // One step: read once, then reset the phone if its answer is overdue, or step the
   // conversation under way. While the pause after a confirmed SMS lasts, a step does nothing.
@@ -90,6 +93,7 @@ class Phone {
     kSending,  // the SMS queued, and the phone's signal
     kReading,  // the SMS received
     kCalling,  // a wake-up call
+    kReports,  // a status report acknowledged, or read from the phone's storage
   };
 
   bool HeldByPause();
@@ -111,10 +115,12 @@ class Phone {
   PhoneHealth health_;
   RadioWatch radio_;
   PhoneCharsets charsets_;
+  ReportSettings reportSettings_;
   StartupScript startup_;
   SmsSending sending_;
   SmsInbox inbox_;
   VoiceCall call_;
+  PhoneReports reports_;
   Turn turn_ = Turn::kStartup;
   bool heardSinceReset_ = true;    // bytes came since the last reset (none is awaited at first)
   bool silent_ = false;            // a reset went unanswered, and nothing came since

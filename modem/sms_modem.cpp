@@ -90,6 +90,7 @@ void SmsModem::AddStandby(const char* portName, const char* mode, std::unique_pt
   standby_->SetPause(pause_);
   standby_->WatchRegistration();
   if (listening_) standby_->ListenForReplies();
+  if (reportMinutes_ != 0) standby_->AskReports(reportMinutes_);
   phone_.WatchRegistration();
 }
 
@@ -127,6 +128,18 @@ void SmsModem::PollModem() {
   uint32_t now = clock_.TickCount();
   if (callMade_ && Elapsed(now, callAt_) > kLongestCallAge) callAt_ = now - kLongestCallAge;
   NoteCallEnds(before);
+  const char* names[kPhoneCount] = {phone_.PortName(), standby_ ? standby_->PortName() : nullptr};
+  deliveries_.Pass(events_, watched_ < events_.Count() ? watched_ : events_.Count(), now, log_,
+                   names);
+  watched_ = events_.Count();
+}
+
+// The watch awaits the validity the phone codes, which may be a little longer than asked.
+void SmsModem::AskReports(uint32_t minutes) {
+  reportMinutes_ = minutes;
+  phone_.AskReports(minutes);
+  if (standby_) standby_->AskReports(minutes);
+  deliveries_.Start(ValidityMinutes(ValidityCode(minutes)));
 }
 
 // The call that ended last, kept for the status.

@@ -7,6 +7,7 @@
 
 #include "log/log.h"
 #include "log/prefixed_log.h"
+#include "modem/delivery_watch.h"
 #include "modem/failover.h"
 #include "modem/incoming_sms.h"
 #include "modem/modem_events.h"
@@ -63,11 +64,19 @@ class SmsModem : public SmsOutbox {
   // The phones' rest after each SMS they confirm: 0 to kLongestPauseAfterSend ms,
   // kDefaultPauseAfterSend unless set.
   void SetPause(uint32_t milliseconds);
+  // From now on every SMS asks for a status report valid `minutes` (1 to 1440), and what the
+  // reports say becomes kDelivery events (see DeliveryWatch).
+  void AskReports(uint32_t minutes);
+  const DeliveryWatch& Deliveries() const { return deliveries_; }
+  DeliveryWatch& Deliveries() { return deliveries_; }
   // One step of the phone.
   void PollModem();
   // What happened in the steps since the last call, in order, into `events`; each event is
   // taken once. Take them after every step: the stream holds a few steps' worth.
-  void TakeEvents(ModemEvents* events) { events_.MoveTo(events); }
+  void TakeEvents(ModemEvents* events) {
+    events_.MoveTo(events);
+    watched_ = 0;
+  }
   // When the next step is worth taking, for a loop that sleeps between steps; and the wait
   // for the bytes an answer brings, up to `milliseconds`, which a key at `keyboard` ends too.
   NextStep WhenToStep() const;
@@ -133,6 +142,9 @@ class SmsModem : public SmsOutbox {
   CallEnd callEnd_ = CallEnd::kNone;
   bool listening_ = false;                   // a standby added later reads replies too
   uint32_t pause_ = kDefaultPauseAfterSend;  // ... and rests as the main phone does
+  uint32_t reportMinutes_ = 0;               // ... and asks for reports; 0: none
+  DeliveryWatch deliveries_;
+  int watched_ = 0;  // events the watch has seen; a call's start may add some between steps
 };
 
 }  // namespace kelvor

@@ -61,7 +61,10 @@ bool SmsSending::Address() {
     stage_ = Stage::kSelect;
   } else if (form_ != TextSet::kNone && CodingFor(form_) != charsets_.coding) {
     wanted_ = form_;
-    channel_.SendFormatted("AT+CSMP=17,167,0,%d\r", ucs2 ? 8 : 0);
+    ReportSettings plain;
+    const ReportSettings& reports = reports_ != nullptr ? *reports_ : plain;
+    channel_.SendFormatted("AT+CSMP=%d,%d,0,%d\r", reports.FirstOctet(), reports.Validity(),
+                           ucs2 ? 8 : 0);
     stage_ = Stage::kCoding;
   } else {
     char number[kNumberSize * 4 + 1];

@@ -15,6 +15,7 @@
 #include "modem/phone_health.h"
 #include "modem/radio_watch.h"
 #include "modem/sms_coding.h"
+#include "modem/status_report.h"
 #include "platform/clock.h"
 
 namespace kelvor {
@@ -38,6 +39,8 @@ class SmsSending {
   bool NetworkAway() const { return network_ == Network::kAway; }
   // From now on the registration is asked after every signal query, not only during a hold.
   void Watch() { watching_ = true; }
+  // AT+CSMP's first octet and validity, for a status report or none.
+  void AskReports(const ReportSettings* settings) { reports_ = settings; }
   // Gives up the SMS sent too often, then borrows the oldest the queue lends, if any, and
   // addresses it: true when its command went. Its number, text and coding are fixed as it is
   // lent. Until it is confirmed, every end of the conversation returns it.
@@ -120,6 +123,7 @@ class SmsSending {
   TextSet form_ = TextSet::kNone;    // the set the SMS under way goes in
   OutgoingSms held_{};               // the SMS under way, as it was lent
   bool lent_ = false;                // ... and not confirmed or returned yet
+  const ReportSettings* reports_ = nullptr;
 };
 
 }  // namespace kelvor

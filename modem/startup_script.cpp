@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace kelvor {
 namespace {
 
@@ -18,6 +20,9 @@ enum class Answer : uint8_t {
   kCharsets,       // "+CSCS: (...)": the sets offered, and the one to select
   kCharset,        // "OK": the set is in force; an error: none is
   kRestart,        // "OK" goes on to the reset; an error turns the radio off and on instead
+  kPushReports,    // "OK": reports are pushed (+CDS); an error: the phone stores them
+  kReportService,  // "+CSMS: <service>": 1 wants AT+CNMA for each +CDS
+  kReportCoding,   // "OK": SMS ask for reports, in the 7-bit coding
 };
 
 // When a row runs; a row whose condition does not hold is passed over.
@@ -26,14 +31,16 @@ enum class When : uint8_t {
   kRestartRefused,  // the phone refused to restart its radio
   kPinGiven,
   kPinWanted,
-  kAnnouncing,
+  kAnnouncing,     // ... and no status report asked for
+  kReporting,      // status reports asked for
+  kReportsStored,  // ... and the phone refused to push them
   kCharsetChosen,
   kRestSet,
   kServiceUnknown,
 };
 
 // What a command carries besides its text.
-enum class Fill : uint8_t { kNone, kPin, kServiceNumber, kCharset };
+enum class Fill : uint8_t { kNone, kPin, kServiceNumber, kCharset, kIndication, kValidity };
 
 // A row's `line` is said as it begins; the script ends after the last row that runs, of the
 // last two, saying its `ready`.
@@ -61,6 +68,14 @@ constexpr Row kRows[] = {
     {"Going to text\r\n", "AT+CMGF=1\r", Fill::kNone, When::kAlways, Answer::kOk, nullptr},
     {"Going to CNMI\r\n", "AT+CNMI=2,1\r", Fill::kNone, When::kAnnouncing, Answer::kOkOrError,
      nullptr},
+    // Status reports, with the SMS announced as well when replies are read.
+    {"Going to CNMI\r\n", "AT+CNMI=2,%d,0,1\r", Fill::kIndication, When::kReporting,
+     Answer::kPushReports, nullptr},
+    {nullptr, "AT+CNMI=2,%d,0,2\r", Fill::kIndication, When::kReportsStored, Answer::kOkOrError,
+     nullptr},
+    {nullptr, "AT+CSMS?\r", Fill::kNone, When::kReporting, Answer::kReportService, nullptr},
+    {"Going to CSMP\r\n", "AT+CSMP=49,%d,0,0\r", Fill::kValidity, When::kReporting,
+     Answer::kReportCoding, nullptr},
     {"Query character sets\r\n", "AT+CSCS=?\r", Fill::kNone, When::kCharsetChosen,
      Answer::kCharsets, nullptr},
     {"Going to CSCS\r\n", "AT+CSCS=\"%s\"\r", Fill::kCharset, When::kRestSet, Answer::kCharset,
@@ -153,6 +168,10 @@ bool StartupScript::Step() {
       return StepCharsets();
     case Answer::kCharset:
       return StepCharsetSelected();
+    case Answer::kPushReports:
+    case Answer::kReportService:
+    case Answer::kReportCoding:
+      return StepReportCommand();
   }
   return false;
 }
@@ -168,7 +187,11 @@ bool StartupScript::Holds(int row) const {
     case When::kPinWanted:
       return pinWanted_;
     case When::kAnnouncing:
-      return announcing_;
+      return announcing_ && !Reporting();
+    case When::kReporting:
+      return Reporting();
+    case When::kReportsStored:
+      return Reporting() && reports_->stored;
     case When::kCharsetChosen:
       return coding_.Chosen() != Charset::kAsGiven;
     case When::kRestSet:
@@ -213,6 +236,12 @@ void StartupScript::SendCommand() {
       break;
     case Fill::kCharset:
       channel_.SendFormatted(row.command, SetName(charsets_.rest));
+      break;
+    case Fill::kIndication:
+      channel_.SendFormatted(row.command, announcing_ ? 1 : 0);
+      break;
+    case Fill::kValidity:
+      channel_.SendFormatted(row.command, static_cast<int>(reports_->validity));
       break;
   }
 }
@@ -298,6 +327,27 @@ bool StartupScript::StepCharsetSelected() {
   charsets_.offered = 0;
   charsets_.rest = TextSet::kNone;
   SayNoCharset();
+  return Next();
+}
+
+// A phone that will not push reports stores them; one that cannot say its message service
+// wants no acknowledgement. A refused AT+CSMP leaves the SMS without a report, each awaited
+// until its time is up.
+bool StartupScript::StepReportCommand() {
+  const AtAnswer& answer = channel_.Answer();
+  if (!answer.Ended()) return false;
+  const char* service = answer.Information("+CSMS:");
+  switch (kRows[row_].answer) {
+    case Answer::kPushReports:
+      reports_->stored = !answer.Ok();
+      break;
+    case Answer::kReportService:
+      reports_->acknowledge = answer.Ok() && service != nullptr && ReadLeadingInteger(service) == 1;
+      break;
+    default:
+      if (answer.Ok()) charsets_.coding = DataCoding::kSevenBit;
+      break;
+  }
   return Next();
 }
 

@@ -15,6 +15,7 @@
 #include "modem/sim_pin.h"
 #include "modem/sms_coding.h"
 #include "modem/sms_outbox.h"
+#include "modem/status_report.h"
 #include "platform/clock.h"
 
 namespace kelvor {
@@ -32,6 +33,8 @@ class StartupScript {
   void SetServiceNumber(const char* number);
   // From now on the phone is asked to announce the SMS it receives.
   void Announce() { announcing_ = true; }
+  // Status reports as `settings` asks: given by the phone, and asked by every SMS.
+  void AskReports(ReportSettings* settings) { reports_ = settings; }
 
   // The reset: sends the reset command (ATZ) and begins the script there; with `radio`, the
   // radio's restart goes first (AT+CFUN=1,1; refused, AT+CFUN=0 and AT+CFUN=1).
@@ -55,6 +58,8 @@ class StartupScript {
   bool StepCharsets();
   bool StepCharsetSelected();
   void SayNoCharset();
+  bool StepReportCommand();
+  bool Reporting() const { return reports_ != nullptr && reports_->asked; }
 
   AtChannel& channel_;
   SimPin& sim_;
@@ -70,6 +75,7 @@ class StartupScript {
   bool restartRefused_ = false;  // the phone refused AT+CFUN=1,1
   bool announcing_ = false;
   char serviceNumber_[kNumberSize] = {};
+  ReportSettings* reports_ = nullptr;
 };
 
 }  // namespace kelvor

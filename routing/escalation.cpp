@@ -106,6 +106,21 @@ bool Escalation::EscalationConfirmed(uint32_t id, uint32_t now) {
   return false;
 }
 
+// The alarm SMS itself, while its first holder holds it; else the escalated SMS sent last.
+bool Escalation::Undelivered(uint32_t id, uint32_t now) {
+  if (id == 0) return false;
+  for (Record& record : records_) {
+    bool first = record.alarmId == id && record.sentId == 0 && record.passedOver == kNone;
+    if (!record.used || record.due || !(first || (record.delivered && record.sentId == id))) {
+      continue;
+    }
+    record.deadline = now;
+    ++changes_;
+    return true;
+  }
+  return false;
+}
+
 int Escalation::Acknowledge(const char* number) {
   int at = numbers_.IndexOf(number);
   if (at == kNone) return 0;

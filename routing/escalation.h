@@ -100,6 +100,9 @@ class Escalation {
   // The escalated SMS `id` was confirmed: its holder's time starts. False when no record
   // waits for it (acknowledged meanwhile, or gone on already).
   bool EscalationConfirmed(uint32_t id, uint32_t now);
+  // The SMS `id` to a holder was not delivered: its holder's time is up now. False when no
+  // record waits on that SMS.
+  bool Undelivered(uint32_t id, uint32_t now);
   // A message from `number` that is not a status request: every alarm text confirmed to
   // it so far stops escalating. Returns how many; when any, a confirmation SMS follows
   // through TakeDue. None means no confirmation, so a phone that answers every SMS by

@@ -52,6 +52,13 @@ bool WakeUpCalls::Answered(const char* number) {
   return true;
 }
 
+void WakeUpCalls::Undelivered(const char* number, uint32_t now) {
+  Rule* rule = Find(number);
+  if (rule == nullptr || !rule->waiting || rule->due) return;
+  rule->deadline = now;
+  ++changes_;
+}
+
 void WakeUpCalls::Pass(uint32_t now) {
   for (int i = 0; i < count_; ++i) {
     Rule& rule = rules_[i];

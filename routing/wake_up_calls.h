@@ -60,6 +60,8 @@ class WakeUpCalls {
   void AlarmConfirmed(const char* number, int8_t urgency, uint32_t now);
   // An SMS from `number`: no call for the SMS sent to it so far. True when one was waited for.
   bool Answered(const char* number);
+  // An SMS to `number` was not delivered: a call waited for is due now.
+  void Undelivered(const char* number, uint32_t now);
   // Once a pass: marks the calls whose time is up as due, so that a call waiting for the
   // phone never ages past the tick's reach.
   void Pass(uint32_t now);

@@ -4,7 +4,8 @@
 // the spool written at every change, replies read (acknowledgements, status requests, a
 // stranger's SMS) and alarm SMS escalated, wake-up calls made for the SMS nobody answers
 // (passes while they ring, one answered), with a standby phone that takes over while the
-// main phone is silent for a while and gives back, counted by a replaced operator new.
+// main phone is silent for a while and gives back, status reports asked for (some delivered,
+// some not, the rest never), counted by a replaced operator new.
 // Every fake here works without the heap.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -110,7 +111,14 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   phone.serviceQuery = phone.ok;
   phone.keep = false;
   int heartbeatsSent = 0, statusAnswers = 0, confirmations = 0, escalated = 0, ucs2 = 0;
+  const std::string delivered =
+      "\r\n+CDS: 6,5,\"+447900000010\",145,\"26/12/07,03:12:00+04\",\"26/12/07,03:12:05+04\",0\r\n";
+  const std::string failed =
+      "\r\n+CDS: "
+      "6,5,\"+447900000011\",145,\"26/12/07,03:12:00+04\",\"26/12/07,03:12:05+04\",70\r\n";
   phone.onReceived = [&](const test::ScriptedPhone::Sms& sms) {
+    if (sms.number == "+447900000010") phonePort->Arrive(delivered);
+    if (sms.number == "+447900000011") phonePort->Arrive(failed);
     heartbeatsSent += sms.text.rfind("Kelvor alive", 0) == 0;
     statusAnswers += sms.text.rfind("Kelvor status", 0) == 0;
     confirmations += sms.text.rfind("Kelvor: ", 0) == 0;
@@ -160,7 +168,8 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
                                         "ESCALATE=+447900000012,1,+447900000998",
                                         "RING=+447900000013,30",
                                         "RING=+447900000998,30",
-                                        "STANDBY=COM2=9600,n,8,1"};
+                                        "STANDBY=COM2=9600,n,8,1",
+                                        "DELIVERY=60"};
   for (int j = 0; j < 31; ++j) {
     std::string number = "+4479000000" + std::to_string(10 + j);
     std::string form = j % 2 ? ",F" : ",S";

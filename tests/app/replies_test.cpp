@@ -69,6 +69,21 @@ TEST(RepliesTest, TheStatusAnswerHoldsDigitsAndWordsWithinOneSms) {
   FormatServiceStatus(figures, text, sizeof text);
   EXPECT_EQ(std::string(text).substr(std::string(text).size() - 33),
             ", on duty +4917100001 +4917100002");
+  // With DELIVERY=, each says what the status reports told.
+  figures = StatusFigures{};
+  figures.reports = true;
+  figures.deliveries.delivered = 5;
+  figures.deliveries.undelivered = 1;
+  figures.deliveries.awaiting = 2;
+  const char* told = ", delivered 5, not delivered 1, awaiting 2";
+  FormatStatusAnswer(figures, text, sizeof text);
+  EXPECT_NE(std::string(text).find(told), std::string::npos) << text;
+  FormatServiceStatus(figures, text, sizeof text);
+  EXPECT_NE(std::string(text).find(told), std::string::npos) << text;
+  figures.network = "registered";
+  FormatHeartbeat(false, HeartbeatCounts{}, figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 36),
+            ", delivered 5, failed 1, awaiting 2.");
 }
 
 TEST(RepliesTest, OneStatusAnswerPerNumberPerMinuteAcrossTheWrap) {

@@ -23,11 +23,16 @@
 // ends. A call rings only after an alarm SMS of its rule went unanswered for the rule's minutes,
 // never twice for one unanswered stretch; such a stretch with the phone well always rings.
 // Kelvor never answers an incoming call, and a caller's ring costs no time-out.
+// Delivery reports (DELIVERY=30, once): the network reports most SMS delivered within
+// seconds, some late (pending first), some not delivered (never an SMS its engineer answers)
+// and some never; every report that reaches the phone is matched or said, and every SMS
+// without one is said.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -143,10 +148,11 @@ struct RingRule {
   std::string number;
   uint64_t minutes;  // ms
   int priority;
-  std::vector<uint64_t> sms;    // alarm SMS of its priority the phone took for it
-  std::vector<uint64_t> heard;  // SMS from it that Kelvor read
-  std::vector<uint64_t> calls;  // ATD to it
-  int lastUrgency = 3;          // of the last SMS the phone took for it
+  std::vector<uint64_t> sms;          // alarm SMS of its priority the phone took for it
+  std::vector<uint64_t> heard;        // SMS from it that Kelvor read
+  std::vector<uint64_t> calls;        // ATD to it
+  std::vector<uint64_t> undelivered;  // reports of an SMS to it not delivered, said
+  int lastUrgency = 3;                // of the last SMS the phone took for it
 };
 
 // How a call ended, as Kelvor's line says.
@@ -470,7 +476,11 @@ class World {
   std::string lastConfirmed[2];          // by the main phone and the standby: "number text"
   std::vector<uint64_t> heardConfirmed;  // hashes of those heard, an open table sized up front
   int questionMarks = 0;                 // in the texts delivered, where none was written
-  int heartbeats = 0;                    // taken by the phone
+  // DELIVERY=: the final reports that reached Kelvor's port, and the lines that said them.
+  bool delivery = false;
+  int reportsArrived = 0, reportsFailed = 0, reportsMissing = 0;
+  int deliveredLines = 0, undeliveredLines = 0, unmatchedLines = 0, noReportLines = 0;
+  int heartbeats = 0;  // taken by the phone
   int heartbeatsWaited = 0;
   int longSms = 0;
   int deliveredSms = 0;
@@ -569,6 +579,18 @@ class SoakConsole : public test::NullConsole {
     if (strncmp(line, "Standby phone ", 14) == 0) ++world_.takeovers;
     if (strcmp(line, "Network registration: registered") == 0) ++world_.registeredAgain;
     if (strncmp(line, "Escalation full", 15) == 0) ++world_.escalationFull;
+    if (strncmp(own, "SMS to ", 7) == 0) {
+      world_.deliveredLines += strstr(own, " delivered after ") != nullptr;
+      char number[32];
+      if (strstr(own, " not delivered - ") != nullptr &&
+          sscanf(own, "SMS to %31[^ ]", number) == 1) {
+        ++world_.undeliveredLines;
+        int r = world_.RingOf(number);
+        if (r >= 0) world_.rings[r].undelivered.push_back(world_.Elapsed());
+      }
+      world_.noReportLines += strstr(own, " - no report in ") != nullptr;
+    }
+    world_.unmatchedLines += strstr(own, " matches no SMS sent - dropped") != nullptr;
     sscanf(line, "Shutdown discards SMS queued: %d, alarm batches pending: %d",
            &world_.discardedSms, &world_.discardedBatches);
     if (strncmp(line, "Message queue full - SMS to ", 28) == 0 && strstr(line, " lost")) {
@@ -795,8 +817,11 @@ class PhonePort : public test::FakeSerialPort {
     caller_.reserve(32);
   }
 
+  // Reports reach the port as it is read: a purge between two reads would drop them, as it
+  // may a real port's bytes, and the invariant is of the reports Kelvor could read.
   bool Read(char* buffer, uint32_t capacity, uint32_t* count) override {
     Follow();
+    if (world_.delivery) DeliverReports();
     return FakeSerialPort::Read(buffer, capacity, count);
   }
   bool Write(const char* data, uint32_t length) override {
@@ -847,7 +872,11 @@ class PhonePort : public test::FakeSerialPort {
       ringsLeft_ = 0;
     }
     bool away = mode == PhoneMode::kOffNetwork;
-    if (away != (mode_ == PhoneMode::kOffNetwork)) phone_.SetNetwork(away ? 2 : 1);
+    if (away != (mode_ == PhoneMode::kOffNetwork)) {
+      std::string unasked = phone_.SetNetwork(away ? 2 : 1);
+      // With reports asked, the network gives what it held once the phone is back on it.
+      if (world_.delivery && !unasked.empty()) Arrive(unasked);
+    }
     mode_ = mode;
     idle = mode_ == PhoneMode::kFlooding ? "\r\nRING\r\n" : "";
     DeliverAnswers();
@@ -978,7 +1007,60 @@ class PhonePort : public test::FakeSerialPort {
     if (!answer.empty()) AnswerAfter(delay, answer);
   }
 
+  // The network's report on an SMS that asked for one: 0 after 5 s mostly; pending, then 0
+  // 20 min later; 70 after a minute, for an SMS its engineer will not answer; or none.
+  void PlanReport(const sim::DeliveredSms& sms) {
+    if (!sms.reportWanted) return;
+    uint32_t kind = Hash(static_cast<uint64_t>(++reportsPlanned_) * 7919) % 10;
+    int j = atoi(sms.number.c_str() + strlen("+44790000"));
+    size_t first = sms.text.find("ALM");
+    bool answered = j >= 0 && j < kDestinations && Escalates(j) && first != std::string::npos &&
+                    Hash(static_cast<uint64_t>(atoi(sms.text.c_str() + first + 3)) * 31 +
+                         static_cast<uint64_t>(j)) %
+                            3 !=
+                        0;
+    uint64_t now = world_.Elapsed();
+    if (kind == 9) {
+      ++world_.reportsMissing;
+    } else if (kind == 8) {
+      PlanReport(sms, now + 5000, 32);
+      PlanReport(sms, now + 20 * kMinute, 0);
+    } else if (kind == 7 && !answered) {
+      ++world_.reportsFailed;
+      PlanReport(sms, now + kMinute, 70);
+    } else {
+      PlanReport(sms, now + 5000, 0);
+    }
+  }
+  void PlanReport(const sim::DeliveredSms& sms, uint64_t at, int status) {
+    for (PendingReport& report : reports_) {
+      if (report.used) continue;
+      report = {true, at, sms.reference, status, {}};
+      snprintf(report.number, sizeof report.number, "%s", sms.number.c_str());
+      nextReportAt_ = std::min(nextReportAt_, at);
+      return;
+    }
+  }
+  // A report the phone gives while silent is lost, as is one held while it is off the network.
+  void DeliverReports() {
+    if (world_.Elapsed() < nextReportAt_) return;
+    nextReportAt_ = ~0ull;
+    for (PendingReport& report : reports_) {
+      if (!report.used) continue;
+      if (report.at > world_.Elapsed()) {
+        nextReportAt_ = std::min(nextReportAt_, report.at);
+        continue;
+      }
+      report.used = false;
+      std::string unasked = phone_.Report({report.reference, report.number, "26/12/07,03:12:00+04",
+                                           "26/12/07,03:12:05+04", report.status});
+      if (mode_ == PhoneMode::kSilent || unasked.empty()) continue;
+      Arrive(unasked);
+    }
+  }
+
   void Delivered(const sim::DeliveredSms& sms) {
+    PlanReport(sms);
     ++world_.deliveredSms;
     world_.RingSmsTaken(sms.number, sms.text);
     world_.lastConfirmed[standby_ ? 1 : 0] = sms.number + " " + sms.text;
@@ -1068,6 +1150,12 @@ class PhonePort : public test::FakeSerialPort {
   // while the other sent may do long after it came: it is an answer of that time too.
   void Stored(const std::string& event) {
     int index = 0;
+    // A final report pushed, now or as the network gives what it held: one Kelvor can read.
+    int status = 0;
+    if (mode_ != PhoneMode::kSilent &&
+        sscanf(event.c_str(), "REPORT sent to=%*s mr=%*d status=%d", &status) == 1) {
+      world_.reportsArrived += status < 32 || status >= 64;
+    }
     if (sscanf(event.c_str(), "SMS in index=%d from=+44790000", &index) == 1 && index > 0 &&
         index < kSimPlaces) {
       senderAt_[index] = atoi(event.c_str() + event.find("from=") + strlen("from=+44790000"));
@@ -1099,6 +1187,16 @@ class PhonePort : public test::FakeSerialPort {
     int j;
   };
   static constexpr int kAnswersHeld = 256;
+  struct PendingReport {
+    bool used;
+    uint64_t at;
+    int reference;
+    int status;
+    char number[32];
+  };
+  PendingReport reports_[128] = {};
+  uint64_t nextReportAt_ = ~0ull;
+  int reportsPlanned_ = 0;
   static constexpr int kSimPlaces = 21;  // the simulated SIM's 20, from 1
 
   World& world_;
@@ -1149,7 +1247,10 @@ RingFindings CheckRings(const World& world) {
       auto heard = std::upper_bound(rule.heard.begin(), rule.heard.end(), call);
       uint64_t from = heard == rule.heard.begin() ? previous : std::max(previous, *(heard - 1));
       auto first = std::upper_bound(rule.sms.begin(), rule.sms.end(), from);
-      if (first == rule.sms.end() || *first + rule.minutes > call) ++found.groundless;
+      // A report of an SMS not delivered makes the call due at once.
+      auto undelivered = std::upper_bound(rule.undelivered.begin(), rule.undelivered.end(), from);
+      bool early = undelivered != rule.undelivered.end() && *undelivered <= call;
+      if (first == rule.sms.end() || (*first + rule.minutes > call && !early)) ++found.groundless;
       previous = call;
     }
     const uint64_t kNever = ~0ull;
@@ -1178,10 +1279,11 @@ RingFindings CheckRings(const World& world) {
   return found;
 }
 
-void Soak(bool standby, bool charset = false) {
+void Soak(bool standby, bool charset = false, bool delivery = false) {
   auto started = std::chrono::steady_clock::now();
   World world;
   world.charset = charset;
+  world.delivery = delivery;
   SoakConsole console(world);
   SoakKeyboard keyboard(world);
   SoakScada scada(world);
@@ -1192,6 +1294,7 @@ void Soak(bool standby, bool charset = false) {
   std::vector<std::string> arguments = {"kelvor", "COM1=9600,n,8,1", "SERVICE=+99912345"};
   if (standby) arguments.push_back("STANDBY=COM2=9600,n,8,1");
   if (charset) arguments.insert(arguments.end(), {"CHARSET=AUTO", "CODEPAGE=1252"});
+  if (delivery) arguments.push_back("DELIVERY=30");
   arguments.insert(arguments.end(), world.arguments.begin(), world.arguments.end());
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(&argument[0]);
@@ -1316,6 +1419,23 @@ void Soak(bool standby, bool charset = false) {
   EXPECT_EQ(world.confirmedTwice, 0) << "an alarm SMS confirmed twice";
   EXPECT_EQ(world.questionMarks, 0) << "a character the handset could show arrived as '?'";
 
+  // Every final report that reached the phone's port is matched or said; every SMS without
+  // one is said, and a failure too.
+  if (delivery) {
+    // One given in the instant the phone goes silent or off the network may be lost.
+    int said = world.deliveredLines + world.undeliveredLines + world.unmatchedLines;
+    EXPECT_LE(std::abs(said - world.reportsArrived), world.reportsArrived / 1000);
+    EXPECT_GT(world.undeliveredLines, 10);
+    EXPECT_GE(world.noReportLines, world.reportsMissing);
+    printf(
+        "soak reports: %d arrived, %d delivered, %d not delivered (%d failed), %d matched no "
+        "SMS, %d SMS without a report (%d never reported)\n",
+        world.reportsArrived, world.deliveredLines, world.undeliveredLines, world.reportsFailed,
+        world.unmatchedLines, world.noReportLines, world.reportsMissing);
+  } else {
+    EXPECT_EQ(world.deliveredLines + world.undeliveredLines + world.noReportLines, 0);
+  }
+
   // The heap does not grow once the run has settled.
   EXPECT_GE(world.liveAtDayTwo, 0);
   EXPECT_LE(world.maxLiveAfterDayTwo, world.liveAtDayTwo + 64);
@@ -1366,6 +1486,10 @@ TEST(SoakTest, SixtyDaysAcrossTheTickWrapLoseNoAlarmUnreported) {
 
 TEST(SoakTest, SixtyDaysWithAStandbyWhoseMainPhoneFailsForHours) {
   Soak(true);
+}
+
+TEST(SoakTest, SixtyDaysWithDeliveryReports) {
+  Soak(false, false, true);
 }
 
 // The same with texts in UCS-2 and in 7-bit by turns, and a standby slow to select a set.

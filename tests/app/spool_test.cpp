@@ -174,6 +174,44 @@ TEST_F(SpoolTest, TheNextRunGetsTheQueueWithItsSendingsAndEachBatchAtItsNumber) 
 
 // A file as Kelvor wrote it before escalation (an SMS sent twice, a batch, the end) still
 // restores; an escalated SMS comes back as one, so that its confirmation starts its wait.
+// An SMS awaiting its status report is awaited again after a restart, its report matched
+// there; a run without DELIVERY= forgets it.
+TEST_F(SpoolTest, AnSmsAwaitingItsReportIsMatchedAfterTheRestart) {
+  RunState first{"=+1,A,H,5"};
+  first.modem->AskReports(60);
+  first.modem->QueueAlarms("one", "+11", 0);
+  first.SendOldest(true);  // "+CMGS: 5"
+  for (int i = 0; i < 20; ++i) {
+    first.clock.Advance(100);
+    first.modem->PollModem();
+  }
+  ASSERT_EQ(first.modem->Deliveries().Counts().awaiting, 1);
+  {
+    Spool spool(path.c_str());
+    EXPECT_EQ(
+        spool.WriteIfChanged(*first.modem, first.destinations, first.escalation, first.calls, 0),
+        Spool::kWritten);
+  }
+  RunState plain{"=+1,A,H,5"};
+  EXPECT_EQ(Spool(path.c_str())
+                .Restore(*plain.modem, plain.destinations, plain.escalation, plain.calls, 0)
+                .reports,
+            0);
+  std::remove((path + ".lck").c_str());
+  RunState next{"=+1,A,H,5"};
+  next.modem->AskReports(60);
+  EXPECT_EQ(Spool(path.c_str())
+                .Restore(*next.modem, next.destinations, next.escalation, next.calls, 0)
+                .reports,
+            1);
+  next.port->Arrive(
+      "\r\n+CDS: 6,5,\"+11\",145,\"26/12/08,21:00:00+04\",\"26/12/08,21:00:09+04\",0\r\n");
+  next.clock.Advance(100);
+  next.modem->PollModem();
+  EXPECT_EQ(next.modem->Deliveries().Counts().delivered, 1u);
+  EXPECT_EQ(next.modem->Deliveries().Counts().awaiting, 0);
+}
+
 TEST_F(SpoolTest, AFileFromBeforeEscalationRestoresAndAnEscalatedSmsKeepsItsKind) {
   const std::string before(
       "KELVOR SPOOL 1\r\n"

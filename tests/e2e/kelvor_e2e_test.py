@@ -130,6 +130,8 @@ class AlarmToPhone(Scenario):
         self.assertEqual(len(self.messages(phone)), 3)
         # Without CHARSET= the phone is never asked for a character set or a data coding.
         self.assertNotRegex(kelvor.out.text, r"AT\+CSCS|AT\+CSMP")
+        # Without DELIVERY= no status report is asked for, given or acknowledged.
+        self.assertNotRegex(kelvor.out.text, r"AT\+CNMI|AT\+CNMA|AT\+CSMS|AT\+CPMS")
         self.assert_log_file_is_the_console(log, kelvor, started, time.time())
 
     def assert_log_file_is_the_console(self, log, kelvor, started, ended):
@@ -415,9 +417,9 @@ class SpoolRuns(Scenario):
         """The spool's records, (kind, text) each: after the 16-byte header, a kind, the
         sendings, a tick, the two lengths, the number and the text, and a CRC; "E" ends. A
         "B" of sendings 1 has its alarms after the text: a count n, then 4n + 15 bytes; in a
-        file of version 2 an "S" has its id (4 bytes) after the text."""
+        file of version 2 or 3 an "S" has its id (4 bytes) after the text."""
         data, at, records = self.read_spool(), 16, []
-        ids = data[:16] == b"KELVOR SPOOL 2\r\n"
+        ids = data[:16] in (b"KELVOR SPOOL 2\r\n", b"KELVOR SPOOL 3\r\n")
         while at + 8 <= len(data) and data[at:at + 1] != b"E":
             kind, sendings, number, text = chr(data[at]), data[at + 1], data[at + 6], data[at + 7]
             body = data[at + 8 + number:at + 8 + number + text]
@@ -697,6 +699,55 @@ class Replies(Scenario):
         self.assertEqual(len(self.messages(phone)), 5)
         self.assertEqual(phone.out.count(r"SMS in index="), 3)
         self.assertEqual(phone.out.count(r"SMS in deleted index="), 3)
+
+
+class Delivery(Scenario):
+    """DELIVERY=: every SMS asks for a report; two reports that come in the other order, across
+    the message reference's wrap, each find their own SMS, pushed and acknowledged."""
+    com = 31
+
+    def test_reports_in_the_other_order_each_find_their_sms(self):
+        phone = self.phone("--first-reference", "255", "--cnma-needed",
+                           "--report-delay-for", "+15550050,10", "--report-delay-for",
+                           "+15550051,1")
+        self.node.command(FEED)
+        kelvor = self.kelvor(phone, "DEST=+15550050,A,H,0", "DEST=+15550051,A,H,0",
+                             "DELIVERY=60")
+        kelvor.out.wait_for(r"TX>>AT\+CNMI=2,0,0,1\n(.*\n)*TX>>AT\+CSMP=49,11,0,0\n", INIT)
+        self.node.command(FEED_ALARM)
+        self.messages(phone, 2, SMS)
+        first = kelvor.out.wait_for(r"SMS to \+15550051 delivered after \d+ s\n", SMS)
+        kelvor.out.wait_for(r"SMS to \+15550050 delivered after (\d+) s\n", SMS, start=first.end())
+        phone.out.wait_for(r"REPORT sent to=\+15550050 mr=255 status=0", 5)
+        phone.out.wait_for(r"REPORT sent to=\+15550051 mr=0 status=0", 5)
+        phone.out.wait_for(r"REPORT acknowledged(.*\n)*REPORT acknowledged", 10)
+        self.assertNotRegex(kelvor.out.text, r"matches no SMS|not delivered|unacknowledged")
+        self.shut_down(kelvor, 2)
+
+
+class Undelivered(Scenario):
+    """A report of an expired alarm SMS, stored by a phone that will not push reports, is read
+    and deleted, and moves the escalation on at once, whatever the rule's minutes."""
+    com = 32
+
+    def test_an_expired_alarm_escalates_within_a_minute_of_its_report(self):
+        phone = self.phone("--report", "store", "--report-for", "+15550040,70")
+        self.node.command(FEED)
+        kelvor = self.kelvor(phone, "DEST=+15550040,A,H,0", "ESCALATE=+15550040,30,+15550041",
+                             "DELIVERY=5")
+        kelvor.out.wait_for(r"TX>>AT\+CNMI=2,1,0,2\n", INIT)
+        self.node.command(FEED_ALARM)
+        self.assertEqual(self.messages(phone, 1, SMS)[0][0], "+15550040")
+        kelvor.out.wait_for(r"SMS to \+15550040 not delivered - the validity period expired, "
+                            r"the phone was off or unreachable\n", SMS)
+        reported = time.monotonic()
+        escalated = self.messages(phone, 2, 60)[1]
+        self.assertLess(time.monotonic() - reported, 60)
+        self.assertEqual(escalated[0], "+15550041")
+        phone.out.wait_for(r"REPORT deleted index=1", 5)
+        self.assertRegex(kelvor.out.text, r'TX>>AT\+CPMS="SR"\n(.*\n)*TX>>AT\+CMGR=1\n(.*\n)*'
+                                          r'TX>>AT\+CMGD=1\n(.*\n)*TX>>AT\+CPMS="SM"\n')
+        self.shut_down(kelvor, 1)
 
 
 def duty_windows(now):

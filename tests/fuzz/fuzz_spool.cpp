@@ -86,6 +86,10 @@ std::string ModelRecord(const SpoolRecord& record, bool ids) {
     bytes += ModelBatchAlarms(record.batchAlarms);
   }
   if (ids && record.kind == SpoolRecord::kSms) bytes += Le32(record.id);
+  if (record.kind == SpoolRecord::kReport) {
+    bytes += Le32(record.report.id) + static_cast<char>(record.report.kind) +
+             static_cast<char>(record.report.phone);
+  }
   return bytes + Le32(ModelCrc(bytes));
 }
 
@@ -126,6 +130,14 @@ class Recorder : public SpoolRecordSink {
       FUZZ_CHECK(++escalations <= kEscalationCapacity);
       return;
     }
+    if (record.kind == SpoolRecord::kReport) {
+      const AwaitedReport& awaited = record.report;
+      FUZZ_CHECK(fuzz::Terminated(awaited.number, kNumberSize) && record.text[0] == '\0');
+      FUZZ_CHECK(awaited.reference >= 0 && awaited.reference <= 255 && awaited.phone < kPhoneCount);
+      records.push_back(ModelRecord(record, ids));
+      FUZZ_CHECK(++reports <= kAwaitedCapacity);
+      return;
+    }
     if (record.kind == SpoolRecord::kRing) {
       FUZZ_CHECK(fuzz::Terminated(record.ring.number, kNumberSize) && record.text[0] == '\0');
       FUZZ_CHECK(record.ring.unanswered <= 255 && record.ring.wait == record.pendingSince);
@@ -159,10 +171,12 @@ class Recorder : public SpoolRecordSink {
   int batches = 0;
   int escalations = 0;
   int rings = 0;
+  int reports = 0;
 };
 
 SpoolReading Decode(const std::string& file, Recorder& recorder) {
-  recorder.ids = file.compare(0, kSpoolHeaderSize, "KELVOR SPOOL 2\r\n") == 0;
+  recorder.ids = file.compare(0, kSpoolHeaderSize, "KELVOR SPOOL 2\r\n") == 0 ||
+                 file.compare(0, kSpoolHeaderSize, "KELVOR SPOOL 3\r\n") == 0;
   return DecodeSpool(file.data(), file.size(), recorder);
 }
 

@@ -75,6 +75,19 @@ TEST_F(EscalationTest, AnUnansweredAlarmGoesDownTheChainReachingEachNumberOnce) 
   Alarm("+4917199999", kAlarm, Escalation::kNotEscalated);
 }
 
+// A report that the alarm, or the escalated SMS after it, never reached its holder moves the
+// chain on at once; a report on an SMS no record waits on moves nothing.
+TEST_F(EscalationTest, AnUndeliveredSmsMovesTheChainOnAtOnce) {
+  uint32_t id = Alarm(kA, kAlarm);
+  EXPECT_FALSE(escalation_.Undelivered(id + 100, now_));
+  EXPECT_EQ(After(1), Sms{});
+  EXPECT_TRUE(escalation_.Undelivered(id, now_));
+  EXPECT_EQ(After(1), Sms{std::string(kB) + "|No answer from +4917100001 in 5 min\n" + kAlarm});
+  EXPECT_FALSE(escalation_.Undelivered(id, now_));  // the alarm's holder has changed
+  EXPECT_TRUE(escalation_.Undelivered(sent_.back(), now_));
+  EXPECT_EQ(After(1), Sms{std::string(kC) + "|No answer from +4917100002 in 10 min\n" + kAlarm});
+}
+
 TEST_F(EscalationTest, AnAnswerStopsEveryTextSentToThatNumberAndIsConfirmedOnce) {
   Alarm(kA, "first");
   uint32_t second = Alarm(kA, "second");
@@ -282,6 +295,24 @@ TEST(WakeUpCallsTest, OneCallForTheUnansweredSmsOfANumberOnItsMinuteAcrossTheWra
   calls.Pass(later + 60 * kMinute);
   EXPECT_EQ(calls.Due(&unanswered, &minutes), nullptr) << "answered in time";
   EXPECT_FALSE(calls.Answered(kA));
+}
+
+// An SMS not delivered makes the call waited for due at once; a number nobody waits on
+// rings for nothing.
+TEST(WakeUpCallsTest, AnUndeliveredSmsMakesTheCallDueAtOnce) {
+  WakeUpCalls calls;
+  ASSERT_EQ(calls.AddRule(kA, 30, 2), WakeUpCalls::kAdded);
+  ASSERT_EQ(calls.AddRule(kB, 30, 2), WakeUpCalls::kAdded);
+  uint32_t unanswered = 0;
+  uint32_t minutes = 0;
+  calls.AlarmConfirmed(kA, 0, 0);
+  calls.Undelivered(kB, kMinute);
+  calls.Undelivered(kA, kMinute);
+  calls.Pass(kMinute + 1);
+  ASSERT_STREQ(calls.Due(&unanswered, &minutes), kA);
+  calls.Called(kA);
+  calls.Pass(kMinute + 2);
+  EXPECT_EQ(calls.Due(&unanswered, &minutes), nullptr);
 }
 
 // A call waited for comes back after a restart with the time it had left, never more than
