@@ -27,10 +27,14 @@ HeartbeatValues ReadHeartbeatValues(const char* value) {
 }
 namespace {
 
-// The heartbeat's number hears of each switch between the phones.
+// The heartbeat's number hears of each switch between the phones, sharing or not.
 void FormatSwitch(const PhoneSwitch& change, char* text, size_t size) {
-  if (change.toStandby) {
-    snprintf(text, size, "Kelvor: standby phone takes over, main phone %s.",
+  const char* taker = change.toStandby ? "standby" : "main";
+  const char* other = change.toStandby ? "main" : "standby";
+  if (change.shared && change.reason == PhoneFault::kNone) {
+    snprintf(text, size, "Kelvor: %s phone shares again, both phones send.", other);
+  } else if (change.toStandby || change.shared) {
+    snprintf(text, size, "Kelvor: %s phone takes over, %s phone %s.", taker, other,
              FaultWords(change.reason));
   } else {
     snprintf(text, size, "Kelvor: main phone sends again, standby phone stands by.");

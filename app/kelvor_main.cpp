@@ -47,8 +47,9 @@ class Kelvor : private RunSetup {
 
  private:
   void MakeModem(const char* name, const char* mode, const char* pin, uint32_t pause) override;
-  void AddStandby(const char* name, const char* mode, const char* pin) override {
+  void AddStandby(const char* name, const char* mode, const char* pin, bool share) override {
     modem_->AddStandby(name, mode, platform_.newSerialPort(), pin);
+    if (share) modem_->ShareLoad();
   }
   void SetServiceNumber(const char* number) override { modem_->SetServiceNumber(number); }
   void AddDestination(const ParsedDestination& read) override;
