@@ -73,7 +73,8 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock, Log& log, const StatusFigure
   }
   if (!waiting_ || !room) return;
   char text[kSmsTextLimit + 1];
-  FormatHeartbeat(first_, Since(modem.Tally(), figures.alarmsRead), figures, text, sizeof text);
+  FormatHeartbeat(first_, Since(modem.Tally(), figures.alarmsRead), sentSince_.Take(figures), text,
+                  sizeof text);
   // The counts are taken before the heartbeat is queued: if the queue refuses it, that
   // loss is in the next heartbeat's count.
   alarmsThen_ = figures.alarmsRead;

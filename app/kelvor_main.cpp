@@ -97,6 +97,7 @@ class Kelvor : private RunSetup {
   ModemEvents stepEvents_;   // what the modem's last step had to tell
   uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start
   ServiceStatus serviceStatus_;
+  SentSince reported_;  // each sharing phone's SMS since the last S report
   RunSpool spool_;
   DutyRoster duty_;                      // HOURS= and HOLIDAYS=
   Charset charset_ = Charset::kAsGiven;  // CHARSET=, for every modem made
@@ -330,7 +331,7 @@ void Kelvor::HandleKeys() {
       running_ = 0;
       log_.LogMessage(Colour::kNormal, "Quitting...r\n");  // "...r" kept as operators know it
     } else if (key == 'S') {
-      SayStatus(Status(), log_);
+      SayStatus(reported_.Take(Status()), log_);
     }
   }
 }
