@@ -160,11 +160,12 @@ bool SmsModem::StartCall(const char* number) {
 }
 
 // While both sharing phones send, a call waits for no SMS: one phone calls while the other,
-// past its start-up, sends.
+// past its start-up, sends. One call at a time: the other phone never calls meanwhile.
 bool SmsModem::CallerStarts(const char* number) {
   if (!sharing_.On() || sharing_.Borrowers() != kBothPhones) {
     return queue_.Empty() && Sender().StartCall(number);
   }
+  if (Calling()) return false;
   if ((queue_.Empty() || standby_->Answers()) && phone_.StartCall(number)) return true;
   return (queue_.Empty() || phone_.Answers()) && standby_->StartCall(number);
 }

@@ -475,6 +475,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   };
   size_t answered = 0;  // the main port's writes the compliant phone has seen
+  size_t standbyAnswered = 0;
 
   int steps = 0;
   while (!input.Empty() && steps < 2000) {
@@ -569,12 +570,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           }
           break;
         }
-        // A main phone that answers each command as asked, for a few steps at a pace of up
-        // to 5 s: the dialogue reaches Ready, SMS go and calls ring their time without the
-        // input spelling every answer out.
+        // Phones that answer each command as asked, for a few steps at a pace of up to 5 s:
+        // the dialogue reaches Ready, SMS go (by both, when they share) and calls ring their
+        // time without the input spelling every answer out.
         for (int i = input.Byte() % 32 + 1, pace = input.Byte() * 20; i > 0; --i, ++steps) {
           if (answered < port->writes.size()) port->Answer(Compliant(port->writes.back()));
           answered = port->writes.size();
+          if (standby != nullptr && standbyAnswered < standby->writes.size()) {
+            standby->Answer(Compliant(standby->writes.back()));
+          }
+          if (standby != nullptr) standbyAnswered = standby->writes.size();
           clock.Advance(pace);
           sinceLastStep += pace;
           step();

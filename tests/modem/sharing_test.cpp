@@ -135,6 +135,7 @@ TEST_F(SharingTest, OnePhoneCallsWhileTheOtherSends) {
   for (int i = 0; i < 3; ++i) modem_->QueueMessage("W", ("+40" + std::to_string(i)).c_str());
   EXPECT_TRUE(modem_->StartCall("+4479001"));
   EXPECT_TRUE(modem_->Calling());
+  EXPECT_FALSE(modem_->StartCall("+4479002")) << "one call at a time";
   for (int i = 0; i < 100; ++i) Step();
   EXPECT_EQ(modem_->QueuedCount(), 0) << "the SMS did not wait for the call";
   bool mainCalled = std::count(port_->writes.begin(), port_->writes.end(), "ATD+4479001;\r") == 1;
