@@ -152,7 +152,7 @@ void SmsModem::NoteCallEnds(int from) {
 }
 
 bool SmsModem::StartCall(const char* number) {
-  if (!CallerStarts(number)) return false;
+  if (Calling() || !CallerStarts(number)) return false;
   callMade_ = true;
   callAt_ = clock_.TickCount();
   callEnd_ = CallEnd::kNone;
@@ -160,12 +160,11 @@ bool SmsModem::StartCall(const char* number) {
 }
 
 // While both sharing phones send, a call waits for no SMS: one phone calls while the other,
-// past its start-up, sends. One call at a time: the other phone never calls meanwhile.
+// past its start-up, sends.
 bool SmsModem::CallerStarts(const char* number) {
   if (!sharing_.On() || sharing_.Borrowers() != kBothPhones) {
     return queue_.Empty() && Sender().StartCall(number);
   }
-  if (Calling()) return false;
   if ((queue_.Empty() || standby_->Answers()) && phone_.StartCall(number)) return true;
   return (queue_.Empty() || phone_.Answers()) && standby_->StartCall(number);
 }

@@ -97,7 +97,8 @@ class SmsModem : public SmsOutbox {
 
   // A wake-up call to `number` from the phone that sends, when no SMS waits to be sent and
   // that phone is in Ready and may call (see VoiceCall); false when it cannot start now.
-  // Of two sharing phones, one free calls while the other sends.
+  // Of two sharing phones, one free calls while the other sends. One call at a time: never
+  // while either phone calls.
   bool StartCall(const char* number);
   bool Calling() const;
   // The last call made since the run started, for the status: none yet, or how long ago
