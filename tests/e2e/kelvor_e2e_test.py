@@ -973,18 +973,26 @@ class SharingScenario(StandbyScenario):
         self.node.out.wait_for(r"< ALARM 0 \[NODE1 LIC300", 10, mark, what="SCADA node")
         return time.monotonic()
 
-    def assert_one_in_flight_per_number(self, kelvor):
-        """No SMS to a number begins on one phone while the other's SMS to it is on its way."""
-        on_way = {"": None, "Standby ": None}
+    def confirmed_in_order(self, kelvor):
+        """Per number, the alarm minutes of its SMS in the order confirmed, from the console;
+        no SMS to a number begins on one phone while the other's to it is on its way."""
+        order, on_way = {}, {}  # on_way: by phone, [number, minute]
         for line in kelvor.out.own_lines():
-            sent = re.match(r"(Standby )?TX>>AT\+CMGS=\"(.*)\"", line)
+            phone, line = ("Standby ", line[8:]) if line.startswith("Standby ") else ("", line)
+            other = on_way.get("" if phone else "Standby ")
+            sent = re.match(r"TX>>AT\+CMGS=\"(.*)\"", line)
+            text = re.match(r"TX>>7/06:0(\d)$", line)
             if sent:
-                other = on_way["" if sent.group(1) else "Standby "]
-                self.assertNotEqual(other, sent.group(2), "two SMS to one number on their way")
-                on_way[sent.group(1) or ""] = sent.group(2)
-            ended = re.match(r"(Standby )?(Successfull send|Timeout|SMS to .* waits)", line)
-            if ended:
-                on_way[ended.group(1) or ""] = None
+                self.assertFalse(other and other[0] == sent.group(1), "two to one number at once")
+                on_way[phone] = [sent.group(1), None]
+            elif text and phone in on_way:
+                on_way[phone][1] = text.group(1)
+            elif line == "Successfull send" and phone in on_way:
+                number, minute = on_way.pop(phone)
+                order.setdefault(number, []).append(minute)
+            elif line == "Timeout" or line.startswith("SMS to "):
+                on_way.pop(phone, None)
+        return order
 
 
 class SharedBurst(SharingScenario):
@@ -1041,32 +1049,11 @@ class SharedOrder(SharingScenario):
         while len(self.messages(main)) + len(self.messages(standby)) < 15:
             self.assertLess(time.monotonic(), deadline)
             time.sleep(0.1)
-        self.assert_one_in_flight_per_number(kelvor)
-        sent = [line for line in kelvor.out.own_lines()
-                if re.match(r"(Standby )?TX>>AT\+CMGS=\"\+15550060\"", line)]
-        self.assertEqual(len(sent), 5)
-        for phone in (main, standby):
-            self.assertTrue(phone.messages(), "each phone sends")
-        order = self.arrival_order(kelvor)
+        order = self.confirmed_in_order(kelvor)
         for number in ("+15550060", "+15550061", "+15550062"):
-            self.assertEqual(order[number], [f"Step {n}" for n in range(1, 6)], number)
+            self.assertEqual(order[number], list("12345"), number)
+        self.assertTrue(main.messages() and standby.messages(), "each phone sends")
         self.shut_down(kelvor, 3)
-
-    def arrival_order(self, kelvor):
-        """Per number, the texts in the order their sendings were confirmed."""
-        order, under_way = {}, {}
-        for line in kelvor.out.own_lines():
-            phone = "Standby " if line.startswith("Standby ") else ""
-            sent = re.match(r"(?:Standby )?TX>>AT\+CMGS=\"(.*)\"", line)
-            text = re.match(r"(?:Standby )?TX>>7/06:0(\d)$", line)
-            if sent:
-                under_way[phone] = [sent.group(1), None]
-            elif text and phone in under_way:
-                under_way[phone][1] = "Step " + text.group(1)
-            elif re.match(r"(?:Standby )?Successfull send", line) and phone in under_way:
-                number, step = under_way.pop(phone)
-                order.setdefault(number, []).append(step)
-        return order
 
 
 class SharedFailure(SharingScenario):
