@@ -1031,7 +1031,7 @@ class SharedBurst(SharingScenario):
 
 class SharedOrder(SharingScenario):
     """SMS to one number arrive in order and never two at once, while the other numbers' SMS
-    go by the other phone."""
+    go by the other phone; STATUS= says the phones share and what each sent."""
     com = 33
     standby_com = 34
 
@@ -1040,8 +1040,11 @@ class SharedOrder(SharingScenario):
         standby = self.standby(*self.SEND)
         for n in range(1, 6):
             self.node.command(f'TAG NODE1 S{n} A_DESC="Step {n}" A_CV="{n}" F_CV={n}')
+        notify = None if CONFIG.wine else NotifySocket(os.path.join(self.workdir, "notify"))
+        self.addCleanup(lambda: notify and notify.close())
         kelvor = self.sharing(main, standby, "DEST=+15550060,A,H,0", "DEST=+15550061,A,H,0",
-                              "DEST=+15550062,A,H,0")
+                              "DEST=+15550062,A,H,0",
+                              env_extra={"NOTIFY_SOCKET": notify.name} if notify else None)
         for n in range(1, 6):
             self.node.command(f"PUSH NODE1 S{n} areas=A priority=HIGH status=HI day=7 "
                               f"time=06:0{n}")
@@ -1053,6 +1056,13 @@ class SharedOrder(SharingScenario):
         for number in ("+15550060", "+15550061", "+15550062"):
             self.assertEqual(order[number], list("12345"), number)
         self.assertTrue(main.messages() and standby.messages(), "each phone sends")
+        while notify:
+            status = notify.until("STATUS=", SMS)[-1]
+            sent = re.search(r", phones share, sent by main (\d+), by standby (\d+) since", status)
+            self.assertTrue(sent, status)
+            if int(sent.group(1)) + int(sent.group(2)) == 15:
+                self.assertEqual(int(sent.group(1)), len(main.messages()))
+                break
         self.shut_down(kelvor, 3)
 
 
