@@ -136,15 +136,17 @@ namespace {
 void FormatSharedHeartbeat(bool first, const HeartbeatCounts& counts, const StatusFigures& figures,
                            char* text, size_t size) {
   TextBuilder beat(text, size);
-  bool both = strcmp(figures.phone, "both") == 0;
+  const char* who = strcmp(figures.phone, "both") == 0   ? "phones share"
+                    : strcmp(figures.phone, "main") == 0 ? "main sends"
+                                                         : "standby sends";
   if (first) {
     beat.Add("Kelvor started. Alarms read %u, SMS sent %u, SMS lost %u", counts.alarms, counts.sent,
              counts.lost);
     beat.Add(", SMS waiting %d", figures.waiting);
-    beat.Add(both ? ", phones share." : ", %s sends.", figures.phone);
+    beat.Add(", %s.", who);
     return;
   }
-  beat.Add(both ? "Kelvor alive, phones share. " : "Kelvor alive, %s sends. ", figures.phone);
+  beat.Add("Kelvor alive, %s. ", who);
   beat.Add("Since last: alarms read %u, SMS sent main %u standby %u, SMS lost %u.", counts.alarms,
            figures.sentBy[kMainPhone], figures.sentBy[kStandbyPhone], counts.lost);
   beat.Add(" Signal %d%%, SMS waiting %d", figures.signal, figures.waiting);
