@@ -32,8 +32,9 @@ void ReadPort(ArgumentTurn& t) {
                   PinOf(t.c.Find(kPinKeyword)),
                   pause ? pause->value.amount : kDefaultPauseAfterSend);
   if (!StandbyPort(t.c, &port)) return;
+  const ArgumentStep* share = t.c.Find(kShareKeyword);
   t.run.AddStandby(port.name, port.hasMode ? port.mode : nullptr,
-                   PinOf(t.c.Find(kStandbyPinKeyword)));
+                   PinOf(t.c.Find(kStandbyPinKeyword)), share && !share->value.refused);
 }
 
 // SERVICE=+nnn: the service centre's number, from its "+" on (refused 1 without).

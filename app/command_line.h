@@ -42,6 +42,7 @@ constexpr char kCharsetKeyword[] = "CHARSET=";
 constexpr char kCodePageKeyword[] = "CODEPAGE=";
 constexpr char kStandbyKeyword[] = "STANDBY=";
 constexpr char kStandbyPinKeyword[] = "STANDBY_PIN=";
+constexpr char kShareKeyword[] = "SHARE=";
 constexpr size_t kShownPassedOver = 120;  // of a destination passed over, what its line shows
 
 // A table that grows as the command line is read, at start-up only. (std::vector and
@@ -75,8 +76,8 @@ class RunSetup {
   // place of the one made before; `pin` (null: none) goes to the SIM when it asks; the phone
   // rests `pause` ms after each SMS it confirms.
   virtual void MakeModem(const char*, const char*, const char*, uint32_t) {}
-  // A standby phone for the modem made last, on port `name` with `mode` and `pin` as above.
-  virtual void AddStandby(const char*, const char*, const char*) {}
+  // A standby for the modem made last: port `name`, `mode`, `pin` as above; `share`: SHARE=ON.
+  virtual void AddStandby(const char*, const char*, const char*, bool) {}
   virtual void SetServiceNumber(const char*) {}  // for the modem made last; null: none
   virtual void AddDestination(const ParsedDestination&) {}
   virtual void StartHeartbeat(const char*, uint32_t) {}

@@ -27,10 +27,14 @@ HeartbeatValues ReadHeartbeatValues(const char* value) {
 }
 namespace {
 
-// The heartbeat's number hears of each switch between the phones.
+// The heartbeat's number hears of each switch between the phones, sharing or not.
 void FormatSwitch(const PhoneSwitch& change, char* text, size_t size) {
-  if (change.toStandby) {
-    snprintf(text, size, "Kelvor: standby phone takes over, main phone %s.",
+  const char* taker = change.toStandby ? "standby" : "main";
+  const char* other = change.toStandby ? "main" : "standby";
+  if (change.shared && change.reason == PhoneFault::kNone) {
+    snprintf(text, size, "Kelvor: %s phone shares again, both phones send.", other);
+  } else if (change.toStandby || change.shared) {
+    snprintf(text, size, "Kelvor: %s phone takes over, %s phone %s.", taker, other,
              FaultWords(change.reason));
   } else {
     snprintf(text, size, "Kelvor: main phone sends again, standby phone stands by.");
@@ -69,7 +73,8 @@ void Heartbeat::Beat(SmsModem& modem, Clock& clock, Log& log, const StatusFigure
   }
   if (!waiting_ || !room) return;
   char text[kSmsTextLimit + 1];
-  FormatHeartbeat(first_, Since(modem.Tally(), figures.alarmsRead), figures, text, sizeof text);
+  FormatHeartbeat(first_, Since(modem.Tally(), figures.alarmsRead), sentSince_.Take(figures), text,
+                  sizeof text);
   // The counts are taken before the heartbeat is queued: if the queue refuses it, that
   // loss is in the next heartbeat's count.
   alarmsThen_ = figures.alarmsRead;

@@ -56,6 +56,7 @@ class Heartbeat {
   // The counts at the last heartbeat: the next one tells what happened since.
   uint32_t alarmsThen_ = 0;
   SmsTally tallyThen_{};
+  SentSince sentSince_;  // each sharing phone's SMS
 };
 
 }  // namespace kelvor

@@ -47,8 +47,9 @@ class Kelvor : private RunSetup {
 
  private:
   void MakeModem(const char* name, const char* mode, const char* pin, uint32_t pause) override;
-  void AddStandby(const char* name, const char* mode, const char* pin) override {
+  void AddStandby(const char* name, const char* mode, const char* pin, bool share) override {
     modem_->AddStandby(name, mode, platform_.newSerialPort(), pin);
+    if (share) modem_->ShareLoad();
   }
   void SetServiceNumber(const char* number) override { modem_->SetServiceNumber(number); }
   void AddDestination(const ParsedDestination& read) override;
@@ -97,6 +98,7 @@ class Kelvor : private RunSetup {
   ModemEvents stepEvents_;   // what the modem's last step had to tell
   uint32_t alarmsRead_ = 0;  // records read from the alarm queue since start
   ServiceStatus serviceStatus_;
+  SentSince reported_;  // each sharing phone's SMS since the last S report
   RunSpool spool_;
   DutyRoster duty_;                      // HOURS= and HOLIDAYS=
   Charset charset_ = Charset::kAsGiven;  // CHARSET=, for every modem made
@@ -337,7 +339,7 @@ void Kelvor::HandleKeys() {
       running_ = 0;
       log_.LogMessage(Colour::kNormal, "Quitting...r\n");  // "...r" kept as operators know it
     } else if (key == 'S') {
-      SayStatus(Status(), log_);
+      SayStatus(reported_.Take(Status()), log_);
     }
   }
 }

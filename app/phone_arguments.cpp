@@ -1,5 +1,5 @@
 // The phone's own settings, each argument a row (at the end) and its reader: its SIM's PIN,
-// its pause after each SMS, the coding of texts and a standby phone with its SIM's PIN.
+// its pause after each SMS, the coding of texts, a standby phone with its SIM's PIN, SHARE=.
 #include <cstring>
 
 #include "app/command_line.h"
@@ -115,6 +115,18 @@ void ReadStandby(ArgumentTurn& t) {
   }
 }
 
+// SHARE=ON: both phones send while both are well; refused 1 for another value.
+void ReadShare(ArgumentTurn& t) {
+  PortSetting port = {};
+  t.value.refused = strcmp(t.Value(), "ON") != 0;
+  if (t.value.refused || !StandbyPort(t.c, &port)) {
+    t.log.LogMessage(Colour::kError, "%.60s ignored - %s", t.argument,
+                     t.value.refused ? "SHARE=ON or none" : "no standby phone to share with");
+  } else {
+    t.log.LogMessage(Colour::kNormal, "Both phones send while both are well - they share the SMS");
+  }
+}
+
 }  // namespace
 
 bool StandbyPort(const Configuration& c, PortSetting* standby) {
@@ -138,6 +150,7 @@ const ArgumentRow kPhoneRows[] = {
     {kStandbyKeyword, "standby phone", nullptr, ReadStandby},
     {kStandbyPinKeyword, "standby PIN", "STANDBY_PIN=****", ReadPin},
     {"DELIVERY=", "delivery reports", nullptr, ReadDelivery},
+    {kShareKeyword, "sharing", nullptr, ReadShare},
 };
 const ArgumentRows kPhoneArguments = Rows(kPhoneRows);
 

@@ -13,6 +13,15 @@ class TextBuilder {
  public:
   TextBuilder(char* text, size_t size) : text_(text), size_(size) { text_[0] = '\0'; }
   void Add(const char* format, ...) KELVOR_PRINTF(2, 3);
+  // ", standby phone sends", or ", phones share" while both sharing phones send.
+  void AddPhone(const StatusFigures& figures) {
+    if (figures.phone == nullptr) return;
+    if (strcmp(figures.phone, "both") == 0) {
+      Add(", phones share");
+    } else {
+      Add(", %s phone sends", figures.phone);
+    }
+  }
   // ", last call 12 min ago: busy", after the first call only.
   void AddCall(const StatusFigures& figures) {
     if (figures.lastCall == nullptr) return;
@@ -58,12 +67,23 @@ StatusFigures GatherStatus(const SmsModem& modem, uint32_t alarmsRead, const Dut
   figures.phone = modem.SendingPhone();
   figures.reports = modem.Deliveries().On();
   figures.deliveries = modem.Deliveries().Counts();
+  figures.sharing = modem.Shares();
+  for (uint8_t place = 0; place < kPhoneCount; ++place) figures.sentBy[place] = modem.SentBy(place);
   SmsModem::LastCall call = modem.LastCallMade();
   if (call.made) {
     figures.lastCall = CallEndWords(call.end);
     figures.callMinutesAgo = call.minutesAgo;
   }
   return figures;
+}
+
+StatusFigures SentSince::Take(const StatusFigures& figures) {
+  StatusFigures since = figures;
+  for (int place = 0; place < kPhoneCount; ++place) {
+    since.sentBy[place] = figures.sentBy[place] - then_[place];
+    then_[place] = figures.sentBy[place];
+  }
+  return since;
 }
 
 void SayStatus(const StatusFigures& figures, Log& log) {
@@ -75,6 +95,12 @@ void SayStatus(const StatusFigures& figures, Log& log) {
   }
   if (figures.phone != nullptr) {
     log.LogMessage(Colour::kStatusReport, "Sending phone   = %s \r\n", figures.phone);
+  }
+  if (figures.sharing) {
+    log.LogMessage(Colour::kStatusReport,
+                   "Phones share    = main sent %u, standby sent %u since "
+                   "the last report \r\n",
+                   figures.sentBy[kMainPhone], figures.sentBy[kStandbyPhone]);
   }
   if (figures.lastCall != nullptr) {
     log.LogMessage(Colour::kStatusReport, "Last call       = %u min ago, %s \r\n",
@@ -97,7 +123,11 @@ void FormatServiceStatus(const StatusFigures& figures, char* text, size_t size) 
   status.Add(", SMS waiting %d", figures.waiting);
   status.Add(", last error %d", figures.lastError);
   if (figures.network != nullptr) status.Add(", network %s", figures.network);
-  if (figures.phone != nullptr) status.Add(", %s phone sends", figures.phone);
+  status.AddPhone(figures);
+  if (figures.sharing) {
+    status.Add(", sent by main %u, by standby %u since start", figures.sentBy[kMainPhone],
+               figures.sentBy[kStandbyPhone]);
+  }
   status.AddCall(figures);
   status.AddDeliveries(figures);
   if (figures.onDuty[0] != '\0') status.Add(", on duty %s", figures.onDuty);
@@ -110,17 +140,46 @@ void FormatStatusAnswer(const StatusFigures& figures, char* text, size_t size) {
   answer.Add(", SMS waiting %d", figures.waiting);
   answer.Add(", last error %d", figures.lastError);
   answer.Add(", alarms read %lu since start", static_cast<unsigned long>(figures.alarmsRead));
-  if (figures.phone != nullptr) answer.Add(", %s phone sends", figures.phone);
+  answer.AddPhone(figures);
   answer.AddCall(figures);
   answer.AddDeliveries(figures);
   if (figures.onDuty[0] != '\0') answer.Add(", on duty %s", figures.onDuty);
   answer.Add(".");
 }
 
+namespace {
+
+// Sharing phones: the later heartbeats count each phone's SMS, and say whether both send.
+// Within 159 characters with ten-digit counts, up to the SMS waiting.
+void FormatSharedHeartbeat(bool first, const HeartbeatCounts& counts, const StatusFigures& figures,
+                           char* text, size_t size) {
+  TextBuilder beat(text, size);
+  const char* who = strcmp(figures.phone, "both") == 0   ? "phones share"
+                    : strcmp(figures.phone, "main") == 0 ? "main sends"
+                                                         : "standby sends";
+  if (first) {
+    beat.Add("Kelvor started. Alarms read %u, SMS sent %u, SMS lost %u", counts.alarms, counts.sent,
+             counts.lost);
+    beat.Add(", SMS waiting %d", figures.waiting);
+    beat.Add(", %s.", who);
+    return;
+  }
+  beat.Add("Kelvor alive, %s. ", who);
+  beat.Add("Since last: alarms read %u, SMS sent main %u standby %u, SMS lost %u.", counts.alarms,
+           figures.sentBy[kMainPhone], figures.sentBy[kStandbyPhone], counts.lost);
+  beat.Add(" Signal %d%%, SMS waiting %d", figures.signal, figures.waiting);
+  if (figures.network != nullptr) beat.Add(", network %s", figures.network);
+  beat.AddCall(figures);
+  beat.Add(".");
+}
+
+}  // namespace
+
 void FormatHeartbeat(bool first, const HeartbeatCounts& counts, const StatusFigures& figures,
                      char* text, size_t size) {
   TextBuilder beat(text, size);
   bool standby = figures.phone != nullptr && strcmp(figures.phone, "standby") == 0;
+  if (figures.sharing) return FormatSharedHeartbeat(first, counts, figures, text, size);
   if (first) {
     beat.Add("Kelvor started. Alarms read %u, SMS sent %u, SMS lost %u", counts.alarms, counts.sent,
              counts.lost);

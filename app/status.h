@@ -28,11 +28,25 @@ struct StatusFigures {
   // many minutes ago it was made; null before the first.
   const char* lastCall = nullptr;
   uint32_t callMinutesAgo = 0;
+  // With SHARE=ON, true, and the SMS each phone (by its place) sent since the run started,
+  // or since the last report for the reports that take them from a SentSince.
+  bool sharing = false;
+  uint32_t sentBy[kPhoneCount] = {};
   // With HOURS=, the numbers with hours on duty now ("+111 +222" or "none"); else empty.
   char onDuty[72] = {};
   // With DELIVERY=, the SMS delivered and not delivered since start, and awaiting a report.
   bool reports = false;
   DeliveryCounts deliveries;
+};
+
+// The SMS each sharing phone sent from one report of a kind to the next.
+class SentSince {
+ public:
+  // `figures` with their counts since the last call.
+  StatusFigures Take(const StatusFigures& figures);
+
+ private:
+  uint32_t then_[kPhoneCount] = {};
 };
 
 StatusFigures GatherStatus(const SmsModem& modem, uint32_t alarmsRead,
@@ -55,7 +69,9 @@ struct HeartbeatCounts {
 };
 // The first heartbeat leaves out what the modem has not been asked yet (the signal, the
 // network); the later ones end with them. While the standby sends, each says so, and the
-// later ones make room for it ("Since last:"). Within 159 characters, with ten-digit counts.
+// later ones make room for it ("Since last:"). Of sharing phones, the later ones count each
+// phone's SMS sent, from `figures` (see SentSince), and each says whether the phones share. Within
+// 159 characters, with ten-digit counts.
 void FormatHeartbeat(bool first, const HeartbeatCounts& counts, const StatusFigures& figures,
                      char* text, size_t size);
 

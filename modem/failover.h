@@ -31,6 +31,9 @@ struct PhoneView {
 struct PhoneSwitch {
   bool toStandby;
   PhoneFault reason;  // the main phone's fault, when the standby takes over
+  // Between sharing phones (SHARE=ON): `toStandby` names the phone that takes all, the other
+  // failed for `reason`; or, with kNone, the phone that sent alone, the other shares again.
+  bool shared = false;
 };
 
 class Failover {

@@ -33,7 +33,8 @@ SmsModem::SmsModem(const char* portName, const char* mode, std::unique_ptr<Seria
       clock_(clock),
       queue_(log, events_),
       phone_(portName, mode, std::move(port), queue_, events_, kMainPhone, log, clock),
-      failover_(log, clock) {}
+      failover_(log, clock),
+      sharing_(log, clock) {}
 
 SmsModem::~SmsModem() {
   queue_.Clear();
@@ -94,17 +95,30 @@ void SmsModem::AddStandby(const char* portName, const char* mode, std::unique_pt
   phone_.WatchRegistration();
 }
 
+void SmsModem::ShareLoad() {
+  if (!standby_) return;
+  sharing_.TurnOn();
+  queue_.LendTo(sharing_.Borrowers());
+}
+
 const char* SmsModem::SendingPhone() const {
   if (!standby_) return nullptr;
+  if (sharing_.On()) return sharing_.SendingPhone();
   return failover_.StandbySends() ? "standby" : "main";
 }
 
+// Of sharing phones, the main one while both send.
+bool SmsModem::StandbySends() const {
+  if (!standby_) return false;
+  return sharing_.On() ? sharing_.Borrowers() == 1u << kStandbyPhone : failover_.StandbySends();
+}
+
 const Phone& SmsModem::Sender() const {
-  return standby_ && failover_.StandbySends() ? *standby_ : phone_;
+  return StandbySends() ? *standby_ : phone_;
 }
 
 Phone& SmsModem::Sender() {
-  return standby_ && failover_.StandbySends() ? *standby_ : phone_;
+  return StandbySends() ? *standby_ : phone_;
 }
 
 void SmsModem::SetPause(uint32_t milliseconds) {
@@ -128,6 +142,7 @@ void SmsModem::PollModem() {
   uint32_t now = clock_.TickCount();
   if (callMade_ && Elapsed(now, callAt_) > kLongestCallAge) callAt_ = now - kLongestCallAge;
   NoteCallEnds(before);
+  sharing_.Heard(events_, before);
   const char* names[kPhoneCount] = {phone_.PortName(), standby_ ? standby_->PortName() : nullptr};
   deliveries_.Pass(events_, watched_ < events_.Count() ? watched_ : events_.Count(), now, log_,
                    names);
@@ -150,11 +165,21 @@ void SmsModem::NoteCallEnds(int from) {
 }
 
 bool SmsModem::StartCall(const char* number) {
-  if (!queue_.Empty() || !Sender().StartCall(number)) return false;
+  if (Calling() || !CallerStarts(number)) return false;
   callMade_ = true;
   callAt_ = clock_.TickCount();
   callEnd_ = CallEnd::kNone;
   return true;
+}
+
+// While both sharing phones send, a call waits for no SMS: one phone calls while the other,
+// past its start-up, sends.
+bool SmsModem::CallerStarts(const char* number) {
+  if (!sharing_.On() || sharing_.Borrowers() != kBothPhones) {
+    return queue_.Empty() && Sender().StartCall(number);
+  }
+  if ((queue_.Empty() || standby_->Answers()) && phone_.StartCall(number)) return true;
+  return (queue_.Empty() || phone_.Answers()) && standby_->StartCall(number);
 }
 
 bool SmsModem::Calling() const {
@@ -171,11 +196,25 @@ SmsModem::LastCall SmsModem::LastCallMade() const {
 
 // The failover's choice is the queue's lending policy: the queue lends to one phone only.
 void SmsModem::Arbitrate() {
+  if (sharing_.On()) {
+    Share();
+    return;
+  }
   bool before = failover_.StandbySends();
   bool standby =
       failover_.Pass(View(phone_), View(*standby_), phone_.PortName(), standby_->PortName());
   queue_.LendTo(static_cast<uint8_t>(1u << (standby ? kStandbyPhone : kMainPhone)));
   if (standby != before) events_.Add(ModemEvent::kSwitched)->change = failover_.LastSwitch();
+}
+
+// Sharing phones: the queue lends to both while both are well.
+void SmsModem::Share() {
+  uint8_t before = sharing_.Borrowers();
+  queue_.LendTo(
+      sharing_.Pass(View(phone_), View(*standby_), phone_.PortName(), standby_->PortName()));
+  if (sharing_.Borrowers() != before) {
+    events_.Add(ModemEvent::kSwitched)->change = sharing_.LastSwitch();
+  }
 }
 
 NextStep SmsModem::WhenToStep() const {

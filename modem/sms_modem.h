@@ -13,6 +13,7 @@
 #include "modem/modem_events.h"
 #include "modem/outgoing_queue.h"
 #include "modem/phone.h"
+#include "modem/sharing.h"
 #include "modem/sms_coding.h"
 #include "modem/sms_outbox.h"
 #include "platform/clock.h"
@@ -59,8 +60,14 @@ class SmsModem : public SmsOutbox {
   // does; the queue lends it SMS only while the main phone has failed (see Failover).
   void AddStandby(const char* portName, const char* mode, std::unique_ptr<SerialPort> port,
                   const char* pin);
-  // Which phone sends: null without a standby, else "main" or "standby".
+  // With a standby: both phones send while both are well (see Sharing).
+  void ShareLoad();
+  bool Shares() const { return sharing_.On(); }
+  // Which phone sends: null without a standby, else "main" or "standby"; "both" while
+  // sharing phones both send.
   const char* SendingPhone() const;
+  // The SMS the phone `place` confirmed since the run started.
+  uint32_t SentBy(uint8_t place) const { return sharing_.Sent(place); }
   // The phones' rest after each SMS they confirm: 0 to kLongestPauseAfterSend ms,
   // kDefaultPauseAfterSend unless set.
   void SetPause(uint32_t milliseconds);
@@ -99,6 +106,8 @@ class SmsModem : public SmsOutbox {
 
   // A wake-up call to `number` from the phone that sends, when no SMS waits to be sent and
   // that phone is in Ready and may call (see VoiceCall); false when it cannot start now.
+  // Of two sharing phones, one free calls while the other sends. One call at a time: never
+  // while either phone calls.
   bool StartCall(const char* number);
   bool Calling() const;
   // The last call made since the run started, for the status: none yet, or how long ago
@@ -126,7 +135,10 @@ class SmsModem : public SmsOutbox {
  private:
   const Phone& Sender() const;
   Phone& Sender();
+  bool StandbySends() const;
   void Arbitrate();
+  void Share();
+  bool CallerStarts(const char* number);
   void NoteCallEnds(int from);
 
   Log& log_;
@@ -137,6 +149,7 @@ class SmsModem : public SmsOutbox {
   std::unique_ptr<PrefixedLog> standbyLog_;
   std::unique_ptr<Phone> standby_;
   Failover failover_;
+  Sharing sharing_;
   bool callMade_ = false;  // the last call, for the status
   uint32_t callAt_ = 0;
   CallEnd callEnd_ = CallEnd::kNone;

@@ -4,8 +4,9 @@
 // the spool written at every change, replies read (acknowledgements, status requests, a
 // stranger's SMS) and alarm SMS escalated, wake-up calls made for the SMS nobody answers
 // (passes while they ring, one answered), with a standby phone that takes over while the
-// main phone is silent for a while and gives back, status reports asked for (some delivered,
-// some not, the rest never), counted by a replaced operator new.
+// main phone is silent for a while and gives back (and again with two phones that share the
+// SMS), status reports asked for (some delivered, some not, the rest never), counted by a
+// replaced operator new.
 // Every fake here works without the heap.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -36,7 +37,8 @@ ino_t SpoolInode(const std::string& path) {
   return stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
 }
 
-TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
+// With `share`, the two phones share the SMS (SHARE=ON), and the calls go by either.
+void SteadyPasses(bool share) {
   test::NullConsole console;
   test::FakeKeyboard keyboard;
   keyboard.Repeat('s', 500);
@@ -116,7 +118,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   const std::string failed =
       "\r\n+CDS: "
       "6,5,\"+447900000011\",145,\"26/12/07,03:12:00+04\",\"26/12/07,03:12:05+04\",70\r\n";
-  phone.onReceived = [&](const test::ScriptedPhone::Sms& sms) {
+  auto count = [&](const test::ScriptedPhone::Sms& sms) {
     if (sms.number == "+447900000010") phonePort->Arrive(delivered);
     if (sms.number == "+447900000011") phonePort->Arrive(failed);
     heartbeatsSent += sms.text.rfind("Kelvor alive", 0) == 0;
@@ -129,7 +131,11 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   standby.serviceQuery = standby.ok;
   standby.keep = false;
   int standbySent = 0;
-  standby.onReceived = [&](const test::ScriptedPhone::Sms&) { ++standbySent; };
+  phone.onReceived = count;
+  standby.onReceived = [&](const test::ScriptedPhone::Sms& sms) {
+    ++standbySent;
+    count(sms);
+  };
   Platform platform{console, keyboard, clock, scada, [&] {
                       auto port = std::make_unique<test::FakeSerialPort>();
                       port->recording = false;
@@ -170,6 +176,7 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
                                         "RING=+447900000998,30",
                                         "STANDBY=COM2=9600,n,8,1",
                                         "DELIVERY=60"};
+  if (share) arguments.push_back("SHARE=ON");
   for (int j = 0; j < 31; ++j) {
     std::string number = "+4479000000" + std::to_string(10 + j);
     std::string form = j % 2 ? ",F" : ",S";
@@ -193,17 +200,27 @@ TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
   EXPECT_GT(confirmations, 10);
   EXPECT_GT(escalated, 10);
   EXPECT_GT(phone.deleted, 100);
-  EXPECT_GT(standbySent, 10) << "the standby sent while the main phone was silent";
-  EXPECT_GT(dialledInWarmUp, 0) << "a wake-up call during the warm-up";
-  EXPECT_TRUE(smsDuringCall);
-  EXPECT_GT(dialled - dialledInWarmUp, 2) << "wake-up calls during the count";
-  EXPECT_EQ(answeredCalls, 1);
-  EXPECT_GT(passesInCall, 100);
+  EXPECT_GT(standbySent, share ? 1000 : 10) << "the standby sent";
+  if (!share) {  // the calls are watched on the main phone's port
+    EXPECT_GT(dialledInWarmUp, 0) << "a wake-up call during the warm-up";
+    EXPECT_TRUE(smsDuringCall);
+    EXPECT_GT(dialled - dialledInWarmUp, 2) << "wake-up calls during the count";
+    EXPECT_EQ(answeredCalls, 1);
+    EXPECT_GT(passesInCall, 100);
+  }
   EXPECT_GT(test::TempFolder::Read(logFile + ".1").size(), 60000u);
   EXPECT_NE(spoolAtEnd, spoolAtWarmUp) << "the spool was written during the count";
   EXPECT_NE(spoolAtEnd, 0u);
   std::remove(spool.c_str());
   std::remove((spool + ".lck").c_str());
+}
+
+TEST(AllocationTest, ASteadyMainLoopPassAllocatesNothing) {
+  SteadyPasses(false);
+}
+
+TEST(AllocationTest, ASteadyPassWithTwoSharingPhonesAllocatesNothing) {
+  SteadyPasses(true);
 }
 
 }  // namespace

@@ -252,8 +252,9 @@ class HeardRun : public RunSetup, public Log {
     Hear("modem " + Text(name) + "=" + Text(mode) + " pin " + Text(pin) + " pause " +
          std::to_string(pause));
   }
-  void AddStandby(const char* name, const char* mode, const char* pin) override {
-    Hear("standby " + Text(name) + "=" + Text(mode) + " pin " + Text(pin));
+  void AddStandby(const char* name, const char* mode, const char* pin, bool share) override {
+    Hear("standby " + Text(name) + "=" + Text(mode) + " pin " + Text(pin) +
+         (share ? " shares" : ""));
   }
   void SetServiceNumber(const char* number) override { Hear("service " + Text(number)); }
   void AddDestination(const ParsedDestination& read) override {
@@ -314,6 +315,11 @@ TEST(CommandLine, StartUpHandsTheRunEachValueWithWhatItNeedsOfTheOthers) {
       {{"COM5", "STANDBY=COM6=4800"},
        "modem COM5=none pin none pause 1000; standby COM6=4800 pin none; "},
       {{"COM5", "STANDBY=", "STANDBY_PIN=1234"}, "modem COM5=none pin none pause 1000; "},
+      // SHARE=ON, wherever it stands, makes the standby share; any other value does not.
+      {{"SHARE=ON", "COM5", "STANDBY=COM6"},
+       "modem COM5=none pin none pause 1000; standby COM6=none pin none shares; "},
+      {{"COM5", "STANDBY=COM6", "SHARE=on", "SHARE=ON"},
+       "modem COM5=none pin none pause 1000; standby COM6=none pin none; "},
       {{"COM:/" + std::string(251, 'p')}, "modem none=none pin none pause 1000; "},
       {{"CHARSET=ucs2", "CODEPAGE=1250", "CODEPAGE=1251"}, "charset 3 1250; "},
       {{"CODEPAGE=0", "CHARSET=GSM", "CHARSET=UCS2"}, "charset 2" + page},

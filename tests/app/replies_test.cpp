@@ -86,6 +86,43 @@ TEST(RepliesTest, TheStatusAnswerHoldsDigitsAndWordsWithinOneSms) {
             ", delivered 5, failed 1, awaiting 2.");
 }
 
+// Sharing phones: every report says so, and the heartbeat counts each phone's SMS since the
+// last heartbeat, whole with ten-digit counts up to the SMS waiting.
+TEST(RepliesTest, ReportsSayThePhonesShareAndWhatEachSent) {
+  char text[kSmsTextLimit + 1];
+  StatusFigures figures;
+  figures.phone = "both";
+  figures.sharing = true;
+  figures.sentBy[kMainPhone] = 3;
+  figures.sentBy[kStandbyPhone] = 4;
+  FormatServiceStatus(figures, text, sizeof text);
+  EXPECT_STREQ(text,
+               "STATUS=Signal 0 %, SMS waiting 0, last error 0, phones share, sent by main 3, by "
+               "standby 4 since start");
+  FormatStatusAnswer(figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 15), ", phones share.");
+  HeartbeatCounts counts;
+  FormatHeartbeat(true, counts, figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 28),
+            "SMS waiting 0, phones share.");
+  SentSince since;
+  EXPECT_EQ(since.Take(figures).sentBy[kStandbyPhone], 4u);
+  figures.sentBy[kMainPhone] = 4294967295u + 3;  // the counts wrap
+  figures.sentBy[kStandbyPhone] = 4294967295u + 4;
+  figures.waiting = 21;
+  figures.signal = 100;
+  counts.alarms = counts.sent = counts.lost = 4294967295u;
+  FormatHeartbeat(false, counts, since.Take(figures), text, sizeof text);
+  EXPECT_EQ(std::string(text).rfind("Kelvor alive, phones share. Since last: alarms read "
+                                    "4294967295, SMS sent main 4294967295 standby 4294967295, SMS "
+                                    "lost 4294967295. Signal 100%, SMS waiting 21",
+                                    0),
+            0u);
+  figures.phone = "standby";
+  FormatHeartbeat(false, counts, figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).rfind("Kelvor alive, standby sends. Since last: ", 0), 0u);
+}
+
 TEST(RepliesTest, OneStatusAnswerPerNumberPerMinuteAcrossTheWrap) {
   StatusAnswerRate rate;
   auto answer = [&rate](const std::string& number, uint32_t at) {

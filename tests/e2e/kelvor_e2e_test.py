@@ -1005,6 +1005,147 @@ class StandbyNetwork(StandbyScenario):
         self.assertEqual(len(self.messages(main)), 1)
 
 
+class SharingScenario(StandbyScenario):
+    """Two phones that share the SMS (SHARE=ON), each sending at a network's pace."""
+    SEND = ("--send-delay", "1500")
+    NUMBERS = [f"+155500{n}" for n in range(40, 52)]
+
+    def sharing(self, main, standby, *dests, **how):
+        kelvor = self.kelvor(main, "PAUSE=0", *dests, self.standby_argument(standby), "SHARE=ON",
+                             **how)
+        kelvor.out.wait_for(r"Both phones send while both are well", INIT)
+        kelvor.out.wait_for(r"(?s)(?=.*\nGoing to ready)(?=.*\nStandby Going to ready)", INIT)
+        return kelvor
+
+    def burst(self):
+        """One alarm for the twelve numbers at once: twelve SMS queued together."""
+        mark = len(self.node.out.text)
+        self.node.command(BURST_ALARM)
+        self.node.out.wait_for(r"< ALARM 0 \[NODE1 LIC300", 10, mark, what="SCADA node")
+        return time.monotonic()
+
+    def confirmed_in_order(self, kelvor):
+        """Per number, the alarm minutes of its SMS in the order confirmed, from the console;
+        no SMS to a number begins on one phone while the other's to it is on its way."""
+        order, on_way = {}, {}  # on_way: by phone, [number, minute]
+        for line in kelvor.out.own_lines():
+            phone, line = ("Standby ", line[8:]) if line.startswith("Standby ") else ("", line)
+            other = on_way.get("" if phone else "Standby ")
+            sent = re.match(r"TX>>AT\+CMGS=\"(.*)\"", line)
+            text = re.match(r"TX>>7/06:0(\d)$", line)
+            if sent:
+                self.assertFalse(other and other[0] == sent.group(1), "two to one number at once")
+                on_way[phone] = [sent.group(1), None]
+            elif text and phone in on_way:
+                on_way[phone][1] = text.group(1)
+            elif line == "Successfull send" and phone in on_way:
+                number, minute = on_way.pop(phone)
+                order.setdefault(number, []).append(minute)
+            elif line == "Timeout" or line.startswith("SMS to "):
+                on_way.pop(phone, None)
+        return order
+
+
+class SharedBurst(SharingScenario):
+    """Twelve SMS to twelve numbers at once: two sharing phones send them in less than 0.7
+    of the time one phone needs, each phone at least a third of them."""
+    com = 31
+    standby_com = 32
+
+    def test_two_sharing_phones_send_a_burst_in_well_under_the_time_of_one(self):
+        main = self.phone(*self.SEND)
+        standby = self.standby(*self.SEND)
+        self.node.command(LEVEL)
+        dests = [f"DEST={number},C,H,0" for number in self.NUMBERS]
+        alone = self.kelvor(main, "PAUSE=0", *dests)
+        alone.out.wait_for(r"Going to ready", INIT)
+        started = self.burst()
+        self.messages(main, 12, SMS)
+        one = time.monotonic() - started
+        os.kill(alone.proc.pid, signal.SIGINT)
+        self.assertEqual(alone.wait_exit(EXIT), 12)
+
+        kelvor = self.sharing(main, standby, *dests)
+        started = self.burst()
+        deadline = started + SMS
+        while len(self.messages(main)) + len(self.messages(standby)) < 24:
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.05)
+        two = time.monotonic() - started
+        print(f"\nburst of 12: one phone {one:.1f} s, two sharing {two:.1f} s", file=sys.stderr)
+        self.assertLess(two, 0.7 * one)
+        by_main, by_standby = self.messages(main)[12:], self.messages(standby)
+        self.assertGreaterEqual(min(len(by_main), len(by_standby)), 4)
+        self.assertCountEqual([to for to, _ in by_main + by_standby], self.NUMBERS)
+        self.shut_down(kelvor, 12)
+
+
+class SharedOrder(SharingScenario):
+    """SMS to one number arrive in order and never two at once, while the other numbers' SMS
+    go by the other phone; STATUS= says the phones share and what each sent."""
+    com = 33
+    standby_com = 34
+
+    def test_sms_to_one_number_keep_their_order_on_two_phones(self):
+        main = self.phone(*self.SEND)
+        standby = self.standby(*self.SEND)
+        for n in range(1, 6):
+            self.node.command(f'TAG NODE1 S{n} A_DESC="Step {n}" A_CV="{n}" F_CV={n}')
+        notify = None if CONFIG.wine else NotifySocket(os.path.join(self.workdir, "notify"))
+        self.addCleanup(lambda: notify and notify.close())
+        kelvor = self.sharing(main, standby, "DEST=+15550060,A,H,0", "DEST=+15550061,A,H,0",
+                              "DEST=+15550062,A,H,0",
+                              env_extra={"NOTIFY_SOCKET": notify.name} if notify else None)
+        for n in range(1, 6):
+            self.node.command(f"PUSH NODE1 S{n} areas=A priority=HIGH status=HI day=7 "
+                              f"time=06:0{n}")
+        deadline = time.monotonic() + 2 * SMS
+        while len(self.messages(main)) + len(self.messages(standby)) < 15:
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.1)
+        order = self.confirmed_in_order(kelvor)
+        for number in ("+15550060", "+15550061", "+15550062"):
+            self.assertEqual(order[number], list("12345"), number)
+        self.assertTrue(main.messages() and standby.messages(), "each phone sends")
+        while notify:
+            status = notify.until("STATUS=", SMS)[-1]
+            sent = re.search(r", phones share, sent by main (\d+), by standby (\d+) since", status)
+            self.assertTrue(sent, status)
+            if int(sent.group(1)) + int(sent.group(2)) == 15:
+                self.assertEqual(int(sent.group(1)), len(main.messages()))
+                break
+        self.shut_down(kelvor, 3)
+
+
+class SharedFailure(SharingScenario):
+    """A phone switched off in the middle of a burst leaves its SMS to the other: each is
+    delivered once, the takeover is said, and the heartbeat's number hears of it."""
+    com = 35
+    standby_com = 36
+
+    def test_a_phone_that_goes_silent_mid_burst_leaves_its_sms_to_the_other(self):
+        main = self.phone(*self.SEND, control=os.path.join(self.workdir, "control"))
+        standby = self.standby(*self.SEND)
+        self.node.command(LEVEL)
+        dests = [f"DEST={number},C,H,0" for number in self.NUMBERS]
+        kelvor = self.sharing(main, standby, *dests, "HEARTBEAT=+15550099,60")
+        kelvor.out.wait_for(r"Kelvor started\. ", SMS)  # the first heartbeat's text
+        self.burst()
+        self.messages(main, len(self.messages(main)) + 2, SMS)
+        main.tell("POWER off")
+        kelvor.out.wait_for(r"Standby phone \S+ takes over - main phone \S+ silent\n", SMS)
+        deadline = time.monotonic() + 2 * SMS
+        while {to for to, _ in self.messages(main) + self.messages(standby)} < set(self.NUMBERS):
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.1)
+        standby.out.wait_for(r"text=Kelvor: standby phone takes over, main phone silent\.",
+                             SMS)
+        delivered = [to for to, _ in self.messages(main) + self.messages(standby)
+                     if to in self.NUMBERS]
+        self.assertCountEqual(delivered, self.NUMBERS, "each SMS delivered once")
+        self.shut_down(kelvor, 12)
+
+
 class HungRadio(Scenario):
     """A single phone whose radio hangs: it answers AT but refuses every text until it is
     restarted. Kelvor restarts it, gives the SIM its PIN again, and the alarm goes."""

@@ -17,19 +17,21 @@
 // to another's number), and the main phone's PIN never reaches the standby's port. Every SMS
 // is confirmed at most once, whichever phone sent it, and (without a charset) only as a text
 // that went out at a prompt; none is lent to both phones at once, and none is lent again
-// before it is returned.
+// before it is returned. The standby may share the SMS (SHARE=ON): the two phones never hold
+// SMS to one number at once, and the SMS to one number are confirmed in the order queued.
 // Wake-up calls: the fuzzer may start one at any point, with any number, and feed a call's
 // answers (BUSY, NO ANSWER, NO CARRIER, +CLCC lines of any call and state, RING, +CLIP of any
-// name) among the others. ATD goes only for a call started, with no SMS queued and no call
-// under way, as "ATD<number>;" of the number given; never ATA; a call polls AT+CLCC at most
-// ten times (once per 3 s of its 30 s of ringing) and not after its hang-up, sends ATH and
-// AT+CHUP once each at most, and is over once its phone has been quiet for 30 s of ringing, a
-// poll and an answer's wait (the time-out that resets the phone) and its last command has
-// waited that time-out; a reset or restart of its phone during the call comes after its
+// name) among the others. ATD goes only for a call started, with no SMS queued (unless the
+// phones share) and no call under way, as "ATD<number>;" of the number given; never ATA; a call
+// polls AT+CLCC at most ten times (once per 3 s of its 30 s of ringing) and not after its hang-up,
+// sends ATH and AT+CHUP once each at most, and is over once its phone has been quiet for 30 s of
+// ringing, a poll and an answer's wait (the time-out that resets the phone) and its last command
+// has waited that time-out; a reset or restart of its phone during the call comes after its
 // hang-up; an ended call is taken once, with its number.
 // The channel on its own: however the input's bytes are cut into reads, an "OK" line after
 // them is taken as the answer's final result.
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -230,8 +232,9 @@ class CallWatch {
   void AfterStep(const SmsModem& modem, uint32_t now) {
     Ended(modem);
     if (!calling_ || port_ == nullptr || !quiet_ || unsure_) return;
+    // A deadline passes once a later tick is strictly beyond it, the time-out's too.
     bool overdue = now - heardAt_ >= kLongestRinging + kCallPollGap + kAnswerTimeout &&
-                   now - wroteAt_ >= kAnswerTimeout;
+                   now - wroteAt_ > kAnswerTimeout;
     FUZZ_CHECK(!overdue);
   }
   void Ended(const SmsModem& modem) {
@@ -386,6 +389,29 @@ void CheckLoans(const SmsModem& modem, const ModemEvents& events, uint32_t* borr
   }
 }
 
+// The SMS to one number keep their order: the phones never hold two of them at once, and
+// they are confirmed oldest first (ids grow in the order queued).
+void CheckOrder(const SmsModem& modem, const ModemEvents& events,
+                std::map<std::string, uint32_t>* lastConfirmed) {
+  const OutgoingSms* held[kPhoneCount] = {};
+  for (int i = 0; i < modem.QueuedCount(); ++i) {
+    const OutgoingSms& sms = modem.Queued(i);
+    for (uint8_t phone = 0; phone < kPhoneCount; ++phone) {
+      if (sms.id != 0 && modem.Borrowed(phone) == sms.id) held[phone] = &sms;
+    }
+  }
+  if (held[kMainPhone] != nullptr && held[kStandbyPhone] != nullptr) {
+    FUZZ_CHECK(strcmp(held[kMainPhone]->number, held[kStandbyPhone]->number) != 0);
+  }
+  for (int i = 0; i < events.Count(); ++i) {
+    const ModemEvent& event = events.At(i);
+    if (event.kind != ModemEvent::kConfirmed) continue;
+    uint32_t& last = (*lastConfirmed)[event.sms.number];
+    FUZZ_CHECK(event.sms.id > last);
+    last = event.sms.id;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -424,7 +450,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ModemEvents events;
   std::set<uint32_t> confirmedIds;
-  uint32_t borrowed[kPhoneCount] = {};  // the SMS each phone held after the last step
+  uint32_t borrowed[kPhoneCount] = {};            // the SMS each phone held after the last step
+  std::map<std::string, uint32_t> lastConfirmed;  // the last SMS confirmed to each number
   auto step = [&] {
     calls.BeforeStep(clock.TickCount(), sinceLastStep);
     sinceLastStep = 0;
@@ -434,6 +461,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The program takes what the step told after every step, as the main loop does.
     modem.TakeEvents(&events);
     CheckLoans(modem, events, borrowed);
+    CheckOrder(modem, events, &lastConfirmed);
     for (int i = 0; i < events.Count(); ++i) {
       const ModemEvent& event = events.At(i);
       if (event.kind == ModemEvent::kIncoming) CheckIncoming(event.incoming);
@@ -448,6 +476,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   };
   size_t answered = 0;  // the main port's writes the compliant phone has seen
+  size_t standbyAnswered = 0;
 
   int steps = 0;
   while (!input.Empty() && steps < 2000) {
@@ -512,6 +541,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           auto second = std::make_unique<test::FakeSerialPort>();
           standby = second.get();
           modem.AddStandby("COM6", nullptr, std::move(second), nullptr);
+          if (input.Byte() % 2 == 0) modem.ShareLoad();
         } else if (input.Byte() % 2 == 0) {
           standby->Arrive(kAnswers[input.Byte() % kAnswerCount]);
         } else {
@@ -523,7 +553,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bool calling = modem.Calling();
         int queued = modem.QueuedCount();
         if (modem.StartCall(number.c_str())) {
-          FUZZ_CHECK(!calling && queued == 0);
+          FUZZ_CHECK(!calling && (queued == 0 || modem.Shares()));
           calls.Started(number.c_str());  // to a NUL
         }
         check();
@@ -541,12 +571,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           }
           break;
         }
-        // A main phone that answers each command as asked, for a few steps at a pace of up
-        // to 5 s: the dialogue reaches Ready, SMS go and calls ring their time without the
-        // input spelling every answer out.
+        // Phones that answer each command as asked, for a few steps at a pace of up to 5 s:
+        // the dialogue reaches Ready, SMS go (by both, when they share) and calls ring their
+        // time without the input spelling every answer out.
         for (int i = input.Byte() % 32 + 1, pace = input.Byte() * 20; i > 0; --i, ++steps) {
           if (answered < port->writes.size()) port->Answer(Compliant(port->writes.back()));
           answered = port->writes.size();
+          if (standby != nullptr && standbyAnswered < standby->writes.size()) {
+            standby->Answer(Compliant(standby->writes.back()));
+          }
+          if (standby != nullptr) standbyAnswered = standby->writes.size();
           clock.Advance(pace);
           sinceLastStep += pace;
           step();
