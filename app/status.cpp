@@ -161,7 +161,9 @@ void FormatSharedHeartbeat(bool first, const HeartbeatCounts& counts, const Stat
     beat.Add("Kelvor started. Alarms read %u, SMS sent %u, SMS lost %u", counts.alarms, counts.sent,
              counts.lost);
     beat.Add(", SMS waiting %d", figures.waiting);
-    beat.Add(", %s.", who);
+    beat.Add(", %s", who);
+    beat.AddDeliveries(figures, true);
+    beat.Add(".");
     return;
   }
   beat.Add("Kelvor alive, %s. ", who);
@@ -170,6 +172,7 @@ void FormatSharedHeartbeat(bool first, const HeartbeatCounts& counts, const Stat
   beat.Add(" Signal %d%%, SMS waiting %d", figures.signal, figures.waiting);
   if (figures.network != nullptr) beat.Add(", network %s", figures.network);
   beat.AddCall(figures);
+  beat.AddDeliveries(figures, true);
   beat.Add(".");
 }
 

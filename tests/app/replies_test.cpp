@@ -121,6 +121,15 @@ TEST(RepliesTest, ReportsSayThePhonesShareAndWhatEachSent) {
   figures.phone = "standby";
   FormatHeartbeat(false, counts, figures, text, sizeof text);
   EXPECT_EQ(std::string(text).rfind("Kelvor alive, standby sends. Since last: ", 0), 0u);
+  // With DELIVERY= too, the heartbeat of sharing phones still gives the reports' counts.
+  figures = StatusFigures{};
+  figures.phone = "both";
+  figures.sharing = true;
+  figures.reports = true;
+  figures.deliveries.delivered = 5;
+  FormatHeartbeat(false, HeartbeatCounts{}, figures, text, sizeof text);
+  EXPECT_EQ(std::string(text).substr(std::string(text).size() - 36),
+            ", delivered 5, failed 0, awaiting 0.");
 }
 
 TEST(RepliesTest, OneStatusAnswerPerNumberPerMinuteAcrossTheWrap) {
