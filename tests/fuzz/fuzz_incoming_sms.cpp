@@ -74,9 +74,9 @@ bool FinalLooking(const std::string& line) {
 }
 
 // What a read of `text` gives: its lines, but blank ones, announcements and an incoming
-// call's lines right after a line that looks final (as a call ringing after the real "OK"
-// sends them), joined by spaces, control bytes as '?' and tabs as spaces, cut at 160
-// characters.
+// call's or a status report's lines right after a line that looks final (as a call ringing
+// or a report pushed after the real "OK" sends them), joined by spaces, control bytes as '?' and
+// tabs as spaces, cut at 160 characters.
 std::string ExpectedText(const std::string& text, bool* cut) {
   std::string joined;
   bool afterFinal = false;
@@ -88,7 +88,8 @@ std::string ExpectedText(const std::string& text, bool* cut) {
     begin = end + 1;
     if (line.empty() || line.compare(0, 6, "+CMTI:") == 0) continue;
     bool whole = line.size() <= kLineKept;
-    if (afterFinal && whole && IsIncomingCallLine(line.data(), line.size())) continue;
+    bool report = line.compare(0, 5, "+CDS:") == 0 || line.compare(0, 6, "+CDSI:") == 0;
+    if (afterFinal && whole && (report || IsIncomingCallLine(line.data(), line.size()))) continue;
     afterFinal = FinalLooking(line);
     if (!joined.empty()) joined += ' ';
     for (char c : line) {
