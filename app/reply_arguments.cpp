@@ -38,11 +38,12 @@ const RuleForm kRingForm = {"ring", "RING=+number,minutes[,H|M|L]", kLongestRing
 bool CheckRule(ArgumentTurn& t, const RuleFields& f, const RuleForm& form, const char* shown) {
   ArgumentValue& v = t.value;
   v.refused = f.refused;
-  if (f.refused != kBadRuleFields) PrintableCopy(f.number, v.text, kNumberSize);
+  auto copy = f.refused == 0 ? BoundedCopy : PrintableCopy;  // a tab is a blank in a number
+  if (f.refused != kBadRuleFields) copy(f.number, v.text, kNumberSize);
   if (f.refused == 0 || f.refused == 3) {
     v.amount = f.minutes;
     v.code = f.priority;
-    PrintableCopy(f.next, v.next, kNumberSize);
+    copy(f.next, v.next, kNumberSize);
   }
   if (f.refused == kBadRuleFields) {
     t.log.LogMessage(Colour::kError, "Bad %s - %s: %s; ignored", form.name, form.form, shown);

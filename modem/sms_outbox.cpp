@@ -27,4 +27,11 @@ void PrintableCopy(const char* text, char* printable, size_t size) {
   if (size > 0) printable[i] = '\0';
 }
 
+void BoundedCopy(const char* text, char* to, size_t size) {
+  if (size == 0) return;
+  size_t length = strnlen(text, size - 1);
+  memcpy(to, text, length);
+  to[length] = '\0';
+}
+
 }  // namespace kelvor

@@ -66,6 +66,8 @@ bool FitsCommand(const char* number);
 // Copies `text` into `printable` (at most size-1 characters), any control character or
 // quote shown as '?', so that a refused number can be named on the console.
 void PrintableCopy(const char* text, char* printable, size_t size);
+// Copies `text` into `to` as it is, at most size-1 characters.
+void BoundedCopy(const char* text, char* to, size_t size);
 
 class SmsOutbox {
  public:

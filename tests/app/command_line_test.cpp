@@ -227,6 +227,9 @@ TEST(CommandLine, EachArgumentIsReadInTurnIntoItsValuesOrItsRefusal) {
        "escalate bad number +123456789012345678901234567890 0 ; escalate bad number  0 ; "
        "escalate bad minutes +1 0 ; escalate bad minutes +1 0 ; escalate bad minutes +1 0 ; "
        "escalate bad minutes +1 0 ; escalate +1 5 +2; escalate bad next +1 5 boss; usage 0"},
+      // A tab is a blank in a number taken: the rule gets the number as written, not a
+      // printable copy with '?' that no longer is a phone number.
+      {{"ESCALATE=+49\t171,5,+2\t3"}, "escalate +49\t171 5 +2\t3; usage 0"},
       // HOURS= as often as given, each read whole or refused for its first bad field;
       // HOLIDAYS= once, its file read at its turn.
       {{"HOURS=+1,1-5,08:00-17:00;6,22:00-06:00", "HOURS=+2,1-8,08:00-17:00", "HOURS=+3,1,8-17",
