@@ -704,7 +704,7 @@ class Replies(Scenario):
 class Delivery(Scenario):
     """DELIVERY=: every SMS asks for a report; two reports that come in the other order, across
     the message reference's wrap, each find their own SMS, pushed and acknowledged."""
-    com = 31
+    com = 37
 
     def test_reports_in_the_other_order_each_find_their_sms(self):
         phone = self.phone("--first-reference", "255", "--cnma-needed",
@@ -728,7 +728,7 @@ class Delivery(Scenario):
 class Undelivered(Scenario):
     """A report of an expired alarm SMS, stored by a phone that will not push reports, is read
     and deleted, and moves the escalation on at once, whatever the rule's minutes."""
-    com = 32
+    com = 38
 
     def test_an_expired_alarm_escalates_within_a_minute_of_its_report(self):
         phone = self.phone("--report", "store", "--report-for", "+15550040,70")
@@ -911,7 +911,7 @@ class WakeUpCallOnConnect(Scenario):
     """A phone that answers ATD only once the call is answered, here 12 s after the dial,
     keeps the call (no time-out, no reset) and it is hung up as any answered call. The call
     is one a killed run waited for, which the spool gives back a second before it is due."""
-    com = 28
+    com = 39
     CALLED = "+15550028"
 
     def test_a_call_answered_after_seconds_is_kept_and_hung_up(self):
@@ -1355,8 +1355,26 @@ class Keys(Scenario):
         self.assertTrue(self.echoing(kelvor), "the terminal was left without echo or line input")
 
 
+def com_ports_shared():
+    """The COM numbers two scenarios both use: scenarios run at once, and under Wine each
+    number is one link in the prefix, so two scenarios on one number take each other's port."""
+    owners = {}
+    for scenario in globals().values():
+        if not (isinstance(scenario, type) and issubclass(scenario, Scenario)):
+            continue
+        if not any(name.startswith("test_") for name in vars(scenario)):
+            continue
+        for number in (scenario.com, getattr(scenario, "standby_com", None)):
+            if number is not None:
+                owners.setdefault(number, []).append(scenario.__name__)
+    return {number: names for number, names in owners.items() if len(names) > 1}
+
+
 def main():
     global CONFIG
+    shared = com_ports_shared()
+    if shared:
+        sys.exit(f"scenarios share COM ports: {shared}")
     parser = argparse.ArgumentParser()
     parser.add_argument("--kelvor", required=True)
     parser.add_argument("--node", required=True)
