@@ -827,19 +827,30 @@ std::string GsmPhone::Read(const std::string& arguments) {
          "\"\r\n" + ForTerminal(sms.text) + "\r\n" + Ok();
 }
 
-// AT+CMGD=<index>[,<flag>]: flag 1 to 3 deletes every SMS read (the SIM holds no sent ones),
-// 4 every SMS, whatever the index.
-std::string GsmPhone::Delete(const std::string& arguments) {
+// AT+CMGD=<index>[,<flag>] for a store of `size` places: the index and the flag, or the error
+// to answer (empty when there is none).
+std::string GsmPhone::DeleteArguments(const std::string& arguments, int size, int* index,
+                                      int* flag) const {
   std::vector<int> fields;
   if (arguments.empty() || arguments[0] != '=' || !Fields(arguments.substr(1), &fields) ||
       fields.size() > 2) {
     return SmsError(305);
   }
-  int flag = fields.size() > 1 ? std::max(fields[1], 0) : 0;
-  if (flag > 4) return SmsError(305);
-  if (flag == 0 && (fields[0] < 1 || fields[0] > options_.storeSize)) return SmsError(321);
+  *index = fields[0];
+  *flag = fields.size() > 1 ? std::max(fields[1], 0) : 0;
+  if (*flag > 4) return SmsError(305);
+  if (*flag == 0 && (*index < 1 || *index > size)) return SmsError(321);
+  return "";
+}
+
+// AT+CMGD=<index>[,<flag>]: flag 1 to 3 deletes every SMS read (the SIM holds no sent ones),
+// 4 every SMS, whatever the index.
+std::string GsmPhone::Delete(const std::string& arguments) {
+  int index = 0, flag = 0;
+  std::string error = DeleteArguments(arguments, options_.storeSize, &index, &flag);
+  if (!error.empty()) return error;
   for (auto at = store_.begin(); at != store_.end();) {
-    bool gone = flag == 0 ? at->first == fields[0] : flag == 4 || at->second.read;
+    bool gone = flag == 0 ? at->first == index : flag == 4 || at->second.read;
     if (gone) Event("SMS in deleted index=" + std::to_string(at->first));
     at = gone ? store_.erase(at) : std::next(at);
   }

@@ -153,6 +153,7 @@ class GsmPhone {
   std::string StoreCommand(const std::string& upper);
   std::string List(const std::string& arguments);
   std::string Read(const std::string& arguments);
+  std::string DeleteArguments(const std::string& arguments, int size, int* index, int* flag) const;
   std::string Delete(const std::string& arguments);
   std::string NewMessageIndication(const std::string& arguments);
   std::string Storage(const std::string& arguments);

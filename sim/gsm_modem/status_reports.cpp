@@ -173,17 +173,12 @@ std::string GsmPhone::ReadReport(const std::string& arguments) {
 
 // As on the SIM: AT+CMGD=<index>, or with a flag 1 to 3 every report read, 4 every report.
 std::string GsmPhone::DeleteReports(const std::string& arguments) {
-  std::vector<int> fields;
-  if (arguments.empty() || arguments[0] != '=' || !Fields(arguments.substr(1), &fields) ||
-      fields.size() > 2) {
-    return SmsError(305);
-  }
-  int flag = fields.size() > 1 ? std::max(fields[1], 0) : 0;
-  if (flag > 4) return SmsError(305);
-  if (flag == 0 && (fields[0] < 1 || fields[0] > options_.reportStoreSize)) return SmsError(321);
+  int index = 0, flag = 0;
+  std::string error = DeleteArguments(arguments, options_.reportStoreSize, &index, &flag);
+  if (!error.empty()) return error;
   std::map<int, ReportState::Stored>& stored = reports_.stored;
   for (auto at = stored.begin(); at != stored.end();) {
-    bool gone = flag == 0 ? at->first == fields[0] : flag == 4 || at->second.read;
+    bool gone = flag == 0 ? at->first == index : flag == 4 || at->second.read;
     if (gone) Event("REPORT deleted index=" + std::to_string(at->first));
     at = gone ? stored.erase(at) : std::next(at);
   }
